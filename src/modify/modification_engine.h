@@ -1,0 +1,56 @@
+// The Modify command: rewrites the sample data of the current file.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/program_state.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/ui_host.h"
+
+namespace ril {
+
+// What the dialog's controls hold when Modify is pressed.
+struct ModifyRequest {
+  int chkVolume = 0;      // 1: use maxGain as the factor
+  int hsbVolume = 1000;   // tenths of a percent
+  double maxGain = 1.0;   // the dialog's largest safe factor
+};
+
+// Where the output goes. kProgramDirectory is the dialog's placement (with
+// the disk-space question); the other two serve the command-line tool.
+enum class PlacementMode { kProgramDirectory, kExplicitOutput, kInPlace };
+
+struct ModifyServices {
+  FileSystem& fs;
+  Clock& clock;
+  MessageHost& messages;
+  ModifyView& dialog;  // caption, yield, chkEmph
+  MainView& main;      // txtOut receives the "Manipulation time" line
+  PlacementMode placement = PlacementMode::kProgramDirectory;
+  std::string explicitOutput;            // for kExplicitOutput
+  std::function<bool()> exitRequested;   // polled after each yield; may be empty
+};
+
+enum class ModifyOutcome {
+  kNothingToDo,  // factor 1, no de-emphasis: dialog stays open
+  kDeclined,     // disk-space question answered No
+  kCompleted,
+  kFailed,       // failure message shown, the user's files as before
+  kRefused,      // the file cannot be modified (message shown)
+  kAbandoned,    // exit requested mid-run; nothing left behind
+};
+
+// The command, steps 1 to 16 (unloading the dialog is the caller's).
+ModifyOutcome runModification(ProgramState& state, const ModifyRequest& request,
+                              ModifyServices& services);
+
+// Largest safe volume factor for a peak magnitude on the 16-bit scale.
+// cutToThousandths: floor(32767000 / peak) / 1000, else 32767 / peak. A peak of 0
+// gives 1. For 8-bit files the factor is kept below the point where the
+// loudest sample would overflow the byte.
+double maximumGain(std::int32_t peak, int bitsPerSample, bool cutToThousandths);
+
+}  // namespace ril

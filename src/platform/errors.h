@@ -1,0 +1,56 @@
+// Error numbers as the program reports them, and their mapping from errno.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace ril {
+
+// The error numbers the program can report (the classic runtime's numbering).
+enum ErrorNumber : int {
+  kErrOverflow = 6,
+  kErrOutOfMemory = 7,
+  kErrSubscript = 9,
+  kErrDivisionByZero = 11,
+  kErrFileNotFound = 53,
+  kErrDeviceIo = 57,
+  kErrFileExists = 58,
+  kErrDiskFull = 61,
+  kErrTooManyFiles = 67,
+  kErrPermissionDenied = 70,
+  kErrPathFileAccess = 75,
+  kErrPathNotFound = 76,
+};
+
+// What an operation was doing when errno was set; EACCES/EPERM mean "write
+// protected" (75) when writing and "permission denied" (70) otherwise.
+enum class Access { kRead, kWrite, kRename };
+
+// Mapping (documented in README):
+//   ENOENT -> 53, EEXIST/ENOTEMPTY -> 58, ENOSPC/EDQUOT/EFBIG -> 61,
+//   EROFS -> 75, EACCES/EPERM -> 75 when writing, 70 otherwise,
+//   EBUSY/ETXTBSY -> 70, ENOTDIR/ELOOP -> 76, EIO -> 57, ENOMEM -> 7,
+//   EMFILE/ENFILE -> 67, anything else -> 75.
+int errorNumberFromErrno(int err, Access access);
+
+// Short English description of an error number ("File not found").
+std::string errorDescription(int number);
+
+// A failure carrying an error number; `detail` names the file or operation.
+class RunError : public std::runtime_error {
+ public:
+  RunError(int number, std::string detail, int sysErrno = 0);
+  int number() const { return number_; }
+  int sysErrno() const { return sysErrno_; }
+  const std::string& detail() const { return detail_; }
+
+ private:
+  int number_;
+  int sysErrno_;
+  std::string detail_;
+};
+
+// Throws RunError for errno `err` with the given access and path.
+[[noreturn]] void throwErrno(int err, Access access, const std::string& path);
+
+}  // namespace ril
