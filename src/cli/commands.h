@@ -1,0 +1,10 @@
+// Subcommands of rilmaton-cli.
+#pragma once
+
+namespace ril::cli {
+
+// Each returns the process exit status: 0 success, 1 failure, 2 usage error.
+int runReportCommand(int argc, char** argv);  // argv[0] is "report"
+int runModifyCommand(int argc, char** argv);  // argv[0] is "modify"
+
+}  // namespace ril::cli
