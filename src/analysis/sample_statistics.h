@@ -3,7 +3,9 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
+#include "analysis/deemphasis_filter.h"
 #include "app/program_state.h"
 #include "platform/clock.h"
 #include "platform/ui_host.h"
@@ -15,18 +17,64 @@ struct ChannelStats {
   std::int32_t max = 0;
   std::int64_t minPos = 0;
   std::int64_t maxPos = 0;
-  std::int64_t sum = 0;       // exact
-  std::uint64_t sumSq = 0;    // exact
-  double avg = 0.0;           // fraction of 32768
-  double rms = 0.0;           // fraction of 32768
+  std::int64_t sum = 0;     // exact
+  std::uint64_t sumSq = 0;  // exact
+  double avg = 0.0;         // fraction of 32768
+  double rms = 0.0;         // fraction of 32768
+
+  bool operator==(const ChannelStats&) const = default;
 };
 
 // Records 0..3: channel 1, channel 2, channel 1 de-emphasised, channel 2 de-emphasised.
 using StatsRecords = std::array<ChannelStats, 4>;
 
+// The title of the main window; the pass shows its progress behind it.
+inline constexpr const char* kMainTitle =
+    "Rilmaton - statistical analysis and application of De-Emphasis of WAV-files";
+
+// Frames per block for a format: 1 MiB of sample data (8 / channels * 1024 *
+// 1024 / bits, in single precision, rounded).
+std::int64_t nominalBlockFrames(int channels, int bitsPerSample);
+
+// Accumulates the four records over consecutive blocks of interleaved sample
+// bytes as stored in the file (unsigned 8-bit, or signed 16-bit little-endian).
+// The filter state and the frame count carry over from block to block, so any
+// split of the data gives the same records as one block.
+class SampleAccumulator {
+ public:
+  enum class Method {
+    kTuned,  // vectorised statistics and a branch-free filter
+    kPlain,  // the reference: channel by channel, sample by sample
+  };
+
+  SampleAccumulator(int channels, int bitsPerSample, bool deemphasis,
+                    Method method = Method::kTuned);
+
+  void addBlock(const unsigned char* bytes, std::int64_t frames);
+
+  // Records with avg and rms filled in from the frames seen so far.
+  StatsRecords finish() const;
+  const StatsRecords& records() const { return records_; }
+  std::int64_t frames() const { return frames_; }
+
+ private:
+  void addBlockPlain(const unsigned char* bytes, std::int64_t frames);
+  void addBlockTuned(const unsigned char* bytes, std::int64_t frames);
+
+  int channels_;
+  int bitsPerSample_;
+  bool deemphasis_;
+  Method method_;
+  std::int64_t frames_ = 0;
+  StatsRecords records_{};
+  DeemphasisFilter filters_[2];     // plain method
+  FastDeemphasisState fast_[2];     // tuned method
+  std::vector<std::int64_t> work_;  // tuned method: per-chunk scratch
+};
+
 // Analyses the current file from wavInput (left by the header reader), appends
 // the report lines, stores peakLevel, closes wavInput and shows the report.
 // Files the header reader could not make ready are not analysed.
-void AnalyseSamples(ProgramState& state, MainView& view, Clock& clock);
+void AnalyseSamples(ProgramState& state, MainView& view, Clock& clock, char decimalSeparator = '.');
 
 }  // namespace ril
