@@ -1,0 +1,47 @@
+// rilmaton-cli: the analysis and the modification without windows.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/commands.h"
+
+namespace {
+
+const char* kUsage =
+    "Usage: rilmaton-cli COMMAND [OPTIONS] FILE...\n"
+    "\n"
+    "Checks and repairs PCM WAV files (8-bit unsigned or 16-bit signed, mono or stereo).\n"
+    "\n"
+    "Commands:\n"
+    "  report [--crlf] FILE...   print the report the main window shows for each FILE:\n"
+    "                            format, playing time, per-channel statistics, the\n"
+    "                            de-emphasised statistics at 44.1 kHz and the headroom\n"
+    "  modify [OPTIONS] FILE     rewrite the samples of FILE (see rilmaton-cli modify --help)\n"
+    "\n"
+    "Options:\n"
+    "  --help       show this help\n"
+    "  --version    show the version\n"
+    "\n"
+    "Exit status: 0 success, 1 a file could not be read or modified, 2 usage error.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::string command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    std::printf("rilmaton-cli %s\n", RIL_VERSION_TEXT);
+    return 0;
+  }
+  if (command == "report") return ril::cli::runReportCommand(argc - 1, argv + 1);
+  if (command == "modify") return ril::cli::runModifyCommand(argc - 1, argv + 1);
+  std::fprintf(stderr, "rilmaton-cli: unknown command '%s'\n\n%s", command.c_str(), kUsage);
+  return 2;
+}
