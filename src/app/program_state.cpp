@@ -9,7 +9,8 @@ namespace ril {
 std::string programDirectory() {
   std::vector<char> buf(4096);
   ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-  std::string exe = n > 0 ? std::string(buf.data(), static_cast<std::size_t>(n)) : std::string("./");
+  std::string exe =
+      n > 0 ? std::string(buf.data(), static_cast<std::size_t>(n)) : std::string("./");
   std::string dir = directoryOf(exe);
   return dir.empty() ? std::string("./") : dir;
 }

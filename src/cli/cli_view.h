@@ -12,7 +12,9 @@ class CliView : public MainView {
  public:
   void setReportText(const std::string& text) override { report_ = text; }
   std::string reportViewText() const override { return report_; }
-  void printLine(const std::string& line) override { std::fprintf(stderr, "warning: %s\n", line.c_str()); }
+  void printLine(const std::string& line) override {
+    std::fprintf(stderr, "warning: %s\n", line.c_str());
+  }
   void repaintNow() override {}
   void setCaption(const std::string&) override {}
   void yieldToEvents() override {}

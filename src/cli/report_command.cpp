@@ -38,7 +38,8 @@ int runReportCommand(int argc, char** argv) {
     } else if (!optionsDone && a == "--crlf") {
       crlf = true;
     } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "rilmaton-cli report: unknown option '%s'\n\n%s", a.c_str(), kReportUsage);
+      std::fprintf(stderr, "rilmaton-cli report: unknown option '%s'\n\n%s", a.c_str(),
+                   kReportUsage);
       return 2;
     } else {
       files.push_back(a);

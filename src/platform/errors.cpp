@@ -41,19 +41,32 @@ int errorNumberFromErrno(int err, Access access) {
 
 std::string errorDescription(int number) {
   switch (number) {
-    case kErrOverflow: return "Overflow";
-    case kErrOutOfMemory: return "Out of memory";
-    case kErrSubscript: return "Subscript out of range";
-    case kErrDivisionByZero: return "Division by zero";
-    case kErrFileNotFound: return "File not found";
-    case kErrDeviceIo: return "Device I/O error";
-    case kErrFileExists: return "File already exists";
-    case kErrDiskFull: return "Disk full";
-    case kErrTooManyFiles: return "Too many files";
-    case kErrPermissionDenied: return "Permission denied";
-    case kErrPathFileAccess: return "Path/File access error";
-    case kErrPathNotFound: return "Path not found";
-    default: return "Error " + std::to_string(number);
+    case kErrOverflow:
+      return "Overflow";
+    case kErrOutOfMemory:
+      return "Out of memory";
+    case kErrSubscript:
+      return "Subscript out of range";
+    case kErrDivisionByZero:
+      return "Division by zero";
+    case kErrFileNotFound:
+      return "File not found";
+    case kErrDeviceIo:
+      return "Device I/O error";
+    case kErrFileExists:
+      return "File already exists";
+    case kErrDiskFull:
+      return "Disk full";
+    case kErrTooManyFiles:
+      return "Too many files";
+    case kErrPermissionDenied:
+      return "Permission denied";
+    case kErrPathFileAccess:
+      return "Path/File access error";
+    case kErrPathNotFound:
+      return "Path not found";
+    default:
+      return "Error " + std::to_string(number);
   }
 }
 

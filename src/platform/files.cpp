@@ -18,7 +18,8 @@ std::uint64_t ByteSource::skip(std::uint64_t count) {
   unsigned char scratch[4096];
   std::uint64_t done = 0;
   while (done < count) {
-    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof scratch, count - done));
+    std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof scratch, count - done));
     std::size_t got = read(scratch, want);
     done += got;
     if (got < want) break;
@@ -27,7 +28,8 @@ std::uint64_t ByteSource::skip(std::uint64_t count) {
 }
 
 MemorySource::MemorySource(const void* data, std::size_t size)
-    : bytes_(static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + size) {}
+    : bytes_(static_cast<const unsigned char*>(data),
+             static_cast<const unsigned char*>(data) + size) {}
 
 std::size_t MemorySource::read(void* buffer, std::size_t count) {
   std::size_t n = std::min(count, bytes_.size() - pos_);
@@ -107,7 +109,8 @@ class PosixInputFile : public InputFile {
     std::uint64_t rest = count - avail;
     struct stat st;
     off_t here = ::lseek(fd_, 0, SEEK_CUR);
-    if (here < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return avail + ByteSource::skip(rest);
+    if (here < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+      return avail + ByteSource::skip(rest);
     std::uint64_t left = st.st_size > here ? static_cast<std::uint64_t>(st.st_size - here) : 0;
     std::uint64_t step = std::min(rest, left);
     if (::lseek(fd_, static_cast<off_t>(here + static_cast<off_t>(step)), SEEK_SET) < 0)
@@ -164,7 +167,8 @@ class PosixOutputFile : public OutputFile {
   }
 
   void sync() override {
-    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) throwErrno(errno, Access::kWrite, path_);
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
+      throwErrno(errno, Access::kWrite, path_);
   }
 
   void close() override {
@@ -218,7 +222,8 @@ class PosixFileSystem : public FileSystem {
     int err = errno;
     if (err != EINVAL && err != ENOSYS) throwErrno(err, Access::kRename, err == EEXIST ? to : from);
     // The file system cannot rename without replacing: link, then unlink.
-    if (::link(from.c_str(), to.c_str()) != 0) throwErrno(errno, Access::kRename, errno == EEXIST ? to : from);
+    if (::link(from.c_str(), to.c_str()) != 0)
+      throwErrno(errno, Access::kRename, errno == EEXIST ? to : from);
     if (::unlink(from.c_str()) != 0) {
       int e = errno;
       ::unlink(to.c_str());

@@ -47,11 +47,16 @@ Pattern parsePattern(std::string_view p) {
 std::string formatNumber(double value, std::string_view pattern, char decimalSeparator) {
   Pattern pat = parsePattern(pattern);
   if (!std::isfinite(value)) {
-    return pat.prefix + (std::isnan(value) ? "NaN" : value < 0 ? "-Infinity" : "Infinity") + pat.suffix;
+    return pat.prefix +
+           (std::isnan(value) ? "NaN"
+            : value < 0       ? "-Infinity"
+                              : "Infinity") +
+           pat.suffix;
   }
   // The value's magnitude to 15 significant digits: d.dddddddddddddde±XX.
   char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, 14);
+  auto res =
+      std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, 14);
   std::string sci(buf, res.ptr);
   std::size_t epos = sci.find('e');
   std::string digits;

@@ -89,17 +89,20 @@ std::int16_t le16s(const unsigned char* p) {
 // Identifier bytes as text; bytes that are not printable ASCII show as "?".
 std::string idText(const unsigned char* p, std::size_t n) {
   std::string s;
-  for (std::size_t i = 0; i < n; ++i) s += (p[i] >= 0x20 && p[i] < 0x7F) ? static_cast<char>(p[i]) : '?';
+  for (std::size_t i = 0; i < n; ++i)
+    s += (p[i] >= 0x20 && p[i] < 0x7F) ? static_cast<char>(p[i]) : '?';
   return s;
 }
 
 // A number as the window's print operation writes it: a blank in front when
 // not negative, and a blank behind.
-std::string printedNumber(std::int64_t v) { return (v >= 0 ? " " : "") + std::to_string(v) + " "; }
+std::string printedNumber(std::int64_t v) {
+  return (v >= 0 ? " " : "") + std::to_string(v) + " ";
+}
 
 std::string unreadableLine(const RunError& e) {
-  return "Cannot read the file: " + errorDescription(e.number()) + " (error " + std::to_string(e.number()) +
-         ")";
+  return "Cannot read the file: " + errorDescription(e.number()) + " (error " +
+         std::to_string(e.number()) + ")";
 }
 
 }  // namespace
@@ -137,15 +140,18 @@ HeaderReading parseWavHeader(std::unique_ptr<ByteSource> source, std::uint64_t f
     if (std::memcmp(h + 8, "WAVEfmt ", 8) != 0) r.windowLines.push_back(idText(h + 8, 8));
     if (fmtChunkLen < 16) r.windowLines.push_back("fmt_ChunkLen = " + printedNumber(fmtChunkLen));
     if (r.formatTag != 1)
-      r.windowLines.push_back("WAV-file has no PCM format (" + printedNumber(r.formatTag) + " instead of 1)");
+      r.windowLines.push_back("WAV-file has no PCM format (" + printedNumber(r.formatTag) +
+                              " instead of 1)");
 
-    line("Nr of channels:\t" + std::to_string(r.channels) + (r.channels == 1 ? " (Mono)" : " (Stereo)"));
+    line("Nr of channels:\t" + std::to_string(r.channels) +
+         (r.channels == 1 ? " (Mono)" : " (Stereo)"));
     line("Sample frequ.:\t" + std::to_string(r.sampleRate) + " Hz");
     line("Resolution:\t" + std::to_string(r.bitsPerSample) + " bit");
     if (static_cast<std::int64_t>(avgBytesPerSec) !=
         static_cast<std::int64_t>(blockAlign) * r.sampleRate)
       line(std::to_string(avgBytesPerSec));
-    if (static_cast<std::int64_t>(blockAlign) * 8 != static_cast<std::int64_t>(r.channels) * r.bitsPerSample)
+    if (static_cast<std::int64_t>(blockAlign) * 8 !=
+        static_cast<std::int64_t>(r.channels) * r.bitsPerSample)
       line(std::to_string(blockAlign));
 
     // The rest of the format chunk; an extensible format names its sample
@@ -206,7 +212,8 @@ HeaderReading parseWavHeader(std::unique_ptr<ByteSource> source, std::uint64_t f
     // Which sample data the program can process.
     std::string why;
     if (r.channels != 1 && r.channels != 2) {
-      why = "it has " + std::to_string(r.channels) + " channels; only mono and stereo files are supported.";
+      why = "it has " + std::to_string(r.channels) +
+            " channels; only mono and stereo files are supported.";
     } else if (r.bitsPerSample != 8 && r.bitsPerSample != 16) {
       why = "it has " + std::to_string(r.bitsPerSample) +
             "-bit samples; only 8-bit and 16-bit samples are supported.";
@@ -235,11 +242,13 @@ HeaderReading parseWavHeader(std::unique_ptr<ByteSource> source, std::uint64_t f
   return r;
 }
 
-void ReadWavHeader(ProgramState& state, int fileIndex, bool showReport, FileSystem& fs, MainView& view) {
+void ReadWavHeader(ProgramState& state, int fileIndex, bool showReport, FileSystem& fs,
+                   MainView& view) {
   state.wavInput.reset();
-  const std::string path = fileIndex >= 0 && static_cast<std::size_t>(fileIndex) < state.filePaths.size()
-                               ? state.filePaths[static_cast<std::size_t>(fileIndex)]
-                               : std::string();
+  const std::string path =
+      fileIndex >= 0 && static_cast<std::size_t>(fileIndex) < state.filePaths.size()
+          ? state.filePaths[static_cast<std::size_t>(fileIndex)]
+          : std::string();
   HeaderReading r;
   std::uint64_t length = 0;
   try {

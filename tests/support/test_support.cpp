@@ -43,7 +43,8 @@ Bytes buildWav(const WavSpec& s) {
   for (const Chunk& c : s.firstChunks) putChunk(out, c);
   putId(out, "fmt ");
   putLe32(out, s.fmtLength.value_or(static_cast<std::uint32_t>(16 + s.fmtExtra.size())));
-  std::int16_t align = s.blockAlign.value_or(static_cast<std::int16_t>(s.channels * s.bitsPerSample / 8));
+  std::int16_t align =
+      s.blockAlign.value_or(static_cast<std::int16_t>(s.channels * s.bitsPerSample / 8));
   putLe16(out, static_cast<std::uint16_t>(s.formatTag));
   putLe16(out, static_cast<std::uint16_t>(s.channels));
   putLe32(out, static_cast<std::uint32_t>(s.sampleRate));
@@ -69,7 +70,9 @@ Bytes pcm16(const std::vector<std::int16_t>& samples) {
   return out;
 }
 
-Bytes pcm8(const std::vector<std::uint8_t>& samples) { return Bytes(samples.begin(), samples.end()); }
+Bytes pcm8(const std::vector<std::uint8_t>& samples) {
+  return Bytes(samples.begin(), samples.end());
+}
 
 TempDir::TempDir() {
   std::string templ = (std::filesystem::temp_directory_path() / "rilmaton-test-XXXXXX").string();
@@ -103,7 +106,8 @@ bool fileExists(const std::string& path) {
 
 std::vector<std::string> listDirectory(const std::string& dir) {
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -122,13 +126,16 @@ std::vector<std::string> corpusFiles() {
   if (!dir) return files;
   for (const auto& e : std::filesystem::directory_iterator(*dir)) {
     std::string name = e.path().filename().string();
-    if (name.size() > 4 && name.substr(name.size() - 4) == ".wav") files.push_back(e.path().string());
+    if (name.size() > 4 && name.substr(name.size() - 4) == ".wav")
+      files.push_back(e.path().string());
   }
   std::sort(files.begin(), files.end());
   return files;
 }
 
-std::string builtProgram(const std::string& name) { return std::string(RIL_BINARY_DIR) + "/" + name; }
+std::string builtProgram(const std::string& name) {
+  return std::string(RIL_BINARY_DIR) + "/" + name;
+}
 
 CommandResult runCommand(const std::string& command) {
   TempDir tmp;

@@ -21,16 +21,16 @@ struct WavSpec {
   std::int16_t channels = 2;
   std::int32_t sampleRate = 44100;
   std::int16_t bitsPerSample = 16;
-  std::optional<std::int32_t> byteRate;     // default blockAlign * rate
-  std::optional<std::int16_t> blockAlign;   // default channels * bits / 8
-  std::optional<std::uint32_t> riffSize;    // default file length - 8
-  Bytes fmtExtra;                           // bytes after the 16 PCM bytes
-  std::optional<std::uint32_t> fmtLength;   // default 16 + fmtExtra.size()
-  std::vector<Chunk> before;                // chunks between fmt and data
-  std::vector<Chunk> firstChunks;           // chunks before fmt
-  Bytes data;                               // sample bytes
-  std::optional<std::uint32_t> dataSize;    // default data.size()
-  std::vector<Chunk> after;                 // chunks after data
+  std::optional<std::int32_t> byteRate;    // default blockAlign * rate
+  std::optional<std::int16_t> blockAlign;  // default channels * bits / 8
+  std::optional<std::uint32_t> riffSize;   // default file length - 8
+  Bytes fmtExtra;                          // bytes after the 16 PCM bytes
+  std::optional<std::uint32_t> fmtLength;  // default 16 + fmtExtra.size()
+  std::vector<Chunk> before;               // chunks between fmt and data
+  std::vector<Chunk> firstChunks;          // chunks before fmt
+  Bytes data;                              // sample bytes
+  std::optional<std::uint32_t> dataSize;   // default data.size()
+  std::vector<Chunk> after;                // chunks after data
   bool padOddData = true;
 };
 
