@@ -34,9 +34,9 @@ class frmMain : public QMainWindow, public MainView {
   AppContext& context() { return ctx_; }
 
   // ---- event handlers ---------------------------------------------------
-  void Form_Load();    // persistent drawing, outer size 9600 x 7200, txtOut, firstSelection
-  void Form_Resize();  // minimum 6000 x 4500, txtOut 120 inside each edge
-  void Form_Unload();  // runs mnuExit_Click
+  void Form_Load();          // persistent drawing, outer size 9600 x 7200, txtOut, firstSelection
+  void Form_Resize();        // minimum 6000 x 4500, txtOut 120 inside each edge
+  void Form_Unload();        // runs mnuExit_Click
   void mnuFileOpen_Click();  // ril::showSelectionDialog(ctx)
   void mnuClip_Click();      // whole text of txtOut to the clipboard
   // Ends the program at once through ctx.endProgram. While a modification is
@@ -110,7 +110,6 @@ class frmMain : public QMainWindow, public MainView {
   AppContext& ctx_;
   Surface* surfaceWidget_ = nullptr;
   QImage surface_;
-  bool autoRedraw_ = false;
   double currentX_ = 0;
   double currentY_ = 0;
   // txtOut geometry in twips (single precision, as stored by the handlers).

@@ -1,0 +1,71 @@
+// Main: the start-up of the program.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QIcon>
+#include <QLocale>
+#include <QScreen>
+#include <QWidget>
+#include <cstdio>
+
+#include "app/app_context.h"
+#include "app/main_window.h"
+#include "app/program_state.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/qt_editor_launcher.h"
+#include "platform/qt_message_host.h"
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("Rilmaton"));
+  QCoreApplication::setApplicationVersion(QStringLiteral("1.01.0001"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("rilmaton"));
+  QIcon icon;
+  for (const char* size : {"16", "32", "48", "64", "128", "256"}) {
+    icon.addFile(QStringLiteral(":/rilmaton/icon-%1.png").arg(QLatin1String(size)));
+  }
+  QApplication::setWindowIcon(icon);
+  // Ending the program is the Exit command's business alone.
+  app.setQuitOnLastWindowClosed(false);
+
+  ril::AppContext ctx;
+  ril::QtMessageHost messages([&ctx]() -> QWidget* { return QApplication::activeWindow(); });
+  ril::QtEditorLauncher editor;
+  ctx.fs = &ril::realFileSystem();
+  ctx.clock = &ril::steadyClock();
+  ctx.messages = &messages;
+  ctx.editor = &editor;
+  const QString decimalPoint = QLocale().decimalPoint();
+  ctx.decimalSeparator = decimalPoint.size() == 1 && decimalPoint.front().unicode() < 128
+                             ? static_cast<char>(decimalPoint.front().unicode())
+                             : '.';
+
+  // Exit: all windows go at once and no further handler runs. Within a batch
+  // run the analysis is on the stack, so the process ends right here (input
+  // files are only read); otherwise the event loop is left normally, which
+  // lets the clipboard keep a copied report after the program has ended.
+  bool ending = false;
+  ctx.endProgram = [&ctx, &ending] {
+    if (ending) return;
+    ending = true;
+    if (ctx.batchRunning || ctx.modifyRunning) {
+      std::fflush(nullptr);
+      _exit(0);
+    }
+    for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
+    QCoreApplication::exit(0);
+  };
+
+  // Main
+  ril::initialiseProgramState(ctx.state, ril::programDirectory());
+  ril::frmMain main(ctx);
+  main.Form_Load();
+  if (const QScreen* screen = main.screen()) {
+    // Start in the middle of the screen.
+    const QRect available = screen->availableGeometry();
+    main.move(available.center() - QPoint(main.width() / 2, main.height() / 2));
+  }
+  main.show();
+  return app.exec();
+}
