@@ -14,9 +14,9 @@ namespace ril {
 
 // What the dialog's controls hold when Modify is pressed.
 struct ModifyRequest {
-  int chkVolume = 0;      // 1: use maxGain as the factor
-  int hsbVolume = 1000;   // tenths of a percent
-  double maxGain = 1.0;   // the dialog's largest safe factor
+  int chkVolume = 0;     // 1: use maxGain as the factor
+  int hsbVolume = 1000;  // tenths of a percent
+  double maxGain = 1.0;  // the dialog's largest safe factor
 };
 
 // Where the output goes. kProgramDirectory is the dialog's placement (with
@@ -30,27 +30,47 @@ struct ModifyServices {
   ModifyView& dialog;  // caption, yield, chkEmph
   MainView& main;      // txtOut receives the "Manipulation time" line
   PlacementMode placement = PlacementMode::kProgramDirectory;
-  std::string explicitOutput;            // for kExplicitOutput
-  std::function<bool()> exitRequested;   // polled after each yield; may be empty
+  std::string explicitOutput;           // for kExplicitOutput
+  std::function<bool()> exitRequested;  // polled after each yield; may be empty
+  char decimalSeparator = '.';          // for the "Manipulation time" line
 };
 
 enum class ModifyOutcome {
   kNothingToDo,  // factor 1, no de-emphasis: dialog stays open
   kDeclined,     // disk-space question answered No
   kCompleted,
-  kFailed,       // failure message shown, the user's files as before
-  kRefused,      // the file cannot be modified (message shown)
-  kAbandoned,    // exit requested mid-run; nothing left behind
+  kFailed,     // failure message shown, the user's files as before
+  kRefused,    // the file cannot be modified (message shown)
+  kAbandoned,  // exit requested mid-run; nothing left behind
+};
+
+// Everything a run found out, for callers that want more than the outcome.
+struct ModifyResult {
+  ModifyOutcome outcome = ModifyOutcome::kNothingToDo;
+  int errorNumber = 0;         // kFailed: the error number shown
+  std::int64_t lastValue = 0;  // the value most recently computed (overflow message)
+  std::string outputName;      // where the modified file went (kCompleted)
+  bool inProgramDir = false;
+  bool inPlace = false;
+  std::int64_t clippedSamples = 0;
+  double elapsedSeconds = 0.0;  // the time the report line shows
+  bool exitPending = false;     // an exit was asked for while an in-place rewrite ran
 };
 
 // The command, steps 1 to 16 (unloading the dialog is the caller's).
 ModifyOutcome runModification(ProgramState& state, const ModifyRequest& request,
                               ModifyServices& services);
+ModifyResult runModificationDetailed(ProgramState& state, const ModifyRequest& request,
+                                     ModifyServices& services);
 
 // Largest safe volume factor for a peak magnitude on the 16-bit scale.
 // cutToThousandths: floor(32767000 / peak) / 1000, else 32767 / peak. A peak of 0
 // gives 1. For 8-bit files the factor is kept below the point where the
 // loudest sample would overflow the byte.
 double maximumGain(std::int32_t peak, int bitsPerSample, bool cutToThousandths);
+
+// Frames per block: 8 / channels x 1024 x 1024 / bits (half to even), at most
+// `totalFrames`.
+std::int64_t modifyBlockFrames(int channels, int bitsPerSample, std::int64_t totalFrames);
 
 }  // namespace ril

@@ -1,0 +1,579 @@
+#include "modify/modification_engine.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <memory>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "analysis/deemphasis_filter.h"
+#include "modify/output_placement.h"
+#include "platform/errors.h"
+#include "platform/number_format.h"
+
+namespace ril {
+
+static_assert(std::endian::native == std::endian::little,
+              "sample blocks are processed as little-endian words");
+
+namespace {
+
+// The classic runtime's "Input past end of file": the file got shorter than
+// the header reader measured it.
+constexpr int kErrInputPastEnd = 62;
+// Volume factors beyond this cannot come from the dialog (its largest is
+// 32767 for a peak of 1) and would leave the integer range of the arithmetic.
+constexpr double kLargestFactor = 1.0e6;
+
+// floor(t) as an integer, for |t| well inside the 64-bit range.
+inline std::int64_t floorToInt(double t) {
+  auto i = static_cast<std::int64_t>(t);
+  if (static_cast<double>(i) > t) --i;
+  return i;
+}
+
+struct AbandonRun {};
+
+// The two sample formats: how a stored sample becomes v, and how a
+// de-emphasised value is rounded, limited and stored.
+struct Pcm8 {
+  using Word = std::uint8_t;
+  static constexpr std::int64_t kHigh = 255;
+  static constexpr std::int64_t kLow = 0;
+  static constexpr const char* kHighEnding = " limited to 127!";
+  static constexpr const char* kLowEnding = " limited to -128!";
+  static double sampleValue(Word s) { return static_cast<double>(static_cast<int>(s) - 128); }
+  static std::int64_t roundFiltered(double y) { return floorToInt(y + 128.5); }
+  static std::int64_t shownValue(std::int64_t r) { return r - 128; }
+  static Word store(std::int64_t r) { return static_cast<Word>(r); }
+};
+
+struct Pcm16 {
+  using Word = std::uint16_t;  // raw bits of a signed little-endian sample
+  static constexpr std::int64_t kHigh = 32767;
+  static constexpr std::int64_t kLow = -32768;
+  static constexpr const char* kHighEnding = " limited to 32767!";
+  static constexpr const char* kLowEnding = " limited to -32768!";
+  static double sampleValue(Word s) { return static_cast<double>(static_cast<std::int16_t>(s)); }
+  static std::int64_t roundFiltered(double y) { return floorToInt(y + 0.5); }
+  static std::int64_t shownValue(std::int64_t r) { return r; }
+  static Word store(std::int64_t r) { return static_cast<Word>(static_cast<std::int16_t>(r)); }
+};
+
+// The volume pass for every possible stored sample, computed once per run.
+template <class Pcm>
+struct VolumeTable {
+  using Word = typename Pcm::Word;
+  static constexpr std::size_t kSize = std::size_t{1} << (8 * sizeof(Word));
+
+  explicit VolumeTable(double factor) : stored(kSize), value(kSize), bad(kSize) {
+    for (std::size_t raw = 0; raw < kSize; ++raw) {
+      double v = Pcm::sampleValue(static_cast<Word>(raw));
+      std::int64_t result;
+      if constexpr (sizeof(Word) == 1) {
+        result = static_cast<std::int64_t>(v * factor + 128.5);  // truncated toward zero
+      } else {
+        result = floorToInt(v * factor + 0.5);
+      }
+      value[raw] = result;
+      bad[raw] = result < Pcm::kLow || result > Pcm::kHigh;
+      anyBad = anyBad || bad[raw];
+      stored[raw] = bad[raw] ? Word{0} : Pcm::store(result);
+    }
+  }
+
+  std::vector<Word> stored;
+  std::vector<std::int64_t> value;
+  std::vector<std::uint8_t> bad;
+  bool anyBad = false;
+};
+
+class Engine {
+ public:
+  Engine(ProgramState& state, ModifyServices& services, double factor, bool emphasisAtStart,
+         ModifyResult& result)
+      : state_(state),
+        sv_(services),
+        factor_(factor),
+        emphasisAtStart_(emphasisAtStart),
+        result_(result),
+        path_(state.filePaths[0]) {}
+
+  void run() {
+    try {
+      PlacementRequest request;
+      request.path = path_;
+      request.bareName = state_.fileNames.empty() ? baseNameOf(path_) : state_.fileNames[0];
+      request.appPath = state_.appPath;
+      request.mode = sv_.placement;
+      request.explicitOutput = sv_.explicitOutput;
+      placeOutput(request, sv_.fs, sv_.messages, placement_);
+      if (placement_.declined) {
+        result_.outcome = ModifyOutcome::kDeclined;
+        return;
+      }
+      result_.inPlace = placement_.inPlace;
+      result_.inProgramDir = placement_.inProgramDir;
+      checkExit();
+      if (state_.bitsPerSample == 8) {
+        process<Pcm8>();
+      } else {
+        process<Pcm16>();
+      }
+      result_.outcome = ModifyOutcome::kCompleted;
+      result_.outputName = placement_.outputName;
+    } catch (const AbandonRun&) {
+      cleanUp();
+      result_.outcome = ModifyOutcome::kAbandoned;
+      return;
+    } catch (const RunError& e) {
+      fail(e.number());
+      return;
+    } catch (const std::bad_alloc&) {
+      fail(kErrOutOfMemory);
+      return;
+    }
+    finishRun();
+  }
+
+ private:
+  template <class Pcm>
+  void process() {
+    using Word = typename Pcm::Word;
+    const int channels = state_.channels;
+    const std::int64_t total = state_.framesInFile;
+    const std::size_t frameBytes = sizeof(Word) * static_cast<std::size_t>(channels);
+
+    // Output: a temporary file beside the target, or the file itself in place.
+    if (placement_.inPlace) {
+      inPlaceOutput_ = sv_.fs.openWrite(placement_.outputName, WriteMode::kExisting);
+    } else {
+      atomic_ = std::make_unique<AtomicOutput>(sv_.fs, placement_.outputName);
+    }
+    OutputFile& out = placement_.inPlace ? *inPlaceOutput_ : atomic_->file();
+    startTime_ = sv_.clock.seconds();
+
+    std::int64_t blockFrames = modifyBlockFrames(channels, state_.bitsPerSample, total);
+    const std::int64_t largestBlock = blockFrames + total % blockFrames;
+    std::vector<Word> in(static_cast<std::size_t>(largestBlock * channels));
+    std::vector<Word> processed(in.size());
+    VolumeTable<Pcm> table(factor_);
+
+    // An in-place rewrite must not stop half-way: a volume pass that would
+    // overflow is found by reading the whole file before anything is written.
+    if (placement_.inPlace && !emphasisAtStart_ && table.anyBad) {
+      checkForOverflow<Pcm>(table, in);
+    }
+
+    InputFile& input = *placement_.input;
+    copyBytes(input, out, static_cast<std::uint64_t>(state_.dataOffset), in.data(),
+              in.size() * sizeof(Word));
+
+    filters_[0].reset();
+    filters_[1].reset();
+    std::int64_t remaining = total;
+    std::int64_t done = 0;
+    while (remaining >= blockFrames) {
+      remaining -= blockFrames;
+      if (remaining < blockFrames) {
+        blockFrames += remaining;
+        remaining = 0;
+      }
+      const std::size_t bytes = static_cast<std::size_t>(blockFrames) * frameBytes;
+      readExactly(input, in.data(), bytes);
+      showProgress(done, total);
+      processBlock<Pcm>(table, in.data(), processed.data(), blockFrames, done);
+      if (!placement_.inPlace) checkExit();
+      out.write(processed.data(), bytes);
+      done += blockFrames;
+    }
+
+    // Everything behind the whole frames (a partial frame, the trailing
+    // chunks, a pad byte) goes over unchanged, so the lengths match.
+    copyBytes(input, out, UINT64_MAX, in.data(), in.size() * sizeof(Word));
+    input.close();
+    if (placement_.inPlace) {
+      inPlaceOutput_->sync();
+      inPlaceOutput_->close();
+    } else {
+      atomic_->commit();
+    }
+  }
+
+  // Reads the whole sample data once and fails with the overflow the volume
+  // pass would meet first.
+  template <class Pcm>
+  void checkForOverflow(const VolumeTable<Pcm>& table, std::vector<typename Pcm::Word>& in) {
+    using Word = typename Pcm::Word;
+    const int channels = state_.channels;
+    const std::int64_t total = state_.framesInFile;
+    auto reader = sv_.fs.openRead(placement_.inputPath);
+    std::uint64_t toSkip = static_cast<std::uint64_t>(state_.dataOffset);
+    if (reader->skip(toSkip) != toSkip) {
+      throw RunError(kErrInputPastEnd, placement_.inputPath);
+    }
+    std::int64_t blockFrames = modifyBlockFrames(channels, state_.bitsPerSample, total);
+    std::int64_t remaining = total;
+    while (remaining >= blockFrames) {
+      remaining -= blockFrames;
+      if (remaining < blockFrames) {
+        blockFrames += remaining;
+        remaining = 0;
+      }
+      readExactly(*reader, in.data(),
+                  static_cast<std::size_t>(blockFrames) * channels * sizeof(Word));
+      sv_.dialog.yieldToEvents();
+      checkExit();
+      bool bad = false;
+      const std::size_t n = static_cast<std::size_t>(blockFrames) * channels;
+      for (std::size_t k = 0; k < n; ++k) bad |= table.bad[in[k]] != 0;
+      if (bad) {
+        for (int c = 0; c < channels; ++c) throwFirstOverflow(table, in.data(), blockFrames, c);
+      }
+    }
+    reader->close();
+  }
+
+  template <class Pcm>
+  void processBlock(const VolumeTable<Pcm>& table, const typename Pcm::Word* in,
+                    typename Pcm::Word* out, std::int64_t frames, std::int64_t firstFrame) {
+    const int channels = state_.channels;
+    const bool emphasis = sv_.dialog.emphasisChecked();  // channel 1
+    if (channels == 1) {
+      if (emphasis) {
+        deemphasiseChannel<Pcm>(in, out, frames, 0, firstFrame);
+      } else if (volumeAll(table, in, out, frames)) {
+        throwFirstOverflow(table, in, frames, 0);
+      }
+      return;
+    }
+    if (channels > 2) {
+      // The filter keeps state for two channels; the header reader lets no
+      // other files through, but a hand-made state must not index past them.
+      for (int c = 0; c < channels; ++c) {
+        const bool e = c == 0 ? emphasis : sv_.dialog.emphasisChecked();
+        if (!e) {
+          volumeChannel(table, in, out, frames, c);
+        } else if (c < 2) {
+          deemphasiseChannel<Pcm>(in, out, frames, c, firstFrame);
+        } else {
+          throw RunError(kErrSubscript, "de-emphasis of more than two channels");
+        }
+      }
+      return;
+    }
+
+    // Stereo: both channels in one interleaved pass; channel 2 is done again
+    // on its own when chkEmph changed after channel 1, or to show its clipping
+    // messages after channel 1's.
+    const DeemphasisFilterDouble channel2AtStart = filters_[1];
+    bool clipped2 = false;
+    bool bad = false;
+    if (emphasis) {
+      clipped2 = deemphasiseStereo<Pcm>(in, out, frames, firstFrame);
+    } else {
+      bad = volumeAll(table, in, out, frames * 2);
+      if (bad) throwFirstOverflow(table, in, frames, 0);
+    }
+    const bool emphasis2 = sv_.dialog.emphasisChecked();  // channel 2
+    if (emphasis2 == emphasis) {
+      if (emphasis && clipped2) {
+        filters_[1] = channel2AtStart;
+        deemphasiseChannel<Pcm>(in, out, frames, 1, firstFrame);
+      } else if (!emphasis && bad) {
+        throwFirstOverflow(table, in, frames, 1);
+      }
+    } else {
+      filters_[1] = channel2AtStart;
+      if (emphasis2) {
+        deemphasiseChannel<Pcm>(in, out, frames, 1, firstFrame);
+      } else {
+        volumeChannel(table, in, out, frames, 1);
+      }
+    }
+  }
+
+  // The volume pass over all samples of a block; true when one overflowed.
+  template <class Pcm>
+  static bool volumeAll(const VolumeTable<Pcm>& table, const typename Pcm::Word* in,
+                        typename Pcm::Word* out, std::int64_t count) {
+    const auto* stored = table.stored.data();
+    const std::size_t n = static_cast<std::size_t>(count);
+    if (!table.anyBad) {
+      for (std::size_t k = 0; k < n; ++k) out[k] = stored[in[k]];
+      return false;
+    }
+    const std::uint8_t* bad = table.bad.data();
+    std::uint8_t any = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      out[k] = stored[in[k]];
+      any |= bad[in[k]];
+    }
+    return any != 0;
+  }
+
+  template <class Pcm>
+  void volumeChannel(const VolumeTable<Pcm>& table, const typename Pcm::Word* in,
+                     typename Pcm::Word* out, std::int64_t frames, int channel) {
+    throwFirstOverflow(table, in, frames, channel);
+    const int channels = state_.channels;
+    for (std::int64_t i = 0; i < frames; ++i) {
+      const std::size_t k = static_cast<std::size_t>(i * channels + channel);
+      out[k] = table.stored[in[k]];
+    }
+  }
+
+  template <class Pcm>
+  void throwFirstOverflow(const VolumeTable<Pcm>& table, const typename Pcm::Word* in,
+                          std::int64_t frames, int channel) {
+    const int channels = state_.channels;
+    for (std::int64_t i = 0; i < frames; ++i) {
+      const auto s = in[static_cast<std::size_t>(i * channels + channel)];
+      if (table.bad[s]) {
+        result_.lastValue = table.value[s];
+        throw RunError(kErrOverflow, "volume pass");
+      }
+    }
+  }
+
+  // The de-emphasis pass over one channel of a block, messages in frame order.
+  template <class Pcm>
+  void deemphasiseChannel(const typename Pcm::Word* in, typename Pcm::Word* out,
+                          std::int64_t frames, int channel, std::int64_t firstFrame) {
+    const int channels = state_.channels;
+    DeemphasisFilterDouble filter = filters_[channel];
+    const double factor = factor_;
+    for (std::int64_t i = 0; i < frames; ++i) {
+      const std::size_t k = static_cast<std::size_t>(i * channels + channel);
+      double y = filter.step(Pcm::sampleValue(in[k]) * factor);
+      std::int64_t r = Pcm::roundFiltered(y);
+      if (r > Pcm::kHigh || r < Pcm::kLow) [[unlikely]] {
+        r = reportClip<Pcm>(firstFrame + i, r);
+      }
+      out[k] = Pcm::store(r);
+    }
+    filters_[channel] = filter;
+  }
+
+  // Both channels' chains side by side. Channel 1's clipping messages are
+  // shown as they come; returns whether channel 2 clipped (its messages are
+  // shown by doing channel 2 again after channel 1 is complete).
+  template <class Pcm>
+  bool deemphasiseStereo(const typename Pcm::Word* in, typename Pcm::Word* out, std::int64_t frames,
+                         std::int64_t firstFrame) {
+    DeemphasisFilterDouble left = filters_[0];
+    DeemphasisFilterDouble right = filters_[1];
+    const double factor = factor_;
+    bool clipped2 = false;
+    for (std::int64_t i = 0; i < frames; ++i) {
+      const std::size_t k = static_cast<std::size_t>(2 * i);
+      double y1 = left.step(Pcm::sampleValue(in[k]) * factor);
+      double y2 = right.step(Pcm::sampleValue(in[k + 1]) * factor);
+      std::int64_t r1 = Pcm::roundFiltered(y1);
+      std::int64_t r2 = Pcm::roundFiltered(y2);
+      if (r1 > Pcm::kHigh || r1 < Pcm::kLow) [[unlikely]] {
+        r1 = reportClip<Pcm>(firstFrame + i, r1);
+      }
+      if (r2 > Pcm::kHigh || r2 < Pcm::kLow) [[unlikely]] {
+        clipped2 = true;
+        r2 = std::clamp(r2, Pcm::kLow, Pcm::kHigh);
+      }
+      out[k] = Pcm::store(r1);
+      out[k + 1] = Pcm::store(r2);
+    }
+    filters_[0] = left;
+    filters_[1] = right;
+    return clipped2;
+  }
+
+  template <class Pcm>
+  std::int64_t reportClip(std::int64_t frame, std::int64_t r) {
+    const bool high = r > Pcm::kHigh;
+    Message m;
+    m.title = "Error:";
+    m.icon = MsgIcon::kExclamation;
+    m.text = "Error at sample " + std::to_string(frame) + "! Calculated value of " +
+             std::to_string(Pcm::shownValue(r)) + (high ? Pcm::kHighEnding : Pcm::kLowEnding);
+    ++result_.clippedSamples;
+    sv_.messages.show(m);
+    return high ? Pcm::kHigh : Pcm::kLow;
+  }
+
+  void showProgress(std::int64_t done, std::int64_t total) {
+    sv_.dialog.setCaption("Progress " +
+                          formatNumber(static_cast<double>(done) / static_cast<double>(total), "0%",
+                                       sv_.decimalSeparator));
+    sv_.dialog.yieldToEvents();
+    if (!placement_.inPlace) checkExit();
+  }
+
+  bool exitAsked() const { return sv_.exitRequested && sv_.exitRequested(); }
+
+  void checkExit() {
+    if (exitAsked()) throw AbandonRun{};
+  }
+
+  static void readExactly(ByteSource& source, void* buffer, std::size_t count) {
+    if (source.read(buffer, count) != count) {
+      throw RunError(kErrInputPastEnd, "sample data");
+    }
+  }
+
+  // Copies `count` bytes (or up to the end for UINT64_MAX) through `buffer`.
+  static void copyBytes(ByteSource& source, OutputFile& out, std::uint64_t count, void* buffer,
+                        std::size_t bufferSize) {
+    const bool toEnd = count == UINT64_MAX;
+    while (count > 0) {
+      std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, bufferSize));
+      std::size_t got = source.read(buffer, want);
+      if (got > 0) out.write(buffer, got);
+      if (got < want) {
+        if (toEnd) return;
+        throw RunError(kErrInputPastEnd, "header");
+      }
+      if (!toEnd) count -= got;
+    }
+  }
+
+  // Closes and removes what the run opened and made, and puts the original
+  // back under its name.
+  void cleanUp() noexcept {
+    if (placement_.input) placement_.input->close();
+    if (atomic_) atomic_->abandon();
+    if (inPlaceOutput_) {
+      try {
+        inPlaceOutput_->close();
+      } catch (...) {
+      }
+    }
+    restoreOriginal(sv_.fs, path_, placement_);
+  }
+
+  void fail(int number) {
+    cleanUp();
+    result_.outcome = ModifyOutcome::kFailed;
+    result_.errorNumber = number;
+    sv_.messages.show(failureMessage(number, result_.lastValue, path_));
+  }
+
+  void finishRun() {
+    sv_.dialog.setCaption("Done!");
+    double elapsed = std::max(0.0, sv_.clock.seconds() - startTime_);
+    result_.elapsedSeconds = static_cast<float>(elapsed);
+    sv_.main.setReportText(sv_.main.reportViewText() + "\r\n" + "Manipulation time = " +
+                           formatNumber(static_cast<float>(elapsed), "0.00", sv_.decimalSeparator) +
+                           " sec." + "\r\n");
+    if (exitAsked()) {
+      result_.exitPending = true;  // the program ends now; no notice to wait for
+      return;
+    }
+    if (sv_.placement != PlacementMode::kExplicitOutput) {
+      sv_.messages.show(closingNotice(placement_.inProgramDir, state_.lineBreak));
+    }
+  }
+
+  ProgramState& state_;
+  ModifyServices& sv_;
+  const double factor_;
+  const bool emphasisAtStart_;
+  ModifyResult& result_;
+  const std::string path_;
+  Placement placement_;
+  std::unique_ptr<AtomicOutput> atomic_;
+  std::unique_ptr<OutputFile> inPlaceOutput_;
+  DeemphasisFilterDouble filters_[2];
+  double startTime_ = 0.0;
+};
+
+std::optional<std::string> refusal(const ProgramState& state) {
+  if (state.filePaths.empty()) return "No file is chosen; nothing can be modified!";
+  const std::string& path = state.filePaths[0];
+  switch (state.headerStatus) {
+    case HeaderStatus::kReady:
+      break;
+    case HeaderStatus::kNone:
+    case HeaderStatus::kUnreadable:
+      return "File " + path + " could not be read! Modification cancelled!";
+    case HeaderStatus::kEmpty:
+      return "File " + path + " is empty! Modification cancelled!";
+    case HeaderStatus::kNoDataChunk:
+      return "File " + path + " has no data chunk! Modification cancelled!";
+    case HeaderStatus::kUnsupported:
+      return "File " + path +
+             " holds no 8 or 16 bit PCM samples in 1 or 2 channels! Modification cancelled!";
+  }
+  if (state.framesInFile <= 0) {
+    return "File " + path + " holds no sample frames! Modification cancelled!";
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::int64_t modifyBlockFrames(int channels, int bitsPerSample, std::int64_t totalFrames) {
+  double frames = 8.0 / channels * 1024 * 1024 / bitsPerSample;
+  auto blockFrames = static_cast<std::int64_t>(std::nearbyint(frames));
+  return std::min(blockFrames, totalFrames);
+}
+
+double maximumGain(std::int32_t peak, int bitsPerSample, bool cutToThousandths) {
+  if (peak <= 0) return 1.0;  // silence: nothing to raise
+  double gain = cutToThousandths ? std::floor(32767000.0 / peak) / 1000.0 : 32767.0 / peak;
+  if (bitsPerSample != 8) return gain;
+
+  // A byte holds -128..127 around 128. The loudest sample, v = peak / 256 on
+  // either side, must still give v x factor + 128.5 below 256 (and above -1).
+  const double magnitude = peak / 256.0;
+  const double positive = std::min(magnitude, 127.0);
+  const double negative = std::min(magnitude, 128.0);
+  auto fits = [&](double f) {
+    return positive * f + 128.5 < 256.0 && -negative * f + 128.5 > -1.0;
+  };
+  if (fits(gain)) return gain;
+  if (cutToThousandths) {
+    double thousandths = std::floor(127.5 / positive * 1000.0);
+    while (thousandths > 0 && !fits(thousandths / 1000.0)) thousandths -= 1;
+    return thousandths / 1000.0;
+  }
+  gain = 127.5 / positive;
+  while (!fits(gain)) gain = std::nextafter(gain, 0.0);
+  return gain;
+}
+
+ModifyResult runModificationDetailed(ProgramState& state, const ModifyRequest& request,
+                                     ModifyServices& services) {
+  ModifyResult result;
+  const bool emphasis = services.dialog.emphasisChecked();
+  if (request.hsbVolume == 1000 && request.chkVolume == 0 && !emphasis) {
+    result.outcome = ModifyOutcome::kNothingToDo;
+    return result;
+  }
+  const double factor = request.chkVolume == 1 ? request.maxGain : request.hsbVolume / 1000.0;
+
+  std::optional<std::string> why = refusal(state);
+  if (!why && !(factor >= 0.0 && factor <= kLargestFactor)) {
+    why = "A volume factor of " + formatNumber(factor, "0.000") +
+          " cannot be applied! Modification cancelled!";
+  }
+  if (why) {
+    Message m;
+    m.title = "Warning";
+    m.icon = MsgIcon::kExclamation;
+    m.text = *why;
+    services.messages.show(m);
+    result.outcome = ModifyOutcome::kRefused;
+    return result;
+  }
+
+  Engine(state, services, factor, emphasis, result).run();
+  return result;
+}
+
+ModifyOutcome runModification(ProgramState& state, const ModifyRequest& request,
+                              ModifyServices& services) {
+  return runModificationDetailed(state, request, services).outcome;
+}
+
+}  // namespace ril
