@@ -6,6 +6,7 @@
 #include <string>
 
 #include "analysis/analysis_report.h"
+#include "analysis/sample_kernels.h"
 #include "platform/errors.h"
 #include "platform/number_format.h"
 
@@ -73,8 +74,72 @@ void SampleAccumulator::addBlockPlain(const unsigned char* bytes, std::int64_t f
   }
 }
 
+namespace {
+
+// Frames per chunk of the tuned method: the scratch arrays of a chunk stay in
+// the first-level cache.
+constexpr std::int64_t kChunk = 2048;
+constexpr std::int64_t kPlanarStride = kChunk + 16;  // room for the previous input in front
+
+// Merges the statistics of a run that starts at frame `base` into a record;
+// `firstIndex` finds the first position of a value within the run.
+template <typename FirstIndex>
+inline void merge(ChannelStats& r, const kernels::RunStats& s, std::int64_t base,
+                  FirstIndex firstIndex) {
+  if (s.max > r.max) {
+    r.max = s.max;
+    r.maxPos = base + firstIndex(s.max);
+  }
+  if (s.min < r.min) {
+    r.min = s.min;
+    r.minPos = base + firstIndex(s.min);
+  }
+  r.sum += s.sum;
+  r.sumSq += s.sumSq;
+}
+
+}  // namespace
+
 void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t frames) {
-  addBlockPlain(bytes, frames);
+  if (planar_.empty()) {
+    planar_.assign(2 * kPlanarStride, 0);
+    prepared_.assign(2 * kChunk, 0);
+    filtered_.assign(2 * kChunk, 0);
+  }
+  std::int16_t* x[2] = {planar_.data() + 8, planar_.data() + 8 + kPlanarStride};
+  std::int32_t* q[2] = {prepared_.data(), prepared_.data() + kChunk};
+  std::int32_t* yb[2] = {filtered_.data(), filtered_.data() + kChunk};
+  const std::int64_t frameBytes = channels_ * (bitsPerSample_ == 8 ? 1 : 2);
+  const std::int32_t bias = static_cast<std::int32_t>(2 * fastdiv::kBias);
+
+  for (std::int64_t start = 0; start < frames; start += kChunk) {
+    const std::int64_t n = std::min(kChunk, frames - start);
+    const std::int64_t base = frames_ + start;
+    kernels::toPlanar16(bytes + start * frameBytes, n, channels_, bitsPerSample_, x[0], x[1]);
+    for (int c = 0; c < channels_; ++c) {
+      const std::int16_t* xc = x[c];
+      merge(records_[c], kernels::statsOf16(xc, n), base, [&](std::int32_t v) {
+        return kernels::firstIndexOf16(xc, n, static_cast<std::int16_t>(v));
+      });
+    }
+    if (!deemphasis_) continue;
+    for (int c = 0; c < channels_; ++c) {
+      x[c][-1] = static_cast<std::int16_t>(fast_[c].prevInput);
+      kernels::filterPrep(x[c], n, q[c]);
+      fast_[c].prevInput = x[c][n - 1];
+    }
+    if (channels_ == 2) {
+      kernels::filterChain2(q[0], q[1], n, fast_[0].biasedOutput, fast_[1].biasedOutput, yb[0],
+                            yb[1]);
+    } else {
+      kernels::filterChain(q[0], n, fast_[0].biasedOutput, yb[0]);
+    }
+    for (int c = 0; c < channels_; ++c) {
+      const std::int32_t* yc = yb[c];
+      merge(records_[c + 2], kernels::statsOfBiased32(yc, n, bias), base,
+            [&](std::int32_t v) { return kernels::firstIndexOf32(yc, n, v + bias); });
+    }
+  }
 }
 
 StatsRecords SampleAccumulator::finish() const {

@@ -67,9 +67,12 @@ class SampleAccumulator {
   Method method_;
   std::int64_t frames_ = 0;
   StatsRecords records_{};
-  DeemphasisFilter filters_[2];     // plain method
-  FastDeemphasisState fast_[2];     // tuned method
-  std::vector<std::int64_t> work_;  // tuned method: per-chunk scratch
+  DeemphasisFilter filters_[2];  // plain method
+  FastDeemphasisState fast_[2];  // tuned method
+  // Tuned method: per-chunk scratch, one array per channel of each.
+  std::vector<std::int16_t> planar_;
+  std::vector<std::int32_t> prepared_;
+  std::vector<std::int32_t> filtered_;
 };
 
 // Analyses the current file from wavInput (left by the header reader), appends
