@@ -309,7 +309,12 @@ TEST(ModificationEngineTest, EightBitMaximizeWithTheEnginesGainNeverOverflows) {
     ModifyResult r = h.run();
     ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted) << int(loud);
     Bytes out = test::readFile(h.progDir + "a.wav");
-    EXPECT_EQ(out[45], loud > 128 ? 255 : 0) << int(loud);
+    // Within one step of full scale on the loudest sample's side.
+    if (loud > 128) {
+      EXPECT_GE(out[45], 254) << int(loud);
+    } else {
+      EXPECT_LE(out[45], 1) << int(loud);
+    }
   }
 }
 
