@@ -1,0 +1,500 @@
+#include "harness.h"
+
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "analysis/deemphasis_filter.h"
+#include "analysis/sample_statistics.h"
+#include "app/program_state.h"
+#include "modify/modification_engine.h"
+#include "platform/clock.h"
+#include "platform/memory_file_system.h"
+#include "platform/scripted_host.h"
+#include "wav/wav_header_reader.h"
+
+namespace ril::fuzz {
+
+namespace {
+
+using Bytes = MemoryFileSystem::Bytes;
+using Files = std::map<std::string, Bytes>;
+
+const char* const kProgramDir = "/prog/";
+
+// Reads and analyses `path` as the batch run does; returns the first broken rule.
+std::string readAndAnalyse(ProgramState& state, MemoryFileSystem& fs, ScriptedHost& view,
+                           std::uint64_t length) {
+  ManualClock clock;
+  ReadWavHeader(state, 0, true, fs, view);
+  AnalyseSamples(state, view, clock);
+
+  if (state.wavInput) return "the analysis left its input open";
+  if (state.reportText.rfind("Filename:\t", 0) != 0)
+    return "the report does not start with the name";
+  // The lines with computed numbers never show a value that is not a number
+  // (other lines may echo bytes of the file, which can read "NaN").
+  std::size_t start = 0;
+  while (start < state.reportText.size()) {
+    std::size_t end = state.reportText.find('\n', start);
+    if (end == std::string::npos) end = state.reportText.size();
+    const std::string line = state.reportText.substr(start, end - start);
+    start = end + 1;
+    const bool computed =
+        (line.size() > 1 && line[0] >= '1' && line[0] <= '4' && line[1] == '\t') ||
+        line.rfind("Volume", 0) == 0 || line.rfind("Calculation", 0) == 0 ||
+        line.rfind("Filelength", 0) == 0 || line.rfind("Length of file", 0) == 0;
+    if (!computed) continue;
+    for (const char* bad : {"nan", "inf", "NaN", "Inf"}) {
+      if (line.find(bad) != std::string::npos) return "the report line \"" + line + "\"";
+    }
+  }
+  if (!view.messages.empty()) return "reading or analysing showed a message box";
+  if (static_cast<std::uint64_t>(state.fileLength) != length) return "wrong file length";
+  if (state.headerStatus == HeaderStatus::kReady) {
+    if (state.channels != 1 && state.channels != 2) return "ready with a channel count not 1 or 2";
+    if (state.bitsPerSample != 8 && state.bitsPerSample != 16) return "ready with odd resolution";
+    if (state.framesInFile < 0 || state.framesInFile > state.sampleFrames + 1) {
+      return "frames in the file beyond the declared frames";
+    }
+    const std::int64_t end = state.dataOffset + state.framesInFile * state.frameBytes();
+    if (state.dataOffset < 0 || end > state.fileLength) return "frames reach past the end";
+    if (state.peakLevel[0] < 0 || state.peakLevel[0] > 32767) return "peak level out of range";
+  }
+  return {};
+}
+
+Files snapshot(const MemoryFileSystem& fs) {
+  Files files;
+  for (const std::string& p : fs.paths()) files[p] = *fs.get(p);
+  return files;
+}
+
+std::string describeFiles(const Files& files) {
+  std::string s;
+  for (const auto& [p, b] : files) s += " " + p + "(" + std::to_string(b.size()) + ")";
+  return s;
+}
+
+// chkEmph as the engine reads it, call by call.
+class ScriptedDialog : public ModifyView {
+ public:
+  ScriptedDialog(bool toggle, std::uint8_t bits) : toggle_(toggle), bits_(bits) {}
+  bool emphasisChecked() override { return valueAt(calls_++); }
+  bool valueAt(int call) const { return ((bits_ >> (toggle_ ? call % 8 : 0)) & 1) != 0; }
+  void setCaption(const std::string& caption) override { this->caption = caption; }
+  void yieldToEvents() override {}
+
+  std::string caption;
+
+ private:
+  bool toggle_;
+  std::uint8_t bits_;
+  int calls_ = 0;
+};
+
+Message warning(const std::string& text) {
+  Message m;
+  m.title = "Warning";
+  m.icon = MsgIcon::kExclamation;
+  m.text = text;
+  return m;
+}
+
+Message clipMessage(std::int64_t frame, std::int64_t shown, const char* ending) {
+  Message m;
+  m.title = "Error:";
+  m.icon = MsgIcon::kExclamation;
+  m.text = "Error at sample " + std::to_string(frame) + "! Calculated value of " +
+           std::to_string(shown) + ending;
+  return m;
+}
+
+// The sample processing of the Modify command, written out sample by sample.
+struct Expected {
+  bool failed = false;
+  std::int64_t lastValue = 0;
+  std::vector<Message> clips;
+  Bytes output;
+};
+
+Expected processSamples(const ProgramState& state, const Bytes& file, double factor,
+                        const ScriptedDialog& dialog, bool overflowCheckFirst) {
+  Expected e;
+  e.output = file;
+  const int channels = state.channels;
+  const bool eight = state.bitsPerSample == 8;
+  const int width = eight ? 1 : 2;
+  const std::int64_t total = state.framesInFile;
+  auto sampleAt = [&](std::int64_t frame, int c) -> double {
+    const std::size_t k =
+        static_cast<std::size_t>(state.dataOffset + (frame * channels + c) * width);
+    if (eight) return static_cast<double>(static_cast<int>(file[k]) - 128);
+    return static_cast<double>(static_cast<std::int16_t>(file[k] | file[k + 1] << 8));
+  };
+  auto store = [&](std::int64_t frame, int c, std::int64_t r) {
+    const std::size_t k =
+        static_cast<std::size_t>(state.dataOffset + (frame * channels + c) * width);
+    if (eight) {
+      e.output[k] = static_cast<unsigned char>(r);
+    } else {
+      e.output[k] = static_cast<unsigned char>(r & 0xFF);
+      e.output[k + 1] = static_cast<unsigned char>((r >> 8) & 0xFF);
+    }
+  };
+  // The volume pass: v x factor + 128.5 truncated (8 bits), + 0.5 rounded down (16 bits).
+  auto volume = [&](double v) -> std::int64_t {
+    if (eight) return static_cast<std::int64_t>(std::trunc(v * factor + 128.5));
+    return static_cast<std::int64_t>(std::floor(v * factor + 0.5));
+  };
+  const std::int64_t low = eight ? 0 : -32768;
+  const std::int64_t high = eight ? 255 : 32767;
+
+  double nominal = 8.0 / channels * 1024 * 1024 / state.bitsPerSample;
+  const std::int64_t firstBlock =
+      std::min<std::int64_t>(static_cast<std::int64_t>(std::nearbyint(nominal)), total);
+  // The block boundaries: every block nominal, the rest merged into the last.
+  std::vector<std::pair<std::int64_t, std::int64_t>> blocks;
+  {
+    std::int64_t blockFrames = firstBlock, remaining = total, done = 0;
+    while (remaining >= blockFrames) {
+      remaining -= blockFrames;
+      if (remaining < blockFrames) {
+        blockFrames += remaining;
+        remaining = 0;
+      }
+      blocks.emplace_back(done, blockFrames);
+      done += blockFrames;
+    }
+  }
+
+  if (overflowCheckFirst) {
+    // An in-place rewrite reads the whole file for a volume overflow first.
+    for (const auto& [start, frames] : blocks) {
+      for (int c = 0; c < channels; ++c) {
+        for (std::int64_t i = 0; i < frames; ++i) {
+          const std::int64_t value = volume(sampleAt(start + i, c));
+          if (value < low || value > high) {
+            e.failed = true;
+            e.lastValue = value;
+            return e;
+          }
+        }
+      }
+    }
+  }
+
+  DeemphasisFilterDouble filters[2];
+  int call = 1;  // call 0 was the command's first look at chkEmph
+  for (const auto& [start, frames] : blocks) {
+    for (int c = 0; c < channels; ++c) {
+      const bool emphasis = dialog.valueAt(call++);
+      for (std::int64_t i = 0; i < frames; ++i) {
+        const double v = sampleAt(start + i, c);
+        std::int64_t r;
+        if (!emphasis) {
+          r = volume(v);
+          e.lastValue = r;
+          if (r < low || r > high) {
+            e.failed = true;
+            return e;
+          }
+        } else {
+          const double y = filters[c].step(v * factor);
+          r = static_cast<std::int64_t>(std::floor(y + (eight ? 128.5 : 0.5)));
+          const std::int64_t shown = eight ? r - 128 : r;
+          if (r > high) {
+            e.clips.push_back(
+                clipMessage(start + i, shown, eight ? " limited to 127!" : " limited to 32767!"));
+            r = high;
+          } else if (r < low) {
+            e.clips.push_back(
+                clipMessage(start + i, shown, eight ? " limited to -128!" : " limited to -32768!"));
+            r = low;
+          }
+          e.lastValue = r;
+        }
+        store(start + i, c, r);
+      }
+    }
+  }
+  return e;
+}
+
+std::string compareMessages(const std::vector<Message>& shown, const std::vector<Message>& want) {
+  for (const Message& m : shown) {
+    if (m.text.empty() || m.title.empty()) return "a message box without text or title";
+  }
+  if (shown.size() != want.size()) {
+    std::string s = "shown " + std::to_string(shown.size()) + " messages, expected " +
+                    std::to_string(want.size());
+    if (!shown.empty()) s += "; last shown: " + shown.back().text;
+    if (!want.empty()) s += "; last expected: " + want.back().text;
+    return s;
+  }
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    if (shown[i].text != want[i].text || shown[i].title != want[i].title ||
+        shown[i].icon != want[i].icon) {
+      return "message " + std::to_string(i) + " reads \"" + shown[i].title + ": " + shown[i].text +
+             "\", expected \"" + want[i].title + ": " + want[i].text + "\"";
+    }
+  }
+  return {};
+}
+
+std::string compareFiles(const Files& got, const Files& want, const char* when) {
+  if (got.size() != want.size()) {
+    return std::string(when) + ": files" + describeFiles(got) + ", expected" + describeFiles(want);
+  }
+  for (const auto& [p, b] : want) {
+    auto it = got.find(p);
+    if (it == got.end()) {
+      return std::string(when) + ": files" + describeFiles(got) + ", expected" +
+             describeFiles(want);
+    }
+    if (it->second != b) {
+      const Bytes& g = it->second;
+      if (g.size() != b.size()) {
+        return std::string(when) + ": " + p + " has " + std::to_string(g.size()) +
+               " bytes, expected " + std::to_string(b.size());
+      }
+      std::size_t k = 0;
+      while (g[k] == b[k]) ++k;
+      return std::string(when) + ": " + p + " differs first at byte " + std::to_string(k);
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
+  MemoryFileSystem fs;
+  fs.put("/in/f.wav", Bytes(data, data + size));
+  ProgramState state;
+  initialiseProgramState(state, kProgramDir);
+  state.filePaths = {"/in/f.wav"};
+  state.fileNames = {"f.wav"};
+  ScriptedHost view;
+  std::string broken = readAndAnalyse(state, fs, view, size);
+  if (!broken.empty()) return broken;
+  if (fs.paths().size() != 1 || *fs.get("/in/f.wav") != Bytes(data, data + size)) {
+    return "reading changed the file system";
+  }
+  return {};
+}
+
+std::string encodeModifyOptions(const ModifyOptions& o) {
+  std::string s(kModifyOptionBytes, '\0');
+  s[0] = static_cast<char>(o.placementCase);
+  s[1] =
+      static_cast<char>((o.chkVolume ? 1 : 0) | (o.gainMode & 3) << 1 | (o.toggleEmphasis ? 8 : 0));
+  s[2] = static_cast<char>(o.emphasisBits);
+  s[3] = static_cast<char>(o.hsbVolume & 0xFF);
+  s[4] = static_cast<char>((o.hsbVolume >> 8) & 0xFF);
+  s[5] = 0;
+  std::memcpy(&s[6], &o.rawGain, 4);
+  return s;
+}
+
+// Placement cases (first option byte modulo kPlacementCases):
+//   0 the command-line tool's explicit output, 1 the program directory,
+//   2 the file lies in the program directory itself, 3 P.old exists already,
+//   4 too little space and Yes (in place), 5 too little space and No,
+//   6 the free-space query reports nothing, 7 the command-line tool's in place,
+//   8 a file of the same name waits in the program directory,
+//   9 too little space on a drive whose cluster size overflows.
+std::string checkModify(const std::uint8_t* data, std::size_t size) {
+  if (size < kModifyOptionBytes) return {};
+  const std::uint8_t* o = data;
+  const int placementCase = o[0] % kPlacementCases;
+  const bool chkVolume = (o[1] & 1) != 0;
+  const int gainMode = (o[1] >> 1) & 3;
+  const bool toggle = (o[1] & 8) != 0;
+  const auto hsbVolume = static_cast<std::int16_t>(o[3] | o[4] << 8);
+  float rawGain;
+  std::memcpy(&rawGain, o + 6, 4);
+  const Bytes file(data + kModifyOptionBytes, data + size);
+
+  const std::string path = placementCase == 2 ? "/prog/f.wav" : "/in/f.wav";
+  const std::string old = path + ".old";
+  const std::string programCopy = std::string(kProgramDir) + "f.wav";
+  MemoryFileSystem fs;
+  fs.put(path, file);
+  if (placementCase == 3) fs.put(old, Bytes{1, 2, 3});
+  if (placementCase == 8) fs.put(programCopy, Bytes{9, 9});
+  if (placementCase == 4 || placementCase == 5) fs.free = DiskFree{1, 4096, 0};
+  if (placementCase == 6) fs.free = DiskFree{0, 0, 0};
+  if (placementCase == 9) fs.free = DiskFree{65536, 65536, 0};
+
+  ProgramState state;
+  initialiseProgramState(state, kProgramDir);
+  state.filePaths = {path};
+  state.fileNames = {"f.wav"};
+  ScriptedHost host;
+  std::string broken = readAndAnalyse(state, fs, host, file.size());
+  if (!broken.empty()) return broken;
+
+  double maxGain = 1.0;
+  switch (gainMode) {
+    case 0:
+      maxGain = maximumGain(state.peakLevel[0], state.bitsPerSample, false);
+      break;
+    case 1:
+      maxGain = maximumGain(state.peakLevel[0], state.bitsPerSample, true);
+      break;
+    case 2:
+      maxGain = maximumGain(state.peakLevel[1], state.bitsPerSample, true);
+      break;
+    default:
+      maxGain = rawGain;
+      break;
+  }
+
+  if (placementCase == 5) host.answers = {MsgAnswer::kNo};
+  if (placementCase == 4) host.answers = {MsgAnswer::kYes};
+  ScriptedDialog dialog(toggle, o[2]);
+  ManualClock clock;
+  ModifyServices services{fs, clock, host, dialog, host, PlacementMode::kProgramDirectory, {}, {}};
+  if (placementCase == 0) {
+    services.placement = PlacementMode::kExplicitOutput;
+    services.explicitOutput = "/out/f.wav";
+  } else if (placementCase == 7) {
+    services.placement = PlacementMode::kInPlace;
+  }
+  ModifyRequest request;
+  request.chkVolume = chkVolume ? 1 : 0;
+  request.hsbVolume = hsbVolume;
+  request.maxGain = maxGain;
+
+  const Files before = snapshot(fs);
+  const std::string reportBefore = state.reportText;
+  const std::string viewBefore = host.report;
+  host.messages.clear();
+  const ModifyResult result = runModificationDetailed(state, request, services);
+  const Files after = snapshot(fs);
+  if (state.reportText != reportBefore) return "the modification changed reportText";
+
+  // What must have happened.
+  const bool emphasisAtStart = dialog.valueAt(0);
+  if (hsbVolume == 1000 && !chkVolume && !emphasisAtStart) {
+    if (result.outcome != ModifyOutcome::kNothingToDo) return "ran although nothing was to do";
+    if (!host.messages.empty()) return "nothing to do, yet a message was shown";
+    return compareFiles(after, before, "nothing to do");
+  }
+  const double factor = chkVolume ? maxGain : hsbVolume / 1000.0;
+  const bool ready = state.headerStatus == HeaderStatus::kReady && state.framesInFile > 0;
+  const bool refusable = !ready || !(factor >= 0.0) || factor > 1.0e6;
+  if (result.outcome == ModifyOutcome::kRefused) {
+    if (!refusable) return "refused a file and factor it can process";
+    if (host.messages.size() != 1 || host.messages[0].text.empty()) {
+      return "a refusal without exactly one message";
+    }
+    return compareFiles(after, before, "refused");
+  }
+  if (!ready || !(factor >= 0.0)) return "did not refuse an unready file or a negative factor";
+  if (result.outcome == ModifyOutcome::kAbandoned) return "abandoned without an exit request";
+
+  std::vector<Message> want;
+  auto failWith = [&](int number, const std::string& text) -> std::string {
+    want.push_back(warning(text));
+    if (result.outcome != ModifyOutcome::kFailed || result.errorNumber != number) {
+      return "expected failure " + std::to_string(number) + ", got outcome " +
+             std::to_string(static_cast<int>(result.outcome)) + " error " +
+             std::to_string(result.errorNumber);
+    }
+    std::string m = compareMessages(host.messages, want);
+    if (!m.empty()) return m;
+    if (host.report != viewBefore) return "a failed run changed txtOut";
+    return compareFiles(after, before, "failed");
+  };
+
+  switch (placementCase) {
+    case 3:
+      return failWith(58, "File " + path + ".old already exists! Modification cancelled!");
+    case 6:
+      return failWith(11, "Unknown error number 11! Modification cancelled!");
+    case 9:
+      return failWith(6, "Overflow (last value 0! Modification cancelled!");
+    default:
+      break;
+  }
+  if (placementCase == 4 || placementCase == 5) {
+    Message q = warning("Not enough discspace available to create copy of file in " +
+                        std::string(kProgramDir) + " (" + std::to_string(file.size()) +
+                        " bytes required, but only 0 bytes available)!\r\n" +
+                        "Do you want to overwrite the existing file?");
+    want.push_back(q);
+    if (placementCase == 5) {
+      if (result.outcome != ModifyOutcome::kDeclined) return "not declined after the answer No";
+      std::string m = compareMessages(host.messages, want);
+      if (!m.empty()) return m;
+      return compareFiles(after, before, "declined");
+    }
+    if (host.messages.empty() || host.messages[0].buttons != MsgButtons::kYesNo) {
+      return "the disk-space question is not a Yes/No question";
+    }
+  }
+
+  const bool inPlace = placementCase == 4 || placementCase == 7;
+  const Expected e = processSamples(state, file, factor, dialog, inPlace && !emphasisAtStart);
+  want.insert(want.end(), e.clips.begin(), e.clips.end());
+  if (e.failed) {
+    if (chkVolume && gainMode <= 1) return "the largest safe factor overflows the volume pass";
+    if (result.lastValue != e.lastValue) {
+      return "overflow with last value " + std::to_string(result.lastValue) + ", expected " +
+             std::to_string(e.lastValue);
+    }
+    return failWith(
+        6, "Overflow (last value " + std::to_string(e.lastValue) + "! Modification cancelled!");
+  }
+  if (result.outcome != ModifyOutcome::kCompleted) {
+    return "not completed: outcome " + std::to_string(static_cast<int>(result.outcome)) +
+           " error " + std::to_string(result.errorNumber);
+  }
+  if (placementCase != 0) {
+    Message notice;
+    notice.title = "Info:";
+    notice.icon = MsgIcon::kInformation;
+    notice.text = inPlace ? "The original file is overwritten with the modified one!"
+                          : "The original file is stored with additional extension .old.\r\n"
+                            "The modified file is stored under the original filename in the "
+                            "program directory!";
+    want.push_back(notice);
+  }
+  std::string m = compareMessages(host.messages, want);
+  if (!m.empty()) return m;
+  if (host.report != viewBefore + "\r\nManipulation time = 0.00 sec.\r\n") {
+    return "txtOut does not end in the manipulation time line";
+  }
+  if (dialog.caption != "Done!") return "the caption does not read Done!";
+
+  Files expected = before;
+  if (placementCase == 0) {
+    expected["/out/f.wav"] = e.output;
+  } else if (inPlace) {
+    expected[path] = e.output;
+  } else {
+    expected.erase(path);
+    expected[old] = file;
+    expected[programCopy] = e.output;
+  }
+  // The invariants of every completed run, stated on their own as well.
+  const Bytes& written = after.count(result.outputName) ? after.at(result.outputName) : Bytes{};
+  if (written.size() != file.size()) return "the output's length differs from the input's";
+  const std::size_t samplesEnd =
+      static_cast<std::size_t>(state.dataOffset + state.framesInFile * state.frameBytes());
+  if (!std::equal(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(state.dataOffset),
+                  written.begin())) {
+    return "the header bytes changed";
+  }
+  if (!std::equal(file.begin() + static_cast<std::ptrdiff_t>(samplesEnd), file.end(),
+                  written.begin() + static_cast<std::ptrdiff_t>(samplesEnd))) {
+    return "the bytes behind the samples changed";
+  }
+  return compareFiles(after, expected, "completed");
+}
+
+}  // namespace ril::fuzz

@@ -1,0 +1,36 @@
+// What the fuzz targets run on one input, shared with the test that replays
+// every input that ever failed (tests/hardening/fuzz_regressions_test.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ril::fuzz {
+
+// Arbitrary bytes as a WAV file through the header reader and the analysis.
+// Returns the first rule the run broke, or an empty string.
+std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size);
+
+// The first kModifyOptionBytes choose the dialog's settings and where the
+// output goes; the rest is the WAV file. The file is read, analysed and
+// modified in memory, and the result is compared byte by byte with a plain
+// sample-by-sample computation. Returns the first rule the run broke, or an
+// empty string.
+inline constexpr std::size_t kModifyOptionBytes = 10;
+std::string checkModify(const std::uint8_t* data, std::size_t size);
+
+// Option bytes of checkModify, for building seeds.
+struct ModifyOptions {
+  int placementCase = 0;          // 0 .. kPlacementCases - 1, see harness.cpp
+  bool chkVolume = false;         // use the largest safe factor
+  int gainMode = 0;               // 0..3: which factor chkVolume uses
+  bool toggleEmphasis = false;    // chkEmph changes during the run
+  std::uint8_t emphasisBits = 0;  // chkEmph as read, call by call
+  std::int16_t hsbVolume = 1000;  // tenths of a percent
+  float rawGain = 1.0f;           // gainMode 3
+};
+inline constexpr int kPlacementCases = 10;
+std::string encodeModifyOptions(const ModifyOptions& options);  // kModifyOptionBytes bytes
+
+}  // namespace ril::fuzz
