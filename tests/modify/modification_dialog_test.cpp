@@ -87,6 +87,7 @@ TEST_F(ModificationDialogTest, ThumbDraggedPastTheLimitSpringsBack) {
   d->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
   dragThumbToTheRight(d->hsbVolume);
+  fprintf(stderr, "after drag %d down %d\n", d->hsbVolume->value(), d->hsbVolume->isSliderDown());
   EXPECT_EQ(d->hsbVolume->value(), 2000);
   EXPECT_EQ(label(d), "200%");
 
@@ -96,6 +97,7 @@ TEST_F(ModificationDialogTest, ThumbDraggedPastTheLimitSpringsBack) {
   EXPECT_EQ(label(d), "200%");
   d->hsbVolume->setFocus();
   QTest::keyClick(d->hsbVolume, Qt::Key_Right);
+  fprintf(stderr, "after right %d en %d\n", d->hsbVolume->value(), d->hsbVolume->isEnabled());
   EXPECT_EQ(d->hsbVolume->value(), 2000);
   QTest::keyClick(d->hsbVolume, Qt::Key_Left);
   EXPECT_EQ(d->hsbVolume->value(), 1999);
