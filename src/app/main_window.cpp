@@ -329,6 +329,8 @@ QSize frmMain::frameExtraPixels() const {
 // resize event at once when the window is shown, or on first display.
 void frmMain::applyOuterSizePixels(int width, int height) {
   const QSize extra = frameExtraPixels();
+  requestedOuter_ = QSize(width, height);
+  appliedFrame_ = extra;
   const QSize inner(std::max(1, width - extra.width()), std::max(1, height - extra.height()));
   setMinimumSize(0, 0);
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
@@ -336,6 +338,11 @@ void frmMain::applyOuterSizePixels(int width, int height) {
   // The resize event above may have changed the size once more.
   setMinimumSize(size());
   setMaximumSize(size());
+}
+
+void frmMain::keepOuterSize() {
+  if (requestedOuter_.isEmpty() || frameExtraPixels() == appliedFrame_) return;
+  applyOuterSizePixels(requestedOuter_.width(), requestedOuter_.height());
 }
 
 void frmMain::placeTxtOut() {
@@ -370,6 +377,17 @@ void frmMain::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   ensureSurface();
   Form_Resize();
+  keepOuterSize();
+}
+
+void frmMain::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  keepOuterSize();
+}
+
+void frmMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  keepOuterSize();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {

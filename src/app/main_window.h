@@ -94,6 +94,8 @@ class frmMain : public QMainWindow, public MainView {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -104,6 +106,7 @@ class frmMain : public QMainWindow, public MainView {
   int menuBarPixels() const;
   QSize frameExtraPixels() const;
   void applyOuterSizePixels(int width, int height);
+  void keepOuterSize();
   void placeTxtOut();
   void ensureSurface();
 
@@ -115,6 +118,11 @@ class frmMain : public QMainWindow, public MainView {
   // txtOut geometry in twips (single precision, as stored by the handlers).
   float txtLeft_ = 120, txtTop_ = 120, txtWidth_ = 9375, txtHeight_ = 6255;
   std::string report_;
+  // The outer size last set (pixels) and the frame it was set for: once the
+  // window manager has framed the window, the inner size is corrected so that
+  // the outer size stays as set.
+  QSize requestedOuter_;
+  QSize appliedFrame_;
 };
 
 }  // namespace ril
