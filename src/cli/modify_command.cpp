@@ -254,7 +254,10 @@ int runModifyCommand(int argc, char** argv) {
     float limit = static_cast<float>(maxGain);
     float current = static_cast<float>(tenths) / 1000.0f;
     if (limit < current) {
+      // As the scroll bar: maxGain x 1000 to the nearest tenth of a percent, but
+      // never above maxGain, where the loudest sample would overflow.
       tenths = static_cast<long long>(std::nearbyint(maxGain * 1000.0));
+      if (static_cast<double>(tenths) / 1000.0 > maxGain) --tenths;
       std::fprintf(stderr, "note: volume limited to %s, the largest change without clipping\n",
                    percentText(tenths).c_str());
     }

@@ -1,0 +1,176 @@
+// rilmaton-cli modify, run as a program.
+#include <gtest/gtest.h>
+
+#include "modify/modify_test_support.h"
+
+namespace ril {
+namespace {
+
+using test::Bytes;
+using test::CommandResult;
+using test::TempDir;
+using test::WavSpec;
+
+std::string quoted(const std::string& s) {
+  return "'" + s + "'";
+}
+
+CommandResult modify(const std::string& args) {
+  return test::runCommand(quoted(test::builtProgram("rilmaton-cli")) + " modify " + args +
+                          " </dev/null");
+}
+
+Bytes wav(int channels, int bits, const Bytes& data, std::int32_t rate = 44100) {
+  WavSpec s;
+  s.channels = static_cast<std::int16_t>(channels);
+  s.bitsPerSample = static_cast<std::int16_t>(bits);
+  s.sampleRate = rate;
+  s.data = data;
+  s.after = {{"LIST", Bytes(7, 'm')}};
+  return test::buildWav(s);
+}
+
+// The file with its whole frames replaced.
+Bytes withSamples(Bytes file, const Bytes& samples) {
+  std::copy(samples.begin(), samples.end(), file.begin() + 44);
+  return file;
+}
+
+const Bytes kStereo = test::pcm16({1000, -1000, 2000, -3000, 12000, -16384, 7, 8});
+
+TEST(ModifyCommandTest, UsageErrorsExitWithTwo) {
+  TempDir dir;
+  std::string f = dir.file("a.wav");
+  test::writeFile(f, wav(2, 16, kStereo));
+  for (const std::string& args :
+       {std::string(""), "--maximize --volume 150 " + f, "--output x.wav --in-place " + f,
+        "--frobnicate " + f, "--volume abc " + f, f + " " + f, std::string("--volume")}) {
+    SCOPED_TRACE(args);
+    CommandResult r = modify(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Usage: rilmaton-cli modify"), std::string::npos);
+  }
+  EXPECT_EQ(test::readFile(f), wav(2, 16, kStereo));
+  CommandResult help = modify("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--deemphasis"), std::string::npos);
+}
+
+TEST(ModifyCommandTest, OutputOptionWritesTheResultAndLeavesTheInput) {
+  TempDir dir;
+  Bytes file = wav(2, 16, kStereo);
+  test::writeFile(dir.file("a.wav"), file);
+  CommandResult r = modify("--volume 150 --output " + quoted(dir.file("b.wav")) + " " +
+                           quoted(dir.file("a.wav")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Manipulation time = "), std::string::npos);
+  EXPECT_EQ(test::readFile(dir.file("a.wav")), file);
+  test::Expected want = test::expectedOutput(kStereo, 2, 16, 1.5, false);
+  EXPECT_EQ(test::readFile(dir.file("b.wav")), withSamples(file, want.samples));
+  EXPECT_EQ(test::listDirectory(dir.path()), (std::vector<std::string>{"a.wav", "b.wav"}));
+}
+
+TEST(ModifyCommandTest, DefaultKeepsTheOriginalAsDotOld) {
+  TempDir dir;
+  Bytes file = wav(1, 8, test::pcm8({0, 255, 128, 100, 30}), 22050);
+  test::writeFile(dir.file("a.wav"), file);
+  CommandResult r = modify("--volume 50 " + quoted(dir.file("a.wav")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Info: The original file is stored with additional extension .old."),
+            std::string::npos);
+  EXPECT_EQ(test::readFile(dir.file("a.wav.old")), file);
+  test::Expected want = test::expectedOutput(test::pcm8({0, 255, 128, 100, 30}), 1, 8, 0.5, false);
+  EXPECT_EQ(test::readFile(dir.file("a.wav")), withSamples(file, want.samples));
+
+  // Again: a.wav.old is in the way now.
+  CommandResult again = modify("--volume 50 " + quoted(dir.file("a.wav")));
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(
+      again.err.find("File " + dir.file("a.wav") + ".old already exists! Modification cancelled!"),
+      std::string::npos);
+}
+
+TEST(ModifyCommandTest, InPlaceOverwritesWithoutACopy) {
+  TempDir dir;
+  Bytes file = wav(2, 16, kStereo);
+  test::writeFile(dir.file("a.wav"), file);
+  CommandResult r = modify("--in-place --deemphasis " + quoted(dir.file("a.wav")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("The original file is overwritten with the modified one!"),
+            std::string::npos);
+  test::Expected want = test::expectedOutput(kStereo, 2, 16, 1.0, true);
+  EXPECT_EQ(test::readFile(dir.file("a.wav")), withSamples(file, want.samples));
+  EXPECT_EQ(test::listDirectory(dir.path()), std::vector<std::string>{"a.wav"});
+}
+
+TEST(ModifyCommandTest, DeemphasisIsRefusedAwayFrom44100Hz) {
+  TempDir dir;
+  Bytes file = wav(2, 16, kStereo, 48000);
+  test::writeFile(dir.file("a.wav"), file);
+  CommandResult r = modify("--deemphasis --output " + quoted(dir.file("b.wav")) + " " +
+                           quoted(dir.file("a.wav")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("44100 Hz"), std::string::npos);
+  EXPECT_EQ(test::listDirectory(dir.path()), std::vector<std::string>{"a.wav"});
+}
+
+TEST(ModifyCommandTest, VolumeIsHeldBelowTheLargestSafeFactorWithANote) {
+  // Peak 16384 from a positive sample: 200% would overflow, 199.9% is safe.
+  TempDir dir;
+  Bytes samples = test::pcm16({16384, -1000, 5, -5});
+  Bytes file = wav(2, 16, samples, 8000);
+  test::writeFile(dir.file("a.wav"), file);
+  CommandResult r = modify("--volume 300 --output " + quoted(dir.file("b.wav")) + " " +
+                           quoted(dir.file("a.wav")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("note: volume limited to 199.9%"), std::string::npos) << r.err;
+  test::Expected want = test::expectedOutput(samples, 2, 16, 1.999, false);
+  EXPECT_EQ(test::readFile(dir.file("b.wav")), withSamples(file, want.samples));
+
+  CommandResult big = modify("--volume 5000 --output " + quoted(dir.file("c.wav")) + " " +
+                             quoted(dir.file("a.wav")));
+  EXPECT_EQ(big.status, 0);
+  EXPECT_NE(big.err.find("range 0% to 1000%"), std::string::npos) << big.err;
+}
+
+TEST(ModifyCommandTest, EightBitMaximizeReachesFullScaleWithoutOverflow) {
+  TempDir dir;
+  Bytes samples = test::pcm8({128, 200, 90, 128});  // loudest: +72
+  Bytes file = wav(1, 8, samples, 8000);
+  test::writeFile(dir.file("a.wav"), file);
+  CommandResult r =
+      modify("--maximize --output " + quoted(dir.file("b.wav")) + " " + quoted(dir.file("a.wav")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  Bytes out = test::readFile(dir.file("b.wav"));
+  EXPECT_EQ(out[45], 255);
+}
+
+TEST(ModifyCommandTest, FilesThatCannotBeModifiedExitWithOne) {
+  TempDir dir;
+  WavSpec s;
+  s.bitsPerSample = 24;
+  s.data = Bytes(60, 1);
+  Bytes file = test::buildWav(s);
+  test::writeFile(dir.file("a.wav"), file);
+  CommandResult r = modify("--volume 50 " + quoted(dir.file("a.wav")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Modification cancelled!"), std::string::npos) << r.err;
+  EXPECT_EQ(test::listDirectory(dir.path()), std::vector<std::string>{"a.wav"});
+  EXPECT_EQ(test::readFile(dir.file("a.wav")), file);
+
+  CommandResult missing = modify("--volume 50 " + quoted(dir.file("none.wav")));
+  EXPECT_EQ(missing.status, 1);
+}
+
+TEST(ModifyCommandTest, NothingToDoLeavesTheFileAlone) {
+  TempDir dir;
+  Bytes file = wav(2, 16, kStereo);
+  test::writeFile(dir.file("a.wav"), file);
+  CommandResult r = modify("--volume 100 " + quoted(dir.file("a.wav")));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("Nothing to do"), std::string::npos);
+  EXPECT_EQ(test::listDirectory(dir.path()), std::vector<std::string>{"a.wav"});
+}
+
+}  // namespace
+}  // namespace ril
