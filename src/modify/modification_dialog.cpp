@@ -78,6 +78,8 @@ frmModify::frmModify(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(c
   hsbVolume->setPageStep(100);
   hsbVolume->setSingleStep(1);
   hsbVolume->setTracking(true);
+  // The right arrow key raises the value, as on the classic scroll bar.
+  hsbVolume->setInvertedControls(false);
   // Neither button is the default or the cancel button.
   cmdModify->setAutoDefault(false);
   cmdCancel->setAutoDefault(false);
@@ -100,16 +102,7 @@ frmModify::frmModify(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(c
 
 void frmModify::Form_Load() {
   const ProgramState& s = ctx_.state;
-  // 1. 600 twips in from the main window's right edge, 1200 below its top.
-  if (ctx_.main) {
-    const double framePixels = ctx_.main->frameGeometry().width() - ctx_.main->geometry().width();
-    const float outerWidth =
-        static_cast<float>(pixelsToTwipsX(width() + static_cast<int>(framePixels), this));
-    const float left = static_cast<float>(ctx_.main->leftTwips()) +
-                       static_cast<float>(ctx_.main->widthTwips()) - outerWidth - 600.0f;
-    const float top = static_cast<float>(ctx_.main->topTwips()) + 1200.0f;
-    move(twipsToPixelsX(left, this), twipsToPixelsY(top, this));
-  }
+  placeBesideMain();                                               // 1.
   chkEmph->setChecked(false);                                      // 2.
   chkEmph->setEnabled(s.sampleRate == 44100);                      // 3.
   chkVolume->setChecked(false);                                    // 4.
@@ -119,6 +112,19 @@ void frmModify::Form_Load() {
   lblVolume->setEnabled(true);
   lblVolume->setText(QStringLiteral("100%"));  // 7.
   setVolumeValue(1000);                        // 8.
+}
+
+void frmModify::placeBesideMain() {
+  if (!ctx_.main) return;
+  // The outer width: the frame is known once the window is shown; before, the
+  // main window's frame stands in for it (both have the same border).
+  const QWidget* framed = isVisible() ? static_cast<const QWidget*>(this) : ctx_.main;
+  const int framePixels = framed->frameGeometry().width() - framed->geometry().width();
+  const float outerWidth = static_cast<float>(pixelsToTwipsX(width() + framePixels, this));
+  const float left = static_cast<float>(ctx_.main->leftTwips()) +
+                     static_cast<float>(ctx_.main->widthTwips()) - outerWidth - 600.0f;
+  const float top = static_cast<float>(ctx_.main->topTwips()) + 1200.0f;
+  move(twipsToPixelsX(left, this), twipsToPixelsY(top, this));
 }
 
 void frmModify::chkEmph_Click() {
@@ -235,13 +241,17 @@ void frmModify::closeEvent(QCloseEvent* event) {
 }
 
 frmModify* showModificationDialog(AppContext& ctx) {
+  bool loaded = false;
   if (!ctx.modify) {
     auto* dialog = new frmModify(ctx, ctx.main);
     ctx.modify = dialog;
     dialog->Form_Load();
+    loaded = true;
   }
   frmModify* dialog = ctx.modify;
   dialog->show();
+  // The window system knows the frame now: place the frame itself.
+  if (loaded) dialog->placeBesideMain();
   dialog->raise();
   dialog->activateWindow();
   return dialog;

@@ -37,6 +37,10 @@ class frmModify : public QWidget, public ModifyView {
   void cmdModify_Click();
   void cmdCancel_Click();
 
+  // Form_Load's first step: the outer frame 600 twips in from the main
+  // window's right edge and 1200 twips below its top.
+  void placeBesideMain();
+
   // Closes and discards the dialog (ctx.modify becomes empty at once).
   void unload();
 

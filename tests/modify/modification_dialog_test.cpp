@@ -87,7 +87,6 @@ TEST_F(ModificationDialogTest, ThumbDraggedPastTheLimitSpringsBack) {
   d->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
   dragThumbToTheRight(d->hsbVolume);
-  fprintf(stderr, "after drag %d down %d\n", d->hsbVolume->value(), d->hsbVolume->isSliderDown());
   EXPECT_EQ(d->hsbVolume->value(), 2000);
   EXPECT_EQ(label(d), "200%");
 
@@ -96,8 +95,11 @@ TEST_F(ModificationDialogTest, ThumbDraggedPastTheLimitSpringsBack) {
   EXPECT_EQ(d->hsbVolume->value(), 2000);
   EXPECT_EQ(label(d), "200%");
   d->hsbVolume->setFocus();
+  d->hsbVolume->setValue(1500);
+  QTest::keyClick(d->hsbVolume, Qt::Key_Right);  // the right arrow raises the volume
+  EXPECT_EQ(d->hsbVolume->value(), 1501);
+  d->hsbVolume->setValue(2000);
   QTest::keyClick(d->hsbVolume, Qt::Key_Right);
-  fprintf(stderr, "after right %d en %d\n", d->hsbVolume->value(), d->hsbVolume->isEnabled());
   EXPECT_EQ(d->hsbVolume->value(), 2000);
   QTest::keyClick(d->hsbVolume, Qt::Key_Left);
   EXPECT_EQ(d->hsbVolume->value(), 1999);
@@ -220,14 +222,18 @@ TEST_F(ModificationDialogTest, HasTheDesignedLayoutAndNoDefaultOrCancelButton) {
 }
 
 TEST_F(ModificationDialogTest, SitsInsideTheMainWindowsTopRightCorner) {
+  main->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
   main->moveTwips(1500, 900);
   frmModify* d = load(16384);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
   const double outerWidth = pixelsToTwipsX(d->frameGeometry().width(), d);
   const float left = static_cast<float>(main->leftTwips()) +
                      static_cast<float>(main->widthTwips()) - static_cast<float>(outerWidth) -
                      600.0f;
-  EXPECT_EQ(d->pos().x(), twipsToPixelsX(left, d));
-  EXPECT_EQ(d->pos().y(), twipsToPixelsY(static_cast<float>(main->topTwips()) + 1200.0f, d));
+  EXPECT_EQ(d->frameGeometry().x(), twipsToPixelsX(left, d));
+  EXPECT_EQ(d->frameGeometry().y(),
+            twipsToPixelsY(static_cast<float>(main->topTwips()) + 1200.0f, d));
 }
 
 TEST_F(ModificationDialogTest, ShowingItAgainKeepsItsContents) {
