@@ -1,7 +1,9 @@
 // rilmaton-cli modify, run as a program.
 #include <gtest/gtest.h>
 
+#include "analysis/sample_statistics.h"
 #include "modify/modify_test_support.h"
+#include "platform/number_format.h"
 
 namespace ril {
 namespace {
@@ -170,6 +172,37 @@ TEST(ModifyCommandTest, NothingToDoLeavesTheFileAlone) {
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("Nothing to do"), std::string::npos);
   EXPECT_EQ(test::listDirectory(dir.path()), std::vector<std::string>{"a.wav"});
+}
+
+TEST(ModifyCommandTest, LimitFollowsThePeakTheAnalysisFinds) {
+  // Asked for 1000%, the command is held at the largest safe volume, which it
+  // derives from the peak the analysis reports for the file.
+  int checked = 0;
+  for (const std::string& file : test::corpusFiles()) {
+    ProgramState state;
+    state.lineBreak = "\r\n";
+    state.filePaths = {file};
+    state.fileNames = {baseNameOf(file)};
+    ScriptedHost host;
+    ManualClock clock;
+    ReadWavHeader(state, 0, true, realFileSystem(), host);
+    AnalyseSamples(state, host, clock);
+    if (state.headerStatus != HeaderStatus::kReady || state.framesInFile == 0) continue;
+    double maxGain = maximumGain(state.peakLevel[0], state.bitsPerSample, false);
+    if (static_cast<float>(maxGain) >= 10.0f) continue;
+    long long tenths = std::llround(maxGain * 1000.0);
+    if (tenths / 1000.0 > maxGain) --tenths;
+    SCOPED_TRACE(file);
+    TempDir dir;
+    CommandResult r =
+        modify("--volume 1000 --output " + quoted(dir.file("out.wav")) + " " + quoted(file));
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string note = "note: volume limited to " +
+                       formatGeneral(static_cast<float>(tenths) / 10.0f) + "%, the largest";
+    EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+    ++checked;
+  }
+  if (checked == 0) GTEST_SKIP() << "the shared corpus folder is absent";
 }
 
 }  // namespace
