@@ -19,8 +19,8 @@ std::int32_t divide134RoundEven(std::int64_t num);
 // that whole range); the filter's numerators stay below 5.6 million.
 namespace fastdiv {
 inline constexpr std::int64_t kBias = 32768;       // even, so the bias leaves ties alone
-inline constexpr std::uint64_t kMagic = 32051995;  // ceil(2^33 / 268)
-inline constexpr int kShift = 33;
+inline constexpr std::uint64_t kMagic = 16025998;  // ceil(2^32 / 268); exact below 25 million
+inline constexpr int kShift = 32;
 inline constexpr std::int64_t kOffset = 67 + 268 * kBias;
 inline constexpr std::uint64_t kSecond = 133 * kMagic;  // the second floor's step
 inline constexpr std::int64_t kFastNumeratorLimit = 8000000;

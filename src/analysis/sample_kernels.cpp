@@ -9,6 +9,10 @@
 #include <emmintrin.h>
 #define RIL_SSE2 1
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define RIL_AVX2 1
+#endif
 
 namespace ril::kernels {
 
@@ -27,9 +31,171 @@ constexpr std::int64_t kLaneRun = 4096;
 
 }  // namespace
 
+#if RIL_AVX2
+// The same kernels with 256-bit vectors, for processors that have AVX2; the
+// program chooses them at run time, the build stays baseline x86-64.
+namespace {
+
+bool haveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+
+__attribute__((target("avx2"))) std::int64_t toPlanar16Avx2(const unsigned char* bytes,
+                                                            std::int64_t frames, int channels,
+                                                            int bits, std::int16_t* left,
+                                                            std::int16_t* right) {
+  std::int64_t i = 0;
+  if (bits == 8 && channels == 1) {
+    const __m256i flip = _mm256_set1_epi16(static_cast<short>(0x8000));
+    for (; i + 16 <= frames; i += 16) {
+      const __m256i w =
+          _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i)));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(left + i),
+                          _mm256_xor_si256(_mm256_slli_epi16(w, 8), flip));
+    }
+  } else if (bits == 8) {
+    const __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
+    const __m256i high = _mm256_set1_epi16(static_cast<short>(0xFF00));
+    for (; i + 16 <= frames; i += 16) {
+      const __m256i v = _mm256_xor_si256(
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 2 * i)), flip);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(left + i), _mm256_slli_epi16(v, 8));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(right + i), _mm256_and_si256(v, high));
+    }
+  } else if (channels == 2) {
+    for (; i + 16 <= frames; i += 16) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 4 * i));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 4 * i + 32));
+      const __m256i l = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_slli_epi32(a, 16), 16),
+                                           _mm256_srai_epi32(_mm256_slli_epi32(b, 16), 16));
+      const __m256i r = _mm256_packs_epi32(_mm256_srai_epi32(a, 16), _mm256_srai_epi32(b, 16));
+      // The packs work per 128-bit half; put the four quarters back in order.
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(left + i), _mm256_permute4x64_epi64(l, 0xD8));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(right + i), _mm256_permute4x64_epi64(r, 0xD8));
+    }
+  }
+  return i;
+}
+
+__attribute__((target("avx2"))) std::int64_t statsOf16Avx2(const std::int16_t* x, std::int64_t n,
+                                                           RunStats& r) {
+  std::int64_t i = 0;
+  __m256i vmin = _mm256_set1_epi16(x[0]), vmax = vmin;
+  __m256i vsq = _mm256_setzero_si256();
+  const __m256i ones = _mm256_set1_epi16(1), zero = _mm256_setzero_si256();
+  std::int64_t sum = 0;
+  while (i + 16 <= n) {
+    __m256i vsum = _mm256_setzero_si256();
+    const std::int64_t end = std::min(n - 15, i + 16 * kLaneRun);
+    for (; i < end; i += 16) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+      vmin = _mm256_min_epi16(vmin, v);
+      vmax = _mm256_max_epi16(vmax, v);
+      vsum = _mm256_add_epi32(vsum, _mm256_madd_epi16(v, ones));
+      const __m256i sq = _mm256_madd_epi16(v, v);  // two squares per lane, exact unsigned
+      vsq = _mm256_add_epi64(vsq, _mm256_unpacklo_epi32(sq, zero));
+      vsq = _mm256_add_epi64(vsq, _mm256_unpackhi_epi32(sq, zero));
+    }
+    alignas(32) std::int32_t s[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(s), vsum);
+    for (int k = 0; k < 8; ++k) sum += s[k];
+  }
+  alignas(32) std::int16_t a[16], b[16];
+  alignas(32) std::uint64_t q[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(a), vmin);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(b), vmax);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(q), vsq);
+  r.min = x[0];
+  r.max = x[0];
+  for (int k = 0; k < 16; ++k) {
+    r.min = std::min<std::int32_t>(r.min, a[k]);
+    r.max = std::max<std::int32_t>(r.max, b[k]);
+  }
+  r.sum = sum;
+  r.sumSq = q[0] + q[1] + q[2] + q[3];
+  return i;
+}
+
+__attribute__((target("avx2"))) std::int64_t statsOfBiased32Avx2(const std::int32_t* yb,
+                                                                 std::int64_t n, RunStats& r) {
+  std::int64_t i = 0;
+  __m256i vmin = _mm256_set1_epi32(yb[0]), vmax = vmin;
+  __m256i vsq = _mm256_setzero_si256();
+  std::uint64_t sum = 0;
+  while (i + 8 <= n) {
+    __m256i vsum = _mm256_setzero_si256();
+    const std::int64_t end = std::min(n - 7, i + 8 * kLaneRun);
+    for (; i < end; i += 8) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(yb + i));
+      vmin = _mm256_min_epi32(vmin, v);
+      vmax = _mm256_max_epi32(vmax, v);
+      vsum = _mm256_add_epi32(vsum, v);
+      vsq = _mm256_add_epi64(vsq, _mm256_mul_epu32(v, v));
+      const __m256i odd = _mm256_srli_epi64(v, 32);
+      vsq = _mm256_add_epi64(vsq, _mm256_mul_epu32(odd, odd));
+    }
+    alignas(32) std::uint32_t s[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(s), vsum);
+    for (int k = 0; k < 8; ++k) sum += s[k];
+  }
+  alignas(32) std::int32_t a[8], b[8];
+  alignas(32) std::uint64_t q[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(a), vmin);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(b), vmax);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(q), vsq);
+  r.min = yb[0];
+  r.max = yb[0];
+  for (int k = 0; k < 8; ++k) {
+    r.min = std::min(r.min, a[k]);
+    r.max = std::max(r.max, b[k]);
+  }
+  r.sum = static_cast<std::int64_t>(sum);
+  r.sumSq = q[0] + q[1] + q[2] + q[3];
+  return i;
+}
+
+__attribute__((target("avx2"))) std::int64_t filterPrepAvx2(const std::int16_t* x, std::int64_t n,
+                                                            std::uint64_t* p) {
+  std::int64_t i = 0;
+  const __m256i coef =
+      _mm256_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(-11) << 16) | 62u));
+  const __m256i offset = _mm256_set1_epi32(kPrepOffset);
+  const __m256i magic = _mm256_set1_epi32(static_cast<int>(fastdiv::kMagic));
+  for (; i + 16 <= n; i += 16) {
+    const __m256i prev = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i - 1));
+    const __m256i cur = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+    // Per 128-bit half: lo holds steps 0-3 (8-11), hi steps 4-7 (12-15).
+    const __m256i lo =
+        _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(prev, cur), coef), offset);
+    const __m256i hi =
+        _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(prev, cur), coef), offset);
+    const __m256i le = _mm256_mul_epu32(lo, magic);
+    const __m256i lodd = _mm256_mul_epu32(_mm256_srli_epi64(lo, 32), magic);
+    const __m256i he = _mm256_mul_epu32(hi, magic);
+    const __m256i hodd = _mm256_mul_epu32(_mm256_srli_epi64(hi, 32), magic);
+    const __m256i l01 = _mm256_unpacklo_epi64(le, lodd);  // 0 1 | 8 9
+    const __m256i l23 = _mm256_unpackhi_epi64(le, lodd);  // 2 3 | 10 11
+    const __m256i h45 = _mm256_unpacklo_epi64(he, hodd);  // 4 5 | 12 13
+    const __m256i h67 = _mm256_unpackhi_epi64(he, hodd);  // 6 7 | 14 15
+    auto* out = reinterpret_cast<__m256i*>(p + i);
+    _mm256_storeu_si256(out, _mm256_permute2x128_si256(l01, l23, 0x20));
+    _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(h45, h67, 0x20));
+    _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(l01, l23, 0x31));
+    _mm256_storeu_si256(out + 3, _mm256_permute2x128_si256(h45, h67, 0x31));
+  }
+  return i;
+}
+
+}  // namespace
+#endif
+
 void toPlanar16(const unsigned char* bytes, std::int64_t frames, int channels, int bitsPerSample,
                 std::int16_t* left, std::int16_t* right) {
   std::int64_t i = 0;
+#if RIL_AVX2
+  if (haveAvx2()) i = toPlanar16Avx2(bytes, frames, channels, bitsPerSample, left, right);
+#endif
   if (bitsPerSample == 8) {
     if (channels == 1) {
 #if RIL_SSE2
@@ -87,8 +253,18 @@ RunStats statsOf16(const std::int16_t* x, std::int64_t n) {
   std::int64_t sum = 0;
   std::uint64_t sumSq = 0;
   std::int64_t i = 0;
+#if RIL_AVX2
+  if (haveAvx2()) {
+    RunStats r;
+    i = statsOf16Avx2(x, n, r);
+    mn = r.min;
+    mx = r.max;
+    sum = r.sum;
+    sumSq = r.sumSq;
+  }
+#endif
 #if RIL_SSE2
-  if (n >= 8) {
+  if (i == 0 && n >= 8) {
     __m128i vmin = _mm_set1_epi16(x[0]), vmax = vmin;
     __m128i vsq = _mm_setzero_si128();
     const __m128i ones = _mm_set1_epi16(1), zero = _mm_setzero_si128();
@@ -136,8 +312,18 @@ RunStats statsOfBiased32(const std::int32_t* yb, std::int64_t n, std::int32_t bi
   std::uint64_t sum = 0;  // of the biased values
   std::uint64_t sumSq = 0;
   std::int64_t i = 0;
+#if RIL_AVX2
+  if (haveAvx2()) {
+    RunStats r;
+    i = statsOfBiased32Avx2(yb, n, r);
+    mn = r.min;
+    mx = r.max;
+    sum = static_cast<std::uint64_t>(r.sum);
+    sumSq = r.sumSq;
+  }
+#endif
 #if RIL_SSE2
-  if (n >= 4) {
+  if (i == 0 && n >= 4) {
     __m128i vmin = _mm_set1_epi32(yb[0]), vmax = vmin;
     __m128i vsq = _mm_setzero_si128();
     while (i + 4 <= n) {
@@ -197,23 +383,33 @@ std::int64_t firstIndexOf32(const std::int32_t* x, std::int64_t n, std::int32_t 
   return std::find(x, x + n, v) - x;
 }
 
-void filterPrep(const std::int16_t* x, std::int64_t n, std::int32_t* q) {
+void filterPrep(const std::int16_t* x, std::int64_t n, std::uint64_t* p) {
   std::int64_t i = 0;
+#if RIL_AVX2
+  if (haveAvx2()) i = filterPrepAvx2(x, n, p);
+#endif
 #if RIL_SSE2
   const __m128i coef =
       _mm_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(-11) << 16) | 62u));
   const __m128i offset = _mm_set1_epi32(kPrepOffset);
+  const __m128i magic = _mm_set1_epi32(static_cast<int>(fastdiv::kMagic));
+  auto store4 = [&](std::uint64_t* out, __m128i q) {
+    const __m128i even = _mm_mul_epu32(q, magic);
+    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(q, 32), magic);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(even, odd));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2), _mm_unpackhi_epi64(even, odd));
+  };
   for (; i + 8 <= n; i += 8) {
     const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i - 1));
     const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
     // Pairs (x[i-1], x[i]) times (62, -11).
-    const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(prev, cur), coef);
-    const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(prev, cur), coef);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(q + i), _mm_add_epi32(lo, offset));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(q + i + 4), _mm_add_epi32(hi, offset));
+    store4(p + i, _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(prev, cur), coef), offset));
+    store4(p + i + 4, _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(prev, cur), coef), offset));
   }
 #endif
-  for (; i < n; ++i) q[i] = 62 * x[i - 1] - 11 * x[i] + kPrepOffset;
+  for (; i < n; ++i) {
+    p[i] = static_cast<std::uint64_t>(62 * x[i - 1] - 11 * x[i] + kPrepOffset) * fastdiv::kMagic;
+  }
 }
 
 namespace {
@@ -221,10 +417,10 @@ namespace {
 constexpr std::uint64_t kFeedback = 83 * fastdiv::kMagic;
 
 // One step: the operand of the fast division is q + 83 * yb (see
-// divide134RoundEvenFast); both floors come from the same product, and the
-// product of the feedback term is the only multiply on the dependency chain.
-inline std::uint64_t chainStep(std::uint32_t q, std::uint64_t yb) {
-  const std::uint64_t p = q * fastdiv::kMagic;
+// divide134RoundEvenFast), here already multiplied by the magic reciprocal:
+// p = q * kMagic comes prepared, so the feedback product is the only multiply,
+// and both floors come from the same sum.
+inline std::uint64_t chainStep(std::uint64_t p, std::uint64_t yb) {
   std::uint64_t p2 = p + fastdiv::kSecond;
   // Keep the second floor's offset on the input side, off the chain.
   asm("" : "+r"(p2));
@@ -232,25 +428,124 @@ inline std::uint64_t chainStep(std::uint32_t q, std::uint64_t yb) {
   return ((p + m) >> fastdiv::kShift) + ((p2 + m) >> fastdiv::kShift);
 }
 
+inline std::uint64_t preparedAt(const std::int16_t* x, std::int64_t i) {
+  return static_cast<std::uint64_t>(62 * x[i - 1] - 11 * x[i] + kPrepOffset) * fastdiv::kMagic;
+}
+
+// Chains of C channels times S segments, stepped together.
+template <int C, int S>
+void speculativeChunk(const std::uint64_t* p, const std::int16_t* const* x, std::int64_t n,
+                      std::int64_t* state, std::int32_t* yb) {
+  constexpr std::int64_t W = kWarmUp;
+  constexpr std::int64_t D = kChannelStride;
+  // Segment 0 has T own outputs, every later one T - W after W warm-up steps.
+  const std::int64_t T = (n + (S - 1) * W) / S;
+  std::int64_t begin[S + 1];
+  begin[0] = 0;
+  begin[1] = T;
+  for (int j = 1; j < S; ++j) begin[j + 1] = begin[j] + T - W;
+  const std::uint64_t* in[S];
+  std::int32_t* out[S];
+  for (int j = 0; j < S; ++j) {
+    in[j] = p + (j == 0 ? 0 : begin[j] - W);
+    out[j] = yb + (j == 0 ? 0 : begin[j] - W);
+  }
+
+  std::uint64_t y[C][S];
+  for (int c = 0; c < C; ++c) {
+    y[c][0] = static_cast<std::uint64_t>(state[c]);
+    // The filter has unity gain at 0 Hz: the input is a fair first guess.
+    for (int j = 1; j < S; ++j) {
+      y[c][j] = static_cast<std::uint64_t>(x[c][begin[j] - W - 1] + 2 * fastdiv::kBias);
+    }
+  }
+  // Warm-up: the later segments' outputs here are dropped; segment 0 runs on.
+  for (std::int64_t t = 0; t < W; ++t) {
+#pragma GCC unroll 4
+    for (int c = 0; c < C; ++c) {
+      y[c][0] = chainStep(in[0][c * D + t], y[c][0]);
+      out[0][c * D + t] = static_cast<std::int32_t>(y[c][0]);
+#pragma GCC unroll 8
+      for (int j = 1; j < S; ++j) y[c][j] = chainStep(in[j][c * D + t], y[c][j]);
+    }
+  }
+  std::uint64_t guess[C][S];
+  for (int c = 0; c < C; ++c) {
+    for (int j = 0; j < S; ++j) guess[c][j] = y[c][j];
+  }
+  for (std::int64_t t = W; t < T; ++t) {
+#pragma GCC unroll 4
+    for (int c = 0; c < C; ++c) {
+#pragma GCC unroll 8
+      for (int j = 0; j < S; ++j) {
+        y[c][j] = chainStep(in[j][c * D + t], y[c][j]);
+        out[j][c * D + t] = static_cast<std::int32_t>(y[c][j]);
+      }
+    }
+  }
+
+  // Check every segment against the true state in front of it, repair where
+  // needed, then run the few frames behind the last segment.
+  for (int c = 0; c < C; ++c) {
+    std::int32_t* yc = yb + c * D;
+    const std::int16_t* xc = x[c];
+    std::uint64_t prev = static_cast<std::uint32_t>(yc[begin[1] - 1]);
+    for (int j = 1; j < S; ++j) {
+      if (guess[c][j] != prev) {
+        for (std::int64_t i = begin[j]; i < begin[j + 1]; ++i) {
+          prev = chainStep(preparedAt(xc, i), prev);
+          if (static_cast<std::uint32_t>(yc[i]) == prev) break;  // the runs have met
+          yc[i] = static_cast<std::int32_t>(prev);
+        }
+      }
+      prev = static_cast<std::uint32_t>(yc[begin[j + 1] - 1]);
+    }
+    for (std::int64_t i = begin[S]; i < n; ++i) {
+      prev = chainStep(p[c * D + i], prev);
+      yc[i] = static_cast<std::int32_t>(prev);
+    }
+    state[c] = static_cast<std::int64_t>(prev);
+  }
+}
+
 }  // namespace
 
-void filterChain(const std::int32_t* q, std::int64_t n, std::int64_t& state, std::int32_t* yb) {
+void filterChunk(int channels, const std::uint64_t* p, const std::int16_t* const* x, std::int64_t n,
+                 std::int64_t* state, std::int32_t* yb) {
+  constexpr int kSegmentsStereo = 3;
+  constexpr int kSegmentsMono = 5;
+  if (channels == 2) {
+    if (n >= 4 * kWarmUp * kSegmentsStereo) {
+      speculativeChunk<2, kSegmentsStereo>(p, x, n, state, yb);
+    } else {
+      filterChain2(p, p + kChannelStride, n, state[0], state[1], yb, yb + kChannelStride);
+    }
+  } else {
+    if (n >= 4 * kWarmUp * kSegmentsMono) {
+      speculativeChunk<1, kSegmentsMono>(p, x, n, state, yb);
+    } else {
+      filterChain(p, n, state[0], yb);
+    }
+  }
+}
+
+void filterChain(const std::uint64_t* p, std::int64_t n, std::int64_t& state, std::int32_t* yb) {
   std::uint64_t y = static_cast<std::uint64_t>(state);
   for (std::int64_t i = 0; i < n; ++i) {
-    y = chainStep(static_cast<std::uint32_t>(q[i]), y);
+    y = chainStep(p[i], y);
     yb[i] = static_cast<std::int32_t>(y);
   }
   state = static_cast<std::int64_t>(y);
 }
 
-void filterChain2(const std::int32_t* q0, const std::int32_t* q1, std::int64_t n,
+void filterChain2(const std::uint64_t* p0, const std::uint64_t* p1, std::int64_t n,
                   std::int64_t& state0, std::int64_t& state1, std::int32_t* yb0,
                   std::int32_t* yb1) {
   std::uint64_t y0 = static_cast<std::uint64_t>(state0);
   std::uint64_t y1 = static_cast<std::uint64_t>(state1);
   for (std::int64_t i = 0; i < n; ++i) {
-    y0 = chainStep(static_cast<std::uint32_t>(q0[i]), y0);
-    y1 = chainStep(static_cast<std::uint32_t>(q1[i]), y1);
+    y0 = chainStep(p0[i], y0);
+    y1 = chainStep(p1[i], y1);
     yb0[i] = static_cast<std::int32_t>(y0);
     yb1[i] = static_cast<std::int32_t>(y1);
   }

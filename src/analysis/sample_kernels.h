@@ -31,18 +31,42 @@ RunStats statsOfBiased32(const std::int32_t* yb, std::int64_t n, std::int32_t bi
 std::int64_t firstIndexOf16(const std::int16_t* x, std::int64_t n, std::int16_t v);
 std::int64_t firstIndexOf32(const std::int32_t* x, std::int64_t n, std::int32_t v);
 
-// The input part of the filter numerator for each step:
-// q[i] = 62 x[i-1] - 11 x[i] + kPrepOffset. x[-1] must be readable (the
-// previous input). The values are positive and below 2^23.
+// The input part of each filter step, already multiplied by the magic
+// reciprocal of the fast division: p[i] = (62 x[i-1] - 11 x[i] + kPrepOffset)
+// * fastdiv::kMagic. x[-1] must be readable (the previous input). The factor
+// is positive and below 2^23.
 inline constexpr std::int32_t kPrepOffset = 102 * 32768 + 67;
-void filterPrep(const std::int16_t* x, std::int64_t n, std::int32_t* q);
+void filterPrep(const std::int16_t* x, std::int64_t n, std::uint64_t* p);
 
-// The filter recurrence over prepared inputs: yb[i] receives the output plus
-// 65536 (the bias of the fast division); `state` holds the biased previous
-// output and is updated. Two channels run interleaved so that their
-// dependency chains overlap.
-void filterChain(const std::int32_t* q, std::int64_t n, std::int64_t& state, std::int32_t* yb);
-void filterChain2(const std::int32_t* q0, const std::int32_t* q1, std::int64_t n,
+// Frames per chunk of the tuned pass, and the distance between the channels'
+// arrays in the buffers filterChunk works on.
+inline constexpr std::int64_t kChunkFrames = 8192;
+inline constexpr std::int64_t kChannelStride = kChunkFrames + 64;
+
+// The filter over one chunk of n <= kChunkFrames frames of 1 or 2 channels.
+// p + c * kChannelStride holds channel c's prepared inputs (filterPrep), and
+// yb + c * kChannelStride receives its outputs plus 65536 (the bias of the
+// fast division); x[c] are the inputs themselves (x[c][-1] the previous one);
+// state[c] is the biased previous output, carried from chunk to chunk.
+//
+// Each channel is cut into segments that run as independent chains, so that
+// the processor overlaps several recurrences. A segment after the first starts
+// from a guess and warms up over the kWarmUp inputs in front of it; as the
+// recursion forgets its state by a factor 83/134 per step, the guess has then
+// almost always become the true state. Afterwards each segment's state at its
+// start is compared with the true output of the segment before; where they
+// differ, the segment is recomputed serially until its output meets the
+// speculative one (from there on the two runs are the same run). The result is
+// always exactly the serial recurrence.
+inline constexpr std::int64_t kWarmUp = 64;
+void filterChunk(int channels, const std::uint64_t* p, const std::int16_t* const* x, std::int64_t n,
+                 std::int64_t* state, std::int32_t* yb);
+
+// The filter recurrence over prepared inputs as one serial chain (two
+// channels interleaved): yb[i] receives the biased output; `state` holds the
+// biased previous output and is updated.
+void filterChain(const std::uint64_t* p, std::int64_t n, std::int64_t& state, std::int32_t* yb);
+void filterChain2(const std::uint64_t* p0, const std::uint64_t* p1, std::int64_t n,
                   std::int64_t& state0, std::int64_t& state1, std::int32_t* yb0, std::int32_t* yb1);
 
 }  // namespace ril::kernels

@@ -76,9 +76,7 @@ void SampleAccumulator::addBlockPlain(const unsigned char* bytes, std::int64_t f
 
 namespace {
 
-// Frames per chunk of the tuned method: the scratch arrays of a chunk stay in
-// the first-level cache.
-constexpr std::int64_t kChunk = 2048;
+constexpr std::int64_t kChunk = kernels::kChunkFrames;
 constexpr std::int64_t kPlanarStride = kChunk + 16;  // room for the previous input in front
 
 // Merges the statistics of a run that starts at frame `base` into a record;
@@ -103,12 +101,11 @@ inline void merge(ChannelStats& r, const kernels::RunStats& s, std::int64_t base
 void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t frames) {
   if (planar_.empty()) {
     planar_.assign(2 * kPlanarStride, 0);
-    prepared_.assign(2 * kChunk, 0);
-    filtered_.assign(2 * kChunk, 0);
+    prepared_.assign(2 * kernels::kChannelStride, 0);
+    filtered_.assign(2 * kernels::kChannelStride, 0);
   }
   std::int16_t* x[2] = {planar_.data() + 8, planar_.data() + 8 + kPlanarStride};
-  std::int32_t* q[2] = {prepared_.data(), prepared_.data() + kChunk};
-  std::int32_t* yb[2] = {filtered_.data(), filtered_.data() + kChunk};
+  std::int32_t* yb[2] = {filtered_.data(), filtered_.data() + kernels::kChannelStride};
   const std::int64_t frameBytes = channels_ * (bitsPerSample_ == 8 ? 1 : 2);
   const std::int32_t bias = static_cast<std::int32_t>(2 * fastdiv::kBias);
 
@@ -123,18 +120,16 @@ void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t f
       });
     }
     if (!deemphasis_) continue;
+    std::int64_t state[2];
     for (int c = 0; c < channels_; ++c) {
       x[c][-1] = static_cast<std::int16_t>(fast_[c].prevInput);
-      kernels::filterPrep(x[c], n, q[c]);
+      kernels::filterPrep(x[c], n, prepared_.data() + c * kernels::kChannelStride);
       fast_[c].prevInput = x[c][n - 1];
+      state[c] = fast_[c].biasedOutput;
     }
-    if (channels_ == 2) {
-      kernels::filterChain2(q[0], q[1], n, fast_[0].biasedOutput, fast_[1].biasedOutput, yb[0],
-                            yb[1]);
-    } else {
-      kernels::filterChain(q[0], n, fast_[0].biasedOutput, yb[0]);
-    }
+    kernels::filterChunk(channels_, prepared_.data(), x, n, state, filtered_.data());
     for (int c = 0; c < channels_; ++c) {
+      fast_[c].biasedOutput = state[c];
       const std::int32_t* yc = yb[c];
       merge(records_[c + 2], kernels::statsOfBiased32(yc, n, bias), base,
             [&](std::int32_t v) { return kernels::firstIndexOf32(yc, n, v + bias); });

@@ -71,7 +71,7 @@ class SampleAccumulator {
   FastDeemphasisState fast_[2];  // tuned method
   // Tuned method: per-chunk scratch, one array per channel of each.
   std::vector<std::int16_t> planar_;
-  std::vector<std::int32_t> prepared_;
+  std::vector<std::uint64_t> prepared_;
   std::vector<std::int32_t> filtered_;
 };
 
