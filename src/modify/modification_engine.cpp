@@ -339,53 +339,111 @@ class Engine {
   }
 
   // The de-emphasis pass over one channel of a block, messages in frame order.
+  // The block is done without messages first; only a block that clips is done
+  // again from the same filter state to show them.
   template <class Pcm>
   void deemphasiseChannel(const typename Pcm::Word* in, typename Pcm::Word* out,
                           std::int64_t frames, int channel, std::int64_t firstFrame) {
+    const DeemphasisFilterDouble atStart = filters_[channel];
+    if (!filterQuietly<Pcm>(in, out, frames, state_.channels, channel, factor_,
+                            filters_[channel])) {
+      return;
+    }
+    filters_[channel] = atStart;
+    filterWithMessages<Pcm>(in, out, frames, channel, firstFrame);
+  }
+
+  template <class Pcm>
+  void filterWithMessages(const typename Pcm::Word* in, typename Pcm::Word* out,
+                          std::int64_t frames, int channel, std::int64_t firstFrame) {
     const int channels = state_.channels;
     DeemphasisFilterDouble filter = filters_[channel];
-    const double factor = factor_;
     for (std::int64_t i = 0; i < frames; ++i) {
       const std::size_t k = static_cast<std::size_t>(i * channels + channel);
-      double y = filter.step(Pcm::sampleValue(in[k]) * factor);
+      double y = filter.step(Pcm::sampleValue(in[k]) * factor_);
       std::int64_t r = Pcm::roundFiltered(y);
-      if (r > Pcm::kHigh || r < Pcm::kLow) [[unlikely]] {
-        r = reportClip<Pcm>(firstFrame + i, r);
-      }
+      if (r > Pcm::kHigh || r < Pcm::kLow) r = reportClip<Pcm>(firstFrame + i, r);
       out[k] = Pcm::store(r);
     }
     filters_[channel] = filter;
   }
 
-  // Both channels' chains side by side. Channel 1's clipping messages are
-  // shown as they come; returns whether channel 2 clipped (its messages are
-  // shown by doing channel 2 again after channel 1 is complete).
+  // One channel's chain with the results limited silently; true when a
+  // result had to be limited. No calls inside, so the state stays in registers.
+  template <class Pcm>
+  static bool filterQuietly(const typename Pcm::Word* in, typename Pcm::Word* out,
+                            std::int64_t frames, int channels, int channel, double factor,
+                            DeemphasisFilterDouble& filter) {
+    double prevIn = filter.prevInput, prevOut = filter.prevOutput;
+    bool clipped = false;
+    for (std::int64_t i = 0; i < frames; ++i) {
+      const std::size_t k = static_cast<std::size_t>(i * channels + channel);
+      const double x = Pcm::sampleValue(in[k]) * factor;
+      double v = 15.5 * prevIn + (-2.75) * x;  // the filter's step, in its order
+      v = v + 20.75 * prevOut;
+      v = v / 33.5;
+      prevIn = x;
+      prevOut = v;
+      const std::int64_t r = Pcm::roundFiltered(v);
+      clipped |= (r > Pcm::kHigh) | (r < Pcm::kLow);
+      out[k] = Pcm::store(std::clamp(r, Pcm::kLow, Pcm::kHigh));
+    }
+    filter.prevInput = prevIn;
+    filter.prevOutput = prevOut;
+    return clipped;
+  }
+
+  // Both channels' chains side by side, so that the two divisions overlap.
+  // Returns whether channel 2 clipped: its messages are shown by doing channel
+  // 2 again once channel 1's have been shown.
   template <class Pcm>
   bool deemphasiseStereo(const typename Pcm::Word* in, typename Pcm::Word* out, std::int64_t frames,
                          std::int64_t firstFrame) {
-    DeemphasisFilterDouble left = filters_[0];
-    DeemphasisFilterDouble right = filters_[1];
-    const double factor = factor_;
-    bool clipped2 = false;
+    const DeemphasisFilterDouble channel1AtStart = filters_[0];
+    bool clipped1 = false, clipped2 = false;
+    filterStereoQuietly<Pcm>(in, out, frames, factor_, filters_, clipped1, clipped2);
+    if (clipped1) {
+      filters_[0] = channel1AtStart;
+      filterWithMessages<Pcm>(in, out, frames, 0, firstFrame);
+    }
+    return clipped2;
+  }
+
+  template <class Pcm>
+  static void filterStereoQuietly(const typename Pcm::Word* in, typename Pcm::Word* out,
+                                  std::int64_t frames, double factor,
+                                  DeemphasisFilterDouble (&filters)[2], bool& clipped1,
+                                  bool& clipped2) {
+    double in1 = filters[0].prevInput, out1 = filters[0].prevOutput;
+    double in2 = filters[1].prevInput, out2 = filters[1].prevOutput;
+    bool c1 = false, c2 = false;
     for (std::int64_t i = 0; i < frames; ++i) {
       const std::size_t k = static_cast<std::size_t>(2 * i);
-      double y1 = left.step(Pcm::sampleValue(in[k]) * factor);
-      double y2 = right.step(Pcm::sampleValue(in[k + 1]) * factor);
-      std::int64_t r1 = Pcm::roundFiltered(y1);
-      std::int64_t r2 = Pcm::roundFiltered(y2);
-      if (r1 > Pcm::kHigh || r1 < Pcm::kLow) [[unlikely]] {
-        r1 = reportClip<Pcm>(firstFrame + i, r1);
-      }
-      if (r2 > Pcm::kHigh || r2 < Pcm::kLow) [[unlikely]] {
-        clipped2 = true;
-        r2 = std::clamp(r2, Pcm::kLow, Pcm::kHigh);
-      }
-      out[k] = Pcm::store(r1);
-      out[k + 1] = Pcm::store(r2);
+      const double x1 = Pcm::sampleValue(in[k]) * factor;
+      const double x2 = Pcm::sampleValue(in[k + 1]) * factor;
+      double v1 = 15.5 * in1 + (-2.75) * x1;
+      double v2 = 15.5 * in2 + (-2.75) * x2;
+      v1 = v1 + 20.75 * out1;
+      v2 = v2 + 20.75 * out2;
+      v1 = v1 / 33.5;
+      v2 = v2 / 33.5;
+      in1 = x1;
+      in2 = x2;
+      out1 = v1;
+      out2 = v2;
+      const std::int64_t r1 = Pcm::roundFiltered(v1);
+      const std::int64_t r2 = Pcm::roundFiltered(v2);
+      c1 |= (r1 > Pcm::kHigh) | (r1 < Pcm::kLow);
+      c2 |= (r2 > Pcm::kHigh) | (r2 < Pcm::kLow);
+      out[k] = Pcm::store(std::clamp(r1, Pcm::kLow, Pcm::kHigh));
+      out[k + 1] = Pcm::store(std::clamp(r2, Pcm::kLow, Pcm::kHigh));
     }
-    filters_[0] = left;
-    filters_[1] = right;
-    return clipped2;
+    filters[0].prevInput = in1;
+    filters[0].prevOutput = out1;
+    filters[1].prevInput = in2;
+    filters[1].prevOutput = out2;
+    clipped1 = c1;
+    clipped2 = c2;
   }
 
   template <class Pcm>
