@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <algorithm>
 #include <cmath>
 
 #include "app/main_window.h"
@@ -70,6 +71,18 @@ frmModify::frmModify(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(c
   place(cmdModify, 120, 1680, 855, 375);
   place(cmdCancel, 1440, 1680, 855, 375);
   lblVolume->setAlignment(Qt::AlignCenter);
+  // The label is as tall as a line of the dialog's font, so larger fonts than
+  // the design's are not cut off; its top edge stays where it was designed.
+  lblVolume->resize(lblVolume->width(),
+                    std::max(lblVolume->height(), lblVolume->fontMetrics().height()));
+  // The frame's caption sits on its top border, as on the classic frame, so
+  // that the scroll bar 240 twips below the frame's top stays clear of it.
+  frmVolume->setStyleSheet(
+      QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
+                     "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+                     " left: %2px; padding: 0px 2px; }")
+          .arg(frmVolume->fontMetrics().height() / 2)
+          .arg(twipsToPixelsX(60, this)));
   setFixedSize(twipsToPixelsX(2475, this), twipsToPixelsY(2250, this));
 
   frmVolume->setFocusPolicy(Qt::NoFocus);
@@ -116,15 +129,18 @@ void frmModify::Form_Load() {
 
 void frmModify::placeBesideMain() {
   if (!ctx_.main) return;
-  // The outer width: the frame is known once the window is shown; before, the
-  // main window's frame stands in for it (both have the same border).
-  const QWidget* framed = isVisible() ? static_cast<const QWidget*>(this) : ctx_.main;
-  const int framePixels = framed->frameGeometry().width() - framed->geometry().width();
-  const float outerWidth = static_cast<float>(pixelsToTwipsX(width() + framePixels, this));
+  // Both windows have the same border, and the window system adds this
+  // window's frame only when it is shown: the main window's frame stands in
+  // for it, and the inner area is placed so that the frame lands on the spot.
+  const QRect mainFrame = ctx_.main->frameGeometry();
+  const QRect mainInner = ctx_.main->geometry();
+  const float outerWidth =
+      static_cast<float>(pixelsToTwipsX(width() + mainFrame.width() - mainInner.width(), this));
   const float left = static_cast<float>(ctx_.main->leftTwips()) +
                      static_cast<float>(ctx_.main->widthTwips()) - outerWidth - 600.0f;
   const float top = static_cast<float>(ctx_.main->topTwips()) + 1200.0f;
-  move(twipsToPixelsX(left, this), twipsToPixelsY(top, this));
+  const QPoint frameTopLeft(twipsToPixelsX(left, this), twipsToPixelsY(top, this));
+  setGeometry(QRect(frameTopLeft + (mainInner.topLeft() - mainFrame.topLeft()), size()));
 }
 
 void frmModify::chkEmph_Click() {
@@ -241,17 +257,13 @@ void frmModify::closeEvent(QCloseEvent* event) {
 }
 
 frmModify* showModificationDialog(AppContext& ctx) {
-  bool loaded = false;
   if (!ctx.modify) {
     auto* dialog = new frmModify(ctx, ctx.main);
     ctx.modify = dialog;
     dialog->Form_Load();
-    loaded = true;
   }
   frmModify* dialog = ctx.modify;
   dialog->show();
-  // The window system knows the frame now: place the frame itself.
-  if (loaded) dialog->placeBesideMain();
   dialog->raise();
   dialog->activateWindow();
   return dialog;
