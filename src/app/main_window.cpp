@@ -94,8 +94,9 @@ frmMain::frmMain(AppContext& ctx) : ctx_(ctx) {
   txtOut->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   txtOut->setLineWrapMode(QPlainTextEdit::NoWrap);
   txtOut->setUndoRedoEnabled(false);
-  // Tab stops every eight average characters, as the classic text box has them.
-  txtOut->setTabStopDistance(QFontMetricsF(font).averageCharWidth() * 8);
+  // Tab stops nine digits apart: wide enough for every label and figure of
+  // the report's columns ("-100.00%"), so the columns line up.
+  txtOut->setTabStopDistance(QFontMetricsF(font).horizontalAdvance(QString(9, QLatin1Char('0'))));
   txtOut->installEventFilter(this);
   txtOut->viewport()->installEventFilter(this);
   txtOut->setFocus();
