@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Times rilmaton-cli against general audio tools on a 60-minute 44.1 kHz stereo
+# 16-bit file (pink noise at -10 dB, made with sox), read from the page cache,
+# and prints the ratios.
+#
+#   bench/compare.sh [BUILD_DIR]      (default: build)
+#
+# Needs sox, ffmpeg, hyperfine and python3. Every comparison is a function;
+# main() lists the ones that run.
+set -euo pipefail
+
+BUILD_DIR=${1:-build}
+CLI="$(cd "$BUILD_DIR" && pwd)/rilmaton-cli"
+RUNS=${RUNS:-7}        # runs of the fast commands
+SLOW_RUNS=${SLOW_RUNS:-3}  # runs of ffmpeg, which takes seconds
+WORK=""
+
+need() {
+  command -v "$1" >/dev/null 2>&1 || { echo "compare.sh: $1 is not installed" >&2; exit 1; }
+}
+
+cleanup() { [[ -n "$WORK" ]] && rm -rf "$WORK"; }
+
+# make_test_file PATH: 60 minutes of stereo pink noise at -10 dB, 16 bit, 44.1 kHz.
+make_test_file() {
+  sox -n -r 44100 -c 2 -b 16 "$1" synth 3600 pinknoise pinknoise vol -10dB
+}
+
+# time_command NAME RUNS COMMAND: times COMMAND with hyperfine (after a warm-up
+# run that also puts the file into the page cache); prints the median in seconds.
+time_command() {
+  local name=$1 runs=$2 cmd=$3
+  local json="$WORK/$name.json"
+  hyperfine --style none --warmup 1 --runs "$runs" --export-json "$json" -n "$name" "$cmd" \
+    >/dev/null
+  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$json"
+}
+
+# peak_memory_kib COMMAND: the maximum resident set size of one run.
+peak_memory_kib() {
+  /usr/bin/time -f '%M' bash -c "$1 >/dev/null" 2>&1 | tail -1
+}
+
+ratio() { python3 -c 'import sys; print(f"{float(sys.argv[1]) / float(sys.argv[2]):.2f}")' "$1" "$2"; }
+
+# The analysis: rilmaton-cli report against sox stats, ffmpeg astats and cat.
+report_comparison() {
+  local file=$1
+  echo "== report: $(du -h "$file" | cut -f1) file, medians of hyperfine runs"
+  local t_report t_sox t_ffmpeg t_cat
+  t_cat=$(time_command cat "$RUNS" "cat '$file' > /dev/null")
+  t_report=$(time_command report "$RUNS" "'$CLI' report '$file'")
+  t_sox=$(time_command sox "$RUNS" "sox '$file' -n stats")
+  t_ffmpeg=$(time_command ffmpeg "$SLOW_RUNS" "ffmpeg -v error -i '$file' -af astats -f null -")
+  printf '%-34s %8.3f s\n' "rilmaton-cli report" "$t_report" \
+    "sox FILE -n stats" "$t_sox" \
+    "ffmpeg -af astats" "$t_ffmpeg" \
+    "cat FILE > /dev/null" "$t_cat"
+  echo "sox stats / report:     $(ratio "$t_sox" "$t_report")x   (target >= 4.5)"
+  echo "ffmpeg astats / report: $(ratio "$t_ffmpeg" "$t_report")x   (target >= 25)"
+  echo "report / cat:           $(ratio "$t_report" "$t_cat")x"
+  echo "peak memory of report:  $(peak_memory_kib "'$CLI' report '$file'") KiB   (limit 16384)"
+}
+
+main() {
+  need sox
+  need ffmpeg
+  need hyperfine
+  need python3
+  [[ -x "$CLI" ]] || { echo "compare.sh: $CLI not found; build first" >&2; exit 1; }
+  WORK=$(mktemp -d)
+  trap cleanup EXIT
+  local file="$WORK/pink-60min.wav"
+  echo "making $file ..."
+  make_test_file "$file"
+  report_comparison "$file"
+}
+
+main "$@"
