@@ -11,26 +11,46 @@ namespace ril {
 std::int32_t divide134RoundEven(std::int64_t num);
 
 // The same rounding without branches or division, for the tuned pass. With
-// u = num + 67 the result is floor(u / 268) + floor((u + 133) / 268): below a
-// remainder of 67 both floors stay, above it the second one steps, and at the
-// halves 67 and 201 of num mod 268 the pair lands on the even neighbour. Both
-// floors come from one product with a magic reciprocal after a bias that makes
-// the operand non-negative. Exact for |num| <= kFastNumeratorLimit (tested over
-// that whole range); the filter's numerators stay below 5.6 million.
+// u = num + 67 + 268 * kBias (the bias makes it positive and, being an even
+// multiple of 134, leaves the halves alone) the result plus 2 * kBias is
+// floor(u / 268) + floor((u + 133) / 268) = 2 * floor(u / 268) + [u mod 268 >= 135]:
+// below a remainder of 67 of num / 134 nothing steps, above it one step is
+// added, and the halves (67 and 201 of num mod 268) land on the even
+// neighbour. One product t = u * kMagic (kMagic = ceil(2^32 / 268)) gives both
+// parts: its high half is floor(u / 268), and its low half, the scaled
+// remainder, reaches 2^32 - kCarry exactly when the remainder is 135 or more.
+// Exact for |num| <= kFastNumeratorLimit, tested over that whole range; the
+// filter's numerators stay below 5.6 million.
 namespace fastdiv {
-inline constexpr std::int64_t kBias = 32768;       // even, so the bias leaves ties alone
-inline constexpr std::uint64_t kMagic = 16025998;  // ceil(2^32 / 268); exact below 25 million
-inline constexpr int kShift = 32;
+inline constexpr std::int64_t kBias = 32768;
+inline constexpr std::uint64_t kMagic = 16025998;  // ceil(2^32 / 268)
 inline constexpr std::int64_t kOffset = 67 + 268 * kBias;
-inline constexpr std::uint64_t kSecond = 133 * kMagic;  // the second floor's step
+// The low half for a remainder of 134 stays below 2^31 + 10.6 million, that for
+// 135 starts above 2^31 + 16.0 million; the threshold lies between them.
+inline constexpr std::uint32_t kCarry = 2147483648u - 13000000u;
 inline constexpr std::int64_t kFastNumeratorLimit = 8000000;
 }  // namespace fastdiv
+
+// 2 * floor(u / 268) + [u mod 268 >= 135] from t = u * kMagic.
+inline std::uint64_t roundedFromProduct(std::uint64_t t) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  std::uint64_t hi = t >> 32;
+  std::uint32_t lo = static_cast<std::uint32_t>(t);
+  // The carry of lo + kCarry is the remainder test; adc doubles and adds it.
+  asm("addl %[k], %[lo]\n\tadcq %[hi], %[hi]"
+      : [lo] "+r"(lo), [hi] "+r"(hi)
+      : [k] "i"(fastdiv::kCarry)
+      : "cc");
+  return hi;
+#else
+  return 2 * (t >> 32) + (static_cast<std::uint32_t>(t) >= 0u - fastdiv::kCarry ? 1u : 0u);
+#endif
+}
 
 inline std::int32_t divide134RoundEvenFast(std::int64_t num) {
   using namespace fastdiv;
   const std::uint64_t t = static_cast<std::uint64_t>(num + kOffset) * kMagic;
-  return static_cast<std::int32_t>(
-      static_cast<std::int64_t>((t >> kShift) + ((t + kSecond) >> kShift)) - 2 * kBias);
+  return static_cast<std::int32_t>(static_cast<std::int64_t>(roundedFromProduct(t)) - 2 * kBias);
 }
 
 // Filter state of the tuned pass: the previous input and the previous output

@@ -418,14 +418,9 @@ constexpr std::uint64_t kFeedback = 83 * fastdiv::kMagic;
 
 // One step: the operand of the fast division is q + 83 * yb (see
 // divide134RoundEvenFast), here already multiplied by the magic reciprocal:
-// p = q * kMagic comes prepared, so the feedback product is the only multiply,
-// and both floors come from the same sum.
+// p = q * kMagic comes prepared, so the feedback product is the only multiply.
 inline std::uint64_t chainStep(std::uint64_t p, std::uint64_t yb) {
-  std::uint64_t p2 = p + fastdiv::kSecond;
-  // Keep the second floor's offset on the input side, off the chain.
-  asm("" : "+r"(p2));
-  const std::uint64_t m = yb * kFeedback;
-  return ((p + m) >> fastdiv::kShift) + ((p2 + m) >> fastdiv::kShift);
+  return roundedFromProduct(p + yb * kFeedback);
 }
 
 inline std::uint64_t preparedAt(const std::int16_t* x, std::int64_t i) {

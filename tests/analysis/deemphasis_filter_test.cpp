@@ -87,6 +87,11 @@ TEST(DeemphasisFilterTest, FastDivisionEqualsPlainOverTheWholeNumeratorRange) {
   // Every numerator the filter can reach (|num| < 5.6 million) and more.
   const std::int64_t limit = fastdiv::kFastNumeratorLimit;
   for (std::int64_t num = -limit; num <= limit; ++num) {
+    // The portable form of the carry test agrees with the one in use.
+    const std::uint64_t t = static_cast<std::uint64_t>(num + fastdiv::kOffset) * fastdiv::kMagic;
+    const std::uint64_t portable =
+        2 * (t >> 32) + (static_cast<std::uint32_t>(t) >= 0u - fastdiv::kCarry ? 1 : 0);
+    if (roundedFromProduct(t) != portable) FAIL() << "carry test differs at " << num;
     if (divide134RoundEvenFast(num) != divide134RoundEven(num)) {
       FAIL() << "numerator " << num << ": fast " << divide134RoundEvenFast(num) << ", plain "
              << divide134RoundEven(num);
