@@ -13,6 +13,7 @@
 #include "app/main_window.h"
 #include "platform/number_format.h"
 #include "platform/qt_twips.h"
+#include "select/file_selection_dialog.h"
 
 namespace ril {
 
@@ -27,12 +28,15 @@ class RunScope {
     running_ = true;
     ctx_.modifyRunning = true;
     dialog_.setEnabled(false);
+    // A selection dialog left open must not start a batch run under this one.
+    if (ctx_.sel) ctx_.sel->setEnabled(false);
     if (ctx_.main) ctx_.main->updateCommands();
   }
   ~RunScope() {
     running_ = false;
     ctx_.modifyRunning = false;
     dialog_.setEnabled(true);
+    if (ctx_.sel) ctx_.sel->setEnabled(true);
     if (ctx_.main) ctx_.main->updateCommands();
   }
 

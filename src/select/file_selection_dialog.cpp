@@ -461,6 +461,8 @@ void frmSel::File1_DblClick() {
 }
 
 void frmSel::cmdDisp_Click() {
+  // A modification run is working on the current file's state.
+  if (ctx_.modifyRunning || ctx_.batchRunning) return;
   std::int16_t count = 0;
   for (std::int16_t i = 0; i < File1->ListCount(); ++i) {
     if (File1->Selected(i)) ++count;

@@ -286,6 +286,12 @@ TEST_F(ModifyRunTest, NothingToDoKeepsTheDialogOpenAndWritesNothing) {
 TEST_F(ModifyRunTest, ControlsFileOpenAndClosingAreBlockedWhileARunIsInProgress) {
   frmModify* d = analyse(test::wavWithPeak(16384));
   ASSERT_NE(d, nullptr);
+  // A selection dialog left open with a file chosen.
+  test::writeFile(dataDir.file("next.wav"), test::wavWithPeak(1000));
+  showSelectionDialog(ctx);
+  ASSERT_EQ(ctx.sel->Dir1->setPath(dataDir.path()), "");
+  ASSERT_EQ(ctx.sel->File1->List(0), "next.wav");
+  ctx.sel->File1->setSelected(0, true);
   d->hsbVolume->setValue(1500);
   bool sawRun = false;
   duringNextYield([&] {
@@ -301,10 +307,13 @@ TEST_F(ModifyRunTest, ControlsFileOpenAndClosingAreBlockedWhileARunIsInProgress)
     d->cmdCancel_Click();
     d->cmdModify_Click();  // no second run inside the first
     EXPECT_EQ(ctx.modify, d);
-    showSelectionDialog(ctx);
-    EXPECT_TRUE(ctx.sel.isNull());
+    EXPECT_FALSE(ctx.sel->isEnabled());
+    ctx.sel->cmdDisp_Click();  // no batch run under this run
+    EXPECT_FALSE(ctx.sel.isNull());
   });
   d->cmdModify->click();
+  EXPECT_TRUE(ctx.sel->isEnabled());
+  EXPECT_EQ(ctx.state.fileNames, std::vector<std::string>{"song.wav"});
   EXPECT_TRUE(sawRun);
   EXPECT_TRUE(ctx.modify.isNull());
   EXPECT_FALSE(ctx.modifyRunning);
