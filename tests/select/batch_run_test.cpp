@@ -220,9 +220,9 @@ TEST_F(BatchRunTest, FilesThatCannotBeAnalysedAreReportedAndNotOffered) {
 TEST_F(BatchRunTest, ReadFailureDuringTheAnalysisIsNotOfferedForModification) {
   // 2 MiB of samples; reads fail past the first MiB, inside the analysis.
   std::vector<std::int16_t> samples(1024 * 1024, 100);
-  test::WavSpec spec;
-  spec.data = test::pcm16(samples);
-  test::writeFile(dataDir.file("bad.wav"), test::buildWav(spec));
+  test::WavSpec layout;
+  layout.data = test::pcm16(samples);
+  test::writeFile(dataDir.file("bad.wav"), test::buildWav(layout));
   FailingReads failing(1024 * 1024);
   ctx.fs = &failing;
   ctx.state.peakLevel = {1234, 5678};
