@@ -36,9 +36,11 @@ constexpr std::int64_t kLaneRun = 4096;
 // program chooses them at run time, the build stays baseline x86-64.
 namespace {
 
+bool wideAllowed = true;
+
 bool haveAvx2() {
   static const bool have = __builtin_cpu_supports("avx2");
-  return have;
+  return have && wideAllowed;
 }
 
 __attribute__((target("avx2"))) std::int64_t toPlanar16Avx2(const unsigned char* bytes,
@@ -546,6 +548,267 @@ void filterChain2(const std::uint64_t* p0, const std::uint64_t* p1, std::int64_t
   }
   state0 = static_cast<std::int64_t>(y0);
   state1 = static_cast<std::int64_t>(y1);
+}
+
+#if RIL_AVX2
+namespace {
+
+// Steps from..to of the lanes: t = p + yb * 83 * kMagic, and
+// yb' = (t >> 32) + ((t + kCarry) >> 32), the high half doubled plus the carry
+// of the remainder test.
+template <int C>
+__attribute__((target("avx2"))) void laneSteps(const std::uint64_t* pT, std::int32_t* yT,
+                                               std::int64_t from, std::int64_t to,
+                                               __m256i (*yv)[2]) {
+  const __m256i feedback = _mm256_set1_epi64x(static_cast<long long>(kFeedback));
+  const __m256i carry = _mm256_set1_epi64x(fastdiv::kCarry);
+  const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  __m256i y[C][2];
+  for (int c = 0; c < C; ++c) {
+    y[c][0] = yv[c][0];
+    y[c][1] = yv[c][1];
+  }
+  for (std::int64_t t = from; t < to; ++t) {
+#pragma GCC unroll 2
+    for (int c = 0; c < C; ++c) {
+      const std::uint64_t* row = pT + (t * C + c) * 8;
+#pragma GCC unroll 2
+      for (int g = 0; g < 2; ++g) {
+        const __m256i pv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 4 * g));
+        const __m256i p2 = _mm256_add_epi64(pv, carry);
+        const __m256i m = _mm256_mul_epu32(y[c][g], feedback);
+        y[c][g] = _mm256_add_epi64(_mm256_srli_epi64(_mm256_add_epi64(pv, m), 32),
+                                   _mm256_srli_epi64(_mm256_add_epi64(p2, m), 32));
+      }
+      const __m256i packed = _mm256_or_si256(y[c][0], _mm256_slli_epi64(y[c][1], 32));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(yT + (t * C + c) * 8),
+                          _mm256_permutevar8x32_epi32(packed, order));
+    }
+  }
+  for (int c = 0; c < C; ++c) {
+    yv[c][0] = y[c][0];
+    yv[c][1] = y[c][1];
+  }
+}
+
+// Eight segments per channel run in the lanes of two vectors. pT receives the
+// prepared inputs transposed (row t, channel c: the eight segments' inputs of
+// step t), yT the biased outputs the same way.
+template <int C>
+__attribute__((target("avx2"))) void laneChunkAvx2(const std::uint64_t* p, std::int64_t T,
+                                                   const std::int64_t* start,
+                                                   std::uint64_t (*init)[8], std::uint64_t* pT,
+                                                   std::int32_t* yT, std::uint64_t (*guess)[8]) {
+  constexpr std::int64_t D = kChannelStride;
+  constexpr std::int64_t W = kWarmUp;
+  for (int c = 0; c < C; ++c) {
+    for (int g = 0; g < 2; ++g) {
+      const std::uint64_t* src[4];
+      for (int j = 0; j < 4; ++j) src[j] = p + c * D + start[4 * g + j];
+      std::int64_t t = 0;
+      for (; t + 4 <= T; t += 4) {
+        const __m256i r0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[0] + t));
+        const __m256i r1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[1] + t));
+        const __m256i r2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[2] + t));
+        const __m256i r3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[3] + t));
+        const __m256i a = _mm256_unpacklo_epi64(r0, r1), b = _mm256_unpackhi_epi64(r0, r1);
+        const __m256i e = _mm256_unpacklo_epi64(r2, r3), f = _mm256_unpackhi_epi64(r2, r3);
+        std::uint64_t* row = pT + (t * C + c) * 8 + 4 * g;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row), _mm256_permute2x128_si256(a, e, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + C * 8),
+                            _mm256_permute2x128_si256(b, f, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 2 * C * 8),
+                            _mm256_permute2x128_si256(a, e, 0x31));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 3 * C * 8),
+                            _mm256_permute2x128_si256(b, f, 0x31));
+      }
+      for (; t < T; ++t) {
+        for (int j = 0; j < 4; ++j) pT[(t * C + c) * 8 + 4 * g + j] = src[j][t];
+      }
+    }
+  }
+
+  __m256i y[C][2];
+  for (int c = 0; c < C; ++c) {
+    for (int g = 0; g < 2; ++g) {
+      y[c][g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&init[c][4 * g]));
+    }
+  }
+  laneSteps<C>(pT, yT, 0, W, y);
+  for (int c = 0; c < C; ++c) {
+    for (int g = 0; g < 2; ++g) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(&guess[c][4 * g]), y[c][g]);
+    }
+  }
+  laneSteps<C>(pT, yT, W, T, y);
+}
+// Statistics of biased outputs stored as rows of eight, `stride` apart.
+__attribute__((target("avx2"))) RunStats rowStatsAvx2(const std::int32_t* base, std::int64_t rows,
+                                                      std::int64_t stride, std::int32_t bias) {
+  __m256i vmin = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base)), vmax = vmin;
+  __m256i vsq = _mm256_setzero_si256();
+  std::uint64_t sum = 0;
+  std::int64_t r = 0;
+  while (r < rows) {
+    __m256i vsum = _mm256_setzero_si256();
+    const std::int64_t end = std::min(rows, r + kLaneRun);
+    for (; r < end; ++r) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + r * stride));
+      vmin = _mm256_min_epi32(vmin, v);
+      vmax = _mm256_max_epi32(vmax, v);
+      vsum = _mm256_add_epi32(vsum, v);
+      vsq = _mm256_add_epi64(vsq, _mm256_mul_epu32(v, v));
+      const __m256i odd = _mm256_srli_epi64(v, 32);
+      vsq = _mm256_add_epi64(vsq, _mm256_mul_epu32(odd, odd));
+    }
+    alignas(32) std::uint32_t s[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(s), vsum);
+    for (int k = 0; k < 8; ++k) sum += s[k];
+  }
+  alignas(32) std::int32_t a[8], b[8];
+  alignas(32) std::uint64_t q[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(a), vmin);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(b), vmax);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(q), vsq);
+  std::int32_t mn = a[0], mx = b[0];
+  for (int k = 1; k < 8; ++k) {
+    mn = std::min(mn, a[k]);
+    mx = std::max(mx, b[k]);
+  }
+  const std::uint64_t sumSq = q[0] + q[1] + q[2] + q[3];
+  const std::uint64_t c = static_cast<std::uint32_t>(bias);
+  const std::uint64_t count = static_cast<std::uint64_t>(rows) * 8;
+  return RunStats{mn - bias, mx - bias, static_cast<std::int64_t>(sum - count * c),
+                  sumSq - 2 * c * sum + count * c * c};
+}
+
+}  // namespace
+#endif
+
+void allowWideVectors(bool allow) {
+#if RIL_AVX2
+  wideAllowed = allow;
+#else
+  (void)allow;
+#endif
+}
+
+namespace {
+
+void combine(RunStats& into, const RunStats& s) {
+  into.min = std::min(into.min, s.min);
+  into.max = std::max(into.max, s.max);
+  into.sum += s.sum;
+  into.sumSq += s.sumSq;
+}
+
+}  // namespace
+
+void ChunkFilter::run(int channels, const std::uint64_t* p, const std::int16_t* const* x,
+                      std::int64_t n, std::int64_t* state) {
+  constexpr std::int64_t D = kChannelStride;
+  constexpr std::int64_t W = kWarmUp;
+  const std::int32_t bias = static_cast<std::int32_t>(2 * fastdiv::kBias);
+  channels_ = channels;
+  n_ = n;
+  if (natural_.empty()) natural_.assign(2 * D, 0);
+  lanes_ = false;
+#if RIL_AVX2
+  // Mono has too few chains for the vector lanes to pay; the scalar segments
+  // serve it better.
+  lanes_ = haveAvx2() && channels == 2 && n >= kLanes * 4 * W;
+#endif
+  if (!lanes_) {
+    filterChunk(channels, p, x, n, state, natural_.data());
+    for (int c = 0; c < channels; ++c)
+      stats_[c] = statsOfBiased32(natural_.data() + c * D, n, bias);
+    return;
+  }
+#if RIL_AVX2
+  const int C = channels;
+  const std::int64_t T = (n + (kLanes - 1) * W) / kLanes;
+  steps_ = T;
+  begin_[0] = 0;
+  begin_[1] = T;
+  for (int j = 1; j < kLanes; ++j) begin_[j + 1] = begin_[j] + T - W;
+  std::int64_t start[kLanes];
+  for (int j = 0; j < kLanes; ++j) start[j] = j == 0 ? 0 : begin_[j] - W;
+  alignas(32) std::uint64_t init[2][8];
+  alignas(32) std::uint64_t guess[2][8];
+  for (int c = 0; c < C; ++c) {
+    init[c][0] = static_cast<std::uint64_t>(state[c]);
+    for (int j = 1; j < kLanes; ++j) {
+      init[c][j] = static_cast<std::uint64_t>(x[c][begin_[j] - W - 1] + 2 * fastdiv::kBias);
+    }
+  }
+  const std::size_t cells = static_cast<std::size_t>(T * C * 8);
+  if (laneInputs_.size() < cells) {
+    laneInputs_.resize(cells);
+    laneOutputs_.resize(cells);
+  }
+  if (C == 2) {
+    laneChunkAvx2<2>(p, T, start, init, laneInputs_.data(), laneOutputs_.data(), guess);
+  } else {
+    laneChunkAvx2<1>(p, T, start, init, laneInputs_.data(), laneOutputs_.data(), guess);
+  }
+
+  for (int c = 0; c < C; ++c) {
+    auto at = [&](std::int64_t row, int lane) -> std::int32_t& {
+      return laneOutputs_[static_cast<std::size_t>((row * C + c) * 8 + lane)];
+    };
+    // Check each segment against the true output in front of it; repair
+    // serially until the runs meet where the guess was wrong.
+    std::uint64_t prev = static_cast<std::uint32_t>(at(T - 1, 0));
+    for (int j = 1; j < kLanes; ++j) {
+      if (guess[c][j] != prev) {
+        for (std::int64_t i = begin_[j]; i < begin_[j + 1]; ++i) {
+          prev = chainStep(p[c * D + i], prev);
+          std::int32_t& slot = at(W + i - begin_[j], j);
+          if (static_cast<std::uint32_t>(slot) == prev) break;  // the runs have met
+          slot = static_cast<std::int32_t>(prev);
+        }
+      }
+      prev = static_cast<std::uint32_t>(at(T - 1, j));
+    }
+    std::int32_t* tail = natural_.data() + c * D;
+    for (std::int64_t i = begin_[kLanes]; i < n; ++i) {
+      prev = chainStep(p[c * D + i], prev);
+      tail[i] = static_cast<std::int32_t>(prev);
+    }
+    state[c] = static_cast<std::int64_t>(prev);
+
+    // Statistics: all lanes of the rows after the warm-up, segment 0's own
+    // outputs during it, and the frames behind the last segment.
+    RunStats s = rowStatsAvx2(laneOutputs_.data() + (W * C + c) * 8, T - W, C * 8, bias);
+    std::int32_t first[W];
+    for (std::int64_t t = 0; t < W; ++t) first[t] = at(t, 0);
+    combine(s, statsOfBiased32(first, W, bias));
+    if (begin_[kLanes] < n) {
+      combine(s, statsOfBiased32(tail + begin_[kLanes], n - begin_[kLanes], bias));
+    }
+    stats_[c] = s;
+  }
+#endif
+}
+
+std::int32_t ChunkFilter::outputAt(int c, std::int64_t i) const {
+  const std::int32_t* tail = natural_.data() + c * kChannelStride;
+  if (!lanes_ || i >= begin_[kLanes]) return tail[i];
+  int j = 0;
+  std::int64_t row = i;
+  if (i >= begin_[1]) {
+    j = 1 + static_cast<int>((i - begin_[1]) / (steps_ - kWarmUp));
+    row = kWarmUp + (i - begin_[j]);
+  }
+  return laneOutputs_[static_cast<std::size_t>((row * channels_ + c) * 8 + j)];
+}
+
+std::int64_t ChunkFilter::firstIndexOf(int c, std::int32_t v) const {
+  const std::int32_t biased = v + static_cast<std::int32_t>(2 * fastdiv::kBias);
+  for (std::int64_t i = 0; i < n_; ++i) {
+    if (outputAt(c, i) == biased) return i;
+  }
+  return n_;
 }
 
 }  // namespace ril::kernels

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace ril::kernels {
 
@@ -61,6 +62,36 @@ inline constexpr std::int64_t kChannelStride = kChunkFrames + 64;
 inline constexpr std::int64_t kWarmUp = 64;
 void filterChunk(int channels, const std::uint64_t* p, const std::int16_t* const* x, std::int64_t n,
                  std::int64_t* state, std::int32_t* yb);
+
+// Lets the kernels use AVX2 where the processor has it (the default), or
+// keeps them to the baseline; for tests of both paths.
+void allowWideVectors(bool allow);
+
+// Runs filterChunk, or on processors with AVX2 the same scheme with eight
+// segments per channel in vector lanes, and gives the statistics of each
+// channel's outputs.
+class ChunkFilter {
+ public:
+  void run(int channels, const std::uint64_t* p, const std::int16_t* const* x, std::int64_t n,
+           std::int64_t* state);
+  const RunStats& stats(int channel) const { return stats_[channel]; }
+  // Frame index of the first output of the last chunk equal to v.
+  std::int64_t firstIndexOf(int channel, std::int32_t v) const;
+
+ private:
+  std::int32_t outputAt(int channel, std::int64_t i) const;  // biased
+
+  static constexpr int kLanes = 8;
+  int channels_ = 1;
+  std::int64_t n_ = 0;
+  bool lanes_ = false;  // the last chunk ran in vector lanes
+  std::int64_t steps_ = 0;
+  std::int64_t begin_[kLanes + 1] = {};
+  RunStats stats_[2];
+  std::vector<std::int32_t> natural_;  // outputs in frame order (serial and segmented runs)
+  std::vector<std::uint64_t> laneInputs_;
+  std::vector<std::int32_t> laneOutputs_;
+};
 
 // The filter recurrence over prepared inputs as one serial chain (two
 // channels interleaved): yb[i] receives the biased output; `state` holds the

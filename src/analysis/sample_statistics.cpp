@@ -102,12 +102,9 @@ void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t f
   if (planar_.empty()) {
     planar_.assign(2 * kPlanarStride, 0);
     prepared_.assign(2 * kernels::kChannelStride, 0);
-    filtered_.assign(2 * kernels::kChannelStride, 0);
   }
   std::int16_t* x[2] = {planar_.data() + 8, planar_.data() + 8 + kPlanarStride};
-  std::int32_t* yb[2] = {filtered_.data(), filtered_.data() + kernels::kChannelStride};
   const std::int64_t frameBytes = channels_ * (bitsPerSample_ == 8 ? 1 : 2);
-  const std::int32_t bias = static_cast<std::int32_t>(2 * fastdiv::kBias);
 
   for (std::int64_t start = 0; start < frames; start += kChunk) {
     const std::int64_t n = std::min(kChunk, frames - start);
@@ -127,12 +124,11 @@ void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t f
       fast_[c].prevInput = x[c][n - 1];
       state[c] = fast_[c].biasedOutput;
     }
-    kernels::filterChunk(channels_, prepared_.data(), x, n, state, filtered_.data());
+    chunkFilter_.run(channels_, prepared_.data(), x, n, state);
     for (int c = 0; c < channels_; ++c) {
       fast_[c].biasedOutput = state[c];
-      const std::int32_t* yc = yb[c];
-      merge(records_[c + 2], kernels::statsOfBiased32(yc, n, bias), base,
-            [&](std::int32_t v) { return kernels::firstIndexOf32(yc, n, v + bias); });
+      merge(records_[c + 2], chunkFilter_.stats(c), base,
+            [&](std::int32_t v) { return chunkFilter_.firstIndexOf(c, v); });
     }
   }
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "analysis/deemphasis_filter.h"
+#include "analysis/sample_kernels.h"
 #include "app/program_state.h"
 #include "platform/clock.h"
 #include "platform/ui_host.h"
@@ -72,7 +73,7 @@ class SampleAccumulator {
   // Tuned method: per-chunk scratch, one array per channel of each.
   std::vector<std::int16_t> planar_;
   std::vector<std::uint64_t> prepared_;
-  std::vector<std::int32_t> filtered_;
+  kernels::ChunkFilter chunkFilter_;
 };
 
 // Analyses the current file from wavInput (left by the header reader), appends

@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "analysis/sample_kernels.h"
 #include "analysis/sample_statistics.h"
 #include "support/test_support.h"
 
@@ -14,6 +15,18 @@ namespace {
 
 using test::Bytes;
 using Method = SampleAccumulator::Method;
+
+// Runs a check once with the kernels free to use AVX2 and once kept to the
+// baseline, so both paths of the tuned method are compared.
+template <typename Check>
+void onBothVectorPaths(Check check) {
+  for (bool wide : {true, false}) {
+    SCOPED_TRACE(wide ? "AVX2 where available" : "baseline vectors");
+    kernels::allowWideVectors(wide);
+    check();
+  }
+  kernels::allowWideVectors(true);
+}
 
 struct Format {
   int channels;
@@ -138,18 +151,21 @@ TEST(SampleAccumulatorTest, PlainMethodMatchesTheLiteralDoubleReference) {
 }
 
 TEST(SampleAccumulatorTest, TunedMethodEqualsPlainOnRandomDataAndRandomBlockSplits) {
-  std::mt19937 rng(99);
-  for (const Format& f : kFormats) {
-    for (int round = 0; round < 6; ++round) {
-      SCOPED_TRACE(testing::Message() << f.channels << " ch " << f.bits << " bit, round " << round);
-      const std::size_t frames = 1 + rng() % 40000;
-      const Bytes data = randomBytes(frames * frameBytes(f), rng());
-      std::vector<std::int64_t> blocks;
-      for (int i = 0; i < 5; ++i) blocks.push_back(rng() % 9000);
-      expectSameRecords(accumulate(f, data, Method::kTuned, blocks),
-                        accumulate(f, data, Method::kPlain));
+  onBothVectorPaths([] {
+    std::mt19937 rng(99);
+    for (const Format& f : kFormats) {
+      for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(testing::Message()
+                     << f.channels << " ch " << f.bits << " bit, round " << round);
+        const std::size_t frames = 1 + rng() % 40000;
+        const Bytes data = randomBytes(frames * frameBytes(f), rng());
+        std::vector<std::int64_t> blocks;
+        for (int i = 0; i < 5; ++i) blocks.push_back(rng() % 9000);
+        expectSameRecords(accumulate(f, data, Method::kTuned, blocks),
+                          accumulate(f, data, Method::kPlain));
+      }
     }
-  }
+  });
 }
 
 // Inputs chosen to hit the corners: full-scale alternation, the sequence that
@@ -182,21 +198,23 @@ std::vector<std::vector<std::int32_t>> adversarialSignals(int frames) {
 }
 
 TEST(SampleAccumulatorTest, TunedMethodEqualsPlainOnAdversarialSignals) {
-  for (const Format& f : kFormats) {
-    int index = 0;
-    for (const auto& signal : adversarialSignals(70001)) {
-      SCOPED_TRACE(testing::Message()
-                   << f.channels << " ch " << f.bits << " bit, signal " << index++);
-      std::vector<std::int32_t> interleaved;
-      for (std::size_t n = 0; n < signal.size(); ++n) {
-        interleaved.push_back(signal[n]);
-        if (f.channels == 2) interleaved.push_back(-1 - signal[signal.size() - 1 - n]);
+  onBothVectorPaths([] {
+    for (const Format& f : kFormats) {
+      int index = 0;
+      for (const auto& signal : adversarialSignals(70001)) {
+        SCOPED_TRACE(testing::Message()
+                     << f.channels << " ch " << f.bits << " bit, signal " << index++);
+        std::vector<std::int32_t> interleaved;
+        for (std::size_t n = 0; n < signal.size(); ++n) {
+          interleaved.push_back(signal[n]);
+          if (f.channels == 2) interleaved.push_back(-1 - signal[signal.size() - 1 - n]);
+        }
+        const Bytes data = encode(f, interleaved);
+        expectSameRecords(accumulate(f, data, Method::kTuned, {4097, 1, 30000}),
+                          accumulate(f, data, Method::kPlain));
       }
-      const Bytes data = encode(f, interleaved);
-      expectSameRecords(accumulate(f, data, Method::kTuned, {4097, 1, 30000}),
-                        accumulate(f, data, Method::kPlain));
     }
-  }
+  });
 }
 
 TEST(SampleAccumulatorTest, SegmentsThatStartInTheFiltersDeadBandAreRepaired) {
@@ -204,26 +222,28 @@ TEST(SampleAccumulatorTest, SegmentsThatStartInTheFiltersDeadBandAreRepaired) {
   // (83 / 134 rounds back up), so a segment that starts in the silence from
   // a guess of 0 is wrong all the way; another one meets the true run only
   // when the signal comes back.
-  for (const Format& f : {Format{2, 16, true}, Format{1, 16, true}, Format{1, 8, true}}) {
-    std::vector<std::int32_t> v(3 * 8192 + 77, 0);
-    v[0] = 30000;
-    for (int n = 5000; n < 5003; ++n) v[n] = -30000;
-    for (int n = 14000; n < 15500; ++n) v[n] = (n * 7919) % 20000 - 10000;
-    v[20000] = 25000;
-    std::vector<std::int32_t> interleaved;
-    for (std::int32_t s : v) {
-      interleaved.push_back(s);
-      if (f.channels == 2) interleaved.push_back(-s);
+  onBothVectorPaths([] {
+    for (const Format& f : {Format{2, 16, true}, Format{1, 16, true}, Format{1, 8, true}}) {
+      std::vector<std::int32_t> v(3 * 8192 + 77, 0);
+      v[0] = 30000;
+      for (int n = 5000; n < 5003; ++n) v[n] = -30000;
+      for (int n = 14000; n < 15500; ++n) v[n] = (n * 7919) % 20000 - 10000;
+      v[20000] = 25000;
+      std::vector<std::int32_t> interleaved;
+      for (std::int32_t s : v) {
+        interleaved.push_back(s);
+        if (f.channels == 2) interleaved.push_back(-s);
+      }
+      const Bytes data = encode(f, interleaved);
+      DeemphasisFilter probe;
+      std::int32_t rest = 0;
+      for (int n = 0; n < 5000; ++n) rest = probe.step(f.bits == 8 ? (v[n] / 256) * 256 : v[n]);
+      EXPECT_EQ(std::abs(rest), 1);  // the dead band really is there
+      const StatsRecords plain = accumulate(f, data, Method::kPlain);
+      expectSameRecords(accumulate(f, data, Method::kTuned), plain);
+      expectSameRecords(accumulate(f, data, Method::kTuned, {8000, 5000}), plain);
     }
-    const Bytes data = encode(f, interleaved);
-    DeemphasisFilter probe;
-    std::int32_t rest = 0;
-    for (int n = 0; n < 5000; ++n) rest = probe.step(f.bits == 8 ? (v[n] / 256) * 256 : v[n]);
-    EXPECT_EQ(std::abs(rest), 1);  // the dead band really is there
-    const StatsRecords plain = accumulate(f, data, Method::kPlain);
-    expectSameRecords(accumulate(f, data, Method::kTuned), plain);
-    expectSameRecords(accumulate(f, data, Method::kTuned, {8000, 5000}), plain);
-  }
+  });
 }
 
 TEST(SampleAccumulatorTest, BlockSplitsGiveTheSameRecordsAsOneContinuousRun) {
