@@ -4,13 +4,12 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLocale>
-#include <QScreen>
 #include <QWidget>
 #include <cstdio>
+#include <memory>
 
 #include "app/app_context.h"
 #include "app/main_window.h"
-#include "app/program_state.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/qt_editor_launcher.h"
@@ -30,7 +29,7 @@ int main(int argc, char* argv[]) {
   app.setQuitOnLastWindowClosed(false);
 
   ril::AppContext ctx;
-  ril::QtMessageHost messages([&ctx]() -> QWidget* { return QApplication::activeWindow(); });
+  ril::QtMessageHost messages;  // boxes belong to the active window
   ril::QtEditorLauncher editor;
   ctx.fs = &ril::realFileSystem();
   ctx.clock = &ril::steadyClock();
@@ -57,15 +56,6 @@ int main(int argc, char* argv[]) {
     QCoreApplication::exit(0);
   };
 
-  // Main
-  ril::initialiseProgramState(ctx.state, ril::programDirectory());
-  ril::frmMain main(ctx);
-  main.Form_Load();
-  if (const QScreen* screen = main.screen()) {
-    // Start in the middle of the screen.
-    const QRect available = screen->availableGeometry();
-    main.move(available.center() - QPoint(main.width() / 2, main.height() / 2));
-  }
-  main.show();
+  const std::unique_ptr<ril::frmMain> window = ril::Main(ctx, ril::programDirectory());
   return app.exec();
 }

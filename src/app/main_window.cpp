@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "app/about_box.h"
+#include "app/program_state.h"
 #include "platform/qt_twips.h"
 #include "select/file_selection_dialog.h"
 
@@ -421,6 +422,18 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QMainWindow::eventFilter(watched, event);
+}
+
+std::unique_ptr<frmMain> Main(AppContext& ctx, const std::string& programDir) {
+  initialiseProgramState(ctx.state, programDir);
+  auto window = std::make_unique<frmMain>(ctx);
+  window->Form_Load();
+  if (const QScreen* screen = window->screen()) {
+    const QRect available = screen->availableGeometry();
+    window->move(available.center() - QPoint(window->width() / 2, window->height() / 2));
+  }
+  window->show();
+  return window;
 }
 
 }  // namespace ril

@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QMainWindow>
+#include <memory>
 #include <string>
 
 #include "app/app_context.h"
@@ -124,5 +125,10 @@ class frmMain : public QMainWindow, public MainView {
   QSize requestedOuter_;
   QSize appliedFrame_;
 };
+
+// Main, the start-up: sets lineBreak and appPath (`programDir`, ending in
+// "/"), loads frmMain (its Form_Load runs) and shows it, in the middle of the
+// screen. The program then runs on the window's events.
+std::unique_ptr<frmMain> Main(AppContext& ctx, const std::string& programDir);
 
 }  // namespace ril

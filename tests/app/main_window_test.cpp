@@ -71,6 +71,25 @@ class MainWindowTest : public ::testing::Test {
 
 // ---- start-up and sizes -------------------------------------------------------
 
+TEST(StartUp, MainSetsTheFixedFieldsAndShowsAFreshWindow) {
+  ScriptedHost host;
+  AppContext ctx;
+  ctx.messages = &host;
+  ctx.endProgram = [] {};
+  const std::unique_ptr<frmMain> window = Main(ctx, "/opt/my tools/");
+  EXPECT_EQ(ctx.main, window.get());
+  EXPECT_EQ(ctx.state.lineBreak, "\r\n");
+  EXPECT_EQ(ctx.state.appPath, "/opt/my tools/");
+  EXPECT_TRUE(ctx.state.firstSelection);
+  EXPECT_TRUE(ctx.state.reportText.empty());
+  EXPECT_EQ(ctx.state.peakLevel, (std::array<std::int32_t, 2>{0, 0}));
+  EXPECT_TRUE(ctx.state.filePaths.empty());
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(window->txtOut->toPlainText().isEmpty());
+  EXPECT_DOUBLE_EQ(window->widthTwips(), 9600);
+  EXPECT_DOUBLE_EQ(window->heightTwips(), 7200);
+}
+
 TEST_F(MainWindowTest, FormLoadSetsOuterSizeAndLeavesBottomMarginUntilFirstDisplay) {
   EXPECT_FALSE(ctx.state.firstSelection);
   window->Form_Load();
