@@ -157,6 +157,26 @@ __attribute__((target("avx2"))) std::int64_t statsOfBiased32Avx2(const std::int3
   return i;
 }
 
+__attribute__((target("avx2"))) std::int64_t filterPrep32Avx2(const std::int16_t* x, std::int64_t n,
+                                                              std::int32_t* q) {
+  std::int64_t i = 0;
+  const __m256i coef =
+      _mm256_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(-11) << 16) | 62u));
+  const __m256i offset = _mm256_set1_epi32(kPrepOffset);
+  for (; i + 16 <= n; i += 16) {
+    const __m256i prev = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i - 1));
+    const __m256i cur = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+    const __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(prev, cur), coef),
+                                        offset);  // 0-3 | 8-11
+    const __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(prev, cur), coef),
+                                        offset);  // 4-7 | 12-15
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + i), _mm256_permute2x128_si256(lo, hi, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + i + 8),
+                        _mm256_permute2x128_si256(lo, hi, 0x31));
+  }
+  return i;
+}
+
 __attribute__((target("avx2"))) std::int64_t filterPrepAvx2(const std::int16_t* x, std::int64_t n,
                                                             std::uint64_t* p) {
   std::int64_t i = 0;
@@ -414,6 +434,14 @@ void filterPrep(const std::int16_t* x, std::int64_t n, std::uint64_t* p) {
   }
 }
 
+void filterPrep32(const std::int16_t* x, std::int64_t n, std::int32_t* q) {
+  std::int64_t i = 0;
+#if RIL_AVX2
+  if (haveAvx2()) i = filterPrep32Avx2(x, n, q);
+#endif
+  for (; i < n; ++i) q[i] = 62 * x[i - 1] - 11 * x[i] + kPrepOffset;
+}
+
 namespace {
 
 constexpr std::uint64_t kFeedback = 83 * fastdiv::kMagic;
@@ -557,10 +585,11 @@ namespace {
 // yb' = (t >> 32) + ((t + kCarry) >> 32), the high half doubled plus the carry
 // of the remainder test.
 template <int C>
-__attribute__((target("avx2"))) void laneSteps(const std::uint64_t* pT, std::int32_t* yT,
+__attribute__((target("avx2"))) void laneSteps(const std::int32_t* qT, std::int32_t* yT,
                                                std::int64_t from, std::int64_t to,
                                                __m256i (*yv)[2]) {
   const __m256i feedback = _mm256_set1_epi64x(static_cast<long long>(kFeedback));
+  const __m256i magic = _mm256_set1_epi64x(static_cast<long long>(fastdiv::kMagic));
   const __m256i carry = _mm256_set1_epi64x(fastdiv::kCarry);
   const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
   __m256i y[C][2];
@@ -571,10 +600,12 @@ __attribute__((target("avx2"))) void laneSteps(const std::uint64_t* pT, std::int
   for (std::int64_t t = from; t < to; ++t) {
 #pragma GCC unroll 2
     for (int c = 0; c < C; ++c) {
-      const std::uint64_t* row = pT + (t * C + c) * 8;
+      const std::int32_t* row = qT + (t * C + c) * 8;
 #pragma GCC unroll 2
       for (int g = 0; g < 2; ++g) {
-        const __m256i pv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 4 * g));
+        const __m256i pv = _mm256_mul_epu32(
+            _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * g))),
+            magic);
         const __m256i p2 = _mm256_add_epi64(pv, carry);
         const __m256i m = _mm256_mul_epu32(y[c][g], feedback);
         y[c][g] = _mm256_add_epi64(_mm256_srli_epi64(_mm256_add_epi64(pv, m), 32),
@@ -595,36 +626,41 @@ __attribute__((target("avx2"))) void laneSteps(const std::uint64_t* pT, std::int
 // prepared inputs transposed (row t, channel c: the eight segments' inputs of
 // step t), yT the biased outputs the same way.
 template <int C>
-__attribute__((target("avx2"))) void laneChunkAvx2(const std::uint64_t* p, std::int64_t T,
+__attribute__((target("avx2"))) void laneChunkAvx2(const std::int32_t* q, std::int64_t T,
                                                    const std::int64_t* start,
-                                                   std::uint64_t (*init)[8], std::uint64_t* pT,
+                                                   std::uint64_t (*init)[8], std::int32_t* qT,
                                                    std::int32_t* yT, std::uint64_t (*guess)[8]) {
   constexpr std::int64_t D = kChannelStride;
   constexpr std::int64_t W = kWarmUp;
+  // Transpose: row t of channel c holds the eight segments' factors of step t.
   for (int c = 0; c < C; ++c) {
-    for (int g = 0; g < 2; ++g) {
-      const std::uint64_t* src[4];
-      for (int j = 0; j < 4; ++j) src[j] = p + c * D + start[4 * g + j];
-      std::int64_t t = 0;
-      for (; t + 4 <= T; t += 4) {
-        const __m256i r0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[0] + t));
-        const __m256i r1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[1] + t));
-        const __m256i r2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[2] + t));
-        const __m256i r3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[3] + t));
-        const __m256i a = _mm256_unpacklo_epi64(r0, r1), b = _mm256_unpackhi_epi64(r0, r1);
-        const __m256i e = _mm256_unpacklo_epi64(r2, r3), f = _mm256_unpackhi_epi64(r2, r3);
-        std::uint64_t* row = pT + (t * C + c) * 8 + 4 * g;
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row), _mm256_permute2x128_si256(a, e, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + C * 8),
-                            _mm256_permute2x128_si256(b, f, 0x20));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 2 * C * 8),
-                            _mm256_permute2x128_si256(a, e, 0x31));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row + 3 * C * 8),
-                            _mm256_permute2x128_si256(b, f, 0x31));
+    const std::int32_t* src[8];
+    for (int j = 0; j < 8; ++j) src[j] = q + c * D + start[j];
+    std::int64_t t = 0;
+    for (; t + 8 <= T; t += 8) {
+      __m256i r[8];
+      for (int j = 0; j < 8; ++j) {
+        r[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[j] + t));
       }
-      for (; t < T; ++t) {
-        for (int j = 0; j < 4; ++j) pT[(t * C + c) * 8 + 4 * g + j] = src[j][t];
+      const __m256i t0 = _mm256_unpacklo_epi32(r[0], r[1]), t1 = _mm256_unpackhi_epi32(r[0], r[1]);
+      const __m256i t2 = _mm256_unpacklo_epi32(r[2], r[3]), t3 = _mm256_unpackhi_epi32(r[2], r[3]);
+      const __m256i t4 = _mm256_unpacklo_epi32(r[4], r[5]), t5 = _mm256_unpackhi_epi32(r[4], r[5]);
+      const __m256i t6 = _mm256_unpacklo_epi32(r[6], r[7]), t7 = _mm256_unpackhi_epi32(r[6], r[7]);
+      const __m256i u0 = _mm256_unpacklo_epi64(t0, t2), u1 = _mm256_unpackhi_epi64(t0, t2);
+      const __m256i u2 = _mm256_unpacklo_epi64(t1, t3), u3 = _mm256_unpackhi_epi64(t1, t3);
+      const __m256i u4 = _mm256_unpacklo_epi64(t4, t6), u5 = _mm256_unpackhi_epi64(t4, t6);
+      const __m256i u6 = _mm256_unpacklo_epi64(t5, t7), u7 = _mm256_unpackhi_epi64(t5, t7);
+      const __m256i col[8] = {
+          _mm256_permute2x128_si256(u0, u4, 0x20), _mm256_permute2x128_si256(u1, u5, 0x20),
+          _mm256_permute2x128_si256(u2, u6, 0x20), _mm256_permute2x128_si256(u3, u7, 0x20),
+          _mm256_permute2x128_si256(u0, u4, 0x31), _mm256_permute2x128_si256(u1, u5, 0x31),
+          _mm256_permute2x128_si256(u2, u6, 0x31), _mm256_permute2x128_si256(u3, u7, 0x31)};
+      for (int k = 0; k < 8; ++k) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(qT + ((t + k) * C + c) * 8), col[k]);
       }
+    }
+    for (; t < T; ++t) {
+      for (int j = 0; j < 8; ++j) qT[(t * C + c) * 8 + j] = src[j][t];
     }
   }
 
@@ -634,13 +670,13 @@ __attribute__((target("avx2"))) void laneChunkAvx2(const std::uint64_t* p, std::
       y[c][g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&init[c][4 * g]));
     }
   }
-  laneSteps<C>(pT, yT, 0, W, y);
+  laneSteps<C>(qT, yT, 0, W, y);
   for (int c = 0; c < C; ++c) {
     for (int g = 0; g < 2; ++g) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(&guess[c][4 * g]), y[c][g]);
     }
   }
-  laneSteps<C>(pT, yT, W, T, y);
+  laneSteps<C>(qT, yT, W, T, y);
 }
 // Statistics of biased outputs stored as rows of eight, `stride` apart.
 __attribute__((target("avx2"))) RunStats rowStatsAvx2(const std::int32_t* base, std::int64_t rows,
@@ -704,8 +740,8 @@ void combine(RunStats& into, const RunStats& s) {
 
 }  // namespace
 
-void ChunkFilter::run(int channels, const std::uint64_t* p, const std::int16_t* const* x,
-                      std::int64_t n, std::int64_t* state) {
+void ChunkFilter::run(int channels, const std::int16_t* const* x, std::int64_t n,
+                      std::int64_t* state) {
   constexpr std::int64_t D = kChannelStride;
   constexpr std::int64_t W = kWarmUp;
   const std::int32_t bias = static_cast<std::int32_t>(2 * fastdiv::kBias);
@@ -719,6 +755,9 @@ void ChunkFilter::run(int channels, const std::uint64_t* p, const std::int16_t* 
   lanes_ = haveAvx2() && channels == 2 && n >= kLanes * 4 * W;
 #endif
   if (!lanes_) {
+    if (prepared_.empty()) prepared_.assign(2 * D, 0);
+    const std::uint64_t* p = prepared_.data();
+    for (int c = 0; c < channels; ++c) filterPrep(x[c], n, prepared_.data() + c * D);
     filterChunk(channels, p, x, n, state, natural_.data());
     for (int c = 0; c < channels; ++c)
       stats_[c] = statsOfBiased32(natural_.data() + c * D, n, bias);
@@ -741,15 +780,21 @@ void ChunkFilter::run(int channels, const std::uint64_t* p, const std::int16_t* 
       init[c][j] = static_cast<std::uint64_t>(x[c][begin_[j] - W - 1] + 2 * fastdiv::kBias);
     }
   }
+  if (factors_.empty()) factors_.assign(2 * D, 0);
+  const std::int32_t* q = factors_.data();
+  for (int c = 0; c < C; ++c) filterPrep32(x[c], n, factors_.data() + c * D);
+  auto prepared = [&](int c, std::int64_t i) {
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(q[c * D + i])) * fastdiv::kMagic;
+  };
   const std::size_t cells = static_cast<std::size_t>(T * C * 8);
   if (laneInputs_.size() < cells) {
     laneInputs_.resize(cells);
     laneOutputs_.resize(cells);
   }
   if (C == 2) {
-    laneChunkAvx2<2>(p, T, start, init, laneInputs_.data(), laneOutputs_.data(), guess);
+    laneChunkAvx2<2>(q, T, start, init, laneInputs_.data(), laneOutputs_.data(), guess);
   } else {
-    laneChunkAvx2<1>(p, T, start, init, laneInputs_.data(), laneOutputs_.data(), guess);
+    laneChunkAvx2<1>(q, T, start, init, laneInputs_.data(), laneOutputs_.data(), guess);
   }
 
   for (int c = 0; c < C; ++c) {
@@ -762,7 +807,7 @@ void ChunkFilter::run(int channels, const std::uint64_t* p, const std::int16_t* 
     for (int j = 1; j < kLanes; ++j) {
       if (guess[c][j] != prev) {
         for (std::int64_t i = begin_[j]; i < begin_[j + 1]; ++i) {
-          prev = chainStep(p[c * D + i], prev);
+          prev = chainStep(prepared(c, i), prev);
           std::int32_t& slot = at(W + i - begin_[j], j);
           if (static_cast<std::uint32_t>(slot) == prev) break;  // the runs have met
           slot = static_cast<std::int32_t>(prev);
@@ -772,7 +817,7 @@ void ChunkFilter::run(int channels, const std::uint64_t* p, const std::int16_t* 
     }
     std::int32_t* tail = natural_.data() + c * D;
     for (std::int64_t i = begin_[kLanes]; i < n; ++i) {
-      prev = chainStep(p[c * D + i], prev);
+      prev = chainStep(prepared(c, i), prev);
       tail[i] = static_cast<std::int32_t>(prev);
     }
     state[c] = static_cast<std::int64_t>(prev);

@@ -38,6 +38,8 @@ std::int64_t firstIndexOf32(const std::int32_t* x, std::int64_t n, std::int32_t 
 // is positive and below 2^23.
 inline constexpr std::int32_t kPrepOffset = 102 * 32768 + 67;
 void filterPrep(const std::int16_t* x, std::int64_t n, std::uint64_t* p);
+// The factor alone: q[i] = 62 x[i-1] - 11 x[i] + kPrepOffset.
+void filterPrep32(const std::int16_t* x, std::int64_t n, std::int32_t* q);
 
 // Frames per chunk of the tuned pass, and the distance between the channels'
 // arrays in the buffers filterChunk works on.
@@ -72,8 +74,8 @@ void allowWideVectors(bool allow);
 // channel's outputs.
 class ChunkFilter {
  public:
-  void run(int channels, const std::uint64_t* p, const std::int16_t* const* x, std::int64_t n,
-           std::int64_t* state);
+  // x[c] are channel c's n inputs, x[c][-1] the previous one.
+  void run(int channels, const std::int16_t* const* x, std::int64_t n, std::int64_t* state);
   const RunStats& stats(int channel) const { return stats_[channel]; }
   // Frame index of the first output of the last chunk equal to v.
   std::int64_t firstIndexOf(int channel, std::int32_t v) const;
@@ -88,8 +90,10 @@ class ChunkFilter {
   std::int64_t steps_ = 0;
   std::int64_t begin_[kLanes + 1] = {};
   RunStats stats_[2];
-  std::vector<std::int32_t> natural_;  // outputs in frame order (serial and segmented runs)
-  std::vector<std::uint64_t> laneInputs_;
+  std::vector<std::int32_t> natural_;    // outputs in frame order (serial and segmented runs)
+  std::vector<std::uint64_t> prepared_;  // filterPrep, for filterChunk
+  std::vector<std::int32_t> factors_;    // filterPrep32, for the lanes
+  std::vector<std::int32_t> laneInputs_;
   std::vector<std::int32_t> laneOutputs_;
 };
 

@@ -101,7 +101,6 @@ inline void merge(ChannelStats& r, const kernels::RunStats& s, std::int64_t base
 void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t frames) {
   if (planar_.empty()) {
     planar_.assign(2 * kPlanarStride, 0);
-    prepared_.assign(2 * kernels::kChannelStride, 0);
   }
   std::int16_t* x[2] = {planar_.data() + 8, planar_.data() + 8 + kPlanarStride};
   const std::int64_t frameBytes = channels_ * (bitsPerSample_ == 8 ? 1 : 2);
@@ -120,11 +119,10 @@ void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t f
     std::int64_t state[2];
     for (int c = 0; c < channels_; ++c) {
       x[c][-1] = static_cast<std::int16_t>(fast_[c].prevInput);
-      kernels::filterPrep(x[c], n, prepared_.data() + c * kernels::kChannelStride);
       fast_[c].prevInput = x[c][n - 1];
       state[c] = fast_[c].biasedOutput;
     }
-    chunkFilter_.run(channels_, prepared_.data(), x, n, state);
+    chunkFilter_.run(channels_, x, n, state);
     for (int c = 0; c < channels_; ++c) {
       fast_[c].biasedOutput = state[c];
       merge(records_[c + 2], chunkFilter_.stats(c), base,

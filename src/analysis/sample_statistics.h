@@ -72,7 +72,6 @@ class SampleAccumulator {
   FastDeemphasisState fast_[2];  // tuned method
   // Tuned method: per-chunk scratch, one array per channel of each.
   std::vector<std::int16_t> planar_;
-  std::vector<std::uint64_t> prepared_;
   kernels::ChunkFilter chunkFilter_;
 };
 
