@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "analysis/sample_statistics.h"
@@ -92,10 +95,45 @@ class CliModifyView : public ModifyView {
 };
 
 // Message boxes as lines: the closing notice on stdout, everything else on stderr.
+// Clipping messages can be held back while it is not yet known whether the
+// run that produces them is the one that counts.
 class CliMessages : public MessageHost {
  public:
   explicit CliMessages(CliModifyView& view) : view_(view) {}
   MsgAnswer show(const Message& message) override {
+    if (message.title == "Error:" && holding_) {
+      if (!dropping_) held_.push_back(message);
+      if (held_.size() >= kMostHeld && onHoldFull) onHoldFull();
+      return MsgAnswer::kOk;
+    }
+    return print(message);
+  }
+
+  void hold() {
+    holding_ = true;
+    dropping_ = false;
+  }
+  void release() {
+    holding_ = false;
+    for (const Message& m : held_) print(m);
+    held_.clear();
+  }
+  void drop() {
+    held_.clear();
+    dropping_ = true;
+  }
+  void stopHolding() {
+    held_.clear();
+    holding_ = false;
+    dropping_ = false;
+  }
+
+  std::function<void()> onHoldFull;  // decides between release() and drop()
+
+ private:
+  static constexpr std::size_t kMostHeld = 10000;
+
+  MsgAnswer print(const Message& message) {
     view_.clearBar();
     std::string text = toUnixLines(message.text);
     std::string title = message.title;
@@ -120,8 +158,54 @@ class CliMessages : public MessageHost {
     return MsgAnswer::kNo;
   }
 
- private:
   CliModifyView& view_;
+  bool holding_ = false;
+  bool dropping_ = false;
+  std::vector<Message> held_;
+};
+
+// The analysis on a second thread, from the input the header reader left
+// open, while the modification already runs with the volume asked for.
+class ParallelAnalysis {
+ public:
+  explicit ParallelAnalysis(ProgramState& state) {
+    analysis_.lineBreak = state.lineBreak;
+    analysis_.appPath = state.appPath;
+    analysis_.filePaths = state.filePaths;
+    analysis_.fileNames = state.fileNames;
+    analysis_.channels = state.channels;
+    analysis_.bitsPerSample = state.bitsPerSample;
+    analysis_.sampleRate = state.sampleRate;
+    analysis_.sampleFrames = state.sampleFrames;
+    analysis_.dataOffset = state.dataOffset;
+    analysis_.trailerLength = state.trailerLength;
+    analysis_.headerStatus = state.headerStatus;
+    analysis_.formatTag = state.formatTag;
+    analysis_.fileLength = state.fileLength;
+    analysis_.dataSize = state.dataSize;
+    analysis_.framesInFile = state.framesInFile;
+    analysis_.wavInput = std::move(state.wavInput);
+    worker_ = std::thread([this] {
+      AnalyseSamples(analysis_, view_, steadyClock());
+      done_ = true;
+    });
+  }
+  ~ParallelAnalysis() { wait(); }
+  ParallelAnalysis(const ParallelAnalysis&) = delete;
+  ParallelAnalysis& operator=(const ParallelAnalysis&) = delete;
+
+  bool done() const { return done_; }
+  const ProgramState& wait() {
+    if (worker_.joinable()) worker_.join();
+    return analysis_;
+  }
+  const ProgramState& result() const { return analysis_; }  // once done()
+
+ private:
+  ProgramState analysis_;
+  CliView view_;
+  std::atomic<bool> done_{false};
+  std::thread worker_;
 };
 
 // The main window's report view; what the engine appends is printed at once.
@@ -316,16 +400,6 @@ int runModifyCommand(int argc, char** argv) {
   state.lastFileIndex = 0;
   ModifyMainView mainView;
   ReadWavHeader(state, 0, true, fs, mainView);
-  if (deemphasis) {
-    // The de-emphasised peak needs the whole analysis.
-    AnalyseSamples(state, mainView, steadyClock());
-  } else {
-    state.wavInput.reset();
-    if (state.headerStatus == HeaderStatus::kReady && state.framesInFile > 0) {
-      state.peakLevel[0] = originalPeak(fs, state);
-    }
-  }
-
   if (state.headerStatus == HeaderStatus::kUnreadable) {
     std::fprintf(stderr, "rilmaton-cli modify: cannot read %s\n", file.c_str());
     return 1;
@@ -338,11 +412,6 @@ int runModifyCommand(int argc, char** argv) {
     return 1;
   }
 
-  // maxGain as the dialog derives it: uncut on loading, cut once
-  // "apply De-emphasis" is ticked.
-  double maxGain = deemphasis ? maximumGain(state.peakLevel[1], state.bitsPerSample, true)
-                              : maximumGain(state.peakLevel[0], state.bitsPerSample, false);
-
   // The scroll bar: 0 to 10000 tenths, then held at or below maxGain.
   if (percentRounded) {
     std::fprintf(stderr, "note: volume taken as %s (steps of 0.1%%)\n",
@@ -353,17 +422,42 @@ int runModifyCommand(int argc, char** argv) {
     std::fprintf(stderr, "note: volume limited to %s (range 0%% to 1000%%)\n",
                  percentText(tenths).c_str());
   }
-  if (!maximize) {
-    float limit = static_cast<float>(maxGain);
-    float current = static_cast<float>(tenths) / 1000.0f;
-    if (limit < current) {
-      // As the scroll bar: maxGain x 1000 to the nearest tenth of a percent, but
-      // never above maxGain, where the loudest sample would overflow.
-      tenths = static_cast<long long>(std::nearbyint(maxGain * 1000.0));
-      if (static_cast<double>(tenths) / 1000.0 > maxGain) --tenths;
-      std::fprintf(stderr, "note: volume limited to %s, the largest change without clipping\n",
-                   percentText(tenths).c_str());
-    }
+  // maxGain as the dialog derives it: uncut on loading, cut once "apply
+  // De-emphasis" is ticked. True when it holds the volume down.
+  auto gainFor = [&](const ProgramState& analysed) {
+    return deemphasis ? maximumGain(analysed.peakLevel[1], analysed.bitsPerSample, true)
+                      : maximumGain(analysed.peakLevel[0], analysed.bitsPerSample, false);
+  };
+  auto holdsDown = [&](double gain) {
+    return !maximize && static_cast<float>(gain) < static_cast<float>(tenths) / 1000.0f;
+  };
+  auto limitVolume = [&](double gain) {
+    if (!holdsDown(gain)) return;
+    // As the scroll bar: maxGain x 1000 to the nearest tenth of a percent, but
+    // never above maxGain, where the loudest sample would overflow.
+    tenths = static_cast<long long>(std::nearbyint(gain * 1000.0));
+    if (static_cast<double>(tenths) / 1000.0 > gain) --tenths;
+    std::fprintf(stderr, "note: volume limited to %s, the largest change without clipping\n",
+                 percentText(tenths).c_str());
+  };
+
+  // With de-emphasis the analysis takes a pass of its own; it runs beside the
+  // modification, whose result only counts when the analysis leaves the
+  // volume as asked. (Not in place: that run cannot be taken back.)
+  const bool ready = state.headerStatus == HeaderStatus::kReady && state.framesInFile > 0;
+  std::unique_ptr<ParallelAnalysis> parallel;
+  double maxGain = 1.0;
+  if (deemphasis && !maximize && !inPlace && ready) {
+    parallel = std::make_unique<ParallelAnalysis>(state);
+  } else if (deemphasis) {
+    AnalyseSamples(state, mainView, steadyClock());
+    maxGain = gainFor(state);
+    limitVolume(maxGain);
+  } else {
+    state.wavInput.reset();
+    if (ready) state.peakLevel[0] = originalPeak(fs, state);
+    maxGain = gainFor(state);
+    limitVolume(maxGain);
   }
 
   ModifyRequest request;
@@ -382,6 +476,29 @@ int runModifyCommand(int argc, char** argv) {
     services.placement = PlacementMode::kInPlace;
   }
   services.exitRequested = [] { return interrupted.load(); };
+  std::function<bool()> beforeCommit;
+  auto mustRedo = [&] { return holdsDown(gainFor(parallel->wait())); };
+  if (parallel) {
+    services.exitRequested = [&] {
+      return interrupted.load() || (parallel->done() && holdsDown(gainFor(parallel->result())));
+    };
+    beforeCommit = [&] {
+      if (mustRedo()) {
+        messages.drop();
+        return false;
+      }
+      messages.release();
+      return true;
+    };
+    messages.onHoldFull = [&] {
+      if (mustRedo()) {
+        messages.drop();
+      } else {
+        messages.release();
+      }
+    };
+    messages.hold();
+  }
 
   struct sigaction action {};
   action.sa_handler = onInterrupt;
@@ -392,7 +509,21 @@ int runModifyCommand(int argc, char** argv) {
   sigaction(SIGTERM, &action, &oldTerm);
 
   mainView.echo = true;
-  ModifyResult result = runModificationDetailed(state, request, services);
+  ModifyResult result = runModificationDetailed(state, request, services, beforeCommit);
+  if (parallel) {
+    const ProgramState& analysed = parallel->wait();
+    messages.stopHolding();
+    if (result.outcome == ModifyOutcome::kAbandoned && !interrupted.load()) {
+      // The analysis holds the volume down: the run that counts starts now.
+      dialog.clearBar();
+      maxGain = gainFor(analysed);
+      limitVolume(maxGain);
+      request.hsbVolume = static_cast<int>(tenths);
+      request.maxGain = maxGain;
+      services.exitRequested = [] { return interrupted.load(); };
+      result = runModificationDetailed(state, request, services);
+    }
+  }
   dialog.clearBar();
 
   sigaction(SIGINT, &oldInt, nullptr);

@@ -93,8 +93,9 @@ struct VolumeTable {
 class Engine {
  public:
   Engine(ProgramState& state, ModifyServices& services, double factor, bool emphasisAtStart,
-         ModifyResult& result)
-      : state_(state),
+         ModifyResult& result, const std::function<bool()>& beforeCommit)
+      : beforeCommit_(beforeCommit),
+        state_(state),
         sv_(services),
         factor_(factor),
         emphasisAtStart_(emphasisAtStart),
@@ -198,6 +199,7 @@ class Engine {
       inPlaceOutput_->sync();
       inPlaceOutput_->close();
     } else {
+      if (beforeCommit_ && !beforeCommit_()) throw AbandonRun{};
       atomic_->commit();
     }
   }
@@ -532,6 +534,7 @@ class Engine {
     }
   }
 
+  const std::function<bool()>& beforeCommit_;
   ProgramState& state_;
   ModifyServices& sv_;
   const double factor_;
@@ -601,7 +604,8 @@ double maximumGain(std::int32_t peak, int bitsPerSample, bool cutToThousandths) 
 }
 
 ModifyResult runModificationDetailed(ProgramState& state, const ModifyRequest& request,
-                                     ModifyServices& services) {
+                                     ModifyServices& services,
+                                     const std::function<bool()>& beforeCommit) {
   ModifyResult result;
   const bool emphasis = services.dialog.emphasisChecked();
   if (request.hsbVolume == 1000 && request.chkVolume == 0 && !emphasis) {
@@ -625,7 +629,7 @@ ModifyResult runModificationDetailed(ProgramState& state, const ModifyRequest& r
     return result;
   }
 
-  Engine(state, services, factor, emphasis, result).run();
+  Engine(state, services, factor, emphasis, result, beforeCommit).run();
   return result;
 }
 

@@ -60,8 +60,11 @@ struct ModifyResult {
 // The command, steps 1 to 16 (unloading the dialog is the caller's).
 ModifyOutcome runModification(ProgramState& state, const ModifyRequest& request,
                               ModifyServices& services);
+// `beforeCommit`, when given, is asked once when a complete output is about to
+// take its name (not in place); false abandons the run as an exit request would.
 ModifyResult runModificationDetailed(ProgramState& state, const ModifyRequest& request,
-                                     ModifyServices& services);
+                                     ModifyServices& services,
+                                     const std::function<bool()>& beforeCommit = {});
 
 // Largest safe volume factor for a peak magnitude on the 16-bit scale.
 // cutToThousandths: floor(32767000 / peak) / 1000, else 32767 / peak. A peak of 0

@@ -135,6 +135,37 @@ TEST(ModifyCommandTest, VolumeIsHeldBelowTheLargestSafeFactorWithANote) {
   EXPECT_NE(big.err.find("range 0% to 1000%"), std::string::npos) << big.err;
 }
 
+TEST(ModifyCommandTest, DeemphasisBesideTheAnalysisGivesWhatOneAfterTheOtherGives) {
+  // --output runs the analysis beside the modification; --in-place one after
+  // the other. A loud square wave makes the analysis hold the volume down.
+  std::vector<std::int16_t> loud, quiet;
+  for (int i = 0; i < 3000; ++i) {
+    loud.push_back(i % 40 < 20 ? 32000 : -32000);
+    loud.push_back(i % 30 < 15 ? -31000 : 31000);
+    quiet.push_back(static_cast<std::int16_t>((i * 37) % 2000 - 1000));
+    quiet.push_back(static_cast<std::int16_t>((i * 91) % 3000 - 1500));
+  }
+  for (const std::vector<std::int16_t>* samplesOf : {&loud, &quiet}) {
+    const std::vector<std::int16_t>& samples = *samplesOf;
+    TempDir dir;
+    Bytes file = wav(2, 16, test::pcm16(samples));
+    test::writeFile(dir.file("a.wav"), file);
+    test::writeFile(dir.file("b.wav"), file);
+    CommandResult beside = modify("--deemphasis --output " + quoted(dir.file("out.wav")) + " " +
+                                  quoted(dir.file("a.wav")));
+    CommandResult after = modify("--deemphasis --in-place " + quoted(dir.file("b.wav")));
+    ASSERT_EQ(beside.status, 0) << beside.err;
+    ASSERT_EQ(after.status, 0) << after.err;
+    EXPECT_EQ(test::readFile(dir.file("out.wav")), test::readFile(dir.file("b.wav")));
+    EXPECT_EQ(beside.err, after.err);  // the same notes and clipping messages, once
+    if (samplesOf == &loud) {
+      EXPECT_NE(beside.err.find("note: volume limited to"), std::string::npos);
+    }
+    EXPECT_EQ(test::listDirectory(dir.path()),
+              (std::vector<std::string>{"a.wav", "b.wav", "out.wav"}));
+  }
+}
+
 TEST(ModifyCommandTest, EightBitMaximizeReachesFullScaleWithoutOverflow) {
   TempDir dir;
   Bytes samples = test::pcm8({128, 200, 90, 128});  // loudest: +72

@@ -221,6 +221,28 @@ TEST(ExitDuringRunTest, CopyToTheProgramDirectoryIsAbandonedAndUndone) {
   EXPECT_EQ(h.snapshot(), before);
 }
 
+TEST(ExitDuringRunTest, OutputCanBeWithheldAtTheLastMoment) {
+  ModifyHarness h;
+  h.load(stereoFile());
+  h.request.hsbVolume = 500;
+  auto before = h.snapshot();
+  ModifyServices services{h.fs, h.clock, h.host, h.host, h.host, PlacementMode::kProgramDirectory,
+                          {},   {},      '.'};
+  int asked = 0;
+  auto refuse = [&] {
+    ++asked;
+    return false;
+  };
+  EXPECT_EQ(runModificationDetailed(h.state, h.request, services, refuse).outcome,
+            ModifyOutcome::kAbandoned);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(h.snapshot(), before);
+  auto allow = [&] { return ++asked > 0; };
+  EXPECT_EQ(runModificationDetailed(h.state, h.request, services, allow).outcome,
+            ModifyOutcome::kCompleted);
+  EXPECT_TRUE(test::fileExists(h.progDir + "a.wav"));
+}
+
 TEST(ExitDuringRunTest, InPlaceRewriteFinishesFirst) {
   ModifyHarness h;
   Bytes file = stereoFile();
