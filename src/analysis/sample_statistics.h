@@ -38,7 +38,8 @@ inline constexpr const char* kMainTitle =
 std::int64_t nominalBlockFrames(int channels, int bitsPerSample);
 
 // Accumulates the four records over consecutive blocks of interleaved sample
-// bytes as stored in the file (unsigned 8-bit, or signed 16-bit little-endian).
+// bytes as stored in the file (unsigned 8-bit, or signed 16-bit little-endian;
+// 1 or 2 channels).
 // The filter state and the frame count carry over from block to block, so any
 // split of the data gives the same records as one block.
 class SampleAccumulator {
