@@ -162,10 +162,11 @@ class Engine {
     std::vector<Word> processed(in.size());
     VolumeTable<Pcm> table(factor_);
 
-    // An in-place rewrite must not stop half-way: a volume pass that would
-    // overflow is found by reading the whole file before anything is written.
-    if (placement_.inPlace && !emphasisAtStart_ && table.anyBad) {
-      checkForOverflow<Pcm>(table, in);
+    // An in-place rewrite must not stop half-way: the whole file is read once
+    // before anything is written, so that a volume pass that would overflow,
+    // and a file that cannot be read through, fail with the file untouched.
+    if (placement_.inPlace) {
+      readThroughFirst<Pcm>(table, in, !emphasisAtStart_ && table.anyBad);
     }
 
     InputFile& input = *placement_.input;
@@ -204,17 +205,21 @@ class Engine {
     }
   }
 
-  // Reads the whole sample data once and fails with the overflow the volume
-  // pass would meet first.
+  // Reads the whole file once, block by block as the run will, and fails
+  // with the overflow the volume pass would meet first (when asked to look).
   template <class Pcm>
-  void checkForOverflow(const VolumeTable<Pcm>& table, std::vector<typename Pcm::Word>& in) {
+  void readThroughFirst(const VolumeTable<Pcm>& table, std::vector<typename Pcm::Word>& in,
+                        bool checkOverflow) {
     using Word = typename Pcm::Word;
     const int channels = state_.channels;
     const std::int64_t total = state_.framesInFile;
     auto reader = sv_.fs.openRead(placement_.inputPath);
-    std::uint64_t toSkip = static_cast<std::uint64_t>(state_.dataOffset);
-    if (reader->skip(toSkip) != toSkip) {
-      throw RunError(kErrInputPastEnd, placement_.inputPath);
+    const std::size_t bufferBytes = in.size() * sizeof(Word);
+    std::uint64_t header = static_cast<std::uint64_t>(state_.dataOffset);
+    while (header > 0) {
+      std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(header, bufferBytes));
+      readExactly(*reader, in.data(), want);
+      header -= want;
     }
     std::int64_t blockFrames = modifyBlockFrames(channels, state_.bitsPerSample, total);
     std::int64_t remaining = total;
@@ -228,12 +233,15 @@ class Engine {
                   static_cast<std::size_t>(blockFrames) * channels * sizeof(Word));
       sv_.dialog.yieldToEvents();
       checkExit();
+      if (!checkOverflow) continue;
       bool bad = false;
       const std::size_t n = static_cast<std::size_t>(blockFrames) * channels;
       for (std::size_t k = 0; k < n; ++k) bad |= table.bad[in[k]] != 0;
       if (bad) {
         for (int c = 0; c < channels; ++c) throwFirstOverflow(table, in.data(), blockFrames, c);
       }
+    }
+    while (reader->read(in.data(), bufferBytes) == bufferBytes) {
     }
     reader->close();
   }

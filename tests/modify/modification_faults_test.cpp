@@ -194,6 +194,19 @@ TEST(InPlaceTest, RewritesTheFileKeepingItsLengthAndEveryNonSampleByte) {
   EXPECT_EQ(test::listDirectory(h.userDir), std::vector<std::string>{"a.wav"});
 }
 
+TEST(InPlaceTest, ReadErrorLaterInTheFileFailsBeforeAnythingIsWritten) {
+  ModifyHarness h;
+  Bytes file = stereoFile();
+  h.load(file);
+  tooLittleRoom(h);
+  h.host.emphasis = true;
+  h.fs.faults = {{FsOp::kRead, "a.wav", 57, 2000000}};
+  EXPECT_EQ(h.run().outcome, ModifyOutcome::kFailed);
+  EXPECT_EQ(h.host.messages.back().text, "Unknown error number 57! Modification cancelled!");
+  EXPECT_EQ(h.fs.bytesWrittenTo("a.wav"), 0u);
+  EXPECT_EQ(test::readFile(h.path()), file);
+}
+
 TEST(InPlaceTest, AnsweringNoClosesWithoutTouchingAnything) {
   ModifyHarness h;
   h.load(stereoFile());
@@ -250,7 +263,7 @@ TEST(ExitDuringRunTest, InPlaceRewriteFinishesFirst) {
   tooLittleRoom(h);
   bool exit = false;
   h.exitRequested = [&] { return exit; };
-  h.host.onYield = [&] { exit = true; };
+  h.host.onYield = [&] { exit = !h.host.captions.empty(); };  // once writing began
   h.request.hsbVolume = 500;
   ModifyResult r = h.run();
   EXPECT_EQ(r.outcome, ModifyOutcome::kCompleted);
@@ -272,7 +285,7 @@ TEST(ExitDuringRunTest, InPlaceCheckBeforeWritingMayStillBeLeft) {
   bool exit = false;
   h.exitRequested = [&] { return exit; };
   h.host.onYield = [&] { exit = true; };
-  h.request.hsbVolume = 2000;  // may overflow: the file is read through first
+  h.request.hsbVolume = 2000;
   EXPECT_EQ(h.run().outcome, ModifyOutcome::kAbandoned);
   EXPECT_EQ(h.fs.bytesWrittenTo("a.wav"), 0u);
   EXPECT_EQ(test::readFile(h.path()), file);
