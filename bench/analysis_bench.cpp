@@ -76,9 +76,12 @@ void StatisticsKernel(benchmark::State& st, int channels, int bits) {
 BENCHMARK_CAPTURE(StatisticsKernel, stereo16, 2, 16);
 BENCHMARK_CAPTURE(StatisticsKernel, mono8, 1, 8);
 
-// The filter alone: input preparation and the recurrence, either as one
-// serial chain per channel or as the speculative segments of filterChunk.
-void FilterKernel(benchmark::State& st, int channels, int bits, bool segmented) {
+// The filter alone: input preparation and the recurrence, as one serial chain
+// per channel, as the speculative segments of filterChunk, or as the pass runs
+// it (ChunkFilter: vector lanes where AVX2 is there, with the statistics).
+enum class FilterWay { kSerial, kSegmented, kPass };
+
+void FilterKernel(benchmark::State& st, int channels, int bits, FilterWay way) {
   const auto bytes = block(bits);
   const std::int64_t frames = static_cast<std::int64_t>(bytes.size()) / (channels * bits / 8);
   const std::int64_t chunk = k::kChunkFrames;
@@ -88,12 +91,18 @@ void FilterKernel(benchmark::State& st, int channels, int bits, bool segmented) 
   std::int16_t* x[2] = {left.data() + 8, right.data() + 8};
   const std::int64_t frameBytes = channels * bits / 8;
   std::int64_t state[2] = {65536, 65536};
+  k::ChunkFilter filter;
   for (auto _ : st) {
     for (std::int64_t s = 0; s < frames; s += chunk) {
       k::toPlanar16(bytes.data() + s * frameBytes, chunk, channels, bits, x[0], x[1]);
+      if (way == FilterWay::kPass) {
+        filter.run(channels, x, chunk, state);
+        benchmark::DoNotOptimize(filter.stats(0));
+        continue;
+      }
       for (int c = 0; c < channels; ++c)
         k::filterPrep(x[c], chunk, prep.data() + c * k::kChannelStride);
-      if (segmented) {
+      if (way == FilterWay::kSegmented) {
         k::filterChunk(channels, prep.data(), x, chunk, state, yb.data());
       } else if (channels == 2) {
         const std::int64_t d = k::kChannelStride;
@@ -107,10 +116,12 @@ void FilterKernel(benchmark::State& st, int channels, int bits, bool segmented) 
   }
   st.SetItemsProcessed(st.iterations() * frames);
 }
-BENCHMARK_CAPTURE(FilterKernel, stereo16_serial, 2, 16, false);
-BENCHMARK_CAPTURE(FilterKernel, stereo16_segmented, 2, 16, true);
-BENCHMARK_CAPTURE(FilterKernel, mono8_serial, 1, 8, false);
-BENCHMARK_CAPTURE(FilterKernel, mono8_segmented, 1, 8, true);
+BENCHMARK_CAPTURE(FilterKernel, stereo16_serial, 2, 16, FilterWay::kSerial);
+BENCHMARK_CAPTURE(FilterKernel, stereo16_segmented, 2, 16, FilterWay::kSegmented);
+BENCHMARK_CAPTURE(FilterKernel, stereo16_pass, 2, 16, FilterWay::kPass);
+BENCHMARK_CAPTURE(FilterKernel, mono8_serial, 1, 8, FilterWay::kSerial);
+BENCHMARK_CAPTURE(FilterKernel, mono8_segmented, 1, 8, FilterWay::kSegmented);
+BENCHMARK_CAPTURE(FilterKernel, mono8_pass, 1, 8, FilterWay::kPass);
 
 // The plain filter step, for comparison.
 void PlainFilterStep(benchmark::State& st) {
