@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -282,6 +283,45 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
   if (!broken.empty()) return broken;
   if (fs.paths().size() != 1 || *fs.get("/in/f.wav") != Bytes(data, data + size)) {
     return "reading changed the file system";
+  }
+  if (state.headerStatus != HeaderStatus::kReady || state.framesInFile <= 0) return {};
+
+  // The tuned statistics, with the data split in two blocks at a point the
+  // input chooses, against the plain ones in a single block.
+  const std::int64_t frames = state.framesInFile;
+  const unsigned char* samples = data + state.dataOffset;
+  const std::int64_t frameBytes = state.frameBytes();
+  const bool deemphasis = state.sampleRate == 44100;
+  SampleAccumulator plain(state.channels, state.bitsPerSample, deemphasis,
+                          SampleAccumulator::Method::kPlain);
+  plain.addBlock(samples, frames);
+  SampleAccumulator tuned(state.channels, state.bitsPerSample, deemphasis,
+                          SampleAccumulator::Method::kTuned);
+  const std::int64_t split = data[size - 1] % frames;
+  if (split > 0) tuned.addBlock(samples, split);
+  tuned.addBlock(samples + split * frameBytes, frames - split);
+  const StatsRecords want = plain.finish();
+  const StatsRecords got = tuned.finish();
+  for (int r = 0; r < 4; ++r) {
+    if (!(got[r] == want[r])) {
+      return "tuned statistics of record " + std::to_string(r + 1) + " differ from the plain ones" +
+             " (min " + std::to_string(got[r].min) + "/" + std::to_string(want[r].min) + ", max " +
+             std::to_string(got[r].max) + "/" + std::to_string(want[r].max) + ", sum " +
+             std::to_string(got[r].sum) + "/" + std::to_string(want[r].sum) + ")";
+    }
+  }
+  // The peaks the analysis stored, from the plain records.
+  auto peak = [&](int first) {
+    std::int32_t p = 0;
+    for (int c = 0; c < state.channels; ++c) {
+      const ChannelStats& r = want[first + c];
+      p = std::max({p, r.max, r.min == -32768 ? 32767 : -r.min});
+    }
+    return p;
+  };
+  if (state.peakLevel[0] != peak(0)) return "peakLevel[0] differs from the plain statistics";
+  if (deemphasis && state.peakLevel[1] != peak(2)) {
+    return "peakLevel[1] differs from the plain statistics";
   }
   return {};
 }
