@@ -23,6 +23,8 @@ namespace {
 // The classic runtime's "Input past end of file": the file got shorter than
 // the header reader measured it.
 constexpr int kErrInputPastEnd = 62;
+// The classic runtime's "Internal error", for anything else that went wrong.
+constexpr int kErrInternal = 51;
 // Volume factors beyond this cannot come from the dialog (its largest is
 // 32767 for a peak of 1) and would leave the integer range of the arithmetic.
 constexpr double kLargestFactor = 1.0e6;
@@ -134,6 +136,9 @@ class Engine {
       return;
     } catch (const std::bad_alloc&) {
       fail(kErrOutOfMemory);
+      return;
+    } catch (const std::exception&) {
+      fail(kErrInternal);
       return;
     }
     finishRun();
