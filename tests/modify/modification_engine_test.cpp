@@ -12,7 +12,7 @@ using test::Expected;
 using test::ModifyHarness;
 using test::WavSpec;
 
-WavSpec spec(int channels, int bits, Bytes data, std::int32_t rate = 44100) {
+WavSpec wavLayout(int channels, int bits, Bytes data, std::int32_t rate = 44100) {
   WavSpec s;
   s.channels = static_cast<std::int16_t>(channels);
   s.bitsPerSample = static_cast<std::int16_t>(bits);
@@ -80,7 +80,7 @@ TEST(BlockFramesTest, OneMebibyteOfSamplesAtMostTheFramesInTheFile) {
 
 TEST(ModificationEngineTest, FullVolumeWithoutDeemphasisDoesNothing) {
   ModifyHarness h;
-  h.load(test::buildWav(spec(2, 16, test::noiseSamples(200, 16, 1))));
+  h.load(test::buildWav(wavLayout(2, 16, test::noiseSamples(200, 16, 1))));
   auto before = h.snapshot();
   ModifyResult r = h.run();
   EXPECT_EQ(r.outcome, ModifyOutcome::kNothingToDo);
@@ -106,7 +106,7 @@ TEST(ModificationEngineTest, LastBlockTakesTheRestAndCaptionsNeverShowAHundredPe
   for (const Block& c : cases) {
     ModifyHarness h;
     Bytes data(static_cast<std::size_t>(c.frames * 2 * c.channels), 0);
-    h.load(test::buildWav(spec(c.channels, 16, data)));
+    h.load(test::buildWav(wavLayout(c.channels, 16, data)));
     h.request.hsbVolume = 500;
     ModifyResult r = h.run();
     EXPECT_EQ(r.outcome, ModifyOutcome::kCompleted);
@@ -131,7 +131,7 @@ TEST_P(OutputBytesTest, SamplesMatchAPlainComputationAndEverythingElseIsCopied) 
   const std::int64_t frames = test::framesPerBlock(c.channels, c.bits) + 3001;
   const std::size_t width = c.bits == 8 ? 1 : 2;
   Bytes data = test::noiseSamples(static_cast<std::size_t>(frames) * c.channels, c.bits, 7);
-  WavSpec s = spec(c.channels, c.bits, data);
+  WavSpec s = wavLayout(c.channels, c.bits, data);
   s.before = {{"LIST", Bytes(18, 'x')}};
   s.after = {{"id3 ", Bytes(11, 'y')}};
   Bytes file = test::buildWav(s);
@@ -173,7 +173,7 @@ TEST(ModificationEngineTest, EightBitClippingMessagesCountFromTheFileStart) {
   std::vector<std::uint8_t> bytes(40, 0);
   bytes.insert(bytes.end(), 40, 255);
   ModifyHarness h;
-  h.load(test::buildWav(spec(1, 8, test::pcm8(bytes))));
+  h.load(test::buildWav(wavLayout(1, 8, test::pcm8(bytes))));
   h.host.emphasis = true;
   h.request.hsbVolume = 1200;
   Expected want = test::expectedOutput(test::pcm8(bytes), 1, 8, 1.2, true);
@@ -195,7 +195,7 @@ TEST(ModificationEngineTest, ClipsOfTheSecondBlockNameTheFrameInTheFile) {
   std::vector<std::int16_t> samples(524288 + 600, 0);
   for (std::size_t i = 524288 + 5; i < samples.size(); ++i) samples[i] = 30000;
   ModifyHarness h;
-  h.load(test::buildWav(spec(1, 16, test::pcm16(samples))));
+  h.load(test::buildWav(wavLayout(1, 16, test::pcm16(samples))));
   h.host.emphasis = true;
   h.request.hsbVolume = 2000;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
@@ -212,13 +212,14 @@ TEST(ModificationEngineTest, StereoShowsChannelOnesMessagesBeforeChannelTwos) {
     samples.push_back(i % 20 < 10 ? 32000 : -32000);
   }
   ModifyHarness h;
-  h.load(test::buildWav(spec(2, 16, test::pcm16(samples))));
+  h.load(test::buildWav(wavLayout(2, 16, test::pcm16(samples))));
   h.host.emphasis = true;
   h.request.hsbVolume = 1100;
   Expected want = test::expectedOutput(test::pcm16(samples), 2, 16, 1.1, true);
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   EXPECT_EQ(clipMessages(h.host), want.messages);
-  EXPECT_TRUE(test::readFile(h.progDir + "a.wav") == test::buildWav(spec(2, 16, want.samples)));
+  EXPECT_TRUE(test::readFile(h.progDir + "a.wav") ==
+              test::buildWav(wavLayout(2, 16, want.samples)));
 }
 
 TEST(ModificationEngineTest, ChkEmphIsReadAgainForEachChannelOfEachBlock) {
@@ -230,36 +231,37 @@ TEST(ModificationEngineTest, ChkEmphIsReadAgainForEachChannelOfEachBlock) {
     samples.push_back(static_cast<std::int16_t>(i * 7));
   }
   ModifyHarness h;
-  h.load(test::buildWav(spec(2, 16, test::pcm16(samples))));
+  h.load(test::buildWav(wavLayout(2, 16, test::pcm16(samples))));
   h.host.emphasis = true;
   h.host.onMessage = [&](const Message&) { h.host.emphasis = false; };
   h.request.hsbVolume = 1000;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   Expected want = test::expectedOutput(test::pcm16(samples), 2, 16, 1.0,
                                        [](std::int64_t, int channel) { return channel == 0; });
-  EXPECT_TRUE(test::readFile(h.progDir + "a.wav") == test::buildWav(spec(2, 16, want.samples)));
+  EXPECT_TRUE(test::readFile(h.progDir + "a.wav") ==
+              test::buildWav(wavLayout(2, 16, want.samples)));
 }
 
 TEST(ModificationEngineTest, VolumePassRoundsAsSpecifiedAndFactorZeroSilences) {
   ModifyHarness h;
-  h.load(test::buildWav(spec(1, 16, test::pcm16({-1000, 1000, 3, -3, 16383, -16384}))));
+  h.load(test::buildWav(wavLayout(1, 16, test::pcm16({-1000, 1000, 3, -3, 16383, -16384}))));
   h.request.hsbVolume = 2000;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   EXPECT_EQ(test::readFile(h.progDir + "a.wav"),
-            test::buildWav(spec(1, 16, test::pcm16({-2000, 2000, 6, -6, 32766, -32768}))));
+            test::buildWav(wavLayout(1, 16, test::pcm16({-2000, 2000, 6, -6, 32766, -32768}))));
 
   ModifyHarness e;
-  e.load(test::buildWav(spec(2, 8, test::pcm8({0, 255, 128, 1}))));
+  e.load(test::buildWav(wavLayout(2, 8, test::pcm8({0, 255, 128, 1}))));
   e.request.hsbVolume = 0;
   ASSERT_EQ(e.run().outcome, ModifyOutcome::kCompleted);
   EXPECT_EQ(test::readFile(e.progDir + "a.wav"),
-            test::buildWav(spec(2, 8, test::pcm8({128, 128, 128, 128}))));
+            test::buildWav(wavLayout(2, 8, test::pcm8({128, 128, 128, 128}))));
 }
 
 TEST(ModificationEngineTest, EightBitVolumeBetweenMinusOneAndZeroGivesByteZero) {
   // v = -128 at factor 1.007: -128.896 + 128.5 = -0.396, truncated to 0.
   ModifyHarness h;
-  h.load(test::buildWav(spec(1, 8, test::pcm8({0, 64, 128}))));
+  h.load(test::buildWav(wavLayout(1, 8, test::pcm8({0, 64, 128}))));
   h.request.hsbVolume = 1007;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   Bytes out = test::readFile(h.progDir + "a.wav");
@@ -272,7 +274,7 @@ TEST(ModificationEngineTest, VolumeOverflowReportsTheFirstValueInProcessingOrder
   // Channel 2 overflows at frame 0, channel 1 only at frame 3: channel 1 is
   // done first, so its value is the one reported.
   ModifyHarness h;
-  h.load(test::buildWav(spec(2, 16, test::pcm16({0, 20000, 0, 0, 0, 0, 16384, 0}))));
+  h.load(test::buildWav(wavLayout(2, 16, test::pcm16({0, 20000, 0, 0, 0, 0, 16384, 0}))));
   auto before = h.snapshot();
   h.request.hsbVolume = 2000;
   ModifyResult r = h.run();
@@ -289,7 +291,7 @@ TEST(ModificationEngineTest, VolumeOverflowReportsTheFirstValueInProcessingOrder
 TEST(ModificationEngineTest, EightBitOverflowShowsTheByteValueThatDidNotFit) {
   // The factor an unguarded 16-bit rule gives for the loudest byte 255.
   ModifyHarness h;
-  h.load(test::buildWav(spec(1, 8, test::pcm8({128, 200, 255, 0 + 64}))));
+  h.load(test::buildWav(wavLayout(1, 8, test::pcm8({128, 200, 255, 0 + 64}))));
   h.request.chkVolume = 1;
   h.request.maxGain = 32767.0 / (127 * 256);
   ModifyResult r = h.run();
@@ -302,7 +304,7 @@ TEST(ModificationEngineTest, EightBitMaximizeWithTheEnginesGainNeverOverflows) {
   for (std::uint8_t loud : {255, 200, 129, 0, 1, 100}) {
     ModifyHarness h;
     std::vector<std::uint8_t> bytes = {128, loud, 128, loud};
-    h.load(test::buildWav(spec(1, 8, test::pcm8(bytes))));
+    h.load(test::buildWav(wavLayout(1, 8, test::pcm8(bytes))));
     int magnitude = std::abs(loud - 128);
     h.request.chkVolume = 1;
     h.request.maxGain = maximumGain(magnitude * 256, 8, false);
@@ -320,7 +322,7 @@ TEST(ModificationEngineTest, EightBitMaximizeWithTheEnginesGainNeverOverflows) {
 
 TEST(ModificationEngineTest, ManipulationTimeIsAppendedToWhatTheReportViewShows) {
   ModifyHarness h;
-  h.load(test::buildWav(spec(1, 16, test::pcm16({1, 2, 3}))));
+  h.load(test::buildWav(wavLayout(1, 16, test::pcm16({1, 2, 3}))));
   h.host.report = "Filename:\tx\r\n";
   h.host.onYield = [&] { h.clock.now += 1.25; };
   h.request.hsbVolume = 1500;
@@ -340,7 +342,7 @@ TEST(ModificationEngineTest, ManipulationTimeIsAppendedToWhatTheReportViewShows)
 
 TEST(ModificationEngineTest, ClockGoingBackwardsStillReportsNoNegativeTime) {
   ModifyHarness h;
-  h.load(test::buildWav(spec(1, 16, test::pcm16({1, 2, 3}))));
+  h.load(test::buildWav(wavLayout(1, 16, test::pcm16({1, 2, 3}))));
   h.clock.now = 100;
   h.host.onYield = [&] { h.clock.now = 3; };
   h.request.hsbVolume = 1500;
@@ -352,7 +354,7 @@ TEST(ModificationEngineTest, OddDataChunkKeepsThePartialFrameAndTheLength) {
   // 16-bit stereo, 4 whole frames and 3 bytes of a fifth, then a chunk.
   Bytes data = test::pcm16({100, -100, 200, -200, 300, -300, 400, -400});
   data.insert(data.end(), {0x11, 0x22, 0x33});
-  WavSpec s = spec(2, 16, data);
+  WavSpec s = wavLayout(2, 16, data);
   s.after = {{"LIST", Bytes(9, 'z')}};
   Bytes file = test::buildWav(s);
   ModifyHarness h;
@@ -369,7 +371,7 @@ TEST(ModificationEngineTest, OddDataChunkKeepsThePartialFrameAndTheLength) {
 }
 
 TEST(ModificationEngineTest, DataChunkRunningPastTheEndProcessesWhatIsThere) {
-  WavSpec s = spec(1, 16, test::pcm16({1000, 2000, 3000}));
+  WavSpec s = wavLayout(1, 16, test::pcm16({1000, 2000, 3000}));
   s.dataSize = 1000;  // declared far beyond the end
   Bytes file = test::buildWav(s);
   ModifyHarness h;
@@ -386,7 +388,7 @@ TEST(ModificationEngineTest, DataChunkRunningPastTheEndProcessesWhatIsThere) {
 TEST(ModificationEngineTest, FilesWithoutSampleFramesAreRefusedBeforeAnythingChanges) {
   for (Bytes data : {Bytes{}, Bytes{1, 2, 3}}) {  // stereo 16-bit: not one whole frame
     ModifyHarness h;
-    h.load(test::buildWav(spec(2, 16, data)));
+    h.load(test::buildWav(wavLayout(2, 16, data)));
     auto before = h.snapshot();
     h.request.hsbVolume = 1500;
     ModifyResult r = h.run();
@@ -400,7 +402,7 @@ TEST(ModificationEngineTest, FilesWithoutSampleFramesAreRefusedBeforeAnythingCha
 
 TEST(ModificationEngineTest, FilesTheReaderCouldNotMakeReadyAreRefused) {
   ModifyHarness h;
-  WavSpec s = spec(2, 24, test::pcm16({1, 2, 3, 4, 5, 6}));
+  WavSpec s = wavLayout(2, 24, test::pcm16({1, 2, 3, 4, 5, 6}));
   h.load(test::buildWav(s));
   ASSERT_EQ(h.state.headerStatus, HeaderStatus::kUnsupported);
   auto before = h.snapshot();
@@ -414,7 +416,7 @@ TEST(ModificationEngineTest, FilesTheReaderCouldNotMakeReadyAreRefused) {
 TEST(ModificationEngineTest, AppliesDeemphasisAtFullVolume) {
   ModifyHarness h;
   std::vector<std::int16_t> steps(20, 10000);
-  Bytes file = test::buildWav(spec(1, 16, test::pcm16(steps)));
+  Bytes file = test::buildWav(wavLayout(1, 16, test::pcm16(steps)));
   h.load(file);
   h.host.emphasis = true;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
