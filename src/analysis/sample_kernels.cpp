@@ -639,6 +639,7 @@ __attribute__((target("avx2"))) void laneChunkAvx2(const std::int32_t* q, std::i
     std::int64_t t = 0;
     for (; t + 8 <= T; t += 8) {
       __m256i r[8];
+#pragma GCC unroll 8
       for (int j = 0; j < 8; ++j) {
         r[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[j] + t));
       }
@@ -655,6 +656,7 @@ __attribute__((target("avx2"))) void laneChunkAvx2(const std::int32_t* q, std::i
           _mm256_permute2x128_si256(u2, u6, 0x20), _mm256_permute2x128_si256(u3, u7, 0x20),
           _mm256_permute2x128_si256(u0, u4, 0x31), _mm256_permute2x128_si256(u1, u5, 0x31),
           _mm256_permute2x128_si256(u2, u6, 0x31), _mm256_permute2x128_si256(u3, u7, 0x31)};
+#pragma GCC unroll 8
       for (int k = 0; k < 8; ++k) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(qT + ((t + k) * C + c) * 8), col[k]);
       }
