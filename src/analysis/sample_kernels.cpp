@@ -591,7 +591,6 @@ __attribute__((target("avx2"))) void laneSteps(const std::int32_t* qT, std::int3
   const __m256i feedback = _mm256_set1_epi64x(static_cast<long long>(kFeedback));
   const __m256i magic = _mm256_set1_epi64x(static_cast<long long>(fastdiv::kMagic));
   const __m256i carry = _mm256_set1_epi64x(fastdiv::kCarry);
-  const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
   __m256i y[C][2];
   for (int c = 0; c < C; ++c) {
     y[c][0] = yv[c][0];
@@ -612,8 +611,7 @@ __attribute__((target("avx2"))) void laneSteps(const std::int32_t* qT, std::int3
                                    _mm256_srli_epi64(_mm256_add_epi64(p2, m), 32));
       }
       const __m256i packed = _mm256_or_si256(y[c][0], _mm256_slli_epi64(y[c][1], 32));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(yT + (t * C + c) * 8),
-                          _mm256_permutevar8x32_epi32(packed, order));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(yT + (t * C + c) * 8), packed);
     }
   }
   for (int c = 0; c < C; ++c) {
@@ -733,6 +731,12 @@ void allowWideVectors(bool allow) {
 
 namespace {
 
+// Where lane j's output sits in a row: the two vectors of lanes 0-3 and 4-7
+// are stored interleaved (0 4 1 5 2 6 3 7).
+constexpr int slotOf(int lane) {
+  return lane < 4 ? 2 * lane : 2 * (lane - 4) + 1;
+}
+
 void combine(RunStats& into, const RunStats& s) {
   into.min = std::min(into.min, s.min);
   into.max = std::max(into.max, s.max);
@@ -801,7 +805,7 @@ void ChunkFilter::run(int channels, const std::int16_t* const* x, std::int64_t n
 
   for (int c = 0; c < C; ++c) {
     auto at = [&](std::int64_t row, int lane) -> std::int32_t& {
-      return laneOutputs_[static_cast<std::size_t>((row * C + c) * 8 + lane)];
+      return laneOutputs_[static_cast<std::size_t>((row * C + c) * 8 + slotOf(lane))];
     };
     // Check each segment against the true output in front of it; repair
     // serially until the runs meet where the guess was wrong.
@@ -847,7 +851,7 @@ std::int32_t ChunkFilter::outputAt(int c, std::int64_t i) const {
     j = 1 + static_cast<int>((i - begin_[1]) / (steps_ - kWarmUp));
     row = kWarmUp + (i - begin_[j]);
   }
-  return laneOutputs_[static_cast<std::size_t>((row * channels_ + c) * 8 + j)];
+  return laneOutputs_[static_cast<std::size_t>((row * channels_ + c) * 8 + slotOf(j))];
 }
 
 std::int64_t ChunkFilter::firstIndexOf(int c, std::int32_t v) const {
