@@ -43,7 +43,7 @@ void filterPrep32(const std::int16_t* x, std::int64_t n, std::int32_t* q);
 
 // Frames per chunk of the tuned pass, and the distance between the channels'
 // arrays in the buffers filterChunk works on.
-inline constexpr std::int64_t kChunkFrames = 8192;
+inline constexpr std::int64_t kChunkFrames = 16384;
 inline constexpr std::int64_t kChannelStride = kChunkFrames + 64;
 
 // The filter over one chunk of n <= kChunkFrames frames of 1 or 2 channels.
