@@ -624,22 +624,30 @@ __attribute__((target("avx2"))) void laneSteps(const std::int32_t* qT, std::int3
 // prepared inputs transposed (row t, channel c: the eight segments' inputs of
 // step t), yT the biased outputs the same way.
 template <int C>
-__attribute__((target("avx2"))) void laneChunkAvx2(const std::int32_t* q, std::int64_t T,
+__attribute__((target("avx2"))) void laneChunkAvx2(const std::int16_t* const* x, std::int64_t T,
                                                    const std::int64_t* start,
                                                    std::uint64_t (*init)[8], std::int32_t* qT,
                                                    std::int32_t* yT, std::uint64_t (*guess)[8]) {
   constexpr std::int64_t D = kChannelStride;
   constexpr std::int64_t W = kWarmUp;
-  // Transpose: row t of channel c holds the eight segments' factors of step t.
+  // Row t of channel c holds the eight segments' factors of step t
+  // (filterPrep32 of each segment's inputs, transposed on the way).
+  const __m128i coef =
+      _mm_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(-11) << 16) | 62u));
+  const __m256i offset = _mm256_set1_epi32(kPrepOffset);
   for (int c = 0; c < C; ++c) {
-    const std::int32_t* src[8];
-    for (int j = 0; j < 8; ++j) src[j] = q + c * D + start[j];
+    const std::int16_t* src[8];
+    for (int j = 0; j < 8; ++j) src[j] = x[c] + start[j];
     std::int64_t t = 0;
     for (; t + 8 <= T; t += 8) {
       __m256i r[8];
 #pragma GCC unroll 8
       for (int j = 0; j < 8; ++j) {
-        r[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src[j] + t));
+        const __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src[j] + t - 1));
+        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src[j] + t));
+        const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(prev, cur), coef);
+        const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(prev, cur), coef);
+        r[j] = _mm256_add_epi32(_mm256_set_m128i(hi, lo), offset);
       }
       const __m256i t0 = _mm256_unpacklo_epi32(r[0], r[1]), t1 = _mm256_unpackhi_epi32(r[0], r[1]);
       const __m256i t2 = _mm256_unpacklo_epi32(r[2], r[3]), t3 = _mm256_unpackhi_epi32(r[2], r[3]);
@@ -660,7 +668,9 @@ __attribute__((target("avx2"))) void laneChunkAvx2(const std::int32_t* q, std::i
       }
     }
     for (; t < T; ++t) {
-      for (int j = 0; j < 8; ++j) qT[(t * C + c) * 8 + j] = src[j][t];
+      for (int j = 0; j < 8; ++j) {
+        qT[(t * C + c) * 8 + j] = 62 * src[j][t - 1] - 11 * src[j][t] + kPrepOffset;
+      }
     }
   }
 
@@ -786,21 +796,16 @@ void ChunkFilter::run(int channels, const std::int16_t* const* x, std::int64_t n
       init[c][j] = static_cast<std::uint64_t>(x[c][begin_[j] - W - 1] + 2 * fastdiv::kBias);
     }
   }
-  if (factors_.empty()) factors_.assign(2 * D, 0);
-  const std::int32_t* q = factors_.data();
-  for (int c = 0; c < C; ++c) filterPrep32(x[c], n, factors_.data() + c * D);
-  auto prepared = [&](int c, std::int64_t i) {
-    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(q[c * D + i])) * fastdiv::kMagic;
-  };
+  auto prepared = [&](int c, std::int64_t i) { return preparedAt(x[c], i); };
   const std::size_t cells = static_cast<std::size_t>(T * C * 8);
   if (laneInputs_.size() < cells) {
     laneInputs_.resize(cells);
     laneOutputs_.resize(cells);
   }
   if (C == 2) {
-    laneChunkAvx2<2>(q, T, start, init, laneInputs_.data(), laneOutputs_.data(), guess);
+    laneChunkAvx2<2>(x, T, start, init, laneInputs_.data(), laneOutputs_.data(), guess);
   } else {
-    laneChunkAvx2<1>(q, T, start, init, laneInputs_.data(), laneOutputs_.data(), guess);
+    laneChunkAvx2<1>(x, T, start, init, laneInputs_.data(), laneOutputs_.data(), guess);
   }
 
   for (int c = 0; c < C; ++c) {

@@ -92,7 +92,6 @@ class ChunkFilter {
   RunStats stats_[2];
   std::vector<std::int32_t> natural_;    // outputs in frame order (serial and segmented runs)
   std::vector<std::uint64_t> prepared_;  // filterPrep, for filterChunk
-  std::vector<std::int32_t> factors_;    // filterPrep32, for the lanes
   std::vector<std::int32_t> laneInputs_;
   std::vector<std::int32_t> laneOutputs_;
 };
