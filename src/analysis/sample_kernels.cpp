@@ -157,26 +157,6 @@ __attribute__((target("avx2"))) std::int64_t statsOfBiased32Avx2(const std::int3
   return i;
 }
 
-__attribute__((target("avx2"))) std::int64_t filterPrep32Avx2(const std::int16_t* x, std::int64_t n,
-                                                              std::int32_t* q) {
-  std::int64_t i = 0;
-  const __m256i coef =
-      _mm256_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(-11) << 16) | 62u));
-  const __m256i offset = _mm256_set1_epi32(kPrepOffset);
-  for (; i + 16 <= n; i += 16) {
-    const __m256i prev = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i - 1));
-    const __m256i cur = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
-    const __m256i lo = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(prev, cur), coef),
-                                        offset);  // 0-3 | 8-11
-    const __m256i hi = _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(prev, cur), coef),
-                                        offset);  // 4-7 | 12-15
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + i), _mm256_permute2x128_si256(lo, hi, 0x20));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(q + i + 8),
-                        _mm256_permute2x128_si256(lo, hi, 0x31));
-  }
-  return i;
-}
-
 __attribute__((target("avx2"))) std::int64_t filterPrepAvx2(const std::int16_t* x, std::int64_t n,
                                                             std::uint64_t* p) {
   std::int64_t i = 0;
@@ -434,14 +414,6 @@ void filterPrep(const std::int16_t* x, std::int64_t n, std::uint64_t* p) {
   }
 }
 
-void filterPrep32(const std::int16_t* x, std::int64_t n, std::int32_t* q) {
-  std::int64_t i = 0;
-#if RIL_AVX2
-  if (haveAvx2()) i = filterPrep32Avx2(x, n, q);
-#endif
-  for (; i < n; ++i) q[i] = 62 * x[i - 1] - 11 * x[i] + kPrepOffset;
-}
-
 namespace {
 
 constexpr std::uint64_t kFeedback = 83 * fastdiv::kMagic;
@@ -631,7 +603,7 @@ __attribute__((target("avx2"))) void laneChunkAvx2(const std::int16_t* const* x,
   constexpr std::int64_t D = kChannelStride;
   constexpr std::int64_t W = kWarmUp;
   // Row t of channel c holds the eight segments' factors of step t
-  // (filterPrep32 of each segment's inputs, transposed on the way).
+  // (62 x[i-1] - 11 x[i] + kPrepOffset of each segment's inputs, transposed on the way).
   const __m128i coef =
       _mm_set1_epi32(static_cast<int>((static_cast<std::uint32_t>(-11) << 16) | 62u));
   const __m256i offset = _mm256_set1_epi32(kPrepOffset);

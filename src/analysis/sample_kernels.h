@@ -38,8 +38,6 @@ std::int64_t firstIndexOf32(const std::int32_t* x, std::int64_t n, std::int32_t 
 // is positive and below 2^23.
 inline constexpr std::int32_t kPrepOffset = 102 * 32768 + 67;
 void filterPrep(const std::int16_t* x, std::int64_t n, std::uint64_t* p);
-// The factor alone: q[i] = 62 x[i-1] - 11 x[i] + kPrepOffset.
-void filterPrep32(const std::int16_t* x, std::int64_t n, std::int32_t* q);
 
 // Frames per chunk of the tuned pass, and the distance between the channels'
 // arrays in the buffers filterChunk works on.
