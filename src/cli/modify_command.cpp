@@ -11,10 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "analysis/sample_statistics.h"
@@ -95,44 +93,12 @@ class CliModifyView : public ModifyView {
 };
 
 // Message boxes as lines: the closing notice on stdout, everything else on stderr.
-// Clipping messages can be held back while it is not yet known whether the
-// run that produces them is the one that counts.
 class CliMessages : public MessageHost {
  public:
   explicit CliMessages(CliModifyView& view) : view_(view) {}
-  MsgAnswer show(const Message& message) override {
-    if (message.title == "Error:" && holding_) {
-      if (!dropping_) held_.push_back(message);
-      if (held_.size() >= kMostHeld && onHoldFull) onHoldFull();
-      return MsgAnswer::kOk;
-    }
-    return print(message);
-  }
-
-  void hold() {
-    holding_ = true;
-    dropping_ = false;
-  }
-  void release() {
-    holding_ = false;
-    for (const Message& m : held_) print(m);
-    held_.clear();
-  }
-  void drop() {
-    held_.clear();
-    dropping_ = true;
-  }
-  void stopHolding() {
-    held_.clear();
-    holding_ = false;
-    dropping_ = false;
-  }
-
-  std::function<void()> onHoldFull;  // decides between release() and drop()
+  MsgAnswer show(const Message& message) override { return print(message); }
 
  private:
-  static constexpr std::size_t kMostHeld = 10000;
-
   MsgAnswer print(const Message& message) {
     view_.clearBar();
     std::string text = toUnixLines(message.text);
@@ -159,53 +125,6 @@ class CliMessages : public MessageHost {
   }
 
   CliModifyView& view_;
-  bool holding_ = false;
-  bool dropping_ = false;
-  std::vector<Message> held_;
-};
-
-// The analysis on a second thread, from the input the header reader left
-// open, while the modification already runs with the volume asked for.
-class ParallelAnalysis {
- public:
-  explicit ParallelAnalysis(ProgramState& state) {
-    analysis_.lineBreak = state.lineBreak;
-    analysis_.appPath = state.appPath;
-    analysis_.filePaths = state.filePaths;
-    analysis_.fileNames = state.fileNames;
-    analysis_.channels = state.channels;
-    analysis_.bitsPerSample = state.bitsPerSample;
-    analysis_.sampleRate = state.sampleRate;
-    analysis_.sampleFrames = state.sampleFrames;
-    analysis_.dataOffset = state.dataOffset;
-    analysis_.trailerLength = state.trailerLength;
-    analysis_.headerStatus = state.headerStatus;
-    analysis_.formatTag = state.formatTag;
-    analysis_.fileLength = state.fileLength;
-    analysis_.dataSize = state.dataSize;
-    analysis_.framesInFile = state.framesInFile;
-    analysis_.wavInput = std::move(state.wavInput);
-    worker_ = std::thread([this] {
-      AnalyseSamples(analysis_, view_, steadyClock());
-      done_ = true;
-    });
-  }
-  ~ParallelAnalysis() { wait(); }
-  ParallelAnalysis(const ParallelAnalysis&) = delete;
-  ParallelAnalysis& operator=(const ParallelAnalysis&) = delete;
-
-  bool done() const { return done_; }
-  const ProgramState& wait() {
-    if (worker_.joinable()) worker_.join();
-    return analysis_;
-  }
-  const ProgramState& result() const { return analysis_; }  // once done()
-
- private:
-  ProgramState analysis_;
-  CliView view_;
-  std::atomic<bool> done_{false};
-  std::thread worker_;
 };
 
 // The main window's report view; what the engine appends is printed at once.
@@ -441,24 +360,18 @@ int runModifyCommand(int argc, char** argv) {
                  percentText(tenths).c_str());
   };
 
-  // With de-emphasis the analysis takes a pass of its own; it runs beside the
-  // modification, whose result only counts when the analysis leaves the
-  // volume as asked. (Not in place: that run cannot be taken back.)
+  // With de-emphasis maxGain comes from the filtered samples: the full
+  // analysis runs first. A volume change needs only the loudest sample.
   const bool ready = state.headerStatus == HeaderStatus::kReady && state.framesInFile > 0;
-  std::unique_ptr<ParallelAnalysis> parallel;
   double maxGain = 1.0;
-  if (deemphasis && !maximize && !inPlace && ready) {
-    parallel = std::make_unique<ParallelAnalysis>(state);
-  } else if (deemphasis) {
+  if (deemphasis) {
     AnalyseSamples(state, mainView, steadyClock());
-    maxGain = gainFor(state);
-    limitVolume(maxGain);
   } else {
     state.wavInput.reset();
     if (ready) state.peakLevel[0] = originalPeak(fs, state);
-    maxGain = gainFor(state);
-    limitVolume(maxGain);
   }
+  maxGain = gainFor(state);
+  limitVolume(maxGain);
 
   ModifyRequest request;
   request.chkVolume = maximize ? 1 : 0;
@@ -476,30 +389,6 @@ int runModifyCommand(int argc, char** argv) {
     services.placement = PlacementMode::kInPlace;
   }
   services.exitRequested = [] { return interrupted.load(); };
-  std::function<bool()> beforeCommit;
-  auto mustRedo = [&] { return holdsDown(gainFor(parallel->wait())); };
-  if (parallel) {
-    services.exitRequested = [&] {
-      return interrupted.load() || (parallel->done() && holdsDown(gainFor(parallel->result())));
-    };
-    beforeCommit = [&] {
-      if (mustRedo()) {
-        messages.drop();
-        return false;
-      }
-      messages.release();
-      return true;
-    };
-    messages.onHoldFull = [&] {
-      if (mustRedo()) {
-        messages.drop();
-      } else {
-        messages.release();
-      }
-    };
-    messages.hold();
-  }
-
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
@@ -509,21 +398,7 @@ int runModifyCommand(int argc, char** argv) {
   sigaction(SIGTERM, &action, &oldTerm);
 
   mainView.echo = true;
-  ModifyResult result = runModificationDetailed(state, request, services, beforeCommit);
-  if (parallel) {
-    const ProgramState& analysed = parallel->wait();
-    messages.stopHolding();
-    if (result.outcome == ModifyOutcome::kAbandoned && !interrupted.load()) {
-      // The analysis holds the volume down: the run that counts starts now.
-      dialog.clearBar();
-      maxGain = gainFor(analysed);
-      limitVolume(maxGain);
-      request.hsbVolume = static_cast<int>(tenths);
-      request.maxGain = maxGain;
-      services.exitRequested = [] { return interrupted.load(); };
-      result = runModificationDetailed(state, request, services);
-    }
-  }
+  ModifyResult result = runModificationDetailed(state, request, services);
   dialog.clearBar();
 
   sigaction(SIGINT, &oldInt, nullptr);

@@ -135,9 +135,8 @@ TEST(ModifyCommandTest, VolumeIsHeldBelowTheLargestSafeFactorWithANote) {
   EXPECT_NE(big.err.find("range 0% to 1000%"), std::string::npos) << big.err;
 }
 
-TEST(ModifyCommandTest, DeemphasisBesideTheAnalysisGivesWhatOneAfterTheOtherGives) {
-  // --output runs the analysis beside the modification; --in-place one after
-  // the other. A loud square wave makes the analysis hold the volume down.
+TEST(ModifyCommandTest, DeemphasisToAnOutputGivesWhatInPlaceGives) {
+  // A loud square wave makes the de-emphasised analysis hold the volume down.
   std::vector<std::int16_t> loud, quiet;
   for (int i = 0; i < 3000; ++i) {
     loud.push_back(i % 40 < 20 ? 32000 : -32000);
