@@ -38,7 +38,7 @@ frmAbout::frmAbout(AppContext& ctx)
   setWindowTitle(QStringLiteral("About Rilmaton"));
   setFixedSize(twipsToPixelsX(4545, this), twipsToPixelsY(3570, this));
 
-  struct LabelSpec {
+  struct LabelLayout {
     QLabel** label;
     const char* name;
     QString text;
@@ -46,7 +46,7 @@ frmAbout::frmAbout(AppContext& ctx)
     double left, top, width, height;
     bool wraps;
   };
-  const LabelSpec labels[] = {
+  const LabelLayout labels[] = {
       {&txtAbout1, "txtAbout1", QStringLiteral("Rilmaton V1.11"), 18, 735, 240, 3075, 435, false},
       {&Bezeichnung1, "Bezeichnung1",
        QStringLiteral("statistical analysis and application of De-emphasis of WAV-files"), 9.75,
@@ -57,20 +57,20 @@ frmAbout::frmAbout(AppContext& ctx)
        false},
   };
   const int clientWidth = width();
-  for (const LabelSpec& spec : labels) {
-    auto* label = new QLabel(spec.text, this);
-    label->setObjectName(QString::fromLatin1(spec.name));
-    label->setFont(boxFont(spec.points));
+  for (const LabelLayout& layout : labels) {
+    auto* label = new QLabel(layout.text, this);
+    label->setObjectName(QString::fromLatin1(layout.name));
+    label->setFont(boxFont(layout.points));
     label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    label->setWordWrap(spec.wraps);
+    label->setWordWrap(layout.wraps);
     label->setTextFormat(Qt::PlainText);
-    QRect box(twipsToPixelsX(spec.left, this), twipsToPixelsY(spec.top, this),
-              twipsToPixelsX(spec.width, this), twipsToPixelsY(spec.height, this));
+    QRect box(twipsToPixelsX(layout.left, this), twipsToPixelsY(layout.top, this),
+              twipsToPixelsX(layout.width, this), twipsToPixelsY(layout.height, this));
     // A one-line text wider than its box (the substitute font runs a little
     // wider than the classic one) grows the box evenly about its centre, so
     // that nothing is cut off.
-    if (!spec.wraps) {
-      const int needed = QFontMetrics(label->font()).horizontalAdvance(spec.text) + 4;
+    if (!layout.wraps) {
+      const int needed = QFontMetrics(label->font()).horizontalAdvance(layout.text) + 4;
       if (needed > box.width()) {
         const int grown = std::min(needed, clientWidth);
         const int left = std::clamp(box.center().x() - grown / 2, 0, clientWidth - grown);
@@ -79,7 +79,7 @@ frmAbout::frmAbout(AppContext& ctx)
       }
     }
     label->setGeometry(box);
-    *spec.label = label;
+    *layout.label = label;
   }
 
   cmdOK = new QPushButton(QStringLiteral("OK"), this);

@@ -132,11 +132,11 @@ TEST(AnalysisCliTest, ReportCommandPrintsTheMonoExampleExactly) {
   const std::string cli = test::builtProgram("rilmaton-cli");
   if (!test::fileExists(cli)) GTEST_SKIP() << "rilmaton-cli is not built";
   test::TempDir dir;
-  test::WavSpec spec;
-  spec.channels = 1;
-  spec.data = test::pcm16({0, 16384, -16384, 0});
+  test::WavShape shape;
+  shape.channels = 1;
+  shape.data = test::pcm16({0, 16384, -16384, 0});
   const std::string file = dir.file("example.wav");
-  test::writeFile(file, test::buildWav(spec));
+  test::writeFile(file, test::buildWav(shape));
   test::CommandResult r = test::runCommand("'" + cli + "' report --crlf '" + file + "'");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string out =

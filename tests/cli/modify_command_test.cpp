@@ -11,7 +11,7 @@ namespace {
 using test::Bytes;
 using test::CommandResult;
 using test::TempDir;
-using test::WavSpec;
+using test::WavShape;
 
 std::string quoted(const std::string& s) {
   return "'" + s + "'";
@@ -23,7 +23,7 @@ CommandResult modify(const std::string& args) {
 }
 
 Bytes wav(int channels, int bits, const Bytes& data, std::int32_t rate = 44100) {
-  WavSpec s;
+  WavShape s;
   s.channels = static_cast<std::int16_t>(channels);
   s.bitsPerSample = static_cast<std::int16_t>(bits);
   s.sampleRate = rate;
@@ -179,7 +179,7 @@ TEST(ModifyCommandTest, EightBitMaximizeReachesFullScaleWithoutOverflow) {
 
 TEST(ModifyCommandTest, FilesThatCannotBeModifiedExitWithOne) {
   TempDir dir;
-  WavSpec s;
+  WavShape s;
   s.bitsPerSample = 24;
   s.data = Bytes(60, 1);
   Bytes file = test::buildWav(s);

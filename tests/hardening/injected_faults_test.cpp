@@ -120,7 +120,7 @@ Bytes threeBlockFile() {
   for (std::size_t k = 0; k < samples.size(); ++k) {
     samples[k] = static_cast<std::int16_t>((k * 7919) % 20001) - 10000;
   }
-  test::WavSpec s;
+  test::WavShape s;
   s.data = test::pcm16(samples);
   s.after = {{"LIST", Bytes(30, 'q')}};
   return test::buildWav(s);

@@ -10,10 +10,10 @@ namespace {
 using test::Bytes;
 using test::Expected;
 using test::ModifyHarness;
-using test::WavSpec;
+using test::WavShape;
 
-WavSpec wavLayout(int channels, int bits, Bytes data, std::int32_t rate = 44100) {
-  WavSpec s;
+WavShape wavLayout(int channels, int bits, Bytes data, std::int32_t rate = 44100) {
+  WavShape s;
   s.channels = static_cast<std::int16_t>(channels);
   s.bitsPerSample = static_cast<std::int16_t>(bits);
   s.sampleRate = rate;
@@ -131,7 +131,7 @@ TEST_P(OutputBytesTest, SamplesMatchAPlainComputationAndEverythingElseIsCopied) 
   const std::int64_t frames = test::framesPerBlock(c.channels, c.bits) + 3001;
   const std::size_t width = c.bits == 8 ? 1 : 2;
   Bytes data = test::noiseSamples(static_cast<std::size_t>(frames) * c.channels, c.bits, 7);
-  WavSpec s = wavLayout(c.channels, c.bits, data);
+  WavShape s = wavLayout(c.channels, c.bits, data);
   s.before = {{"LIST", Bytes(18, 'x')}};
   s.after = {{"id3 ", Bytes(11, 'y')}};
   Bytes file = test::buildWav(s);
@@ -354,7 +354,7 @@ TEST(ModificationEngineTest, OddDataChunkKeepsThePartialFrameAndTheLength) {
   // 16-bit stereo, 4 whole frames and 3 bytes of a fifth, then a chunk.
   Bytes data = test::pcm16({100, -100, 200, -200, 300, -300, 400, -400});
   data.insert(data.end(), {0x11, 0x22, 0x33});
-  WavSpec s = wavLayout(2, 16, data);
+  WavShape s = wavLayout(2, 16, data);
   s.after = {{"LIST", Bytes(9, 'z')}};
   Bytes file = test::buildWav(s);
   ModifyHarness h;
@@ -371,7 +371,7 @@ TEST(ModificationEngineTest, OddDataChunkKeepsThePartialFrameAndTheLength) {
 }
 
 TEST(ModificationEngineTest, DataChunkRunningPastTheEndProcessesWhatIsThere) {
-  WavSpec s = wavLayout(1, 16, test::pcm16({1000, 2000, 3000}));
+  WavShape s = wavLayout(1, 16, test::pcm16({1000, 2000, 3000}));
   s.dataSize = 1000;  // declared far beyond the end
   Bytes file = test::buildWav(s);
   ModifyHarness h;
@@ -402,7 +402,7 @@ TEST(ModificationEngineTest, FilesWithoutSampleFramesAreRefusedBeforeAnythingCha
 
 TEST(ModificationEngineTest, FilesTheReaderCouldNotMakeReadyAreRefused) {
   ModifyHarness h;
-  WavSpec s = wavLayout(2, 24, test::pcm16({1, 2, 3, 4, 5, 6}));
+  WavShape s = wavLayout(2, 24, test::pcm16({1, 2, 3, 4, 5, 6}));
   h.load(test::buildWav(s));
   ASSERT_EQ(h.state.headerStatus, HeaderStatus::kUnsupported);
   auto before = h.snapshot();

@@ -12,7 +12,7 @@ using test::Bytes;
 using test::Fault;
 using test::FsOp;
 using test::ModifyHarness;
-using test::WavSpec;
+using test::WavShape;
 
 constexpr std::int64_t kFrames = 600000;  // two blocks of 16-bit stereo
 
@@ -21,7 +21,7 @@ Bytes stereoFile(std::int16_t loudInLastBlock = 1000) {
   for (std::size_t k = 0; k < samples.size(); ++k)
     samples[k] = static_cast<std::int16_t>(k % 2001) - 1000;
   samples[samples.size() - 7] = loudInLastBlock;
-  WavSpec s;
+  WavShape s;
   s.data = test::pcm16(samples);
   s.after = {{"LIST", Bytes(30, 'q')}};
   return test::buildWav(s);

@@ -189,9 +189,9 @@ TEST_F(BatchRunTest, OpenModificationDialogIsOnlyBroughtToTheFront) {
 }
 
 TEST_F(BatchRunTest, FilesThatCannotBeAnalysedAreReportedAndNotOffered) {
-  test::WavSpec noFrames;
+  test::WavShape noFrames;
   noFrames.data = {};
-  test::WavSpec wide;
+  test::WavShape wide;
   wide.bitsPerSample = 24;
   wide.data = test::Bytes(600, 1);
   test::Bytes noData = test::buildWav(noFrames);
@@ -220,7 +220,7 @@ TEST_F(BatchRunTest, FilesThatCannotBeAnalysedAreReportedAndNotOffered) {
 TEST_F(BatchRunTest, ReadFailureDuringTheAnalysisIsNotOfferedForModification) {
   // 2 MiB of samples; reads fail past the first MiB, inside the analysis.
   std::vector<std::int16_t> samples(1024 * 1024, 100);
-  test::WavSpec layout;
+  test::WavShape layout;
   layout.data = test::pcm16(samples);
   test::writeFile(dataDir.file("bad.wav"), test::buildWav(layout));
   FailingReads failing(1024 * 1024);

@@ -50,7 +50,7 @@ inline Bytes wavWithPeak(std::int32_t peak, std::int32_t sampleRate = 44100,
     samples.push_back(static_cast<std::int16_t>(((i * 37) % 2001 - 1000) * (peak / 4) / 1000));
   }
   samples[samples.size() / 2] = static_cast<std::int16_t>(peak > 32767 ? -32768 : peak);
-  WavSpec layout;
+  WavShape layout;
   layout.channels = channels;
   layout.sampleRate = sampleRate;
   layout.data = pcm16(samples);

@@ -35,7 +35,7 @@ static void putChunk(Bytes& out, const Chunk& c) {
   if (c.body.size() % 2) out.push_back(0);
 }
 
-Bytes buildWav(const WavSpec& s) {
+Bytes buildWav(const WavShape& s) {
   Bytes out;
   putId(out, "RIFF");
   putLe32(out, 0);  // patched below

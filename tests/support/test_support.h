@@ -16,7 +16,7 @@ struct Chunk {
 };
 
 // A WAV file described field by field; every field can be set to a wrong value.
-struct WavSpec {
+struct WavShape {
   std::int16_t formatTag = 1;
   std::int16_t channels = 2;
   std::int32_t sampleRate = 44100;
@@ -34,7 +34,7 @@ struct WavSpec {
   bool padOddData = true;
 };
 
-Bytes buildWav(const WavSpec& spec);
+Bytes buildWav(const WavShape& shape);
 
 // Little-endian sample bytes.
 Bytes pcm16(const std::vector<std::int16_t>& samples);

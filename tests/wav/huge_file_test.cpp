@@ -14,9 +14,9 @@ namespace {
 TEST(HugeFiles, SparseFileOfThreeAndAHalfGigabytesReportsLengthFramesAndTime) {
   test::TempDir dir;
   const std::uint64_t dataSize = 3758096384ull - 44;  // 3.5 GiB file
-  test::WavSpec spec;
-  spec.dataSize = static_cast<std::uint32_t>(dataSize);
-  test::Bytes header = test::buildWav(spec);
+  test::WavShape shape;
+  shape.dataSize = static_cast<std::uint32_t>(dataSize);
+  test::Bytes header = test::buildWav(shape);
   std::uint32_t riff = static_cast<std::uint32_t>(dataSize + 36);
   for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<unsigned char>(riff >> (8 * i));
   const std::string path = dir.file("huge.wav");

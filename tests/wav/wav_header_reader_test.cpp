@@ -15,7 +15,7 @@ namespace ril {
 namespace {
 
 using test::Bytes;
-using test::WavSpec;
+using test::WavShape;
 
 const std::string CRLF = "\r\n";
 
@@ -44,9 +44,9 @@ struct Reading {
 };
 
 TEST(WavHeaderReader, WorkedExampleGivesSixLinesAndTheFields) {
-  WavSpec spec;
-  spec.data.assign(10584000, 0);
-  Bytes bytes = test::buildWav(spec);
+  WavShape shape;
+  shape.data.assign(10584000, 0);
+  Bytes bytes = test::buildWav(shape);
   ASSERT_EQ(bytes.size(), 10584044u);
   Reading r;
   r.read(bytes);
@@ -68,13 +68,13 @@ TEST(WavHeaderReader, WorkedExampleGivesSixLinesAndTheFields) {
 }
 
 TEST(WavHeaderReader, LeavesTheInputAtTheFirstSampleByte) {
-  WavSpec spec;
-  spec.channels = 1;
-  spec.before.push_back({"LIST", Bytes(18, 'x')});
-  spec.data = test::pcm16({1234, -2});
-  spec.after.push_back({"id3 ", Bytes(5, 7)});
+  WavShape shape;
+  shape.channels = 1;
+  shape.before.push_back({"LIST", Bytes(18, 'x')});
+  shape.data = test::pcm16({1234, -2});
+  shape.after.push_back({"id3 ", Bytes(5, 7)});
   Reading r;
-  r.read(test::buildWav(spec));
+  r.read(test::buildWav(shape));
   ASSERT_TRUE(r.state.wavInput);
   unsigned char b[4];
   ASSERT_EQ(r.state.wavInput->read(b, 4), 4u);
@@ -84,20 +84,20 @@ TEST(WavHeaderReader, LeavesTheInputAtTheFirstSampleByte) {
 }
 
 TEST(WavHeaderReader, FindsTheDataChunkBehindOtherChunksAndExtendedFormats) {
-  WavSpec fmt18;
+  WavShape fmt18;
   fmt18.fmtExtra = {0, 0};
   fmt18.data = test::pcm16({1, 2});
   HeaderReading a = parse(test::buildWav(fmt18));
   EXPECT_EQ(a.dataOffset, 46);
   EXPECT_TRUE(a.windowLines.empty());
 
-  WavSpec list;
+  WavShape list;
   list.before.push_back({"LIST", Bytes(18, 'a')});
   list.data = test::pcm16({1, 2});
   EXPECT_EQ(parse(test::buildWav(list)).dataOffset, 70);
 
   // A chunk whose bytes hold "data" ends the byte-wise search there.
-  WavSpec decoy;
+  WavShape decoy;
   decoy.before.push_back({"LIST", Bytes{'x', 'd', 'a', 't', 'a', 4, 0, 0, 0, 1, 2, 3}});
   decoy.data = test::pcm16({1, 2});
   HeaderReading d = parse(test::buildWav(decoy));
@@ -107,16 +107,16 @@ TEST(WavHeaderReader, FindsTheDataChunkBehindOtherChunksAndExtendedFormats) {
 }
 
 TEST(WavHeaderReader, JunkChunkFirstDrawsTheEightCharactersAndReadsOn) {
-  WavSpec spec;
-  spec.firstChunks.push_back({"JUNK", Bytes(4, 0)});
-  spec.data = test::pcm16({1, 2});
-  HeaderReading r = parse(test::buildWav(spec));
+  WavShape shape;
+  shape.firstChunks.push_back({"JUNK", Bytes(4, 0)});
+  shape.data = test::pcm16({1, 2});
+  HeaderReading r = parse(test::buildWav(shape));
   ASSERT_FALSE(r.windowLines.empty());
   EXPECT_EQ(r.windowLines[0], "WAVEJUNK");
 }
 
 TEST(WavHeaderReader, FormatWarningsUseThePrintedNumberLayout) {
-  WavSpec ext;
+  WavShape ext;
   ext.formatTag = -2;
   ext.channels = 1;
   Bytes extension = {22, 0, 16, 0, 1, 0, 0, 0, 1, 0};  // cbSize, valid bits, mask, sub-format PCM
@@ -129,7 +129,7 @@ TEST(WavHeaderReader, FormatWarningsUseThePrintedNumberLayout) {
   EXPECT_EQ(e.status, HeaderStatus::kReady);
   EXPECT_EQ(e.dataOffset, 68);
 
-  WavSpec flt;
+  WavShape flt;
   flt.formatTag = 3;
   flt.bitsPerSample = 32;
   flt.data = Bytes(16, 0);
@@ -138,7 +138,7 @@ TEST(WavHeaderReader, FormatWarningsUseThePrintedNumberLayout) {
   EXPECT_EQ(f.status, HeaderStatus::kUnsupported);
   EXPECT_NE(f.lines.find("This file cannot be analysed: it has 32-bit samples"), std::string::npos);
 
-  WavSpec shortFmt;
+  WavShape shortFmt;
   shortFmt.fmtLength = 14;
   HeaderReading s = parse(test::buildWav(shortFmt));
   EXPECT_EQ(s.windowLines.at(0), "fmt_ChunkLen =  14 ");
@@ -156,19 +156,19 @@ TEST(WavHeaderReader, ShortFormatChunkSearchesFromWhereItEnds) {
 }
 
 TEST(WavHeaderReader, ChannelCountsAndFrameRounding) {
-  WavSpec four;
+  WavShape four;
   four.channels = 4;
   four.data = Bytes(16, 0);
   HeaderReading f = parse(test::buildWav(four));
   EXPECT_NE(f.lines.find("Nr of channels:\t4 (Stereo)\r\n"), std::string::npos);
   EXPECT_EQ(f.status, HeaderStatus::kUnsupported);
 
-  WavSpec ten;
+  WavShape ten;
   ten.data = Bytes(10, 0);
   ten.padOddData = false;
   HeaderReading t = parse(test::buildWav(ten));
   EXPECT_EQ(t.sampleFrames, 2);  // 2.5 to even
-  WavSpec fourteen;
+  WavShape fourteen;
   fourteen.data = Bytes(14, 0);
   HeaderReading u = parse(test::buildWav(fourteen));
   EXPECT_EQ(u.sampleFrames, 4);  // 3.5 to even
@@ -176,7 +176,7 @@ TEST(WavHeaderReader, ChannelCountsAndFrameRounding) {
 }
 
 TEST(WavHeaderReader, PlayingTimeLine) {
-  WavSpec mono8;
+  WavShape mono8;
   mono8.channels = 1;
   mono8.bitsPerSample = 8;
   mono8.sampleRate = 22050;
@@ -185,7 +185,7 @@ TEST(WavHeaderReader, PlayingTimeLine) {
   EXPECT_NE(r.lines.find("Length of file:\t00:01 (Min:Sec)\r\n"), std::string::npos);
 
   // 59.6 seconds show as 60 without carrying into the minutes.
-  WavSpec s;
+  WavShape s;
   s.channels = 1;
   s.bitsPerSample = 8;
   s.sampleRate = 10;
@@ -195,12 +195,12 @@ TEST(WavHeaderReader, PlayingTimeLine) {
 }
 
 TEST(WavHeaderReader, HeaderInconsistenciesAddTheirValueLines) {
-  WavSpec spec;
-  spec.riffSize = 0xFFFFFFF0u;
-  spec.byteRate = 1;
-  spec.blockAlign = 3;
-  spec.data = test::pcm16({0, 0});
-  Bytes bytes = test::buildWav(spec);
+  WavShape shape;
+  shape.riffSize = 0xFFFFFFF0u;
+  shape.byteRate = 1;
+  shape.blockAlign = 3;
+  shape.data = test::pcm16({0, 0});
+  Bytes bytes = test::buildWav(shape);
   bytes[0] = 'R';
   bytes[3] = 'X';
   HeaderReading r = parse(bytes, "/p.wav");
@@ -212,7 +212,7 @@ TEST(WavHeaderReader, HeaderInconsistenciesAddTheirValueLines) {
 
 TEST(WavHeaderReader, MissingDataChunkKeepsThePreviousFrameCount) {
   Reading r;
-  WavSpec good;
+  WavShape good;
   good.data = Bytes(400, 0);
   r.read(test::buildWav(good), "good.wav");
   ASSERT_EQ(r.state.sampleFrames, 100);
@@ -249,34 +249,34 @@ TEST(WavHeaderReader, UnreadableFileIsReportedAndTheRunGoesOn) {
 }
 
 TEST(WavHeaderReader, DataPastTheEndGivesNegativeTrailerAndOnlyPresentFrames) {
-  WavSpec spec;
-  spec.channels = 1;
-  spec.data = test::pcm16({1, 2, 3});
-  spec.padOddData = false;
-  spec.dataSize = 1000;
-  HeaderReading r = parse(test::buildWav(spec));
+  WavShape shape;
+  shape.channels = 1;
+  shape.data = test::pcm16({1, 2, 3});
+  shape.padOddData = false;
+  shape.dataSize = 1000;
+  HeaderReading r = parse(test::buildWav(shape));
   EXPECT_EQ(r.trailerLength, 50 - 44 - 1000);
   EXPECT_EQ(r.sampleFrames, 500);
   EXPECT_EQ(r.framesInFile, 3);
 }
 
 TEST(WavHeaderReader, ZeroChannelsOrBitsNeverDivide) {
-  WavSpec spec;
-  spec.channels = 0;
-  spec.bitsPerSample = 0;
-  spec.sampleRate = 0;
-  spec.data = Bytes(100, 1);
-  HeaderReading r = parse(test::buildWav(spec));
+  WavShape shape;
+  shape.channels = 0;
+  shape.bitsPerSample = 0;
+  shape.sampleRate = 0;
+  shape.data = Bytes(100, 1);
+  HeaderReading r = parse(test::buildWav(shape));
   EXPECT_EQ(r.status, HeaderStatus::kUnsupported);
   EXPECT_EQ(r.sampleFrames, 0);
   EXPECT_EQ(r.lines.find("Length of file"), std::string::npos);
 }
 
 TEST(WavHeaderReader, FourGigabyteSizesStayUnsigned) {
-  WavSpec spec;
-  spec.data = test::pcm16({0, 0});
-  spec.dataSize = 0xF0000000u;
-  HeaderReading r = parse(test::buildWav(spec));
+  WavShape shape;
+  shape.data = test::pcm16({0, 0});
+  shape.dataSize = 0xF0000000u;
+  HeaderReading r = parse(test::buildWav(shape));
   EXPECT_EQ(r.sampleFrames, 0xF0000000ll / 4);
   EXPECT_NE(r.lines.find("Length of file:\t" + std::to_string(0xF0000000ll / 4 / 44100 / 60) + ":"),
             std::string::npos);
