@@ -1,8 +1,7 @@
 // Files beyond 2 GiB: sparse files cost no disk space.
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/scripted_host.h"
 #include "support/test_support.h"
@@ -36,7 +35,8 @@ TEST(HugeFiles, SparseFileOfThreeAndAHalfGigabytesReportsLengthFramesAndTime) {
   // 939524085 frames at 44100 Hz: 21304.4 s = 355 minutes and 4.4 seconds.
   EXPECT_NE(state.reportText.find("Filelength:\t3584.000 MB\r\n"), std::string::npos);
   EXPECT_NE(state.reportText.find("Length of file:\t355:04 (Min:Sec)\r\n"), std::string::npos);
-  EXPECT_EQ(state.reportText.find("\r\n4294"), std::string::npos);  // sizes agree: no RIFF size line
+  EXPECT_EQ(state.reportText.find("\r\n4294"),
+            std::string::npos);  // sizes agree: no RIFF size line
 }
 
 }  // namespace
