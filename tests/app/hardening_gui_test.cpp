@@ -52,24 +52,7 @@ std::vector<Input> badInputs() {
   return inputs;
 }
 
-class HardeningGuiTest : public test::DialogTest {
- protected:
-  // File, Open; the data directory; the file; OK.
-  void openAndChoose(const std::string& name) {
-    main->mnuFileOpen->trigger();
-    frmSel* d = ctx.sel;
-    ASSERT_NE(d, nullptr);
-    ASSERT_EQ(d->Dir1->setPath(dataDir.path()), "");
-    int row = -1;
-    for (std::int16_t i = 0; i < d->File1->ListCount(); ++i) {
-      if (d->File1->List(i) == name) row = i;
-    }
-    ASSERT_GE(row, 0) << name;
-    d->File1->setSelected(static_cast<std::int16_t>(row), true);
-    d->cmdDisp->click();
-    flushDeletes();
-  }
-};
+using HardeningGuiTest = test::DialogTest;
 
 TEST_F(HardeningGuiTest, EveryCorpusFileAndFuzzRegressionGoesThroughOpenReportAndModify) {
   const std::vector<Input> inputs = badInputs();
