@@ -142,11 +142,11 @@ StatsRecords SampleAccumulator::finish() const {
   return out;
 }
 
-void AnalyseSamples(ProgramState& state, MainView& view, Clock& clock, char decimalSeparator) {
+bool AnalyseSamples(ProgramState& state, MainView& view, Clock& clock, char decimalSeparator) {
   // The pass owns the input from here on; a command run during a yield cannot
   // pull it away, and every way out closes it.
   std::unique_ptr<ByteSource> input = std::move(state.wavInput);
-  if (state.headerStatus != HeaderStatus::kReady || !input) return;
+  if (state.headerStatus != HeaderStatus::kReady || !input) return false;
 
   const double startTime = clock.seconds();
   const ReportFormat format{state.lineBreak, decimalSeparator};
@@ -162,7 +162,7 @@ void AnalyseSamples(ProgramState& state, MainView& view, Clock& clock, char deci
     state.reportText +=
         declaredFrames > 0 ? shortFileLine(0, declaredFrames, format) : noSamplesLine(format);
     view.setReportText(state.reportText);
-    return;
+    return false;
   }
 
   SampleAccumulator acc(channels, bits, deemphasis);
@@ -211,7 +211,7 @@ void AnalyseSamples(ProgramState& state, MainView& view, Clock& clock, char deci
   if (!failure.empty()) {
     state.reportText += readFailureLine(failure, blockStart, frames, format);
     view.setReportText(state.reportText);
-    return;
+    return false;
   }
 
   StatsRecords records = acc.finish();
@@ -246,6 +246,7 @@ void AnalyseSamples(ProgramState& state, MainView& view, Clock& clock, char deci
   }
   if (frames < declaredFrames) state.reportText += shortFileLine(frames, declaredFrames, format);
   view.setReportText(state.reportText);
+  return true;
 }
 
 }  // namespace ril

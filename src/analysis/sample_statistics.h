@@ -78,7 +78,9 @@ class SampleAccumulator {
 
 // Analyses the current file from wavInput (left by the header reader), appends
 // the report lines, stores peakLevel, closes wavInput and shows the report.
-// Files the header reader could not make ready are not analysed.
-void AnalyseSamples(ProgramState& state, MainView& view, Clock& clock, char decimalSeparator = '.');
+// Files the header reader could not make ready are not analysed. True when
+// every sample was read and peakLevel holds the result; otherwise peakLevel is
+// left as it was.
+bool AnalyseSamples(ProgramState& state, MainView& view, Clock& clock, char decimalSeparator = '.');
 
 }  // namespace ril

@@ -365,7 +365,14 @@ int runModifyCommand(int argc, char** argv) {
   const bool ready = state.headerStatus == HeaderStatus::kReady && state.framesInFile > 0;
   double maxGain = 1.0;
   if (deemphasis) {
-    AnalyseSamples(state, mainView, steadyClock());
+    if (!AnalyseSamples(state, mainView, steadyClock()) && ready) {
+      // The report's last line says what could not be read.
+      std::string report = toUnixLines(state.reportText);
+      while (!report.empty() && report.back() == '\n') report.pop_back();
+      std::fprintf(stderr, "rilmaton-cli modify: %s\n",
+                   report.substr(report.rfind('\n') + 1).c_str());
+      return 1;
+    }
   } else {
     state.wavInput.reset();
     if (ready) state.peakLevel[0] = originalPeak(fs, state);

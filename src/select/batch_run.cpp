@@ -55,18 +55,8 @@ void RunBatch(AppContext& ctx) {
   const std::int16_t last = state.lastFileIndex;
   for (std::int16_t i = 0; i <= last; ++i) {
     ReadWavHeader(state, i, true, *ctx.fs, *ctx.main);
-    // The analysis leaves peakLevel alone when it cannot read the samples
-    // through; a negative entry 0 afterwards tells that apart from a result.
-    const auto previousPeaks = state.peakLevel;
-    bool analysed = false;
-    if (currentFileCanBeModified(state)) {
-      state.peakLevel[0] = -1;
-      AnalyseSamples(state, *ctx.main, *ctx.clock, ctx.decimalSeparator);
-      analysed = state.peakLevel[0] >= 0;
-      if (!analysed) state.peakLevel = previousPeaks;
-    } else {
-      AnalyseSamples(state, *ctx.main, *ctx.clock, ctx.decimalSeparator);
-    }
+    const bool analysed = AnalyseSamples(state, *ctx.main, *ctx.clock, ctx.decimalSeparator) &&
+                          currentFileCanBeModified(state);
     if (analysed) {
       showModificationDialog(ctx);
     } else if (ctx.modify) {

@@ -57,10 +57,11 @@ struct Fixture {
     state.wavInput = std::make_unique<ProbeSource>(std::move(data), &counts);
   }
   std::string run(char separator = '.') {
-    AnalyseSamples(state, host, clock, separator);
+    analysed = AnalyseSamples(state, host, clock, separator);
     return state.reportText.substr(kHeaderText.size());
   }
   ProgramState state;
+  bool analysed = false;
   ScriptedHost host;
   ManualClock clock;
   ProbeSource::Counts counts;
@@ -198,6 +199,7 @@ TEST(AnalyseSamplesTest, SilentFileSaysSoWithoutInfinityAndKeepsPeakZero) {
               std::string::npos);
     EXPECT_EQ(fx.state.peakLevel[0], 0);
     EXPECT_EQ(fx.state.peakLevel[1], rate == 44100 ? 0 : 88);
+    EXPECT_TRUE(fx.analysed);
   }
 }
 
@@ -216,6 +218,7 @@ TEST(AnalyseSamplesTest, EmptyDataChunkGivesOneLineAndNoStatistics) {
   Fixture fx(2, 16, 44100, Bytes{});
   fx.state.peakLevel = {5, 6};
   EXPECT_EQ(fx.run(), noSamplesLine(ReportFormat{}));
+  EXPECT_FALSE(fx.analysed);
   EXPECT_EQ(fx.state.peakLevel, (std::array<std::int32_t, 2>{5, 6}));
   EXPECT_EQ(fx.counts.destroyed, 1);
   EXPECT_TRUE(fx.host.captions.empty());
@@ -229,6 +232,7 @@ TEST(AnalyseSamplesTest, FilesTheHeaderReaderDidNotMakeReadyAreNotAnalysed) {
     fx.state.headerStatus = status;
     fx.state.peakLevel = {5, 6};
     EXPECT_EQ(fx.run(), "");
+    EXPECT_FALSE(fx.analysed);
     EXPECT_EQ(fx.state.peakLevel, (std::array<std::int32_t, 2>{5, 6}));
     EXPECT_EQ(fx.counts.destroyed, 1);
     EXPECT_EQ(fx.state.wavInput, nullptr);
@@ -239,6 +243,7 @@ TEST(AnalyseSamplesTest, FilesTheHeaderReaderDidNotMakeReadyAreNotAnalysed) {
 TEST(AnalyseSamplesTest, TruncatedFileIsAnalysedOverTheFramesItHolds) {
   Fixture fx(1, 16, 22050, mono16({1000, 3000}), 10);
   const std::string text = fx.run();
+  EXPECT_TRUE(fx.analysed);
   EXPECT_NE(text.find("1\t0.00%\t0.000\t9.16%\t0.000\t6.10%\t6.82%\r\n"), std::string::npos);
   EXPECT_EQ(text.substr(text.size() - shortFileLine(2, 10, ReportFormat{}).size()),
             shortFileLine(2, 10, ReportFormat{}));
@@ -257,6 +262,7 @@ TEST(AnalyseSamplesTest, FailingReadMidPassIsReportedAndThePassEnds) {
   EXPECT_EQ(fx.counts.destroyed, 1);
   EXPECT_EQ(fx.host.report, fx.state.reportText);
   EXPECT_EQ(fx.state.peakLevel, (std::array<std::int32_t, 2>{5, 6}));
+  EXPECT_FALSE(fx.analysed);
 }
 
 TEST(AnalyseSamplesTest, InputThatEndsEarlyIsReportedAsAFailedRead) {
@@ -265,6 +271,7 @@ TEST(AnalyseSamplesTest, InputThatEndsEarlyIsReportedAsAFailedRead) {
   fx.state.sampleFrames = 5;
   const std::string text = fx.run();
   EXPECT_EQ(text, readFailureLine("the file ended early.", 0, 5, ReportFormat{}));
+  EXPECT_FALSE(fx.analysed);
   EXPECT_EQ(fx.host.caption, kTitle);
   EXPECT_EQ(fx.counts.destroyed, 1);
 }
