@@ -3,13 +3,17 @@
 # 16-bit file (pink noise at -10 dB, made with sox), read from the page cache,
 # and prints the ratios.
 #
-#   bench/compare.sh [BUILD_DIR]      (default: build)
+#   bench/compare.sh [BUILD_DIR [report|modify|all]]   (default: build all)
 #
 # Needs sox, ffmpeg, hyperfine and python3. Every comparison is a function;
-# main() lists the ones that run.
+# main() lists the ones that run. The modifications write into the same
+# directory as the file; each run starts with the output removed and the disk
+# synced. rilmaton-cli flushes its output, so cp is followed by sync to match;
+# sox and ffmpeg run as they are.
 set -euo pipefail
 
 BUILD_DIR=${1:-build}
+WHICH=${2:-all}
 CLI="$(cd "$BUILD_DIR" && pwd)/rilmaton-cli"
 RUNS=${RUNS:-7}        # runs of the fast commands
 SLOW_RUNS=${SLOW_RUNS:-3}  # runs of ffmpeg, which takes seconds
@@ -26,13 +30,14 @@ make_test_file() {
   sox -n -r 44100 -c 2 -b 16 "$1" synth 3600 pinknoise pinknoise vol -10dB
 }
 
-# time_command NAME RUNS COMMAND: times COMMAND with hyperfine (after a warm-up
-# run that also puts the file into the page cache); prints the median in seconds.
+# time_command NAME RUNS COMMAND [PREPARE]: times COMMAND with hyperfine (after
+# a warm-up run that also puts the file into the page cache), running PREPARE
+# before each run; prints the median in seconds.
 time_command() {
-  local name=$1 runs=$2 cmd=$3
+  local name=$1 runs=$2 cmd=$3 prepare=${4:-true}
   local json="$WORK/$name.json"
-  hyperfine --style none --warmup 1 --runs "$runs" --export-json "$json" -n "$name" "$cmd" \
-    >/dev/null
+  hyperfine --style none --warmup 1 --runs "$runs" --prepare "$prepare" --export-json "$json" \
+    -n "$name" "$cmd" >/dev/null
   python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$json"
 }
 
@@ -62,6 +67,43 @@ report_comparison() {
   echo "peak memory of report:  $(peak_memory_kib "'$CLI' report '$file'") KiB   (limit 16384)"
 }
 
+# The modification: rilmaton-cli modify against cp, sox and ffmpeg.
+modify_comparison() {
+  local file=$1 out="$WORK/out.wav"
+  local fresh="rm -f '$out'; sync"
+  echo "== modify: $(du -h "$file" | cut -f1) file, medians of hyperfine runs"
+  local t_cp t_vol t_sox_vol t_ff_vol t_deemph t_sox_deemph t_ff_deemph
+  t_cp=$(time_command cp "$RUNS" "cp '$file' '$out' && sync '$out'" "$fresh")
+  t_vol=$(time_command volume "$RUNS" "'$CLI' modify --volume 150 --output '$out' '$file'" "$fresh")
+  t_sox_vol=$(time_command sox-vol "$SLOW_RUNS" "sox '$file' '$out' vol 1.5" "$fresh")
+  t_ff_vol=$(time_command ffmpeg-vol "$SLOW_RUNS" \
+    "ffmpeg -v error -y -i '$file' -af volume=1.5 '$out'" "$fresh")
+  t_deemph=$(time_command deemph "$RUNS" \
+    "'$CLI' modify --deemphasis --volume 100 --output '$out' '$file'" "$fresh")
+  t_sox_deemph=$(time_command sox-deemph "$SLOW_RUNS" "sox '$file' '$out' deemph" \
+    "$fresh")
+  t_ff_deemph=$(time_command ffmpeg-deemph "$SLOW_RUNS" \
+    "ffmpeg -v error -y -i '$file' -af aemphasis=mode=reproduction:type=cd '$out'" \
+    "$fresh")
+  printf '%-46s %8.3f s\n' "rilmaton-cli modify --volume 150" "$t_vol" \
+    "cp FILE OUT && sync OUT" "$t_cp" \
+    "sox FILE OUT vol 1.5" "$t_sox_vol" \
+    "ffmpeg -af volume=1.5" "$t_ff_vol" \
+    "rilmaton-cli modify --deemphasis --volume 100" "$t_deemph" \
+    "sox FILE OUT deemph" "$t_sox_deemph" \
+    "ffmpeg -af aemphasis (cd, reproduction)" "$t_ff_deemph"
+  echo "volume / (cp+sync):        $(ratio "$t_vol" "$t_cp")x   (target <= 1.5)"
+  echo "sox vol / volume:          $(ratio "$t_sox_vol" "$t_vol")x   (target >= 4)"
+  echo "ffmpeg volume / volume:    $(ratio "$t_ff_vol" "$t_vol")x"
+  echo "sox deemph / deemph:       $(ratio "$t_sox_deemph" "$t_deemph")x   (target >= 3)"
+  echo "ffmpeg aemphasis / deemph: $(ratio "$t_ff_deemph" "$t_deemph")x   (target >= 7)"
+  rm -f "$out"
+  echo "peak memory of volume:     $(peak_memory_kib "'$CLI' modify --volume 150 --output '$out' '$file'") KiB   (limit 16384)"
+  rm -f "$out"
+  echo "peak memory of deemph:     $(peak_memory_kib "'$CLI' modify --deemphasis --volume 100 --output '$out' '$file'") KiB   (limit 16384)"
+  rm -f "$out"
+}
+
 main() {
   need sox
   need ffmpeg
@@ -73,7 +115,15 @@ main() {
   local file="$WORK/pink-60min.wav"
   echo "making $file ..."
   make_test_file "$file"
-  report_comparison "$file"
+  case "$WHICH" in
+    report) report_comparison "$file" ;;
+    modify) modify_comparison "$file" ;;
+    all)
+      report_comparison "$file"
+      modify_comparison "$file"
+      ;;
+    *) echo "compare.sh: report, modify or all, not '$WHICH'" >&2; exit 2 ;;
+  esac
 }
 
 main "$@"
