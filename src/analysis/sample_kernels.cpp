@@ -600,7 +600,6 @@ __attribute__((target("avx2"))) void laneChunkAvx2(const std::int16_t* const* x,
                                                    const std::int64_t* start,
                                                    std::uint64_t (*init)[8], std::int32_t* qT,
                                                    std::int32_t* yT, std::uint64_t (*guess)[8]) {
-  constexpr std::int64_t D = kChannelStride;
   constexpr std::int64_t W = kWarmUp;
   // Row t of channel c holds the eight segments' factors of step t
   // (62 x[i-1] - 11 x[i] + kPrepOffset of each segment's inputs, transposed on the way).

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -139,9 +138,14 @@ TEST(AnalysisCliTest, ReportCommandPrintsTheMonoExampleExactly) {
   test::writeFile(file, test::buildWav(shape));
   test::CommandResult r = test::runCommand("'" + cli + "' report --crlf '" + file + "'");
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::string out =
-      std::regex_replace(r.out, std::regex("Calculation time = [0-9]+\\.[0-9]{2} sec\\."),
-                         "Calculation time = T sec.");
+  // The calculation time varies: its digits become "T".
+  std::string out = r.out;
+  const std::string timeLine = "Calculation time = ";
+  const std::size_t at = out.find(timeLine);
+  ASSERT_NE(at, std::string::npos);
+  const std::size_t end = out.find(" sec.", at);
+  ASSERT_NE(end, std::string::npos);
+  out.replace(at + timeLine.size(), end - at - timeLine.size(), "T");
   EXPECT_EQ(out,
             "Filename:\t" + file +
                 "\r\n"
