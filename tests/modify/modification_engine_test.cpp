@@ -413,6 +413,32 @@ TEST(ModificationEngineTest, FilesTheReaderCouldNotMakeReadyAreRefused) {
   EXPECT_EQ(h.snapshot(), before);
 }
 
+TEST(ModificationEngineTest, StereoDeemphasisWithHugeFactorsMatchesThePlainComputation) {
+  // A peak of 1 lets maximize reach factors of tens of thousands: one below the
+  // largest the two-lane stereo loop takes, one above it, and one far above.
+  // A run of 1s ended by a -1 drives the filter to 1.16 times full scale.
+  std::vector<std::int16_t> samples;
+  for (int frame = 0; frame < 1500; ++frame) {
+    const std::int16_t left = frame % 31 == 30 ? -1 : 1;
+    samples.push_back(left);
+    samples.push_back(static_cast<std::int16_t>(-left));
+  }
+  const Bytes data = test::pcm16(samples);
+  for (double gain : {16384.0, 16384.5, 32767.0}) {
+    ModifyHarness h;
+    h.load(test::buildWav(wavLayout(2, 16, data)));
+    h.host.emphasis = true;
+    h.request.chkVolume = 1;
+    h.request.maxGain = gain;
+    const Expected want = test::expectedOutput(data, 2, 16, gain, true);
+    ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted) << gain;
+    const Bytes out = test::readFile(h.progDir + "a.wav");
+    EXPECT_TRUE(slice(out, 44, data.size()) == want.samples) << gain;
+    EXPECT_EQ(clipMessages(h.host), want.messages) << gain;
+    EXPECT_EQ(want.messages.empty(), gain < 30000) << gain;
+  }
+}
+
 TEST(ModificationEngineTest, AppliesDeemphasisAtFullVolume) {
   ModifyHarness h;
   std::vector<std::int16_t> steps(20, 10000);
