@@ -54,6 +54,7 @@ struct Pcm8 {
   static constexpr const char* kLowEnding = " limited to -128!";
   static double sampleValue(Word s) { return static_cast<double>(static_cast<int>(s) - 128); }
   static std::int64_t roundFiltered(double y) { return floorToInt(y + 128.5); }
+  static std::int32_t analysisValue(Word s) { return (static_cast<std::int32_t>(s) - 128) * 256; }
   static std::int64_t shownValue(std::int64_t r) { return r - 128; }
   static Word store(std::int64_t r) { return static_cast<Word>(r); }
 };
@@ -66,6 +67,7 @@ struct Pcm16 {
   static constexpr const char* kLowEnding = " limited to -32768!";
   static double sampleValue(Word s) { return static_cast<double>(static_cast<std::int16_t>(s)); }
   static std::int64_t roundFiltered(double y) { return floorToInt(y + 0.5); }
+  static std::int32_t analysisValue(Word s) { return static_cast<std::int16_t>(s); }
   static std::int64_t shownValue(std::int64_t r) { return r; }
   static Word store(std::int64_t r) { return static_cast<Word>(static_cast<std::int16_t>(r)); }
 };
@@ -96,6 +98,26 @@ struct VolumeTable {
   std::vector<std::int64_t> value;
   std::vector<std::uint8_t> bad;
   bool anyBad = false;
+};
+
+// The report's integer de-emphasis filter on one channel, with the range of
+// its outputs. Its chain is short beside the double one's division, so it
+// runs alongside at little cost.
+struct FilterFollower {
+  std::int32_t prevInput = 0;
+  std::int32_t prevOutput = 0;
+  std::int32_t min = 0;
+  std::int32_t max = 0;
+
+  void step(std::int32_t x) {
+    const std::int32_t y = divide134RoundEvenFast(62 * static_cast<std::int64_t>(prevInput) -
+                                                  11 * static_cast<std::int64_t>(x) +
+                                                  83 * static_cast<std::int64_t>(prevOutput));
+    prevInput = x;
+    prevOutput = y;
+    min = std::min(min, y);
+    max = std::max(max, y);
+  }
 };
 
 class Engine {
@@ -186,6 +208,9 @@ class Engine {
 
     filters_[0].reset();
     filters_[1].reset();
+    followers_[0] = {};
+    followers_[1] = {};
+    following_ = sv_.filteredRange != nullptr && channels <= 2;
     std::int64_t remaining = total;
     std::int64_t done = 0;
     while (remaining >= blockFrames) {
@@ -201,6 +226,15 @@ class Engine {
       if (!placement_.inPlace) checkExit();
       out.write(processed.data(), bytes);
       done += blockFrames;
+    }
+
+    if (sv_.filteredRange) {
+      FilteredRange& range = *sv_.filteredRange;
+      for (int c = 0; c < 2; ++c) {
+        range.min[c] = followers_[c].min;
+        range.max[c] = followers_[c].max;
+      }
+      range.complete = following_;
     }
 
     // Everything behind the whole frames (a partial frame, the trailing
@@ -264,9 +298,10 @@ class Engine {
     const bool emphasis = sv_.dialog.emphasisChecked();  // channel 1
     if (channels == 1) {
       if (emphasis) {
-        deemphasiseChannel<Pcm>(in, out, frames, 0, firstFrame);
-      } else if (volumeAll(table, in, out, frames)) {
-        throwFirstOverflow(table, in, frames, 0);
+        deemphasiseChannel<Pcm>(in, out, frames, 0, firstFrame, following_);
+      } else {
+        following_ = false;
+        if (volumeAll(table, in, out, frames)) throwFirstOverflow(table, in, frames, 0);
       }
       return;
     }
@@ -295,6 +330,7 @@ class Engine {
     if (emphasis) {
       clipped2 = deemphasiseStereo<Pcm>(in, out, frames, firstFrame);
     } else {
+      following_ = false;
       bad = volumeAll(table, in, out, frames * 2);
       if (bad) throwFirstOverflow(table, in, frames, 0);
     }
@@ -307,6 +343,7 @@ class Engine {
         throwFirstOverflow(table, in, frames, 1);
       }
     } else {
+      following_ = false;
       filters_[1] = channel2AtStart;
       if (emphasis2) {
         deemphasiseChannel<Pcm>(in, out, frames, 1, firstFrame);
@@ -364,12 +401,15 @@ class Engine {
   // again from the same filter state to show them.
   template <class Pcm>
   void deemphasiseChannel(const typename Pcm::Word* in, typename Pcm::Word* out,
-                          std::int64_t frames, int channel, std::int64_t firstFrame) {
+                          std::int64_t frames, int channel, std::int64_t firstFrame,
+                          bool follow = false) {
     const DeemphasisFilterDouble atStart = filters_[channel];
-    if (!filterQuietly<Pcm>(in, out, frames, state_.channels, channel, factor_,
-                            filters_[channel])) {
-      return;
-    }
+    const bool clipped =
+        follow ? filterQuietly<Pcm, true>(in, out, frames, state_.channels, channel, factor_,
+                                          filters_[channel], followers_[channel])
+               : filterQuietly<Pcm, false>(in, out, frames, state_.channels, channel, factor_,
+                                           filters_[channel], followers_[channel]);
+    if (!clipped) return;
     filters_[channel] = atStart;
     filterWithMessages<Pcm>(in, out, frames, channel, firstFrame);
   }
@@ -391,14 +431,17 @@ class Engine {
 
   // One channel's chain with the results limited silently; true when a
   // result had to be limited. No calls inside, so the state stays in registers.
-  template <class Pcm>
+  // With Follow, the report's filter runs alongside (filteredRange).
+  template <class Pcm, bool Follow>
   static bool filterQuietly(const typename Pcm::Word* in, typename Pcm::Word* out,
                             std::int64_t frames, int channels, int channel, double factor,
-                            DeemphasisFilterDouble& filter) {
+                            DeemphasisFilterDouble& filter, FilterFollower& follower) {
     double prevIn = filter.prevInput, prevOut = filter.prevOutput;
+    FilterFollower f = follower;
     bool clipped = false;
     for (std::int64_t i = 0; i < frames; ++i) {
       const std::size_t k = static_cast<std::size_t>(i * channels + channel);
+      if constexpr (Follow) f.step(Pcm::analysisValue(in[k]));
       const double x = Pcm::sampleValue(in[k]) * factor;
       double v = 15.5 * prevIn + (-2.75) * x;  // the filter's step, in its order
       v = v + 20.75 * prevOut;
@@ -411,6 +454,7 @@ class Engine {
     }
     filter.prevInput = prevIn;
     filter.prevOutput = prevOut;
+    if constexpr (Follow) follower = f;
     return clipped;
   }
 
@@ -422,7 +466,13 @@ class Engine {
                          std::int64_t firstFrame) {
     const DeemphasisFilterDouble channel1AtStart = filters_[0];
     bool clipped1 = false, clipped2 = false;
-    filterStereoQuietly<Pcm>(in, out, frames, factor_, filters_, clipped1, clipped2);
+    if (following_) {
+      filterStereoQuietly<Pcm, true>(in, out, frames, factor_, filters_, followers_, clipped1,
+                                     clipped2);
+    } else {
+      filterStereoQuietly<Pcm, false>(in, out, frames, factor_, filters_, followers_, clipped1,
+                                      clipped2);
+    }
     if (clipped1) {
       filters_[0] = channel1AtStart;
       filterWithMessages<Pcm>(in, out, frames, 0, firstFrame);
@@ -430,24 +480,30 @@ class Engine {
     return clipped2;
   }
 
-  template <class Pcm>
+  template <class Pcm, bool Follow>
   static void filterStereoQuietly(const typename Pcm::Word* in, typename Pcm::Word* out,
                                   std::int64_t frames, double factor,
-                                  DeemphasisFilterDouble (&filters)[2], bool& clipped1,
-                                  bool& clipped2) {
+                                  DeemphasisFilterDouble (&filters)[2],
+                                  FilterFollower (&followers)[2], bool& clipped1, bool& clipped2) {
 #if defined(__SSE2__)
     if constexpr (std::is_same_v<Pcm, Pcm16>) {
       if (factor <= kPackedFactorLimit) {
-        filterStereoPacked16(in, out, frames, factor, filters, clipped1, clipped2);
+        filterStereoPacked16<Follow>(in, out, frames, factor, filters, followers, clipped1,
+                                     clipped2);
         return;
       }
     }
 #endif
     double in1 = filters[0].prevInput, out1 = filters[0].prevOutput;
     double in2 = filters[1].prevInput, out2 = filters[1].prevOutput;
+    FilterFollower f1 = followers[0], f2 = followers[1];
     bool c1 = false, c2 = false;
     for (std::int64_t i = 0; i < frames; ++i) {
       const std::size_t k = static_cast<std::size_t>(2 * i);
+      if constexpr (Follow) {
+        f1.step(Pcm::analysisValue(in[k]));
+        f2.step(Pcm::analysisValue(in[k + 1]));
+      }
       const double x1 = Pcm::sampleValue(in[k]) * factor;
       const double x2 = Pcm::sampleValue(in[k + 1]) * factor;
       double v1 = 15.5 * in1 + (-2.75) * x1;
@@ -471,6 +527,10 @@ class Engine {
     filters[0].prevOutput = out1;
     filters[1].prevInput = in2;
     filters[1].prevOutput = out2;
+    if constexpr (Follow) {
+      followers[0] = f1;
+      followers[1] = f2;
+    }
     clipped1 = c1;
     clipped2 = c2;
   }
@@ -486,9 +546,10 @@ class Engine {
   // order, so the results are those of the scalar loop, bit for bit. The
   // rounding is floor(v + 0.5) as there (truncate, then step down where that
   // went up), and the limiting is the saturation of the pack to 16 bits.
+  template <bool Follow>
   static void filterStereoPacked16(const std::uint16_t* in, std::uint16_t* out, std::int64_t frames,
                                    double factor, DeemphasisFilterDouble (&filters)[2],
-                                   bool& clipped1, bool& clipped2) {
+                                   FilterFollower (&followers)[2], bool& clipped1, bool& clipped2) {
     const __m128d f = _mm_set1_pd(factor);
     const __m128d a = _mm_set1_pd(15.5);
     const __m128d b = _mm_set1_pd(-2.75);
@@ -500,7 +561,12 @@ class Engine {
     __m128d prevIn = _mm_set_pd(filters[1].prevInput, filters[0].prevInput);
     __m128d prevOut = _mm_set_pd(filters[1].prevOutput, filters[0].prevOutput);
     __m128i outside = _mm_setzero_si128();
+    FilterFollower f1 = followers[0], f2 = followers[1];
     for (std::int64_t i = 0; i < frames; ++i) {
+      if constexpr (Follow) {
+        f1.step(Pcm16::analysisValue(in[2 * i]));
+        f2.step(Pcm16::analysisValue(in[2 * i + 1]));
+      }
       std::int32_t pair;
       std::memcpy(&pair, in + 2 * i, sizeof pair);
       __m128i w = _mm_cvtsi32_si128(pair);
@@ -527,6 +593,10 @@ class Engine {
     _mm_store_pd(lanes, prevOut);
     filters[0].prevOutput = lanes[0];
     filters[1].prevOutput = lanes[1];
+    if constexpr (Follow) {
+      followers[0] = f1;
+      followers[1] = f2;
+    }
     const int mask = _mm_movemask_ps(_mm_castsi128_ps(outside));
     clipped1 = (mask & 1) != 0;
     clipped2 = (mask & 2) != 0;
@@ -632,6 +702,8 @@ class Engine {
   std::unique_ptr<AtomicOutput> atomic_;
   std::unique_ptr<OutputFile> inPlaceOutput_;
   DeemphasisFilterDouble filters_[2];
+  FilterFollower followers_[2];
+  bool following_ = false;  // every block so far went through the followers
   double startTime_ = 0.0;
 };
 

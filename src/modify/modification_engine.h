@@ -23,6 +23,16 @@ struct ModifyRequest {
 // the disk-space question); the other two serve the command-line tool.
 enum class PlacementMode { kProgramDirectory, kExplicitOutput, kInPlace };
 
+// The report's de-emphasis filter (integer, rounded), followed over the samples
+// a de-emphasis run reads: the smallest and largest output per channel, both
+// starting at 0, as the analysis finds them. `complete` is true only when every
+// block of the run was de-emphasised in every channel.
+struct FilteredRange {
+  std::int32_t min[2] = {0, 0};
+  std::int32_t max[2] = {0, 0};
+  bool complete = false;
+};
+
 struct ModifyServices {
   FileSystem& fs;
   Clock& clock;
@@ -30,9 +40,10 @@ struct ModifyServices {
   ModifyView& dialog;  // caption, yield, chkEmph
   MainView& main;      // txtOut receives the "Manipulation time" line
   PlacementMode placement = PlacementMode::kProgramDirectory;
-  std::string explicitOutput;           // for kExplicitOutput
-  std::function<bool()> exitRequested;  // polled after each yield; may be empty
-  char decimalSeparator = '.';          // for the "Manipulation time" line
+  std::string explicitOutput;              // for kExplicitOutput
+  std::function<bool()> exitRequested;     // polled after each yield; may be empty
+  char decimalSeparator = '.';             // for the "Manipulation time" line
+  FilteredRange* filteredRange = nullptr;  // when given, filled in by the run
 };
 
 enum class ModifyOutcome {

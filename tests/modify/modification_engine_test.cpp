@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "analysis/sample_statistics.h"
 #include "modify/modify_test_support.h"
 
 namespace ril {
@@ -436,6 +437,51 @@ TEST(ModificationEngineTest, StereoDeemphasisWithHugeFactorsMatchesThePlainCompu
     EXPECT_TRUE(slice(out, 44, data.size()) == want.samples) << gain;
     EXPECT_EQ(clipMessages(h.host), want.messages) << gain;
     EXPECT_EQ(want.messages.empty(), gain < 30000) << gain;
+  }
+}
+
+TEST(ModificationEngineTest, FollowedFilterRangeIsTheAnalysisRangeInEveryFormat) {
+  // More than one block, loud enough that some blocks clip and are done again.
+  for (int channels : {1, 2}) {
+    for (int bits : {8, 16}) {
+      SCOPED_TRACE(std::to_string(channels) + " channels, " + std::to_string(bits) + " bit");
+      const std::int64_t frames = test::framesPerBlock(channels, bits) * 2 + 777;
+      const Bytes data = test::noiseSamples(static_cast<std::size_t>(frames) * channels, bits, 11);
+      SampleAccumulator analysis(channels, bits, true, SampleAccumulator::Method::kPlain);
+      analysis.addBlock(data.data(), frames);
+      const StatsRecords records = analysis.finish();
+
+      ModifyHarness h;
+      h.load(test::buildWav(wavLayout(channels, bits, data)));
+      h.host.emphasis = true;
+      h.request.hsbVolume = 1300;
+      FilteredRange range;
+      h.filteredRange = &range;
+      ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
+      EXPECT_FALSE(clipMessages(h.host).empty());
+      EXPECT_TRUE(range.complete);
+      for (int c = 0; c < channels; ++c) {
+        EXPECT_EQ(range.min[c], records[2 + c].min) << c;
+        EXPECT_EQ(range.max[c], records[2 + c].max) << c;
+      }
+    }
+  }
+}
+
+TEST(ModificationEngineTest, FollowedFilterRangeIsIncompleteWhenABlockWasNotDeemphasised) {
+  std::vector<std::int16_t> samples(2 * 1000, 1000);
+  for (bool untickMidRun : {false, true}) {
+    ModifyHarness h;
+    h.load(test::buildWav(wavLayout(2, 16, test::pcm16(samples))));
+    // Without de-emphasis, or unticked in the first yield (before the first block).
+    h.host.emphasis = untickMidRun;
+    if (untickMidRun) h.host.onYield = [&] { h.host.emphasis = false; };
+    h.request.hsbVolume = 900;
+    FilteredRange range;
+    range.complete = true;
+    h.filteredRange = &range;
+    ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
+    EXPECT_FALSE(range.complete) << untickMidRun;
   }
 }
 

@@ -35,6 +35,7 @@ struct ModifyHarness {
   PlacementMode placement = PlacementMode::kProgramDirectory;
   std::string explicitOutput;
   std::function<bool()> exitRequested;
+  FilteredRange* filteredRange = nullptr;
 
   ModifyHarness() {
     ::mkdir(userDir.c_str(), 0755);
@@ -64,7 +65,7 @@ struct ModifyHarness {
 
   ModifyResult run() {
     ModifyServices services{fs,        clock,          host,          host, host,
-                            placement, explicitOutput, exitRequested, '.'};
+                            placement, explicitOutput, exitRequested, '.',  filteredRange};
     return runModificationDetailed(state, request, services);
   }
 
