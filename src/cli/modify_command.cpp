@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -96,7 +97,16 @@ class CliModifyView : public ModifyView {
 class CliMessages : public MessageHost {
  public:
   explicit CliMessages(CliModifyView& view) : view_(view) {}
-  MsgAnswer show(const Message& message) override { return print(message); }
+  MsgAnswer show(const Message& message) override {
+    if (trial && message.title == "Error:") {
+      clipSeen = true;  // the trial ends; the run that counts shows the message
+      return MsgAnswer::kOk;
+    }
+    return print(message);
+  }
+
+  bool trial = false;  // clipping messages end the run unseen
+  bool clipSeen = false;
 
  private:
   MsgAnswer print(const Message& message) {
@@ -362,23 +372,34 @@ int runModifyCommand(int argc, char** argv) {
 
   // With de-emphasis maxGain comes from the filtered samples: the full
   // analysis runs first. A volume change needs only the loudest sample.
+  // With de-emphasis maxGain comes from the filtered samples, which the
+  // analysis gives. Into a file of its own (--output) the modification is
+  // tried at once instead, following the report's filter alongside: the trial
+  // counts when nothing clipped and the filtered peak leaves the volume as
+  // asked. Otherwise it is thrown away and the analysis runs, then the run
+  // that counts.
   const bool ready = state.headerStatus == HeaderStatus::kReady && state.framesInFile > 0;
+  const bool trial = deemphasis && !maximize && haveOutput && ready;
+  auto analyse = [&] {
+    if (AnalyseSamples(state, mainView, steadyClock()) || !ready) return true;
+    // The report's last line says what could not be read.
+    std::string report = toUnixLines(state.reportText);
+    while (!report.empty() && report.back() == '\n') report.pop_back();
+    std::fprintf(stderr, "rilmaton-cli modify: %s\n",
+                 report.substr(report.rfind('\n') + 1).c_str());
+    return false;
+  };
   double maxGain = 1.0;
-  if (deemphasis) {
-    if (!AnalyseSamples(state, mainView, steadyClock()) && ready) {
-      // The report's last line says what could not be read.
-      std::string report = toUnixLines(state.reportText);
-      while (!report.empty() && report.back() == '\n') report.pop_back();
-      std::fprintf(stderr, "rilmaton-cli modify: %s\n",
-                   report.substr(report.rfind('\n') + 1).c_str());
-      return 1;
-    }
-  } else {
+  if (!deemphasis) {
     state.wavInput.reset();
     if (ready) state.peakLevel[0] = originalPeak(fs, state);
+  } else if (!trial && !analyse()) {
+    return 1;
   }
-  maxGain = gainFor(state);
-  limitVolume(maxGain);
+  if (!trial) {
+    maxGain = gainFor(state);
+    limitVolume(maxGain);
+  }
 
   ModifyRequest request;
   request.chkVolume = maximize ? 1 : 0;
@@ -405,7 +426,39 @@ int runModifyCommand(int argc, char** argv) {
   sigaction(SIGTERM, &action, &oldTerm);
 
   mainView.echo = true;
-  ModifyResult result = runModificationDetailed(state, request, services);
+  FilteredRange range;
+  std::function<bool()> beforeCommit;
+  if (trial) {
+    messages.trial = true;
+    services.filteredRange = &range;
+    services.exitRequested = [&] { return interrupted.load() || messages.clipSeen; };
+    beforeCommit = [&] {
+      if (!range.complete || messages.clipSeen) return false;
+      // peakLevel[1] as the analysis finds it (-32768 counting as -32767).
+      std::int32_t peak = 0;
+      for (int c = 0; c < state.channels; ++c) {
+        peak = std::max({peak, range.max[c], -std::max(range.min[c], -32767)});
+      }
+      state.peakLevel[1] = peak;
+      return !holdsDown(gainFor(state));
+    };
+  }
+  ModifyResult result = runModificationDetailed(state, request, services, beforeCommit);
+  if (trial) {
+    messages.trial = false;
+    services.filteredRange = nullptr;
+    services.exitRequested = [] { return interrupted.load(); };
+    if (result.outcome == ModifyOutcome::kAbandoned && !interrupted.load()) {
+      dialog.clearBar();
+      if (!analyse()) return 1;
+      maxGain = gainFor(state);
+      limitVolume(maxGain);
+      request.hsbVolume = static_cast<int>(tenths);
+      request.maxGain = maxGain;
+      result = runModificationDetailed(state, request, services);
+    }
+    state.wavInput.reset();
+  }
   dialog.clearBar();
 
   sigaction(SIGINT, &oldInt, nullptr);
