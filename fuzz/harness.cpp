@@ -398,6 +398,9 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   ScriptedDialog dialog(toggle, o[2]);
   ManualClock clock;
   ModifyServices services{fs, clock, host, dialog, host, PlacementMode::kProgramDirectory, {}, {}};
+  // The run also follows the report's filter; that must change nothing else.
+  FilteredRange range;
+  services.filteredRange = &range;
   if (placementCase == 0) {
     services.placement = PlacementMode::kExplicitOutput;
     services.explicitOutput = "/out/f.wav";
@@ -510,6 +513,20 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
     return "txtOut does not end in the manipulation time line";
   }
   if (dialog.caption != "Done!") return "the caption does not read Done!";
+  if (range.complete) {
+    // Every block was de-emphasised: the range is the analysis' filtered one.
+    if (!emphasisAtStart) return "the filter was followed although de-emphasis was off";
+    SampleAccumulator plain(state.channels, state.bitsPerSample, true,
+                            SampleAccumulator::Method::kPlain);
+    plain.addBlock(file.data() + state.dataOffset, state.framesInFile);
+    const StatsRecords records = plain.finish();
+    for (int c = 0; c < state.channels; ++c) {
+      if (range.min[c] != records[2 + c].min || range.max[c] != records[2 + c].max) {
+        return "the followed filter's range differs from the analysis' in channel " +
+               std::to_string(c + 1);
+      }
+    }
+  }
 
   Files expected = before;
   if (placementCase == 0) {
