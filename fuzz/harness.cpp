@@ -514,8 +514,8 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   }
   if (dialog.caption != "Done!") return "the caption does not read Done!";
   if (range.complete) {
-    // Every block was de-emphasised: the range is the analysis' filtered one.
-    if (!emphasisAtStart) return "the filter was followed although de-emphasis was off";
+    // Every block was de-emphasised in every channel (chkEmph may have been
+    // ticked only after the start): the range is the analysis' filtered one.
     SampleAccumulator plain(state.channels, state.bitsPerSample, true,
                             SampleAccumulator::Method::kPlain);
     plain.addBlock(file.data() + state.dataOffset, state.framesInFile);
