@@ -370,14 +370,12 @@ int runModifyCommand(int argc, char** argv) {
                  percentText(tenths).c_str());
   };
 
-  // With de-emphasis maxGain comes from the filtered samples: the full
-  // analysis runs first. A volume change needs only the loudest sample.
-  // With de-emphasis maxGain comes from the filtered samples, which the
-  // analysis gives. Into a file of its own (--output) the modification is
-  // tried at once instead, following the report's filter alongside: the trial
-  // counts when nothing clipped and the filtered peak leaves the volume as
-  // asked. Otherwise it is thrown away and the analysis runs, then the run
-  // that counts.
+  // A volume change needs only the loudest sample. With de-emphasis maxGain
+  // comes from the filtered samples, which the analysis gives. Into a file of
+  // its own (--output) the modification is tried at once instead, following
+  // the report's filter alongside: the trial counts when nothing clipped and
+  // the filtered peak leaves the volume as asked. Otherwise it is thrown away
+  // and the analysis runs, then the run that counts.
   const bool ready = state.headerStatus == HeaderStatus::kReady && state.framesInFile > 0;
   const bool trial = deemphasis && !maximize && haveOutput && ready;
   auto analyse = [&] {
@@ -450,12 +448,15 @@ int runModifyCommand(int argc, char** argv) {
     services.exitRequested = [] { return interrupted.load(); };
     if (result.outcome == ModifyOutcome::kAbandoned && !interrupted.load()) {
       dialog.clearBar();
-      if (!analyse()) return 1;
-      maxGain = gainFor(state);
-      limitVolume(maxGain);
-      request.hsbVolume = static_cast<int>(tenths);
-      request.maxGain = maxGain;
-      result = runModificationDetailed(state, request, services);
+      if (analyse()) {
+        maxGain = gainFor(state);
+        limitVolume(maxGain);
+        request.hsbVolume = static_cast<int>(tenths);
+        request.maxGain = maxGain;
+        result = runModificationDetailed(state, request, services);
+      } else {
+        result.outcome = ModifyOutcome::kFailed;
+      }
     }
     state.wavInput.reset();
   }
