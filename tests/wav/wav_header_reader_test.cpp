@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "platform/errors.h"
@@ -289,10 +288,14 @@ std::map<std::string, long> manifestDataPositions() {
   if (!dir) return out;
   std::ifstream f(*dir + "MANIFEST.tsv");
   std::string line;
-  std::regex search(R"(search for 'data' from -?\d+ -> (-?\d+))");
+  // "... search for 'data' from N -> M": M is the position.
+  const std::string search = "search for 'data' from ";
   while (std::getline(f, line)) {
-    std::smatch m;
-    if (std::regex_search(line, m, search)) out[line.substr(0, line.find('\t'))] = std::stol(m[1]);
+    const std::size_t at = line.find(search);
+    if (at == std::string::npos) continue;
+    const std::size_t arrow = line.find(" -> ", at);
+    if (arrow == std::string::npos) continue;
+    out[line.substr(0, line.find('\t'))] = std::stol(line.substr(arrow + 4));
   }
   return out;
 }
