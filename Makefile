@@ -11,10 +11,10 @@ FUZZ_SECONDS ?= 60
 SKIP_LABELS ?= huge
 SAN_SKIP_LABELS ?= slow|huge
 SAN_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
-          LSAN_OPTIONS=suppressions=$(CURDIR)/tests/hardening/lsan.supp:print_suppressions=0 \
+          LSAN_OPTIONS=suppressions=$(CURDIR)/tests/core/hardening/lsan.supp:print_suppressions=0 \
           UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-.PHONY: setup build run test test-plain test-sanitize fuzz test-huge install clean
+.PHONY: setup build run test check-layers test-plain test-sanitize fuzz test-huge install clean
 
 setup:
 	@./scripts/setup.sh
@@ -26,21 +26,27 @@ build: setup
 run: build
 	@./scripts/run.sh $(BUILD)
 
-# The whole suite twice, as built and under AddressSanitizer + UBSan, then
-# each fuzz target for FUZZ_SECONDS from its corpus.
-test: test-plain test-sanitize fuzz
+# The layer rule, then the whole suite twice, as built and under
+# AddressSanitizer + UBSan, then each fuzz target for FUZZ_SECONDS from its
+# corpus. Test builds treat warnings as errors.
+test: check-layers test-plain test-sanitize fuzz
 
-test-plain: build
+check-layers:
+	@./scripts/check_layers.sh
+
+test-plain: setup
+	@cmake -S . -B $(BUILD) $(CMAKE_ARGS) -DRIL_WERROR=ON >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE '$(SKIP_LABELS)'
 
 test-sanitize: setup
-	@cmake -S . -B $(BUILD_SAN) $(CMAKE_ARGS) -DRIL_SANITIZE=ON -DRIL_BUILD_BENCH=OFF >/dev/null
+	@cmake -S . -B $(BUILD_SAN) $(CMAKE_ARGS) -DRIL_SANITIZE=ON -DRIL_BUILD_BENCH=OFF -DRIL_WERROR=ON >/dev/null
 	@cmake --build $(BUILD_SAN) -j $(JOBS)
 	@cd $(BUILD_SAN) && $(SAN_ENV) ctest --output-on-failure -j $(JOBS) -LE '$(SAN_SKIP_LABELS)'
 
 fuzz: setup
 	@cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_COMPILER=clang++ -DRIL_BUILD_FUZZ=ON -DRIL_SANITIZE=ON \
+	  -DCMAKE_CXX_COMPILER=clang++ -DRIL_BUILD_FUZZ=ON -DRIL_SANITIZE=ON -DRIL_WERROR=ON \
 	  -DRIL_BUILD_GUI=OFF -DRIL_BUILD_TESTS=OFF -DRIL_BUILD_BENCH=OFF >/dev/null
 	@cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_read_and_analyse fuzz_modify fuzz_seed_writer
 	@$(SAN_ENV) fuzz/run_fuzzers.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
@@ -48,7 +54,7 @@ fuzz: setup
 # A 2.5 GiB file analysed and modified end to end by rilmaton-cli, with its
 # peak memory measured (needs about 7.5 GiB of free disk).
 test-huge: build
-	@tests/hardening/huge_file_check.sh $(BUILD)
+	@tests/core/hardening/huge_file_check.sh $(BUILD)
 
 install: build
 	@cmake --install $(BUILD)

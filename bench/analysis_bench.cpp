@@ -5,9 +5,9 @@
 #include <random>
 #include <vector>
 
-#include "analysis/deemphasis_filter.h"
-#include "analysis/sample_kernels.h"
-#include "analysis/sample_statistics.h"
+#include "core/analysis/sample_statistics.h"
+#include "core/dsp/deemphasis_filter.h"
+#include "core/dsp/sample_kernels.h"
 
 namespace {
 

@@ -7,14 +7,14 @@
 #include <optional>
 #include <vector>
 
-#include "analysis/deemphasis_filter.h"
-#include "analysis/sample_statistics.h"
-#include "app/program_state.h"
-#include "modify/modification_engine.h"
-#include "platform/clock.h"
-#include "platform/memory_file_system.h"
-#include "platform/scripted_host.h"
-#include "wav/wav_header_reader.h"
+#include "core/analysis/sample_statistics.h"
+#include "core/base/clock.h"
+#include "core/dsp/deemphasis_filter.h"
+#include "core/modify/modification_engine.h"
+#include "core/program_state.h"
+#include "core/wav/wav_header_reader.h"
+#include "support/memory_file_system.h"
+#include "support/scripted_host.h"
 
 namespace ril::fuzz {
 

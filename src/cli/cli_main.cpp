@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "core/base/version.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "--version") {
-    std::printf("rilmaton-cli %s\n", RIL_VERSION_TEXT);
+    std::printf("rilmaton-cli %s\n", ril::kVersionText);
     return 0;
   }
   if (command == "report") return ril::cli::runReportCommand(argc - 1, argv + 1);

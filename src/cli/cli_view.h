@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/ui_host.h"
+#include "core/base/host.h"
 
 namespace ril::cli {
 

@@ -16,15 +16,15 @@
 #include <string>
 #include <vector>
 
-#include "analysis/sample_statistics.h"
-#include "app/program_state.h"
 #include "cli/cli_view.h"
 #include "cli/commands.h"
-#include "modify/modification_engine.h"
-#include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/number_format.h"
-#include "wav/wav_header_reader.h"
+#include "core/analysis/sample_statistics.h"
+#include "core/base/clock.h"
+#include "core/base/number_format.h"
+#include "core/io/files.h"
+#include "core/modify/modification_engine.h"
+#include "core/program_state.h"
+#include "core/wav/wav_header_reader.h"
 
 namespace ril::cli {
 

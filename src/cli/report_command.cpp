@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "analysis/sample_statistics.h"
-#include "app/program_state.h"
 #include "cli/cli_view.h"
 #include "cli/commands.h"
-#include "platform/clock.h"
-#include "platform/files.h"
-#include "wav/wav_header_reader.h"
+#include "core/analysis/sample_statistics.h"
+#include "core/base/clock.h"
+#include "core/io/files.h"
+#include "core/program_state.h"
+#include "core/wav/wav_header_reader.h"
 
 namespace ril::cli {
 

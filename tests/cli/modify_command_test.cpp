@@ -1,9 +1,9 @@
 // rilmaton-cli modify, run as a program.
 #include <gtest/gtest.h>
 
-#include "analysis/sample_statistics.h"
-#include "modify/modify_test_support.h"
-#include "platform/number_format.h"
+#include "core/analysis/sample_statistics.h"
+#include "core/base/number_format.h"
+#include "support/modify_test_support.h"
 
 namespace ril {
 namespace {

@@ -1,0 +1,81 @@
+#include "core/analysis/analysis_report.h"
+
+#include "core/base/number_format.h"
+
+namespace ril {
+
+namespace {
+
+const char kHeading[] = "Channel\tMin\t@ sec.\tMax\t@ sec.\tAvg\tRms";
+
+std::string recordLine(const char* label, const ChannelStats& r, std::int32_t sampleRate,
+                       const ReportFormat& f) {
+  const char sep = f.decimalSeparator;
+  const double rate = static_cast<double>(sampleRate);
+  std::string line = label;
+  line += '\t' + formatNumber(r.min / 32768.0, "0.00%", sep);
+  line += '\t' + formatNumber(static_cast<double>(r.minPos) / rate, "0.000", sep);
+  line += '\t' + formatNumber(r.max / 32768.0, "0.00%", sep);
+  line += '\t' + formatNumber(static_cast<double>(r.maxPos) / rate, "0.000", sep);
+  line += '\t' + formatNumber(r.avg, "0.00%", sep);
+  line += '\t' + formatNumber(r.rms, "0.00%", sep);
+  return line + f.lineBreak;
+}
+
+}  // namespace
+
+std::string statisticsLines(const StatsRecords& records, int channels, std::int32_t sampleRate,
+                            float elapsedSeconds, const ReportFormat& f) {
+  std::string text = kHeading + f.lineBreak;
+  text += recordLine("1", records[0], sampleRate, f);
+  if (channels == 2) text += recordLine("2", records[1], sampleRate, f);
+  if (sampleRate == 44100) {
+    text += f.lineBreak;
+    text += "After application of De-emphasis:" + f.lineBreak;
+    text += kHeading + f.lineBreak;
+    text += recordLine("1", records[2], sampleRate, f);
+    if (channels == 2) text += recordLine("2", records[3], sampleRate, f);
+  }
+  text += f.lineBreak;
+  text += "Calculation time = " + formatNumber(elapsedSeconds, "0.00", f.decimalSeparator) +
+          " sec." + f.lineBreak;
+  text += f.lineBreak;
+  return text;
+}
+
+std::string volumeLine(double volumeLimit, const ReportFormat& f) {
+  return "Volume of original data may be increased by up to " +
+         formatNumber(volumeLimit, "0.0%", f.decimalSeparator) + f.lineBreak;
+}
+
+std::string volumeLineDeemph(double volumeLimitDeemph, const ReportFormat& f) {
+  return "Volume of original data with de-emphasis may be increased by up to " +
+         formatNumber(volumeLimitDeemph, "0.0%", f.decimalSeparator) + f.lineBreak;
+}
+
+std::string silentLine(const ReportFormat& f) {
+  return "All samples are 0 (silence): there is no peak to raise the volume to." + f.lineBreak;
+}
+
+std::string silentDeemphLine(const ReportFormat& f) {
+  return "With de-emphasis all samples are 0: there is no peak to raise the volume to." +
+         f.lineBreak;
+}
+
+std::string noSamplesLine(const ReportFormat& f) {
+  return "The data chunk holds no samples." + f.lineBreak;
+}
+
+std::string shortFileLine(std::int64_t framesInFile, std::int64_t declaredFrames,
+                          const ReportFormat& f) {
+  return "The file holds only " + std::to_string(framesInFile) + " of the " +
+         std::to_string(declaredFrames) + " sample frames its data chunk declares." + f.lineBreak;
+}
+
+std::string readFailureLine(const std::string& what, std::int64_t framesRead, std::int64_t frames,
+                            const ReportFormat& f) {
+  return "Reading the samples failed after " + std::to_string(framesRead) + " of " +
+         std::to_string(frames) + " frames: " + what + f.lineBreak;
+}
+
+}  // namespace ril

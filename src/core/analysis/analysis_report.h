@@ -1,0 +1,36 @@
+// The text the analysis appends to the report: the statistics tables, the
+// calculation time and the headroom statements.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/analysis/sample_statistics.h"
+
+namespace ril {
+
+struct ReportFormat {
+  std::string lineBreak = "\r\n";
+  char decimalSeparator = '.';
+};
+
+// The tables (original data, and the de-emphasised data at 44100 Hz) and the
+// calculation-time line with the empty lines around it.
+std::string statisticsLines(const StatsRecords& records, int channels, std::int32_t sampleRate,
+                            float elapsedSeconds, const ReportFormat& format);
+
+// "Volume of original data may be increased by up to 190.0%"
+std::string volumeLine(double volumeLimit, const ReportFormat& format);
+// "Volume of original data with de-emphasis may be increased by up to 404.8%"
+std::string volumeLineDeemph(double volumeLimitDeemph, const ReportFormat& format);
+
+// Lines for the cases the classic layout has no words for.
+std::string silentLine(const ReportFormat& format);        // all samples 0
+std::string silentDeemphLine(const ReportFormat& format);  // de-emphasised samples all 0
+std::string noSamplesLine(const ReportFormat& format);     // empty data chunk
+std::string shortFileLine(std::int64_t framesInFile, std::int64_t declaredFrames,
+                          const ReportFormat& format);
+std::string readFailureLine(const std::string& what, std::int64_t framesRead, std::int64_t frames,
+                            const ReportFormat& format);
+
+}  // namespace ril

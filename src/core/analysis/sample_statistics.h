@@ -1,0 +1,86 @@
+// One pass over all samples: per-channel statistics and headroom.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "core/base/clock.h"
+#include "core/base/host.h"
+#include "core/dsp/deemphasis_filter.h"
+#include "core/dsp/sample_kernels.h"
+#include "core/program_state.h"
+
+namespace ril {
+
+struct ChannelStats {
+  std::int32_t min = 0;
+  std::int32_t max = 0;
+  std::int64_t minPos = 0;
+  std::int64_t maxPos = 0;
+  std::int64_t sum = 0;     // exact
+  std::uint64_t sumSq = 0;  // exact
+  double avg = 0.0;         // fraction of 32768
+  double rms = 0.0;         // fraction of 32768
+
+  bool operator==(const ChannelStats&) const = default;
+};
+
+// Records 0..3: channel 1, channel 2, channel 1 de-emphasised, channel 2 de-emphasised.
+using StatsRecords = std::array<ChannelStats, 4>;
+
+// The title of the main window; the pass shows its progress behind it.
+inline constexpr const char* kMainTitle =
+    "Rilmaton - statistical analysis and application of De-Emphasis of WAV-files";
+
+// Frames per block for a format: 1 MiB of sample data (8 / channels * 1024 *
+// 1024 / bits, in single precision, rounded).
+std::int64_t nominalBlockFrames(int channels, int bitsPerSample);
+
+// Accumulates the four records over consecutive blocks of interleaved sample
+// bytes as stored in the file (unsigned 8-bit, or signed 16-bit little-endian;
+// 1 or 2 channels).
+// The filter state and the frame count carry over from block to block, so any
+// split of the data gives the same records as one block.
+class SampleAccumulator {
+ public:
+  enum class Method {
+    kTuned,  // vectorised statistics and a branch-free filter
+    kPlain,  // the reference: channel by channel, sample by sample
+  };
+
+  SampleAccumulator(int channels, int bitsPerSample, bool deemphasis,
+                    Method method = Method::kTuned);
+
+  void addBlock(const unsigned char* bytes, std::int64_t frames);
+
+  // Records with avg and rms filled in from the frames seen so far.
+  StatsRecords finish() const;
+  const StatsRecords& records() const { return records_; }
+  std::int64_t frames() const { return frames_; }
+
+ private:
+  void addBlockPlain(const unsigned char* bytes, std::int64_t frames);
+  void addBlockTuned(const unsigned char* bytes, std::int64_t frames);
+
+  int channels_;
+  int bitsPerSample_;
+  bool deemphasis_;
+  Method method_;
+  std::int64_t frames_ = 0;
+  StatsRecords records_{};
+  DeemphasisFilter filters_[2];  // plain method
+  FastDeemphasisState fast_[2];  // tuned method
+  // Tuned method: per-chunk scratch, one array per channel of each.
+  std::vector<std::int16_t> planar_;
+  kernels::ChunkFilter chunkFilter_;
+};
+
+// Analyses the current file from wavInput (left by the header reader), appends
+// the report lines, stores peakLevel, closes wavInput and shows the report.
+// Files the header reader could not make ready are not analysed. True when
+// every sample was read and peakLevel holds the result; otherwise peakLevel is
+// left as it was.
+bool AnalyseSamples(ProgramState& state, MainView& view, Clock& clock, char decimalSeparator = '.');
+
+}  // namespace ril

@@ -1,0 +1,273 @@
+#include "core/io/files.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "core/base/errors.h"
+
+namespace ril {
+
+std::uint64_t ByteSource::skip(std::uint64_t count) {
+  unsigned char scratch[4096];
+  std::uint64_t done = 0;
+  while (done < count) {
+    std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof scratch, count - done));
+    std::size_t got = read(scratch, want);
+    done += got;
+    if (got < want) break;
+  }
+  return done;
+}
+
+MemorySource::MemorySource(const void* data, std::size_t size)
+    : bytes_(static_cast<const unsigned char*>(data),
+             static_cast<const unsigned char*>(data) + size) {}
+
+std::size_t MemorySource::read(void* buffer, std::size_t count) {
+  std::size_t n = std::min(count, bytes_.size() - pos_);
+  if (n) std::memcpy(buffer, bytes_.data() + pos_, n);
+  pos_ += n;
+  return n;
+}
+
+std::uint64_t MemorySource::skip(std::uint64_t count) {
+  std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, bytes_.size() - pos_));
+  pos_ += n;
+  return n;
+}
+
+std::size_t PrefixedSource::read(void* buffer, std::size_t count) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  std::size_t n = std::min(count, prefix_.size() - pos_);
+  if (n) std::memcpy(out, prefix_.data() + pos_, n);
+  pos_ += n;
+  if (n < count && rest_) n += rest_->read(out + n, count - n);
+  return n;
+}
+
+std::uint64_t PrefixedSource::skip(std::uint64_t count) {
+  std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, prefix_.size() - pos_));
+  pos_ += n;
+  std::uint64_t done = n;
+  if (done < count && rest_) done += rest_->skip(count - done);
+  return done;
+}
+
+std::string directoryOf(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string baseNameOf(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+namespace {
+
+// Reads through a 64 KiB buffer for small reads; large reads go straight to the file.
+class PosixInputFile : public InputFile {
+ public:
+  PosixInputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixInputFile() override { close(); }
+
+  std::size_t read(void* buffer, std::size_t count) override {
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    std::size_t avail = end_ - begin_;
+    if (avail) {
+      std::size_t n = std::min(avail, count);
+      std::memcpy(out, buf_ + begin_, n);
+      begin_ += n;
+      done = n;
+    }
+    if (done == count) return done;
+    if (count - done >= sizeof buf_) return done + rawRead(out + done, count - done);
+    begin_ = 0;
+    end_ = rawRead(buf_, sizeof buf_);
+    std::size_t n = std::min(end_, count - done);
+    std::memcpy(out + done, buf_, n);
+    begin_ = n;
+    return done + n;
+  }
+
+  std::uint64_t skip(std::uint64_t count) override {
+    std::uint64_t avail = end_ - begin_;
+    if (count <= avail) {
+      begin_ += static_cast<std::size_t>(count);
+      return count;
+    }
+    begin_ = end_ = 0;
+    std::uint64_t rest = count - avail;
+    struct stat st;
+    off_t here = ::lseek(fd_, 0, SEEK_CUR);
+    if (here < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+      return avail + ByteSource::skip(rest);
+    std::uint64_t left = st.st_size > here ? static_cast<std::uint64_t>(st.st_size - here) : 0;
+    std::uint64_t step = std::min(rest, left);
+    if (::lseek(fd_, static_cast<off_t>(here + static_cast<off_t>(step)), SEEK_SET) < 0)
+      throwErrno(errno, Access::kRead, path_);
+    return avail + step;
+  }
+
+  void close() override {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  std::size_t rawRead(unsigned char* out, std::size_t count) {
+    if (fd_ < 0) return 0;
+    std::size_t done = 0;
+    while (done < count) {
+      ssize_t n = ::read(fd_, out + done, count - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throwErrno(errno, Access::kRead, path_);
+      }
+      if (n == 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    return done;
+  }
+
+  int fd_;
+  std::string path_;
+  unsigned char buf_[65536];
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+};
+
+class PosixOutputFile : public OutputFile {
+ public:
+  PosixOutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixOutputFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  void write(const void* data, std::size_t count) override {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (count > 0) {
+      ssize_t n = ::write(fd_, p, count);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throwErrno(errno, Access::kWrite, path_);
+      }
+      p += n;
+      count -= static_cast<std::size_t>(n);
+      written_ += static_cast<std::uint64_t>(n);
+    }
+    startWriteback();
+  }
+
+  void sync() override {
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
+      throwErrno(errno, Access::kWrite, path_);
+  }
+
+  void close() override {
+    if (fd_ < 0) return;
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) throwErrno(errno, Access::kWrite, path_);
+  }
+
+ private:
+  // Hands every further 8 MiB to the disk while the writing goes on, so the
+  // final fsync waits for the last stretch only. A hint: errors show at fsync.
+  void startWriteback() {
+    constexpr std::uint64_t kStretch = 8u << 20;
+    if (written_ - handedOn_ < kStretch) return;
+    const std::uint64_t length = (written_ - handedOn_) / kStretch * kStretch;
+    ::sync_file_range(fd_, static_cast<off_t>(handedOn_), static_cast<off_t>(length),
+                      SYNC_FILE_RANGE_WRITE);
+    handedOn_ += length;
+  }
+
+  int fd_;
+  std::string path_;
+  std::uint64_t written_ = 0;   // since opening: the offset, as files are written in order
+  std::uint64_t handedOn_ = 0;  // bytes handed to the disk by startWriteback
+};
+
+class PosixFileSystem : public FileSystem {
+ public:
+  std::unique_ptr<InputFile> openRead(const std::string& path) override {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throwErrno(errno, Access::kRead, path);
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      ::close(fd);
+      throw RunError(kErrPathFileAccess, path + " is a directory");
+    }
+    return std::make_unique<PosixInputFile>(fd, path);
+  }
+
+  std::unique_ptr<OutputFile> openWrite(const std::string& path, WriteMode mode) override {
+    int flags = O_WRONLY | O_CLOEXEC;
+    if (mode == WriteMode::kCreateOrTruncate) flags |= O_CREAT | O_TRUNC;
+    if (mode == WriteMode::kCreateNew) flags |= O_CREAT | O_EXCL;
+    int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) throwErrno(errno, Access::kWrite, path);
+    return std::make_unique<PosixOutputFile>(fd, path);
+  }
+
+  std::uint64_t fileLength(const std::string& path) override {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) throwErrno(errno, Access::kRead, path);
+    if (S_ISDIR(st.st_mode)) throw RunError(kErrPathFileAccess, path + " is a directory");
+    return static_cast<std::uint64_t>(st.st_size);
+  }
+
+  bool exists(const std::string& path) override {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+  }
+
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+    int err = errno;
+    if (err != EINVAL && err != ENOSYS) throwErrno(err, Access::kRename, err == EEXIST ? to : from);
+    // The file system cannot rename without replacing: link, then unlink.
+    if (::link(from.c_str(), to.c_str()) != 0)
+      throwErrno(errno, Access::kRename, errno == EEXIST ? to : from);
+    if (::unlink(from.c_str()) != 0) {
+      int e = errno;
+      ::unlink(to.c_str());
+      throwErrno(e, Access::kRename, from);
+    }
+  }
+
+  void renameReplace(const std::string& from, const std::string& to) override {
+    if (::rename(from.c_str(), to.c_str()) != 0) throwErrno(errno, Access::kRename, to);
+  }
+
+  void remove(const std::string& path) override { ::unlink(path.c_str()); }
+
+  DiskFree freeSpace(const std::string& dir) override {
+    struct statvfs vfs;
+    DiskFree free;
+    if (::statvfs(dir.c_str(), &vfs) != 0) return free;
+    free.bytesPerSector = static_cast<std::int64_t>(vfs.f_frsize);
+    free.sectorsPerCluster = 1;
+    free.freeClusters = static_cast<std::int64_t>(vfs.f_bavail);
+    return free;
+  }
+};
+
+}  // namespace
+
+FileSystem& realFileSystem() {
+  static PosixFileSystem fs;
+  return fs;
+}
+
+}  // namespace ril

@@ -1,0 +1,51 @@
+// Everything the windows share: the program state, the services behind them,
+// and the windows themselves (each at most once).
+#pragma once
+
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/base/clock.h"
+#include "core/base/host.h"
+#include "core/io/files.h"
+#include "core/program_state.h"
+
+namespace ril {
+
+class frmMain;
+class frmSel;
+class frmModify;
+class frmAbout;
+
+// Starts the desktop's text editor on a file without waiting; false when no
+// editor could be started.
+class EditorLauncher {
+ public:
+  virtual ~EditorLauncher() = default;
+  virtual bool open(const std::string& path) = 0;
+};
+
+struct AppContext {
+  ProgramState state;
+  FileSystem* fs = nullptr;
+  Clock* clock = nullptr;
+  MessageHost* messages = nullptr;  // message boxes (Qt, or scripted in tests)
+  EditorLauncher* editor = nullptr;
+  char decimalSeparator = '.';  // the user's locale's
+
+  frmMain* main = nullptr;
+  QPointer<frmSel> sel;
+  QPointer<frmModify> modify;
+  QPointer<frmAbout> about;
+
+  bool batchRunning = false;   // File, Open is disabled while true
+  bool modifyRunning = false;  // set by the modification dialog during a run
+  bool exitRequested = false;  // Exit asked for while a run was yielding
+
+  // Ends the program at once (tests replace it).
+  std::function<void()> endProgram;
+};
+
+}  // namespace ril

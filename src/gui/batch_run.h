@@ -1,0 +1,19 @@
+// RunBatch: takes the chosen files through reading, analysis and the
+// modification dialog.
+#pragma once
+
+#include "gui/app_context.h"
+
+namespace ril {
+
+// Runs after the selection dialog's OK has stored filePaths, fileNames and
+// lastFileIndex: unloads the selection dialog, then reads and analyses each
+// file and offers the modification dialog for it. A file that could not be
+// analysed stays in the report and is not offered for modification. File, Open
+// is disabled while the run is in progress.
+void RunBatch(AppContext& ctx);
+
+// Whether the program state holds an analysed file the modification can work on.
+bool currentFileCanBeModified(const ProgramState& state);
+
+}  // namespace ril

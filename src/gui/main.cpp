@@ -1,0 +1,62 @@
+// Main: the start-up of the program.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QIcon>
+#include <QLocale>
+#include <QWidget>
+#include <cstdio>
+#include <memory>
+
+#include "core/base/clock.h"
+#include "core/base/version.h"
+#include "core/io/files.h"
+#include "gui/app_context.h"
+#include "gui/editor_launcher.h"
+#include "gui/main_window.h"
+#include "gui/message_boxes.h"
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("Rilmaton"));
+  QCoreApplication::setApplicationVersion(QString::fromLatin1(ril::kVersionText));
+  QGuiApplication::setDesktopFileName(QStringLiteral("rilmaton"));
+  QIcon icon;
+  for (const char* size : {"16", "32", "48", "64", "128", "256"}) {
+    icon.addFile(QStringLiteral(":/rilmaton/icon-%1.png").arg(QLatin1String(size)));
+  }
+  QApplication::setWindowIcon(icon);
+  // Ending the program is the Exit command's business alone.
+  app.setQuitOnLastWindowClosed(false);
+
+  ril::AppContext ctx;
+  ril::QtMessageHost messages;  // boxes belong to the active window
+  ril::QtEditorLauncher editor;
+  ctx.fs = &ril::realFileSystem();
+  ctx.clock = &ril::steadyClock();
+  ctx.messages = &messages;
+  ctx.editor = &editor;
+  const QString decimalPoint = QLocale().decimalPoint();
+  ctx.decimalSeparator = decimalPoint.size() == 1 && decimalPoint.front().unicode() < 128
+                             ? static_cast<char>(decimalPoint.front().unicode())
+                             : '.';
+
+  // Exit: all windows go at once and no further handler runs. Within a batch
+  // run the analysis is on the stack, so the process ends right here (input
+  // files are only read); otherwise the event loop is left normally, which
+  // lets the clipboard keep a copied report after the program has ended.
+  bool ending = false;
+  ctx.endProgram = [&ctx, &ending] {
+    if (ending) return;
+    ending = true;
+    if (ctx.batchRunning || ctx.modifyRunning) {
+      std::fflush(nullptr);
+      _exit(0);
+    }
+    for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
+    QCoreApplication::exit(0);
+  };
+
+  const std::unique_ptr<ril::frmMain> window = ril::Main(ctx, ril::programDirectory());
+  return app.exec();
+}

@@ -1,0 +1,171 @@
+// The analysis against outside references: the shared corpus of real-world
+// files, SoX's statistics, and the command-line tool's output.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/analysis/sample_statistics.h"
+#include "core/base/clock.h"
+#include "core/io/files.h"
+#include "core/program_state.h"
+#include "core/wav/wav_header_reader.h"
+#include "support/scripted_host.h"
+#include "support/test_support.h"
+
+namespace ril {
+namespace {
+
+using test::Bytes;
+
+// The records of the samples a file holds where the header reader found them,
+// by either method.
+StatsRecords recordsOf(const Bytes& file, const ProgramState& s, SampleAccumulator::Method m) {
+  SampleAccumulator acc(s.channels, s.bitsPerSample, s.sampleRate == 44100, m);
+  acc.addBlock(file.data() + s.dataOffset, s.framesInFile);
+  return acc.finish();
+}
+
+struct Analysed {
+  ProgramState state;
+  ScriptedHost host;
+};
+
+void analyseFile(Analysed& a, const std::string& path) {
+  initialiseProgramState(a.state, "/nowhere/");
+  a.state.filePaths = {path};
+  a.state.fileNames = {baseNameOf(path)};
+  ManualClock clock;
+  ReadWavHeader(a.state, 0, true, realFileSystem(), a.host);
+  AnalyseSamples(a.state, a.host, clock);
+}
+
+TEST(AnalysisCorpusTest, EveryCorpusFileIsAnalysedAndTunedEqualsPlain) {
+  const std::vector<std::string> files = test::corpusFiles();
+  if (files.empty()) GTEST_SKIP() << "../shared/corpus is absent";
+  int analysed = 0;
+  for (const std::string& path : files) {
+    SCOPED_TRACE(path);
+    Analysed a;
+    analyseFile(a, path);
+    EXPECT_EQ(a.state.wavInput, nullptr);
+    EXPECT_EQ(a.host.report, a.state.reportText);
+    const std::size_t table = a.state.reportText.find("Channel\t");
+    if (table != std::string::npos) {
+      EXPECT_EQ(a.state.reportText.find("nan", table), std::string::npos);
+      EXPECT_EQ(a.state.reportText.find("inf", table), std::string::npos);
+    }
+    if (a.state.headerStatus != HeaderStatus::kReady || a.state.framesInFile == 0) continue;
+    ++analysed;
+    EXPECT_NE(a.state.reportText.find("Calculation time = "), std::string::npos);
+    const Bytes bytes = test::readFile(path);
+    ASSERT_LE(a.state.dataOffset + a.state.framesInFile * a.state.frameBytes(),
+              static_cast<std::int64_t>(bytes.size()));
+    const StatsRecords tuned = recordsOf(bytes, a.state, SampleAccumulator::Method::kTuned);
+    const StatsRecords plain = recordsOf(bytes, a.state, SampleAccumulator::Method::kPlain);
+    for (int r = 0; r < 4; ++r) EXPECT_EQ(tuned[r], plain[r]) << "record " << r + 1;
+  }
+  EXPECT_GT(analysed, 10);
+}
+
+// Parses one row of `sox FILE -n stats` ("Min level  -0.5 -0.5 -0.25"): the
+// per-channel values (the overall column dropped for two channels).
+std::vector<double> soxRow(const std::string& out, const std::string& label, int channels) {
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(label, 0) != 0) continue;
+    std::istringstream cells(line.substr(label.size()));
+    std::vector<double> v;
+    double d;
+    while (cells >> d) v.push_back(d);
+    if (channels == 2 && v.size() == 3) v.erase(v.begin());
+    return v;
+  }
+  return {};
+}
+
+TEST(AnalysisSoxTest, PeakAndRmsAgreeWithSoxStats) {
+  if (std::system("command -v sox >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "sox is not on PATH (install it with the setup script)";
+  }
+  test::TempDir dir;
+  const std::vector<std::string> synth = {
+      "-r 44100 -c 2 -b 16 f.wav synth 3 sine 440 pinknoise vol -6dB",
+      "-r 22050 -c 1 -b 8 f.wav synth 2 whitenoise vol 0.7",
+      "-r 44100 -c 1 -b 16 f.wav synth 2 square 1000 vol 0.999",
+      "-r 48000 -c 2 -b 8 f.wav synth 2 sine 50 sine 7000",
+  };
+  for (const std::string& args : synth) {
+    SCOPED_TRACE(args);
+    const std::string file = dir.file("f.wav");
+    ASSERT_EQ(test::runCommand("cd '" + dir.path() + "' && sox -n " + args).status, 0);
+    const test::CommandResult sox = test::runCommand("sox '" + file + "' -n stats");
+    ASSERT_EQ(sox.status, 0);
+
+    Analysed a;
+    analyseFile(a, file);
+    ASSERT_EQ(a.state.headerStatus, HeaderStatus::kReady);
+    const int ch = a.state.channels;
+    const StatsRecords rec =
+        recordsOf(test::readFile(file), a.state, SampleAccumulator::Method::kTuned);
+    const auto minLevel = soxRow(sox.err, "Min level", ch);
+    const auto maxLevel = soxRow(sox.err, "Max level", ch);
+    const auto rmsDb = soxRow(sox.err, "RMS lev dB", ch);
+    ASSERT_EQ(minLevel.size(), static_cast<std::size_t>(ch)) << sox.err;
+    ASSERT_EQ(rmsDb.size(), static_cast<std::size_t>(ch)) << sox.err;
+    for (int c = 0; c < ch; ++c) {
+      EXPECT_NEAR(rec[c].min / 32768.0, minLevel[c], 5e-7);
+      EXPECT_NEAR(rec[c].max / 32768.0, maxLevel[c], 5e-7);
+      EXPECT_NEAR(20 * std::log10(rec[c].rms), rmsDb[c], 0.0051);
+    }
+  }
+}
+
+TEST(AnalysisCliTest, ReportCommandPrintsTheMonoExampleExactly) {
+  const std::string cli = test::builtProgram("rilmaton-cli");
+  if (!test::fileExists(cli)) GTEST_SKIP() << "rilmaton-cli is not built";
+  test::TempDir dir;
+  test::WavShape shape;
+  shape.channels = 1;
+  shape.data = test::pcm16({0, 16384, -16384, 0});
+  const std::string file = dir.file("example.wav");
+  test::writeFile(file, test::buildWav(shape));
+  test::CommandResult r = test::runCommand("'" + cli + "' report --crlf '" + file + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The calculation time varies: its digits become "T".
+  std::string out = r.out;
+  const std::string timeLine = "Calculation time = ";
+  const std::size_t at = out.find(timeLine);
+  ASSERT_NE(at, std::string::npos);
+  const std::size_t end = out.find(" sec.", at);
+  ASSERT_NE(end, std::string::npos);
+  out.replace(at + timeLine.size(), end - at - timeLine.size(), "T");
+  EXPECT_EQ(out,
+            "Filename:\t" + file +
+                "\r\n"
+                "Filelength:\t0.000 MB\r\n"
+                "Nr of channels:\t1 (Mono)\r\n"
+                "Sample frequ.:\t44100 Hz\r\n"
+                "Resolution:\t16 bit\r\n"
+                "Length of file:\t00:00 (Min:Sec)\r\n"
+                "Channel\tMin\t@ sec.\tMax\t@ sec.\tAvg\tRms\r\n"
+                "1\t-50.00%\t0.000\t50.00%\t0.000\t0.00%\t35.36%\r\n"
+                "\r\n"
+                "After application of De-emphasis:\r\n"
+                "Channel\tMin\t@ sec.\tMax\t@ sec.\tAvg\tRms\r\n"
+                "1\t-7.84%\t0.000\t24.70%\t0.000\t3.19%\t13.12%\r\n"
+                "\r\n"
+                "Calculation time = T sec.\r\n"
+                "\r\n"
+                "Volume of original data may be increased by up to 190.0%\r\n"
+                "Volume of original data with de-emphasis may be increased by up to 404.8%\r\n");
+}
+
+}  // namespace
+}  // namespace ril

@@ -1,0 +1,70 @@
+// Every input a fuzz target ever failed on, run again through the same checks
+// (fuzz/harness.h). The files live in tests/data/fuzz-regressions/<target>/.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "harness.h"
+#include "support/test_support.h"
+
+namespace ril {
+namespace {
+
+std::vector<std::string> regressionFiles(const std::string& target) {
+  std::vector<std::string> files;
+  const std::filesystem::path dir =
+      std::filesystem::path(RIL_SOURCE_DIR) / "tests/data/fuzz-regressions" / target;
+  if (!std::filesystem::is_directory(dir)) return files;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    if (e.is_regular_file()) files.push_back(e.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST(FuzzRegressionTest, EveryInputTheReaderOnceFailedOnNowPasses) {
+  const auto files = regressionFiles("read_and_analyse");
+  ASSERT_FALSE(files.empty());
+  for (const std::string& path : files) {
+    const test::Bytes bytes = test::readFile(path);
+    EXPECT_EQ(fuzz::checkReadAndAnalyse(bytes.data(), bytes.size()), "") << path;
+  }
+}
+
+TEST(FuzzRegressionTest, EveryInputTheModificationOnceFailedOnNowPasses) {
+  const auto files = regressionFiles("modify");
+  ASSERT_FALSE(files.empty());
+  for (const std::string& path : files) {
+    const test::Bytes bytes = test::readFile(path);
+    EXPECT_EQ(fuzz::checkModify(bytes.data(), bytes.size()), "") << path;
+  }
+}
+
+// The same checks over the real-world files, read and modified with each
+// option set in each placement.
+TEST(FuzzRegressionTest, CorpusFilesPassTheFuzzChecksInEverySetting) {
+  const auto files = test::corpusFiles();
+  if (files.empty()) GTEST_SKIP() << "../shared/corpus is absent";
+  for (const std::string& path : files) {
+    const test::Bytes wav = test::readFile(path);
+    EXPECT_EQ(fuzz::checkReadAndAnalyse(wav.data(), wav.size()), "") << path;
+    for (int placement = 0; placement < fuzz::kPlacementCases; ++placement) {
+      fuzz::ModifyOptions louder, maximise, emphasis;
+      louder.placementCase = maximise.placementCase = emphasis.placementCase = placement;
+      louder.hsbVolume = 1100;
+      maximise.chkVolume = true;
+      emphasis.emphasisBits = 0xFF;
+      emphasis.hsbVolume = 900;
+      for (const fuzz::ModifyOptions& o : {louder, maximise, emphasis}) {
+        const std::string prefix = fuzz::encodeModifyOptions(o);
+        test::Bytes input(prefix.begin(), prefix.end());
+        input.insert(input.end(), wav.begin(), wav.end());
+        EXPECT_EQ(fuzz::checkModify(input.data(), input.size()), "")
+            << path << " placement " << placement;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ril

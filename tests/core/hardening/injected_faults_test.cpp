@@ -1,0 +1,423 @@
+// Failing disks and files that change under the program, injected through the
+// file system interface as the operating system reports them (errno values),
+// so the whole road from errno to the message is taken. Every case must end in
+// its one message, with the user's files byte for byte as before and no
+// temporary file left.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <functional>
+#include <map>
+
+#include "core/base/errors.h"
+#include "core/modify/modification_engine.h"
+#include "core/wav/wav_header_reader.h"
+#include "support/scripted_host.h"
+#include "support/test_support.h"
+
+namespace ril {
+namespace {
+
+using test::Bytes;
+
+enum class Op { kOpenRead, kOpenWrite, kRead, kWrite, kSync, kRenameNoReplace, kRenameReplace };
+
+// The real file system; `before` runs ahead of every operation and may throw
+// (through throwErrno, as the real one does) or change files on disk. A write
+// may be cut: `writeLimit` bytes per output path, beyond which the part that
+// fits is written and the write fails with ENOSPC.
+class HookedFileSystem : public FileSystem {
+ public:
+  std::function<void(Op, const std::string& path, std::uint64_t done)> before;
+  std::map<std::string, std::uint64_t> writeLimit;  // path part -> bytes that fit
+  DiskFree free{1, 4096, std::int64_t{1} << 30};
+
+  std::unique_ptr<InputFile> openRead(const std::string& path) override {
+    hook(Op::kOpenRead, path, 0);
+    return std::make_unique<Input>(*this, path, real().openRead(path));
+  }
+  std::unique_ptr<OutputFile> openWrite(const std::string& path, WriteMode mode) override {
+    hook(Op::kOpenWrite, path, 0);
+    return std::make_unique<Output>(*this, path, real().openWrite(path, mode));
+  }
+  std::uint64_t fileLength(const std::string& path) override { return real().fileLength(path); }
+  bool exists(const std::string& path) override { return real().exists(path); }
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+    hook(Op::kRenameNoReplace, to, 0);
+    real().renameNoReplace(from, to);
+  }
+  void renameReplace(const std::string& from, const std::string& to) override {
+    hook(Op::kRenameReplace, to, 0);
+    real().renameReplace(from, to);
+  }
+  void remove(const std::string& path) override { real().remove(path); }
+  DiskFree freeSpace(const std::string&) override { return free; }
+
+ private:
+  static FileSystem& real() { return realFileSystem(); }
+  void hook(Op op, const std::string& path, std::uint64_t done) {
+    if (before) before(op, path, done);
+  }
+
+  class Input : public InputFile {
+   public:
+    Input(HookedFileSystem& fs, std::string path, std::unique_ptr<InputFile> inner)
+        : fs_(fs), path_(std::move(path)), inner_(std::move(inner)) {}
+    std::size_t read(void* buffer, std::size_t count) override {
+      fs_.hook(Op::kRead, path_, done_);
+      std::size_t n = inner_->read(buffer, count);
+      done_ += n;
+      return n;
+    }
+    void close() override { inner_->close(); }
+
+   private:
+    HookedFileSystem& fs_;
+    std::string path_;
+    std::unique_ptr<InputFile> inner_;
+    std::uint64_t done_ = 0;
+  };
+
+  class Output : public OutputFile {
+   public:
+    Output(HookedFileSystem& fs, std::string path, std::unique_ptr<OutputFile> inner)
+        : fs_(fs), path_(std::move(path)), inner_(std::move(inner)) {}
+    void write(const void* data, std::size_t count) override {
+      fs_.hook(Op::kWrite, path_, done_);
+      for (const auto& [part, limit] : fs_.writeLimit) {
+        if (path_.find(part) == std::string::npos || done_ + count <= limit) continue;
+        const std::size_t fits = static_cast<std::size_t>(limit - std::min(done_, limit));
+        if (fits > 0) inner_->write(data, fits);
+        done_ += fits;
+        throwErrno(ENOSPC, Access::kWrite, path_);
+      }
+      inner_->write(data, count);
+      done_ += count;
+    }
+    void sync() override {
+      fs_.hook(Op::kSync, path_, done_);
+      inner_->sync();
+    }
+    void close() override { inner_->close(); }
+
+   private:
+    HookedFileSystem& fs_;
+    std::string path_;
+    std::unique_ptr<OutputFile> inner_;
+    std::uint64_t done_ = 0;
+  };
+};
+
+// 16-bit stereo: 262,144 frames (1 MiB) per block. 3.5 blocks make three
+// blocks, the last one merged to 1.5 MiB; a list chunk follows the samples.
+constexpr std::int64_t kBlockBytes = 1048576;
+constexpr std::int64_t kHeader = 44;
+constexpr std::int64_t kSampleBytes = kBlockBytes * 7 / 2;
+
+Bytes threeBlockFile() {
+  std::vector<std::int16_t> samples(static_cast<std::size_t>(kSampleBytes / 2));
+  for (std::size_t k = 0; k < samples.size(); ++k) {
+    samples[k] = static_cast<std::int16_t>((k * 7919) % 20001) - 10000;
+  }
+  test::WavShape s;
+  s.data = test::pcm16(samples);
+  s.after = {{"LIST", Bytes(30, 'q')}};
+  return test::buildWav(s);
+}
+
+// A user directory with the file, a program directory, and a run through the
+// hooked file system.
+struct Fixture {
+  test::TempDir dir;
+  std::string userDir = dir.path() + "user/";
+  std::string progDir = dir.path() + "prog/";
+  HookedFileSystem fs;
+  ManualClock clock;
+  ScriptedHost host;
+  ProgramState state;
+  ModifyRequest request;
+  PlacementMode placement = PlacementMode::kProgramDirectory;
+  std::string explicitOutput;
+
+  Fixture() {
+    ::mkdir(userDir.c_str(), 0755);
+    ::mkdir(progDir.c_str(), 0755);
+    request.hsbVolume = 1500;
+  }
+
+  // Writes the file and reads its header as a batch run does.
+  void load(const Bytes& bytes) {
+    test::writeFile(path(), bytes);
+    state = ProgramState{};
+    initialiseProgramState(state, progDir);
+    state.filePaths = {path()};
+    state.fileNames = {"a.wav"};
+    ScriptedHost reader;
+    ReadWavHeader(state, 0, false, realFileSystem(), reader);
+    state.wavInput.reset();
+    ASSERT_EQ(state.headerStatus, HeaderStatus::kReady);
+  }
+  std::string path() const { return userDir + "a.wav"; }
+
+  ModifyResult run() {
+    ModifyServices services{fs, clock, host, host, host, placement, explicitOutput, {}, '.'};
+    return runModificationDetailed(state, request, services);
+  }
+
+  // Every file of both directories, hidden ones included, with its bytes.
+  std::map<std::string, Bytes> snapshot() const {
+    std::map<std::string, Bytes> files;
+    for (const std::string& d : {userDir, progDir}) {
+      for (const std::string& name : test::listDirectory(d))
+        files[d + name] = test::readFile(d + name);
+    }
+    return files;
+  }
+
+  std::string lastMessage() const {
+    return host.messages.empty() ? std::string() : host.messages.back().text;
+  }
+};
+
+std::string unknown(int number) {
+  return "Unknown error number " + std::to_string(number) + "! Modification cancelled!";
+}
+
+// Where the disk fills up, counted in bytes of the output file.
+struct FullAt {
+  const char* name;
+  std::int64_t bytes;
+};
+
+TEST(DiskFullTest, EndsWithNumber61AndTheOriginalsWhereverTheDiskFillsUp) {
+  const Bytes file = threeBlockFile();
+  const std::vector<FullAt> points = {
+      {"header", 20},
+      {"first block", kHeader + 1000},
+      {"end of the first block", kHeader + kBlockBytes},
+      {"middle block", kHeader + kBlockBytes + kBlockBytes / 2},
+      {"last block", kHeader + 2 * kBlockBytes + 5},
+      {"last byte of the samples", kHeader + kSampleBytes - 1},
+      {"trailer", kHeader + kSampleBytes + 10},
+  };
+  for (PlacementMode mode : {PlacementMode::kProgramDirectory, PlacementMode::kExplicitOutput}) {
+    for (const FullAt& at : points) {
+      SCOPED_TRACE(std::string(at.name) +
+                   (mode == PlacementMode::kExplicitOutput ? ", explicit output" : ""));
+      Fixture f;
+      f.load(file);
+      f.placement = mode;
+      f.explicitOutput = f.progDir + "out.wav";
+      f.fs.writeLimit[f.progDir] = static_cast<std::uint64_t>(at.bytes);
+      const auto before = f.snapshot();
+
+      const ModifyResult r = f.run();
+      EXPECT_EQ(r.outcome, ModifyOutcome::kFailed);
+      EXPECT_EQ(r.errorNumber, kErrDiskFull);
+      EXPECT_EQ(f.lastMessage(), unknown(61));
+      EXPECT_EQ(f.host.messages.size(), 1u);
+      EXPECT_TRUE(f.snapshot() == before);
+    }
+  }
+}
+
+TEST(DiskFullTest, NoRoomForTheTemporaryFileItselfEndsWithNumber61) {
+  Fixture f;
+  f.load(threeBlockFile());
+  f.fs.before = [&](Op op, const std::string& path, std::uint64_t) {
+    if (op == Op::kOpenWrite) throwErrno(ENOSPC, Access::kWrite, path);
+  };
+  const auto before = f.snapshot();
+  EXPECT_EQ(f.run().errorNumber, kErrDiskFull);
+  EXPECT_EQ(f.lastMessage(), unknown(61));
+  EXPECT_TRUE(f.snapshot() == before);
+}
+
+TEST(ReadErrorTest, DeviceErrorInTheMiddleEndsWithNumber57AndTheOriginalBack) {
+  for (std::uint64_t at : {std::uint64_t{0}, std::uint64_t(kHeader + kBlockBytes + 1)}) {
+    SCOPED_TRACE(at);
+    Fixture f;
+    f.load(threeBlockFile());
+    f.fs.before = [&](Op op, const std::string& path, std::uint64_t done) {
+      if (op == Op::kRead && done >= at && path.ends_with(".old")) {
+        throwErrno(EIO, Access::kRead, path);
+      }
+    };
+    const auto before = f.snapshot();
+    const ModifyResult r = f.run();
+    EXPECT_EQ(r.errorNumber, kErrDeviceIo);
+    EXPECT_EQ(f.lastMessage(), unknown(57));
+    EXPECT_TRUE(f.snapshot() == before);
+  }
+}
+
+// The disk-space question is answered Yes: the file is rewritten in place.
+TEST(ReadErrorTest, InPlaceRewriteFailingBeforeItsFirstWriteLeavesTheFileAlone) {
+  Fixture f;
+  const Bytes file = threeBlockFile();
+  f.load(file);
+  f.fs.free = DiskFree{1, 4096, 3};
+  f.fs.before = [&](Op op, const std::string& path, std::uint64_t) {
+    if (op == Op::kRead) throwErrno(EIO, Access::kRead, path);
+  };
+  const ModifyResult r = f.run();
+  EXPECT_EQ(r.errorNumber, kErrDeviceIo);
+  EXPECT_EQ(f.lastMessage(), unknown(57));
+  EXPECT_TRUE(test::readFile(f.path()) == file);
+  EXPECT_EQ(test::listDirectory(f.userDir), std::vector<std::string>{"a.wav"});
+}
+
+TEST(VanishedInputTest, FileDeletedAfterTheAnalysisEndsWithNumber53) {
+  for (PlacementMode mode : {PlacementMode::kProgramDirectory, PlacementMode::kExplicitOutput,
+                             PlacementMode::kInPlace}) {
+    Fixture f;
+    f.load(threeBlockFile());
+    f.placement = mode;
+    f.explicitOutput = f.progDir + "out.wav";
+    ::unlink(f.path().c_str());
+    const ModifyResult r = f.run();
+    EXPECT_EQ(r.outcome, ModifyOutcome::kFailed);
+    EXPECT_EQ(r.errorNumber, kErrFileNotFound);
+    EXPECT_EQ(f.lastMessage(), unknown(53));
+    EXPECT_TRUE(f.snapshot().empty());
+  }
+}
+
+TEST(VanishedInputTest, FileCutShortAfterTheAnalysisFailsAndIsLeftAsFound) {
+  // Cut inside the header, inside the first block, and inside the last one.
+  for (std::size_t keep :
+       {std::size_t{30}, std::size_t(kHeader + 5000), std::size_t(kHeader + 3 * kBlockBytes)}) {
+    for (PlacementMode mode : {PlacementMode::kProgramDirectory, PlacementMode::kExplicitOutput}) {
+      SCOPED_TRACE(keep);
+      Fixture f;
+      const Bytes file = threeBlockFile();
+      f.load(file);
+      f.placement = mode;
+      f.explicitOutput = f.progDir + "out.wav";
+      test::writeFile(f.path(),
+                      Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(keep)));
+      const auto before = f.snapshot();
+      const ModifyResult r = f.run();
+      EXPECT_EQ(r.outcome, ModifyOutcome::kFailed);
+      EXPECT_EQ(f.host.messages.size(), 1u);
+      EXPECT_FALSE(f.lastMessage().empty());
+      EXPECT_TRUE(f.snapshot() == before);
+    }
+  }
+}
+
+TEST(VanishedInputTest, FileCutShortBeforeAnInPlaceRewriteIsNotTouched) {
+  Fixture f;
+  const Bytes file = threeBlockFile();
+  f.load(file);
+  f.fs.free = DiskFree{1, 4096, 3};
+  const Bytes cut(file.begin(), file.begin() + kHeader + 5000);
+  test::writeFile(f.path(), cut);
+  const ModifyResult r = f.run();
+  EXPECT_EQ(r.outcome, ModifyOutcome::kFailed);
+  EXPECT_TRUE(test::readFile(f.path()) == cut);
+}
+
+TEST(ReadOnlyTest, ReadOnlyProgramDirectoryEndsWithWriteProtectedAndTheOriginalBack) {
+  for (PlacementMode mode : {PlacementMode::kProgramDirectory, PlacementMode::kExplicitOutput}) {
+    Fixture f;
+    f.load(threeBlockFile());
+    f.placement = mode;
+    f.explicitOutput = f.progDir + "out.wav";
+    f.fs.before = [&](Op op, const std::string& path, std::uint64_t) {
+      if (op == Op::kOpenWrite && path.starts_with(f.progDir)) {
+        throwErrno(EROFS, Access::kWrite, path);
+      }
+    };
+    const auto before = f.snapshot();
+    const ModifyResult r = f.run();
+    EXPECT_EQ(r.errorNumber, kErrPathFileAccess);
+    EXPECT_EQ(f.lastMessage(), "File " + f.path() + " is write protected! Modification cancelled!");
+    EXPECT_TRUE(f.snapshot() == before);
+  }
+}
+
+TEST(ReadOnlyTest, ReadOnlyUserDirectoryStopsTheBackupRename) {
+  Fixture f;
+  f.load(threeBlockFile());
+  f.fs.before = [&](Op op, const std::string& path, std::uint64_t) {
+    if (op == Op::kRenameNoReplace) throwErrno(EROFS, Access::kRename, path);
+  };
+  const auto before = f.snapshot();
+  EXPECT_EQ(f.run().errorNumber, kErrPathFileAccess);
+  EXPECT_EQ(f.lastMessage(), "File " + f.path() + " is write protected! Modification cancelled!");
+  EXPECT_TRUE(f.snapshot() == before);
+}
+
+TEST(ReadOnlyTest, ReadOnlyFileForAnInPlaceRewriteIsReportedAndUntouched) {
+  Fixture f;
+  const Bytes file = threeBlockFile();
+  f.load(file);
+  f.fs.free = DiskFree{1, 4096, 3};
+  f.fs.before = [&](Op op, const std::string& path, std::uint64_t) {
+    if (op == Op::kOpenWrite) throwErrno(EROFS, Access::kWrite, path);
+  };
+  const ModifyResult r = f.run();
+  EXPECT_EQ(r.errorNumber, kErrPathFileAccess);
+  EXPECT_EQ(f.lastMessage(), "File " + f.path() + " is write protected! Modification cancelled!");
+  EXPECT_TRUE(test::readFile(f.path()) == file);
+  EXPECT_EQ(test::listDirectory(f.userDir), std::vector<std::string>{"a.wav"});
+}
+
+TEST(RaceTest, OldFileAppearingJustBeforeTheRenameIsNeitherReplacedNorLost) {
+  Fixture f;
+  const Bytes file = threeBlockFile();
+  f.load(file);
+  const Bytes intruder{'o', 't', 'h', 'e', 'r'};
+  f.fs.before = [&](Op op, const std::string& path, std::uint64_t) {
+    if (op == Op::kRenameNoReplace && path == f.path() + ".old") test::writeFile(path, intruder);
+  };
+  const ModifyResult r = f.run();
+  EXPECT_EQ(r.errorNumber, kErrFileExists);
+  EXPECT_EQ(f.lastMessage(), "File " + f.path() + ".old already exists! Modification cancelled!");
+  EXPECT_TRUE(test::readFile(f.path()) == file);
+  EXPECT_TRUE(test::readFile(f.path() + ".old") == intruder);
+  EXPECT_EQ(test::listDirectory(f.progDir), std::vector<std::string>{});
+}
+
+TEST(RaceTest, OutputReplacedByAnotherProgramMidRunIsReplacedOnlyByTheCompleteResult) {
+  // A file of the output's name that appears while the run writes its
+  // temporary file is replaced whole at the end, never mixed with it.
+  Fixture f;
+  f.load(threeBlockFile());
+  bool written = false;
+  f.fs.before = [&](Op op, const std::string&, std::uint64_t done) {
+    if (op == Op::kWrite && done > 0 && !written) {
+      test::writeFile(f.progDir + "a.wav", Bytes{1, 2, 3});
+      written = true;
+    }
+  };
+  const ModifyResult r = f.run();
+  ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted);
+  EXPECT_EQ(test::readFile(f.progDir + "a.wav").size(), threeBlockFile().size());
+  EXPECT_EQ(test::listDirectory(f.progDir), std::vector<std::string>{"a.wav"});
+}
+
+TEST(RaceTest, NameTakenAgainBeforeAFailedRunRestoresItKeepsBothFiles) {
+  // Another program writes a new a.wav while the run copies; the disk then
+  // fills up. Neither the new file nor the original (still a.wav.old) is lost.
+  Fixture f;
+  const Bytes file = threeBlockFile();
+  f.load(file);
+  const Bytes newcomer{7, 7};
+  f.fs.writeLimit[f.progDir] = kHeader + kBlockBytes + 100;
+  f.fs.before = [&](Op op, const std::string&, std::uint64_t done) {
+    if (op == Op::kWrite && done > 0 && !test::fileExists(f.path())) {
+      test::writeFile(f.path(), newcomer);
+    }
+  };
+  const ModifyResult r = f.run();
+  EXPECT_EQ(r.errorNumber, kErrDiskFull);
+  EXPECT_TRUE(test::readFile(f.path()) == newcomer);
+  EXPECT_TRUE(test::readFile(f.path() + ".old") == file);
+  EXPECT_EQ(test::listDirectory(f.progDir), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace ril

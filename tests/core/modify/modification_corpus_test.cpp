@@ -1,0 +1,57 @@
+// Every real-world file that can be modified keeps its length and every byte
+// outside the whole sample frames; the others are refused untouched.
+#include <gtest/gtest.h>
+
+#include "core/modify/modification_engine.h"
+#include "support/modify_test_support.h"
+
+namespace ril {
+namespace {
+
+using test::Bytes;
+using test::ModifyHarness;
+
+TEST(ModificationCorpusTest, ModifiableFilesKeepLengthAndEveryNonSampleByte) {
+  std::vector<std::string> files = test::corpusFiles();
+  if (files.empty()) GTEST_SKIP() << "the shared corpus folder is absent";
+  int modified = 0;
+  for (const std::string& file : files) {
+    for (bool emphasis : {false, true}) {
+      SCOPED_TRACE(file + (emphasis ? " with de-emphasis" : ""));
+      const Bytes original = test::readFile(file);
+      ModifyHarness h;
+      h.load(original, baseNameOf(file));  // a copy: the corpus is never written
+      if (emphasis && h.state.sampleRate != 44100) continue;
+      h.host.emphasis = emphasis;
+      h.request.hsbVolume = emphasis ? 900 : 500;
+      auto before = h.snapshot();
+      ModifyResult r = h.run();
+
+      const bool ready = h.state.headerStatus == HeaderStatus::kReady && h.state.framesInFile > 0;
+      if (!ready) {
+        EXPECT_EQ(r.outcome, ModifyOutcome::kRefused);
+        EXPECT_EQ(h.snapshot(), before);
+        continue;
+      }
+      ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted);
+      ++modified;
+      Bytes out = test::readFile(h.progDir + baseNameOf(file));
+      ASSERT_EQ(out.size(), original.size());
+      const auto begin = static_cast<std::size_t>(h.state.dataOffset);
+      const auto end = begin + static_cast<std::size_t>(h.state.framesInFile) *
+                                   static_cast<std::size_t>(h.state.frameBytes());
+      EXPECT_TRUE(std::equal(out.begin(), out.begin() + begin, original.begin()));
+      EXPECT_TRUE(std::equal(out.begin() + end, out.end(), original.begin() + end));
+      Bytes samples(original.begin() + begin, original.begin() + end);
+      test::Expected want =
+          test::expectedOutput(samples, h.state.channels, h.state.bitsPerSample == 8 ? 8 : 16,
+                               h.request.hsbVolume / 1000.0, emphasis);
+      EXPECT_TRUE(std::equal(out.begin() + begin, out.begin() + end, want.samples.begin()));
+      EXPECT_EQ(test::readFile(h.path() + ".old"), original);
+    }
+  }
+  EXPECT_GT(modified, 10);
+}
+
+}  // namespace
+}  // namespace ril

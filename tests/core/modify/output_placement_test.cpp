@@ -1,0 +1,227 @@
+#include "core/modify/output_placement.h"
+
+#include <gtest/gtest.h>
+
+#include "core/base/errors.h"
+#include "support/memory_file_system.h"
+#include "support/scripted_host.h"
+
+namespace ril {
+namespace {
+
+const std::string kApp = "/prog/";
+const std::string kFile = "/music/a.wav";
+
+int errorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const RunError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+TEST(RequiredClustersTest, AddsAHalfAndRoundsHalvesToEven) {
+  DiskFree tenBytes{1, 10, 0};
+  EXPECT_EQ(requiredClusters(102, tenBytes), 11);  // 10.2
+  EXPECT_EQ(requiredClusters(107, tenBytes), 11);  // 10.7
+  EXPECT_EQ(requiredClusters(100, tenBytes), 10);  // exactly 10: 10.5 goes to 10
+  EXPECT_EQ(requiredClusters(110, tenBytes), 12);  // exactly 11: 11.5 goes to 12
+  EXPECT_EQ(requiredClusters(1000000, DiskFree{8, 512, 0}), 245);
+  EXPECT_EQ(requiredClusters(45056, DiskFree{1, 4096, 0}), 12);
+}
+
+TEST(RequiredClustersTest, ZeroFiguresFailWithDivisionByZero) {
+  EXPECT_EQ(errorOf([] { requiredClusters(1000, DiskFree{0, 0, 0}); }), 11);
+  EXPECT_EQ(errorOf([] { requiredClusters(1000, DiskFree{8, 0, 5}); }), 11);
+  EXPECT_EQ(errorOf([] { requiredClusters(1000, DiskFree{0, 512, 5}); }), 11);
+}
+
+TEST(AvailableBytesTest, ClusterSizeBeyond32BitsOverflows) {
+  EXPECT_EQ(availableBytes(DiskFree{8, 512, 100}), 409600.0);
+  EXPECT_EQ(errorOf([] { availableBytes(DiskFree{65536, 65536, 1}); }), 6);
+  EXPECT_EQ(availableBytes(DiskFree{1, 4096, std::int64_t{1} << 40}), 4096.0 * (1LL << 40));
+}
+
+TEST(PlacementMessagesTest, TextsTitlesIconsAndButtonsAreTheProgramsOwn) {
+  Message q = diskSpaceQuestion("/prog/", 1000000, 409600);
+  EXPECT_EQ(q.title, "Warning");
+  EXPECT_EQ(q.text,
+            "Not enough discspace available to create copy of file in /prog/ (1000000 bytes "
+            "required, but only 409600 bytes available)!\r\nDo you want to overwrite the "
+            "existing file?");
+  EXPECT_EQ(q.icon, MsgIcon::kExclamation);
+  EXPECT_EQ(q.buttons, MsgButtons::kYesNo);
+  EXPECT_EQ(q.defaultButton, MsgAnswer::kYes);
+
+  Message inDir = closingNotice(true, "\r\n");
+  EXPECT_EQ(inDir.title, "Info:");
+  EXPECT_EQ(inDir.icon, MsgIcon::kInformation);
+  EXPECT_EQ(inDir.text,
+            "The original file is stored with additional extension .old.\r\nThe modified file is "
+            "stored under the original filename in the program directory!");
+  EXPECT_EQ(closingNotice(false, "\r\n").text,
+            "The original file is overwritten with the modified one!");
+
+  EXPECT_EQ(failureMessage(6, 256, kFile).text,
+            "Overflow (last value 256! Modification cancelled!");
+  EXPECT_EQ(failureMessage(6, -32769, kFile).text,
+            "Overflow (last value -32769! Modification cancelled!");
+  EXPECT_EQ(failureMessage(58, 0, kFile).text,
+            "File /music/a.wav.old already exists! Modification cancelled!");
+  EXPECT_EQ(failureMessage(75, 0, kFile).text,
+            "File /music/a.wav is write protected! Modification cancelled!");
+  EXPECT_EQ(failureMessage(61, 0, kFile).text, "Unknown error number 61! Modification cancelled!");
+  Message f = failureMessage(11, 0, kFile);
+  EXPECT_EQ(f.title, "Warning");
+  EXPECT_EQ(f.icon, MsgIcon::kExclamation);
+  EXPECT_EQ(f.buttons, MsgButtons::kOk);
+}
+
+struct PlacementCase {
+  MemoryFileSystem fs;
+  ScriptedHost host;
+  Placement result;
+  PlacementRequest request{kFile, "a.wav", kApp, PlacementMode::kProgramDirectory, ""};
+
+  explicit PlacementCase(std::size_t length, DiskFree free) {
+    fs.put(kFile, MemoryFileSystem::Bytes(length, 7));
+    fs.free = free;
+  }
+  void place() { placeOutput(request, fs, host, result); }
+};
+
+TEST(PlaceOutputTest, FreeClustersEqualToRequiredGoToTheProgramDirectory) {
+  PlacementCase c(45056 - 4096, DiskFree{1, 4096, 10});  // exactly 10 clusters need 10
+  c.place();
+  EXPECT_FALSE(c.result.declined);
+  EXPECT_TRUE(c.result.inProgramDir);
+  EXPECT_TRUE(c.result.renamedToOld);
+  EXPECT_EQ(c.result.outputName, "/prog/a.wav");
+  EXPECT_EQ(c.result.inputPath, "/music/a.wav.old");
+  EXPECT_FALSE(c.fs.exists(kFile));
+  EXPECT_TRUE(c.fs.exists(kFile + ".old"));
+  ASSERT_TRUE(c.result.input);
+  EXPECT_TRUE(c.host.messages.empty());
+}
+
+TEST(PlaceOutputTest, AFileOfExactlyElevenClustersAsksWithElevenFree) {
+  PlacementCase c(45056, DiskFree{1, 4096, 11});
+  c.host.answers = {MsgAnswer::kNo};
+  c.place();
+  ASSERT_EQ(c.host.messages.size(), 1u);
+  EXPECT_EQ(c.host.messages[0].text,
+            "Not enough discspace available to create copy of file in /prog/ (45056 bytes "
+            "required, but only 45056 bytes available)!\r\nDo you want to overwrite the "
+            "existing file?");
+  EXPECT_TRUE(c.result.declined);
+}
+
+TEST(PlaceOutputTest, QuestionNamesRequiredAndAvailableBytes) {
+  PlacementCase c(1000000, DiskFree{8, 512, 100});
+  c.host.answers = {MsgAnswer::kNo};
+  c.place();
+  ASSERT_EQ(c.host.messages.size(), 1u);
+  EXPECT_NE(
+      c.host.messages[0].text.find("(1000000 bytes required, but only 409600 bytes available)"),
+      std::string::npos);
+}
+
+TEST(PlaceOutputTest, AnswerNoTouchesNothingAndOpensNothing) {
+  PlacementCase c(1000000, DiskFree{8, 512, 100});
+  c.host.answers = {MsgAnswer::kNo};
+  c.place();
+  EXPECT_TRUE(c.result.declined);
+  EXPECT_TRUE(c.result.outputName.empty());
+  EXPECT_FALSE(c.result.input);
+  EXPECT_EQ(c.fs.paths(), std::vector<std::string>{kFile});
+}
+
+TEST(PlaceOutputTest, AnswerYesRewritesTheFileInPlace) {
+  PlacementCase c(1000000, DiskFree{8, 512, 100});
+  c.place();  // the default button is Yes
+  EXPECT_FALSE(c.result.declined);
+  EXPECT_TRUE(c.result.inPlace);
+  EXPECT_FALSE(c.result.inProgramDir);
+  EXPECT_EQ(c.result.outputName, kFile);
+  EXPECT_EQ(c.result.inputPath, kFile);
+  EXPECT_TRUE(c.result.input);
+  EXPECT_EQ(c.fs.paths(), std::vector<std::string>{kFile});
+}
+
+TEST(PlaceOutputTest, ExistingOldFileFailsWith58AndRenamesNothing) {
+  PlacementCase c(1000, DiskFree{1, 4096, 100});
+  c.fs.put(kFile + ".old", {1, 2, 3});
+  EXPECT_EQ(errorOf([&] { c.place(); }), 58);
+  EXPECT_FALSE(c.result.renamedToOld);
+  EXPECT_EQ(*c.fs.get(kFile), MemoryFileSystem::Bytes(1000, 7));
+  EXPECT_EQ(*c.fs.get(kFile + ".old"), (MemoryFileSystem::Bytes{1, 2, 3}));
+}
+
+TEST(PlaceOutputTest, UnknownFreeSpaceFailsWith11BeforeAnythingIsRenamed) {
+  PlacementCase c(1000, DiskFree{0, 0, 0});
+  EXPECT_EQ(errorOf([&] { c.place(); }), 11);
+  EXPECT_EQ(c.fs.paths(), std::vector<std::string>{kFile});
+}
+
+TEST(PlaceOutputTest, QuestionWithAnOverflowingClusterSizeFailsWith6) {
+  PlacementCase c(1000000, DiskFree{65536, 65536, 0});
+  EXPECT_EQ(errorOf([&] { c.place(); }), 6);
+  EXPECT_TRUE(c.host.messages.empty());
+  EXPECT_EQ(c.fs.paths(), std::vector<std::string>{kFile});
+}
+
+TEST(PlaceOutputTest, FileInTheProgramDirectoryGetsItsOldNameBack) {
+  PlacementCase c(1000, DiskFree{1, 4096, 100});
+  c.fs.put("/prog/a.wav", MemoryFileSystem::Bytes(10, 1));
+  c.request.path = "/prog/a.wav";
+  c.place();
+  EXPECT_EQ(c.result.outputName, "/prog/a.wav");
+  EXPECT_EQ(c.result.inputPath, "/prog/a.wav.old");
+  EXPECT_FALSE(c.fs.exists("/prog/a.wav"));
+
+  EXPECT_TRUE(restoreOriginal(c.fs, "/prog/a.wav", c.result));
+  EXPECT_FALSE(c.result.renamedToOld);
+  EXPECT_EQ(*c.fs.get("/prog/a.wav"), MemoryFileSystem::Bytes(10, 1));
+  EXPECT_FALSE(c.fs.exists("/prog/a.wav.old"));
+}
+
+TEST(PlaceOutputTest, CommandLineModesNeitherRenameNorAsk) {
+  PlacementCase c(1000000, DiskFree{0, 0, 0});  // the free space is not consulted
+  c.request.mode = PlacementMode::kExplicitOutput;
+  c.request.explicitOutput = "/out/b.wav";
+  c.place();
+  EXPECT_EQ(c.result.outputName, "/out/b.wav");
+  EXPECT_FALSE(c.result.inPlace);
+  EXPECT_FALSE(c.result.renamedToOld);
+
+  PlacementCase d(1000000, DiskFree{0, 0, 0});
+  d.request.mode = PlacementMode::kInPlace;
+  d.place();
+  EXPECT_TRUE(d.result.inPlace);
+  EXPECT_EQ(d.result.outputName, kFile);
+  EXPECT_TRUE(d.host.messages.empty());
+}
+
+TEST(AtomicOutputTest, TargetAppearsOnlyOnCommitAndAbandonLeavesNothing) {
+  MemoryFileSystem fs;
+  fs.put("/out/b.wav", {9, 9});
+  {
+    AtomicOutput out(fs, "/out/b.wav");
+    out.file().write("abc", 3);
+    EXPECT_EQ(*fs.get("/out/b.wav"), (MemoryFileSystem::Bytes{9, 9}));
+    EXPECT_EQ(out.temporaryPath().rfind("/out/.b.wav.", 0), 0u);
+    out.commit();
+  }
+  EXPECT_EQ(*fs.get("/out/b.wav"), (MemoryFileSystem::Bytes{'a', 'b', 'c'}));
+  EXPECT_EQ(fs.paths(), std::vector<std::string>{"/out/b.wav"});
+  {
+    AtomicOutput out(fs, "/out/b.wav");
+    out.file().write("xyz", 3);
+  }  // never committed
+  EXPECT_EQ(*fs.get("/out/b.wav"), (MemoryFileSystem::Bytes{'a', 'b', 'c'}));
+  EXPECT_EQ(fs.paths(), std::vector<std::string>{"/out/b.wav"});
+}
+
+}  // namespace
+}  // namespace ril

@@ -1,0 +1,221 @@
+// The batch run and the whole road of a file: File, Open, OK, the report, the
+// modification dialog and Modify.
+#include "gui/batch_run.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include "core/base/errors.h"
+#include "core/wav/wav_header_reader.h"
+#include "gui/dialog_test_fixture.h"
+
+namespace ril {
+namespace {
+
+using test::DialogTest;
+
+class BatchRunTest : public DialogTest {
+ protected:
+  // The header part of the report as the reader alone writes it.
+  std::string headerLines(const std::string& path) {
+    ProgramState s;
+    initialiseProgramState(s, programDir.path());
+    s.filePaths = {path};
+    ScriptedHost view;
+    ReadWavHeader(s, 0, true, realFileSystem(), view);
+    return s.reportText;
+  }
+};
+
+// Reads through the real file system but fails every read that reaches past
+// `failAt` bytes of a file (a medium that goes bad half-way).
+class FailingReads : public FileSystem {
+ public:
+  explicit FailingReads(std::uint64_t failAt) : failAt_(failAt) {}
+  std::unique_ptr<InputFile> openRead(const std::string& path) override {
+    class Input : public InputFile {
+     public:
+      Input(std::unique_ptr<InputFile> real, std::uint64_t failAt)
+          : real_(std::move(real)), failAt_(failAt) {}
+      std::size_t read(void* buffer, std::size_t count) override {
+        if (pos_ + count > failAt_) throw RunError(kErrDeviceIo, "read");
+        std::size_t n = real_->read(buffer, count);
+        pos_ += n;
+        return n;
+      }
+      void close() override { real_->close(); }
+
+     private:
+      std::unique_ptr<InputFile> real_;
+      std::uint64_t failAt_;
+      std::uint64_t pos_ = 0;
+    };
+    return std::make_unique<Input>(real().openRead(path), failAt_);
+  }
+  std::unique_ptr<OutputFile> openWrite(const std::string& path, WriteMode mode) override {
+    return real().openWrite(path, mode);
+  }
+  std::uint64_t fileLength(const std::string& path) override { return real().fileLength(path); }
+  bool exists(const std::string& path) override { return real().exists(path); }
+  void renameNoReplace(const std::string& from, const std::string& to) override {
+    real().renameNoReplace(from, to);
+  }
+  void renameReplace(const std::string& from, const std::string& to) override {
+    real().renameReplace(from, to);
+  }
+  void remove(const std::string& path) override { real().remove(path); }
+  DiskFree freeSpace(const std::string& dir) override { return real().freeSpace(dir); }
+
+ private:
+  static FileSystem& real() { return realFileSystem(); }
+  std::uint64_t failAt_;
+};
+
+TEST_F(BatchRunTest, WholeRoadFromFileOpenToTheModifiedFile) {
+  const test::Bytes wav = test::wavWithPeak(16384);
+  const std::string path = dataDir.file("song.wav");
+  test::writeFile(path, wav);
+  openAndChoose("song.wav");
+
+  // The report: the header reader's lines, then the analysis.
+  const std::string header = headerLines(path);
+  const std::string& report = ctx.state.reportText;
+  ASSERT_GT(report.size(), header.size());
+  EXPECT_EQ(report.compare(0, header.size(), header), 0);
+  EXPECT_EQ(main->reportViewText(), report);
+  EXPECT_EQ(ctx.state.peakLevel[0], 16384);
+  EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor);
+  EXPECT_TRUE(main->mnuFileOpen->isEnabled());
+  EXPECT_FALSE(ctx.batchRunning);
+
+  frmModify* d = ctx.modify;
+  ASSERT_NE(d, nullptr);
+  EXPECT_TRUE(d->isVisible());
+  EXPECT_EQ(d->maxGain(), 32767.0 / 16384.0);
+
+  std::string captionAtNotice;
+  host.onMessage = [&](const Message& m) {
+    if (m.title == "Info:") captionAtNotice = d->windowTitle().toStdString();
+  };
+  d->chkEmph->click();
+  d->cmdModify->click();
+  EXPECT_EQ(captionAtNotice, "Done!");
+  EXPECT_TRUE(ctx.modify.isNull());
+  ASSERT_FALSE(host.messages.empty());
+  EXPECT_EQ(host.messages.back().title, "Info:");
+  EXPECT_EQ(host.messages.back().text,
+            "The original file is stored with additional extension .old.\r\n"
+            "The modified file is stored under the original filename in the program directory!");
+
+  EXPECT_FALSE(test::fileExists(path));
+  EXPECT_EQ(test::readFile(path + ".old"), wav);
+  const test::Bytes modified = test::readFile(programDir.file("song.wav"));
+  ASSERT_EQ(modified.size(), wav.size());
+  EXPECT_TRUE(std::equal(wav.begin(), wav.begin() + 44, modified.begin()));
+  EXPECT_NE(modified, wav);
+
+  const std::string shown = main->reportViewText();
+  ASSERT_GT(shown.size(), report.size());
+  EXPECT_EQ(shown.compare(0, report.size(), report), 0);
+  const std::string tail = shown.substr(report.size());
+  EXPECT_EQ(tail.rfind("\r\nManipulation time = ", 0), 0u) << tail;
+  EXPECT_EQ(tail.substr(tail.size() - 7), " sec.\r\n");
+
+  // A second batch run replaces the report.
+  test::writeFile(dataDir.file("other.wav"), test::wavWithPeak(8000, 48000));
+  openAndChoose("other.wav");
+  EXPECT_EQ(ctx.state.reportText.rfind(headerLines(dataDir.file("other.wav")), 0), 0u);
+  EXPECT_EQ(ctx.state.reportText.find("song.wav"), std::string::npos);
+  EXPECT_EQ(main->reportViewText(), ctx.state.reportText);
+  ASSERT_NE(ctx.modify, nullptr);
+  EXPECT_FALSE(ctx.modify->chkEmph->isEnabled());
+}
+
+TEST_F(BatchRunTest, FileOpenIsDisabledAndThePointerBusyWhileFilesAreRead) {
+  test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(1000));
+  bool sawRun = false;
+  main->mnuFileOpen->trigger();
+  duringNextYield([&] {
+    sawRun = true;
+    EXPECT_TRUE(ctx.batchRunning);
+    EXPECT_FALSE(main->mnuFileOpen->isEnabled());
+    EXPECT_EQ(main->cursor().shape(), Qt::WaitCursor);
+    showSelectionDialog(ctx);
+    EXPECT_TRUE(ctx.sel.isNull());
+  });
+  ASSERT_EQ(ctx.sel->Dir1->setPath(dataDir.path()), "");
+  ctx.sel->File1->setSelected(0, true);
+  ctx.sel->cmdDisp->click();
+  EXPECT_TRUE(sawRun);
+  EXPECT_FALSE(ctx.batchRunning);
+  EXPECT_TRUE(main->mnuFileOpen->isEnabled());
+  EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(BatchRunTest, OpenModificationDialogIsOnlyBroughtToTheFront) {
+  test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(16384));
+  test::writeFile(dataDir.file("b.wav"), test::wavWithPeak(8000));
+  openAndChoose("a.wav");
+  frmModify* d = ctx.modify;
+  ASSERT_NE(d, nullptr);
+  d->hsbVolume->setValue(1500);
+  openAndChoose("b.wav");
+  EXPECT_EQ(ctx.modify, d);
+  EXPECT_TRUE(d->isEnabled());
+  EXPECT_EQ(d->hsbVolume->value(), 1500);
+  EXPECT_EQ(d->maxGain(), 32767.0 / 16384.0);
+  EXPECT_EQ(ctx.state.peakLevel[0], 8000);
+}
+
+TEST_F(BatchRunTest, FilesThatCannotBeAnalysedAreReportedAndNotOffered) {
+  test::WavShape noFrames;
+  noFrames.data = {};
+  test::WavShape wide;
+  wide.bitsPerSample = 24;
+  wide.data = test::Bytes(600, 1);
+  test::Bytes noData = test::buildWav(noFrames);
+  noData.resize(noData.size() - 8);  // the "data" chunk header cut off
+  const std::vector<std::pair<std::string, test::Bytes>> files{
+      {"empty.wav", {}},
+      {"nodata.wav", noData},
+      {"noframes.wav", test::buildWav(noFrames)},
+      {"wide.wav", test::buildWav(wide)}};
+  test::writeFile(dataDir.file("good.wav"), test::wavWithPeak(16384));
+  for (const auto& [name, bytes] : files) test::writeFile(dataDir.file(name), bytes);
+
+  for (const auto& [name, bytes] : files) {
+    openAndChoose("good.wav");
+    ASSERT_NE(ctx.modify, nullptr);
+    openAndChoose(name);
+    flushDeletes();
+    EXPECT_TRUE(ctx.modify.isNull()) << name;  // the earlier file's dialog is gone too
+    EXPECT_NE(ctx.state.reportText.find(name), std::string::npos) << name;
+    EXPECT_EQ(main->reportViewText(), ctx.state.reportText) << name;
+    EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor) << name;
+    EXPECT_TRUE(main->mnuFileOpen->isEnabled()) << name;
+  }
+}
+
+TEST_F(BatchRunTest, ReadFailureDuringTheAnalysisIsNotOfferedForModification) {
+  // 2 MiB of samples; reads fail past the first MiB, inside the analysis.
+  std::vector<std::int16_t> samples(1024 * 1024, 100);
+  test::WavShape layout;
+  layout.data = test::pcm16(samples);
+  test::writeFile(dataDir.file("bad.wav"), test::buildWav(layout));
+  FailingReads failing(1024 * 1024);
+  ctx.fs = &failing;
+  ctx.state.peakLevel = {1234, 5678};
+  openAndChoose("bad.wav");
+  EXPECT_TRUE(ctx.modify.isNull());
+  EXPECT_EQ(ctx.state.peakLevel, (std::array<std::int32_t, 2>{1234, 5678}));
+  EXPECT_NE(ctx.state.reportText.find("bad.wav"), std::string::npos);
+  EXPECT_FALSE(ctx.batchRunning);
+}
+
+}  // namespace
+}  // namespace ril

@@ -1,0 +1,120 @@
+// A main window, the program state and scripted message boxes for the window
+// tests of the selection dialog, the batch run and the modification dialog.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/base/clock.h"
+#include "core/io/files.h"
+#include "core/program_state.h"
+#include "gui/app_context.h"
+#include "gui/file_selection_dialog.h"
+#include "gui/main_window.h"
+#include "gui/modification_dialog.h"
+#include "support/scripted_host.h"
+#include "support/test_support.h"
+
+namespace ril::test {
+
+// "/tmp/x/" -> "/tmp/x": how the directory list spells a directory.
+inline std::string withoutSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+inline std::string currentDirectory() {
+  std::string out;
+  if (char* c = getcwd(nullptr, 0)) {
+    out = c;
+    std::free(c);
+  }
+  return out;
+}
+
+// A 16-bit WAV whose loudest sample has magnitude `peak` (at most 32767, or
+// 32768 for -32768), with some quieter music-like samples around it.
+inline Bytes wavWithPeak(std::int32_t peak, std::int32_t sampleRate = 44100,
+                         std::int16_t channels = 2, int frames = 4000) {
+  std::vector<std::int16_t> samples;
+  for (int i = 0; i < frames * channels; ++i) {
+    samples.push_back(static_cast<std::int16_t>(((i * 37) % 2001 - 1000) * (peak / 4) / 1000));
+  }
+  samples[samples.size() / 2] = static_cast<std::int16_t>(peak > 32767 ? -32768 : peak);
+  WavShape layout;
+  layout.channels = channels;
+  layout.sampleRate = sampleRate;
+  layout.data = pcm16(samples);
+  return buildWav(layout);
+}
+
+class DialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedCwd_ = currentDirectory();
+    ctx.fs = &realFileSystem();
+    ctx.clock = &clock;
+    ctx.messages = &host;
+    ctx.endProgram = [this] { ++ended; };
+    initialiseProgramState(ctx.state, programDir.path());
+    main = std::make_unique<frmMain>(ctx);
+    main->Form_Load();
+  }
+
+  void TearDown() override {
+    if (ctx.sel) delete ctx.sel.data();
+    if (ctx.modify) delete ctx.modify.data();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    main.reset();
+    if (!savedCwd_.empty()) (void)chdir(savedCwd_.c_str());
+  }
+
+  // Lets the windows deleted by an unload go.
+  static void flushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+
+  // File, Open; the data directory; the file; OK.
+  void openAndChoose(const std::string& name) {
+    main->mnuFileOpen->trigger();
+    frmSel* d = ctx.sel;
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(d->Dir1->setPath(dataDir.path()), "");
+    int row = -1;
+    for (std::int16_t i = 0; i < d->File1->ListCount(); ++i) {
+      if (d->File1->List(i) == name) row = i;
+    }
+    ASSERT_GE(row, 0) << name;
+    d->File1->setSelected(static_cast<std::int16_t>(row), true);
+    d->cmdDisp->click();
+    flushDeletes();
+  }
+
+  // Runs `f` inside the next yield to pending events (the engine's or the
+  // analysis' once-per-block yield).
+  static void duringNextYield(std::function<void()> f) {
+    QMetaObject::invokeMethod(qApp, std::move(f), Qt::QueuedConnection);
+  }
+
+  TempDir programDir;
+  TempDir dataDir;
+  ManualClock clock;
+  ScriptedHost host;
+  AppContext ctx;
+  std::unique_ptr<frmMain> main;
+  int ended = 0;
+
+ private:
+  std::string savedCwd_;
+};
+
+}  // namespace ril::test

@@ -1,0 +1,370 @@
+// The main window: sizes in twips, the menu, the copy command, the drawing
+// surface, Exit and Help.
+#include "gui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTextCursor>
+#include <memory>
+
+#include "core/program_state.h"
+#include "gui/twips.h"
+#include "support/scripted_host.h"
+#include "support/test_support.h"
+
+namespace ril {
+namespace {
+
+class RecordingEditor : public EditorLauncher {
+ public:
+  bool open(const std::string& path) override {
+    opened.push_back(path);
+    return starts;
+  }
+  std::vector<std::string> opened;
+  bool starts = true;
+};
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ctx.fs = &realFileSystem();
+    ctx.messages = &host;
+    ctx.editor = &editor;
+    ctx.endProgram = [this] { ++ended; };
+    initialiseProgramState(ctx.state, dir.path());
+    window = std::make_unique<frmMain>(ctx);
+  }
+
+  void loadAndShow() {
+    window->Form_Load();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  }
+
+  int px(double twips) const { return twipsToPixelsX(twips, window.get()); }
+  int py(double twips) const { return twipsToPixelsY(twips, window.get()); }
+
+  // Distances from txtOut to the four edges of the client area, in pixels.
+  QMargins txtOutMargins() const {
+    const QRect client = window->centralWidget()->rect();
+    const QRect box = window->txtOut->geometry();
+    return {box.left(), box.top(), client.width() - box.right() - 1,
+            client.height() - box.bottom() - 1};
+  }
+
+  test::TempDir dir;
+  ScriptedHost host;
+  RecordingEditor editor;
+  AppContext ctx;
+  int ended = 0;
+  std::unique_ptr<frmMain> window;
+};
+
+// ---- start-up and sizes -------------------------------------------------------
+
+TEST(StartUp, MainSetsTheFixedFieldsAndShowsAFreshWindow) {
+  ScriptedHost host;
+  AppContext ctx;
+  ctx.messages = &host;
+  ctx.endProgram = [] {};
+  const std::unique_ptr<frmMain> window = Main(ctx, "/opt/my tools/");
+  EXPECT_EQ(ctx.main, window.get());
+  EXPECT_EQ(ctx.state.lineBreak, "\r\n");
+  EXPECT_EQ(ctx.state.appPath, "/opt/my tools/");
+  EXPECT_TRUE(ctx.state.firstSelection);
+  EXPECT_TRUE(ctx.state.reportText.empty());
+  EXPECT_EQ(ctx.state.peakLevel, (std::array<std::int32_t, 2>{0, 0}));
+  EXPECT_TRUE(ctx.state.filePaths.empty());
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(window->txtOut->toPlainText().isEmpty());
+  EXPECT_DOUBLE_EQ(window->widthTwips(), 9600);
+  EXPECT_DOUBLE_EQ(window->heightTwips(), 7200);
+}
+
+TEST_F(MainWindowTest, FormLoadSetsOuterSizeAndLeavesBottomMarginUntilFirstDisplay) {
+  EXPECT_FALSE(ctx.state.firstSelection);
+  window->Form_Load();
+  EXPECT_TRUE(ctx.state.firstSelection);
+  EXPECT_DOUBLE_EQ(window->widthTwips(), 9600);
+  EXPECT_DOUBLE_EQ(window->heightTwips(), 7200);
+  // Before the window is displayed the text box keeps Form_Load's 960 at the bottom.
+  EXPECT_EQ(window->txtOut->geometry(),
+            QRect(px(120), py(120), px(window->clientWidthTwips() - 240),
+                  py(window->clientHeightTwips() - 960)));
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  EXPECT_EQ(txtOutMargins(), QMargins(px(120), py(120), px(120), py(120)));
+  // The outer size stays 9600 x 7200 once the window has its frame.
+  EXPECT_DOUBLE_EQ(window->widthTwips(), 9600);
+  EXPECT_DOUBLE_EQ(window->heightTwips(), 7200);
+  EXPECT_EQ(window->frameGeometry().size(), QSize(px(9600), py(7200)));
+}
+
+TEST_F(MainWindowTest, ClientAreaIsTheSurfaceBelowTheMenuBar) {
+  loadAndShow();
+  const QWidget* client = window->centralWidget();
+  EXPECT_EQ(client->width(), px(window->clientWidthTwips()));
+  EXPECT_EQ(client->height(), py(window->clientHeightTwips()));
+  EXPECT_EQ(client->y(), window->menuBar()->height());
+  EXPECT_LT(window->clientHeightTwips(), window->heightTwips());
+}
+
+TEST_F(MainWindowTest, WidthAndHeightBelowTheMinimumAreRaisedAndTxtOutRefitted) {
+  loadAndShow();
+  window->setWidthTwips(5000);
+  EXPECT_DOUBLE_EQ(window->widthTwips(), 6000);
+  EXPECT_DOUBLE_EQ(window->heightTwips(), 7200);
+  EXPECT_EQ(txtOutMargins(), QMargins(px(120), py(120), px(120), py(120)));
+
+  window->setHeightTwips(3000);
+  EXPECT_DOUBLE_EQ(window->heightTwips(), 4500);
+  EXPECT_DOUBLE_EQ(window->widthTwips(), 6000);
+  EXPECT_EQ(txtOutMargins(), QMargins(px(120), py(120), px(120), py(120)));
+
+  // Sizes above the minimum are taken as they are, to the nearest pixel.
+  window->setOuterSizeTwips(8000, 6000);
+  EXPECT_DOUBLE_EQ(window->widthTwips(), pixelsToTwipsX(px(8000), window.get()));
+  EXPECT_DOUBLE_EQ(window->heightTwips(), pixelsToTwipsY(py(6000), window.get()));
+  EXPECT_EQ(txtOutMargins(), QMargins(px(120), py(120), px(120), py(120)));
+}
+
+TEST_F(MainWindowTest, UserCannotResizeMaximiseOrMinimise) {
+  loadAndShow();
+  EXPECT_EQ(window->minimumSize(), window->size());
+  EXPECT_EQ(window->maximumSize(), window->size());
+  const Qt::WindowFlags flags = window->windowFlags();
+  EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+  EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+  window->setWidthTwips(7000);
+  EXPECT_EQ(window->minimumSize(), window->size());
+  EXPECT_EQ(window->maximumSize(), window->size());
+}
+
+TEST_F(MainWindowTest, TitleFontAndTextBox) {
+  EXPECT_EQ(window->windowTitle().toStdString(),
+            "Rilmaton - statistical analysis and application of De-Emphasis of WAV-files");
+  EXPECT_DOUBLE_EQ(window->font().pointSizeF(), 9.75);
+  EXPECT_EQ(window->font().family(), QStringLiteral("Arial"));
+  EXPECT_TRUE(window->txtOut->isReadOnly());
+  EXPECT_TRUE(window->txtOut->textInteractionFlags() & Qt::TextSelectableByMouse);
+  EXPECT_TRUE(window->txtOut->toPlainText().isEmpty());
+}
+
+// ---- the menu -------------------------------------------------------------------
+
+TEST_F(MainWindowTest, MenusCarryTheCaptionsAccessKeysAndShortcutsInOrder) {
+  const QList<QAction*> bar = window->menuBar()->actions();
+  ASSERT_EQ(bar.size(), 2);
+  EXPECT_EQ(bar[0]->text(), QStringLiteral("&File"));
+  EXPECT_EQ(bar[0]->menu(), window->mnuFile);
+  EXPECT_EQ(bar[1]->text(), QStringLiteral("&Help"));
+  EXPECT_EQ(bar[1]->menu(), window->mnuHelp);
+
+  struct Item {
+    QAction* action;
+    const char* caption;  // nullptr: separator
+    QKeySequence shortcut;
+  };
+  const std::vector<Item> file = {
+      {window->mnuFileOpen, "&Open", QKeySequence(Qt::CTRL | Qt::Key_O)},
+      {window->mnuClip, "&Copy result to clipboard", QKeySequence(Qt::CTRL | Qt::Key_C)},
+      {window->mnuDummy1, nullptr, {}},
+      {window->mnuExit, "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X)},
+  };
+  const std::vector<Item> help = {
+      {window->mnuHelpCont, "&Content", QKeySequence(Qt::Key_F1)},
+      {window->mnuDummy4, nullptr, {}},
+      {window->mnuAbout, "&About", QKeySequence()},
+  };
+  for (const auto& [menu, items] :
+       {std::pair{window->mnuFile, file}, std::pair{window->mnuHelp, help}}) {
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), static_cast<qsizetype>(items.size()));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(actions[i], items[i].action);
+      if (items[i].caption == nullptr) {
+        EXPECT_TRUE(actions[i]->isSeparator());
+      } else {
+        EXPECT_EQ(actions[i]->text(), QString::fromLatin1(items[i].caption));
+        EXPECT_EQ(actions[i]->shortcut(), items[i].shortcut);
+      }
+    }
+  }
+}
+
+TEST_F(MainWindowTest, FileOpenIsDisabledWhileABatchRunOrModificationRuns) {
+  EXPECT_TRUE(window->mnuFileOpen->isEnabled());
+  ctx.batchRunning = true;
+  window->updateCommands();
+  EXPECT_FALSE(window->mnuFileOpen->isEnabled());
+  window->mnuFileOpen_Click();  // even called directly, no dialog
+  EXPECT_TRUE(ctx.sel.isNull());
+  ctx.batchRunning = false;
+  ctx.modifyRunning = true;
+  window->updateCommands();
+  EXPECT_FALSE(window->mnuFileOpen->isEnabled());
+  ctx.modifyRunning = false;
+  window->updateCommands();
+  EXPECT_TRUE(window->mnuFileOpen->isEnabled());
+}
+
+// ---- report view and clipboard ------------------------------------------------
+
+TEST_F(MainWindowTest, ReportIsShownWithLineBreaksAndReadBackWithCrLf) {
+  const std::string report = "Filename:\t/tmp/a b.wav\r\nFilelength:\t0.000 MB\r\n";
+  window->setReportText(report);
+  EXPECT_EQ(window->reportViewText(), report);
+  EXPECT_EQ(window->txtOut->toPlainText(),
+            QStringLiteral("Filename:\t/tmp/a b.wav\nFilelength:\t0.000 MB\n"));
+  EXPECT_EQ(window->txtOut->blockCount(), 3);
+}
+
+TEST_F(MainWindowTest, CtrlCWithAPartialSelectionCopiesTheWholeReport) {
+  loadAndShow();
+  const std::string report = "Nr of channels:\t2 (Stereo)\r\nSample frequ.:\t44100 Hz\r\n";
+  window->setReportText(report);
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  window->txtOut->setFocus();
+  QTextCursor cursor = window->txtOut->textCursor();
+  cursor.setPosition(4);
+  cursor.setPosition(12, QTextCursor::KeepAnchor);
+  window->txtOut->setTextCursor(cursor);
+  ASSERT_TRUE(window->txtOut->textCursor().hasSelection());
+  QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
+
+  QTest::keyClick(window->txtOut, Qt::Key_C, Qt::ControlModifier);
+
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), report);
+  // The selection itself is left alone.
+  EXPECT_TRUE(window->txtOut->textCursor().hasSelection());
+}
+
+TEST_F(MainWindowTest, CopyOfAnEmptyReportLeavesEmptyText) {
+  loadAndShow();
+  QGuiApplication::clipboard()->setText(QStringLiteral("left over"));
+  window->mnuClip->trigger();
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
+}
+
+// ---- drawing surface ------------------------------------------------------------
+
+// Rows of the image that hold any dark pixel.
+int darkRows(const QImage& image, int top, int bottom, int right) {
+  int rows = 0;
+  for (int y = top; y < bottom && y < image.height(); ++y) {
+    for (int x = 0; x < right && x < image.width(); ++x) {
+      if (qGray(image.pixel(x, y)) < 128) {
+        ++rows;
+        break;
+      }
+    }
+  }
+  return rows;
+}
+
+TEST_F(MainWindowTest, PrintedLinesAreKeptAndMoveThePrintPositionDown) {
+  loadAndShow();
+  EXPECT_EQ(darkRows(window->surface(), 0, 200, 400), 0);
+  window->printLine("WAV-file has no PCM format ( 3  instead of 1)");
+  const double lineHeight = window->currentY();
+  EXPECT_GT(lineHeight, 0);
+  EXPECT_DOUBLE_EQ(window->currentX(), 0);
+  const int firstLine = py(lineHeight);
+  EXPECT_GT(darkRows(window->surface(), 0, firstLine, 400), 0);
+  EXPECT_EQ(darkRows(window->surface(), firstLine, 2 * firstLine, 400), 0);
+
+  window->printLine("fmt_ChunkLen =  14 ");
+  EXPECT_DOUBLE_EQ(window->currentY(), 2 * lineHeight);
+  EXPECT_GT(darkRows(window->surface(), firstLine, 2 * firstLine, 400), 0);
+
+  // A size change and a full repaint keep what was drawn; the part of the
+  // first line above the text box shows on screen.
+  window->setOuterSizeTwips(9000, 6900);
+  window->repaintNow();
+  EXPECT_GT(darkRows(window->surface(), 0, firstLine, 400), 0);
+  const QImage shown = window->centralWidget()->grab().toImage();
+  EXPECT_GT(darkRows(shown, 0, py(120), 400), 0);
+}
+
+// ---- Exit -------------------------------------------------------------------------
+
+TEST_F(MainWindowTest, ExitAndClosingTheWindowEndTheProgram) {
+  loadAndShow();
+  window->mnuExit->trigger();
+  EXPECT_EQ(ended, 1);
+  window->close();
+  EXPECT_EQ(ended, 2);
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  window->txtOut->setFocus();
+  QTest::keyClick(window->txtOut, Qt::Key_X, Qt::ControlModifier);
+  EXPECT_EQ(ended, 3);
+  EXPECT_FALSE(ctx.exitRequested);
+}
+
+TEST_F(MainWindowTest, ExitDuringAModificationOnlyAsksTheEngineToStop) {
+  loadAndShow();
+  ctx.modifyRunning = true;
+  window->mnuExit->trigger();
+  EXPECT_EQ(ended, 0);
+  EXPECT_TRUE(ctx.exitRequested);
+  window->close();
+  EXPECT_EQ(ended, 0);
+  EXPECT_TRUE(window->isVisible());
+}
+
+// ---- Help, Content ----------------------------------------------------------------
+
+TEST_F(MainWindowTest, HelpWithoutTheHelpFileWarns) {
+  window->mnuHelpCont->trigger();
+  EXPECT_TRUE(editor.opened.empty());
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].title, "Warning");
+  EXPECT_EQ(host.messages[0].text, "Notepad or Rilmaton.txt not found");
+  EXPECT_EQ(host.messages[0].icon, MsgIcon::kInformation);
+  EXPECT_EQ(host.messages[0].buttons, MsgButtons::kOk);
+}
+
+TEST_F(MainWindowTest, HelpOpensTheHelpFileAsOnePathEvenWithBlanks) {
+  const std::string programDir = dir.path() + "my programs; $HOME/";
+  ASSERT_EQ(QDir().mkpath(QString::fromStdString(programDir)), true);
+  test::writeFile(programDir + "Rilmaton.txt", {'h', 'i'});
+  initialiseProgramState(ctx.state, programDir);
+  window->mnuHelpCont->trigger();
+  ASSERT_EQ(editor.opened.size(), 1u);
+  EXPECT_EQ(editor.opened[0], programDir + "Rilmaton.txt");
+  EXPECT_TRUE(host.messages.empty());
+
+  // The same when no editor can be started: the warning instead.
+  editor.starts = false;
+  window->mnuHelpCont->trigger();
+  EXPECT_EQ(editor.opened.size(), 2u);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, "Notepad or Rilmaton.txt not found");
+}
+
+// ---- pointer ------------------------------------------------------------------------
+
+TEST_F(MainWindowTest, BusyPointerCoversTheReportViewAndReturnsToTheArrow) {
+  window->setBusyPointer(true);
+  EXPECT_EQ(window->cursor().shape(), Qt::WaitCursor);
+  EXPECT_EQ(window->txtOut->viewport()->cursor().shape(), Qt::WaitCursor);
+  window->setBusyPointer(false);
+  EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);
+  EXPECT_EQ(window->txtOut->viewport()->cursor().shape(), Qt::IBeamCursor);
+}
+
+}  // namespace
+}  // namespace ril

@@ -1,0 +1,38 @@
+// A file system held in memory: for fuzzing and for tests that need no disk.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/io/files.h"
+
+namespace ril {
+
+class MemoryFileSystem : public FileSystem {
+ public:
+  using Bytes = std::vector<unsigned char>;
+
+  std::unique_ptr<InputFile> openRead(const std::string& path) override;
+  std::unique_ptr<OutputFile> openWrite(const std::string& path, WriteMode mode) override;
+  std::uint64_t fileLength(const std::string& path) override;
+  bool exists(const std::string& path) override { return files_.count(path) > 0; }
+  void renameNoReplace(const std::string& from, const std::string& to) override;
+  void renameReplace(const std::string& from, const std::string& to) override;
+  void remove(const std::string& path) override { files_.erase(path); }
+  DiskFree freeSpace(const std::string& dir) override;
+
+  void put(const std::string& path, Bytes bytes) {
+    files_[path] = std::make_shared<Bytes>(std::move(bytes));
+  }
+  const Bytes* get(const std::string& path) const;
+  std::vector<std::string> paths() const;
+
+  DiskFree free{1, 4096, 1 << 20};  // what freeSpace reports
+
+ private:
+  std::map<std::string, std::shared_ptr<Bytes>> files_;
+};
+
+}  // namespace ril
