@@ -1,10 +1,5 @@
 #include "gui/file_selection_dialog.h"
 
-#include <dirent.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QCloseEvent>
 #include <QFile>
 #include <QGuiApplication>
@@ -15,13 +10,8 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "core/io/directories.h"
 #include "gui/batch_run.h"
 #include "gui/main_window.h"
 #include "gui/twips.h"
@@ -35,91 +25,6 @@ constexpr int kLevelRole = Qt::UserRole + 1;
 
 QString display(const std::string& bytes) {
   return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
-
-// "/a/b/" and "a/../b" made absolute and normal; "/" stays "/".
-std::string normalPath(const std::string& path, const std::string& base) {
-  std::filesystem::path p(path);
-  if (p.is_relative()) p = std::filesystem::path(base.empty() ? "/" : base) / p;
-  std::string s = p.lexically_normal().string();
-  while (s.size() > 1 && s.back() == '/') s.pop_back();
-  return s.empty() ? "/" : s;
-}
-
-bool isHidden(const char* name) {
-  return name[0] == '.';
-}
-
-bool lessIgnoringCase(const std::string& a, const std::string& b) {
-  auto lower = [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
-  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
-    char x = lower(a[i]), y = lower(b[i]);
-    if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
-  }
-  if (a.size() != b.size()) return a.size() < b.size();
-  return a < b;
-}
-
-std::string joinPath(const std::string& dir, const std::string& name) {
-  return dir.back() == '/' ? dir + name : dir + "/" + name;
-}
-
-// Names of the entries of `dir` for which `keep` holds, sorted; false with
-// errno set when the directory cannot be read.
-template <typename Keep>
-bool listEntries(const std::string& dir, Keep keep, std::vector<std::string>& names) {
-  DIR* d = opendir(dir.c_str());
-  if (!d) return false;
-  names.clear();
-  errno = 0;
-  while (dirent* e = readdir(d)) {
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    if (isHidden(e->d_name)) continue;
-    struct stat st {};
-    if (stat(joinPath(dir, e->d_name).c_str(), &st) != 0) continue;  // dangling link
-    if (keep(e->d_name, st)) names.emplace_back(e->d_name);
-  }
-  int err = errno;
-  closedir(d);
-  if (err != 0) {
-    errno = err;
-    return false;
-  }
-  std::sort(names.begin(), names.end(), lessIgnoringCase);
-  return true;
-}
-
-// Octal escapes of /proc/self/mounts ("\040" for a blank).
-std::string unescapeMount(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size()) {
-      int v = 0;
-      bool ok = true;
-      for (int k = 1; k <= 3; ++k) {
-        char c = s[i + k];
-        if (c < '0' || c > '7') ok = false;
-        v = v * 8 + (c - '0');
-      }
-      if (ok) {
-        out.push_back(static_cast<char>(v));
-        i += 3;
-        continue;
-      }
-    }
-    out.push_back(s[i]);
-  }
-  return out;
-}
-
-bool startsWith(const std::string& s, const std::string& prefix) {
-  return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string homeDirectory() {
-  if (const char* h = std::getenv("HOME"); h && *h) return normalPath(h, "/");
-  if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return normalPath(pw->pw_dir, "/");
-  return "/";
 }
 
 // The directory list draws each entry indented by its level, like the
@@ -152,30 +57,6 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
   connect(this, &QComboBox::currentIndexChanged, this, &DriveList::onIndexChanged);
 }
 
-std::vector<std::string> DriveList::machineRoots() {
-  std::vector<std::string> roots{"/"};
-  std::string home = homeDirectory();
-  if (home != "/") roots.push_back(home);
-  std::vector<std::string> mounts;
-  std::ifstream in("/proc/self/mounts");
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string device, point;
-    if (!(fields >> device >> point)) continue;
-    point = unescapeMount(point);
-    if (point == "/mnt" || startsWith(point, "/mnt/") || startsWith(point, "/media/") ||
-        startsWith(point, "/run/media/")) {
-      mounts.push_back(point);
-    }
-  }
-  std::sort(mounts.begin(), mounts.end());
-  for (const std::string& m : mounts) {
-    if (std::find(roots.begin(), roots.end(), m) == roots.end()) roots.push_back(m);
-  }
-  return roots;
-}
-
 void DriveList::addRoot(const std::string& root, const QString& label) {
   bool was = quiet_;
   quiet_ = true;
@@ -199,8 +80,7 @@ int DriveList::rootIndexFor(const std::string& path) const {
   std::size_t bestLength = 0;
   for (int i = 0; i < count(); ++i) {
     std::string r = itemData(i, kPathRole).toByteArray().toStdString();
-    bool holds = r == "/" || path == r || startsWith(path, r + "/");
-    if (holds && (best < 0 || r.size() > bestLength)) {
+    if (isWithin(path, r) && (best < 0 || r.size() > bestLength)) {
       best = i;
       bestLength = r.size();
     }
@@ -240,11 +120,9 @@ std::string DirList::pathOf(int r) const {
 
 std::string DirList::setPath(const std::string& requested) {
   std::string p = normalPath(requested, path_);
-  std::vector<std::string> subdirs;
-  bool readable = listEntries(
-      p, [](const char*, const struct stat& st) { return S_ISDIR(st.st_mode); }, subdirs);
-  if (!readable) return std::strerror(errno);
-  if (access(p.c_str(), R_OK | X_OK) != 0) return std::strerror(errno);
+  const DirectoryListing subdirs = listEntries(p, EntryKind::kDirectory);
+  if (subdirs.error != 0) return errorText(subdirs.error);
+  if (const int error = directoryAccessError(p); error != 0) return errorText(error);
 
   clear();
   const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
@@ -267,7 +145,7 @@ std::string DirList::setPath(const std::string& requested) {
     start = end + 1;
   }
   const int current = count() - 1;
-  for (const std::string& name : subdirs) add(joinPath(p, name), name, level + 1, closedIcon);
+  for (const std::string& name : subdirs.names) add(joinPath(p, name), name, level + 1, closedIcon);
   setCurrentRow(current);
 
   bool changedPath = p != path_;
@@ -299,30 +177,15 @@ FileList::FileList(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
 }
 
-bool FileList::matchesPattern(const std::string& name) {
-  if (name.size() < 4) return false;
-  std::string tail = name.substr(name.size() - 4);
-  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return tail == ".wav";
-}
-
 void FileList::setPath(const std::string& path) {
   path_ = path;
   refresh();
 }
 
 void FileList::refresh() {
-  std::vector<std::string> names;
-  if (!listEntries(
-          path_,
-          [](const char* name, const struct stat& st) {
-            return S_ISREG(st.st_mode) && matchesPattern(name);
-          },
-          names)) {
-    names.clear();
-  }
+  DirectoryListing files = listEntries(path_, EntryKind::kWavFile);
   clear();
-  names_ = std::move(names);
+  names_ = std::move(files.names);
   for (const std::string& n : names_) addItem(display(n));
 }
 
@@ -376,14 +239,11 @@ frmSel::frmSel(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
   setFixedSize(twipsToPixelsX(7965, this), twipsToPixelsY(4830, this));
 
   // The lists start at the process's current drive and directory.
-  for (const std::string& root : DriveList::machineRoots()) {
+  for (const std::string& root : machineRoots()) {
     Drive1->addRoot(root, display(root));
   }
-  std::string cwd = "/";
-  if (char* c = getcwd(nullptr, 0)) {
-    cwd = c;
-    std::free(c);
-  }
+  std::string cwd = currentDirectory();
+  if (cwd.empty()) cwd = "/";
   Drive1->restoreDrive(cwd);
   if (!Dir1->setPath(cwd).empty()) Dir1->setPath("/");
   File1->setPath(Dir1->path());
@@ -439,8 +299,9 @@ void frmSel::Dir1_Change() {
 }
 
 bool frmSel::changeDirectory(const std::string& path) {
-  if (chdir(path.c_str()) == 0) return true;
-  tellUnreadable(display(path), QString::fromLocal8Bit(std::strerror(errno)));
+  const int error = setCurrentDirectory(path);
+  if (error == 0) return true;
+  tellUnreadable(display(path), QString::fromLocal8Bit(errorText(error)));
   return false;
 }
 
@@ -485,8 +346,7 @@ void frmSel::cmdDisp_Click() {
   for (std::int16_t i = 0; i < File1->ListCount(); ++i) {
     if (!File1->Selected(i)) continue;
     s.fileNames[k] = File1->List(i);
-    s.filePaths[k] =
-        (dir.empty() || dir.back() != '/') ? dir + "/" + File1->List(i) : dir + File1->List(i);
+    s.filePaths[k] = joinPath(dir, File1->List(i));
     ++k;
   }
   s.lastFileIndex = static_cast<std::int16_t>(k - 1);

@@ -38,10 +38,6 @@ class DriveList : public QComboBox {
   void restoreDrive(const std::string& root);
   std::vector<std::string> roots() const;
 
-  // The roots this machine offers: "/", the home directory, and the mount
-  // points under /media, /mnt and /run/media (from /proc/self/mounts).
-  static std::vector<std::string> machineRoots();
-
  signals:
   void changed();
 
@@ -96,9 +92,6 @@ class FileList : public QListWidget {
   const std::string& List(std::int16_t i) const { return names_.at(i); }
   bool Selected(std::int16_t i) const;
   void setSelected(std::int16_t i, bool selected);
-
-  // Whether a bare file name matches "*.WAV" without regard to case.
-  static bool matchesPattern(const std::string& name);
 
  private:
   std::string path_;

@@ -3,18 +3,17 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/base/clock.h"
+#include "core/io/directories.h"
 #include "core/io/files.h"
 #include "core/program_state.h"
 #include "gui/app_context.h"
@@ -30,15 +29,6 @@ namespace ril::test {
 inline std::string withoutSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
-}
-
-inline std::string currentDirectory() {
-  std::string out;
-  if (char* c = getcwd(nullptr, 0)) {
-    out = c;
-    std::free(c);
-  }
-  return out;
 }
 
 // A 16-bit WAV whose loudest sample has magnitude `peak` (at most 32767, or
@@ -75,7 +65,7 @@ class DialogTest : public ::testing::Test {
     if (ctx.modify) delete ctx.modify.data();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     main.reset();
-    if (!savedCwd_.empty()) (void)chdir(savedCwd_.c_str());
+    if (!savedCwd_.empty()) (void)setCurrentDirectory(savedCwd_);
   }
 
   // Lets the windows deleted by an unload go.

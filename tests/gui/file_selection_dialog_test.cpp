@@ -16,7 +16,6 @@
 namespace ril {
 namespace {
 
-using test::currentDirectory;
 using test::DialogTest;
 using test::withoutSlash;
 
@@ -162,8 +161,6 @@ TEST_F(FileSelectionDialogTest, FileListMatchesWavInAnyCaseSorted) {
   frmSel* d = open();
   EXPECT_EQ(listed(d->File1), (std::vector<std::string>{"a.wav", "b.WAV", "C.Wav"}));
   EXPECT_EQ(d->File1->selectionMode(), QAbstractItemView::SingleSelection);
-  EXPECT_TRUE(FileList::matchesPattern("X.wAv"));
-  EXPECT_FALSE(FileList::matchesPattern("x.wav.old"));
 }
 
 TEST_F(FileSelectionDialogTest, DirectoryListShowsAncestorsOpenAndSubdirectoriesBelow) {
@@ -234,8 +231,6 @@ TEST_F(FileSelectionDialogTest, ChoosingADriveMovesTheListsToItsRoot) {
   EXPECT_EQ(d->Dir1->path(), volume);
   EXPECT_EQ(listed(d->File1), std::vector<std::string>{"v.WAV"});
   EXPECT_EQ(currentDirectory(), volume);
-  // The machine's own roots start with "/".
-  EXPECT_EQ(DriveList::machineRoots().front(), "/");
 }
 
 TEST_F(FileSelectionDialogTest, FileOpenWhileOpenOnlyBringsItToTheFront) {
