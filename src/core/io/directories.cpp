@@ -44,8 +44,9 @@ DirectoryListing listEntries(const std::string& dir, EntryKind kind) {
     listing.error = errno;
     return listing;
   }
-  errno = 0;
-  while (dirent* e = readdir(d)) {
+  // errno is cleared before each readdir: only its own failure counts, not
+  // that of a stat on an entry that is then skipped.
+  for (errno = 0; dirent* e = readdir(d); errno = 0) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
     if (isHidden(e->d_name)) continue;
     struct stat st {};

@@ -42,6 +42,20 @@ TEST(Directories, ListsVisibleSubdirectoriesAndLinksToThem) {
   EXPECT_EQ(directoryAccessError(dir.file("top")), 0);
 }
 
+TEST(Directories, LinksThatLeadNowhereAreSkippedNotTakenForAFailure) {
+  TempDir dir;
+  test::writeFile(dir.file("a.wav"), {1});
+  std::filesystem::create_directory(dir.file("sub"));
+  std::filesystem::create_symlink(dir.file("missing.wav"), dir.file("broken.wav"));
+  std::filesystem::create_directory_symlink(dir.file("missing"), dir.file("broken"));
+  const DirectoryListing files = listEntries(dir.path(), EntryKind::kWavFile);
+  EXPECT_EQ(files.error, 0);
+  EXPECT_EQ(files.names, std::vector<std::string>{"a.wav"});
+  const DirectoryListing subdirs = listEntries(dir.path(), EntryKind::kDirectory);
+  EXPECT_EQ(subdirs.error, 0);
+  EXPECT_EQ(subdirs.names, std::vector<std::string>{"sub"});
+}
+
 TEST(Directories, MissingDirectoryGivesItsErrno) {
   TempDir dir;
   const DirectoryListing listing = listEntries(dir.file("gone"), EntryKind::kDirectory);
