@@ -10,14 +10,14 @@
 
 namespace ril {
 
-const char* const frmAbout::kAuthor = "The Rilmaton developers";
-const char* const frmAbout::kWebAddress = "https://rilmaton.example/";
+const char* const AboutBox::kAuthor = "The Rilmaton developers";
+const char* const AboutBox::kWebAddress = "https://rilmaton.example/";
 
 namespace {
 
 QFont boxFont(double points) {
   QFont font;
-  // The classic dialog font, or the nearest face this system has.
+  // MS Sans Serif, or the nearest face this system has.
   font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
                     QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
                     QStringLiteral("DejaVu Sans")});
@@ -28,12 +28,12 @@ QFont boxFont(double points) {
 
 }  // namespace
 
-frmAbout::frmAbout(AppContext& ctx)
-    : QWidget(ctx.main, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+AboutBox::AboutBox(AppContext& ctx)
+    : QWidget(ctx.mainWindow, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       ctx_(ctx) {
-  ctx_.about = this;
-  setObjectName(QStringLiteral("frmAbout"));
+  ctx_.aboutBox = this;
+  setObjectName(QStringLiteral("aboutBox"));
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("About Rilmaton"));
   setFixedSize(twipsToPixelsX(4545, this), twipsToPixelsY(3570, this));
@@ -47,14 +47,15 @@ frmAbout::frmAbout(AppContext& ctx)
     bool wraps;
   };
   const LabelLayout labels[] = {
-      {&txtAbout1, "txtAbout1", QStringLiteral("Rilmaton V1.11"), 18, 735, 240, 3075, 435, false},
-      {&Bezeichnung1, "Bezeichnung1",
+      {&titleLabel, "titleLabel", QStringLiteral("Rilmaton V1.11"), 18, 735, 240, 3075, 435, false},
+      {&descriptionLabel, "descriptionLabel",
        QStringLiteral("statistical analysis and application of De-emphasis of WAV-files"), 9.75,
        720, 720, 3015, 735, true},
-      {&txtAbout2, "txtAbout2", QStringLiteral("by"), 9.75, 2160, 1560, 285, 240, false},
-      {&txtAbout3, "txtAbout3", QString::fromLatin1(kAuthor), 9.75, 1200, 1920, 2220, 240, false},
-      {&txtAbout4, "txtAbout4", QString::fromLatin1(kWebAddress), 9.75, 960, 2280, 2640, 240,
+      {&byLabel, "byLabel", QStringLiteral("by"), 9.75, 2160, 1560, 285, 240, false},
+      {&authorLabel, "authorLabel", QString::fromLatin1(kAuthor), 9.75, 1200, 1920, 2220, 240,
        false},
+      {&webAddressLabel, "webAddressLabel", QString::fromLatin1(kWebAddress), 9.75, 960, 2280, 2640,
+       240, false},
   };
   const int clientWidth = width();
   for (const LabelLayout& layout : labels) {
@@ -66,9 +67,9 @@ frmAbout::frmAbout(AppContext& ctx)
     label->setTextFormat(Qt::PlainText);
     QRect box(twipsToPixelsX(layout.left, this), twipsToPixelsY(layout.top, this),
               twipsToPixelsX(layout.width, this), twipsToPixelsY(layout.height, this));
-    // A one-line text wider than its box (the substitute font runs a little
-    // wider than the classic one) grows the box evenly about its centre, so
-    // that nothing is cut off.
+    // A one-line text wider than its box (a face standing in for MS Sans Serif
+    // may run a little wider) grows the box evenly about its centre, so that
+    // nothing is cut off.
     if (!layout.wraps) {
       const int needed = QFontMetrics(label->font()).horizontalAdvance(layout.text) + 4;
       if (needed > box.width()) {
@@ -82,25 +83,25 @@ frmAbout::frmAbout(AppContext& ctx)
     *layout.label = label;
   }
 
-  cmdOK = new QPushButton(QStringLiteral("OK"), this);
-  cmdOK->setObjectName(QStringLiteral("cmdOK"));
-  cmdOK->setFont(boxFont(8.25));
-  cmdOK->setGeometry(twipsToPixelsX(1440, this), twipsToPixelsY(2760, this),
-                     twipsToPixelsX(1575, this), twipsToPixelsY(495, this));
-  cmdOK->setAutoDefault(true);
-  cmdOK->setDefault(true);
-  cmdOK->setFocus();
-  connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
+  okButton = new QPushButton(QStringLiteral("OK"), this);
+  okButton->setObjectName(QStringLiteral("okButton"));
+  okButton->setFont(boxFont(8.25));
+  okButton->setGeometry(twipsToPixelsX(1440, this), twipsToPixelsY(2760, this),
+                        twipsToPixelsX(1575, this), twipsToPixelsY(495, this));
+  okButton->setAutoDefault(true);
+  okButton->setDefault(true);
+  okButton->setFocus();
+  connect(okButton, &QPushButton::clicked, this, &QWidget::close);
 }
 
-frmAbout::~frmAbout() = default;
+AboutBox::~AboutBox() = default;
 
-float frmAbout::centredPosition(float mainExtent, float aboutExtent, float mainOrigin) {
+float AboutBox::centredPosition(float mainExtent, float aboutExtent, float mainOrigin) {
   return (mainExtent - aboutExtent) / 2.0f + mainOrigin;
 }
 
-void frmAbout::Form_Load() {
-  frmMain* main = ctx_.main;
+void AboutBox::centreOverMainWindow() {
+  MainWindow* main = ctx_.mainWindow;
   if (!main) return;
   const float left =
       centredPosition(static_cast<float>(main->widthTwips()), static_cast<float>(widthTwips()),
@@ -111,14 +112,10 @@ void frmAbout::Form_Load() {
   move(twipsToPixelsX(left, this), twipsToPixelsY(top, this));
 }
 
-void frmAbout::cmdOK_Click() {
-  close();
-}
-
-double frmAbout::leftTwips() const {
+double AboutBox::leftTwips() const {
   return pixelsToTwipsX(frameGeometry().x(), this);
 }
-double frmAbout::topTwips() const {
+double AboutBox::topTwips() const {
   return pixelsToTwipsY(frameGeometry().y(), this);
 }
 
@@ -132,26 +129,26 @@ QSize frameExtra(const QWidget* window) {
 }
 }  // namespace
 
-double frmAbout::widthTwips() const {
+double AboutBox::widthTwips() const {
   QSize extra = frameExtra(this);
-  if (extra.isNull() && ctx_.main) extra = frameExtra(ctx_.main);
+  if (extra.isNull() && ctx_.mainWindow) extra = frameExtra(ctx_.mainWindow);
   return pixelsToTwipsX(width() + extra.width(), this);
 }
 
-double frmAbout::heightTwips() const {
+double AboutBox::heightTwips() const {
   QSize extra = frameExtra(this);
-  if (extra.isNull() && ctx_.main) extra = frameExtra(ctx_.main);
+  if (extra.isNull() && ctx_.mainWindow) extra = frameExtra(ctx_.mainWindow);
   return pixelsToTwipsY(height() + extra.height(), this);
 }
 
 void showAboutBox(AppContext& ctx) {
-  if (!ctx.about) {
-    auto* box = new frmAbout(ctx);
-    box->Form_Load();
+  if (!ctx.aboutBox) {
+    auto* box = new AboutBox(ctx);
+    box->centreOverMainWindow();
   }
-  ctx.about->show();
-  ctx.about->raise();
-  ctx.about->activateWindow();
+  ctx.aboutBox->show();
+  ctx.aboutBox->raise();
+  ctx.aboutBox->activateWindow();
 }
 
 }  // namespace ril

@@ -1,4 +1,4 @@
-// frmAbout: the small box with the program's name, version, description,
+// AboutBox: the small box with the program's name, version, description,
 // author and web address.
 #pragma once
 
@@ -11,22 +11,23 @@ class QPushButton;
 
 namespace ril {
 
-class frmAbout : public QWidget {
+class AboutBox : public QWidget {
   Q_OBJECT
 
  public:
   static const char* const kAuthor;      // "The Rilmaton developers"
   static const char* const kWebAddress;  // the project's home
 
-  // Creates the box (deleted when it is unloaded) and registers it as ctx.about.
-  explicit frmAbout(AppContext& ctx);
-  ~frmAbout() override;
+  // Creates the box (deleted when it is unloaded) and registers it as ctx.aboutBox.
+  explicit AboutBox(AppContext& ctx);
+  ~AboutBox() override;
 
-  void Form_Load();    // centres the box over frmMain
-  void cmdOK_Click();  // unloads the box
+  // Centres the box over the main window.
+  void centreOverMainWindow();
 
-  // Left = (frmMain.Width - frmAbout.Width) / 2 + frmMain.Left, likewise Top;
-  // all outer sizes in twips, single precision.
+  // The box's left edge is (main window's width - box's width) / 2 + main
+  // window's left edge, its top edge likewise; all outer sizes in twips,
+  // single precision.
   static float centredPosition(float mainExtent, float aboutExtent, float mainOrigin);
 
   double leftTwips() const;
@@ -34,18 +35,18 @@ class frmAbout : public QWidget {
   double widthTwips() const;   // outer
   double heightTwips() const;  // outer
 
-  QLabel* txtAbout1 = nullptr;
-  QLabel* Bezeichnung1 = nullptr;
-  QLabel* txtAbout2 = nullptr;
-  QLabel* txtAbout3 = nullptr;
-  QLabel* txtAbout4 = nullptr;
-  QPushButton* cmdOK = nullptr;
+  QLabel* titleLabel = nullptr;        // "Rilmaton V1.11"
+  QLabel* descriptionLabel = nullptr;  // what the program does, wrapped
+  QLabel* byLabel = nullptr;           // "by"
+  QLabel* authorLabel = nullptr;
+  QLabel* webAddressLabel = nullptr;
+  QPushButton* okButton = nullptr;  // closes the box
 
  private:
   AppContext& ctx_;
 };
 
-// Help, About: loads and shows the box, or only brings an open one to the front.
+// Help, About: builds, centres and shows the box, or only brings an open one to the front.
 void showAboutBox(AppContext& ctx);
 
 }  // namespace ril

@@ -14,10 +14,10 @@
 
 namespace ril {
 
-class frmMain;
-class frmSel;
-class frmModify;
-class frmAbout;
+class MainWindow;
+class FileSelectionDialog;
+class ModificationDialog;
+class AboutBox;
 
 // Starts the desktop's text editor on a file without waiting; false when no
 // editor could be started.
@@ -35,10 +35,10 @@ struct AppContext {
   EditorLauncher* editor = nullptr;
   char decimalSeparator = '.';  // the user's locale's
 
-  frmMain* main = nullptr;
-  QPointer<frmSel> sel;
-  QPointer<frmModify> modify;
-  QPointer<frmAbout> about;
+  MainWindow* mainWindow = nullptr;
+  QPointer<FileSelectionDialog> selectionDialog;
+  QPointer<ModificationDialog> modificationDialog;
+  QPointer<AboutBox> aboutBox;
 
   bool batchRunning = false;   // File, Open is disabled while true
   bool modifyRunning = false;  // set by the modification dialog during a run

@@ -19,18 +19,18 @@ class BatchScope {
  public:
   explicit BatchScope(AppContext& ctx) : ctx_(ctx), wasRunning_(ctx.batchRunning) {
     ctx_.batchRunning = true;
-    if (ctx_.modify) ctx_.modify->setEnabled(false);
-    if (ctx_.main) {
-      ctx_.main->updateCommands();
-      ctx_.main->setBusyPointer(true);
+    if (ctx_.modificationDialog) ctx_.modificationDialog->setEnabled(false);
+    if (ctx_.mainWindow) {
+      ctx_.mainWindow->updateCommands();
+      ctx_.mainWindow->setBusyPointer(true);
     }
   }
   ~BatchScope() {
     ctx_.batchRunning = wasRunning_;
-    if (ctx_.modify) ctx_.modify->setEnabled(true);
-    if (ctx_.main) {
-      ctx_.main->setBusyPointer(false);
-      ctx_.main->updateCommands();
+    if (ctx_.modificationDialog) ctx_.modificationDialog->setEnabled(true);
+    if (ctx_.mainWindow) {
+      ctx_.mainWindow->setBusyPointer(false);
+      ctx_.mainWindow->updateCommands();
     }
   }
 
@@ -45,8 +45,8 @@ bool currentFileCanBeModified(const ProgramState& state) {
   return state.headerStatus == HeaderStatus::kReady && state.framesInFile > 0;
 }
 
-void RunBatch(AppContext& ctx) {
-  if (ctx.sel) ctx.sel->unload();
+void runBatch(AppContext& ctx) {
+  if (ctx.selectionDialog) ctx.selectionDialog->unload();
   ProgramState& state = ctx.state;
   state.firstSelection = false;
   BatchScope scope(ctx);
@@ -54,14 +54,15 @@ void RunBatch(AppContext& ctx) {
 
   const std::int16_t last = state.lastFileIndex;
   for (std::int16_t i = 0; i <= last; ++i) {
-    ReadWavHeader(state, i, true, *ctx.fs, *ctx.main);
-    const bool analysed = AnalyseSamples(state, *ctx.main, *ctx.clock, ctx.decimalSeparator) &&
-                          currentFileCanBeModified(state);
+    ReadWavHeader(state, i, true, *ctx.fs, *ctx.mainWindow);
+    const bool analysed =
+        AnalyseSamples(state, *ctx.mainWindow, *ctx.clock, ctx.decimalSeparator) &&
+        currentFileCanBeModified(state);
     if (analysed) {
       showModificationDialog(ctx);
-    } else if (ctx.modify) {
+    } else if (ctx.modificationDialog) {
       // A dialog from an earlier run would now act on this file.
-      ctx.modify->unload();
+      ctx.modificationDialog->unload();
     }
   }
 }

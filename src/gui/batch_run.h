@@ -1,4 +1,4 @@
-// RunBatch: takes the chosen files through reading, analysis and the
+// The batch run: takes the chosen files through reading, analysis and the
 // modification dialog.
 #pragma once
 
@@ -11,7 +11,7 @@ namespace ril {
 // file and offers the modification dialog for it. A file that could not be
 // analysed stays in the report and is not offered for modification. File, Open
 // is disabled while the run is in progress.
-void RunBatch(AppContext& ctx);
+void runBatch(AppContext& ctx);
 
 // Whether the program state holds an analysed file the modification can work on.
 bool currentFileCanBeModified(const ProgramState& state);

@@ -27,8 +27,8 @@ QString display(const std::string& bytes) {
   return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
 
-// The directory list draws each entry indented by its level, like the
-// classic tree of open folders.
+// The directory list draws each entry indented by its level, so the open
+// folders form a tree.
 class IndentDelegate : public QStyledItemDelegate {
  public:
   using QStyledItemDelegate::QStyledItemDelegate;
@@ -51,7 +51,7 @@ class IndentDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-// ---- Drive1 -----------------------------------------------------------------
+// ---- DriveList -------------------------------------------------------------
 
 DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
   connect(this, &QComboBox::currentIndexChanged, this, &DriveList::onIndexChanged);
@@ -104,21 +104,21 @@ void DriveList::onIndexChanged(int) {
   if (!quiet_) emit changed();
 }
 
-// ---- Dir1 -------------------------------------------------------------------
+// ---- DirectoryList ---------------------------------------------------------
 
-DirList::DirList(QWidget* parent) : QListWidget(parent) {
+DirectoryList::DirectoryList(QWidget* parent) : QListWidget(parent) {
   setItemDelegate(new IndentDelegate(this));
   setSelectionMode(QAbstractItemView::SingleSelection);
   connect(this, &QListWidget::itemDoubleClicked, this,
           [this](QListWidgetItem* item) { open(row(item)); });
 }
 
-std::string DirList::pathOf(int r) const {
+std::string DirectoryList::pathOf(int r) const {
   QListWidgetItem* it = item(r);
   return it ? it->data(kPathRole).toByteArray().toStdString() : std::string();
 }
 
-std::string DirList::setPath(const std::string& requested) {
+std::string DirectoryList::setPath(const std::string& requested) {
   std::string p = normalPath(requested, path_);
   const DirectoryListing subdirs = listEntries(p, EntryKind::kDirectory);
   if (subdirs.error != 0) return errorText(subdirs.error);
@@ -154,14 +154,14 @@ std::string DirList::setPath(const std::string& requested) {
   return {};
 }
 
-void DirList::open(int r) {
+void DirectoryList::open(int r) {
   std::string target = pathOf(r);
   if (target.empty()) return;
   std::string reason = setPath(target);
   if (!reason.empty()) emit failed(display(target), QString::fromStdString(reason));
 }
 
-void DirList::keyPressEvent(QKeyEvent* event) {
+void DirectoryList::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
     // Enter opens the directory and stays here; it does not press OK.
     if (currentRow() >= 0) open(currentRow());
@@ -171,7 +171,7 @@ void DirList::keyPressEvent(QKeyEvent* event) {
   QListWidget::keyPressEvent(event);
 }
 
-// ---- File1 ------------------------------------------------------------------
+// ---- FileList --------------------------------------------------------------
 
 FileList::FileList(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
@@ -189,7 +189,7 @@ void FileList::refresh() {
   for (const std::string& n : names_) addItem(display(n));
 }
 
-bool FileList::Selected(std::int16_t i) const {
+bool FileList::isSelected(std::int16_t i) const {
   const QListWidgetItem* it = item(i);
   return it && it->isSelected();
 }
@@ -201,11 +201,12 @@ void FileList::setSelected(std::int16_t i, bool selected) {
   }
 }
 
-// ---- frmSel -----------------------------------------------------------------
+// ---- FileSelectionDialog ---------------------------------------------------
 
-const char* const frmSel::kTitle = "Select WAV-file";
+const char* const FileSelectionDialog::kTitle = "Select WAV-file";
 
-frmSel::frmSel(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
+FileSelectionDialog::FileSelectionDialog(AppContext& ctx, QWidget* parent)
+    : QDialog(parent), ctx_(ctx) {
   setWindowTitle(QString::fromLatin1(kTitle));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -220,92 +221,93 @@ frmSel::frmSel(AppContext& ctx, QWidget* parent) : QDialog(parent), ctx_(ctx) {
                    twipsToPixelsX(width, this), twipsToPixelsY(height, this));
   };
   // Created in tab order.
-  cmdDisp = new QPushButton(tr("OK"), this);
-  cmdEsc = new QPushButton(tr("Cancel"), this);
-  Drive1 = new DriveList(this);
-  Dir1 = new DirList(this);
-  File1 = new FileList(this);
-  place(cmdDisp, 120, 4200, 1575, 495);
-  place(cmdEsc, 1920, 4200, 1455, 495);
-  place(Drive1, 120, 120, 3255, 315);
-  place(Dir1, 120, 600, 3255, 3465);
-  place(File1, 3600, 120, 4215, 4515);
-  setTabOrder(cmdDisp, cmdEsc);
-  setTabOrder(cmdEsc, Drive1);
-  setTabOrder(Drive1, Dir1);
-  setTabOrder(Dir1, File1);
-  cmdDisp->setDefault(true);
-  cmdEsc->setAutoDefault(false);
+  okButton = new QPushButton(tr("OK"), this);
+  cancelButton = new QPushButton(tr("Cancel"), this);
+  driveList = new DriveList(this);
+  directoryList = new DirectoryList(this);
+  fileList = new FileList(this);
+  place(okButton, 120, 4200, 1575, 495);
+  place(cancelButton, 1920, 4200, 1455, 495);
+  place(driveList, 120, 120, 3255, 315);
+  place(directoryList, 120, 600, 3255, 3465);
+  place(fileList, 3600, 120, 4215, 4515);
+  setTabOrder(okButton, cancelButton);
+  setTabOrder(cancelButton, driveList);
+  setTabOrder(driveList, directoryList);
+  setTabOrder(directoryList, fileList);
+  okButton->setDefault(true);
+  cancelButton->setAutoDefault(false);
   setFixedSize(twipsToPixelsX(7965, this), twipsToPixelsY(4830, this));
 
   // The lists start at the process's current drive and directory.
   for (const std::string& root : machineRoots()) {
-    Drive1->addRoot(root, display(root));
+    driveList->addRoot(root, display(root));
   }
   std::string cwd = currentDirectory();
   if (cwd.empty()) cwd = "/";
-  Drive1->restoreDrive(cwd);
-  if (!Dir1->setPath(cwd).empty()) Dir1->setPath("/");
-  File1->setPath(Dir1->path());
-  lastDrive_ = Drive1->drive();
+  driveList->restoreDrive(cwd);
+  if (!directoryList->setPath(cwd).empty()) directoryList->setPath("/");
+  fileList->setPath(directoryList->path());
+  lastDrive_ = driveList->drive();
 
-  connect(Drive1, &DriveList::changed, this, &frmSel::Drive1_Change);
-  connect(Dir1, &DirList::changed, this, &frmSel::Dir1_Change);
-  connect(Dir1, &DirList::failed, this, &frmSel::tellUnreadable);
-  connect(File1, &QListWidget::itemDoubleClicked, this, &frmSel::File1_DblClick);
-  connect(cmdDisp, &QPushButton::clicked, this, &frmSel::cmdDisp_Click);
-  connect(cmdEsc, &QPushButton::clicked, this, &frmSel::cmdEsc_Click);
+  connect(driveList, &DriveList::changed, this, &FileSelectionDialog::onDriveChanged);
+  connect(directoryList, &DirectoryList::changed, this, &FileSelectionDialog::onDirectoryChanged);
+  connect(directoryList, &DirectoryList::failed, this, &FileSelectionDialog::tellUnreadable);
+  connect(fileList, &QListWidget::itemDoubleClicked, this,
+          &FileSelectionDialog::onFileDoubleClicked);
+  connect(okButton, &QPushButton::clicked, this, &FileSelectionDialog::acceptSelection);
+  connect(cancelButton, &QPushButton::clicked, this, &FileSelectionDialog::cancel);
 
   // Centred on the screen.
   QScreen* screen = QGuiApplication::primaryScreen();
   if (screen) {
     QRect area = screen->availableGeometry();
     QSize extra;
-    if (ctx_.main && ctx_.main->isVisible()) {
-      extra = ctx_.main->frameGeometry().size() - ctx_.main->geometry().size();
+    if (ctx_.mainWindow && ctx_.mainWindow->isVisible()) {
+      extra = ctx_.mainWindow->frameGeometry().size() - ctx_.mainWindow->geometry().size();
     }
     QSize outer = size() + extra;
     move(area.center().x() - outer.width() / 2, area.center().y() - outer.height() / 2);
   }
 }
 
-void frmSel::Form_Load() {
+void FileSelectionDialog::initialise() {
   if (!ctx_.state.firstSelection) return;
   const std::string program = normalPath(ctx_.state.appPath, "/");
-  Drive1->setDrive(program);
-  std::string reason = Dir1->setPath(program);
+  driveList->setDrive(program);
+  std::string reason = directoryList->setPath(program);
   if (!reason.empty()) tellUnreadable(display(program), QString::fromStdString(reason));
-  changeDirectory(Dir1->path());
+  changeDirectory(directoryList->path());
 }
 
-void frmSel::Drive1_Change() {
-  std::string reason = Dir1->setPath(Drive1->drive());
+void FileSelectionDialog::onDriveChanged() {
+  std::string reason = directoryList->setPath(driveList->drive());
   if (!reason.empty()) {
-    const std::string chosen = Drive1->drive();
-    Drive1->restoreDrive(lastDrive_);
+    const std::string chosen = driveList->drive();
+    driveList->restoreDrive(lastDrive_);
     tellUnreadable(display(chosen), QString::fromStdString(reason));
     return;
   }
-  lastDrive_ = Drive1->drive();
-  changeDirectory(Dir1->path());
+  lastDrive_ = driveList->drive();
+  changeDirectory(directoryList->path());
 }
 
-void frmSel::Dir1_Change() {
-  File1->setPath(Dir1->path());
-  changeDirectory(Dir1->path());
+void FileSelectionDialog::onDirectoryChanged() {
+  fileList->setPath(directoryList->path());
+  changeDirectory(directoryList->path());
   // The drive list shows the root that holds the directory.
-  Drive1->restoreDrive(Dir1->path());
-  lastDrive_ = Drive1->drive();
+  driveList->restoreDrive(directoryList->path());
+  lastDrive_ = driveList->drive();
 }
 
-bool frmSel::changeDirectory(const std::string& path) {
+bool FileSelectionDialog::changeDirectory(const std::string& path) {
   const int error = setCurrentDirectory(path);
   if (error == 0) return true;
   tellUnreadable(display(path), QString::fromLocal8Bit(errorText(error)));
   return false;
 }
 
-void frmSel::tellUnreadable(const QString& path, const QString& reason) {
+void FileSelectionDialog::tellUnreadable(const QString& path, const QString& reason) {
   Message m;
   m.title = "Message";
   m.text = ("Directory " + path + " cannot be opened (" + reason +
@@ -317,16 +319,16 @@ void frmSel::tellUnreadable(const QString& path, const QString& reason) {
   if (ctx_.messages) ctx_.messages->show(m);
 }
 
-void frmSel::File1_DblClick() {
-  cmdDisp_Click();
+void FileSelectionDialog::onFileDoubleClicked() {
+  acceptSelection();
 }
 
-void frmSel::cmdDisp_Click() {
+void FileSelectionDialog::acceptSelection() {
   // A modification run is working on the current file's state.
   if (ctx_.modifyRunning || ctx_.batchRunning) return;
   std::int16_t count = 0;
-  for (std::int16_t i = 0; i < File1->ListCount(); ++i) {
-    if (File1->Selected(i)) ++count;
+  for (std::int16_t i = 0; i < fileList->fileCount(); ++i) {
+    if (fileList->isSelected(i)) ++count;
   }
   if (count == 0) {
     Message m;
@@ -342,30 +344,30 @@ void frmSel::cmdDisp_Click() {
   s.filePaths.assign(count, std::string());
   s.fileNames.assign(count, std::string());
   std::int16_t k = 0;
-  const std::string& dir = File1->path();
-  for (std::int16_t i = 0; i < File1->ListCount(); ++i) {
-    if (!File1->Selected(i)) continue;
-    s.fileNames[k] = File1->List(i);
-    s.filePaths[k] = joinPath(dir, File1->List(i));
+  const std::string& dir = fileList->path();
+  for (std::int16_t i = 0; i < fileList->fileCount(); ++i) {
+    if (!fileList->isSelected(i)) continue;
+    s.fileNames[k] = fileList->fileName(i);
+    s.filePaths[k] = joinPath(dir, fileList->fileName(i));
     ++k;
   }
   s.lastFileIndex = static_cast<std::int16_t>(k - 1);
-  RunBatch(ctx_);
+  runBatch(ctx_);
 }
 
-void frmSel::cmdEsc_Click() {
+void FileSelectionDialog::cancel() {
   unload();
 }
 
-void frmSel::unload() {
+void FileSelectionDialog::unload() {
   if (unloaded_) return;
   unloaded_ = true;
-  if (ctx_.sel == this) ctx_.sel = nullptr;
+  if (ctx_.selectionDialog == this) ctx_.selectionDialog = nullptr;
   hide();
   deleteLater();
 }
 
-void frmSel::keyPressEvent(QKeyEvent* event) {
+void FileSelectionDialog::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) {
     event->accept();  // Cancel is not bound to Esc
     return;
@@ -373,22 +375,22 @@ void frmSel::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-void frmSel::closeEvent(QCloseEvent* event) {
+void FileSelectionDialog::closeEvent(QCloseEvent* event) {
   event->accept();
   unload();
 }
 
 void showSelectionDialog(AppContext& ctx) {
   if (ctx.batchRunning || ctx.modifyRunning) return;
-  if (!ctx.sel) {
-    auto* dialog = new frmSel(ctx, ctx.main);
-    ctx.sel = dialog;
-    dialog->Form_Load();
+  if (!ctx.selectionDialog) {
+    auto* dialog = new FileSelectionDialog(ctx, ctx.mainWindow);
+    ctx.selectionDialog = dialog;
+    dialog->initialise();
   }
-  if (!ctx.sel) return;
-  ctx.sel->show();
-  ctx.sel->raise();
-  ctx.sel->activateWindow();
+  if (!ctx.selectionDialog) return;
+  ctx.selectionDialog->show();
+  ctx.selectionDialog->raise();
+  ctx.selectionDialog->activateWindow();
 }
 
 }  // namespace ril

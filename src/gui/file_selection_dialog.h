@@ -1,11 +1,12 @@
-// frmSel: the dialog in which the user picks the WAV file to work on.
+// FileSelectionDialog: the dialog in which the user picks the WAV file to work on.
 //
-// There are no drive letters here: Drive1 lists the roots a user browses from
-// ("/", the home directory and the mounted volumes under /media, /mnt and
-// /run/media), Dir1 is the classic directory list (the ancestors from the root
-// down, the current directory open, its subdirectories below) and File1 lists
-// the "*.WAV" files of that directory in any case. Paths are kept as the bytes
-// the file system uses; a directory path ends in "/" only when it is the root.
+// There are no drive letters here: the drive list holds the roots a user
+// browses from ("/", the home directory and the mounted volumes under /media,
+// /mnt and /run/media); the directory list shows the ancestors from the root
+// down, the current directory open and its subdirectories below; the file list
+// shows the "*.WAV" files of that directory in any case. Paths are kept as the
+// bytes the file system uses; a directory path ends in "/" only when it is the
+// root.
 #pragma once
 
 #include <QComboBox>
@@ -32,7 +33,7 @@ class DriveList : public QComboBox {
   // Chooses the root that holds `path` (the deepest one); raises changed()
   // when that is another root than before.
   void setDrive(const std::string& path);
-  // Adds a root (the list is built from the mounts when the dialog loads).
+  // Adds a root (the dialog fills the list from the mounts when it is built).
   void addRoot(const std::string& root, const QString& label);
   // Goes back to `root` without raising changed() (an unreadable choice).
   void restoreDrive(const std::string& root);
@@ -48,12 +49,13 @@ class DriveList : public QComboBox {
   bool quiet_ = false;
 };
 
-// The directory list.
-class DirList : public QListWidget {
+// The directory list: the root and each ancestor down to the current
+// directory, all open, then its subdirectories; each indented by its level.
+class DirectoryList : public QListWidget {
   Q_OBJECT
 
  public:
-  explicit DirList(QWidget* parent = nullptr);
+  explicit DirectoryList(QWidget* parent = nullptr);
 
   const std::string& path() const { return path_; }
   // Moves the list to `path` (made absolute and normal); raises changed() when
@@ -88,9 +90,10 @@ class FileList : public QListWidget {
   void setPath(const std::string& path);
   void refresh();
 
-  std::int16_t ListCount() const { return static_cast<std::int16_t>(names_.size()); }
-  const std::string& List(std::int16_t i) const { return names_.at(i); }
-  bool Selected(std::int16_t i) const;
+  // The listed files by index, as the file system spells their names.
+  std::int16_t fileCount() const { return static_cast<std::int16_t>(names_.size()); }
+  const std::string& fileName(std::int16_t i) const { return names_.at(i); }
+  bool isSelected(std::int16_t i) const;
   void setSelected(std::int16_t i, bool selected);
 
  private:
@@ -98,32 +101,41 @@ class FileList : public QListWidget {
   std::vector<std::string> names_;
 };
 
-class frmSel : public QDialog {
+class FileSelectionDialog : public QDialog {
   Q_OBJECT
 
  public:
   static const char* const kTitle;  // "Select WAV-file"
 
   // Builds the window; the lists start at the process's current directory.
-  explicit frmSel(AppContext& ctx, QWidget* parent = nullptr);
+  explicit FileSelectionDialog(AppContext& ctx, QWidget* parent = nullptr);
 
-  // ---- event handlers ---------------------------------------------------
-  void Form_Load();
-  void Drive1_Change();
-  void Dir1_Change();
-  void File1_DblClick();
-  void cmdDisp_Click();
-  void cmdEsc_Click();
+  // ---- commands and events --------------------------------------------------
+  // On the session's first selection, moves the lists to the program
+  // directory and makes it the current directory; later the dialog opens
+  // where the last one was left.
+  void initialise();
+  // Moves the directory list to the chosen root; a root that cannot be read
+  // brings the previous one back and says why.
+  void onDriveChanged();
+  // The file list and the current directory follow the directory list, and
+  // the drive list shows the root that holds it.
+  void onDirectoryChanged();
+  void onFileDoubleClicked();  // as OK
+  // OK: stores the selected files in the program state and starts the batch
+  // run; with nothing selected only a message says so.
+  void acceptSelection();
+  void cancel();  // unloads the dialog
 
-  // Closes and discards the dialog (ctx.sel becomes empty at once).
+  // Closes and discards the dialog (ctx.selectionDialog becomes empty at once).
   void unload();
 
   // ---- controls, in tab order -------------------------------------------
-  QPushButton* cmdDisp = nullptr;
-  QPushButton* cmdEsc = nullptr;
-  DriveList* Drive1 = nullptr;
-  DirList* Dir1 = nullptr;
-  FileList* File1 = nullptr;
+  QPushButton* okButton = nullptr;
+  QPushButton* cancelButton = nullptr;
+  DriveList* driveList = nullptr;
+  DirectoryList* directoryList = nullptr;
+  FileList* fileList = nullptr;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -138,7 +150,7 @@ class frmSel : public QDialog {
   bool unloaded_ = false;
 };
 
-// File, Open: loads frmSel when it is not loaded (its Form_Load runs), shows it
+// File, Open: builds and initialises the dialog when there is none, shows it
 // modeless and brings it to the front.
 void showSelectionDialog(AppContext& ctx);
 

@@ -1,4 +1,4 @@
-// Main: the start-up of the program.
+// The desktop program: the application, its services and the main window.
 #include <unistd.h>
 
 #include <QApplication>
@@ -57,6 +57,6 @@ int main(int argc, char* argv[]) {
     QCoreApplication::exit(0);
   };
 
-  const std::unique_ptr<ril::frmMain> window = ril::Main(ctx, ril::programDirectory());
+  const std::unique_ptr<ril::MainWindow> window = ril::startUp(ctx, ril::programDirectory());
   return app.exec();
 }

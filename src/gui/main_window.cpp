@@ -22,7 +22,7 @@
 
 namespace ril {
 
-const char* const frmMain::kTitle =
+const char* const MainWindow::kTitle =
     "Rilmaton - statistical analysis and application of De-Emphasis of WAV-files";
 
 namespace {
@@ -47,10 +47,10 @@ bool isExitKey(const QKeyEvent* key) {
 
 // The window's own drawing surface (the client area below the menu bar): it
 // shows the persistent image that printLine draws into, so the lines survive
-// every repaint. txtOut lies on top of it.
-class frmMain::Surface : public QWidget {
+// every repaint. The report view lies on top of it.
+class MainWindow::Surface : public QWidget {
  public:
-  Surface(frmMain* owner) : QWidget(owner), owner_(owner) {
+  Surface(MainWindow* owner) : QWidget(owner), owner_(owner) {
     setAutoFillBackground(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
   }
@@ -63,12 +63,12 @@ class frmMain::Surface : public QWidget {
   }
 
  private:
-  frmMain* owner_;
+  MainWindow* owner_;
 };
 
-frmMain::frmMain(AppContext& ctx) : ctx_(ctx) {
-  ctx_.main = this;
-  setObjectName(QStringLiteral("frmMain"));
+MainWindow::MainWindow(AppContext& ctx) : ctx_(ctx) {
+  ctx_.mainWindow = this;
+  setObjectName(QStringLiteral("mainWindow"));
   setWindowTitle(QString::fromLatin1(kTitle));
   // Fixed single border: a close box, no maximise and no minimise button.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -89,98 +89,95 @@ frmMain::frmMain(AppContext& ctx) : ctx_(ctx) {
   surfaceWidget_ = new Surface(this);
   setCentralWidget(surfaceWidget_);
 
-  txtOut = new QPlainTextEdit(surfaceWidget_);
-  txtOut->setObjectName(QStringLiteral("txtOut"));
-  txtOut->setReadOnly(true);
-  txtOut->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  txtOut->setLineWrapMode(QPlainTextEdit::NoWrap);
-  txtOut->setUndoRedoEnabled(false);
+  reportView = new QPlainTextEdit(surfaceWidget_);
+  reportView->setObjectName(QStringLiteral("reportView"));
+  reportView->setReadOnly(true);
+  reportView->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  reportView->setLineWrapMode(QPlainTextEdit::NoWrap);
+  reportView->setUndoRedoEnabled(false);
   // Tab stops nine digits apart: wide enough for every label and figure of
   // the report's columns ("-100.00%"), so the columns line up.
-  txtOut->setTabStopDistance(QFontMetricsF(font).horizontalAdvance(QString(9, QLatin1Char('0'))));
-  txtOut->installEventFilter(this);
-  txtOut->viewport()->installEventFilter(this);
-  txtOut->setFocus();
-  placeTxtOut();
+  reportView->setTabStopDistance(
+      QFontMetricsF(font).horizontalAdvance(QString(9, QLatin1Char('0'))));
+  reportView->installEventFilter(this);
+  reportView->viewport()->installEventFilter(this);
+  reportView->setFocus();
+  placeReportView();
 
-  mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
-  mnuFile->setObjectName(QStringLiteral("mnuFile"));
-  mnuFileOpen = mnuFile->addAction(QStringLiteral("&Open"));
-  mnuFileOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-  mnuClip = mnuFile->addAction(QStringLiteral("&Copy result to clipboard"));
-  mnuClip->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
-  mnuDummy1 = mnuFile->addSeparator();
-  mnuExit = mnuFile->addAction(QStringLiteral("E&xit"));
-  mnuExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+  fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+  fileMenu->setObjectName(QStringLiteral("fileMenu"));
+  openAction = fileMenu->addAction(QStringLiteral("&Open"));
+  openAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  copyAction = fileMenu->addAction(QStringLiteral("&Copy result to clipboard"));
+  copyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+  fileMenu->addSeparator();
+  exitAction = fileMenu->addAction(QStringLiteral("E&xit"));
+  exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
 
-  mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
-  mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
-  mnuHelpCont = mnuHelp->addAction(QStringLiteral("&Content"));
-  mnuHelpCont->setShortcut(QKeySequence(Qt::Key_F1));
-  mnuDummy4 = mnuHelp->addSeparator();
-  mnuAbout = mnuHelp->addAction(QStringLiteral("&About"));
+  helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+  helpMenu->setObjectName(QStringLiteral("helpMenu"));
+  helpContentAction = helpMenu->addAction(QStringLiteral("&Content"));
+  helpContentAction->setShortcut(QKeySequence(Qt::Key_F1));
+  helpMenu->addSeparator();
+  aboutAction = helpMenu->addAction(QStringLiteral("&About"));
 
-  for (QAction* action : {mnuFileOpen, mnuClip, mnuExit, mnuHelpCont, mnuAbout}) {
+  for (QAction* action : {openAction, copyAction, exitAction, helpContentAction, aboutAction}) {
     action->setShortcutContext(Qt::WindowShortcut);
   }
-  mnuFileOpen->setObjectName(QStringLiteral("mnuFileOpen"));
-  mnuClip->setObjectName(QStringLiteral("mnuClip"));
-  mnuExit->setObjectName(QStringLiteral("mnuExit"));
-  mnuHelpCont->setObjectName(QStringLiteral("mnuHelpCont"));
-  mnuAbout->setObjectName(QStringLiteral("mnuAbout"));
+  openAction->setObjectName(QStringLiteral("openAction"));
+  copyAction->setObjectName(QStringLiteral("copyAction"));
+  exitAction->setObjectName(QStringLiteral("exitAction"));
+  helpContentAction->setObjectName(QStringLiteral("helpContentAction"));
+  aboutAction->setObjectName(QStringLiteral("aboutAction"));
 
-  connect(mnuFileOpen, &QAction::triggered, this, [this] { mnuFileOpen_Click(); });
-  connect(mnuClip, &QAction::triggered, this, [this] { mnuClip_Click(); });
-  connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
-  connect(mnuHelpCont, &QAction::triggered, this, [this] { mnuHelpCont_Click(); });
-  connect(mnuAbout, &QAction::triggered, this, [this] { mnuAbout_Click(); });
+  connect(openAction, &QAction::triggered, this, [this] { openFile(); });
+  connect(copyAction, &QAction::triggered, this, [this] { copyReport(); });
+  connect(exitAction, &QAction::triggered, this, [this] { exitProgram(); });
+  connect(helpContentAction, &QAction::triggered, this, [this] { showHelp(); });
+  connect(aboutAction, &QAction::triggered, this, [this] { showAbout(); });
 
   updateCommands();
 }
 
-frmMain::~frmMain() {
-  if (ctx_.main == this) ctx_.main = nullptr;
+MainWindow::~MainWindow() {
+  if (ctx_.mainWindow == this) ctx_.mainWindow = nullptr;
 }
 
-// ---- event handlers ---------------------------------------------------------
+// ---- commands and events ----------------------------------------------------
 
-void frmMain::Form_Load() {
+void MainWindow::initialise() {
   // Persistent drawing: whatever printLine draws is kept in surface_.
   ensureSurface();
   setOuterSizeTwips(9600, 7200);
-  txtLeft_ = 120;
-  txtWidth_ = static_cast<float>(clientWidthTwips() - 240);
-  txtTop_ = 120;
-  txtHeight_ = static_cast<float>(clientHeightTwips() - 960);
-  placeTxtOut();
+  reportLeft_ = 120;
+  reportWidth_ = static_cast<float>(clientWidthTwips() - 240);
+  reportTop_ = 120;
+  reportHeight_ = static_cast<float>(clientHeightTwips() - 960);
+  placeReportView();
   ctx_.state.firstSelection = true;
 }
 
-void frmMain::Form_Resize() {
+void MainWindow::onResized() {
   if (widthTwips() < 6000) setWidthTwips(6000);
   if (heightTwips() < 4500) setHeightTwips(4500);
-  txtWidth_ = static_cast<float>(clientWidthTwips() - 240);
-  txtHeight_ = static_cast<float>(clientHeightTwips() - 240);
-  placeTxtOut();
+  reportWidth_ = static_cast<float>(clientWidthTwips() - 240);
+  reportHeight_ = static_cast<float>(clientHeightTwips() - 240);
+  placeReportView();
 }
 
-void frmMain::Form_Unload() {
-  mnuExit_Click();
-}
-
-void frmMain::mnuFileOpen_Click() {
+void MainWindow::openFile() {
   // A second, nested batch run inside the analysis' yield is not allowed.
   if (ctx_.batchRunning || ctx_.modifyRunning) return;
   showSelectionDialog(ctx_);
 }
 
-void frmMain::mnuClip_Click() {
+void MainWindow::copyReport() {
   QClipboard* clipboard = QGuiApplication::clipboard();
   clipboard->clear();
   clipboard->setText(QString::fromStdString(report_));
 }
 
-void frmMain::mnuExit_Click() {
+void MainWindow::exitProgram() {
   if (ctx_.modifyRunning) {
     // A file is being rewritten further down the stack: let the engine finish
     // or abandon it cleanly; the modification dialog ends the program then.
@@ -190,7 +187,7 @@ void frmMain::mnuExit_Click() {
   if (ctx_.endProgram) ctx_.endProgram();
 }
 
-void frmMain::mnuHelpCont_Click() {
+void MainWindow::showHelp() {
   const std::string path = ctx_.state.appPath + "Rilmaton.txt";
   const bool there =
       ctx_.fs ? ctx_.fs->exists(path) : QFileInfo::exists(QString::fromStdString(path));
@@ -205,22 +202,22 @@ void frmMain::mnuHelpCont_Click() {
   }
 }
 
-void frmMain::mnuAbout_Click() {
+void MainWindow::showAbout() {
   showAboutBox(ctx_);
 }
 
 // ---- MainView ---------------------------------------------------------------
 
-void frmMain::setReportText(const std::string& text) {
+void MainWindow::setReportText(const std::string& text) {
   report_ = text;
-  txtOut->setPlainText(shownLines(text));
+  reportView->setPlainText(shownLines(text));
 }
 
-std::string frmMain::reportViewText() const {
+std::string MainWindow::reportViewText() const {
   return report_;
 }
 
-void frmMain::printLine(const std::string& line) {
+void MainWindow::printLine(const std::string& line) {
   ensureSurface();
   const QFontMetrics metrics(font());
   const int x = twipsToPixelsX(currentX_, this);
@@ -237,81 +234,81 @@ void frmMain::printLine(const std::string& line) {
   surfaceWidget_->update();
 }
 
-void frmMain::repaintNow() {
+void MainWindow::repaintNow() {
   repaint();
 }
 
-void frmMain::setCaption(const std::string& caption) {
+void MainWindow::setCaption(const std::string& caption) {
   setWindowTitle(QString::fromStdString(caption));
 }
 
-void frmMain::yieldToEvents() {
+void MainWindow::yieldToEvents() {
   QCoreApplication::processEvents();
 }
 
-void frmMain::setBusyPointer(bool busy) {
+void MainWindow::setBusyPointer(bool busy) {
   if (busy) {
     setCursor(Qt::WaitCursor);
-    txtOut->viewport()->setCursor(Qt::WaitCursor);
+    reportView->viewport()->setCursor(Qt::WaitCursor);
   } else {
     setCursor(Qt::ArrowCursor);
-    txtOut->viewport()->setCursor(Qt::IBeamCursor);
+    reportView->viewport()->setCursor(Qt::IBeamCursor);
   }
 }
 
-void frmMain::updateCommands() {
-  mnuFileOpen->setEnabled(!ctx_.batchRunning && !ctx_.modifyRunning);
+void MainWindow::updateCommands() {
+  openAction->setEnabled(!ctx_.batchRunning && !ctx_.modifyRunning);
 }
 
 // ---- geometry ---------------------------------------------------------------
 
-double frmMain::twipsPerPixelX() const {
+double MainWindow::twipsPerPixelX() const {
   return ril::twipsPerPixelX(this);
 }
-double frmMain::twipsPerPixelY() const {
+double MainWindow::twipsPerPixelY() const {
   return ril::twipsPerPixelY(this);
 }
 
-double frmMain::leftTwips() const {
+double MainWindow::leftTwips() const {
   return pixelsToTwipsX(frameGeometry().x(), this);
 }
-double frmMain::topTwips() const {
+double MainWindow::topTwips() const {
   return pixelsToTwipsY(frameGeometry().y(), this);
 }
 
-double frmMain::widthTwips() const {
+double MainWindow::widthTwips() const {
   return pixelsToTwipsX(width() + frameExtraPixels().width(), this);
 }
 
-double frmMain::heightTwips() const {
+double MainWindow::heightTwips() const {
   return pixelsToTwipsY(height() + frameExtraPixels().height(), this);
 }
 
-double frmMain::clientWidthTwips() const {
+double MainWindow::clientWidthTwips() const {
   return pixelsToTwipsX(width(), this);
 }
 
-double frmMain::clientHeightTwips() const {
+double MainWindow::clientHeightTwips() const {
   return pixelsToTwipsY(std::max(0, height() - menuBarPixels()), this);
 }
 
-void frmMain::setWidthTwips(double width) {
+void MainWindow::setWidthTwips(double width) {
   applyOuterSizePixels(twipsToPixelsX(width, this), height() + frameExtraPixels().height());
 }
 
-void frmMain::setHeightTwips(double height) {
+void MainWindow::setHeightTwips(double height) {
   applyOuterSizePixels(width() + frameExtraPixels().width(), twipsToPixelsY(height, this));
 }
 
-void frmMain::setOuterSizeTwips(double width, double height) {
+void MainWindow::setOuterSizeTwips(double width, double height) {
   applyOuterSizePixels(twipsToPixelsX(width, this), twipsToPixelsY(height, this));
 }
 
-void frmMain::moveTwips(double left, double top) {
+void MainWindow::moveTwips(double left, double top) {
   move(twipsToPixelsX(left, this), twipsToPixelsY(top, this));
 }
 
-int frmMain::menuBarPixels() const {
+int MainWindow::menuBarPixels() const {
   QMenuBar* bar = menuBar();
   if (!bar || bar->isNativeMenuBar()) return 0;
   const int forWidth = bar->heightForWidth(width());
@@ -320,7 +317,7 @@ int frmMain::menuBarPixels() const {
 
 // What the window manager adds around the window (title bar and border);
 // nothing until the window has been framed.
-QSize frmMain::frameExtraPixels() const {
+QSize MainWindow::frameExtraPixels() const {
   const QRect frame = frameGeometry();
   const QRect inner = geometry();
   return {std::max(0, frame.width() - inner.width()), std::max(0, frame.height() - inner.height())};
@@ -329,7 +326,7 @@ QSize frmMain::frameExtraPixels() const {
 // Sets the outer size. The user cannot resize the window (its minimum and
 // maximum size are its size); the program can, and every change raises the
 // resize event at once when the window is shown, or on first display.
-void frmMain::applyOuterSizePixels(int width, int height) {
+void MainWindow::applyOuterSizePixels(int width, int height) {
   const QSize extra = frameExtraPixels();
   requestedOuter_ = QSize(width, height);
   appliedFrame_ = extra;
@@ -342,21 +339,22 @@ void frmMain::applyOuterSizePixels(int width, int height) {
   setMaximumSize(size());
 }
 
-void frmMain::keepOuterSize() {
+void MainWindow::keepOuterSize() {
   if (requestedOuter_.isEmpty() || frameExtraPixels() == appliedFrame_) return;
   applyOuterSizePixels(requestedOuter_.width(), requestedOuter_.height());
 }
 
-void frmMain::placeTxtOut() {
+void MainWindow::placeReportView() {
   // A minimised or tiny window leaves no room: the text box shrinks to nothing.
-  const int width = std::max(0, twipsToPixelsX(txtWidth_, this));
-  const int height = std::max(0, twipsToPixelsY(txtHeight_, this));
-  txtOut->setGeometry(twipsToPixelsX(txtLeft_, this), twipsToPixelsY(txtTop_, this), width, height);
+  const int width = std::max(0, twipsToPixelsX(reportWidth_, this));
+  const int height = std::max(0, twipsToPixelsY(reportHeight_, this));
+  reportView->setGeometry(twipsToPixelsX(reportLeft_, this), twipsToPixelsY(reportTop_, this),
+                          width, height);
 }
 
 // The persistent image covers the screen (at least the window's largest
 // client area), so drawing is kept whatever size the window gets.
-void frmMain::ensureSurface() {
+void MainWindow::ensureSurface() {
   QSize wanted(twipsToPixelsX(9600, this), twipsToPixelsY(7200, this));
   if (const QScreen* shown = screen()) wanted = wanted.expandedTo(shown->size());
   wanted = wanted.expandedTo(size());
@@ -375,33 +373,33 @@ void frmMain::ensureSurface() {
 
 // ---- Qt events --------------------------------------------------------------
 
-void frmMain::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   ensureSurface();
-  Form_Resize();
+  onResized();
   keepOuterSize();
 }
 
-void frmMain::moveEvent(QMoveEvent* event) {
+void MainWindow::moveEvent(QMoveEvent* event) {
   QMainWindow::moveEvent(event);
   keepOuterSize();
 }
 
-void frmMain::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   keepOuterSize();
 }
 
-void frmMain::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   // The window stays until the Exit command ends the program.
   event->ignore();
-  Form_Unload();
+  exitProgram();
 }
 
 // The menu accelerators Ctrl+C and Ctrl+X win over the text box's own copy
 // and cut keys: Ctrl+C copies the whole report, not the selection.
-bool frmMain::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == txtOut || watched == txtOut->viewport()) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == reportView || watched == reportView->viewport()) {
     if (event->type() == QEvent::ShortcutOverride) {
       const auto* key = static_cast<QKeyEvent*>(event);
       if (isCopyKey(key) || isExitKey(key)) {
@@ -412,11 +410,11 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::KeyPress) {
       const auto* key = static_cast<QKeyEvent*>(event);
       if (isCopyKey(key)) {
-        mnuClip_Click();
+        copyReport();
         return true;
       }
       if (isExitKey(key)) {
-        mnuExit_Click();
+        exitProgram();
         return true;
       }
     }
@@ -424,10 +422,10 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-std::unique_ptr<frmMain> Main(AppContext& ctx, const std::string& programDir) {
+std::unique_ptr<MainWindow> startUp(AppContext& ctx, const std::string& programDir) {
   initialiseProgramState(ctx.state, programDir);
-  auto window = std::make_unique<frmMain>(ctx);
-  window->Form_Load();
+  auto window = std::make_unique<MainWindow>(ctx);
+  window->initialise();
   if (const QScreen* screen = window->screen()) {
     const QRect available = screen->availableGeometry();
     window->move(available.center() - QPoint(window->width() / 2, window->height() / 2));

@@ -1,9 +1,9 @@
-// frmMain: the program's main window with the report view txtOut and the menu bar.
+// MainWindow: the program's main window, with the report view and the menu bar.
 //
 // Geometry is handled in twips (1/1440 inch) like every window of the program:
 // pixels = twips * logicalDpi / 1440, so 15 twips make one pixel at 96 DPI.
-// Width and Height are the outer size (window frame and menu bar included);
-// the client area is the drawing surface below the menu bar.
+// The width and height are the outer size (window frame and menu bar
+// included); the client area is the drawing surface below the menu bar.
 #pragma once
 
 #include <QImage>
@@ -20,33 +20,38 @@ class QPlainTextEdit;
 
 namespace ril {
 
-class frmMain : public QMainWindow, public MainView {
+class MainWindow : public QMainWindow, public MainView {
   Q_OBJECT
 
  public:
   // "Rilmaton - statistical analysis and application of De-Emphasis of WAV-files"
   static const char* const kTitle;
 
-  // Builds the window and its controls and registers it as ctx.main.
-  // Form_Load is not run here: the start-up (or a test) calls it.
-  explicit frmMain(AppContext& ctx);
-  ~frmMain() override;
+  // Builds the window and its controls and registers it as ctx.mainWindow.
+  // initialise() is not run here: the start-up (or a test) calls it.
+  explicit MainWindow(AppContext& ctx);
+  ~MainWindow() override;
 
   AppContext& context() { return ctx_; }
 
-  // ---- event handlers ---------------------------------------------------
-  void Form_Load();          // persistent drawing, outer size 9600 x 7200, txtOut, firstSelection
-  void Form_Resize();        // minimum 6000 x 4500, txtOut 120 inside each edge
-  void Form_Unload();        // runs mnuExit_Click
-  void mnuFileOpen_Click();  // ril::showSelectionDialog(ctx)
-  void mnuClip_Click();      // whole text of txtOut to the clipboard
+  // ---- commands and events --------------------------------------------------
+  // Makes the drawing persistent, sets the outer size to 9600 x 7200, places
+  // the report view 120 in from the left, top and right edges of the client
+  // area and 840 up from its bottom, and marks the next selection as the
+  // session's first.
+  void initialise();
+  // Raises the outer size to at least 6000 x 4500 and refits the report view
+  // to 120 inside each edge of the client area.
+  void onResized();
+  void openFile();    // File, Open: ril::showSelectionDialog(ctx)
+  void copyReport();  // the whole report (not the selection) to the clipboard
   // Ends the program at once through ctx.endProgram. While a modification is
   // running (ctx.modifyRunning) it only sets ctx.exitRequested: the engine is
   // inside a yield on the stack, so it finishes or abandons its block and the
-  // modification dialog then ends the program.
-  void mnuExit_Click();
-  void mnuHelpCont_Click();  // appPath + "Rilmaton.txt" through ctx.editor
-  void mnuAbout_Click();     // frmAbout, or only to the front when it is open
+  // modification dialog then ends the program. Closing the window does the same.
+  void exitProgram();
+  void showHelp();   // appPath + "Rilmaton.txt" through ctx.editor
+  void showAbout();  // the about box, or only to the front when it is open
 
   // ---- MainView -----------------------------------------------------------
   void setReportText(const std::string& text) override;  // CR LF shown as line breaks
@@ -75,23 +80,21 @@ class frmMain : public QMainWindow, public MainView {
   void setOuterSizeTwips(double width, double height);
   void moveTwips(double left, double top);
 
-  // Print position on the drawing surface, in twips (CurrentX / CurrentY).
+  // Print position on the drawing surface, in twips.
   double currentX() const { return currentX_; }
   double currentY() const { return currentY_; }
   // The persistent drawing surface (what printLine drew; white elsewhere).
   const QImage& surface() const { return surface_; }
 
   // ---- controls -----------------------------------------------------------
-  QPlainTextEdit* txtOut = nullptr;
-  QMenu* mnuFile = nullptr;
-  QAction* mnuFileOpen = nullptr;
-  QAction* mnuClip = nullptr;
-  QAction* mnuDummy1 = nullptr;
-  QAction* mnuExit = nullptr;
-  QMenu* mnuHelp = nullptr;
-  QAction* mnuHelpCont = nullptr;
-  QAction* mnuDummy4 = nullptr;
-  QAction* mnuAbout = nullptr;
+  QPlainTextEdit* reportView = nullptr;
+  QMenu* fileMenu = nullptr;  // Open, Copy result to clipboard, a separator, Exit
+  QAction* openAction = nullptr;
+  QAction* copyAction = nullptr;
+  QAction* exitAction = nullptr;
+  QMenu* helpMenu = nullptr;  // Content, a separator, About
+  QAction* helpContentAction = nullptr;
+  QAction* aboutAction = nullptr;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -108,7 +111,7 @@ class frmMain : public QMainWindow, public MainView {
   QSize frameExtraPixels() const;
   void applyOuterSizePixels(int width, int height);
   void keepOuterSize();
-  void placeTxtOut();
+  void placeReportView();
   void ensureSurface();
 
   AppContext& ctx_;
@@ -116,8 +119,8 @@ class frmMain : public QMainWindow, public MainView {
   QImage surface_;
   double currentX_ = 0;
   double currentY_ = 0;
-  // txtOut geometry in twips (single precision, as stored by the handlers).
-  float txtLeft_ = 120, txtTop_ = 120, txtWidth_ = 9375, txtHeight_ = 6255;
+  // The report view's geometry in twips, single precision.
+  float reportLeft_ = 120, reportTop_ = 120, reportWidth_ = 9375, reportHeight_ = 6255;
   std::string report_;
   // The outer size last set (pixels) and the frame it was set for: once the
   // window manager has framed the window, the inner size is corrected so that
@@ -126,9 +129,9 @@ class frmMain : public QMainWindow, public MainView {
   QSize appliedFrame_;
 };
 
-// Main, the start-up: sets lineBreak and appPath (`programDir`, ending in
-// "/"), loads frmMain (its Form_Load runs) and shows it, in the middle of the
+// The start-up: sets lineBreak and appPath (`programDir`, ending in "/"),
+// builds and initialises the main window and shows it in the middle of the
 // screen. The program then runs on the window's events.
-std::unique_ptr<frmMain> Main(AppContext& ctx, const std::string& programDir);
+std::unique_ptr<MainWindow> startUp(AppContext& ctx, const std::string& programDir);
 
 }  // namespace ril

@@ -29,15 +29,15 @@ class RunScope {
     ctx_.modifyRunning = true;
     dialog_.setEnabled(false);
     // A selection dialog left open must not start a batch run under this one.
-    if (ctx_.sel) ctx_.sel->setEnabled(false);
-    if (ctx_.main) ctx_.main->updateCommands();
+    if (ctx_.selectionDialog) ctx_.selectionDialog->setEnabled(false);
+    if (ctx_.mainWindow) ctx_.mainWindow->updateCommands();
   }
   ~RunScope() {
     running_ = false;
     ctx_.modifyRunning = false;
     dialog_.setEnabled(true);
-    if (ctx_.sel) ctx_.sel->setEnabled(true);
-    if (ctx_.main) ctx_.main->updateCommands();
+    if (ctx_.selectionDialog) ctx_.selectionDialog->setEnabled(true);
+    if (ctx_.mainWindow) ctx_.mainWindow->updateCommands();
   }
 
  private:
@@ -48,9 +48,10 @@ class RunScope {
 
 }  // namespace
 
-const char* const frmModify::kTitle = "Select modification";
+const char* const ModificationDialog::kTitle = "Select modification";
 
-frmModify::frmModify(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+ModificationDialog::ModificationDialog(AppContext& ctx, QWidget* parent)
+    : QWidget(parent), ctx_(ctx) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setWindowTitle(QString::fromLatin1(kTitle));
@@ -60,157 +61,157 @@ frmModify::frmModify(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(c
                    twipsToPixelsX(width, this), twipsToPixelsY(height, this));
   };
   // Created in tab order: the frame and its contents first.
-  frmVolume = new QGroupBox(tr("Change volume by"), this);
-  hsbVolume = new QScrollBar(Qt::Horizontal, frmVolume);
-  lblVolume = new QLabel(QStringLiteral("100%"), frmVolume);
-  cmdModify = new QPushButton(tr("Modify"), this);
-  cmdCancel = new QPushButton(tr("Cancel"), this);
-  chkEmph = new QCheckBox(tr("apply De-emphasis"), this);
-  chkVolume = new QCheckBox(tr("maximize volume"), this);
-  place(chkEmph, 120, 120, 2175, 255);
-  place(chkVolume, 120, 480, 2175, 255);
-  place(frmVolume, 120, 840, 2175, 735);
-  place(hsbVolume, 120, 240, 1935, 255);
-  place(lblVolume, 120, 480, 1935, 180);
-  place(cmdModify, 120, 1680, 855, 375);
-  place(cmdCancel, 1440, 1680, 855, 375);
-  lblVolume->setAlignment(Qt::AlignCenter);
+  volumeFrame = new QGroupBox(tr("Change volume by"), this);
+  volumeScrollBar = new QScrollBar(Qt::Horizontal, volumeFrame);
+  volumeLabel = new QLabel(QStringLiteral("100%"), volumeFrame);
+  modifyButton = new QPushButton(tr("Modify"), this);
+  cancelButton = new QPushButton(tr("Cancel"), this);
+  deemphasisCheck = new QCheckBox(tr("apply De-emphasis"), this);
+  maximizeCheck = new QCheckBox(tr("maximize volume"), this);
+  place(deemphasisCheck, 120, 120, 2175, 255);
+  place(maximizeCheck, 120, 480, 2175, 255);
+  place(volumeFrame, 120, 840, 2175, 735);
+  place(volumeScrollBar, 120, 240, 1935, 255);
+  place(volumeLabel, 120, 480, 1935, 180);
+  place(modifyButton, 120, 1680, 855, 375);
+  place(cancelButton, 1440, 1680, 855, 375);
+  volumeLabel->setAlignment(Qt::AlignCenter);
   // The label is as tall as a line of the dialog's font, so larger fonts than
   // the design's are not cut off; its top edge stays where it was designed.
-  lblVolume->resize(lblVolume->width(),
-                    std::max(lblVolume->height(), lblVolume->fontMetrics().height()));
-  // The frame's caption sits on its top border, as on the classic frame, so
-  // that the scroll bar 240 twips below the frame's top stays clear of it.
-  frmVolume->setStyleSheet(
+  volumeLabel->resize(volumeLabel->width(),
+                      std::max(volumeLabel->height(), volumeLabel->fontMetrics().height()));
+  // The frame's caption sits on its top border, not inside the frame, so that
+  // the scroll bar 240 twips below the frame's top stays clear of it.
+  volumeFrame->setStyleSheet(
       QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
                      "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
                      " left: %2px; padding: 0px 2px; }")
-          .arg(frmVolume->fontMetrics().height() / 2)
+          .arg(volumeFrame->fontMetrics().height() / 2)
           .arg(twipsToPixelsX(60, this)));
   setFixedSize(twipsToPixelsX(2475, this), twipsToPixelsY(2250, this));
 
-  frmVolume->setFocusPolicy(Qt::NoFocus);
-  hsbVolume->setFocusPolicy(Qt::StrongFocus);
-  hsbVolume->setRange(0, 10000);
-  hsbVolume->setPageStep(100);
-  hsbVolume->setSingleStep(1);
-  hsbVolume->setTracking(true);
-  // The right arrow key raises the value, as on the classic scroll bar.
-  hsbVolume->setInvertedControls(false);
+  volumeFrame->setFocusPolicy(Qt::NoFocus);
+  volumeScrollBar->setFocusPolicy(Qt::StrongFocus);
+  volumeScrollBar->setRange(0, 10000);
+  volumeScrollBar->setPageStep(100);
+  volumeScrollBar->setSingleStep(1);
+  volumeScrollBar->setTracking(true);
+  // The right arrow key raises the value.
+  volumeScrollBar->setInvertedControls(false);
   // Neither button is the default or the cancel button.
-  cmdModify->setAutoDefault(false);
-  cmdCancel->setAutoDefault(false);
-  setTabOrder(hsbVolume, cmdModify);
-  setTabOrder(cmdModify, cmdCancel);
-  setTabOrder(cmdCancel, chkEmph);
-  setTabOrder(chkEmph, chkVolume);
-  hsbVolume->setFocus();
+  modifyButton->setAutoDefault(false);
+  cancelButton->setAutoDefault(false);
+  setTabOrder(volumeScrollBar, modifyButton);
+  setTabOrder(modifyButton, cancelButton);
+  setTabOrder(cancelButton, deemphasisCheck);
+  setTabOrder(deemphasisCheck, maximizeCheck);
+  volumeScrollBar->setFocus();
 
-  connect(chkEmph, &QCheckBox::toggled, this, &frmModify::chkEmph_Click);
-  connect(chkVolume, &QCheckBox::toggled, this, &frmModify::chkVolume_Click);
-  connect(hsbVolume, &QScrollBar::valueChanged, this, &frmModify::hsbVolume_Change);
-  connect(hsbVolume, &QScrollBar::sliderMoved, this, [this] {
-    // Scroll comes from the user dragging the thumb, never from code.
-    if (!settingFromCode_) hsbVolume_Scroll();
+  connect(deemphasisCheck, &QCheckBox::toggled, this, &ModificationDialog::onDeemphasisToggled);
+  connect(maximizeCheck, &QCheckBox::toggled, this, &ModificationDialog::onMaximizeToggled);
+  connect(volumeScrollBar, &QScrollBar::valueChanged, this, &ModificationDialog::onVolumeChanged);
+  connect(volumeScrollBar, &QScrollBar::sliderMoved, this, [this] {
+    // Only the user dragging the thumb counts as scrolling, never a value set in code.
+    if (!settingFromCode_) onVolumeScrolled();
   });
-  connect(cmdModify, &QPushButton::clicked, this, &frmModify::cmdModify_Click);
-  connect(cmdCancel, &QPushButton::clicked, this, &frmModify::cmdCancel_Click);
+  connect(modifyButton, &QPushButton::clicked, this, &ModificationDialog::modify);
+  connect(cancelButton, &QPushButton::clicked, this, &ModificationDialog::cancel);
 }
 
-void frmModify::Form_Load() {
+void ModificationDialog::initialise() {
   const ProgramState& s = ctx_.state;
-  placeBesideMain();                                               // 1.
-  chkEmph->setChecked(false);                                      // 2.
-  chkEmph->setEnabled(s.sampleRate == 44100);                      // 3.
-  chkVolume->setChecked(false);                                    // 4.
-  maxGain_ = maximumGain(s.peakLevel[0], s.bitsPerSample, false);  // 5.
-  frmVolume->setEnabled(true);                                     // 6.
-  hsbVolume->setEnabled(true);
-  lblVolume->setEnabled(true);
-  lblVolume->setText(QStringLiteral("100%"));  // 7.
-  setVolumeValue(1000);                        // 8.
+  placeBesideMain();
+  deemphasisCheck->setChecked(false);
+  deemphasisCheck->setEnabled(s.sampleRate == 44100);
+  maximizeCheck->setChecked(false);
+  maxGain_ = maximumGain(s.peakLevel[0], s.bitsPerSample, false);
+  volumeFrame->setEnabled(true);
+  volumeScrollBar->setEnabled(true);
+  volumeLabel->setEnabled(true);
+  volumeLabel->setText(QStringLiteral("100%"));
+  setVolumeValue(1000);
 }
 
-void frmModify::placeBesideMain() {
-  if (!ctx_.main) return;
+void ModificationDialog::placeBesideMain() {
+  if (!ctx_.mainWindow) return;
   // Both windows have the same border, and the window system adds this
   // window's frame only when it is shown: the main window's frame stands in
   // for it, and the inner area is placed so that the frame lands on the spot.
-  const QRect mainFrame = ctx_.main->frameGeometry();
-  const QRect mainInner = ctx_.main->geometry();
+  const QRect mainFrame = ctx_.mainWindow->frameGeometry();
+  const QRect mainInner = ctx_.mainWindow->geometry();
   const float outerWidth =
       static_cast<float>(pixelsToTwipsX(width() + mainFrame.width() - mainInner.width(), this));
-  const float left = static_cast<float>(ctx_.main->leftTwips()) +
-                     static_cast<float>(ctx_.main->widthTwips()) - outerWidth - 600.0f;
-  const float top = static_cast<float>(ctx_.main->topTwips()) + 1200.0f;
+  const float left = static_cast<float>(ctx_.mainWindow->leftTwips()) +
+                     static_cast<float>(ctx_.mainWindow->widthTwips()) - outerWidth - 600.0f;
+  const float top = static_cast<float>(ctx_.mainWindow->topTwips()) + 1200.0f;
   const QPoint frameTopLeft(twipsToPixelsX(left, this), twipsToPixelsY(top, this));
   setGeometry(QRect(frameTopLeft + (mainInner.topLeft() - mainFrame.topLeft()), size()));
 }
 
-void frmModify::chkEmph_Click() {
+void ModificationDialog::onDeemphasisToggled() {
   const ProgramState& s = ctx_.state;
-  const std::int32_t peak = chkEmph->isChecked() ? s.peakLevel[1] : s.peakLevel[0];
+  const std::int32_t peak = deemphasisCheck->isChecked() ? s.peakLevel[1] : s.peakLevel[0];
   maxGain_ = maximumGain(peak, s.bitsPerSample, true);
   clampStep();
 }
 
-void frmModify::chkVolume_Click() {
-  const int v = chkVolume->isChecked() ? 1 : 0;
+void ModificationDialog::onMaximizeToggled() {
+  const int v = maximizeCheck->isChecked() ? 1 : 0;
   const bool enabled = v - 1 != 0;
-  frmVolume->setEnabled(enabled);
-  hsbVolume->setEnabled(enabled);
-  lblVolume->setEnabled(enabled);
+  volumeFrame->setEnabled(enabled);
+  volumeScrollBar->setEnabled(enabled);
+  volumeLabel->setEnabled(enabled);
 }
 
-void frmModify::hsbVolume_Change() {
+void ModificationDialog::onVolumeChanged() {
   clampStep();
 }
 
-void frmModify::hsbVolume_Scroll() {
+void ModificationDialog::onVolumeScrolled() {
   clampStep();
 }
 
-void frmModify::clampStep() {
+void ModificationDialog::clampStep() {
   const float limit = static_cast<float>(maxGain_);
-  const float current = static_cast<float>(hsbVolume->value()) / 1000.0f;
+  const float current = static_cast<float>(volumeScrollBar->value()) / 1000.0f;
   if (limit < current) {
     // Raises the change event again; the nested run sees the clamped value.
     setVolumeValue(static_cast<int>(std::nearbyint(maxGain_ * 1000.0)));
-    lblVolume->setText(QString::fromStdString(labelText(hsbVolume->value())));
+    volumeLabel->setText(QString::fromStdString(labelText(volumeScrollBar->value())));
   } else {
-    lblVolume->setText(QString::fromStdString(labelText(hsbVolume->value())));
-    QPalette p = lblVolume->palette();
+    volumeLabel->setText(QString::fromStdString(labelText(volumeScrollBar->value())));
+    QPalette p = volumeLabel->palette();
     p.setColor(QPalette::Active, QPalette::WindowText, Qt::black);
     p.setColor(QPalette::Inactive, QPalette::WindowText, Qt::black);
-    lblVolume->setPalette(p);
+    volumeLabel->setPalette(p);
   }
 }
 
-void frmModify::setVolumeValue(int value) {
+void ModificationDialog::setVolumeValue(int value) {
   const bool was = settingFromCode_;
   settingFromCode_ = true;
-  hsbVolume->setValue(value);
+  volumeScrollBar->setValue(value);
   settingFromCode_ = was;
 }
 
-std::string frmModify::labelText(int value) const {
+std::string ModificationDialog::labelText(int value) const {
   return formatGeneral(static_cast<float>(value) / 10.0f, ctx_.decimalSeparator) + "%";
 }
 
-void frmModify::cmdModify_Click() {
+void ModificationDialog::modify() {
   // A batch run is reading files into the program state; a run now would
   // work on half of it.
   if (running_ || ctx_.batchRunning) return;
-  if (!ctx_.fs || !ctx_.clock || !ctx_.messages || !ctx_.main) return;
+  if (!ctx_.fs || !ctx_.clock || !ctx_.messages || !ctx_.mainWindow) return;
   ModifyRequest request;
-  request.chkVolume = chkVolume->isChecked() ? 1 : 0;
-  request.hsbVolume = hsbVolume->value();
+  request.chkVolume = maximizeCheck->isChecked() ? 1 : 0;
+  request.hsbVolume = volumeScrollBar->value();
   request.maxGain = maxGain_;
   ModifyServices services{.fs = *ctx_.fs,
                           .clock = *ctx_.clock,
                           .messages = *ctx_.messages,
                           .dialog = *this,
-                          .main = *ctx_.main,
+                          .main = *ctx_.mainWindow,
                           .placement = PlacementMode::kProgramDirectory,
                           .explicitOutput = {},
                           .exitRequested = [this] { return ctx_.exitRequested; },
@@ -226,32 +227,32 @@ void frmModify::cmdModify_Click() {
   if (ctx_.exitRequested && ctx_.endProgram) ctx_.endProgram();
 }
 
-void frmModify::cmdCancel_Click() {
+void ModificationDialog::cancel() {
   if (running_) return;
   unload();
 }
 
-void frmModify::unload() {
+void ModificationDialog::unload() {
   if (unloaded_) return;
   unloaded_ = true;
-  if (ctx_.modify == this) ctx_.modify = nullptr;
+  if (ctx_.modificationDialog == this) ctx_.modificationDialog = nullptr;
   hide();
   deleteLater();
 }
 
-void frmModify::setCaption(const std::string& caption) {
+void ModificationDialog::setCaption(const std::string& caption) {
   setWindowTitle(QString::fromStdString(caption));
 }
 
-void frmModify::yieldToEvents() {
+void ModificationDialog::yieldToEvents() {
   QCoreApplication::processEvents();
 }
 
-bool frmModify::emphasisChecked() {
-  return chkEmph->isChecked();
+bool ModificationDialog::emphasisChecked() {
+  return deemphasisCheck->isChecked();
 }
 
-void frmModify::closeEvent(QCloseEvent* event) {
+void ModificationDialog::closeEvent(QCloseEvent* event) {
   if (running_) {
     event->ignore();  // a run in progress cannot be abandoned from here
     return;
@@ -260,13 +261,13 @@ void frmModify::closeEvent(QCloseEvent* event) {
   unload();
 }
 
-frmModify* showModificationDialog(AppContext& ctx) {
-  if (!ctx.modify) {
-    auto* dialog = new frmModify(ctx, ctx.main);
-    ctx.modify = dialog;
-    dialog->Form_Load();
+ModificationDialog* showModificationDialog(AppContext& ctx) {
+  if (!ctx.modificationDialog) {
+    auto* dialog = new ModificationDialog(ctx, ctx.mainWindow);
+    ctx.modificationDialog = dialog;
+    dialog->initialise();
   }
-  frmModify* dialog = ctx.modify;
+  ModificationDialog* dialog = ctx.modificationDialog;
   dialog->show();
   dialog->raise();
   dialog->activateWindow();

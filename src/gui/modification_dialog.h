@@ -1,4 +1,4 @@
-// frmModify: the small dialog in which the user decides what to do with the
+// ModificationDialog: the small dialog in which the user decides what to do with the
 // file just analysed: de-emphasis, the largest volume that does not clip, or a
 // volume change in tenths of a percent.
 #pragma once
@@ -19,29 +19,38 @@ class QScrollBar;
 
 namespace ril {
 
-class frmModify : public QWidget, public ModifyView {
+class ModificationDialog : public QWidget, public ModifyView {
   Q_OBJECT
 
  public:
   static const char* const kTitle;  // "Select modification"
 
-  // Builds the window and its controls; Form_Load is run by the loader.
-  explicit frmModify(AppContext& ctx, QWidget* parent = nullptr);
+  // Builds the window and its controls; showModificationDialog initialises it.
+  explicit ModificationDialog(AppContext& ctx, QWidget* parent = nullptr);
 
-  // ---- event handlers ---------------------------------------------------
-  void Form_Load();
-  void chkEmph_Click();
-  void chkVolume_Click();
-  void hsbVolume_Change();
-  void hsbVolume_Scroll();
-  void cmdModify_Click();
-  void cmdCancel_Click();
+  // ---- commands and events --------------------------------------------------
+  // Places the dialog beside the main window and sets the controls for the
+  // file just analysed: de-emphasis unchecked, and offered only at 44100 Hz;
+  // maximize unchecked; the volume at 100% and enabled; maxGain the factor
+  // the original data allows, uncut.
+  void initialise();
+  // maxGain becomes the factor the de-emphasised (checked) or the original
+  // (unchecked) data allows, cut to a thousandth; the volume is held at or below it.
+  void onDeemphasisToggled();
+  // The manual volume is greyed out while "maximize volume" is checked.
+  void onMaximizeToggled();
+  void onVolumeChanged();   // held at most at maxGain, the label follows
+  void onVolumeScrolled();  // the thumb dragged by the user: the same
+  // Modify: runs the modification engine on the current file and unloads the
+  // dialog afterwards; with nothing to do the dialog stays as it is.
+  void modify();
+  void cancel();  // unloads the dialog, unless a run is in progress
 
-  // Form_Load's first step: the outer frame 600 twips in from the main
-  // window's right edge and 1200 twips below its top.
+  // The outer frame 600 twips in from the main window's right edge and 1200
+  // twips below its top.
   void placeBesideMain();
 
-  // Closes and discards the dialog (ctx.modify becomes empty at once).
+  // Closes and discards the dialog (ctx.modificationDialog becomes empty at once).
   void unload();
 
   double maxGain() const { return maxGain_; }
@@ -55,13 +64,13 @@ class frmModify : public QWidget, public ModifyView {
   bool emphasisChecked() override;
 
   // ---- controls -----------------------------------------------------------
-  QCheckBox* chkEmph = nullptr;
-  QCheckBox* chkVolume = nullptr;
-  QGroupBox* frmVolume = nullptr;
-  QScrollBar* hsbVolume = nullptr;
-  QLabel* lblVolume = nullptr;
-  QPushButton* cmdModify = nullptr;
-  QPushButton* cmdCancel = nullptr;
+  QCheckBox* deemphasisCheck = nullptr;
+  QCheckBox* maximizeCheck = nullptr;
+  QGroupBox* volumeFrame = nullptr;
+  QScrollBar* volumeScrollBar = nullptr;
+  QLabel* volumeLabel = nullptr;
+  QPushButton* modifyButton = nullptr;
+  QPushButton* cancelButton = nullptr;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -77,8 +86,8 @@ class frmModify : public QWidget, public ModifyView {
   bool settingFromCode_ = false;
 };
 
-// Loads frmModify when it is not loaded (its Form_Load runs), shows it modeless
-// and brings it to the front; a loaded dialog keeps its contents.
-frmModify* showModificationDialog(AppContext& ctx);
+// Builds and initialises the dialog when there is none, shows it modeless and
+// brings it to the front; a dialog already there keeps its contents.
+ModificationDialog* showModificationDialog(AppContext& ctx);
 
 }  // namespace ril

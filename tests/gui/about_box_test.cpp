@@ -25,48 +25,48 @@ class AboutBoxTest : public ::testing::Test {
     ctx.messages = &host;
     ctx.endProgram = [] {};
     initialiseProgramState(ctx.state, "/nonexistent/");
-    window = std::make_unique<frmMain>(ctx);
-    window->Form_Load();
+    window = std::make_unique<MainWindow>(ctx);
+    window->initialise();
     window->moveTwips(1500, 750);
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   }
 
   void unloadAbout() {
-    if (ctx.about) ctx.about->cmdOK->click();
+    if (ctx.aboutBox) ctx.aboutBox->okButton->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
 
   int openBoxes() const {
     int count = 0;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-      if (qobject_cast<frmAbout*>(widget)) ++count;
+      if (qobject_cast<AboutBox*>(widget)) ++count;
     }
     return count;
   }
 
   ScriptedHost host;
   AppContext ctx;
-  std::unique_ptr<frmMain> window;
+  std::unique_ptr<MainWindow> window;
 };
 
 TEST(AboutCentring, FollowsTheFormulaWithSinglePrecisionHalves) {
   // Main window at 1000, 500 with 9600 x 7200; box 4635 x 4080 outside.
-  EXPECT_EQ(frmAbout::centredPosition(9600, 4635, 1000), 3482.5f);
-  EXPECT_EQ(frmAbout::centredPosition(7200, 4080, 500), 2060.0f);
+  EXPECT_EQ(AboutBox::centredPosition(9600, 4635, 1000), 3482.5f);
+  EXPECT_EQ(AboutBox::centredPosition(7200, 4080, 500), 2060.0f);
   // A box larger than the window goes up and left of it.
-  EXPECT_EQ(frmAbout::centredPosition(6000, 7000, 0), -500.0f);
+  EXPECT_EQ(AboutBox::centredPosition(6000, 7000, 0), -500.0f);
 }
 
 TEST_F(AboutBoxTest, OpensCentredOverTheMainWindow) {
-  window->mnuAbout->trigger();
-  ASSERT_FALSE(ctx.about.isNull());
-  frmAbout* box = ctx.about;
+  window->aboutAction->trigger();
+  ASSERT_FALSE(ctx.aboutBox.isNull());
+  AboutBox* box = ctx.aboutBox;
   EXPECT_TRUE(box->isVisible());
-  const float left = frmAbout::centredPosition(static_cast<float>(window->widthTwips()),
+  const float left = AboutBox::centredPosition(static_cast<float>(window->widthTwips()),
                                                static_cast<float>(box->widthTwips()),
                                                static_cast<float>(window->leftTwips()));
-  const float top = frmAbout::centredPosition(static_cast<float>(window->heightTwips()),
+  const float top = AboutBox::centredPosition(static_cast<float>(window->heightTwips()),
                                               static_cast<float>(box->heightTwips()),
                                               static_cast<float>(window->topTwips()));
   EXPECT_EQ(box->frameGeometry().topLeft(),
@@ -80,36 +80,36 @@ TEST_F(AboutBoxTest, OpensCentredOverTheMainWindow) {
 }
 
 TEST_F(AboutBoxTest, SecondAboutOnlyBringsTheBoxToTheFront) {
-  window->mnuAbout->trigger();
-  QPointer<frmAbout> first = ctx.about;
+  window->aboutAction->trigger();
+  QPointer<AboutBox> first = ctx.aboutBox;
   ASSERT_FALSE(first.isNull());
   // The user moves it away; a second Help, About must not centre it again.
   const QPoint moved = first->pos() + QPoint(37, 21);
   first->move(moved);
-  window->mnuAbout->trigger();
-  EXPECT_EQ(ctx.about, first);
+  window->aboutAction->trigger();
+  EXPECT_EQ(ctx.aboutBox, first);
   EXPECT_EQ(first->pos(), moved);
   EXPECT_EQ(openBoxes(), 1);
   unloadAbout();
 }
 
 TEST_F(AboutBoxTest, OkUnloadsAndTheNextOpeningCentresAgain) {
-  window->mnuAbout->trigger();
-  const QPoint firstPlace = ctx.about->pos();
-  ctx.about->move(firstPlace + QPoint(50, 50));
+  window->aboutAction->trigger();
+  const QPoint firstPlace = ctx.aboutBox->pos();
+  ctx.aboutBox->move(firstPlace + QPoint(50, 50));
   unloadAbout();
-  EXPECT_TRUE(ctx.about.isNull());
+  EXPECT_TRUE(ctx.aboutBox.isNull());
   EXPECT_EQ(openBoxes(), 0);
 
-  window->mnuAbout->trigger();
-  ASSERT_FALSE(ctx.about.isNull());
-  EXPECT_EQ(ctx.about->pos(), firstPlace);
+  window->aboutAction->trigger();
+  ASSERT_FALSE(ctx.aboutBox.isNull());
+  EXPECT_EQ(ctx.aboutBox->pos(), firstPlace);
   unloadAbout();
 }
 
 TEST_F(AboutBoxTest, LayoutMatchesTheDesignAndNothingIsCutOff) {
-  window->mnuAbout->trigger();
-  frmAbout* box = ctx.about;
+  window->aboutAction->trigger();
+  AboutBox* box = ctx.aboutBox;
   ASSERT_NE(box, nullptr);
   auto px = [box](double twips) { return twipsToPixelsX(twips, box); };
   auto py = [box](double twips) { return twipsToPixelsY(twips, box); };
@@ -126,12 +126,12 @@ TEST_F(AboutBoxTest, LayoutMatchesTheDesignAndNothingIsCutOff) {
     double top, height;
   };
   const Expected labels[] = {
-      {box->txtAbout1, "Rilmaton V1.11", 18, 240, 435},
-      {box->Bezeichnung1, "statistical analysis and application of De-emphasis of WAV-files", 9.75,
-       720, 735},
-      {box->txtAbout2, "by", 9.75, 1560, 240},
-      {box->txtAbout3, "The Rilmaton developers", 9.75, 1920, 240},
-      {box->txtAbout4, "https://rilmaton.example/", 9.75, 2280, 240},
+      {box->titleLabel, "Rilmaton V1.11", 18, 240, 435},
+      {box->descriptionLabel, "statistical analysis and application of De-emphasis of WAV-files",
+       9.75, 720, 735},
+      {box->byLabel, "by", 9.75, 1560, 240},
+      {box->authorLabel, "The Rilmaton developers", 9.75, 1920, 240},
+      {box->webAddressLabel, "https://rilmaton.example/", 9.75, 2280, 240},
   };
   for (const Expected& expected : labels) {
     SCOPED_TRACE(expected.text);
@@ -155,24 +155,24 @@ TEST_F(AboutBoxTest, LayoutMatchesTheDesignAndNothingIsCutOff) {
       EXPECT_LE(metrics.height(), label->height() + 2);
     }
   }
-  EXPECT_TRUE(box->Bezeichnung1->wordWrap());
-  EXPECT_EQ(box->Bezeichnung1->geometry(), QRect(px(720), py(720), px(3015), py(735)));
-  EXPECT_EQ(box->txtAbout1->geometry(), QRect(px(735), py(240), px(3075), py(435)));
+  EXPECT_TRUE(box->descriptionLabel->wordWrap());
+  EXPECT_EQ(box->descriptionLabel->geometry(), QRect(px(720), py(720), px(3015), py(735)));
+  EXPECT_EQ(box->titleLabel->geometry(), QRect(px(735), py(240), px(3075), py(435)));
 
-  EXPECT_EQ(box->cmdOK->text(), QStringLiteral("OK"));
-  EXPECT_DOUBLE_EQ(box->cmdOK->font().pointSizeF(), 8.25);
-  EXPECT_EQ(box->cmdOK->geometry(), QRect(px(1440), py(2760), px(1575), py(495)));
+  EXPECT_EQ(box->okButton->text(), QStringLiteral("OK"));
+  EXPECT_DOUBLE_EQ(box->okButton->font().pointSizeF(), 8.25);
+  EXPECT_EQ(box->okButton->geometry(), QRect(px(1440), py(2760), px(1575), py(495)));
   unloadAbout();
 }
 
 TEST_F(AboutBoxTest, ClosingTheMainWindowEndsTheProgramWithTheBoxOpen) {
   int ended = 0;
   ctx.endProgram = [&ended] { ++ended; };
-  window->mnuAbout->trigger();
+  window->aboutAction->trigger();
   window->close();
   EXPECT_EQ(ended, 1);
   // The box goes with the main window it belongs to.
-  QPointer<frmAbout> box = ctx.about;
+  QPointer<AboutBox> box = ctx.aboutBox;
   window.reset();
   EXPECT_TRUE(box.isNull());
 }

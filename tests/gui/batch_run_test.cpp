@@ -90,10 +90,10 @@ TEST_F(BatchRunTest, WholeRoadFromFileOpenToTheModifiedFile) {
   EXPECT_EQ(main->reportViewText(), report);
   EXPECT_EQ(ctx.state.peakLevel[0], 16384);
   EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor);
-  EXPECT_TRUE(main->mnuFileOpen->isEnabled());
+  EXPECT_TRUE(main->openAction->isEnabled());
   EXPECT_FALSE(ctx.batchRunning);
 
-  frmModify* d = ctx.modify;
+  ModificationDialog* d = ctx.modificationDialog;
   ASSERT_NE(d, nullptr);
   EXPECT_TRUE(d->isVisible());
   EXPECT_EQ(d->maxGain(), 32767.0 / 16384.0);
@@ -102,10 +102,10 @@ TEST_F(BatchRunTest, WholeRoadFromFileOpenToTheModifiedFile) {
   host.onMessage = [&](const Message& m) {
     if (m.title == "Info:") captionAtNotice = d->windowTitle().toStdString();
   };
-  d->chkEmph->click();
-  d->cmdModify->click();
+  d->deemphasisCheck->click();
+  d->modifyButton->click();
   EXPECT_EQ(captionAtNotice, "Done!");
-  EXPECT_TRUE(ctx.modify.isNull());
+  EXPECT_TRUE(ctx.modificationDialog.isNull());
   ASSERT_FALSE(host.messages.empty());
   EXPECT_EQ(host.messages.back().title, "Info:");
   EXPECT_EQ(host.messages.back().text,
@@ -132,28 +132,28 @@ TEST_F(BatchRunTest, WholeRoadFromFileOpenToTheModifiedFile) {
   EXPECT_EQ(ctx.state.reportText.rfind(headerLines(dataDir.file("other.wav")), 0), 0u);
   EXPECT_EQ(ctx.state.reportText.find("song.wav"), std::string::npos);
   EXPECT_EQ(main->reportViewText(), ctx.state.reportText);
-  ASSERT_NE(ctx.modify, nullptr);
-  EXPECT_FALSE(ctx.modify->chkEmph->isEnabled());
+  ASSERT_NE(ctx.modificationDialog, nullptr);
+  EXPECT_FALSE(ctx.modificationDialog->deemphasisCheck->isEnabled());
 }
 
 TEST_F(BatchRunTest, FileOpenIsDisabledAndThePointerBusyWhileFilesAreRead) {
   test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(1000));
   bool sawRun = false;
-  main->mnuFileOpen->trigger();
+  main->openAction->trigger();
   duringNextYield([&] {
     sawRun = true;
     EXPECT_TRUE(ctx.batchRunning);
-    EXPECT_FALSE(main->mnuFileOpen->isEnabled());
+    EXPECT_FALSE(main->openAction->isEnabled());
     EXPECT_EQ(main->cursor().shape(), Qt::WaitCursor);
     showSelectionDialog(ctx);
-    EXPECT_TRUE(ctx.sel.isNull());
+    EXPECT_TRUE(ctx.selectionDialog.isNull());
   });
-  ASSERT_EQ(ctx.sel->Dir1->setPath(dataDir.path()), "");
-  ctx.sel->File1->setSelected(0, true);
-  ctx.sel->cmdDisp->click();
+  ASSERT_EQ(ctx.selectionDialog->directoryList->setPath(dataDir.path()), "");
+  ctx.selectionDialog->fileList->setSelected(0, true);
+  ctx.selectionDialog->okButton->click();
   EXPECT_TRUE(sawRun);
   EXPECT_FALSE(ctx.batchRunning);
-  EXPECT_TRUE(main->mnuFileOpen->isEnabled());
+  EXPECT_TRUE(main->openAction->isEnabled());
   EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor);
 }
 
@@ -161,13 +161,13 @@ TEST_F(BatchRunTest, OpenModificationDialogIsOnlyBroughtToTheFront) {
   test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(16384));
   test::writeFile(dataDir.file("b.wav"), test::wavWithPeak(8000));
   openAndChoose("a.wav");
-  frmModify* d = ctx.modify;
+  ModificationDialog* d = ctx.modificationDialog;
   ASSERT_NE(d, nullptr);
-  d->hsbVolume->setValue(1500);
+  d->volumeScrollBar->setValue(1500);
   openAndChoose("b.wav");
-  EXPECT_EQ(ctx.modify, d);
+  EXPECT_EQ(ctx.modificationDialog, d);
   EXPECT_TRUE(d->isEnabled());
-  EXPECT_EQ(d->hsbVolume->value(), 1500);
+  EXPECT_EQ(d->volumeScrollBar->value(), 1500);
   EXPECT_EQ(d->maxGain(), 32767.0 / 16384.0);
   EXPECT_EQ(ctx.state.peakLevel[0], 8000);
 }
@@ -190,14 +190,14 @@ TEST_F(BatchRunTest, FilesThatCannotBeAnalysedAreReportedAndNotOffered) {
 
   for (const auto& [name, bytes] : files) {
     openAndChoose("good.wav");
-    ASSERT_NE(ctx.modify, nullptr);
+    ASSERT_NE(ctx.modificationDialog, nullptr);
     openAndChoose(name);
     flushDeletes();
-    EXPECT_TRUE(ctx.modify.isNull()) << name;  // the earlier file's dialog is gone too
+    EXPECT_TRUE(ctx.modificationDialog.isNull()) << name;  // the earlier file's dialog is gone too
     EXPECT_NE(ctx.state.reportText.find(name), std::string::npos) << name;
     EXPECT_EQ(main->reportViewText(), ctx.state.reportText) << name;
     EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor) << name;
-    EXPECT_TRUE(main->mnuFileOpen->isEnabled()) << name;
+    EXPECT_TRUE(main->openAction->isEnabled()) << name;
   }
 }
 
@@ -211,7 +211,7 @@ TEST_F(BatchRunTest, ReadFailureDuringTheAnalysisIsNotOfferedForModification) {
   ctx.fs = &failing;
   ctx.state.peakLevel = {1234, 5678};
   openAndChoose("bad.wav");
-  EXPECT_TRUE(ctx.modify.isNull());
+  EXPECT_TRUE(ctx.modificationDialog.isNull());
   EXPECT_EQ(ctx.state.peakLevel, (std::array<std::int32_t, 2>{1234, 5678}));
   EXPECT_NE(ctx.state.reportText.find("bad.wav"), std::string::npos);
   EXPECT_FALSE(ctx.batchRunning);

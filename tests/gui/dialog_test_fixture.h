@@ -56,13 +56,13 @@ class DialogTest : public ::testing::Test {
     ctx.messages = &host;
     ctx.endProgram = [this] { ++ended; };
     initialiseProgramState(ctx.state, programDir.path());
-    main = std::make_unique<frmMain>(ctx);
-    main->Form_Load();
+    main = std::make_unique<MainWindow>(ctx);
+    main->initialise();
   }
 
   void TearDown() override {
-    if (ctx.sel) delete ctx.sel.data();
-    if (ctx.modify) delete ctx.modify.data();
+    if (ctx.selectionDialog) delete ctx.selectionDialog.data();
+    if (ctx.modificationDialog) delete ctx.modificationDialog.data();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     main.reset();
     if (!savedCwd_.empty()) (void)setCurrentDirectory(savedCwd_);
@@ -75,17 +75,17 @@ class DialogTest : public ::testing::Test {
 
   // File, Open; the data directory; the file; OK.
   void openAndChoose(const std::string& name) {
-    main->mnuFileOpen->trigger();
-    frmSel* d = ctx.sel;
+    main->openAction->trigger();
+    FileSelectionDialog* d = ctx.selectionDialog;
     ASSERT_NE(d, nullptr);
-    ASSERT_EQ(d->Dir1->setPath(dataDir.path()), "");
+    ASSERT_EQ(d->directoryList->setPath(dataDir.path()), "");
     int row = -1;
-    for (std::int16_t i = 0; i < d->File1->ListCount(); ++i) {
-      if (d->File1->List(i) == name) row = i;
+    for (std::int16_t i = 0; i < d->fileList->fileCount(); ++i) {
+      if (d->fileList->fileName(i) == name) row = i;
     }
     ASSERT_GE(row, 0) << name;
-    d->File1->setSelected(static_cast<std::int16_t>(row), true);
-    d->cmdDisp->click();
+    d->fileList->setSelected(static_cast<std::int16_t>(row), true);
+    d->okButton->click();
     flushDeletes();
   }
 
@@ -100,7 +100,7 @@ class DialogTest : public ::testing::Test {
   ManualClock clock;
   ScriptedHost host;
   AppContext ctx;
-  std::unique_ptr<frmMain> main;
+  std::unique_ptr<MainWindow> main;
   int ended = 0;
 
  private:

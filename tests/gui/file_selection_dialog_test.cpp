@@ -21,16 +21,16 @@ using test::withoutSlash;
 
 class FileSelectionDialogTest : public DialogTest {
  protected:
-  frmSel* open() {
-    main->mnuFileOpen_Click();
-    return ctx.sel;
+  FileSelectionDialog* open() {
+    main->openFile();
+    return ctx.selectionDialog;
   }
   static std::vector<std::string> listed(const FileList* list) {
     std::vector<std::string> names;
-    for (std::int16_t i = 0; i < list->ListCount(); ++i) names.push_back(list->List(i));
+    for (std::int16_t i = 0; i < list->fileCount(); ++i) names.push_back(list->fileName(i));
     return names;
   }
-  static std::vector<std::string> dirEntries(const DirList* list) {
+  static std::vector<std::string> dirEntries(const DirectoryList* list) {
     std::vector<std::string> out;
     for (int r = 0; r < list->count(); ++r) out.push_back(list->item(r)->text().toStdString());
     return out;
@@ -42,12 +42,14 @@ class FileSelectionDialogTest : public DialogTest {
     return -1;
   }
   // Moves the dialog to `dir` as a double-click in the directory list would.
-  static void goTo(frmSel* d, const std::string& dir) { ASSERT_EQ(d->Dir1->setPath(dir), ""); }
-  void chooseAndPressOk(frmSel* d, const std::string& name) {
-    const int row = rowOf(d->File1, name);
+  static void goTo(FileSelectionDialog* d, const std::string& dir) {
+    ASSERT_EQ(d->directoryList->setPath(dir), "");
+  }
+  void chooseAndPressOk(FileSelectionDialog* d, const std::string& name) {
+    const int row = rowOf(d->fileList, name);
     ASSERT_GE(row, 0) << name;
-    d->File1->setSelected(static_cast<std::int16_t>(row), true);
-    d->cmdDisp->click();
+    d->fileList->setSelected(static_cast<std::int16_t>(row), true);
+    d->okButton->click();
   }
   std::string makeDir(const std::string& name) {
     std::filesystem::create_directories(dataDir.file(name));
@@ -57,43 +59,43 @@ class FileSelectionDialogTest : public DialogTest {
 
 TEST_F(FileSelectionDialogTest, FirstOpeningShowsTheProgramDirectory) {
   test::writeFile(programDir.file("example.wav"), test::wavWithPeak(1000));
-  frmSel* d = open();
+  FileSelectionDialog* d = open();
   ASSERT_NE(d, nullptr);
   EXPECT_TRUE(d->isVisible());
   EXPECT_EQ(d->windowTitle().toStdString(), "Select WAV-file");
-  EXPECT_EQ(d->Dir1->path(), withoutSlash(programDir.path()));
-  EXPECT_EQ(d->File1->path(), withoutSlash(programDir.path()));
-  EXPECT_EQ(listed(d->File1), std::vector<std::string>{"example.wav"});
+  EXPECT_EQ(d->directoryList->path(), withoutSlash(programDir.path()));
+  EXPECT_EQ(d->fileList->path(), withoutSlash(programDir.path()));
+  EXPECT_EQ(listed(d->fileList), std::vector<std::string>{"example.wav"});
   EXPECT_EQ(currentDirectory(), withoutSlash(programDir.path()));
 }
 
 TEST_F(FileSelectionDialogTest, NextOpeningAfterABatchRunShowsTheDirectoryLastShown) {
   const std::string music = makeDir("music");
   test::writeFile(dataDir.file("music/a.wav"), test::wavWithPeak(1000));
-  frmSel* d = open();
+  FileSelectionDialog* d = open();
   goTo(d, music);
   EXPECT_EQ(currentDirectory(), music);
   chooseAndPressOk(d, "a.wav");
-  EXPECT_TRUE(ctx.sel.isNull());
+  EXPECT_TRUE(ctx.selectionDialog.isNull());
   EXPECT_FALSE(ctx.state.firstSelection);
   flushDeletes();
 
   d = open();
-  EXPECT_EQ(d->Dir1->path(), music);
-  EXPECT_EQ(listed(d->File1), std::vector<std::string>{"a.wav"});
+  EXPECT_EQ(d->directoryList->path(), music);
+  EXPECT_EQ(listed(d->fileList), std::vector<std::string>{"a.wav"});
 }
 
 TEST_F(FileSelectionDialogTest, CancelBeforeAnyRunReturnsToTheProgramDirectoryNextTime) {
   const std::string elsewhere = makeDir("elsewhere");
-  frmSel* d = open();
+  FileSelectionDialog* d = open();
   goTo(d, elsewhere);
-  d->cmdEsc->click();
-  EXPECT_TRUE(ctx.sel.isNull());
+  d->cancelButton->click();
+  EXPECT_TRUE(ctx.selectionDialog.isNull());
   EXPECT_TRUE(ctx.state.firstSelection);
   flushDeletes();
 
   d = open();
-  EXPECT_EQ(d->Dir1->path(), withoutSlash(programDir.path()));
+  EXPECT_EQ(d->directoryList->path(), withoutSlash(programDir.path()));
 }
 
 TEST_F(FileSelectionDialogTest, OkWithNothingSelectedOnlyShowsTheMessage) {
@@ -101,14 +103,14 @@ TEST_F(FileSelectionDialogTest, OkWithNothingSelectedOnlyShowsTheMessage) {
   ctx.state.filePaths = {"/before/x.wav"};
   ctx.state.fileNames = {"x.wav"};
   ctx.state.lastFileIndex = 0;
-  frmSel* d = open();
-  d->cmdDisp->click();
+  FileSelectionDialog* d = open();
+  d->okButton->click();
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].title, "Message");
   EXPECT_EQ(host.messages[0].text, "You must at least select 1 valid file!");
   EXPECT_EQ(host.messages[0].icon, MsgIcon::kInformation);
   EXPECT_EQ(host.messages[0].buttons, MsgButtons::kOk);
-  EXPECT_EQ(ctx.sel, d);
+  EXPECT_EQ(ctx.selectionDialog, d);
   EXPECT_EQ(ctx.state.filePaths, std::vector<std::string>{"/before/x.wav"});
   EXPECT_EQ(ctx.state.fileNames, std::vector<std::string>{"x.wav"});
   EXPECT_TRUE(ctx.state.firstSelection);
@@ -118,13 +120,13 @@ TEST_F(FileSelectionDialogTest, OkWithNothingSelectedOnlyShowsTheMessage) {
 TEST_F(FileSelectionDialogTest, DoubleClickOnAFileRunsOk) {
   test::writeFile(programDir.file("a.wav"), test::wavWithPeak(1000));
   test::writeFile(programDir.file("b.wav"), test::wavWithPeak(1000));
-  frmSel* d = open();
+  FileSelectionDialog* d = open();
   d->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
-  const QRect rect = d->File1->visualItemRect(d->File1->item(rowOf(d->File1, "b.wav")));
-  QTest::mouseClick(d->File1->viewport(), Qt::LeftButton, {}, rect.center());
-  QTest::mouseDClick(d->File1->viewport(), Qt::LeftButton, {}, rect.center());
-  EXPECT_TRUE(ctx.sel.isNull());
+  const QRect rect = d->fileList->visualItemRect(d->fileList->item(rowOf(d->fileList, "b.wav")));
+  QTest::mouseClick(d->fileList->viewport(), Qt::LeftButton, {}, rect.center());
+  QTest::mouseDClick(d->fileList->viewport(), Qt::LeftButton, {}, rect.center());
+  EXPECT_TRUE(ctx.selectionDialog.isNull());
   EXPECT_EQ(ctx.state.fileNames, std::vector<std::string>{"b.wav"});
   EXPECT_EQ(ctx.state.filePaths, std::vector<std::string>{programDir.file("b.wav")});
   EXPECT_EQ(ctx.state.lastFileIndex, 0);
@@ -133,7 +135,7 @@ TEST_F(FileSelectionDialogTest, DoubleClickOnAFileRunsOk) {
 
 TEST_F(FileSelectionDialogTest, FullPathHasOneSlashInAndOutOfTheRoot) {
   test::writeFile(programDir.file("a.wav"), test::wavWithPeak(1000));
-  frmSel* d = open();
+  FileSelectionDialog* d = open();
   chooseAndPressOk(d, "a.wav");
   EXPECT_EQ(ctx.state.filePaths, std::vector<std::string>{programDir.path() + "a.wav"});
   flushDeletes();
@@ -148,7 +150,7 @@ TEST_F(FileSelectionDialogTest, FullPathHasOneSlashInAndOutOfTheRoot) {
   test::writeFile("/" + name, test::wavWithPeak(1000));
   d = open();
   goTo(d, "/");
-  EXPECT_EQ(d->File1->path(), "/");
+  EXPECT_EQ(d->fileList->path(), "/");
   chooseAndPressOk(d, name);
   EXPECT_EQ(ctx.state.filePaths, std::vector<std::string>{"/" + name});
 }
@@ -158,18 +160,18 @@ TEST_F(FileSelectionDialogTest, FileListMatchesWavInAnyCaseSorted) {
     test::writeFile(programDir.file(name), {1, 2, 3});
   }
   std::filesystem::create_directory(programDir.file("dir.wav"));
-  frmSel* d = open();
-  EXPECT_EQ(listed(d->File1), (std::vector<std::string>{"a.wav", "b.WAV", "C.Wav"}));
-  EXPECT_EQ(d->File1->selectionMode(), QAbstractItemView::SingleSelection);
+  FileSelectionDialog* d = open();
+  EXPECT_EQ(listed(d->fileList), (std::vector<std::string>{"a.wav", "b.WAV", "C.Wav"}));
+  EXPECT_EQ(d->fileList->selectionMode(), QAbstractItemView::SingleSelection);
 }
 
 TEST_F(FileSelectionDialogTest, DirectoryListShowsAncestorsOpenAndSubdirectoriesBelow) {
   makeDir("top/Beta");
   makeDir("top/alpha");
   makeDir("top/.hidden");
-  frmSel* d = open();
+  FileSelectionDialog* d = open();
   goTo(d, dataDir.file("top"));
-  const std::vector<std::string> entries = dirEntries(d->Dir1);
+  const std::vector<std::string> entries = dirEntries(d->directoryList);
   std::vector<std::string> expected{"/"};
   for (const auto& part : std::filesystem::path(dataDir.file("top")).relative_path()) {
     expected.push_back(part.string());
@@ -177,31 +179,31 @@ TEST_F(FileSelectionDialogTest, DirectoryListShowsAncestorsOpenAndSubdirectories
   expected.push_back("alpha");
   expected.push_back("Beta");
   EXPECT_EQ(entries, expected);
-  EXPECT_EQ(d->Dir1->currentRow(), static_cast<int>(expected.size()) - 3);
+  EXPECT_EQ(d->directoryList->currentRow(), static_cast<int>(expected.size()) - 3);
 
   // Opening the parent from the ancestors, then a subdirectory with Enter.
-  d->Dir1->open(static_cast<int>(expected.size()) - 4);
-  EXPECT_EQ(d->Dir1->path(), withoutSlash(dataDir.path()));
+  d->directoryList->open(static_cast<int>(expected.size()) - 4);
+  EXPECT_EQ(d->directoryList->path(), withoutSlash(dataDir.path()));
   EXPECT_EQ(currentDirectory(), withoutSlash(dataDir.path()));
   d->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
-  d->Dir1->setFocus();
-  d->Dir1->setCurrentRow(rowOf(d->Dir1, "top"));
-  QTest::keyClick(d->Dir1, Qt::Key_Return);
-  EXPECT_EQ(d->Dir1->path(), withoutSlash(dataDir.file("top")));
-  EXPECT_EQ(ctx.sel, d);  // Enter opened the directory and did not press OK
+  d->directoryList->setFocus();
+  d->directoryList->setCurrentRow(rowOf(d->directoryList, "top"));
+  QTest::keyClick(d->directoryList, Qt::Key_Return);
+  EXPECT_EQ(d->directoryList->path(), withoutSlash(dataDir.file("top")));
+  EXPECT_EQ(ctx.selectionDialog, d);  // Enter opened the directory and did not press OK
   EXPECT_TRUE(host.messages.empty());
 }
 
 TEST_F(FileSelectionDialogTest, VanishedDirectoryKeepsThePreviousOneAndSaysWhy) {
   const std::string gone = makeDir("gone");
-  frmSel* d = open();
+  FileSelectionDialog* d = open();
   goTo(d, dataDir.path());
-  const int row = rowOf(d->Dir1, "gone");
+  const int row = rowOf(d->directoryList, "gone");
   ASSERT_GE(row, 0);
   std::filesystem::remove(gone);
-  d->Dir1->open(row);
-  EXPECT_EQ(d->Dir1->path(), withoutSlash(dataDir.path()));
+  d->directoryList->open(row);
+  EXPECT_EQ(d->directoryList->path(), withoutSlash(dataDir.path()));
   EXPECT_EQ(currentDirectory(), withoutSlash(dataDir.path()));
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].title, "Message");
@@ -211,13 +213,13 @@ TEST_F(FileSelectionDialogTest, VanishedDirectoryKeepsThePreviousOneAndSaysWhy) 
 
 TEST_F(FileSelectionDialogTest, UnreadableDriveKeepsThePreviousDriveAndDirectory) {
   const std::string stick = makeDir("stick");
-  frmSel* d = open();
-  const std::string before = d->Drive1->drive();
-  d->Drive1->addRoot(stick, "stick");
+  FileSelectionDialog* d = open();
+  const std::string before = d->driveList->drive();
+  d->driveList->addRoot(stick, "stick");
   std::filesystem::remove(stick);
-  d->Drive1->setCurrentIndex(d->Drive1->count() - 1);
-  EXPECT_EQ(d->Drive1->drive(), before);
-  EXPECT_EQ(d->Dir1->path(), withoutSlash(programDir.path()));
+  d->driveList->setCurrentIndex(d->driveList->count() - 1);
+  EXPECT_EQ(d->driveList->drive(), before);
+  EXPECT_EQ(d->directoryList->path(), withoutSlash(programDir.path()));
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_NE(host.messages[0].text.find(stick), std::string::npos);
 }
@@ -225,46 +227,47 @@ TEST_F(FileSelectionDialogTest, UnreadableDriveKeepsThePreviousDriveAndDirectory
 TEST_F(FileSelectionDialogTest, ChoosingADriveMovesTheListsToItsRoot) {
   const std::string volume = makeDir("volume");
   test::writeFile(dataDir.file("volume/v.WAV"), {0});
-  frmSel* d = open();
-  d->Drive1->addRoot(volume, "volume");
-  d->Drive1->setCurrentIndex(d->Drive1->count() - 1);
-  EXPECT_EQ(d->Dir1->path(), volume);
-  EXPECT_EQ(listed(d->File1), std::vector<std::string>{"v.WAV"});
+  FileSelectionDialog* d = open();
+  d->driveList->addRoot(volume, "volume");
+  d->driveList->setCurrentIndex(d->driveList->count() - 1);
+  EXPECT_EQ(d->directoryList->path(), volume);
+  EXPECT_EQ(listed(d->fileList), std::vector<std::string>{"v.WAV"});
   EXPECT_EQ(currentDirectory(), volume);
 }
 
 TEST_F(FileSelectionDialogTest, FileOpenWhileOpenOnlyBringsItToTheFront) {
   const std::string elsewhere = makeDir("elsewhere");
-  frmSel* d = open();
+  FileSelectionDialog* d = open();
   goTo(d, elsewhere);
   EXPECT_EQ(open(), d);
-  EXPECT_EQ(d->Dir1->path(), elsewhere);
+  EXPECT_EQ(d->directoryList->path(), elsewhere);
 }
 
 TEST_F(FileSelectionDialogTest, EnterPressesOkAndEscapeDoesNothing) {
   test::writeFile(programDir.file("a.wav"), test::wavWithPeak(1000));
-  frmSel* d = open();
+  FileSelectionDialog* d = open();
   d->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
-  EXPECT_TRUE(d->cmdDisp->isDefault());
+  EXPECT_TRUE(d->okButton->isDefault());
   QTest::keyClick(d, Qt::Key_Escape);
-  EXPECT_EQ(ctx.sel, d);
+  EXPECT_EQ(ctx.selectionDialog, d);
   EXPECT_TRUE(d->isVisible());
-  d->File1->setSelected(0, true);
-  d->File1->setFocus();
-  QTest::keyClick(d->File1, Qt::Key_Return);
-  EXPECT_TRUE(ctx.sel.isNull());
+  d->fileList->setSelected(0, true);
+  d->fileList->setFocus();
+  QTest::keyClick(d->fileList, Qt::Key_Return);
+  EXPECT_TRUE(ctx.selectionDialog.isNull());
   EXPECT_EQ(ctx.state.fileNames, std::vector<std::string>{"a.wav"});
 }
 
 TEST_F(FileSelectionDialogTest, IsAFixedSizeBoldDialogTabbingFromOk) {
-  frmSel* d = open();
+  FileSelectionDialog* d = open();
   auto px = [d](double t) { return twipsToPixelsX(t, d); };
   auto py = [d](double t) { return twipsToPixelsY(t, d); };
   EXPECT_EQ(d->size(), QSize(px(7965), py(4830)));
   EXPECT_EQ(d->minimumSize(), d->maximumSize());
   EXPECT_TRUE(d->font().bold());
-  std::vector<QWidget*> order{d->cmdDisp, d->cmdEsc, d->Drive1, d->Dir1, d->File1};
+  std::vector<QWidget*> order{d->okButton, d->cancelButton, d->driveList, d->directoryList,
+                              d->fileList};
   for (std::size_t i = 0; i + 1 < order.size(); ++i) {
     QWidget* next = order[i]->nextInFocusChain();
     while (next->focusPolicy() == Qt::NoFocus || next->parentWidget() != d) {

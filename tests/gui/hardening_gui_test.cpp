@@ -71,14 +71,14 @@ TEST_F(HardeningGuiTest, EveryCorpusFileAndFuzzRegressionGoesThroughOpenReportAn
 
     openAndChoose(name);
     ASSERT_FALSE(ctx.batchRunning);
-    EXPECT_TRUE(main->mnuFileOpen->isEnabled());
+    EXPECT_TRUE(main->openAction->isEnabled());
     EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor);
     EXPECT_EQ(ctx.state.reportText.rfind("Filename:\t" + path, 0), 0u);
     EXPECT_EQ(main->reportViewText(), ctx.state.reportText);
     EXPECT_FALSE(ctx.state.wavInput);
     EXPECT_TRUE(host.messages.empty());
 
-    frmModify* d = ctx.modify;
+    ModificationDialog* d = ctx.modificationDialog;
     EXPECT_EQ(d != nullptr, currentFileCanBeModified(ctx.state));
     if (!d) continue;
     ++offered;
@@ -86,28 +86,28 @@ TEST_F(HardeningGuiTest, EveryCorpusFileAndFuzzRegressionGoesThroughOpenReportAn
     // One of three settings per file: louder, maximised, de-emphasised.
     switch (k % 3) {
       case 0:
-        d->hsbVolume->setValue(1100);
+        d->volumeScrollBar->setValue(1100);
         break;
       case 1:
-        d->chkVolume->click();
+        d->maximizeCheck->click();
         break;
       default:
-        if (d->chkEmph->isEnabled()) d->chkEmph->click();
-        d->hsbVolume->setValue(900);
+        if (d->deemphasisCheck->isEnabled()) d->deemphasisCheck->click();
+        d->volumeScrollBar->setValue(900);
         break;
     }
-    const bool nothingToDo =
-        d->hsbVolume->value() == 1000 && !d->chkVolume->isChecked() && !d->chkEmph->isChecked();
-    d->cmdModify->click();
+    const bool nothingToDo = d->volumeScrollBar->value() == 1000 &&
+                             !d->maximizeCheck->isChecked() && !d->deemphasisCheck->isChecked();
+    d->modifyButton->click();
     flushDeletes();
     if (nothingToDo) {
       EXPECT_TRUE(host.messages.empty());
-      ASSERT_FALSE(ctx.modify.isNull());
-      ctx.modify->cmdCancel->click();
+      ASSERT_FALSE(ctx.modificationDialog.isNull());
+      ctx.modificationDialog->cancelButton->click();
       flushDeletes();
       continue;
     }
-    EXPECT_TRUE(ctx.modify.isNull());
+    EXPECT_TRUE(ctx.modificationDialog.isNull());
     EXPECT_FALSE(ctx.modifyRunning);
     ASSERT_FALSE(host.messages.empty());
     for (const Message& m : host.messages) {

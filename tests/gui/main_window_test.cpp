@@ -41,11 +41,11 @@ class MainWindowTest : public ::testing::Test {
     ctx.editor = &editor;
     ctx.endProgram = [this] { ++ended; };
     initialiseProgramState(ctx.state, dir.path());
-    window = std::make_unique<frmMain>(ctx);
+    window = std::make_unique<MainWindow>(ctx);
   }
 
   void loadAndShow() {
-    window->Form_Load();
+    window->initialise();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   }
@@ -53,10 +53,10 @@ class MainWindowTest : public ::testing::Test {
   int px(double twips) const { return twipsToPixelsX(twips, window.get()); }
   int py(double twips) const { return twipsToPixelsY(twips, window.get()); }
 
-  // Distances from txtOut to the four edges of the client area, in pixels.
-  QMargins txtOutMargins() const {
+  // Distances from reportView to the four edges of the client area, in pixels.
+  QMargins reportViewMargins() const {
     const QRect client = window->centralWidget()->rect();
-    const QRect box = window->txtOut->geometry();
+    const QRect box = window->reportView->geometry();
     return {box.left(), box.top(), client.width() - box.right() - 1,
             client.height() - box.bottom() - 1};
   }
@@ -66,18 +66,18 @@ class MainWindowTest : public ::testing::Test {
   RecordingEditor editor;
   AppContext ctx;
   int ended = 0;
-  std::unique_ptr<frmMain> window;
+  std::unique_ptr<MainWindow> window;
 };
 
 // ---- start-up and sizes -------------------------------------------------------
 
-TEST(StartUp, MainSetsTheFixedFieldsAndShowsAFreshWindow) {
+TEST(StartUp, SetsTheFixedFieldsAndShowsAFreshWindow) {
   ScriptedHost host;
   AppContext ctx;
   ctx.messages = &host;
   ctx.endProgram = [] {};
-  const std::unique_ptr<frmMain> window = Main(ctx, "/opt/my tools/");
-  EXPECT_EQ(ctx.main, window.get());
+  const std::unique_ptr<MainWindow> window = startUp(ctx, "/opt/my tools/");
+  EXPECT_EQ(ctx.mainWindow, window.get());
   EXPECT_EQ(ctx.state.lineBreak, "\r\n");
   EXPECT_EQ(ctx.state.appPath, "/opt/my tools/");
   EXPECT_TRUE(ctx.state.firstSelection);
@@ -85,24 +85,24 @@ TEST(StartUp, MainSetsTheFixedFieldsAndShowsAFreshWindow) {
   EXPECT_EQ(ctx.state.peakLevel, (std::array<std::int32_t, 2>{0, 0}));
   EXPECT_TRUE(ctx.state.filePaths.empty());
   EXPECT_TRUE(window->isVisible());
-  EXPECT_TRUE(window->txtOut->toPlainText().isEmpty());
+  EXPECT_TRUE(window->reportView->toPlainText().isEmpty());
   EXPECT_DOUBLE_EQ(window->widthTwips(), 9600);
   EXPECT_DOUBLE_EQ(window->heightTwips(), 7200);
 }
 
-TEST_F(MainWindowTest, FormLoadSetsOuterSizeAndLeavesBottomMarginUntilFirstDisplay) {
+TEST_F(MainWindowTest, InitialiseSetsOuterSizeAndLeavesBottomMarginUntilFirstDisplay) {
   EXPECT_FALSE(ctx.state.firstSelection);
-  window->Form_Load();
+  window->initialise();
   EXPECT_TRUE(ctx.state.firstSelection);
   EXPECT_DOUBLE_EQ(window->widthTwips(), 9600);
   EXPECT_DOUBLE_EQ(window->heightTwips(), 7200);
-  // Before the window is displayed the text box keeps Form_Load's 960 at the bottom.
-  EXPECT_EQ(window->txtOut->geometry(),
+  // Before the window is displayed the report view keeps initialise()'s 840 at the bottom.
+  EXPECT_EQ(window->reportView->geometry(),
             QRect(px(120), py(120), px(window->clientWidthTwips() - 240),
                   py(window->clientHeightTwips() - 960)));
   window->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-  EXPECT_EQ(txtOutMargins(), QMargins(px(120), py(120), px(120), py(120)));
+  EXPECT_EQ(reportViewMargins(), QMargins(px(120), py(120), px(120), py(120)));
   // The outer size stays 9600 x 7200 once the window has its frame.
   EXPECT_DOUBLE_EQ(window->widthTwips(), 9600);
   EXPECT_DOUBLE_EQ(window->heightTwips(), 7200);
@@ -118,23 +118,23 @@ TEST_F(MainWindowTest, ClientAreaIsTheSurfaceBelowTheMenuBar) {
   EXPECT_LT(window->clientHeightTwips(), window->heightTwips());
 }
 
-TEST_F(MainWindowTest, WidthAndHeightBelowTheMinimumAreRaisedAndTxtOutRefitted) {
+TEST_F(MainWindowTest, WidthAndHeightBelowTheMinimumAreRaisedAndTheReportViewRefitted) {
   loadAndShow();
   window->setWidthTwips(5000);
   EXPECT_DOUBLE_EQ(window->widthTwips(), 6000);
   EXPECT_DOUBLE_EQ(window->heightTwips(), 7200);
-  EXPECT_EQ(txtOutMargins(), QMargins(px(120), py(120), px(120), py(120)));
+  EXPECT_EQ(reportViewMargins(), QMargins(px(120), py(120), px(120), py(120)));
 
   window->setHeightTwips(3000);
   EXPECT_DOUBLE_EQ(window->heightTwips(), 4500);
   EXPECT_DOUBLE_EQ(window->widthTwips(), 6000);
-  EXPECT_EQ(txtOutMargins(), QMargins(px(120), py(120), px(120), py(120)));
+  EXPECT_EQ(reportViewMargins(), QMargins(px(120), py(120), px(120), py(120)));
 
   // Sizes above the minimum are taken as they are, to the nearest pixel.
   window->setOuterSizeTwips(8000, 6000);
   EXPECT_DOUBLE_EQ(window->widthTwips(), pixelsToTwipsX(px(8000), window.get()));
   EXPECT_DOUBLE_EQ(window->heightTwips(), pixelsToTwipsY(py(6000), window.get()));
-  EXPECT_EQ(txtOutMargins(), QMargins(px(120), py(120), px(120), py(120)));
+  EXPECT_EQ(reportViewMargins(), QMargins(px(120), py(120), px(120), py(120)));
 }
 
 TEST_F(MainWindowTest, UserCannotResizeMaximiseOrMinimise) {
@@ -155,9 +155,9 @@ TEST_F(MainWindowTest, TitleFontAndTextBox) {
             "Rilmaton - statistical analysis and application of De-Emphasis of WAV-files");
   EXPECT_DOUBLE_EQ(window->font().pointSizeF(), 9.75);
   EXPECT_EQ(window->font().family(), QStringLiteral("Arial"));
-  EXPECT_TRUE(window->txtOut->isReadOnly());
-  EXPECT_TRUE(window->txtOut->textInteractionFlags() & Qt::TextSelectableByMouse);
-  EXPECT_TRUE(window->txtOut->toPlainText().isEmpty());
+  EXPECT_TRUE(window->reportView->isReadOnly());
+  EXPECT_TRUE(window->reportView->textInteractionFlags() & Qt::TextSelectableByMouse);
+  EXPECT_TRUE(window->reportView->toPlainText().isEmpty());
 }
 
 // ---- the menu -------------------------------------------------------------------
@@ -166,36 +166,36 @@ TEST_F(MainWindowTest, MenusCarryTheCaptionsAccessKeysAndShortcutsInOrder) {
   const QList<QAction*> bar = window->menuBar()->actions();
   ASSERT_EQ(bar.size(), 2);
   EXPECT_EQ(bar[0]->text(), QStringLiteral("&File"));
-  EXPECT_EQ(bar[0]->menu(), window->mnuFile);
+  EXPECT_EQ(bar[0]->menu(), window->fileMenu);
   EXPECT_EQ(bar[1]->text(), QStringLiteral("&Help"));
-  EXPECT_EQ(bar[1]->menu(), window->mnuHelp);
+  EXPECT_EQ(bar[1]->menu(), window->helpMenu);
 
   struct Item {
-    QAction* action;
-    const char* caption;  // nullptr: separator
+    QAction* action;  // nullptr: a separator
+    const char* caption;
     QKeySequence shortcut;
   };
   const std::vector<Item> file = {
-      {window->mnuFileOpen, "&Open", QKeySequence(Qt::CTRL | Qt::Key_O)},
-      {window->mnuClip, "&Copy result to clipboard", QKeySequence(Qt::CTRL | Qt::Key_C)},
-      {window->mnuDummy1, nullptr, {}},
-      {window->mnuExit, "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X)},
+      {window->openAction, "&Open", QKeySequence(Qt::CTRL | Qt::Key_O)},
+      {window->copyAction, "&Copy result to clipboard", QKeySequence(Qt::CTRL | Qt::Key_C)},
+      {nullptr, nullptr, {}},
+      {window->exitAction, "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X)},
   };
   const std::vector<Item> help = {
-      {window->mnuHelpCont, "&Content", QKeySequence(Qt::Key_F1)},
-      {window->mnuDummy4, nullptr, {}},
-      {window->mnuAbout, "&About", QKeySequence()},
+      {window->helpContentAction, "&Content", QKeySequence(Qt::Key_F1)},
+      {nullptr, nullptr, {}},
+      {window->aboutAction, "&About", QKeySequence()},
   };
   for (const auto& [menu, items] :
-       {std::pair{window->mnuFile, file}, std::pair{window->mnuHelp, help}}) {
+       {std::pair{window->fileMenu, file}, std::pair{window->helpMenu, help}}) {
     const QList<QAction*> actions = menu->actions();
     ASSERT_EQ(actions.size(), static_cast<qsizetype>(items.size()));
     for (std::size_t i = 0; i < items.size(); ++i) {
       SCOPED_TRACE(i);
-      EXPECT_EQ(actions[i], items[i].action);
-      if (items[i].caption == nullptr) {
+      if (items[i].action == nullptr) {
         EXPECT_TRUE(actions[i]->isSeparator());
       } else {
+        EXPECT_EQ(actions[i], items[i].action);
         EXPECT_EQ(actions[i]->text(), QString::fromLatin1(items[i].caption));
         EXPECT_EQ(actions[i]->shortcut(), items[i].shortcut);
       }
@@ -204,19 +204,19 @@ TEST_F(MainWindowTest, MenusCarryTheCaptionsAccessKeysAndShortcutsInOrder) {
 }
 
 TEST_F(MainWindowTest, FileOpenIsDisabledWhileABatchRunOrModificationRuns) {
-  EXPECT_TRUE(window->mnuFileOpen->isEnabled());
+  EXPECT_TRUE(window->openAction->isEnabled());
   ctx.batchRunning = true;
   window->updateCommands();
-  EXPECT_FALSE(window->mnuFileOpen->isEnabled());
-  window->mnuFileOpen_Click();  // even called directly, no dialog
-  EXPECT_TRUE(ctx.sel.isNull());
+  EXPECT_FALSE(window->openAction->isEnabled());
+  window->openFile();  // even called directly, no dialog
+  EXPECT_TRUE(ctx.selectionDialog.isNull());
   ctx.batchRunning = false;
   ctx.modifyRunning = true;
   window->updateCommands();
-  EXPECT_FALSE(window->mnuFileOpen->isEnabled());
+  EXPECT_FALSE(window->openAction->isEnabled());
   ctx.modifyRunning = false;
   window->updateCommands();
-  EXPECT_TRUE(window->mnuFileOpen->isEnabled());
+  EXPECT_TRUE(window->openAction->isEnabled());
 }
 
 // ---- report view and clipboard ------------------------------------------------
@@ -225,9 +225,9 @@ TEST_F(MainWindowTest, ReportIsShownWithLineBreaksAndReadBackWithCrLf) {
   const std::string report = "Filename:\t/tmp/a b.wav\r\nFilelength:\t0.000 MB\r\n";
   window->setReportText(report);
   EXPECT_EQ(window->reportViewText(), report);
-  EXPECT_EQ(window->txtOut->toPlainText(),
+  EXPECT_EQ(window->reportView->toPlainText(),
             QStringLiteral("Filename:\t/tmp/a b.wav\nFilelength:\t0.000 MB\n"));
-  EXPECT_EQ(window->txtOut->blockCount(), 3);
+  EXPECT_EQ(window->reportView->blockCount(), 3);
 }
 
 TEST_F(MainWindowTest, CtrlCWithAPartialSelectionCopiesTheWholeReport) {
@@ -236,25 +236,25 @@ TEST_F(MainWindowTest, CtrlCWithAPartialSelectionCopiesTheWholeReport) {
   window->setReportText(report);
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-  window->txtOut->setFocus();
-  QTextCursor cursor = window->txtOut->textCursor();
+  window->reportView->setFocus();
+  QTextCursor cursor = window->reportView->textCursor();
   cursor.setPosition(4);
   cursor.setPosition(12, QTextCursor::KeepAnchor);
-  window->txtOut->setTextCursor(cursor);
-  ASSERT_TRUE(window->txtOut->textCursor().hasSelection());
+  window->reportView->setTextCursor(cursor);
+  ASSERT_TRUE(window->reportView->textCursor().hasSelection());
   QGuiApplication::clipboard()->setText(QStringLiteral("something else"));
 
-  QTest::keyClick(window->txtOut, Qt::Key_C, Qt::ControlModifier);
+  QTest::keyClick(window->reportView, Qt::Key_C, Qt::ControlModifier);
 
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), report);
   // The selection itself is left alone.
-  EXPECT_TRUE(window->txtOut->textCursor().hasSelection());
+  EXPECT_TRUE(window->reportView->textCursor().hasSelection());
 }
 
 TEST_F(MainWindowTest, CopyOfAnEmptyReportLeavesEmptyText) {
   loadAndShow();
   QGuiApplication::clipboard()->setText(QStringLiteral("left over"));
-  window->mnuClip->trigger();
+  window->copyAction->trigger();
   EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
 }
 
@@ -302,14 +302,14 @@ TEST_F(MainWindowTest, PrintedLinesAreKeptAndMoveThePrintPositionDown) {
 
 TEST_F(MainWindowTest, ExitAndClosingTheWindowEndTheProgram) {
   loadAndShow();
-  window->mnuExit->trigger();
+  window->exitAction->trigger();
   EXPECT_EQ(ended, 1);
   window->close();
   EXPECT_EQ(ended, 2);
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-  window->txtOut->setFocus();
-  QTest::keyClick(window->txtOut, Qt::Key_X, Qt::ControlModifier);
+  window->reportView->setFocus();
+  QTest::keyClick(window->reportView, Qt::Key_X, Qt::ControlModifier);
   EXPECT_EQ(ended, 3);
   EXPECT_FALSE(ctx.exitRequested);
 }
@@ -317,7 +317,7 @@ TEST_F(MainWindowTest, ExitAndClosingTheWindowEndTheProgram) {
 TEST_F(MainWindowTest, ExitDuringAModificationOnlyAsksTheEngineToStop) {
   loadAndShow();
   ctx.modifyRunning = true;
-  window->mnuExit->trigger();
+  window->exitAction->trigger();
   EXPECT_EQ(ended, 0);
   EXPECT_TRUE(ctx.exitRequested);
   window->close();
@@ -328,7 +328,7 @@ TEST_F(MainWindowTest, ExitDuringAModificationOnlyAsksTheEngineToStop) {
 // ---- Help, Content ----------------------------------------------------------------
 
 TEST_F(MainWindowTest, HelpWithoutTheHelpFileWarns) {
-  window->mnuHelpCont->trigger();
+  window->helpContentAction->trigger();
   EXPECT_TRUE(editor.opened.empty());
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].title, "Warning");
@@ -342,14 +342,14 @@ TEST_F(MainWindowTest, HelpOpensTheHelpFileAsOnePathEvenWithBlanks) {
   ASSERT_EQ(QDir().mkpath(QString::fromStdString(programDir)), true);
   test::writeFile(programDir + "Rilmaton.txt", {'h', 'i'});
   initialiseProgramState(ctx.state, programDir);
-  window->mnuHelpCont->trigger();
+  window->helpContentAction->trigger();
   ASSERT_EQ(editor.opened.size(), 1u);
   EXPECT_EQ(editor.opened[0], programDir + "Rilmaton.txt");
   EXPECT_TRUE(host.messages.empty());
 
   // The same when no editor can be started: the warning instead.
   editor.starts = false;
-  window->mnuHelpCont->trigger();
+  window->helpContentAction->trigger();
   EXPECT_EQ(editor.opened.size(), 2u);
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].text, "Notepad or Rilmaton.txt not found");
@@ -360,10 +360,10 @@ TEST_F(MainWindowTest, HelpOpensTheHelpFileAsOnePathEvenWithBlanks) {
 TEST_F(MainWindowTest, BusyPointerCoversTheReportViewAndReturnsToTheArrow) {
   window->setBusyPointer(true);
   EXPECT_EQ(window->cursor().shape(), Qt::WaitCursor);
-  EXPECT_EQ(window->txtOut->viewport()->cursor().shape(), Qt::WaitCursor);
+  EXPECT_EQ(window->reportView->viewport()->cursor().shape(), Qt::WaitCursor);
   window->setBusyPointer(false);
   EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);
-  EXPECT_EQ(window->txtOut->viewport()->cursor().shape(), Qt::IBeamCursor);
+  EXPECT_EQ(window->reportView->viewport()->cursor().shape(), Qt::IBeamCursor);
 }
 
 }  // namespace

@@ -25,15 +25,15 @@ using test::DialogTest;
 class ModificationDialogTest : public DialogTest {
  protected:
   // The dialog as the batch run leaves it for an analysed file.
-  frmModify* load(std::int32_t peak0, std::int32_t peak1 = 0, std::int32_t rate = 44100,
-                  std::int16_t bits = 16) {
+  ModificationDialog* load(std::int32_t peak0, std::int32_t peak1 = 0, std::int32_t rate = 44100,
+                           std::int16_t bits = 16) {
     ctx.state.sampleRate = rate;
     ctx.state.bitsPerSample = bits;
     ctx.state.channels = 2;
     ctx.state.peakLevel = {peak0, peak1};
     return showModificationDialog(ctx);
   }
-  static std::string label(frmModify* d) { return d->lblVolume->text().toStdString(); }
+  static std::string label(ModificationDialog* d) { return d->volumeLabel->text().toStdString(); }
 
   // Drags the thumb of the scroll bar to its right end with the mouse.
   static void dragThumbToTheRight(QScrollBar* bar) {
@@ -61,151 +61,152 @@ class ModificationDialogTest : public DialogTest {
 };
 
 TEST_F(ModificationDialogTest, LoadsWithTheUncutFactorOfTheOriginalPeak) {
-  frmModify* d = load(16384);
+  ModificationDialog* d = load(16384);
   EXPECT_EQ(d->windowTitle().toStdString(), "Select modification");
-  EXPECT_TRUE(d->chkEmph->isEnabled());
-  EXPECT_FALSE(d->chkEmph->isChecked());
-  EXPECT_FALSE(d->chkVolume->isChecked());
+  EXPECT_TRUE(d->deemphasisCheck->isEnabled());
+  EXPECT_FALSE(d->deemphasisCheck->isChecked());
+  EXPECT_FALSE(d->maximizeCheck->isChecked());
   EXPECT_EQ(d->maxGain(), 1.99993896484375);
-  EXPECT_EQ(d->hsbVolume->value(), 1000);
+  EXPECT_EQ(d->volumeScrollBar->value(), 1000);
   EXPECT_EQ(label(d), "100%");
-  EXPECT_TRUE(d->frmVolume->isEnabled());
-  EXPECT_TRUE(d->hsbVolume->isEnabled());
+  EXPECT_TRUE(d->volumeFrame->isEnabled());
+  EXPECT_TRUE(d->volumeScrollBar->isEnabled());
 }
 
 TEST_F(ModificationDialogTest, OffersNoDeemphasisAwayFrom44100Hz) {
-  frmModify* d = load(16384, 0, 48000);
-  EXPECT_FALSE(d->chkEmph->isEnabled());
-  d->chkEmph->click();
-  QTest::keyClick(d->chkEmph, Qt::Key_Space);
-  EXPECT_FALSE(d->chkEmph->isChecked());
+  ModificationDialog* d = load(16384, 0, 48000);
+  EXPECT_FALSE(d->deemphasisCheck->isEnabled());
+  d->deemphasisCheck->click();
+  QTest::keyClick(d->deemphasisCheck, Qt::Key_Space);
+  EXPECT_FALSE(d->deemphasisCheck->isChecked());
   EXPECT_EQ(d->maxGain(), 32767.0 / 16384.0);
 }
 
 TEST_F(ModificationDialogTest, ThumbDraggedPastTheLimitSpringsBack) {
-  frmModify* d = load(16384);
+  ModificationDialog* d = load(16384);
   d->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
-  dragThumbToTheRight(d->hsbVolume);
-  EXPECT_EQ(d->hsbVolume->value(), 2000);
+  dragThumbToTheRight(d->volumeScrollBar);
+  EXPECT_EQ(d->volumeScrollBar->value(), 2000);
   EXPECT_EQ(label(d), "200%");
 
   // The same from code and from the keyboard: never above the limit.
-  d->hsbVolume->setValue(9000);
-  EXPECT_EQ(d->hsbVolume->value(), 2000);
+  d->volumeScrollBar->setValue(9000);
+  EXPECT_EQ(d->volumeScrollBar->value(), 2000);
   EXPECT_EQ(label(d), "200%");
-  d->hsbVolume->setFocus();
-  d->hsbVolume->setValue(1500);
-  QTest::keyClick(d->hsbVolume, Qt::Key_Right);  // the right arrow raises the volume
-  EXPECT_EQ(d->hsbVolume->value(), 1501);
-  d->hsbVolume->setValue(2000);
-  QTest::keyClick(d->hsbVolume, Qt::Key_Right);
-  EXPECT_EQ(d->hsbVolume->value(), 2000);
-  QTest::keyClick(d->hsbVolume, Qt::Key_Left);
-  EXPECT_EQ(d->hsbVolume->value(), 1999);
+  d->volumeScrollBar->setFocus();
+  d->volumeScrollBar->setValue(1500);
+  QTest::keyClick(d->volumeScrollBar, Qt::Key_Right);  // the right arrow raises the volume
+  EXPECT_EQ(d->volumeScrollBar->value(), 1501);
+  d->volumeScrollBar->setValue(2000);
+  QTest::keyClick(d->volumeScrollBar, Qt::Key_Right);
+  EXPECT_EQ(d->volumeScrollBar->value(), 2000);
+  QTest::keyClick(d->volumeScrollBar, Qt::Key_Left);
+  EXPECT_EQ(d->volumeScrollBar->value(), 1999);
   EXPECT_EQ(label(d), "199.9%");
 }
 
 TEST_F(ModificationDialogTest, DeemphasisPullsTheVolumeDownToItsCutLimitAndBack) {
-  frmModify* d = load(16384, 40000);
-  d->chkEmph->click();
+  ModificationDialog* d = load(16384, 40000);
+  d->deemphasisCheck->click();
   EXPECT_EQ(d->maxGain(), 0.819);
-  EXPECT_EQ(d->hsbVolume->value(), 819);
+  EXPECT_EQ(d->volumeScrollBar->value(), 819);
   EXPECT_EQ(label(d), "81.9%");
 
   // Unchecking: the original data's factor, cut to 0.001; the value stays.
-  d->chkEmph->click();
+  d->deemphasisCheck->click();
   EXPECT_EQ(d->maxGain(), 1.999);
-  EXPECT_EQ(d->hsbVolume->value(), 819);
+  EXPECT_EQ(d->volumeScrollBar->value(), 819);
   EXPECT_EQ(label(d), "81.9%");
 }
 
 TEST_F(ModificationDialogTest, AcceptsAValueExactlyAtACutLimit) {
-  frmModify* d = load(20000, 20000);
+  ModificationDialog* d = load(20000, 20000);
   EXPECT_EQ(d->maxGain(), 32767.0 / 20000.0);  // 1.63835 uncut
-  d->chkEmph->click();
+  d->deemphasisCheck->click();
   EXPECT_EQ(d->maxGain(), 1.638);
-  QPalette red = d->lblVolume->palette();
+  QPalette red = d->volumeLabel->palette();
   red.setColor(QPalette::WindowText, Qt::red);
-  d->lblVolume->setPalette(red);
-  d->hsbVolume->setValue(1638);
-  EXPECT_EQ(d->hsbVolume->value(), 1638);
+  d->volumeLabel->setPalette(red);
+  d->volumeScrollBar->setValue(1638);
+  EXPECT_EQ(d->volumeScrollBar->value(), 1638);
   EXPECT_EQ(label(d), "163.8%");
   // Taken as accepted: the label is black again.
-  EXPECT_EQ(d->lblVolume->palette().color(QPalette::Active, QPalette::WindowText),
+  EXPECT_EQ(d->volumeLabel->palette().color(QPalette::Active, QPalette::WindowText),
             QColor(Qt::black));
-  d->hsbVolume->setValue(1639);
-  EXPECT_EQ(d->hsbVolume->value(), 1638);
+  d->volumeScrollBar->setValue(1639);
+  EXPECT_EQ(d->volumeScrollBar->value(), 1638);
 }
 
 TEST_F(ModificationDialogTest, LabelShowsTenthsOfAPercentInGeneralFormat) {
-  frmModify* d = load(3000);  // limit about 10.9: the whole range is open
+  ModificationDialog* d = load(3000);  // limit about 10.9: the whole range is open
   for (auto [value, text] : std::vector<std::pair<int, std::string>>{
            {1235, "123.5%"}, {995, "99.5%"}, {1000, "100%"}, {0, "0%"}, {10000, "1000%"}}) {
-    d->hsbVolume->setValue(value);
+    d->volumeScrollBar->setValue(value);
     EXPECT_EQ(label(d), text) << value;
   }
   ctx.decimalSeparator = ',';
-  d->hsbVolume->setValue(1236);
+  d->volumeScrollBar->setValue(1236);
   EXPECT_EQ(label(d), "123,6%");
 }
 
 TEST_F(ModificationDialogTest, AcceptedValuesTurnTheLabelBlack) {
-  frmModify* d = load(16384);
-  d->hsbVolume->setValue(1500);
-  EXPECT_EQ(d->lblVolume->palette().color(QPalette::Active, QPalette::WindowText),
+  ModificationDialog* d = load(16384);
+  d->volumeScrollBar->setValue(1500);
+  EXPECT_EQ(d->volumeLabel->palette().color(QPalette::Active, QPalette::WindowText),
             QColor(Qt::black));
 }
 
 TEST_F(ModificationDialogTest, MaximizeGreysOutTheManualVolumeAndKeepsItsValue) {
-  frmModify* d = load(16384);
-  d->hsbVolume->setValue(1500);
-  d->chkVolume->click();
-  EXPECT_FALSE(d->frmVolume->isEnabled());
-  EXPECT_FALSE(d->hsbVolume->isEnabled());
-  EXPECT_FALSE(d->lblVolume->isEnabled());
-  d->chkVolume->click();
-  EXPECT_TRUE(d->frmVolume->isEnabled());
-  EXPECT_TRUE(d->hsbVolume->isEnabled());
-  EXPECT_TRUE(d->lblVolume->isEnabled());
-  EXPECT_EQ(d->hsbVolume->value(), 1500);
+  ModificationDialog* d = load(16384);
+  d->volumeScrollBar->setValue(1500);
+  d->maximizeCheck->click();
+  EXPECT_FALSE(d->volumeFrame->isEnabled());
+  EXPECT_FALSE(d->volumeScrollBar->isEnabled());
+  EXPECT_FALSE(d->volumeLabel->isEnabled());
+  d->maximizeCheck->click();
+  EXPECT_TRUE(d->volumeFrame->isEnabled());
+  EXPECT_TRUE(d->volumeScrollBar->isEnabled());
+  EXPECT_TRUE(d->volumeLabel->isEnabled());
+  EXPECT_EQ(d->volumeScrollBar->value(), 1500);
   EXPECT_EQ(label(d), "150%");
 }
 
 TEST_F(ModificationDialogTest, SilentFileIsTreatedAsUnamplifiable) {
-  frmModify* d = load(0, 0);
+  ModificationDialog* d = load(0, 0);
   EXPECT_EQ(d->maxGain(), 1.0);
-  EXPECT_EQ(d->hsbVolume->value(), 1000);
-  d->hsbVolume->setValue(1500);
-  EXPECT_EQ(d->hsbVolume->value(), 1000);
-  d->chkEmph->click();
+  EXPECT_EQ(d->volumeScrollBar->value(), 1000);
+  d->volumeScrollBar->setValue(1500);
+  EXPECT_EQ(d->volumeScrollBar->value(), 1000);
+  d->deemphasisCheck->click();
   EXPECT_EQ(d->maxGain(), 1.0);
   EXPECT_TRUE(std::isfinite(d->maxGain()));
 }
 
 TEST_F(ModificationDialogTest, FullScalePeakRoundsTheClampBackToOneHundredPercent) {
   // 32767 / 32768 lies below 1, but 999.97 rounds to 1000 again.
-  frmModify* d = load(32768);
-  EXPECT_EQ(d->hsbVolume->value(), 1000);
+  ModificationDialog* d = load(32768);
+  EXPECT_EQ(d->volumeScrollBar->value(), 1000);
   EXPECT_EQ(label(d), "100%");
 }
 
 TEST_F(ModificationDialogTest, TabsFromTheScrollBarAndLeavesEnterAndEscapeUnbound) {
-  frmModify* d = load(16384);
+  ModificationDialog* d = load(16384);
   d->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
   EXPECT_EQ(d->size(), QSize(twipsToPixelsX(2475, d), twipsToPixelsY(2250, d)));
   EXPECT_EQ(d->minimumSize(), d->maximumSize());
-  d->hsbVolume->setValue(1500);  // Modify would now run and close the dialog
-  d->cmdModify->setFocus();
-  QTest::keyClick(d->cmdModify, Qt::Key_Return);
+  d->volumeScrollBar->setValue(1500);  // Modify would now run and close the dialog
+  d->modifyButton->setFocus();
+  QTest::keyClick(d->modifyButton, Qt::Key_Return);
   QTest::keyClick(d, Qt::Key_Escape);
-  EXPECT_EQ(ctx.modify, d);
+  EXPECT_EQ(ctx.modificationDialog, d);
   EXPECT_TRUE(d->isVisible());
   EXPECT_TRUE(host.messages.empty());
 
   // Tab order: scroll bar, Modify, Cancel, the two check boxes.
-  std::vector<QWidget*> order{d->hsbVolume, d->cmdModify, d->cmdCancel, d->chkEmph, d->chkVolume};
+  std::vector<QWidget*> order{d->volumeScrollBar, d->modifyButton, d->cancelButton,
+                              d->deemphasisCheck, d->maximizeCheck};
   for (std::size_t i = 0; i + 1 < order.size(); ++i) {
     QWidget* next = order[i]->nextInFocusChain();
     while (next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
@@ -217,7 +218,7 @@ TEST_F(ModificationDialogTest, SitsInsideTheMainWindowsTopRightCorner) {
   main->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
   main->moveTwips(1500, 900);
-  frmModify* d = load(16384);
+  ModificationDialog* d = load(16384);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
   const double outerWidth = pixelsToTwipsX(d->frameGeometry().width(), d);
   const float left = static_cast<float>(main->leftTwips()) +
@@ -229,26 +230,26 @@ TEST_F(ModificationDialogTest, SitsInsideTheMainWindowsTopRightCorner) {
 }
 
 TEST_F(ModificationDialogTest, ShowingItAgainKeepsItsContents) {
-  frmModify* d = load(16384);
-  d->hsbVolume->setValue(1500);
-  d->chkVolume->click();
+  ModificationDialog* d = load(16384);
+  d->volumeScrollBar->setValue(1500);
+  d->maximizeCheck->click();
   ctx.state.peakLevel = {8000, 8000};
   EXPECT_EQ(showModificationDialog(ctx), d);
-  EXPECT_EQ(d->hsbVolume->value(), 1500);
-  EXPECT_TRUE(d->chkVolume->isChecked());
+  EXPECT_EQ(d->volumeScrollBar->value(), 1500);
+  EXPECT_TRUE(d->maximizeCheck->isChecked());
   EXPECT_EQ(d->maxGain(), 1.99993896484375);
 }
 
 TEST_F(ModificationDialogTest, CancelAndTheCloseBoxUnloadTheDialog) {
   load(16384);
-  ctx.modify->cmdCancel->click();
-  EXPECT_TRUE(ctx.modify.isNull());
+  ctx.modificationDialog->cancelButton->click();
+  EXPECT_TRUE(ctx.modificationDialog.isNull());
   flushDeletes();
 
-  frmModify* d = load(8000);
-  EXPECT_EQ(d->hsbVolume->value(), 1000);  // a fresh load
+  ModificationDialog* d = load(8000);
+  EXPECT_EQ(d->volumeScrollBar->value(), 1000);  // a fresh dialog
   EXPECT_TRUE(d->close());
-  EXPECT_TRUE(ctx.modify.isNull());
+  EXPECT_TRUE(ctx.modificationDialog.isNull());
 }
 
 // ---- around a run of the engine ----------------------------------------------
@@ -256,27 +257,27 @@ TEST_F(ModificationDialogTest, CancelAndTheCloseBoxUnloadTheDialog) {
 class ModifyRunTest : public ModificationDialogTest {
  protected:
   // Chooses and analyses a file as File, Open and OK do.
-  frmModify* analyse(const test::Bytes& wav, const std::string& name = "song.wav") {
+  ModificationDialog* analyse(const test::Bytes& wav, const std::string& name = "song.wav") {
     original = wav;
     path = dataDir.file(name);
     test::writeFile(path, wav);
     ctx.state.filePaths = {path};
     ctx.state.fileNames = {name};
     ctx.state.lastFileIndex = 0;
-    RunBatch(ctx);
-    return ctx.modify;
+    runBatch(ctx);
+    return ctx.modificationDialog;
   }
   test::Bytes original;
   std::string path;
 };
 
 TEST_F(ModifyRunTest, NothingToDoKeepsTheDialogOpenAndWritesNothing) {
-  frmModify* d = analyse(test::wavWithPeak(16384));
+  ModificationDialog* d = analyse(test::wavWithPeak(16384));
   ASSERT_NE(d, nullptr);
-  d->cmdModify->click();
-  EXPECT_EQ(ctx.modify, d);
+  d->modifyButton->click();
+  EXPECT_EQ(ctx.modificationDialog, d);
   EXPECT_TRUE(d->isEnabled());
-  EXPECT_TRUE(d->chkEmph->isEnabled());
+  EXPECT_TRUE(d->deemphasisCheck->isEnabled());
   EXPECT_FALSE(ctx.modifyRunning);
   EXPECT_TRUE(host.messages.empty());
   EXPECT_EQ(test::readFile(path), original);
@@ -284,40 +285,40 @@ TEST_F(ModifyRunTest, NothingToDoKeepsTheDialogOpenAndWritesNothing) {
 }
 
 TEST_F(ModifyRunTest, ControlsFileOpenAndClosingAreBlockedWhileARunIsInProgress) {
-  frmModify* d = analyse(test::wavWithPeak(16384));
+  ModificationDialog* d = analyse(test::wavWithPeak(16384));
   ASSERT_NE(d, nullptr);
   // A selection dialog left open with a file chosen.
   test::writeFile(dataDir.file("next.wav"), test::wavWithPeak(1000));
   showSelectionDialog(ctx);
-  ASSERT_EQ(ctx.sel->Dir1->setPath(dataDir.path()), "");
-  ASSERT_EQ(ctx.sel->File1->List(0), "next.wav");
-  ctx.sel->File1->setSelected(0, true);
-  d->hsbVolume->setValue(1500);
+  ASSERT_EQ(ctx.selectionDialog->directoryList->setPath(dataDir.path()), "");
+  ASSERT_EQ(ctx.selectionDialog->fileList->fileName(0), "next.wav");
+  ctx.selectionDialog->fileList->setSelected(0, true);
+  d->volumeScrollBar->setValue(1500);
   bool sawRun = false;
   duringNextYield([&] {
     sawRun = true;
     EXPECT_TRUE(ctx.modifyRunning);
-    EXPECT_FALSE(d->chkEmph->isEnabled());
-    EXPECT_FALSE(d->chkVolume->isEnabled());
-    EXPECT_FALSE(d->hsbVolume->isEnabled());
-    EXPECT_FALSE(d->cmdModify->isEnabled());
-    EXPECT_FALSE(d->cmdCancel->isEnabled());
-    EXPECT_FALSE(main->mnuFileOpen->isEnabled());
+    EXPECT_FALSE(d->deemphasisCheck->isEnabled());
+    EXPECT_FALSE(d->maximizeCheck->isEnabled());
+    EXPECT_FALSE(d->volumeScrollBar->isEnabled());
+    EXPECT_FALSE(d->modifyButton->isEnabled());
+    EXPECT_FALSE(d->cancelButton->isEnabled());
+    EXPECT_FALSE(main->openAction->isEnabled());
     EXPECT_FALSE(d->close());
-    d->cmdCancel_Click();
-    d->cmdModify_Click();  // no second run inside the first
-    EXPECT_EQ(ctx.modify, d);
-    EXPECT_FALSE(ctx.sel->isEnabled());
-    ctx.sel->cmdDisp_Click();  // no batch run under this run
-    EXPECT_FALSE(ctx.sel.isNull());
+    d->cancel();
+    d->modify();  // no second run inside the first
+    EXPECT_EQ(ctx.modificationDialog, d);
+    EXPECT_FALSE(ctx.selectionDialog->isEnabled());
+    ctx.selectionDialog->acceptSelection();  // no batch run under this run
+    EXPECT_FALSE(ctx.selectionDialog.isNull());
   });
-  d->cmdModify->click();
-  EXPECT_TRUE(ctx.sel->isEnabled());
+  d->modifyButton->click();
+  EXPECT_TRUE(ctx.selectionDialog->isEnabled());
   EXPECT_EQ(ctx.state.fileNames, std::vector<std::string>{"song.wav"});
   EXPECT_TRUE(sawRun);
-  EXPECT_TRUE(ctx.modify.isNull());
+  EXPECT_TRUE(ctx.modificationDialog.isNull());
   EXPECT_FALSE(ctx.modifyRunning);
-  EXPECT_TRUE(main->mnuFileOpen->isEnabled());
+  EXPECT_TRUE(main->openAction->isEnabled());
   // One run: the original kept as .old, one closing notice.
   EXPECT_EQ(test::readFile(path + ".old"), original);
   ASSERT_EQ(host.messages.size(), 1u);
@@ -325,27 +326,27 @@ TEST_F(ModifyRunTest, ControlsFileOpenAndClosingAreBlockedWhileARunIsInProgress)
 }
 
 TEST_F(ModifyRunTest, ExitDuringARunAbandonsItThenEndsTheProgram) {
-  frmModify* d = analyse(test::wavWithPeak(16384));
+  ModificationDialog* d = analyse(test::wavWithPeak(16384));
   ASSERT_NE(d, nullptr);
-  d->chkVolume->click();
-  duringNextYield([&] { main->mnuExit_Click(); });
-  d->cmdModify->click();
+  d->maximizeCheck->click();
+  duringNextYield([&] { main->exitProgram(); });
+  d->modifyButton->click();
   EXPECT_EQ(ended, 1);
-  EXPECT_TRUE(ctx.modify.isNull());
+  EXPECT_TRUE(ctx.modificationDialog.isNull());
   EXPECT_EQ(test::readFile(path), original);
   EXPECT_FALSE(test::fileExists(path + ".old"));
 }
 
 TEST_F(ModifyRunTest, CaptionShowsProgressAndDoneWhileTheNoticeIsShown) {
-  frmModify* d = analyse(test::wavWithPeak(16384));
+  ModificationDialog* d = analyse(test::wavWithPeak(16384));
   ASSERT_NE(d, nullptr);
   std::vector<std::string> titles;
   duringNextYield([&] { titles.push_back(d->windowTitle().toStdString()); });
   host.onMessage = [&](const Message&) { titles.push_back(d->windowTitle().toStdString()); };
-  d->chkVolume->click();
-  d->cmdModify->click();
+  d->maximizeCheck->click();
+  d->modifyButton->click();
   EXPECT_EQ(titles, (std::vector<std::string>{"Progress 0%", "Done!"}));
-  EXPECT_TRUE(ctx.modify.isNull());
+  EXPECT_TRUE(ctx.modificationDialog.isNull());
 }
 
 }  // namespace
