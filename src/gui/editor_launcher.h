@@ -1,10 +1,10 @@
 // Starts the desktop's text editor on a file without waiting for it.
 //
 // Tried in this order; the first program that starts wins:
-//   1. xdg-open FILE                              (the desktop's own choice)
-//   2. x-terminal-emulator -e $VISUAL FILE        (when both are there)
-//   3. x-terminal-emulator -e $EDITOR FILE
-//   4. gedit, kate, mousepad, xed, pluma, leafpad, gnome-text-editor FILE
+//   - xdg-open FILE                              (the desktop's own choice)
+//   - x-terminal-emulator -e $VISUAL FILE        (when both are there)
+//   - x-terminal-emulator -e $EDITOR FILE
+//   - gedit, kate, mousepad, xed, pluma, leafpad, gnome-text-editor FILE
 // The file's path is always handed over as one argument, never through a
 // shell, so paths with blanks or shell characters open as they are.
 #pragma once
