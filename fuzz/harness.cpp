@@ -7,12 +7,16 @@
 #include <optional>
 #include <vector>
 
+#include "core/analysis/analysis.h"
+#include "core/analysis/analysis_report.h"
 #include "core/analysis/sample_statistics.h"
-#include "core/base/clock.h"
 #include "core/dsp/deemphasis_filter.h"
-#include "core/modify/modification_engine.h"
-#include "core/program_state.h"
+#include "core/modify/modification_run.h"
+#include "core/modify/modify_messages.h"
+#include "core/modify/volume_policy.h"
+#include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
+#include "support/manual_clock.h"
 #include "support/memory_file_system.h"
 #include "support/scripted_host.h"
 
@@ -25,23 +29,37 @@ using Files = std::map<std::string, Bytes>;
 
 const char* const kProgramDir = "/prog/";
 
-// Reads and analyses `path` as the batch run does; returns the first broken rule.
-std::string readAndAnalyse(ProgramState& state, MemoryFileSystem& fs, ScriptedHost& view,
-                           std::uint64_t length) {
-  ManualClock clock;
-  ReadWavHeader(state, 0, true, fs, view);
-  AnalyseSamples(state, view, clock);
+// A file read and analysed as the batch run does.
+struct Analysed {
+  WavHeader header;
+  AnalysisResult result;
+  std::string report;
+};
 
-  if (state.wavInput) return "the analysis left its input open";
-  if (state.reportText.rfind("Filename:\t", 0) != 0)
-    return "the report does not start with the name";
+// Reads and analyses `path`; returns the first broken rule.
+std::string readAndAnalyse(const std::string& path, MemoryFileSystem& fs, std::uint64_t length,
+                           Analysed& a) {
+  ManualClock clock;
+  ScriptedHost host;
+  HeaderReading reading = readWavFile(fs, path);
+  a.header = reading.header;
+  a.report = headerReportLines(path, a.header, "\r\n");
+  if (a.header.ready()) {
+    if (!reading.samples) return "a ready header without its samples";
+    a.result = analyseSamples(*reading.samples, a.header.format, a.header.layout, host, clock);
+    a.report += analysisReportLines(a.result, a.header.format, ReportFormat{});
+  } else if (reading.samples) {
+    return "a header that is not ready left its samples open";
+  }
+
+  if (a.report.rfind("Filename:\t", 0) != 0) return "the report does not start with the name";
   // The lines with computed numbers never show a value that is not a number
   // (other lines may echo bytes of the file, which can read "NaN").
   std::size_t start = 0;
-  while (start < state.reportText.size()) {
-    std::size_t end = state.reportText.find('\n', start);
-    if (end == std::string::npos) end = state.reportText.size();
-    const std::string line = state.reportText.substr(start, end - start);
+  while (start < a.report.size()) {
+    std::size_t end = a.report.find('\n', start);
+    if (end == std::string::npos) end = a.report.size();
+    const std::string line = a.report.substr(start, end - start);
     start = end + 1;
     const bool computed =
         (line.size() > 1 && line[0] >= '1' && line[0] <= '4' && line[1] == '\t') ||
@@ -52,17 +70,24 @@ std::string readAndAnalyse(ProgramState& state, MemoryFileSystem& fs, ScriptedHo
       if (line.find(bad) != std::string::npos) return "the report line \"" + line + "\"";
     }
   }
-  if (!view.messages.empty()) return "reading or analysing showed a message box";
-  if (static_cast<std::uint64_t>(state.fileLength) != length) return "wrong file length";
-  if (state.headerStatus == HeaderStatus::kReady) {
-    if (state.channels != 1 && state.channels != 2) return "ready with a channel count not 1 or 2";
-    if (state.bitsPerSample != 8 && state.bitsPerSample != 16) return "ready with odd resolution";
-    if (state.framesInFile < 0 || state.framesInFile > state.sampleFrames + 1) {
+  if (!host.messages.empty()) return "reading or analysing showed a message";
+  const WavHeader& h = a.header;
+  if (h.layout.fileLength != length) return "wrong file length";
+  if (h.ready()) {
+    if (h.format.channels != 1 && h.format.channels != 2) {
+      return "ready with a channel count not 1 or 2";
+    }
+    if (h.format.bitsPerSample != 8 && h.format.bitsPerSample != 16) {
+      return "ready with odd resolution";
+    }
+    if (h.layout.framesInFile < 0 || h.layout.framesInFile > h.layout.sampleFrames + 1) {
       return "frames in the file beyond the declared frames";
     }
-    const std::int64_t end = state.dataOffset + state.framesInFile * state.frameBytes();
-    if (state.dataOffset < 0 || end > state.fileLength) return "frames reach past the end";
-    if (state.peakLevel[0] < 0 || state.peakLevel[0] > 32767) return "peak level out of range";
+    const std::int64_t end = h.layout.dataOffset + h.layout.framesInFile * h.format.frameBytes();
+    if (h.layout.dataOffset < 0 || end > static_cast<std::int64_t>(length)) {
+      return "frames reach past the end";
+    }
+    if (a.result.peak[0] < 0 || a.result.peak[0] > 32767) return "peak level out of range";
   }
   return {};
 }
@@ -79,16 +104,12 @@ std::string describeFiles(const Files& files) {
   return s;
 }
 
-// chkEmph as the engine reads it, call by call.
-class ScriptedDialog : public ModifyView {
+// The de-emphasis choice as the run reads it, call by call.
+class ScriptedChoice {
  public:
-  ScriptedDialog(bool toggle, std::uint8_t bits) : toggle_(toggle), bits_(bits) {}
-  bool emphasisChecked() override { return valueAt(calls_++); }
+  ScriptedChoice(bool toggle, std::uint8_t bits) : toggle_(toggle), bits_(bits) {}
+  bool next() { return valueAt(calls_++); }
   bool valueAt(int call) const { return ((bits_ >> (toggle_ ? call % 8 : 0)) & 1) != 0; }
-  void setCaption(const std::string& caption) override { this->caption = caption; }
-  void yieldToEvents() override {}
-
-  std::string caption;
 
  private:
   bool toggle_;
@@ -96,18 +117,10 @@ class ScriptedDialog : public ModifyView {
   int calls_ = 0;
 };
 
-Message warning(const std::string& text) {
+Message clip(std::int64_t frame, std::int64_t shown, const char* ending) {
   Message m;
-  m.title = "Warning";
-  m.icon = MsgIcon::kExclamation;
-  m.text = text;
-  return m;
-}
-
-Message clipMessage(std::int64_t frame, std::int64_t shown, const char* ending) {
-  Message m;
+  m.kind = MessageKind::kError;
   m.title = "Error:";
-  m.icon = MsgIcon::kExclamation;
   m.text = "Error at sample " + std::to_string(frame) + "! Calculated value of " +
            std::to_string(shown) + ending;
   return m;
@@ -121,23 +134,22 @@ struct Expected {
   Bytes output;
 };
 
-Expected processSamples(const ProgramState& state, const Bytes& file, double factor,
-                        const ScriptedDialog& dialog, bool overflowCheckFirst) {
+Expected processSamples(const WavHeader& header, const Bytes& file, double factor,
+                        const ScriptedChoice& dialog, bool overflowCheckFirst) {
   Expected e;
   e.output = file;
-  const int channels = state.channels;
-  const bool eight = state.bitsPerSample == 8;
+  const int channels = header.format.channels;
+  const bool eight = header.format.bitsPerSample == 8;
   const int width = eight ? 1 : 2;
-  const std::int64_t total = state.framesInFile;
+  const std::int64_t total = header.layout.framesInFile;
+  const std::int64_t dataOffset = header.layout.dataOffset;
   auto sampleAt = [&](std::int64_t frame, int c) -> double {
-    const std::size_t k =
-        static_cast<std::size_t>(state.dataOffset + (frame * channels + c) * width);
+    const std::size_t k = static_cast<std::size_t>(dataOffset + (frame * channels + c) * width);
     if (eight) return static_cast<double>(static_cast<int>(file[k]) - 128);
     return static_cast<double>(static_cast<std::int16_t>(file[k] | file[k + 1] << 8));
   };
   auto store = [&](std::int64_t frame, int c, std::int64_t r) {
-    const std::size_t k =
-        static_cast<std::size_t>(state.dataOffset + (frame * channels + c) * width);
+    const std::size_t k = static_cast<std::size_t>(dataOffset + (frame * channels + c) * width);
     if (eight) {
       e.output[k] = static_cast<unsigned char>(r);
     } else {
@@ -153,7 +165,7 @@ Expected processSamples(const ProgramState& state, const Bytes& file, double fac
   const std::int64_t low = eight ? 0 : -32768;
   const std::int64_t high = eight ? 255 : 32767;
 
-  double nominal = 8.0 / channels * 1024 * 1024 / state.bitsPerSample;
+  double nominal = 8.0 / channels * 1024 * 1024 / header.format.bitsPerSample;
   const std::int64_t firstBlock =
       std::min<std::int64_t>(static_cast<std::int64_t>(std::nearbyint(nominal)), total);
   // The block boundaries: every block nominal, the rest merged into the last.
@@ -208,11 +220,11 @@ Expected processSamples(const ProgramState& state, const Bytes& file, double fac
           const std::int64_t shown = eight ? r - 128 : r;
           if (r > high) {
             e.clips.push_back(
-                clipMessage(start + i, shown, eight ? " limited to 127!" : " limited to 32767!"));
+                clip(start + i, shown, eight ? " limited to 127!" : " limited to 32767!"));
             r = high;
           } else if (r < low) {
             e.clips.push_back(
-                clipMessage(start + i, shown, eight ? " limited to -128!" : " limited to -32768!"));
+                clip(start + i, shown, eight ? " limited to -128!" : " limited to -32768!"));
             r = low;
           }
           e.lastValue = r;
@@ -237,7 +249,7 @@ std::string compareMessages(const std::vector<Message>& shown, const std::vector
   }
   for (std::size_t i = 0; i < shown.size(); ++i) {
     if (shown[i].text != want[i].text || shown[i].title != want[i].title ||
-        shown[i].icon != want[i].icon) {
+        shown[i].kind != want[i].kind) {
       return "message " + std::to_string(i) + " reads \"" + shown[i].title + ": " + shown[i].text +
              "\", expected \"" + want[i].title + ": " + want[i].text + "\"";
     }
@@ -274,28 +286,25 @@ std::string compareFiles(const Files& got, const Files& want, const char* when) 
 std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
   MemoryFileSystem fs;
   fs.put("/in/f.wav", Bytes(data, data + size));
-  ProgramState state;
-  initialiseProgramState(state, kProgramDir);
-  state.filePaths = {"/in/f.wav"};
-  state.fileNames = {"f.wav"};
-  ScriptedHost view;
-  std::string broken = readAndAnalyse(state, fs, view, size);
+  Analysed a;
+  std::string broken = readAndAnalyse("/in/f.wav", fs, size, a);
   if (!broken.empty()) return broken;
   if (fs.paths().size() != 1 || *fs.get("/in/f.wav") != Bytes(data, data + size)) {
     return "reading changed the file system";
   }
-  if (state.headerStatus != HeaderStatus::kReady || state.framesInFile <= 0) return {};
+  if (!a.header.hasFrames()) return {};
+  const WavFormat& format = a.header.format;
 
   // The tuned statistics, with the data split in two blocks at a point the
   // input chooses, against the plain ones in a single block.
-  const std::int64_t frames = state.framesInFile;
-  const unsigned char* samples = data + state.dataOffset;
-  const std::int64_t frameBytes = state.frameBytes();
-  const bool deemphasis = state.sampleRate == 44100;
-  SampleAccumulator plain(state.channels, state.bitsPerSample, deemphasis,
+  const std::int64_t frames = a.header.layout.framesInFile;
+  const unsigned char* samples = data + a.header.layout.dataOffset;
+  const std::int64_t frameBytes = format.frameBytes();
+  const bool deemphasis = format.sampleRate == 44100;
+  SampleAccumulator plain(format.channels, format.bitsPerSample, deemphasis,
                           SampleAccumulator::Method::kPlain);
   plain.addBlock(samples, frames);
-  SampleAccumulator tuned(state.channels, state.bitsPerSample, deemphasis,
+  SampleAccumulator tuned(format.channels, format.bitsPerSample, deemphasis,
                           SampleAccumulator::Method::kTuned);
   const std::int64_t split = data[size - 1] % frames;
   if (split > 0) tuned.addBlock(samples, split);
@@ -313,15 +322,15 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
   // The peaks the analysis stored, from the plain records.
   auto peak = [&](int first) {
     std::int32_t p = 0;
-    for (int c = 0; c < state.channels; ++c) {
+    for (int c = 0; c < format.channels; ++c) {
       const ChannelStats& r = want[first + c];
       p = std::max({p, r.max, r.min == -32768 ? 32767 : -r.min});
     }
     return p;
   };
-  if (state.peakLevel[0] != peak(0)) return "peakLevel[0] differs from the plain statistics";
-  if (deemphasis && state.peakLevel[1] != peak(2)) {
-    return "peakLevel[1] differs from the plain statistics";
+  if (a.result.peak[0] != peak(0)) return "the peak differs from the plain statistics";
+  if (deemphasis && a.result.peak[1] != peak(2)) {
+    return "the de-emphasised peak differs from the plain statistics";
   }
   return {};
 }
@@ -369,38 +378,39 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   if (placementCase == 6) fs.free = DiskFree{0, 0, 0};
   if (placementCase == 9) fs.free = DiskFree{65536, 65536, 0};
 
-  ProgramState state;
-  initialiseProgramState(state, kProgramDir);
-  state.filePaths = {path};
-  state.fileNames = {"f.wav"};
-  ScriptedHost host;
-  std::string broken = readAndAnalyse(state, fs, host, file.size());
+  Analysed analysed;
+  std::string broken = readAndAnalyse(path, fs, file.size(), analysed);
   if (!broken.empty()) return broken;
+  const WavHeader& header = analysed.header;
+  const std::int32_t peak0 = analysed.result.peak[0];
+  const std::int32_t peak1 = analysed.result.peak[1];
+  const int bits = header.format.bitsPerSample;
 
   double maxGain = 1.0;
   switch (gainMode) {
     case 0:
-      maxGain = maximumGain(state.peakLevel[0], state.bitsPerSample, false);
+      maxGain = maximumGain(peak0, bits, false);
       break;
     case 1:
-      maxGain = maximumGain(state.peakLevel[0], state.bitsPerSample, true);
+      maxGain = maximumGain(peak0, bits, true);
       break;
     case 2:
-      maxGain = maximumGain(state.peakLevel[1], state.bitsPerSample, true);
+      maxGain = maximumGain(peak1, bits, true);
       break;
     default:
       maxGain = rawGain;
       break;
   }
 
-  if (placementCase == 5) host.answers = {MsgAnswer::kNo};
-  if (placementCase == 4) host.answers = {MsgAnswer::kYes};
-  ScriptedDialog dialog(toggle, o[2]);
+  ScriptedHost host;
+  if (placementCase == 5) host.answers = {Answer::kNo};
+  if (placementCase == 4) host.answers = {Answer::kYes};
+  ScriptedChoice dialog(toggle, o[2]);
   ManualClock clock;
-  ModifyServices services{fs, clock, host, dialog, host, PlacementMode::kProgramDirectory, {}, {}};
+  ModifyServices services{.fs = fs, .clock = clock, .messages = host, .progress = host};
+  services.deemphasisChosen = [&dialog] { return dialog.next(); };
   // The run also follows the report's filter; that must change nothing else.
-  FilteredRange range;
-  services.filteredRange = &range;
+  services.followReportFilter = true;
   if (placementCase == 0) {
     services.placement = PlacementMode::kExplicitOutput;
     services.explicitOutput = "/out/f.wav";
@@ -408,17 +418,15 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
     services.placement = PlacementMode::kInPlace;
   }
   ModifyRequest request;
-  request.chkVolume = chkVolume ? 1 : 0;
-  request.hsbVolume = hsbVolume;
+  request.maximize = chkVolume;
+  request.volumeTenths = hsbVolume;
   request.maxGain = maxGain;
 
   const Files before = snapshot(fs);
-  const std::string reportBefore = state.reportText;
-  const std::string viewBefore = host.report;
-  host.messages.clear();
-  const ModifyResult result = runModificationDetailed(state, request, services);
+  const ModifyTarget target{path, "f.wav", kProgramDir, header};
+  const ModifyResult result = runModification(target, request, services);
   const Files after = snapshot(fs);
-  if (state.reportText != reportBefore) return "the modification changed reportText";
+  const FilteredRange& range = result.filteredRange;
 
   // What must have happened.
   const bool emphasisAtStart = dialog.valueAt(0);
@@ -428,12 +436,12 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
     return compareFiles(after, before, "nothing to do");
   }
   const double factor = chkVolume ? maxGain : hsbVolume / 1000.0;
-  const bool ready = state.headerStatus == HeaderStatus::kReady && state.framesInFile > 0;
+  const bool ready = header.hasFrames();
   const bool refusable = !ready || !(factor >= 0.0) || factor > 1.0e6;
   if (result.outcome == ModifyOutcome::kRefused) {
     if (!refusable) return "refused a file and factor it can process";
-    if (host.messages.size() != 1 || host.messages[0].text.empty()) {
-      return "a refusal without exactly one message";
+    if (!host.messages.empty() || result.refusal.empty()) {
+      return "a refusal with a message shown or without its text";
     }
     return compareFiles(after, before, "refused");
   }
@@ -442,15 +450,17 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
 
   std::vector<Message> want;
   auto failWith = [&](int number, const std::string& text) -> std::string {
-    want.push_back(warning(text));
     if (result.outcome != ModifyOutcome::kFailed || result.errorNumber != number) {
       return "expected failure " + std::to_string(number) + ", got outcome " +
              std::to_string(static_cast<int>(result.outcome)) + " error " +
              std::to_string(result.errorNumber);
     }
+    const Message shown = failureMessage(result.errorNumber, result.lastValue, path);
+    if (shown.text != text || shown.kind != MessageKind::kWarning || shown.title != "Warning") {
+      return "the failure message reads \"" + shown.text + "\", expected \"" + text + "\"";
+    }
     std::string m = compareMessages(host.messages, want);
     if (!m.empty()) return m;
-    if (host.report != viewBefore) return "a failed run changed txtOut";
     return compareFiles(after, before, "failed");
   };
 
@@ -465,10 +475,13 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
       break;
   }
   if (placementCase == 4 || placementCase == 5) {
-    Message q = warning("Not enough discspace available to create copy of file in " +
-                        std::string(kProgramDir) + " (" + std::to_string(file.size()) +
-                        " bytes required, but only 0 bytes available)!\r\n" +
-                        "Do you want to overwrite the existing file?");
+    Message q;
+    q.kind = MessageKind::kQuestion;
+    q.title = "Warning";
+    q.text = "Not enough discspace available to create copy of file in " +
+             std::string(kProgramDir) + " (" + std::to_string(file.size()) +
+             " bytes required, but only 0 bytes available)!\r\n" +
+             "Do you want to overwrite the existing file?";
     want.push_back(q);
     if (placementCase == 5) {
       if (result.outcome != ModifyOutcome::kDeclined) return "not declined after the answer No";
@@ -476,13 +489,13 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
       if (!m.empty()) return m;
       return compareFiles(after, before, "declined");
     }
-    if (host.messages.empty() || host.messages[0].buttons != MsgButtons::kYesNo) {
-      return "the disk-space question is not a Yes/No question";
+    if (host.messages.empty() || host.messages[0].defaultAnswer != Answer::kYes) {
+      return "the disk-space question does not default to Yes";
     }
   }
 
   const bool inPlace = placementCase == 4 || placementCase == 7;
-  const Expected e = processSamples(state, file, factor, dialog, inPlace && !emphasisAtStart);
+  const Expected e = processSamples(header, file, factor, dialog, inPlace && !emphasisAtStart);
   want.insert(want.end(), e.clips.begin(), e.clips.end());
   if (e.failed) {
     if (chkVolume && gainMode <= 1) return "the largest safe factor overflows the volume pass";
@@ -497,30 +510,19 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
     return "not completed: outcome " + std::to_string(static_cast<int>(result.outcome)) +
            " error " + std::to_string(result.errorNumber);
   }
-  if (placementCase != 0) {
-    Message notice;
-    notice.title = "Info:";
-    notice.icon = MsgIcon::kInformation;
-    notice.text = inPlace ? "The original file is overwritten with the modified one!"
-                          : "The original file is stored with additional extension .old.\r\n"
-                            "The modified file is stored under the original filename in the "
-                            "program directory!";
-    want.push_back(notice);
-  }
   std::string m = compareMessages(host.messages, want);
   if (!m.empty()) return m;
-  if (host.report != viewBefore + "\r\nManipulation time = 0.00 sec.\r\n") {
-    return "txtOut does not end in the manipulation time line";
+  if (manipulationTimeLine(result.elapsedSeconds, '.') != "Manipulation time = 0.00 sec.") {
+    return "the manipulation time is not the clock's";
   }
-  if (dialog.caption != "Done!") return "the caption does not read Done!";
+  if (host.caption != "Done!") return "the caption does not read Done!";
   if (range.complete) {
     // Every block was de-emphasised in every channel (chkEmph may have been
     // ticked only after the start): the range is the analysis' filtered one.
-    SampleAccumulator plain(state.channels, state.bitsPerSample, true,
-                            SampleAccumulator::Method::kPlain);
-    plain.addBlock(file.data() + state.dataOffset, state.framesInFile);
+    SampleAccumulator plain(header.format.channels, bits, true, SampleAccumulator::Method::kPlain);
+    plain.addBlock(file.data() + header.layout.dataOffset, header.layout.framesInFile);
     const StatsRecords records = plain.finish();
-    for (int c = 0; c < state.channels; ++c) {
+    for (int c = 0; c < header.format.channels; ++c) {
       if (range.min[c] != records[2 + c].min || range.max[c] != records[2 + c].max) {
         return "the followed filter's range differs from the analysis' in channel " +
                std::to_string(c + 1);
@@ -541,9 +543,10 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   // The invariants of every completed run, stated on their own as well.
   const Bytes& written = after.count(result.outputName) ? after.at(result.outputName) : Bytes{};
   if (written.size() != file.size()) return "the output's length differs from the input's";
-  const std::size_t samplesEnd =
-      static_cast<std::size_t>(state.dataOffset + state.framesInFile * state.frameBytes());
-  if (!std::equal(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(state.dataOffset),
+  const std::size_t samplesEnd = static_cast<std::size_t>(
+      header.layout.dataOffset + header.layout.framesInFile * header.format.frameBytes());
+  if (!std::equal(file.begin(),
+                  file.begin() + static_cast<std::ptrdiff_t>(header.layout.dataOffset),
                   written.begin())) {
     return "the header bytes changed";
   }

@@ -1,29 +1,28 @@
 // rilmaton-cli modify: what the modification dialog's Modify does, without windows.
 #include <signal.h>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "cli/cli_view.h"
+#include "cli/arguments.h"
 #include "cli/commands.h"
-#include "core/analysis/sample_statistics.h"
+#include "cli/terminal.h"
+#include "core/analysis/analysis.h"
+#include "core/analysis/analysis_report.h"
+#include "core/analysis/peak_scan.h"
 #include "core/base/clock.h"
+#include "core/base/errors.h"
 #include "core/base/number_format.h"
+#include "core/base/text.h"
 #include "core/io/files.h"
-#include "core/modify/modification_engine.h"
-#include "core/program_state.h"
+#include "core/modify/modification_run.h"
+#include "core/modify/modify_messages.h"
+#include "core/modify/volume_policy.h"
+#include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 
 namespace ril::cli {
@@ -57,190 +56,41 @@ extern "C" void onInterrupt(int) {
   interrupted = true;
 }
 
+// SIGINT and SIGTERM end a run through its failure path while this lives.
+class InterruptScope {
+ public:
+  InterruptScope() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &oldInt_);
+    sigaction(SIGTERM, &action, &oldTerm_);
+  }
+  ~InterruptScope() {
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+  }
+
+ private:
+  struct sigaction oldInt_ {};
+  struct sigaction oldTerm_ {};
+};
+
+struct Options {
+  bool help = false;
+  bool deemphasis = false;
+  bool maximize = false;
+  bool haveVolume = false;
+  long long tenths = 1000;
+  bool percentRounded = false;
+  std::string output;
+  bool inPlace = false;
+  std::string file;
+};
+
 int usageError(const std::string& what) {
   std::fprintf(stderr, "rilmaton-cli modify: %s\n\n%s", what.c_str(), kModifyUsage);
   return 2;
-}
-
-// The dialog as the engine sees it: chkEmph fixed, progress on a terminal.
-class CliModifyView : public ModifyView {
- public:
-  explicit CliModifyView(bool emphasis) : emphasis_(emphasis), bar_(::isatty(2) == 1) {}
-  bool emphasisChecked() override { return emphasis_; }
-  void yieldToEvents() override {}
-  void setCaption(const std::string& caption) override {
-    if (!bar_) return;
-    const std::string prefix = "Progress ";
-    if (caption.compare(0, prefix.size(), prefix) == 0) {
-      int percent = std::atoi(caption.c_str() + prefix.size());
-      int filled = std::clamp(percent, 0, 100) * 40 / 100;
-      std::fprintf(stderr, "\r%s [%s%s]", caption.c_str(), std::string(filled, '#').c_str(),
-                   std::string(40 - filled, '.').c_str());
-      shown_ = true;
-    } else if (shown_) {
-      std::fprintf(stderr, "\r%60s\r", "");
-      shown_ = false;
-    }
-    std::fflush(stderr);
-  }
-  void clearBar() {
-    if (shown_) setCaption("");
-  }
-
- private:
-  bool emphasis_;
-  bool bar_;
-  bool shown_ = false;
-};
-
-// Message boxes as lines: the closing notice on stdout, everything else on stderr.
-class CliMessages : public MessageHost {
- public:
-  explicit CliMessages(CliModifyView& view) : view_(view) {}
-  MsgAnswer show(const Message& message) override {
-    if (trial && message.title == "Error:") {
-      clipSeen = true;  // the trial ends; the run that counts shows the message
-      return MsgAnswer::kOk;
-    }
-    return print(message);
-  }
-
-  bool trial = false;  // clipping messages end the run unseen
-  bool clipSeen = false;
-
- private:
-  MsgAnswer print(const Message& message) {
-    view_.clearBar();
-    std::string text = toUnixLines(message.text);
-    std::string title = message.title;
-    if (!title.empty() && title.back() != ':') title += ':';
-    if (message.buttons != MsgButtons::kYesNo) {
-      std::fprintf(message.title == "Info:" ? stdout : stderr, "%s %s\n", title.c_str(),
-                   text.c_str());
-      return MsgAnswer::kOk;
-    }
-    std::fprintf(stderr, "%s %s\n", title.c_str(), text.c_str());
-    if (::isatty(0) != 1 || ::isatty(2) != 1) {
-      std::fputs("No terminal to answer the question: answered No (use --in-place or --output).\n",
-                 stderr);
-      return MsgAnswer::kNo;
-    }
-    std::fputs("[Y/n] ", stderr);
-    std::fflush(stderr);
-    char line[64];
-    if (!std::fgets(line, sizeof line, stdin)) return MsgAnswer::kNo;
-    char c = line[0];
-    if (c == '\n' || c == 'y' || c == 'Y') return MsgAnswer::kYes;
-    return MsgAnswer::kNo;
-  }
-
-  CliModifyView& view_;
-};
-
-// The main window's report view; what the engine appends is printed at once.
-class ModifyMainView : public CliView {
- public:
-  void setReportText(const std::string& text) override {
-    std::string old = reportViewText();
-    if (echo && text.compare(0, old.size(), old) == 0) {
-      std::string added = toUnixLines(text.substr(old.size()));
-      while (!added.empty() && added.front() == '\n') added.erase(0, 1);
-      std::fputs(added.c_str(), stdout);
-      std::fflush(stdout);
-    }
-    CliView::setReportText(text);
-  }
-  bool echo = false;
-};
-
-// Smallest and largest unsigned byte, and smallest and largest signed 16-bit
-// little-endian word, of a block.
-std::pair<std::uint8_t, std::uint8_t> byteRange(const unsigned char* p, std::size_t n) {
-  std::uint8_t lo = 255, hi = 0;
-  std::size_t k = 0;
-#if defined(__SSE2__)
-  __m128i vlo = _mm_set1_epi8(static_cast<char>(0xFF)), vhi = _mm_setzero_si128();
-  for (; k + 16 <= n; k += 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-    vlo = _mm_min_epu8(vlo, v);
-    vhi = _mm_max_epu8(vhi, v);
-  }
-  alignas(16) std::uint8_t l[16], h[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(l), vlo);
-  _mm_store_si128(reinterpret_cast<__m128i*>(h), vhi);
-  for (int i = 0; i < 16; ++i) {
-    lo = std::min(lo, l[i]);
-    hi = std::max(hi, h[i]);
-  }
-#endif
-  for (; k < n; ++k) {
-    lo = std::min(lo, p[k]);
-    hi = std::max(hi, p[k]);
-  }
-  return {lo, hi};
-}
-
-std::pair<std::int16_t, std::int16_t> wordRange(const unsigned char* p, std::size_t n) {
-  std::int16_t lo = 32767, hi = -32768;
-  std::size_t k = 0;
-#if defined(__SSE2__)
-  __m128i vlo = _mm_set1_epi16(32767), vhi = _mm_set1_epi16(-32768);
-  for (; k + 8 <= n; k += 8) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * k));
-    vlo = _mm_min_epi16(vlo, v);
-    vhi = _mm_max_epi16(vhi, v);
-  }
-  alignas(16) std::int16_t l[8], h[8];
-  _mm_store_si128(reinterpret_cast<__m128i*>(l), vlo);
-  _mm_store_si128(reinterpret_cast<__m128i*>(h), vhi);
-  for (int i = 0; i < 8; ++i) {
-    lo = std::min(lo, l[i]);
-    hi = std::max(hi, h[i]);
-  }
-#endif
-  for (; k < n; ++k) {
-    std::int16_t v;
-    std::memcpy(&v, p + 2 * k, 2);
-    lo = std::min(lo, v);
-    hi = std::max(hi, v);
-  }
-  return {lo, hi};
-}
-
-// peakLevel[0] as the analysis finds it, from the smallest and largest sample
-// alone: the largest magnitude on the 16-bit scale, -32768 counting as -32767.
-// A volume change needs nothing else of the analysis.
-std::int32_t originalPeak(FileSystem& fs, const ProgramState& state) {
-  auto input = fs.openRead(state.filePaths[0]);
-  const std::uint64_t offset = static_cast<std::uint64_t>(state.dataOffset);
-  if (input->skip(offset) != offset) return 0;
-  const bool eightBit = state.bitsPerSample == 8;
-  std::uint64_t left = static_cast<std::uint64_t>(state.framesInFile) *
-                       static_cast<std::uint64_t>(state.frameBytes());
-  std::vector<unsigned char> buffer(1 << 20);
-  int low = eightBit ? 255 : 32767;
-  int high = eightBit ? 0 : -32768;
-  while (left > 0) {
-    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
-    std::size_t got = input->read(buffer.data(), want);
-    if (eightBit) {
-      auto [lo, hi] = byteRange(buffer.data(), got);
-      low = std::min<int>(low, lo);
-      high = std::max<int>(high, hi);
-    } else {
-      auto [lo, hi] = wordRange(buffer.data(), got / 2);
-      low = std::min<int>(low, lo);
-      high = std::max<int>(high, hi);
-    }
-    if (got < want) break;
-    left -= got;
-  }
-  input->close();
-  if (eightBit) {
-    low = (low - 128) * 256;
-    high = (high - 128) * 256;
-  }
-  return std::max({0, high, -std::max(low, -32767)});
 }
 
 // PERCENT in tenths of a percent; false when it is not a number.
@@ -260,115 +110,132 @@ std::string percentText(long long tenths) {
   return formatGeneral(static_cast<float>(tenths) / 10.0f) + "%";
 }
 
-}  // namespace
-
-int runModifyCommand(int argc, char** argv) {
-  bool deemphasis = false;
-  bool maximize = false;
-  bool haveVolume = false;
-  long long tenths = 1000;
-  bool percentRounded = false;
-  std::string output;
+// The options, or the exit status of a usage error or --help.
+int parseOptions(int argc, char** argv, Options& o) {
   bool haveOutput = false;
-  bool inPlace = false;
-  std::string file;
-  bool optionsDone = false;
+  Arguments args("modify");
+  args.flag({"--help", "-h"}, o.help);
+  args.flag({"--deemphasis"}, o.deemphasis);
+  args.flag({"--maximize"}, o.maximize);
+  args.flag({"--in-place"}, o.inPlace);
+  args.option({"--volume"}, "a PERCENT", [&](const std::string& value) {
+    o.haveVolume = true;
+    return parsePercent(value, o.tenths, o.percentRounded)
+               ? std::string()
+               : "--volume needs a number, not '" + value + "'";
+  });
+  args.option({"--output"}, "a file name", [&](const std::string& value) {
+    haveOutput = true;
+    o.output = value;
+    return value.empty() ? std::string("--output needs a file name") : std::string();
+  });
+  if (!args.parse(argc, argv)) return usageError(args.error());
+  if (o.help) {
+    std::fputs(kModifyUsage, stdout);
+    return 0;
+  }
+  if (args.operands().empty()) return usageError("no FILE given");
+  if (args.operands().size() > 1) return usageError("one FILE at a time");
+  o.file = args.operands().front();
+  if (o.maximize && o.haveVolume) return usageError("--maximize and --volume exclude each other");
+  if (haveOutput && o.inPlace) return usageError("--output and --in-place exclude each other");
+  return -1;
+}
 
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (!optionsDone && a == "--") {
-      optionsDone = true;
-    } else if (!optionsDone && (a == "--help" || a == "-h")) {
-      std::fputs(kModifyUsage, stdout);
-      return 0;
-    } else if (!optionsDone && a == "--deemphasis") {
-      deemphasis = true;
-    } else if (!optionsDone && a == "--maximize") {
-      maximize = true;
-    } else if (!optionsDone && a == "--in-place") {
-      inPlace = true;
-    } else if (!optionsDone && (a == "--volume" || a.rfind("--volume=", 0) == 0)) {
-      std::string value;
-      if (a == "--volume") {
-        if (i + 1 >= argc) return usageError("--volume needs a PERCENT");
-        value = argv[++i];
-      } else {
-        value = a.substr(9);
-      }
-      if (!parsePercent(value, tenths, percentRounded)) {
-        return usageError("--volume needs a number, not '" + value + "'");
-      }
-      haveVolume = true;
-    } else if (!optionsDone && (a == "--output" || a.rfind("--output=", 0) == 0)) {
-      if (a == "--output") {
-        if (i + 1 >= argc) return usageError("--output needs a file name");
-        output = argv[++i];
-      } else {
-        output = a.substr(9);
-      }
-      if (output.empty()) return usageError("--output needs a file name");
-      haveOutput = true;
-    } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
-      return usageError("unknown option '" + a + "'");
-    } else if (file.empty()) {
-      file = a;
-    } else {
-      return usageError("one FILE at a time");
+// One modify command: the file's header, the analysis it needs, the volume
+// policy, and the run (a trial first where that can spare the analysis).
+class ModifyCommand {
+ public:
+  ModifyCommand(Options options) : o_(std::move(options)), messages_(bar_) {}
+
+  int run() {
+    reading_ = readWavFile(fs_, o_.file);
+    const WavHeader& header = reading_.header;
+    for (const std::string& line : headerWarnings(header)) {
+      std::fprintf(stderr, "warning: %s\n", line.c_str());
+    }
+    if (header.status == HeaderStatus::kUnreadable) {
+      std::fprintf(stderr, "rilmaton-cli modify: cannot read %s\n", o_.file.c_str());
+      return 1;
+    }
+    if (o_.deemphasis && header.format.sampleRate != 44100) {
+      std::fprintf(stderr,
+                   "rilmaton-cli modify: de-emphasis is offered for 44100 Hz files only; %s is at "
+                   "%d Hz\n",
+                   o_.file.c_str(), static_cast<int>(header.format.sampleRate));
+      return 1;
+    }
+    target_ = ModifyTarget{o_.file, baseNameOf(o_.file), directoryOf(o_.file), header};
+    if (target_.appPath.empty()) target_.appPath = "./";
+    noteRequestedVolume();
+    return report(modify());
+  }
+
+ private:
+  void noteRequestedVolume() {
+    if (o_.percentRounded) {
+      std::fprintf(stderr, "note: volume taken as %s (steps of 0.1%%)\n",
+                   percentText(o_.tenths).c_str());
+    }
+    const VolumeChoice range = limitToRange(o_.tenths);
+    if (range.limitedToRange) {
+      o_.tenths = range.tenths;
+      std::fprintf(stderr, "note: volume limited to %s (range 0%% to 1000%%)\n",
+                   percentText(o_.tenths).c_str());
     }
   }
-  if (file.empty()) return usageError("no FILE given");
-  if (maximize && haveVolume) return usageError("--maximize and --volume exclude each other");
-  if (haveOutput && inPlace) return usageError("--output and --in-place exclude each other");
 
-  FileSystem& fs = realFileSystem();
-  ProgramState state;
-  std::string appPath = directoryOf(file);
-  initialiseProgramState(state, appPath.empty() ? "./" : appPath);
-  state.filePaths = {file};
-  state.fileNames = {baseNameOf(file)};
-  state.lastFileIndex = 0;
-  ModifyMainView mainView;
-  ReadWavHeader(state, 0, true, fs, mainView);
-  if (state.headerStatus == HeaderStatus::kUnreadable) {
-    std::fprintf(stderr, "rilmaton-cli modify: cannot read %s\n", file.c_str());
-    return 1;
-  }
-  if (deemphasis && state.sampleRate != 44100) {
-    std::fprintf(stderr,
-                 "rilmaton-cli modify: de-emphasis is offered for 44100 Hz files only; %s is at "
-                 "%d Hz\n",
-                 file.c_str(), static_cast<int>(state.sampleRate));
-    return 1;
+  double maxGain() const {
+    return dialogMaxGain(peak_[0], peak_[1], target_.header.format.bitsPerSample, o_.deemphasis);
   }
 
-  // The scroll bar: 0 to 10000 tenths, then held at or below maxGain.
-  if (percentRounded) {
-    std::fprintf(stderr, "note: volume taken as %s (steps of 0.1%%)\n",
-                 percentText(tenths).c_str());
-  }
-  if (tenths < 0 || tenths > 10000) {
-    tenths = tenths < 0 ? 0 : 10000;
-    std::fprintf(stderr, "note: volume limited to %s (range 0%% to 1000%%)\n",
-                 percentText(tenths).c_str());
-  }
-  // maxGain as the dialog derives it: uncut on loading, cut once "apply
-  // De-emphasis" is ticked. True when it holds the volume down.
-  auto gainFor = [&](const ProgramState& analysed) {
-    return deemphasis ? maximumGain(analysed.peakLevel[1], analysed.bitsPerSample, true)
-                      : maximumGain(analysed.peakLevel[0], analysed.bitsPerSample, false);
-  };
-  auto holdsDown = [&](double gain) {
-    return !maximize && static_cast<float>(gain) < static_cast<float>(tenths) / 1000.0f;
-  };
-  auto limitVolume = [&](double gain) {
-    if (!holdsDown(gain)) return;
-    // As the scroll bar: maxGain x 1000 to the nearest tenth of a percent, but
-    // never above maxGain, where the loudest sample would overflow.
-    tenths = static_cast<long long>(std::nearbyint(gain * 1000.0));
-    if (static_cast<double>(tenths) / 1000.0 > gain) --tenths;
+  // Holds the volume at or below maxGain, and says so.
+  void limitVolume(double gain) {
+    if (!holdsDown(gain, o_.tenths, o_.maximize)) return;
+    o_.tenths = tenthsAtMost(gain);
     std::fprintf(stderr, "note: volume limited to %s, the largest change without clipping\n",
-                 percentText(tenths).c_str());
-  };
+                 percentText(o_.tenths).c_str());
+  }
+
+  // The analysis of the data, for the peaks; false (and said why) when it
+  // could not read every sample.
+  bool analyse() {
+    const WavHeader& header = target_.header;
+    if (!header.hasFrames()) return true;  // the run refuses the file and says why
+    const AnalysisResult result =
+        analyseSamples(*reading_.samples, header.format, header.layout, silent_, steadyClock());
+    reading_.samples.reset();
+    if (result.complete()) {
+      peak_[0] = result.peak[0];
+      peak_[1] = result.peak[1];
+      return true;
+    }
+    std::string text = toUnixLines(analysisReportLines(result, header.format, ReportFormat{}));
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    std::fprintf(stderr, "rilmaton-cli modify: %s\n", text.substr(text.rfind('\n') + 1).c_str());
+    return false;
+  }
+
+  ModifyServices services() {
+    ModifyServices s{.fs = fs_, .clock = steadyClock(), .messages = messages_, .progress = bar_};
+    s.deemphasisChosen = [this] { return o_.deemphasis; };
+    s.exitRequested = [] { return interrupted.load(); };
+    if (!o_.output.empty()) {
+      s.placement = PlacementMode::kExplicitOutput;
+      s.explicitOutput = o_.output;
+    } else if (o_.inPlace) {
+      s.placement = PlacementMode::kInPlace;
+    }
+    return s;
+  }
+
+  ModifyRequest request(double gain) const {
+    ModifyRequest r;
+    r.maximize = o_.maximize;
+    r.volumeTenths = static_cast<int>(o_.tenths);
+    r.maxGain = gain;
+    return r;
+  }
 
   // A volume change needs only the loudest sample. With de-emphasis maxGain
   // comes from the filtered samples, which the analysis gives. Into a file of
@@ -376,119 +243,98 @@ int runModifyCommand(int argc, char** argv) {
   // the report's filter alongside: the trial counts when nothing clipped and
   // the filtered peak leaves the volume as asked. Otherwise it is thrown away
   // and the analysis runs, then the run that counts.
-  const bool ready = state.headerStatus == HeaderStatus::kReady && state.framesInFile > 0;
-  const bool trial = deemphasis && !maximize && haveOutput && ready;
-  auto analyse = [&] {
-    if (AnalyseSamples(state, mainView, steadyClock()) || !ready) return true;
-    // The report's last line says what could not be read.
-    std::string report = toUnixLines(state.reportText);
-    while (!report.empty() && report.back() == '\n') report.pop_back();
-    std::fprintf(stderr, "rilmaton-cli modify: %s\n",
-                 report.substr(report.rfind('\n') + 1).c_str());
-    return false;
-  };
-  double maxGain = 1.0;
-  if (!deemphasis) {
-    state.wavInput.reset();
-    if (ready) state.peakLevel[0] = originalPeak(fs, state);
-  } else if (!trial && !analyse()) {
+  ModifyResult modify() {
+    const bool trial =
+        o_.deemphasis && !o_.maximize && !o_.output.empty() && target_.header.hasFrames();
+    InterruptScope interrupts;
+    if (trial) {
+      ModifyResult result = tryDeemphasisFirst();
+      if (result.outcome != ModifyOutcome::kAbandoned || interrupted.load()) return result;
+      bar_.clear();
+    }
+    if (!o_.deemphasis) {
+      reading_.samples.reset();
+      if (target_.header.hasFrames()) peak_[0] = storedPeak(fs_, o_.file, target_.header);
+    } else if (!analyse()) {
+      ModifyResult failed;
+      failed.outcome = ModifyOutcome::kFailed;
+      return failed;
+    }
+    limitVolume(maxGain());
+    ModifyServices s = services();
+    return runModification(target_, request(maxGain()), s);
+  }
+
+  ModifyResult tryDeemphasisFirst() {
+    ModifyServices s = services();
+    s.followReportFilter = true;
+    s.exitRequested = [this] { return interrupted.load() || messages_.clipSeen; };
+    messages_.trial = true;
+    const ModifyResult result =
+        runModification(target_, request(1.0), s, [this](const ModifyResult& soFar) {
+          if (!soFar.filteredRange.complete || messages_.clipSeen) return false;
+          peak_[1] = peakOfRange(soFar.filteredRange, target_.header.format.channels);
+          return !holdsDown(maxGain(), o_.tenths, o_.maximize);
+        });
+    messages_.trial = false;
+    return result;
+  }
+
+  int report(const ModifyResult& result) {
+    bar_.clear();
+    switch (result.outcome) {
+      case ModifyOutcome::kNothingToDo:
+        std::fputs("Nothing to do: volume 100% without de-emphasis leaves the file as it is.\n",
+                   stderr);
+        return 0;
+      case ModifyOutcome::kCompleted:
+        return reportCompleted(result);
+      case ModifyOutcome::kDeclined:
+        std::fprintf(stderr, "%s not modified.\n", o_.file.c_str());
+        return 1;
+      case ModifyOutcome::kAbandoned:
+        std::fprintf(stderr, "Interrupted: %s left as it was.\n", o_.file.c_str());
+        return 1;
+      case ModifyOutcome::kFailed:
+        if (result.errorNumber != 0) {
+          printMessage(failureMessage(result.errorNumber, result.lastValue, o_.file));
+        }
+        return 1;
+      case ModifyOutcome::kRefused:
+        printMessage(refusalMessage(result.refusal));
+        return 1;
+    }
     return 1;
   }
-  if (!trial) {
-    maxGain = gainFor(state);
-    limitVolume(maxGain);
-  }
 
-  ModifyRequest request;
-  request.chkVolume = maximize ? 1 : 0;
-  request.hsbVolume = static_cast<int>(tenths);
-  request.maxGain = maxGain;
-
-  CliModifyView dialog(deemphasis);
-  CliMessages messages(dialog);
-  ModifyServices services{
-      fs, steadyClock(), messages, dialog, mainView, PlacementMode::kProgramDirectory, {}, {}, '.'};
-  if (haveOutput) {
-    services.placement = PlacementMode::kExplicitOutput;
-    services.explicitOutput = output;
-  } else if (inPlace) {
-    services.placement = PlacementMode::kInPlace;
-  }
-  services.exitRequested = [] { return interrupted.load(); };
-  struct sigaction action {};
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  struct sigaction oldInt {
-  }, oldTerm{};
-  sigaction(SIGINT, &action, &oldInt);
-  sigaction(SIGTERM, &action, &oldTerm);
-
-  mainView.echo = true;
-  FilteredRange range;
-  std::function<bool()> beforeCommit;
-  if (trial) {
-    messages.trial = true;
-    services.filteredRange = &range;
-    services.exitRequested = [&] { return interrupted.load() || messages.clipSeen; };
-    beforeCommit = [&] {
-      if (!range.complete || messages.clipSeen) return false;
-      // peakLevel[1] as the analysis finds it (-32768 counting as -32767).
-      std::int32_t peak = 0;
-      for (int c = 0; c < state.channels; ++c) {
-        peak = std::max({peak, range.max[c], -std::max(range.min[c], -32767)});
-      }
-      state.peakLevel[1] = peak;
-      return !holdsDown(gainFor(state));
-    };
-  }
-  ModifyResult result = runModificationDetailed(state, request, services, beforeCommit);
-  if (trial) {
-    messages.trial = false;
-    services.filteredRange = nullptr;
-    services.exitRequested = [] { return interrupted.load(); };
-    if (result.outcome == ModifyOutcome::kAbandoned && !interrupted.load()) {
-      dialog.clearBar();
-      if (analyse()) {
-        maxGain = gainFor(state);
-        limitVolume(maxGain);
-        request.hsbVolume = static_cast<int>(tenths);
-        request.maxGain = maxGain;
-        result = runModificationDetailed(state, request, services);
-      } else {
-        result.outcome = ModifyOutcome::kFailed;
-      }
+  int reportCompleted(const ModifyResult& result) {
+    std::printf("%s\n", manipulationTimeLine(result.elapsedSeconds, '.').c_str());
+    if (!result.exitPending && o_.output.empty()) {
+      printMessage(closingNotice(result.inProgramDir, kLineBreak));
     }
-    state.wavInput.reset();
-  }
-  dialog.clearBar();
-
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGTERM, &oldTerm, nullptr);
-
-  switch (result.outcome) {
-    case ModifyOutcome::kNothingToDo:
-      std::fputs("Nothing to do: volume 100% without de-emphasis leaves the file as it is.\n",
-                 stderr);
-      return 0;
-    case ModifyOutcome::kCompleted: {
-      if (result.clippedSamples > 0) {
-        std::fprintf(stderr, "%lld samples clipped\n",
-                     static_cast<long long>(result.clippedSamples));
-      }
-      if (!result.inProgramDir) std::fprintf(stdout, "Written: %s\n", result.outputName.c_str());
-      return 0;
+    if (result.clippedSamples > 0) {
+      std::fprintf(stderr, "%lld samples clipped\n", static_cast<long long>(result.clippedSamples));
     }
-    case ModifyOutcome::kDeclined:
-      std::fprintf(stderr, "%s not modified.\n", file.c_str());
-      return 1;
-    case ModifyOutcome::kAbandoned:
-      std::fprintf(stderr, "Interrupted: %s left as it was.\n", file.c_str());
-      return 1;
-    case ModifyOutcome::kFailed:
-    case ModifyOutcome::kRefused:
-      return 1;
+    if (!result.inProgramDir) std::fprintf(stdout, "Written: %s\n", result.outputName.c_str());
+    return 0;
   }
-  return 1;
+
+  Options o_;
+  FileSystem& fs_ = realFileSystem();
+  ProgressBar bar_;
+  SilentProgress silent_;
+  TerminalMessages messages_;
+  HeaderReading reading_;
+  ModifyTarget target_;
+  std::int32_t peak_[2] = {0, 0};
+};
+
+}  // namespace
+
+int runModifyCommand(int argc, char** argv) {
+  Options options;
+  if (const int status = parseOptions(argc, argv, options); status >= 0) return status;
+  return ModifyCommand(std::move(options)).run();
 }
 
 }  // namespace ril::cli

@@ -1,5 +1,5 @@
-// Everything the windows share: the program state, the services behind them,
-// and the windows themselves (each at most once).
+// Everything the windows share: the session, the services behind them, and
+// the windows themselves (each at most once).
 #pragma once
 
 #include <QPointer>
@@ -10,7 +10,7 @@
 #include "core/base/clock.h"
 #include "core/base/host.h"
 #include "core/io/files.h"
-#include "core/program_state.h"
+#include "gui/session.h"
 
 namespace ril {
 
@@ -28,10 +28,10 @@ class EditorLauncher {
 };
 
 struct AppContext {
-  ProgramState state;
+  Session session;
   FileSystem* fs = nullptr;
   Clock* clock = nullptr;
-  MessageHost* messages = nullptr;  // message boxes (Qt, or scripted in tests)
+  MessageSink* messages = nullptr;  // message boxes (Qt, or scripted in tests)
   EditorLauncher* editor = nullptr;
   char decimalSeparator = '.';  // the user's locale's
 

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 
-#include "core/analysis/sample_statistics.h"
+#include "core/analysis/analysis.h"
+#include "core/analysis/analysis_report.h"
+#include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 #include "gui/file_selection_dialog.h"
 #include "gui/main_window.h"
@@ -14,7 +16,7 @@ namespace {
 
 // Holds File, Open disabled and the hourglass up for the length of the run, and
 // keeps a modification dialog left open from an earlier run from acting on the
-// program state while the files are read; every way out restores them.
+// session while the files are read; every way out restores them.
 class BatchScope {
  public:
   explicit BatchScope(AppContext& ctx) : ctx_(ctx), wasRunning_(ctx.batchRunning) {
@@ -39,25 +41,50 @@ class BatchScope {
   bool wasRunning_;
 };
 
-}  // namespace
-
-bool currentFileCanBeModified(const ProgramState& state) {
-  return state.headerStatus == HeaderStatus::kReady && state.framesInFile > 0;
+// Reads the header of file `index` into the session and shows its lines;
+// returns the samples when the file can be analysed.
+std::unique_ptr<ByteSource> readHeader(AppContext& ctx, std::size_t index) {
+  Session& s = ctx.session;
+  const std::string path = index < s.filePaths.size() ? s.filePaths[index] : std::string();
+  HeaderReading reading = readWavFile(*ctx.fs, path);
+  s.current = reading.header;
+  for (const std::string& line : headerWarnings(s.current)) ctx.mainWindow->printLine(line);
+  s.reportText += headerReportLines(path, s.current, s.lineBreak);
+  ctx.mainWindow->setReportText(s.reportText);
+  ctx.mainWindow->repaintNow();
+  return std::move(reading.samples);
 }
+
+// Analyses the current file, adds the lines to the report and keeps the
+// peaks; true when every sample was read.
+bool analyse(AppContext& ctx, ByteSource& samples) {
+  Session& s = ctx.session;
+  const AnalysisResult result = analyseSamples(samples, s.current.format, s.current.layout,
+                                               *ctx.mainWindow, *ctx.clock, ctx.decimalSeparator);
+  s.reportText += analysisReportLines(result, s.current.format,
+                                      ReportFormat{s.lineBreak, ctx.decimalSeparator});
+  ctx.mainWindow->setReportText(s.reportText);
+  if (!result.complete()) return false;
+  s.peakLevel[0] = result.peak[0];
+  if (result.deemphasised) s.peakLevel[1] = result.peak[1];
+  return true;
+}
+
+}  // namespace
 
 void runBatch(AppContext& ctx) {
   if (ctx.selectionDialog) ctx.selectionDialog->unload();
-  ProgramState& state = ctx.state;
-  state.firstSelection = false;
+  Session& s = ctx.session;
+  s.firstSelection = false;
   BatchScope scope(ctx);
-  state.reportText.clear();
+  s.reportText.clear();
 
-  const std::int16_t last = state.lastFileIndex;
+  const std::int16_t last = s.lastFileIndex;
   for (std::int16_t i = 0; i <= last; ++i) {
-    ReadWavHeader(state, i, true, *ctx.fs, *ctx.mainWindow);
-    const bool analysed =
-        AnalyseSamples(state, *ctx.mainWindow, *ctx.clock, ctx.decimalSeparator) &&
-        currentFileCanBeModified(state);
+    std::unique_ptr<ByteSource> samples = readHeader(ctx, static_cast<std::size_t>(i));
+    bool analysed = false;
+    if (samples) analysed = analyse(ctx, *samples) && s.current.hasFrames();
+    samples.reset();
     if (analysed) {
       showModificationDialog(ctx);
     } else if (ctx.modificationDialog) {

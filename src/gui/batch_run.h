@@ -13,7 +13,4 @@ namespace ril {
 // is disabled while the run is in progress.
 void runBatch(AppContext& ctx);
 
-// Whether the program state holds an analysed file the modification can work on.
-bool currentFileCanBeModified(const ProgramState& state);
-
 }  // namespace ril

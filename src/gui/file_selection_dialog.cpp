@@ -272,8 +272,8 @@ FileSelectionDialog::FileSelectionDialog(AppContext& ctx, QWidget* parent)
 }
 
 void FileSelectionDialog::initialise() {
-  if (!ctx_.state.firstSelection) return;
-  const std::string program = normalPath(ctx_.state.appPath, "/");
+  if (!ctx_.session.firstSelection) return;
+  const std::string program = normalPath(ctx_.session.appPath, "/");
   driveList->setDrive(program);
   std::string reason = directoryList->setPath(program);
   if (!reason.empty()) tellUnreadable(display(program), QString::fromStdString(reason));
@@ -309,13 +309,11 @@ bool FileSelectionDialog::changeDirectory(const std::string& path) {
 
 void FileSelectionDialog::tellUnreadable(const QString& path, const QString& reason) {
   Message m;
+  m.kind = MessageKind::kWarning;
   m.title = "Message";
   m.text = ("Directory " + path + " cannot be opened (" + reason +
             ")! The previous directory stays selected.")
                .toStdString();
-  m.icon = MsgIcon::kExclamation;
-  m.buttons = MsgButtons::kOk;
-  m.defaultButton = MsgAnswer::kOk;
   if (ctx_.messages) ctx_.messages->show(m);
 }
 
@@ -324,7 +322,7 @@ void FileSelectionDialog::onFileDoubleClicked() {
 }
 
 void FileSelectionDialog::acceptSelection() {
-  // A modification run is working on the current file's state.
+  // A modification run is working on the current file.
   if (ctx_.modifyRunning || ctx_.batchRunning) return;
   std::int16_t count = 0;
   for (std::int16_t i = 0; i < fileList->fileCount(); ++i) {
@@ -332,15 +330,13 @@ void FileSelectionDialog::acceptSelection() {
   }
   if (count == 0) {
     Message m;
+    m.kind = MessageKind::kInformation;
     m.title = "Message";
     m.text = "You must at least select 1 valid file!";
-    m.icon = MsgIcon::kInformation;
-    m.buttons = MsgButtons::kOk;
-    m.defaultButton = MsgAnswer::kOk;
     if (ctx_.messages) ctx_.messages->show(m);
     return;
   }
-  ProgramState& s = ctx_.state;
+  Session& s = ctx_.session;
   s.filePaths.assign(count, std::string());
   s.fileNames.assign(count, std::string());
   std::int16_t k = 0;

@@ -122,7 +122,7 @@ class FileSelectionDialog : public QDialog {
   // the drive list shows the root that holds it.
   void onDirectoryChanged();
   void onFileDoubleClicked();  // as OK
-  // OK: stores the selected files in the program state and starts the batch
+  // OK: stores the selected files in the session and starts the batch
   // run; with nothing selected only a message says so.
   void acceptSelection();
   void cancel();  // unloads the dialog

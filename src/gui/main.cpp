@@ -11,6 +11,7 @@
 #include "core/base/clock.h"
 #include "core/base/version.h"
 #include "core/io/files.h"
+#include "core/io/program_directory.h"
 #include "gui/app_context.h"
 #include "gui/editor_launcher.h"
 #include "gui/main_window.h"
@@ -30,7 +31,7 @@ int main(int argc, char* argv[]) {
   app.setQuitOnLastWindowClosed(false);
 
   ril::AppContext ctx;
-  ril::QtMessageHost messages;  // boxes belong to the active window
+  ril::MessageBoxes messages;  // boxes belong to the active window
   ril::QtEditorLauncher editor;
   ctx.fs = &ril::realFileSystem();
   ctx.clock = &ril::steadyClock();

@@ -15,8 +15,8 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "core/program_state.h"
 #include "gui/about_box.h"
+#include "gui/display_text.h"
 #include "gui/file_selection_dialog.h"
 #include "gui/twips.h"
 
@@ -26,13 +26,6 @@ const char* const MainWindow::kTitle =
     "Rilmaton - statistical analysis and application of De-Emphasis of WAV-files";
 
 namespace {
-
-QString shownLines(const std::string& text) {
-  QString shown = QString::fromStdString(text);
-  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return shown;
-}
 
 bool isCopyKey(const QKeyEvent* key) {
   return key->matches(QKeySequence::Copy) ||
@@ -154,7 +147,7 @@ void MainWindow::initialise() {
   reportTop_ = 120;
   reportHeight_ = static_cast<float>(clientHeightTwips() - 960);
   placeReportView();
-  ctx_.state.firstSelection = true;
+  ctx_.session.firstSelection = true;
 }
 
 void MainWindow::onResized() {
@@ -188,16 +181,15 @@ void MainWindow::exitProgram() {
 }
 
 void MainWindow::showHelp() {
-  const std::string path = ctx_.state.appPath + "Rilmaton.txt";
+  const std::string path = ctx_.session.appPath + "Rilmaton.txt";
   const bool there =
       ctx_.fs ? ctx_.fs->exists(path) : QFileInfo::exists(QString::fromStdString(path));
   if (there && ctx_.editor && ctx_.editor->open(path)) return;
   if (ctx_.messages) {
     Message message;
+    message.kind = MessageKind::kInformation;
     message.title = "Warning";
     message.text = "Notepad or Rilmaton.txt not found";
-    message.icon = MsgIcon::kInformation;
-    message.buttons = MsgButtons::kOk;
     ctx_.messages->show(message);
   }
 }
@@ -206,11 +198,11 @@ void MainWindow::showAbout() {
   showAboutBox(ctx_);
 }
 
-// ---- MainView ---------------------------------------------------------------
+// ---- the report view and the drawing surface -------------------------------
 
 void MainWindow::setReportText(const std::string& text) {
   report_ = text;
-  reportView->setPlainText(shownLines(text));
+  reportView->setPlainText(displayText(text));
 }
 
 std::string MainWindow::reportViewText() const {
@@ -238,11 +230,18 @@ void MainWindow::repaintNow() {
   repaint();
 }
 
-void MainWindow::setCaption(const std::string& caption) {
-  setWindowTitle(QString::fromStdString(caption));
+// ---- ProgressSink -------------------------------------------------------------
+
+void MainWindow::progress(double, const std::string& text) {
+  setWindowTitle(QString::fromLatin1(kTitle) + QStringLiteral(" - ") +
+                 QString::fromStdString(text));
 }
 
-void MainWindow::yieldToEvents() {
+void MainWindow::progressDone(const std::string&) {
+  setWindowTitle(QString::fromLatin1(kTitle));
+}
+
+void MainWindow::yield() {
   QCoreApplication::processEvents();
 }
 
@@ -423,7 +422,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 std::unique_ptr<MainWindow> startUp(AppContext& ctx, const std::string& programDir) {
-  initialiseProgramState(ctx.state, programDir);
+  startSession(ctx.session, programDir);
   auto window = std::make_unique<MainWindow>(ctx);
   window->initialise();
   if (const QScreen* screen = window->screen()) {

@@ -20,7 +20,7 @@ class QPlainTextEdit;
 
 namespace ril {
 
-class MainWindow : public QMainWindow, public MainView {
+class MainWindow : public QMainWindow, public ProgressSink {
   Q_OBJECT
 
  public:
@@ -53,13 +53,16 @@ class MainWindow : public QMainWindow, public MainView {
   void showHelp();   // appPath + "Rilmaton.txt" through ctx.editor
   void showAbout();  // the about box, or only to the front when it is open
 
-  // ---- MainView -----------------------------------------------------------
-  void setReportText(const std::string& text) override;  // CR LF shown as line breaks
-  std::string reportViewText() const override;           // exactly what was set
-  void printLine(const std::string& line) override;      // at the print position, kept
-  void repaintNow() override;
-  void setCaption(const std::string& caption) override;
-  void yieldToEvents() override;  // QCoreApplication::processEvents()
+  // ---- the report view and the drawing surface ------------------------------
+  void setReportText(const std::string& text);  // CR LF shown as line breaks
+  std::string reportViewText() const;           // exactly what was set
+  void printLine(const std::string& line);      // at the print position, kept
+  void repaintNow();
+
+  // ---- ProgressSink: the title shows the analysis' progress ------------------
+  void progress(double fraction, const std::string& text) override;  // "title - 44%"
+  void progressDone(const std::string& text) override;               // the title again
+  void yield() override;  // QCoreApplication::processEvents()
 
   // Hourglass while busy, arrow otherwise.
   void setBusyPointer(bool busy);

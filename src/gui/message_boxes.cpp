@@ -5,46 +5,32 @@
 #include <QPushButton>
 #include <memory>
 
+#include "gui/display_text.h"
+
 namespace ril {
 namespace {
 
-QMessageBox::Icon iconOf(MsgIcon icon) {
-  switch (icon) {
-    case MsgIcon::kInformation:
-      return QMessageBox::Information;
-    case MsgIcon::kExclamation:
-      return QMessageBox::Warning;
-    case MsgIcon::kCritical:
-      return QMessageBox::Critical;
-    case MsgIcon::kQuestion:
-      return QMessageBox::Question;
-  }
-  return QMessageBox::NoIcon;
-}
-
-// Message texts carry CR LF; the box wants plain line feeds.
-QString plainLines(const std::string& text) {
-  QString result = QString::fromStdString(text);
-  result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return result;
+// Errors, warnings and questions carry the exclamation mark; notices the
+// information sign.
+QMessageBox::Icon iconOf(MessageKind kind) {
+  return kind == MessageKind::kInformation ? QMessageBox::Information : QMessageBox::Warning;
 }
 
 }  // namespace
 
-QtMessageHost::QtMessageHost(std::function<QWidget*()> parent) : parent_(std::move(parent)) {}
+MessageBoxes::MessageBoxes(std::function<QWidget*()> parent) : parent_(std::move(parent)) {}
 
-QMessageBox* QtMessageHost::build(const Message& message, QWidget* parent) {
+QMessageBox* MessageBoxes::build(const Message& message, QWidget* parent) {
   auto* box = new QMessageBox(parent);
   box->setWindowTitle(QString::fromStdString(message.title));
-  box->setText(plainLines(message.text));
+  box->setText(displayText(message.text));
   box->setTextFormat(Qt::PlainText);
-  box->setIcon(iconOf(message.icon));
+  box->setIcon(iconOf(message.kind));
   box->setWindowModality(Qt::ApplicationModal);
-  if (message.buttons == MsgButtons::kYesNo) {
+  if (message.kind == MessageKind::kQuestion) {
     box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    box->setDefaultButton(message.defaultButton == MsgAnswer::kNo ? QMessageBox::No
-                                                                  : QMessageBox::Yes);
+    box->setDefaultButton(message.defaultAnswer == Answer::kNo ? QMessageBox::No
+                                                               : QMessageBox::Yes);
     // Escape and the close box answer No, never Yes.
     box->setEscapeButton(QMessageBox::No);
   } else {
@@ -55,15 +41,15 @@ QMessageBox* QtMessageHost::build(const Message& message, QWidget* parent) {
   return box;
 }
 
-MsgAnswer QtMessageHost::show(const Message& message) {
+Answer MessageBoxes::show(const Message& message) {
   QWidget* parent = parent_ ? parent_() : nullptr;
   if (!parent) parent = QApplication::activeWindow();
   std::unique_ptr<QMessageBox> box(build(message, parent));
   const int result = box->exec();
-  if (message.buttons == MsgButtons::kYesNo) {
-    return result == QMessageBox::Yes ? MsgAnswer::kYes : MsgAnswer::kNo;
+  if (message.kind == MessageKind::kQuestion) {
+    return result == QMessageBox::Yes ? Answer::kYes : Answer::kNo;
   }
-  return MsgAnswer::kOk;
+  return Answer::kOk;
 }
 
 }  // namespace ril

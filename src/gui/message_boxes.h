@@ -1,5 +1,5 @@
-// Message boxes through QMessageBox: title, text, icon, buttons and default
-// button exactly as the message asks for.
+// Messages as modal QMessageBoxes: the message's title and text, and the icon
+// and buttons of its kind (Yes and No for a question, OK otherwise).
 #pragma once
 
 #include <functional>
@@ -11,12 +11,12 @@ class QWidget;
 
 namespace ril {
 
-class QtMessageHost : public MessageHost {
+class MessageBoxes : public MessageSink {
  public:
   // `parent` names the window the boxes belong to (none: the active window).
-  explicit QtMessageHost(std::function<QWidget*()> parent = {});
+  explicit MessageBoxes(std::function<QWidget*()> parent = {});
 
-  MsgAnswer show(const Message& message) override;
+  Answer show(const Message& message) override;
 
   // The box show() runs, not yet executed (owned by the caller).
   static QMessageBox* build(const Message& message, QWidget* parent);

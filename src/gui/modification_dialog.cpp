@@ -11,6 +11,9 @@
 #include <cmath>
 
 #include "core/base/number_format.h"
+#include "core/base/text.h"
+#include "core/modify/modify_messages.h"
+#include "core/modify/volume_policy.h"
 #include "gui/file_selection_dialog.h"
 #include "gui/main_window.h"
 #include "gui/twips.h"
@@ -119,12 +122,12 @@ ModificationDialog::ModificationDialog(AppContext& ctx, QWidget* parent)
 }
 
 void ModificationDialog::initialise() {
-  const ProgramState& s = ctx_.state;
+  const Session& s = ctx_.session;
   placeBesideMain();
   deemphasisCheck->setChecked(false);
-  deemphasisCheck->setEnabled(s.sampleRate == 44100);
+  deemphasisCheck->setEnabled(s.current.format.sampleRate == 44100);
   maximizeCheck->setChecked(false);
-  maxGain_ = maximumGain(s.peakLevel[0], s.bitsPerSample, false);
+  maxGain_ = maximumGain(s.peakLevel[0], s.current.format.bitsPerSample, false);
   volumeFrame->setEnabled(true);
   volumeScrollBar->setEnabled(true);
   volumeLabel->setEnabled(true);
@@ -149,9 +152,9 @@ void ModificationDialog::placeBesideMain() {
 }
 
 void ModificationDialog::onDeemphasisToggled() {
-  const ProgramState& s = ctx_.state;
+  const Session& s = ctx_.session;
   const std::int32_t peak = deemphasisCheck->isChecked() ? s.peakLevel[1] : s.peakLevel[0];
-  maxGain_ = maximumGain(peak, s.bitsPerSample, true);
+  maxGain_ = maximumGain(peak, s.current.format.bitsPerSample, true);
   clampStep();
 }
 
@@ -199,28 +202,30 @@ std::string ModificationDialog::labelText(int value) const {
 }
 
 void ModificationDialog::modify() {
-  // A batch run is reading files into the program state; a run now would
-  // work on half of it.
+  // A batch run is reading files into the session; a run now would work on
+  // half of it.
   if (running_ || ctx_.batchRunning) return;
   if (!ctx_.fs || !ctx_.clock || !ctx_.messages || !ctx_.mainWindow) return;
+  const Session& s = ctx_.session;
   ModifyRequest request;
-  request.chkVolume = maximizeCheck->isChecked() ? 1 : 0;
-  request.hsbVolume = volumeScrollBar->value();
+  request.maximize = maximizeCheck->isChecked();
+  request.volumeTenths = volumeScrollBar->value();
   request.maxGain = maxGain_;
+  const ModifyTarget target{s.currentPath(), s.fileNames.empty() ? std::string() : s.fileNames[0],
+                            s.appPath, s.current};
   ModifyServices services{.fs = *ctx_.fs,
                           .clock = *ctx_.clock,
                           .messages = *ctx_.messages,
-                          .dialog = *this,
-                          .main = *ctx_.mainWindow,
-                          .placement = PlacementMode::kProgramDirectory,
-                          .explicitOutput = {},
-                          .exitRequested = [this] { return ctx_.exitRequested; },
-                          .decimalSeparator = ctx_.decimalSeparator};
+                          .progress = *this,
+                          .deemphasisChosen = [this] { return deemphasisCheck->isChecked(); },
+                          .exitRequested = [this] { return ctx_.exitRequested; }};
 
   ModifyOutcome outcome;
   {
     RunScope scope(ctx_, *this, running_);
-    outcome = runModification(ctx_.state, request, services);
+    const ModifyResult result = runModification(target, request, services);
+    outcome = result.outcome;
+    tellOutcome(result);
   }
   if (outcome == ModifyOutcome::kNothingToDo && !ctx_.exitRequested) return;
   unload();
@@ -240,16 +245,42 @@ void ModificationDialog::unload() {
   deleteLater();
 }
 
-void ModificationDialog::setCaption(const std::string& caption) {
-  setWindowTitle(QString::fromStdString(caption));
+// What the user sees at the end of a run: the time it took in the report,
+// then where the files are; or the one message of a run that failed or could
+// not start.
+void ModificationDialog::tellOutcome(const ModifyResult& result) {
+  const Session& s = ctx_.session;
+  switch (result.outcome) {
+    case ModifyOutcome::kCompleted:
+      ctx_.mainWindow->setReportText(
+          ctx_.mainWindow->reportViewText() + kLineBreak +
+          manipulationTimeLine(result.elapsedSeconds, ctx_.decimalSeparator) + kLineBreak);
+      // When the program is ending, no notice holds the exit up.
+      if (!result.exitPending) ctx_.messages->show(closingNotice(result.inProgramDir, s.lineBreak));
+      break;
+    case ModifyOutcome::kFailed:
+      ctx_.messages->show(failureMessage(result.errorNumber, result.lastValue, s.currentPath()));
+      break;
+    case ModifyOutcome::kRefused:
+      ctx_.messages->show(refusalMessage(result.refusal));
+      break;
+    case ModifyOutcome::kNothingToDo:
+    case ModifyOutcome::kDeclined:
+    case ModifyOutcome::kAbandoned:
+      break;
+  }
 }
 
-void ModificationDialog::yieldToEvents() {
+void ModificationDialog::progress(double, const std::string& text) {
+  setWindowTitle(QString::fromStdString(text));
+}
+
+void ModificationDialog::progressDone(const std::string& text) {
+  setWindowTitle(QString::fromStdString(text));
+}
+
+void ModificationDialog::yield() {
   QCoreApplication::processEvents();
-}
-
-bool ModificationDialog::emphasisChecked() {
-  return deemphasisCheck->isChecked();
 }
 
 void ModificationDialog::closeEvent(QCloseEvent* event) {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/base/host.h"
-#include "core/modify/modification_engine.h"
+#include "core/modify/modification_run.h"
 #include "gui/app_context.h"
 
 class QCheckBox;
@@ -19,7 +19,7 @@ class QScrollBar;
 
 namespace ril {
 
-class ModificationDialog : public QWidget, public ModifyView {
+class ModificationDialog : public QWidget, public ProgressSink {
   Q_OBJECT
 
  public:
@@ -58,10 +58,10 @@ class ModificationDialog : public QWidget, public ModifyView {
   // The label text of a scroll-bar value: 1235 -> "123.5%".
   std::string labelText(int value) const;
 
-  // ---- ModifyView ---------------------------------------------------------
-  void setCaption(const std::string& caption) override;
-  void yieldToEvents() override;
-  bool emphasisChecked() override;
+  // ---- ProgressSink: the title shows a run's progress ---------------------
+  void progress(double fraction, const std::string& text) override;
+  void progressDone(const std::string& text) override;
+  void yield() override;  // QCoreApplication::processEvents()
 
   // ---- controls -----------------------------------------------------------
   QCheckBox* deemphasisCheck = nullptr;
@@ -77,6 +77,7 @@ class ModificationDialog : public QWidget, public ModifyView {
 
  private:
   void clampStep();
+  void tellOutcome(const ModifyResult& result);
   void setVolumeValue(int value);
 
   AppContext& ctx_;

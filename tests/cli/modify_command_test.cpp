@@ -3,6 +3,7 @@
 
 #include "core/analysis/sample_statistics.h"
 #include "core/base/number_format.h"
+#include "support/analysed_file.h"
 #include "support/modify_test_support.h"
 
 namespace ril {
@@ -221,16 +222,9 @@ TEST(ModifyCommandTest, LimitFollowsThePeakTheAnalysisFinds) {
   // derives from the peak the analysis reports for the file.
   int checked = 0;
   for (const std::string& file : test::corpusFiles()) {
-    ProgramState state;
-    state.lineBreak = "\r\n";
-    state.filePaths = {file};
-    state.fileNames = {baseNameOf(file)};
-    ScriptedHost host;
-    ManualClock clock;
-    ReadWavHeader(state, 0, true, realFileSystem(), host);
-    AnalyseSamples(state, host, clock);
-    if (state.headerStatus != HeaderStatus::kReady || state.framesInFile == 0) continue;
-    double maxGain = maximumGain(state.peakLevel[0], state.bitsPerSample, false);
+    const test::AnalysedFile a = test::analyseFile(file);
+    if (!a.analysed() || a.header.layout.framesInFile == 0) continue;
+    double maxGain = maximumGain(a.result.peak[0], a.header.format.bitsPerSample, false);
     if (static_cast<float>(maxGain) >= 10.0f) continue;
     long long tenths = std::llround(maxGain * 1000.0);
     if (tenths / 1000.0 > maxGain) --tenths;

@@ -11,8 +11,8 @@
 #include <QTest>
 #include <memory>
 
-#include "core/program_state.h"
 #include "gui/main_window.h"
+#include "gui/session.h"
 #include "gui/twips.h"
 #include "support/scripted_host.h"
 
@@ -24,7 +24,7 @@ class AboutBoxTest : public ::testing::Test {
   void SetUp() override {
     ctx.messages = &host;
     ctx.endProgram = [] {};
-    initialiseProgramState(ctx.state, "/nonexistent/");
+    startSession(ctx.session, "/nonexistent/");
     window = std::make_unique<MainWindow>(ctx);
     window->initialise();
     window->moveTwips(1500, 750);

@@ -11,6 +11,7 @@
 #include <QScrollBar>
 
 #include "core/base/errors.h"
+#include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 #include "gui/dialog_test_fixture.h"
 
@@ -23,12 +24,7 @@ class BatchRunTest : public DialogTest {
  protected:
   // The header part of the report as the reader alone writes it.
   std::string headerLines(const std::string& path) {
-    ProgramState s;
-    initialiseProgramState(s, programDir.path());
-    s.filePaths = {path};
-    ScriptedHost view;
-    ReadWavHeader(s, 0, true, realFileSystem(), view);
-    return s.reportText;
+    return headerReportLines(path, readWavFile(realFileSystem(), path).header, "\r\n");
   }
 };
 
@@ -84,11 +80,11 @@ TEST_F(BatchRunTest, WholeRoadFromFileOpenToTheModifiedFile) {
 
   // The report: the header reader's lines, then the analysis.
   const std::string header = headerLines(path);
-  const std::string& report = ctx.state.reportText;
+  const std::string& report = ctx.session.reportText;
   ASSERT_GT(report.size(), header.size());
   EXPECT_EQ(report.compare(0, header.size(), header), 0);
   EXPECT_EQ(main->reportViewText(), report);
-  EXPECT_EQ(ctx.state.peakLevel[0], 16384);
+  EXPECT_EQ(ctx.session.peakLevel[0], 16384);
   EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor);
   EXPECT_TRUE(main->openAction->isEnabled());
   EXPECT_FALSE(ctx.batchRunning);
@@ -129,9 +125,9 @@ TEST_F(BatchRunTest, WholeRoadFromFileOpenToTheModifiedFile) {
   // A second batch run replaces the report.
   test::writeFile(dataDir.file("other.wav"), test::wavWithPeak(8000, 48000));
   openAndChoose("other.wav");
-  EXPECT_EQ(ctx.state.reportText.rfind(headerLines(dataDir.file("other.wav")), 0), 0u);
-  EXPECT_EQ(ctx.state.reportText.find("song.wav"), std::string::npos);
-  EXPECT_EQ(main->reportViewText(), ctx.state.reportText);
+  EXPECT_EQ(ctx.session.reportText.rfind(headerLines(dataDir.file("other.wav")), 0), 0u);
+  EXPECT_EQ(ctx.session.reportText.find("song.wav"), std::string::npos);
+  EXPECT_EQ(main->reportViewText(), ctx.session.reportText);
   ASSERT_NE(ctx.modificationDialog, nullptr);
   EXPECT_FALSE(ctx.modificationDialog->deemphasisCheck->isEnabled());
 }
@@ -169,7 +165,7 @@ TEST_F(BatchRunTest, OpenModificationDialogIsOnlyBroughtToTheFront) {
   EXPECT_TRUE(d->isEnabled());
   EXPECT_EQ(d->volumeScrollBar->value(), 1500);
   EXPECT_EQ(d->maxGain(), 32767.0 / 16384.0);
-  EXPECT_EQ(ctx.state.peakLevel[0], 8000);
+  EXPECT_EQ(ctx.session.peakLevel[0], 8000);
 }
 
 TEST_F(BatchRunTest, FilesThatCannotBeAnalysedAreReportedAndNotOffered) {
@@ -194,8 +190,8 @@ TEST_F(BatchRunTest, FilesThatCannotBeAnalysedAreReportedAndNotOffered) {
     openAndChoose(name);
     flushDeletes();
     EXPECT_TRUE(ctx.modificationDialog.isNull()) << name;  // the earlier file's dialog is gone too
-    EXPECT_NE(ctx.state.reportText.find(name), std::string::npos) << name;
-    EXPECT_EQ(main->reportViewText(), ctx.state.reportText) << name;
+    EXPECT_NE(ctx.session.reportText.find(name), std::string::npos) << name;
+    EXPECT_EQ(main->reportViewText(), ctx.session.reportText) << name;
     EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor) << name;
     EXPECT_TRUE(main->openAction->isEnabled()) << name;
   }
@@ -209,11 +205,11 @@ TEST_F(BatchRunTest, ReadFailureDuringTheAnalysisIsNotOfferedForModification) {
   test::writeFile(dataDir.file("bad.wav"), test::buildWav(layout));
   FailingReads failing(1024 * 1024);
   ctx.fs = &failing;
-  ctx.state.peakLevel = {1234, 5678};
+  ctx.session.peakLevel = {1234, 5678};
   openAndChoose("bad.wav");
   EXPECT_TRUE(ctx.modificationDialog.isNull());
-  EXPECT_EQ(ctx.state.peakLevel, (std::array<std::int32_t, 2>{1234, 5678}));
-  EXPECT_NE(ctx.state.reportText.find("bad.wav"), std::string::npos);
+  EXPECT_EQ(ctx.session.peakLevel, (std::array<std::int32_t, 2>{1234, 5678}));
+  EXPECT_NE(ctx.session.reportText.find("bad.wav"), std::string::npos);
   EXPECT_FALSE(ctx.batchRunning);
 }
 

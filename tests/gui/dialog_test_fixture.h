@@ -1,4 +1,4 @@
-// A main window, the program state and scripted message boxes for the window
+// A main window, the session and scripted message boxes for the window
 // tests of the selection dialog, the batch run and the modification dialog.
 #pragma once
 
@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "core/base/clock.h"
 #include "core/io/directories.h"
 #include "core/io/files.h"
-#include "core/program_state.h"
 #include "gui/app_context.h"
 #include "gui/file_selection_dialog.h"
 #include "gui/main_window.h"
 #include "gui/modification_dialog.h"
+#include "gui/session.h"
+#include "support/manual_clock.h"
 #include "support/scripted_host.h"
 #include "support/test_support.h"
 
@@ -55,7 +55,7 @@ class DialogTest : public ::testing::Test {
     ctx.clock = &clock;
     ctx.messages = &host;
     ctx.endProgram = [this] { ++ended; };
-    initialiseProgramState(ctx.state, programDir.path());
+    startSession(ctx.session, programDir.path());
     main = std::make_unique<MainWindow>(ctx);
     main->initialise();
   }

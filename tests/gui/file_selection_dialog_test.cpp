@@ -77,7 +77,7 @@ TEST_F(FileSelectionDialogTest, NextOpeningAfterABatchRunShowsTheDirectoryLastSh
   EXPECT_EQ(currentDirectory(), music);
   chooseAndPressOk(d, "a.wav");
   EXPECT_TRUE(ctx.selectionDialog.isNull());
-  EXPECT_FALSE(ctx.state.firstSelection);
+  EXPECT_FALSE(ctx.session.firstSelection);
   flushDeletes();
 
   d = open();
@@ -91,7 +91,7 @@ TEST_F(FileSelectionDialogTest, CancelBeforeAnyRunReturnsToTheProgramDirectoryNe
   goTo(d, elsewhere);
   d->cancelButton->click();
   EXPECT_TRUE(ctx.selectionDialog.isNull());
-  EXPECT_TRUE(ctx.state.firstSelection);
+  EXPECT_TRUE(ctx.session.firstSelection);
   flushDeletes();
 
   d = open();
@@ -100,21 +100,20 @@ TEST_F(FileSelectionDialogTest, CancelBeforeAnyRunReturnsToTheProgramDirectoryNe
 
 TEST_F(FileSelectionDialogTest, OkWithNothingSelectedOnlyShowsTheMessage) {
   test::writeFile(programDir.file("a.wav"), test::wavWithPeak(1000));
-  ctx.state.filePaths = {"/before/x.wav"};
-  ctx.state.fileNames = {"x.wav"};
-  ctx.state.lastFileIndex = 0;
+  ctx.session.filePaths = {"/before/x.wav"};
+  ctx.session.fileNames = {"x.wav"};
+  ctx.session.lastFileIndex = 0;
   FileSelectionDialog* d = open();
   d->okButton->click();
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].title, "Message");
   EXPECT_EQ(host.messages[0].text, "You must at least select 1 valid file!");
-  EXPECT_EQ(host.messages[0].icon, MsgIcon::kInformation);
-  EXPECT_EQ(host.messages[0].buttons, MsgButtons::kOk);
+  EXPECT_EQ(host.messages[0].kind, MessageKind::kInformation);
   EXPECT_EQ(ctx.selectionDialog, d);
-  EXPECT_EQ(ctx.state.filePaths, std::vector<std::string>{"/before/x.wav"});
-  EXPECT_EQ(ctx.state.fileNames, std::vector<std::string>{"x.wav"});
-  EXPECT_TRUE(ctx.state.firstSelection);
-  EXPECT_EQ(ctx.state.reportText, "");
+  EXPECT_EQ(ctx.session.filePaths, std::vector<std::string>{"/before/x.wav"});
+  EXPECT_EQ(ctx.session.fileNames, std::vector<std::string>{"x.wav"});
+  EXPECT_TRUE(ctx.session.firstSelection);
+  EXPECT_EQ(ctx.session.reportText, "");
 }
 
 TEST_F(FileSelectionDialogTest, DoubleClickOnAFileRunsOk) {
@@ -127,17 +126,17 @@ TEST_F(FileSelectionDialogTest, DoubleClickOnAFileRunsOk) {
   QTest::mouseClick(d->fileList->viewport(), Qt::LeftButton, {}, rect.center());
   QTest::mouseDClick(d->fileList->viewport(), Qt::LeftButton, {}, rect.center());
   EXPECT_TRUE(ctx.selectionDialog.isNull());
-  EXPECT_EQ(ctx.state.fileNames, std::vector<std::string>{"b.wav"});
-  EXPECT_EQ(ctx.state.filePaths, std::vector<std::string>{programDir.file("b.wav")});
-  EXPECT_EQ(ctx.state.lastFileIndex, 0);
-  EXPECT_NE(ctx.state.reportText.find(programDir.file("b.wav")), std::string::npos);
+  EXPECT_EQ(ctx.session.fileNames, std::vector<std::string>{"b.wav"});
+  EXPECT_EQ(ctx.session.filePaths, std::vector<std::string>{programDir.file("b.wav")});
+  EXPECT_EQ(ctx.session.lastFileIndex, 0);
+  EXPECT_NE(ctx.session.reportText.find(programDir.file("b.wav")), std::string::npos);
 }
 
 TEST_F(FileSelectionDialogTest, FullPathHasOneSlashInAndOutOfTheRoot) {
   test::writeFile(programDir.file("a.wav"), test::wavWithPeak(1000));
   FileSelectionDialog* d = open();
   chooseAndPressOk(d, "a.wav");
-  EXPECT_EQ(ctx.state.filePaths, std::vector<std::string>{programDir.path() + "a.wav"});
+  EXPECT_EQ(ctx.session.filePaths, std::vector<std::string>{programDir.path() + "a.wav"});
   flushDeletes();
 
   // The root directory itself: "/" and the name, no doubled slash.
@@ -152,7 +151,7 @@ TEST_F(FileSelectionDialogTest, FullPathHasOneSlashInAndOutOfTheRoot) {
   goTo(d, "/");
   EXPECT_EQ(d->fileList->path(), "/");
   chooseAndPressOk(d, name);
-  EXPECT_EQ(ctx.state.filePaths, std::vector<std::string>{"/" + name});
+  EXPECT_EQ(ctx.session.filePaths, std::vector<std::string>{"/" + name});
 }
 
 TEST_F(FileSelectionDialogTest, FileListMatchesWavInAnyCaseSorted) {
@@ -256,7 +255,7 @@ TEST_F(FileSelectionDialogTest, EnterPressesOkAndEscapeDoesNothing) {
   d->fileList->setFocus();
   QTest::keyClick(d->fileList, Qt::Key_Return);
   EXPECT_TRUE(ctx.selectionDialog.isNull());
-  EXPECT_EQ(ctx.state.fileNames, std::vector<std::string>{"a.wav"});
+  EXPECT_EQ(ctx.session.fileNames, std::vector<std::string>{"a.wav"});
 }
 
 TEST_F(FileSelectionDialogTest, IsAFixedSizeBoldDialogTabbingFromOk) {

@@ -14,6 +14,7 @@
 #include "gui/batch_run.h"
 #include "gui/dialog_test_fixture.h"
 #include "harness.h"
+#include "support/analysed_file.h"
 
 namespace ril {
 namespace {
@@ -73,13 +74,12 @@ TEST_F(HardeningGuiTest, EveryCorpusFileAndFuzzRegressionGoesThroughOpenReportAn
     ASSERT_FALSE(ctx.batchRunning);
     EXPECT_TRUE(main->openAction->isEnabled());
     EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor);
-    EXPECT_EQ(ctx.state.reportText.rfind("Filename:\t" + path, 0), 0u);
-    EXPECT_EQ(main->reportViewText(), ctx.state.reportText);
-    EXPECT_FALSE(ctx.state.wavInput);
+    EXPECT_EQ(ctx.session.reportText.rfind("Filename:\t" + path, 0), 0u);
+    EXPECT_EQ(main->reportViewText(), ctx.session.reportText);
     EXPECT_TRUE(host.messages.empty());
 
     ModificationDialog* d = ctx.modificationDialog;
-    EXPECT_EQ(d != nullptr, currentFileCanBeModified(ctx.state));
+    EXPECT_EQ(d != nullptr, test::analyseFile(path).analysed() && ctx.session.current.hasFrames());
     if (!d) continue;
     ++offered;
 

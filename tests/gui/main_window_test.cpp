@@ -15,7 +15,7 @@
 #include <QTextCursor>
 #include <memory>
 
-#include "core/program_state.h"
+#include "gui/session.h"
 #include "gui/twips.h"
 #include "support/scripted_host.h"
 #include "support/test_support.h"
@@ -40,7 +40,7 @@ class MainWindowTest : public ::testing::Test {
     ctx.messages = &host;
     ctx.editor = &editor;
     ctx.endProgram = [this] { ++ended; };
-    initialiseProgramState(ctx.state, dir.path());
+    startSession(ctx.session, dir.path());
     window = std::make_unique<MainWindow>(ctx);
   }
 
@@ -78,12 +78,12 @@ TEST(StartUp, SetsTheFixedFieldsAndShowsAFreshWindow) {
   ctx.endProgram = [] {};
   const std::unique_ptr<MainWindow> window = startUp(ctx, "/opt/my tools/");
   EXPECT_EQ(ctx.mainWindow, window.get());
-  EXPECT_EQ(ctx.state.lineBreak, "\r\n");
-  EXPECT_EQ(ctx.state.appPath, "/opt/my tools/");
-  EXPECT_TRUE(ctx.state.firstSelection);
-  EXPECT_TRUE(ctx.state.reportText.empty());
-  EXPECT_EQ(ctx.state.peakLevel, (std::array<std::int32_t, 2>{0, 0}));
-  EXPECT_TRUE(ctx.state.filePaths.empty());
+  EXPECT_EQ(ctx.session.lineBreak, "\r\n");
+  EXPECT_EQ(ctx.session.appPath, "/opt/my tools/");
+  EXPECT_TRUE(ctx.session.firstSelection);
+  EXPECT_TRUE(ctx.session.reportText.empty());
+  EXPECT_EQ(ctx.session.peakLevel, (std::array<std::int32_t, 2>{0, 0}));
+  EXPECT_TRUE(ctx.session.filePaths.empty());
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(window->reportView->toPlainText().isEmpty());
   EXPECT_DOUBLE_EQ(window->widthTwips(), 9600);
@@ -91,9 +91,9 @@ TEST(StartUp, SetsTheFixedFieldsAndShowsAFreshWindow) {
 }
 
 TEST_F(MainWindowTest, InitialiseSetsOuterSizeAndLeavesBottomMarginUntilFirstDisplay) {
-  EXPECT_FALSE(ctx.state.firstSelection);
+  EXPECT_FALSE(ctx.session.firstSelection);
   window->initialise();
-  EXPECT_TRUE(ctx.state.firstSelection);
+  EXPECT_TRUE(ctx.session.firstSelection);
   EXPECT_DOUBLE_EQ(window->widthTwips(), 9600);
   EXPECT_DOUBLE_EQ(window->heightTwips(), 7200);
   // Before the window is displayed the report view keeps initialise()'s 840 at the bottom.
@@ -333,15 +333,14 @@ TEST_F(MainWindowTest, HelpWithoutTheHelpFileWarns) {
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].title, "Warning");
   EXPECT_EQ(host.messages[0].text, "Notepad or Rilmaton.txt not found");
-  EXPECT_EQ(host.messages[0].icon, MsgIcon::kInformation);
-  EXPECT_EQ(host.messages[0].buttons, MsgButtons::kOk);
+  EXPECT_EQ(host.messages[0].kind, MessageKind::kInformation);
 }
 
 TEST_F(MainWindowTest, HelpOpensTheHelpFileAsOnePathEvenWithBlanks) {
   const std::string programDir = dir.path() + "my programs; $HOME/";
   ASSERT_EQ(QDir().mkpath(QString::fromStdString(programDir)), true);
   test::writeFile(programDir + "Rilmaton.txt", {'h', 'i'});
-  initialiseProgramState(ctx.state, programDir);
+  startSession(ctx.session, programDir);
   window->helpContentAction->trigger();
   ASSERT_EQ(editor.opened.size(), 1u);
   EXPECT_EQ(editor.opened[0], programDir + "Rilmaton.txt");

@@ -27,10 +27,10 @@ class ModificationDialogTest : public DialogTest {
   // The dialog as the batch run leaves it for an analysed file.
   ModificationDialog* load(std::int32_t peak0, std::int32_t peak1 = 0, std::int32_t rate = 44100,
                            std::int16_t bits = 16) {
-    ctx.state.sampleRate = rate;
-    ctx.state.bitsPerSample = bits;
-    ctx.state.channels = 2;
-    ctx.state.peakLevel = {peak0, peak1};
+    ctx.session.current.format.sampleRate = rate;
+    ctx.session.current.format.bitsPerSample = bits;
+    ctx.session.current.format.channels = 2;
+    ctx.session.peakLevel = {peak0, peak1};
     return showModificationDialog(ctx);
   }
   static std::string label(ModificationDialog* d) { return d->volumeLabel->text().toStdString(); }
@@ -233,7 +233,7 @@ TEST_F(ModificationDialogTest, ShowingItAgainKeepsItsContents) {
   ModificationDialog* d = load(16384);
   d->volumeScrollBar->setValue(1500);
   d->maximizeCheck->click();
-  ctx.state.peakLevel = {8000, 8000};
+  ctx.session.peakLevel = {8000, 8000};
   EXPECT_EQ(showModificationDialog(ctx), d);
   EXPECT_EQ(d->volumeScrollBar->value(), 1500);
   EXPECT_TRUE(d->maximizeCheck->isChecked());
@@ -261,9 +261,9 @@ class ModifyRunTest : public ModificationDialogTest {
     original = wav;
     path = dataDir.file(name);
     test::writeFile(path, wav);
-    ctx.state.filePaths = {path};
-    ctx.state.fileNames = {name};
-    ctx.state.lastFileIndex = 0;
+    ctx.session.filePaths = {path};
+    ctx.session.fileNames = {name};
+    ctx.session.lastFileIndex = 0;
     runBatch(ctx);
     return ctx.modificationDialog;
   }
@@ -314,7 +314,7 @@ TEST_F(ModifyRunTest, ControlsFileOpenAndClosingAreBlockedWhileARunIsInProgress)
   });
   d->modifyButton->click();
   EXPECT_TRUE(ctx.selectionDialog->isEnabled());
-  EXPECT_EQ(ctx.state.fileNames, std::vector<std::string>{"song.wav"});
+  EXPECT_EQ(ctx.session.fileNames, std::vector<std::string>{"song.wav"});
   EXPECT_TRUE(sawRun);
   EXPECT_TRUE(ctx.modificationDialog.isNull());
   EXPECT_FALSE(ctx.modifyRunning);

@@ -21,32 +21,30 @@ namespace {
 
 // ---- message boxes ------------------------------------------------------------
 
-TEST(QtMessageHost, BuildsTheBoxWithTitleIconButtonsAndDefault) {
+TEST(MessageBoxes, BuildsTheBoxWithTitleIconButtonsAndDefault) {
   Message message;
+  message.kind = MessageKind::kQuestion;
   message.title = "Warning";
   message.text = "Not enough space\r\non the disk";
-  message.icon = MsgIcon::kExclamation;
-  message.buttons = MsgButtons::kYesNo;
-  message.defaultButton = MsgAnswer::kYes;
-  std::unique_ptr<QMessageBox> box(QtMessageHost::build(message, nullptr));
+  message.defaultAnswer = Answer::kYes;
+  std::unique_ptr<QMessageBox> box(MessageBoxes::build(message, nullptr));
   EXPECT_EQ(box->windowTitle(), QStringLiteral("Warning"));
   EXPECT_EQ(box->text(), QStringLiteral("Not enough space\non the disk"));
   EXPECT_EQ(box->icon(), QMessageBox::Warning);
   EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
   EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Yes));
 
-  message.defaultButton = MsgAnswer::kNo;
-  box.reset(QtMessageHost::build(message, nullptr));
+  message.defaultAnswer = Answer::kNo;
+  box.reset(MessageBoxes::build(message, nullptr));
   EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
 
-  const std::map<MsgIcon, QMessageBox::Icon> icons = {
-      {MsgIcon::kInformation, QMessageBox::Information},
-      {MsgIcon::kExclamation, QMessageBox::Warning},
-      {MsgIcon::kCritical, QMessageBox::Critical},
-      {MsgIcon::kQuestion, QMessageBox::Question}};
-  for (const auto& [icon, expected] : icons) {
-    Message info{"Info:", "Done!", icon, MsgButtons::kOk, MsgAnswer::kOk};
-    box.reset(QtMessageHost::build(info, nullptr));
+  const std::map<MessageKind, QMessageBox::Icon> icons = {
+      {MessageKind::kInformation, QMessageBox::Information},
+      {MessageKind::kWarning, QMessageBox::Warning},
+      {MessageKind::kError, QMessageBox::Warning}};
+  for (const auto& [kind, expected] : icons) {
+    Message info{kind, "Info:", "Done!", Answer::kOk};
+    box.reset(MessageBoxes::build(info, nullptr));
     EXPECT_EQ(box->icon(), expected);
     EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
     EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Ok));
@@ -62,18 +60,17 @@ void pressInModalBox(Qt::Key key) {
   });
 }
 
-TEST(QtMessageHost, EnterGivesTheDefaultAndEscapeNeverAnswersYes) {
-  QtMessageHost host;
-  Message question{"Warning", "Overwrite?", MsgIcon::kExclamation, MsgButtons::kYesNo,
-                   MsgAnswer::kYes};
+TEST(MessageBoxes, EnterGivesTheDefaultAndEscapeNeverAnswersYes) {
+  MessageBoxes host;
+  Message question{MessageKind::kQuestion, "Warning", "Overwrite?", Answer::kYes};
   pressInModalBox(Qt::Key_Return);
-  EXPECT_EQ(host.show(question), MsgAnswer::kYes);
+  EXPECT_EQ(host.show(question), Answer::kYes);
   pressInModalBox(Qt::Key_Escape);
-  EXPECT_EQ(host.show(question), MsgAnswer::kNo);
+  EXPECT_EQ(host.show(question), Answer::kNo);
 
-  Message notice{"Info:", "Done!", MsgIcon::kInformation, MsgButtons::kOk, MsgAnswer::kOk};
+  Message notice{MessageKind::kInformation, "Info:", "Done!", Answer::kOk};
   pressInModalBox(Qt::Key_Escape);
-  EXPECT_EQ(host.show(notice), MsgAnswer::kOk);
+  EXPECT_EQ(host.show(notice), Answer::kOk);
 }
 
 // ---- editor launcher ------------------------------------------------------------

@@ -13,10 +13,12 @@
 #include <tuple>
 #include <vector>
 
-#include "core/base/clock.h"
-#include "core/modify/modification_engine.h"
+#include "core/modify/modification_run.h"
+#include "core/modify/modify_messages.h"
+#include "core/modify/volume_policy.h"
 #include "core/wav/wav_header_reader.h"
 #include "support/faulty_file_system.h"
+#include "support/manual_clock.h"
 #include "support/scripted_host.h"
 #include "support/test_support.h"
 
@@ -30,12 +32,12 @@ struct ModifyHarness {
   FaultyFileSystem fs;
   ManualClock clock;
   ScriptedHost host;
-  ProgramState state;
+  ModifyTarget target;
   ModifyRequest request;
   PlacementMode placement = PlacementMode::kProgramDirectory;
   std::string explicitOutput;
   std::function<bool()> exitRequested;
-  FilteredRange* filteredRange = nullptr;
+  bool followReportFilter = false;
 
   ModifyHarness() {
     ::mkdir(userDir.c_str(), 0755);
@@ -51,22 +53,31 @@ struct ModifyHarness {
   }
 
   void loadPath(const std::string& path) {
-    state = ProgramState{};
-    state.lineBreak = "\r\n";
-    state.appPath = progDir;
-    state.filePaths = {path};
-    state.fileNames = {baseNameOf(path)};
-    ScriptedHost reader;
-    ReadWavHeader(state, 0, false, realFileSystem(), reader);
-    state.wavInput.reset();
+    target =
+        ModifyTarget{path, baseNameOf(path), progDir, readWavFile(realFileSystem(), path).header};
   }
 
-  const std::string& path() const { return state.filePaths[0]; }
+  const std::string& path() const { return target.path; }
 
-  ModifyResult run() {
-    ModifyServices services{fs,        clock,          host,          host, host,
-                            placement, explicitOutput, exitRequested, '.',  filteredRange};
-    return runModificationDetailed(state, request, services);
+  // Runs the modification as the dialog's Modify does; the failure and
+  // refusal messages the dialog shows afterwards are added to the host's.
+  ModifyResult run(const CommitCheck& beforeCommit = {}) {
+    ModifyServices services{.fs = fs, .clock = clock, .messages = host, .progress = host};
+    services.deemphasisChosen = host.deemphasisChosen;
+    services.exitRequested = exitRequested;
+    services.placement = placement;
+    services.explicitOutput = explicitOutput;
+    services.followReportFilter = followReportFilter;
+    ModifyResult result = runModification(target, request, services, beforeCommit);
+    if (result.outcome == ModifyOutcome::kFailed) {
+      host.show(failureMessage(result.errorNumber, result.lastValue, target.path));
+    } else if (result.outcome == ModifyOutcome::kRefused) {
+      host.show(refusalMessage(result.refusal));
+    } else if (result.outcome == ModifyOutcome::kCompleted &&
+               placement != PlacementMode::kExplicitOutput && !result.exitPending) {
+      host.show(closingNotice(result.inProgramDir, "\r\n"));
+    }
+    return result;
   }
 
   // Every file of both directories (hidden ones included) with its bytes.

@@ -2,28 +2,29 @@
 
 namespace ril {
 
-MsgAnswer ScriptedHost::show(const Message& message) {
+Answer ScriptedHost::show(const Message& message) {
   messages.push_back(message);
   if (onMessage) onMessage(message);
-  if (answers.empty()) return message.defaultButton;
-  MsgAnswer answer = answers.front();
+  if (answers.empty()) return message.defaultAnswer;
+  Answer answer = answers.front();
   answers.pop_front();
   return answer;
 }
 
-void ScriptedHost::setCaption(const std::string& text) {
+void ScriptedHost::progress(double fraction, const std::string& text) {
+  fractions.push_back(fraction);
   caption = text;
   captions.push_back(text);
 }
 
-void ScriptedHost::yieldToEvents() {
-  ++yields;
-  if (onYield) onYield();
+void ScriptedHost::progressDone(const std::string& text) {
+  caption = text;
+  captions.push_back(text);
 }
 
-void ScriptedHost::printLine(const std::string& line) {
-  printed.push_back(line);
-  if (onPrintLine) onPrintLine(line);
+void ScriptedHost::yield() {
+  ++yields;
+  if (onYield) onYield();
 }
 
 }  // namespace ril

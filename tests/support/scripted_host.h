@@ -1,5 +1,5 @@
-// A host without windows: records what the processing code shows and answers
-// message boxes from a script. Used by tests and the command-line tool.
+// A host without windows: records what the core shows and answers messages
+// from a script.
 #pragma once
 
 #include <deque>
@@ -11,37 +11,27 @@
 
 namespace ril {
 
-class ScriptedHost : public MainView, public ModifyView, public MessageHost {
+class ScriptedHost : public MessageSink, public ProgressSink {
  public:
-  // MessageHost: records the message, answers with the next scripted answer,
-  // or with the message's default button when the script is empty.
-  MsgAnswer show(const Message& message) override;
+  // Records the message and answers with the next scripted answer, or with
+  // the message's default answer when the script is empty.
+  Answer show(const Message& message) override;
 
-  // ProgressHost (caption of whichever window this host stands for).
-  void setCaption(const std::string& caption) override;
-  void yieldToEvents() override;
+  // Progress texts are kept as captions; the end of a pass adds its text too.
+  void progress(double fraction, const std::string& text) override;
+  void progressDone(const std::string& text) override;
+  void yield() override;
 
-  // MainView.
-  void setReportText(const std::string& text) override { report = text; }
-  std::string reportViewText() const override { return report; }
-  void printLine(const std::string& line) override;
-  void repaintNow() override { ++repaints; }
-
-  // ModifyView.
-  bool emphasisChecked() override { return emphasis; }
-
-  std::deque<MsgAnswer> answers;      // script for message boxes
+  std::deque<Answer> answers;         // script for messages
   std::vector<Message> messages;      // every message shown
-  std::vector<std::string> captions;  // every caption set
-  std::vector<std::string> printed;   // every window line drawn
-  std::string caption;
-  std::string report;
+  std::vector<std::string> captions;  // every progress text, and each pass's closing text
+  std::vector<double> fractions;      // every progress fraction
+  std::string caption;                // the last of them
   int yields = 0;
-  int repaints = 0;
-  bool emphasis = false;
-  std::function<void()> onYield;                        // runs inside each yield
-  std::function<void(const Message&)> onMessage;        // runs for each message
-  std::function<void(const std::string&)> onPrintLine;  // runs for each window line
+  bool emphasis = false;  // what deemphasisChosen() answers
+  std::function<bool()> deemphasisChosen = [this] { return emphasis; };
+  std::function<void()> onYield;                  // runs inside each yield
+  std::function<void(const Message&)> onMessage;  // runs for each message
 };
 
 }  // namespace ril

@@ -78,4 +78,32 @@ std::string readFailureLine(const std::string& what, std::int64_t framesRead, st
          std::to_string(frames) + " frames: " + what + f.lineBreak;
 }
 
+std::string analysisReportLines(const AnalysisResult& result, const WavFormat& format,
+                                const ReportFormat& f) {
+  switch (result.outcome) {
+    case AnalysisResult::Outcome::kNoFrames:
+      return result.declaredFrames > 0 ? shortFileLine(0, result.declaredFrames, f)
+                                       : noSamplesLine(f);
+    case AnalysisResult::Outcome::kReadFailed:
+      return readFailureLine(result.failure, result.framesRead, result.frames, f);
+    case AnalysisResult::Outcome::kComplete:
+      break;
+  }
+  std::string text =
+      statisticsLines(result.records, format.channels, format.sampleRate, result.elapsedSeconds, f);
+  if (result.peak[0] == 0) {
+    text += silentLine(f);  // and with de-emphasis it stays silence
+  } else {
+    text += volumeLine(result.volumeLimit(), f);
+    if (result.deemphasised) {
+      text += result.peak[1] == 0 ? silentDeemphLine(f)
+                                  : volumeLineDeemph(result.volumeLimitDeemphasis(), f);
+    }
+  }
+  if (result.frames < result.declaredFrames) {
+    text += shortFileLine(result.frames, result.declaredFrames, f);
+  }
+  return text;
+}
+
 }  // namespace ril

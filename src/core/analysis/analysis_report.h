@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "core/analysis/analysis.h"
 #include "core/analysis/sample_statistics.h"
+#include "core/wav/wav_header.h"
 
 namespace ril {
 
@@ -13,6 +15,11 @@ struct ReportFormat {
   std::string lineBreak = "\r\n";
   char decimalSeparator = '.';
 };
+
+// Everything the analysis adds to the report for one file: the tables, the
+// calculation time and the headroom, or the line that says why there are none.
+std::string analysisReportLines(const AnalysisResult& result, const WavFormat& format,
+                                const ReportFormat& report);
 
 // The tables (original data, and the de-emphasised data at 44100 Hz) and the
 // calculation-time line with the empty lines around it.
@@ -24,7 +31,8 @@ std::string volumeLine(double volumeLimit, const ReportFormat& format);
 // "Volume of original data with de-emphasis may be increased by up to 404.8%"
 std::string volumeLineDeemph(double volumeLimitDeemph, const ReportFormat& format);
 
-// Lines for the cases the classic layout has no words for.
+// Lines for the cases the tables cannot show: silence, no samples, a short
+// file, a failed read.
 std::string silentLine(const ReportFormat& format);        // all samples 0
 std::string silentDeemphLine(const ReportFormat& format);  // de-emphasised samples all 0
 std::string noSamplesLine(const ReportFormat& format);     // empty data chunk

@@ -2,12 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
-#include <string>
 
-#include "core/analysis/analysis_report.h"
-#include "core/base/errors.h"
-#include "core/base/number_format.h"
 #include "core/dsp/sample_kernels.h"
 
 namespace ril {
@@ -36,14 +31,6 @@ inline std::int32_t sampleAt(const unsigned char* bytes, std::int64_t index, boo
 }
 
 }  // namespace
-
-std::int64_t nominalBlockFrames(int channels, int bitsPerSample) {
-  float frames = 8.0f / static_cast<float>(channels);
-  frames = frames * 1024.0f;
-  frames = frames * 1024.0f;
-  frames = frames / static_cast<float>(bitsPerSample);
-  return static_cast<std::int64_t>(std::nearbyint(frames));
-}
 
 SampleAccumulator::SampleAccumulator(int channels, int bitsPerSample, bool deemphasis,
                                      Method method)
@@ -140,113 +127,6 @@ StatsRecords SampleAccumulator::finish() const {
     r.rms = std::sqrt(static_cast<double>(r.sumSq) / n) / 32768.0;
   }
   return out;
-}
-
-bool AnalyseSamples(ProgramState& state, MainView& view, Clock& clock, char decimalSeparator) {
-  // The pass owns the input from here on; a command run during a yield cannot
-  // pull it away, and every way out closes it.
-  std::unique_ptr<ByteSource> input = std::move(state.wavInput);
-  if (state.headerStatus != HeaderStatus::kReady || !input) return false;
-
-  const double startTime = clock.seconds();
-  const ReportFormat format{state.lineBreak, decimalSeparator};
-  const int channels = state.channels;
-  const int bits = state.bitsPerSample;
-  const std::int32_t sampleRate = state.sampleRate;
-  const std::int64_t declaredFrames = state.sampleFrames;
-  const std::int64_t frames = state.framesInFile;
-  const bool deemphasis = sampleRate == 44100;
-
-  if (frames <= 0) {
-    input.reset();
-    state.reportText +=
-        declaredFrames > 0 ? shortFileLine(0, declaredFrames, format) : noSamplesLine(format);
-    view.setReportText(state.reportText);
-    return false;
-  }
-
-  SampleAccumulator acc(channels, bits, deemphasis);
-  const std::int64_t frameBytes = channels * (bits == 8 ? 1 : 2);
-  std::int64_t blockFrames = std::min(nominalBlockFrames(channels, bits), frames);
-  // The last block takes the rest as well; make room for it once.
-  const std::int64_t lastBlock = blockFrames + frames % blockFrames;
-  std::vector<unsigned char> buffer(static_cast<std::size_t>(lastBlock * frameBytes));
-
-  const std::string progressTitle = std::string(kMainTitle) + " - ";
-  std::int64_t blockStart = 0;
-  std::int64_t remainingFrames = frames;
-  std::string failure;
-  try {
-    while (remainingFrames >= blockFrames) {
-      remainingFrames -= blockFrames;
-      if (remainingFrames < blockFrames) {
-        blockFrames += remainingFrames;
-        remainingFrames = 0;
-      }
-      const std::size_t want = static_cast<std::size_t>(blockFrames * frameBytes);
-      const std::size_t got = input->read(buffer.data(), want);
-      if (got != want) {
-        failure = "the file ended early.";
-        break;
-      }
-      view.setCaption(progressTitle +
-                      formatNumber(static_cast<double>(blockStart) / static_cast<double>(frames),
-                                   "0%", decimalSeparator));
-      view.yieldToEvents();
-      acc.addBlock(buffer.data(), blockFrames);
-      blockStart += blockFrames;
-    }
-  } catch (const RunError& e) {
-    failure = "error " + std::to_string(e.number()) + " (" + errorDescription(e.number()) + ").";
-  } catch (...) {
-    view.setCaption(kMainTitle);
-    throw;
-  }
-
-  view.setCaption(kMainTitle);
-  input.reset();
-  const float elapsedSeconds = static_cast<float>(clock.seconds() - startTime);
-  buffer = {};
-
-  if (!failure.empty()) {
-    state.reportText += readFailureLine(failure, blockStart, frames, format);
-    view.setReportText(state.reportText);
-    return false;
-  }
-
-  StatsRecords records = acc.finish();
-  state.reportText += statisticsLines(records, channels, sampleRate, elapsedSeconds, format);
-
-  for (ChannelStats& r : records) {
-    if (r.min == -32768) r.min = -32767;
-  }
-  auto peakOf = [&](int first) {
-    std::int32_t peak = std::max(records[first].max, -records[first].min);
-    if (channels == 2) peak = std::max({peak, records[first + 1].max, -records[first + 1].min});
-    return peak;
-  };
-
-  state.peakLevel[0] = peakOf(0);
-  if (state.peakLevel[0] == 0) {
-    // Silence: nothing to raise; with de-emphasis it stays silence.
-    if (deemphasis) state.peakLevel[1] = 0;
-    state.reportText += silentLine(format);
-  } else {
-    const double volumeLimit = std::floor(327670.0 / state.peakLevel[0]) / 10.0;
-    state.reportText += volumeLine(volumeLimit, format);
-    if (deemphasis) {
-      state.peakLevel[1] = peakOf(2);
-      if (state.peakLevel[1] == 0) {
-        state.reportText += silentDeemphLine(format);
-      } else {
-        const double volumeLimitDeemph = std::floor(32767000.0 / state.peakLevel[1]) / 1000.0;
-        state.reportText += volumeLineDeemph(volumeLimitDeemph, format);
-      }
-    }
-  }
-  if (frames < declaredFrames) state.reportText += shortFileLine(frames, declaredFrames, format);
-  view.setReportText(state.reportText);
-  return true;
 }
 
 }  // namespace ril

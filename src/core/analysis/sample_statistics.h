@@ -1,15 +1,12 @@
-// One pass over all samples: per-channel statistics and headroom.
+// Per-channel statistics of the samples, accumulated block by block.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <vector>
 
-#include "core/base/clock.h"
-#include "core/base/host.h"
 #include "core/dsp/deemphasis_filter.h"
 #include "core/dsp/sample_kernels.h"
-#include "core/program_state.h"
 
 namespace ril {
 
@@ -28,14 +25,6 @@ struct ChannelStats {
 
 // Records 0..3: channel 1, channel 2, channel 1 de-emphasised, channel 2 de-emphasised.
 using StatsRecords = std::array<ChannelStats, 4>;
-
-// The title of the main window; the pass shows its progress behind it.
-inline constexpr const char* kMainTitle =
-    "Rilmaton - statistical analysis and application of De-Emphasis of WAV-files";
-
-// Frames per block for a format: 1 MiB of sample data (8 / channels * 1024 *
-// 1024 / bits, in single precision, rounded).
-std::int64_t nominalBlockFrames(int channels, int bitsPerSample);
 
 // Accumulates the four records over consecutive blocks of interleaved sample
 // bytes as stored in the file (unsigned 8-bit, or signed 16-bit little-endian;
@@ -75,12 +64,5 @@ class SampleAccumulator {
   std::vector<std::int16_t> planar_;
   kernels::ChunkFilter chunkFilter_;
 };
-
-// Analyses the current file from wavInput (left by the header reader), appends
-// the report lines, stores peakLevel, closes wavInput and shows the report.
-// Files the header reader could not make ready are not analysed. True when
-// every sample was read and peakLevel holds the result; otherwise peakLevel is
-// left as it was.
-bool AnalyseSamples(ProgramState& state, MainView& view, Clock& clock, char decimalSeparator = '.');
 
 }  // namespace ril

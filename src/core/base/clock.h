@@ -11,11 +11,4 @@ class Clock {
 
 Clock& steadyClock();
 
-// A clock tests set by hand.
-class ManualClock : public Clock {
- public:
-  double seconds() override { return now; }
-  double now = 0.0;
-};
-
 }  // namespace ril

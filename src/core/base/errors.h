@@ -6,7 +6,7 @@
 
 namespace ril {
 
-// The error numbers the program can report (the classic runtime's numbering).
+// The error numbers the program reports; each stands for one kind of failure.
 enum ErrorNumber : int {
   kErrOverflow = 6,
   kErrOutOfMemory = 7,

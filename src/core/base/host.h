@@ -1,51 +1,47 @@
-// What the processing code needs from the windows, as small interfaces.
+// What the core needs from whoever shows its work: progress of a long pass,
+// messages the user acknowledges or answers, and a moment for pending user
+// events. The desktop program implements these with windows, the command-line
+// tool with a terminal, the tests with scripts.
 #pragma once
 
 #include <string>
 
 namespace ril {
 
-enum class MsgIcon { kInformation, kExclamation, kCritical, kQuestion };
-enum class MsgButtons { kOk, kYesNo };
-enum class MsgAnswer { kOk, kYes, kNo };
+enum class MessageKind {
+  kError,        // something went wrong with one sample or step; the run goes on
+  kWarning,      // a run or a command was stopped or refused
+  kInformation,  // a notice
+  kQuestion,     // asks Yes or No
+};
+
+enum class Answer { kOk, kYes, kNo };
 
 struct Message {
-  std::string title;
-  std::string text;  // line breaks as CR LF
-  MsgIcon icon = MsgIcon::kInformation;
-  MsgButtons buttons = MsgButtons::kOk;
-  MsgAnswer defaultButton = MsgAnswer::kOk;
+  MessageKind kind = MessageKind::kInformation;
+  std::string title;                   // the box's title, e.g. "Warning"
+  std::string text;                    // lines end in CR LF
+  Answer defaultAnswer = Answer::kOk;  // for questions: kYes or kNo
 };
 
-// Modal message boxes.
-class MessageHost {
+// Modal messages: show() returns once the user has acknowledged or answered.
+class MessageSink {
  public:
-  virtual ~MessageHost() = default;
-  virtual MsgAnswer show(const Message& message) = 0;
+  virtual ~MessageSink() = default;
+  virtual Answer show(const Message& message) = 0;
 };
 
-// A window caption that shows progress, and one yield to pending events.
-class ProgressHost {
+// Progress of a pass over a file's samples, reported once per block.
+class ProgressSink {
  public:
-  virtual ~ProgressHost() = default;
-  virtual void setCaption(const std::string& caption) = 0;
-  virtual void yieldToEvents() = 0;
-};
-
-// The main window as the processing code sees it: the report view txtOut,
-// the persistent drawing surface, the caption and the event loop.
-class MainView : public ProgressHost {
- public:
-  virtual void setReportText(const std::string& text) = 0;  // txtOut = text
-  virtual std::string reportViewText() const = 0;           // what txtOut shows
-  virtual void printLine(const std::string& line) = 0;      // window surface line
-  virtual void repaintNow() = 0;
-};
-
-// The modification dialog as the engine sees it.
-class ModifyView : public ProgressHost {
- public:
-  virtual bool emphasisChecked() = 0;  // current value of chkEmph
+  virtual ~ProgressSink() = default;
+  // `fraction` of the work done before this block (0 to below 1), and the
+  // short text that shows it ("44%", "Progress 44%").
+  virtual void progress(double fraction, const std::string& text) = 0;
+  // The pass has ended; `text` is what stays shown ("Done!"), or empty.
+  virtual void progressDone(const std::string& text) = 0;
+  // Lets pending user events run once; commands given then run inside it.
+  virtual void yield() = 0;
 };
 
 }  // namespace ril

@@ -1,4 +1,4 @@
-// Where a modified file goes, the messages around it, and undoing a failed run.
+// Where a modified file goes, and undoing that for a failed run.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 
 #include "core/base/host.h"
 #include "core/io/files.h"
-#include "core/modify/modification_engine.h"
+#include "core/modify/modification_run.h"
 
 namespace ril {
 
@@ -19,11 +19,6 @@ std::int64_t requiredClusters(std::uint64_t length, const DiskFree& free);
 // Free bytes for the disk-space question: (sectorsPerCluster x bytesPerSector,
 // which must fit a signed 32-bit value, else RunError 6) x freeClusters.
 double availableBytes(const DiskFree& free);
-
-Message diskSpaceQuestion(const std::string& appPath, std::uint64_t length, double available);
-Message closingNotice(bool inProgramDir, const std::string& lineBreak);
-// The one message of the failure path for error `number`; `path` is P.
-Message failureMessage(int number, std::int64_t lastValue, const std::string& path);
 
 struct PlacementRequest {
   std::string path;      // P
@@ -45,33 +40,11 @@ struct Placement {
 
 // The placement step. Fills `result` as it goes, so that a RunError thrown
 // half-way leaves in it what must be undone (see restoreOriginal).
-void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageHost& messages,
+void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& messages,
                  Placement& result);
 
 // Undoes the placement after a failed or abandoned run: closes the input and
 // renames P.old back to P. Never throws; false when the rename back failed.
 bool restoreOriginal(FileSystem& fs, const std::string& path, Placement& placement);
-
-// An output that carries its real name only once complete: written into a
-// temporary file beside `target`, synced, then renamed over `target`.
-class AtomicOutput {
- public:
-  AtomicOutput(FileSystem& fs, std::string target);  // throws RunError
-  ~AtomicOutput();                                   // abandons when not committed
-  AtomicOutput(const AtomicOutput&) = delete;
-  AtomicOutput& operator=(const AtomicOutput&) = delete;
-
-  OutputFile& file() { return *file_; }
-  const std::string& temporaryPath() const { return tempPath_; }
-  void commit();            // sync, close, rename over the target; throws RunError
-  void abandon() noexcept;  // close and remove the temporary file
-
- private:
-  FileSystem& fs_;
-  std::string target_;
-  std::string tempPath_;
-  std::unique_ptr<OutputFile> file_;
-  bool done_ = false;
-};
 
 }  // namespace ril

@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "core/analysis/analysis.h"
 #include "core/analysis/analysis_report.h"
 #include "core/analysis/sample_statistics.h"
-#include "core/base/clock.h"
 #include "core/base/errors.h"
 #include "core/io/files.h"
+#include "support/manual_clock.h"
 #include "support/scripted_host.h"
 #include "support/test_support.h"
 
@@ -18,8 +19,6 @@ namespace {
 
 using test::Bytes;
 
-const std::string kTitle = kMainTitle;
-const std::string kHeaderText = "Filename:\t/x.wav\r\n";  // stands for the header reader's lines
 const std::string kHeading = "Channel\tMin\t@ sec.\tMax\t@ sec.\tAvg\tRms\r\n";
 
 // Counts how often it was read and destroyed; throws or ends early on request.
@@ -43,25 +42,26 @@ class ProbeSource : public ByteSource {
   Counts* counts_;
 };
 
-// A program state as the header reader leaves it for a ready file.
+// A ready file's format and layout, its samples, and what the pass made of them.
 struct Fixture {
   Fixture(int channels, int bits, std::int32_t rate, Bytes data, std::int64_t declared = -1) {
-    state.lineBreak = "\r\n";
-    state.reportText = kHeaderText;
-    state.headerStatus = HeaderStatus::kReady;
-    state.channels = static_cast<std::int16_t>(channels);
-    state.bitsPerSample = static_cast<std::int16_t>(bits);
-    state.sampleRate = rate;
-    state.framesInFile = static_cast<std::int64_t>(data.size()) / (channels * bits / 8);
-    state.sampleFrames = declared < 0 ? state.framesInFile : declared;
-    state.wavInput = std::make_unique<ProbeSource>(std::move(data), &counts);
+    format =
+        WavFormat{1, static_cast<std::int16_t>(channels), static_cast<std::int16_t>(bits), rate};
+    layout.framesInFile = static_cast<std::int64_t>(data.size()) / (channels * bits / 8);
+    layout.sampleFrames = declared < 0 ? layout.framesInFile : declared;
+    source = std::make_unique<ProbeSource>(std::move(data), &counts);
   }
+  // The report lines of the pass.
   std::string run(char separator = '.') {
-    analysed = AnalyseSamples(state, host, clock, separator);
-    return state.reportText.substr(kHeaderText.size());
+    result = analyseSamples(*source, format, layout, host, clock, separator);
+    source.reset();
+    return analysisReportLines(result, format, ReportFormat{"\r\n", separator});
   }
-  ProgramState state;
-  bool analysed = false;
+  bool analysed() const { return result.complete(); }
+  WavFormat format;
+  WavLayout layout;
+  AnalysisResult result;
+  std::unique_ptr<ProbeSource> source;
   ScriptedHost host;
   ManualClock clock;
   ProbeSource::Counts counts;
@@ -86,17 +86,16 @@ TEST(AnalyseSamplesTest, MonoExampleReportsBothTablesAndVolumeLinesExactly) {
                 "\r\n"
                 "Volume of original data may be increased by up to 190.0%\r\n"
                 "Volume of original data with de-emphasis may be increased by up to 404.8%\r\n");
-  EXPECT_EQ(fx.state.peakLevel[0], 16384);
-  EXPECT_EQ(fx.state.peakLevel[1], 8093);
-  EXPECT_EQ(fx.host.report, fx.state.reportText);
-  EXPECT_EQ(fx.host.caption, kTitle);
+  EXPECT_EQ(fx.result.peak[0], 16384);
+  EXPECT_EQ(fx.result.peak[1], 8093);
+  EXPECT_EQ(fx.result.volumeLimit(), 1.9);
+  EXPECT_EQ(fx.result.volumeLimitDeemphasis(), 4.048);
+  EXPECT_EQ(fx.host.caption, "");
   EXPECT_EQ(fx.counts.destroyed, 1);
-  EXPECT_EQ(fx.state.wavInput, nullptr);
 }
 
-TEST(AnalyseSamplesTest, StereoAt22050HasNoDeemphasisPartAndKeepsTheOldDeemphasisPeak) {
+TEST(AnalyseSamplesTest, StereoAt22050HasNoDeemphasisPart) {
   Fixture fx(2, 16, 22050, test::pcm16({100, -200, 22050, 0, -300, 400}));
-  fx.state.peakLevel = {1, 1234};
   const std::string text = fx.run();
   EXPECT_EQ(text, kHeading +
                       "1\t-0.92%\t0.000\t67.29%\t0.000\t22.23%\t38.85%\r\n"
@@ -105,8 +104,8 @@ TEST(AnalyseSamplesTest, StereoAt22050HasNoDeemphasisPartAndKeepsTheOldDeemphasi
                       "Calculation time = 0.00 sec.\r\n"
                       "\r\n"
                       "Volume of original data may be increased by up to 140.0%\r\n");
-  EXPECT_EQ(fx.state.peakLevel[0], 22050);
-  EXPECT_EQ(fx.state.peakLevel[1], 1234);
+  EXPECT_EQ(fx.result.peak[0], 22050);
+  EXPECT_FALSE(fx.result.deemphasised);
 }
 
 TEST(AnalyseSamplesTest, At48000HzNoDeemphasisTableIsWritten) {
@@ -114,7 +113,7 @@ TEST(AnalyseSamplesTest, At48000HzNoDeemphasisTableIsWritten) {
   const std::string text = fx.run();
   EXPECT_EQ(text.find("De-emphasis"), std::string::npos);
   EXPECT_EQ(text.find("with de-emphasis"), std::string::npos);
-  EXPECT_EQ(fx.state.peakLevel[1], 0);
+  EXPECT_EQ(fx.result.peak[1], 0);
 }
 
 TEST(AnalyseSamplesTest, EightBitFullScaleReadsMinus100And99Point22Percent) {
@@ -126,14 +125,14 @@ TEST(AnalyseSamplesTest, EightBitFullScaleReadsMinus100And99Point22Percent) {
                       "Calculation time = 0.00 sec.\r\n"
                       "\r\n"
                       "Volume of original data may be increased by up to 100.0%\r\n");
-  EXPECT_EQ(fx.state.peakLevel[0], 32767);
+  EXPECT_EQ(fx.result.peak[0], 32767);
 }
 
 TEST(AnalyseSamplesTest, MinusFullScaleShowsMinus100PercentButPeakIs32767) {
   Fixture fx(1, 16, 44100, mono16({-32768, 32767}));
   const std::string text = fx.run();
   EXPECT_NE(text.find("1\t-100.00%\t0.000\t100.00%\t0.000\t"), std::string::npos);
-  EXPECT_EQ(fx.state.peakLevel[0], 32767);
+  EXPECT_EQ(fx.result.peak[0], 32767);
   EXPECT_NE(text.find("increased by up to 100.0%\r\n"), std::string::npos);
 }
 
@@ -165,8 +164,7 @@ TEST(AnalyseSamplesTest, SixHundredThousandStereoFramesShowZeroThen44Percent) {
   Fixture fx(2, 16, 44100, test::pcm16(v));
   fx.host.onYield = [&] { fx.clock.now += 0.625; };
   const std::string text = fx.run();
-  EXPECT_EQ(fx.host.captions,
-            (std::vector<std::string>{kTitle + " - 0%", kTitle + " - 44%", kTitle}));
+  EXPECT_EQ(fx.host.captions, (std::vector<std::string>{"0%", "44%", ""}));
   EXPECT_EQ(fx.host.yields, 2);
   EXPECT_EQ(fx.counts.reads, 2);  // 262,144 frames, then the merged 337,856
   EXPECT_NE(text.find("\r\nCalculation time = 1.25 sec.\r\n"), std::string::npos);
@@ -175,7 +173,7 @@ TEST(AnalyseSamplesTest, SixHundredThousandStereoFramesShowZeroThen44Percent) {
 TEST(AnalyseSamplesTest, FileShorterThanOneBlockIsOneReadAndZeroPercent) {
   Fixture fx(1, 8, 44100, test::pcm8(Bytes(1000, 130)));
   fx.run();
-  EXPECT_EQ(fx.host.captions, (std::vector<std::string>{kTitle + " - 0%", kTitle}));
+  EXPECT_EQ(fx.host.captions, (std::vector<std::string>{"0%", ""}));
   EXPECT_EQ(fx.counts.reads, 1);
 }
 
@@ -190,16 +188,15 @@ TEST(AnalyseSamplesTest, DecimalSeparatorFollowsTheCaller) {
 TEST(AnalyseSamplesTest, SilentFileSaysSoWithoutInfinityAndKeepsPeakZero) {
   for (int rate : {44100, 22050}) {
     Fixture fx(2, 8, rate, test::pcm8(Bytes(200, 128)));
-    fx.state.peakLevel = {77, 88};
     const std::string text = fx.run();
     EXPECT_EQ(text.find("inf"), std::string::npos);
     EXPECT_EQ(text.find("nan"), std::string::npos);
     EXPECT_EQ(text.find("Volume of"), std::string::npos);
     EXPECT_NE(text.find("Calculation time = 0.00 sec.\r\n\r\n" + silentLine(ReportFormat{})),
               std::string::npos);
-    EXPECT_EQ(fx.state.peakLevel[0], 0);
-    EXPECT_EQ(fx.state.peakLevel[1], rate == 44100 ? 0 : 88);
-    EXPECT_TRUE(fx.analysed);
+    EXPECT_EQ(fx.result.peak[0], 0);
+    EXPECT_EQ(fx.result.peak[1], 0);
+    EXPECT_TRUE(fx.analysed());
   }
 }
 
@@ -207,7 +204,7 @@ TEST(AnalyseSamplesTest, SignalThatVanishesInTheFilterGetsNoDeemphasisVolume) {
   // A single 1 filters to 0 at every step: the de-emphasised peak is 0.
   Fixture fx(1, 16, 44100, mono16({1, 0, 0}));
   const std::string text = fx.run();
-  EXPECT_EQ(fx.state.peakLevel[1], 0);
+  EXPECT_EQ(fx.result.peak[1], 0);
   EXPECT_NE(text.find("Volume of original data may be increased by up to 3276700.0%\r\n" +
                       silentDeemphLine(ReportFormat{})),
             std::string::npos);
@@ -216,34 +213,16 @@ TEST(AnalyseSamplesTest, SignalThatVanishesInTheFilterGetsNoDeemphasisVolume) {
 
 TEST(AnalyseSamplesTest, EmptyDataChunkGivesOneLineAndNoStatistics) {
   Fixture fx(2, 16, 44100, Bytes{});
-  fx.state.peakLevel = {5, 6};
   EXPECT_EQ(fx.run(), noSamplesLine(ReportFormat{}));
-  EXPECT_FALSE(fx.analysed);
-  EXPECT_EQ(fx.state.peakLevel, (std::array<std::int32_t, 2>{5, 6}));
-  EXPECT_EQ(fx.counts.destroyed, 1);
+  EXPECT_FALSE(fx.analysed());
+  EXPECT_EQ(fx.counts.reads, 0);
   EXPECT_TRUE(fx.host.captions.empty());
-  EXPECT_EQ(fx.host.report, fx.state.reportText);
-}
-
-TEST(AnalyseSamplesTest, FilesTheHeaderReaderDidNotMakeReadyAreNotAnalysed) {
-  for (HeaderStatus status : {HeaderStatus::kNone, HeaderStatus::kUnreadable, HeaderStatus::kEmpty,
-                              HeaderStatus::kNoDataChunk, HeaderStatus::kUnsupported}) {
-    Fixture fx(2, 16, 44100, test::pcm16({1000, 1000}));
-    fx.state.headerStatus = status;
-    fx.state.peakLevel = {5, 6};
-    EXPECT_EQ(fx.run(), "");
-    EXPECT_FALSE(fx.analysed);
-    EXPECT_EQ(fx.state.peakLevel, (std::array<std::int32_t, 2>{5, 6}));
-    EXPECT_EQ(fx.counts.destroyed, 1);
-    EXPECT_EQ(fx.state.wavInput, nullptr);
-    EXPECT_TRUE(fx.host.captions.empty());
-  }
 }
 
 TEST(AnalyseSamplesTest, TruncatedFileIsAnalysedOverTheFramesItHolds) {
   Fixture fx(1, 16, 22050, mono16({1000, 3000}), 10);
   const std::string text = fx.run();
-  EXPECT_TRUE(fx.analysed);
+  EXPECT_TRUE(fx.analysed());
   EXPECT_NE(text.find("1\t0.00%\t0.000\t9.16%\t0.000\t6.10%\t6.82%\r\n"), std::string::npos);
   EXPECT_EQ(text.substr(text.size() - shortFileLine(2, 10, ReportFormat{}).size()),
             shortFileLine(2, 10, ReportFormat{}));
@@ -254,25 +233,22 @@ TEST(AnalyseSamplesTest, FailingReadMidPassIsReportedAndThePassEnds) {
   std::vector<std::int16_t> v(600000 * 2, 3);
   Fixture fx(2, 16, 44100, test::pcm16(v));
   fx.counts.failOnRead = 2;
-  fx.state.peakLevel = {5, 6};
   const std::string text = fx.run();
   EXPECT_EQ(text, readFailureLine("error 57 (" + errorDescription(57) + ").", 262144, 600000,
                                   ReportFormat{}));
-  EXPECT_EQ(fx.host.caption, kTitle);
+  EXPECT_EQ(fx.host.caption, "");
   EXPECT_EQ(fx.counts.destroyed, 1);
-  EXPECT_EQ(fx.host.report, fx.state.reportText);
-  EXPECT_EQ(fx.state.peakLevel, (std::array<std::int32_t, 2>{5, 6}));
-  EXPECT_FALSE(fx.analysed);
+  EXPECT_FALSE(fx.analysed());
 }
 
 TEST(AnalyseSamplesTest, InputThatEndsEarlyIsReportedAsAFailedRead) {
   Fixture fx(1, 16, 44100, mono16({1, 2, 3}));
-  fx.state.framesInFile = 5;  // the file shrank after the header was read
-  fx.state.sampleFrames = 5;
+  fx.layout.framesInFile = 5;  // the file shrank after the header was read
+  fx.layout.sampleFrames = 5;
   const std::string text = fx.run();
   EXPECT_EQ(text, readFailureLine("the file ended early.", 0, 5, ReportFormat{}));
-  EXPECT_FALSE(fx.analysed);
-  EXPECT_EQ(fx.host.caption, kTitle);
+  EXPECT_FALSE(fx.analysed());
+  EXPECT_EQ(fx.host.caption, "");
   EXPECT_EQ(fx.counts.destroyed, 1);
 }
 

@@ -11,11 +11,7 @@
 #include <vector>
 
 #include "core/analysis/sample_statistics.h"
-#include "core/base/clock.h"
-#include "core/io/files.h"
-#include "core/program_state.h"
-#include "core/wav/wav_header_reader.h"
-#include "support/scripted_host.h"
+#include "support/analysed_file.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -25,24 +21,10 @@ using test::Bytes;
 
 // The records of the samples a file holds where the header reader found them,
 // by either method.
-StatsRecords recordsOf(const Bytes& file, const ProgramState& s, SampleAccumulator::Method m) {
-  SampleAccumulator acc(s.channels, s.bitsPerSample, s.sampleRate == 44100, m);
-  acc.addBlock(file.data() + s.dataOffset, s.framesInFile);
+StatsRecords recordsOf(const Bytes& file, const WavHeader& h, SampleAccumulator::Method m) {
+  SampleAccumulator acc(h.format.channels, h.format.bitsPerSample, h.format.sampleRate == 44100, m);
+  acc.addBlock(file.data() + h.layout.dataOffset, h.layout.framesInFile);
   return acc.finish();
-}
-
-struct Analysed {
-  ProgramState state;
-  ScriptedHost host;
-};
-
-void analyseFile(Analysed& a, const std::string& path) {
-  initialiseProgramState(a.state, "/nowhere/");
-  a.state.filePaths = {path};
-  a.state.fileNames = {baseNameOf(path)};
-  ManualClock clock;
-  ReadWavHeader(a.state, 0, true, realFileSystem(), a.host);
-  AnalyseSamples(a.state, a.host, clock);
 }
 
 TEST(AnalysisCorpusTest, EveryCorpusFileIsAnalysedAndTunedEqualsPlain) {
@@ -51,23 +33,21 @@ TEST(AnalysisCorpusTest, EveryCorpusFileIsAnalysedAndTunedEqualsPlain) {
   int analysed = 0;
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
-    Analysed a;
-    analyseFile(a, path);
-    EXPECT_EQ(a.state.wavInput, nullptr);
-    EXPECT_EQ(a.host.report, a.state.reportText);
-    const std::size_t table = a.state.reportText.find("Channel\t");
+    const test::AnalysedFile a = test::analyseFile(path);
+    const std::size_t table = a.report.find("Channel\t");
     if (table != std::string::npos) {
-      EXPECT_EQ(a.state.reportText.find("nan", table), std::string::npos);
-      EXPECT_EQ(a.state.reportText.find("inf", table), std::string::npos);
+      EXPECT_EQ(a.report.find("nan", table), std::string::npos);
+      EXPECT_EQ(a.report.find("inf", table), std::string::npos);
     }
-    if (a.state.headerStatus != HeaderStatus::kReady || a.state.framesInFile == 0) continue;
+    if (!a.header.hasFrames()) continue;
     ++analysed;
-    EXPECT_NE(a.state.reportText.find("Calculation time = "), std::string::npos);
+    EXPECT_NE(a.report.find("Calculation time = "), std::string::npos);
     const Bytes bytes = test::readFile(path);
-    ASSERT_LE(a.state.dataOffset + a.state.framesInFile * a.state.frameBytes(),
-              static_cast<std::int64_t>(bytes.size()));
-    const StatsRecords tuned = recordsOf(bytes, a.state, SampleAccumulator::Method::kTuned);
-    const StatsRecords plain = recordsOf(bytes, a.state, SampleAccumulator::Method::kPlain);
+    ASSERT_LE(
+        a.header.layout.dataOffset + a.header.layout.framesInFile * a.header.format.frameBytes(),
+        static_cast<std::int64_t>(bytes.size()));
+    const StatsRecords tuned = recordsOf(bytes, a.header, SampleAccumulator::Method::kTuned);
+    const StatsRecords plain = recordsOf(bytes, a.header, SampleAccumulator::Method::kPlain);
     for (int r = 0; r < 4; ++r) EXPECT_EQ(tuned[r], plain[r]) << "record " << r + 1;
   }
   EXPECT_GT(analysed, 10);
@@ -108,12 +88,11 @@ TEST(AnalysisSoxTest, PeakAndRmsAgreeWithSoxStats) {
     const test::CommandResult sox = test::runCommand("sox '" + file + "' -n stats");
     ASSERT_EQ(sox.status, 0);
 
-    Analysed a;
-    analyseFile(a, file);
-    ASSERT_EQ(a.state.headerStatus, HeaderStatus::kReady);
-    const int ch = a.state.channels;
+    const test::AnalysedFile a = test::analyseFile(file);
+    ASSERT_EQ(a.header.status, HeaderStatus::kReady);
+    const int ch = a.header.format.channels;
     const StatsRecords rec =
-        recordsOf(test::readFile(file), a.state, SampleAccumulator::Method::kTuned);
+        recordsOf(test::readFile(file), a.header, SampleAccumulator::Method::kTuned);
     const auto minLevel = soxRow(sox.err, "Min level", ch);
     const auto maxLevel = soxRow(sox.err, "Max level", ch);
     const auto rmsDb = soxRow(sox.err, "RMS lev dB", ch);

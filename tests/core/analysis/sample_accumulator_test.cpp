@@ -8,6 +8,7 @@
 
 #include "core/analysis/sample_statistics.h"
 #include "core/dsp/sample_kernels.h"
+#include "core/wav/sample_blocks.h"
 #include "support/test_support.h"
 
 namespace ril {

@@ -11,8 +11,10 @@
 #include <map>
 
 #include "core/base/errors.h"
-#include "core/modify/modification_engine.h"
+#include "core/modify/modification_run.h"
+#include "core/modify/modify_messages.h"
 #include "core/wav/wav_header_reader.h"
+#include "support/manual_clock.h"
 #include "support/scripted_host.h"
 #include "support/test_support.h"
 
@@ -135,7 +137,7 @@ struct Fixture {
   HookedFileSystem fs;
   ManualClock clock;
   ScriptedHost host;
-  ProgramState state;
+  ModifyTarget target;
   ModifyRequest request;
   PlacementMode placement = PlacementMode::kProgramDirectory;
   std::string explicitOutput;
@@ -143,26 +145,28 @@ struct Fixture {
   Fixture() {
     ::mkdir(userDir.c_str(), 0755);
     ::mkdir(progDir.c_str(), 0755);
-    request.hsbVolume = 1500;
+    request.volumeTenths = 1500;
   }
 
   // Writes the file and reads its header as a batch run does.
   void load(const Bytes& bytes) {
     test::writeFile(path(), bytes);
-    state = ProgramState{};
-    initialiseProgramState(state, progDir);
-    state.filePaths = {path()};
-    state.fileNames = {"a.wav"};
-    ScriptedHost reader;
-    ReadWavHeader(state, 0, false, realFileSystem(), reader);
-    state.wavInput.reset();
-    ASSERT_EQ(state.headerStatus, HeaderStatus::kReady);
+    target = ModifyTarget{path(), "a.wav", progDir, readWavFile(realFileSystem(), path()).header};
+    ASSERT_EQ(target.header.status, HeaderStatus::kReady);
   }
   std::string path() const { return userDir + "a.wav"; }
 
   ModifyResult run() {
-    ModifyServices services{fs, clock, host, host, host, placement, explicitOutput, {}, '.'};
-    return runModificationDetailed(state, request, services);
+    ModifyServices services{.fs = fs, .clock = clock, .messages = host, .progress = host};
+    services.deemphasisChosen = host.deemphasisChosen;
+    services.placement = placement;
+    services.explicitOutput = explicitOutput;
+    ModifyResult result = runModification(target, request, services);
+    // The failure message the dialog shows afterwards.
+    if (result.outcome == ModifyOutcome::kFailed) {
+      host.show(failureMessage(result.errorNumber, result.lastValue, target.path));
+    }
+    return result;
   }
 
   // Every file of both directories, hidden ones included, with its bytes.

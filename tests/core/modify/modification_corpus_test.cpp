@@ -2,7 +2,7 @@
 // outside the whole sample frames; the others are refused untouched.
 #include <gtest/gtest.h>
 
-#include "core/modify/modification_engine.h"
+#include "core/modify/modification_run.h"
 #include "support/modify_test_support.h"
 
 namespace ril {
@@ -21,13 +21,13 @@ TEST(ModificationCorpusTest, ModifiableFilesKeepLengthAndEveryNonSampleByte) {
       const Bytes original = test::readFile(file);
       ModifyHarness h;
       h.load(original, baseNameOf(file));  // a copy: the corpus is never written
-      if (emphasis && h.state.sampleRate != 44100) continue;
+      if (emphasis && h.target.header.format.sampleRate != 44100) continue;
       h.host.emphasis = emphasis;
-      h.request.hsbVolume = emphasis ? 900 : 500;
+      h.request.volumeTenths = emphasis ? 900 : 500;
       auto before = h.snapshot();
       ModifyResult r = h.run();
 
-      const bool ready = h.state.headerStatus == HeaderStatus::kReady && h.state.framesInFile > 0;
+      const bool ready = h.target.header.hasFrames();
       if (!ready) {
         EXPECT_EQ(r.outcome, ModifyOutcome::kRefused);
         EXPECT_EQ(h.snapshot(), before);
@@ -37,15 +37,15 @@ TEST(ModificationCorpusTest, ModifiableFilesKeepLengthAndEveryNonSampleByte) {
       ++modified;
       Bytes out = test::readFile(h.progDir + baseNameOf(file));
       ASSERT_EQ(out.size(), original.size());
-      const auto begin = static_cast<std::size_t>(h.state.dataOffset);
-      const auto end = begin + static_cast<std::size_t>(h.state.framesInFile) *
-                                   static_cast<std::size_t>(h.state.frameBytes());
+      const auto begin = static_cast<std::size_t>(h.target.header.layout.dataOffset);
+      const auto end = begin + static_cast<std::size_t>(h.target.header.layout.framesInFile) *
+                                   static_cast<std::size_t>(h.target.header.format.frameBytes());
       EXPECT_TRUE(std::equal(out.begin(), out.begin() + begin, original.begin()));
       EXPECT_TRUE(std::equal(out.begin() + end, out.end(), original.begin() + end));
       Bytes samples(original.begin() + begin, original.begin() + end);
-      test::Expected want =
-          test::expectedOutput(samples, h.state.channels, h.state.bitsPerSample == 8 ? 8 : 16,
-                               h.request.hsbVolume / 1000.0, emphasis);
+      test::Expected want = test::expectedOutput(samples, h.target.header.format.channels,
+                                                 h.target.header.format.bitsPerSample == 8 ? 8 : 16,
+                                                 h.request.volumeTenths / 1000.0, emphasis);
       EXPECT_TRUE(std::equal(out.begin() + begin, out.begin() + end, want.samples.begin()));
       EXPECT_EQ(test::readFile(h.path() + ".old"), original);
     }

@@ -1,8 +1,8 @@
-#include "core/modify/modification_engine.h"
-
 #include <gtest/gtest.h>
 
 #include "core/analysis/sample_statistics.h"
+#include "core/modify/modification_run.h"
+#include "core/wav/sample_blocks.h"
 #include "support/modify_test_support.h"
 
 namespace ril {
@@ -72,11 +72,15 @@ TEST(MaximumGainTest, EightBitLoudestSampleReachesFullScaleWithoutOverflow) {
 }
 
 TEST(BlockFramesTest, OneMebibyteOfSamplesAtMostTheFramesInTheFile) {
-  EXPECT_EQ(modifyBlockFrames(1, 8, 1 << 30), 1048576);
-  EXPECT_EQ(modifyBlockFrames(2, 8, 1 << 30), 524288);
-  EXPECT_EQ(modifyBlockFrames(1, 16, 1 << 30), 524288);
-  EXPECT_EQ(modifyBlockFrames(2, 16, 1 << 30), 262144);
-  EXPECT_EQ(modifyBlockFrames(2, 16, 1000), 1000);
+  EXPECT_EQ(nominalBlockFrames(1, 8), 1048576);
+  EXPECT_EQ(nominalBlockFrames(2, 8), 524288);
+  EXPECT_EQ(nominalBlockFrames(1, 16), 524288);
+  EXPECT_EQ(nominalBlockFrames(2, 16), 262144);
+  SampleBlocks small(1000, 262144);
+  ASSERT_TRUE(small.next());
+  EXPECT_EQ(small.frames(), 1000);
+  EXPECT_FALSE(small.next());
+  EXPECT_FALSE(SampleBlocks(0, 262144).next());
 }
 
 TEST(ModificationEngineTest, FullVolumeWithoutDeemphasisDoesNothing) {
@@ -87,7 +91,6 @@ TEST(ModificationEngineTest, FullVolumeWithoutDeemphasisDoesNothing) {
   EXPECT_EQ(r.outcome, ModifyOutcome::kNothingToDo);
   EXPECT_TRUE(h.host.messages.empty());
   EXPECT_TRUE(h.host.captions.empty());
-  EXPECT_EQ(h.host.report, "");
   EXPECT_EQ(h.snapshot(), before);
 }
 
@@ -108,7 +111,7 @@ TEST(ModificationEngineTest, LastBlockTakesTheRestAndCaptionsNeverShowAHundredPe
     ModifyHarness h;
     Bytes data(static_cast<std::size_t>(c.frames * 2 * c.channels), 0);
     h.load(test::buildWav(wavLayout(c.channels, 16, data)));
-    h.request.hsbVolume = 500;
+    h.request.volumeTenths = 500;
     ModifyResult r = h.run();
     EXPECT_EQ(r.outcome, ModifyOutcome::kCompleted);
     EXPECT_EQ(h.host.captions, c.captions) << c.frames;
@@ -138,7 +141,7 @@ TEST_P(OutputBytesTest, SamplesMatchAPlainComputationAndEverythingElseIsCopied) 
   Bytes file = test::buildWav(s);
   h.load(file);
   h.host.emphasis = c.emphasis;
-  h.request.hsbVolume = c.hsbVolume;
+  h.request.volumeTenths = c.hsbVolume;
 
   Expected want = test::expectedOutput(data, c.channels, c.bits, c.hsbVolume / 1000.0, c.emphasis);
   ModifyResult r = h.run();
@@ -147,7 +150,7 @@ TEST_P(OutputBytesTest, SamplesMatchAPlainComputationAndEverythingElseIsCopied) 
 
   Bytes out = test::readFile(h.progDir + "a.wav");
   ASSERT_EQ(out.size(), file.size());
-  const std::size_t offset = static_cast<std::size_t>(h.state.dataOffset);
+  const std::size_t offset = static_cast<std::size_t>(h.target.header.layout.dataOffset);
   const std::size_t sampleBytes = static_cast<std::size_t>(frames) * width * c.channels;
   EXPECT_EQ(slice(out, 0, offset), slice(file, 0, offset));
   EXPECT_TRUE(slice(out, offset, sampleBytes) == want.samples);
@@ -176,7 +179,7 @@ TEST(ModificationEngineTest, EightBitClippingMessagesCountFromTheFileStart) {
   ModifyHarness h;
   h.load(test::buildWav(wavLayout(1, 8, test::pcm8(bytes))));
   h.host.emphasis = true;
-  h.request.hsbVolume = 1200;
+  h.request.volumeTenths = 1200;
   Expected want = test::expectedOutput(test::pcm8(bytes), 1, 8, 1.2, true);
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   std::vector<std::string> got = clipMessages(h.host);
@@ -186,8 +189,7 @@ TEST(ModificationEngineTest, EightBitClippingMessagesCountFromTheFileStart) {
   EXPECT_EQ(got.back(), "Error at sample 79! Calculated value of 152 limited to 127!");
   for (const Message& m : h.host.messages) {
     if (m.title != "Error:") continue;
-    EXPECT_EQ(m.icon, MsgIcon::kExclamation);
-    EXPECT_EQ(m.buttons, MsgButtons::kOk);
+    EXPECT_EQ(m.kind, MessageKind::kError);
   }
 }
 
@@ -198,7 +200,7 @@ TEST(ModificationEngineTest, ClipsOfTheSecondBlockNameTheFrameInTheFile) {
   ModifyHarness h;
   h.load(test::buildWav(wavLayout(1, 16, test::pcm16(samples))));
   h.host.emphasis = true;
-  h.request.hsbVolume = 2000;
+  h.request.volumeTenths = 2000;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   std::vector<std::string> got = clipMessages(h.host);
   ASSERT_FALSE(got.empty());
@@ -215,7 +217,7 @@ TEST(ModificationEngineTest, StereoShowsChannelOnesMessagesBeforeChannelTwos) {
   ModifyHarness h;
   h.load(test::buildWav(wavLayout(2, 16, test::pcm16(samples))));
   h.host.emphasis = true;
-  h.request.hsbVolume = 1100;
+  h.request.volumeTenths = 1100;
   Expected want = test::expectedOutput(test::pcm16(samples), 2, 16, 1.1, true);
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   EXPECT_EQ(clipMessages(h.host), want.messages);
@@ -235,7 +237,7 @@ TEST(ModificationEngineTest, ChkEmphIsReadAgainForEachChannelOfEachBlock) {
   h.load(test::buildWav(wavLayout(2, 16, test::pcm16(samples))));
   h.host.emphasis = true;
   h.host.onMessage = [&](const Message&) { h.host.emphasis = false; };
-  h.request.hsbVolume = 1000;
+  h.request.volumeTenths = 1000;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   Expected want = test::expectedOutput(test::pcm16(samples), 2, 16, 1.0,
                                        [](std::int64_t, int channel) { return channel == 0; });
@@ -246,14 +248,14 @@ TEST(ModificationEngineTest, ChkEmphIsReadAgainForEachChannelOfEachBlock) {
 TEST(ModificationEngineTest, VolumePassRoundsAsSpecifiedAndFactorZeroSilences) {
   ModifyHarness h;
   h.load(test::buildWav(wavLayout(1, 16, test::pcm16({-1000, 1000, 3, -3, 16383, -16384}))));
-  h.request.hsbVolume = 2000;
+  h.request.volumeTenths = 2000;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   EXPECT_EQ(test::readFile(h.progDir + "a.wav"),
             test::buildWav(wavLayout(1, 16, test::pcm16({-2000, 2000, 6, -6, 32766, -32768}))));
 
   ModifyHarness e;
   e.load(test::buildWav(wavLayout(2, 8, test::pcm8({0, 255, 128, 1}))));
-  e.request.hsbVolume = 0;
+  e.request.volumeTenths = 0;
   ASSERT_EQ(e.run().outcome, ModifyOutcome::kCompleted);
   EXPECT_EQ(test::readFile(e.progDir + "a.wav"),
             test::buildWav(wavLayout(2, 8, test::pcm8({128, 128, 128, 128}))));
@@ -263,7 +265,7 @@ TEST(ModificationEngineTest, EightBitVolumeBetweenMinusOneAndZeroGivesByteZero) 
   // v = -128 at factor 1.007: -128.896 + 128.5 = -0.396, truncated to 0.
   ModifyHarness h;
   h.load(test::buildWav(wavLayout(1, 8, test::pcm8({0, 64, 128}))));
-  h.request.hsbVolume = 1007;
+  h.request.volumeTenths = 1007;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   Bytes out = test::readFile(h.progDir + "a.wav");
   EXPECT_EQ(out[44], 0);
@@ -277,7 +279,7 @@ TEST(ModificationEngineTest, VolumeOverflowReportsTheFirstValueInProcessingOrder
   ModifyHarness h;
   h.load(test::buildWav(wavLayout(2, 16, test::pcm16({0, 20000, 0, 0, 0, 0, 16384, 0}))));
   auto before = h.snapshot();
-  h.request.hsbVolume = 2000;
+  h.request.volumeTenths = 2000;
   ModifyResult r = h.run();
   EXPECT_EQ(r.outcome, ModifyOutcome::kFailed);
   EXPECT_EQ(r.errorNumber, 6);
@@ -286,14 +288,13 @@ TEST(ModificationEngineTest, VolumeOverflowReportsTheFirstValueInProcessingOrder
   EXPECT_EQ(h.host.messages[0].title, "Warning");
   EXPECT_EQ(h.host.messages[0].text, "Overflow (last value 32768! Modification cancelled!");
   EXPECT_EQ(h.snapshot(), before);
-  EXPECT_EQ(h.host.report, "");
 }
 
 TEST(ModificationEngineTest, EightBitOverflowShowsTheByteValueThatDidNotFit) {
   // The factor an unguarded 16-bit rule gives for the loudest byte 255.
   ModifyHarness h;
   h.load(test::buildWav(wavLayout(1, 8, test::pcm8({128, 200, 255, 0 + 64}))));
-  h.request.chkVolume = 1;
+  h.request.maximize = true;
   h.request.maxGain = 32767.0 / (127 * 256);
   ModifyResult r = h.run();
   EXPECT_EQ(r.outcome, ModifyOutcome::kFailed);
@@ -307,7 +308,7 @@ TEST(ModificationEngineTest, EightBitMaximizeWithTheEnginesGainNeverOverflows) {
     std::vector<std::uint8_t> bytes = {128, loud, 128, loud};
     h.load(test::buildWav(wavLayout(1, 8, test::pcm8(bytes))));
     int magnitude = std::abs(loud - 128);
-    h.request.chkVolume = 1;
+    h.request.maximize = true;
     h.request.maxGain = maximumGain(magnitude * 256, 8, false);
     ModifyResult r = h.run();
     ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted) << int(loud);
@@ -321,18 +322,16 @@ TEST(ModificationEngineTest, EightBitMaximizeWithTheEnginesGainNeverOverflows) {
   }
 }
 
-TEST(ModificationEngineTest, ManipulationTimeIsAppendedToWhatTheReportViewShows) {
+TEST(ModificationEngineTest, ManipulationTimeIsTheRunsAndTheNoticeComesAfterDone) {
   ModifyHarness h;
   h.load(test::buildWav(wavLayout(1, 16, test::pcm16({1, 2, 3}))));
-  h.host.report = "Filename:\tx\r\n";
   h.host.onYield = [&] { h.clock.now += 1.25; };
-  h.request.hsbVolume = 1500;
+  h.request.volumeTenths = 1500;
   std::string captionAtNotice;
   h.host.onMessage = [&](const Message&) { captionAtNotice = h.host.caption; };
   ModifyResult r = h.run();
   ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted);
-  EXPECT_EQ(h.host.report, "Filename:\tx\r\n\r\nManipulation time = 1.25 sec.\r\n");
-  EXPECT_EQ(h.state.reportText, "");
+  EXPECT_EQ(manipulationTimeLine(r.elapsedSeconds, '.'), "Manipulation time = 1.25 sec.");
   ASSERT_EQ(h.host.messages.size(), 1u);
   EXPECT_EQ(h.host.messages[0].title, "Info:");
   EXPECT_EQ(h.host.messages[0].text,
@@ -346,9 +345,10 @@ TEST(ModificationEngineTest, ClockGoingBackwardsStillReportsNoNegativeTime) {
   h.load(test::buildWav(wavLayout(1, 16, test::pcm16({1, 2, 3}))));
   h.clock.now = 100;
   h.host.onYield = [&] { h.clock.now = 3; };
-  h.request.hsbVolume = 1500;
-  ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
-  EXPECT_EQ(h.host.report, "\r\nManipulation time = 0.00 sec.\r\n");
+  h.request.volumeTenths = 1500;
+  const ModifyResult r = h.run();
+  ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted);
+  EXPECT_EQ(manipulationTimeLine(r.elapsedSeconds, '.'), "Manipulation time = 0.00 sec.");
 }
 
 TEST(ModificationEngineTest, OddDataChunkKeepsThePartialFrameAndTheLength) {
@@ -360,8 +360,8 @@ TEST(ModificationEngineTest, OddDataChunkKeepsThePartialFrameAndTheLength) {
   Bytes file = test::buildWav(s);
   ModifyHarness h;
   h.load(file);
-  ASSERT_EQ(h.state.framesInFile, 4);
-  h.request.hsbVolume = 500;
+  ASSERT_EQ(h.target.header.layout.framesInFile, 4);
+  h.request.volumeTenths = 500;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   Bytes out = test::readFile(h.progDir + "a.wav");
   ASSERT_EQ(out.size(), file.size());
@@ -377,8 +377,8 @@ TEST(ModificationEngineTest, DataChunkRunningPastTheEndProcessesWhatIsThere) {
   Bytes file = test::buildWav(s);
   ModifyHarness h;
   h.load(file);
-  ASSERT_LT(h.state.trailerLength, 0);
-  h.request.hsbVolume = 1100;
+  ASSERT_LT(h.target.header.layout.trailerLength, 0);
+  h.request.volumeTenths = 1100;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   Bytes want = file;
   Bytes louder = test::pcm16({1100, 2200, 3300});
@@ -391,7 +391,7 @@ TEST(ModificationEngineTest, FilesWithoutSampleFramesAreRefusedBeforeAnythingCha
     ModifyHarness h;
     h.load(test::buildWav(wavLayout(2, 16, data)));
     auto before = h.snapshot();
-    h.request.hsbVolume = 1500;
+    h.request.volumeTenths = 1500;
     ModifyResult r = h.run();
     EXPECT_EQ(r.outcome, ModifyOutcome::kRefused);
     ASSERT_EQ(h.host.messages.size(), 1u);
@@ -405,7 +405,7 @@ TEST(ModificationEngineTest, FilesTheReaderCouldNotMakeReadyAreRefused) {
   ModifyHarness h;
   WavShape s = wavLayout(2, 24, test::pcm16({1, 2, 3, 4, 5, 6}));
   h.load(test::buildWav(s));
-  ASSERT_EQ(h.state.headerStatus, HeaderStatus::kUnsupported);
+  ASSERT_EQ(h.target.header.status, HeaderStatus::kUnsupported);
   auto before = h.snapshot();
   h.host.emphasis = true;
   EXPECT_EQ(h.run().outcome, ModifyOutcome::kRefused);
@@ -429,7 +429,7 @@ TEST(ModificationEngineTest, StereoDeemphasisWithHugeFactorsMatchesThePlainCompu
     ModifyHarness h;
     h.load(test::buildWav(wavLayout(2, 16, data)));
     h.host.emphasis = true;
-    h.request.chkVolume = 1;
+    h.request.maximize = true;
     h.request.maxGain = gain;
     const Expected want = test::expectedOutput(data, 2, 16, gain, true);
     ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted) << gain;
@@ -454,10 +454,11 @@ TEST(ModificationEngineTest, FollowedFilterRangeIsTheAnalysisRangeInEveryFormat)
       ModifyHarness h;
       h.load(test::buildWav(wavLayout(channels, bits, data)));
       h.host.emphasis = true;
-      h.request.hsbVolume = 1300;
-      FilteredRange range;
-      h.filteredRange = &range;
-      ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
+      h.request.volumeTenths = 1300;
+      h.followReportFilter = true;
+      const ModifyResult r = h.run();
+      ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted);
+      const FilteredRange& range = r.filteredRange;
       EXPECT_FALSE(clipMessages(h.host).empty());
       EXPECT_TRUE(range.complete);
       for (int c = 0; c < channels; ++c) {
@@ -476,12 +477,11 @@ TEST(ModificationEngineTest, FollowedFilterRangeIsIncompleteWhenABlockWasNotDeem
     // Without de-emphasis, or unticked in the first yield (before the first block).
     h.host.emphasis = untickMidRun;
     if (untickMidRun) h.host.onYield = [&] { h.host.emphasis = false; };
-    h.request.hsbVolume = 900;
-    FilteredRange range;
-    range.complete = true;
-    h.filteredRange = &range;
-    ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
-    EXPECT_FALSE(range.complete) << untickMidRun;
+    h.request.volumeTenths = 900;
+    h.followReportFilter = true;
+    const ModifyResult r = h.run();
+    ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted);
+    EXPECT_FALSE(r.filteredRange.complete) << untickMidRun;
   }
 }
 

@@ -2,7 +2,7 @@
 // they were, and no temporary file is left behind.
 #include <gtest/gtest.h>
 
-#include "core/modify/modification_engine.h"
+#include "core/modify/modification_run.h"
 #include "support/modify_test_support.h"
 
 namespace ril {
@@ -90,7 +90,7 @@ TEST(ModificationFailureTest, EveryFailingStepLeavesTheUsersFilesAsTheyWere) {
     if (row.oldExists) test::writeFile(h.path() + ".old", Bytes{4, 5});
     h.fs.faults = row.faults;
     if (row.free) h.fs.free = row.free;
-    h.request.hsbVolume = 1500;
+    h.request.volumeTenths = 1500;
     auto before = h.snapshot();
 
     ModifyResult r = h.run();
@@ -98,10 +98,9 @@ TEST(ModificationFailureTest, EveryFailingStepLeavesTheUsersFilesAsTheyWere) {
     EXPECT_EQ(r.errorNumber, row.number);
     ASSERT_EQ(h.host.messages.size(), 1u);
     EXPECT_EQ(h.host.messages[0].title, "Warning");
-    EXPECT_EQ(h.host.messages[0].icon, MsgIcon::kExclamation);
+    EXPECT_EQ(h.host.messages[0].kind, MessageKind::kWarning);
     EXPECT_EQ(h.host.messages[0].text, failureText(row.number, h.path()));
     EXPECT_EQ(h.snapshot(), before);
-    EXPECT_EQ(h.host.report, "");
 
     // Nothing is left open or half-done: the next run works.
     h.host.messages.clear();
@@ -116,7 +115,7 @@ TEST(ModificationFailureTest, EveryFailingStepLeavesTheUsersFilesAsTheyWere) {
 TEST(ModificationFailureTest, OverflowInTheLastBlockRestoresTheOriginal) {
   ModifyHarness h;
   h.load(stereoFile(30000));
-  h.request.hsbVolume = 1500;
+  h.request.volumeTenths = 1500;
   auto before = h.snapshot();
   ModifyResult r = h.run();
   EXPECT_EQ(r.outcome, ModifyOutcome::kFailed);
@@ -132,7 +131,7 @@ TEST(ModificationFailureTest, ExplicitOutputFailureLeavesNoOutputAndNoTemporaryF
   h.placement = PlacementMode::kExplicitOutput;
   h.explicitOutput = h.progDir + "out.wav";
   h.fs.faults = {{FsOp::kWrite, "/prog/", 61, 500000}};
-  h.request.hsbVolume = 500;
+  h.request.volumeTenths = 500;
   auto before = h.snapshot();
   EXPECT_EQ(h.run().outcome, ModifyOutcome::kFailed);
   EXPECT_EQ(h.snapshot(), before);
@@ -149,11 +148,11 @@ TEST(InPlaceTest, OverflowIsFoundBeforeTheFirstByteIsWritten) {
   Bytes file = stereoFile(30000);  // overflows only in the last block
   h.load(file);
   tooLittleRoom(h);
-  h.request.hsbVolume = 1500;
+  h.request.volumeTenths = 1500;
   ModifyResult r = h.run();
   EXPECT_EQ(r.outcome, ModifyOutcome::kFailed);
   ASSERT_EQ(h.host.messages.size(), 2u);
-  EXPECT_EQ(h.host.messages[0].buttons, MsgButtons::kYesNo);
+  EXPECT_EQ(h.host.messages[0].kind, MessageKind::kQuestion);
   EXPECT_EQ(h.host.messages[1].text, "Overflow (last value 45000! Modification cancelled!");
   EXPECT_EQ(h.fs.bytesWrittenTo("a.wav"), 0u);
   EXPECT_EQ(test::readFile(h.path()), file);
@@ -167,7 +166,7 @@ TEST(InPlaceTest, WriteProtectedFileIsReportedAndUntouched) {
   h.load(file);
   tooLittleRoom(h);
   h.fs.faults = {{FsOp::kOpenWrite, "a.wav", 75}};
-  h.request.hsbVolume = 500;
+  h.request.volumeTenths = 500;
   EXPECT_EQ(h.run().outcome, ModifyOutcome::kFailed);
   EXPECT_EQ(h.host.messages.back().text,
             "File " + h.path() + " is write protected! Modification cancelled!");
@@ -180,7 +179,7 @@ TEST(InPlaceTest, RewritesTheFileKeepingItsLengthAndEveryNonSampleByte) {
   h.load(file);
   tooLittleRoom(h);
   h.host.emphasis = true;
-  h.request.hsbVolume = 1200;
+  h.request.volumeTenths = 1200;
   ModifyResult r = h.run();
   ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted);
   EXPECT_TRUE(r.inPlace);
@@ -211,12 +210,11 @@ TEST(InPlaceTest, AnsweringNoClosesWithoutTouchingAnything) {
   ModifyHarness h;
   h.load(stereoFile());
   tooLittleRoom(h);
-  h.host.answers = {MsgAnswer::kNo};
-  h.request.hsbVolume = 500;
+  h.host.answers = {Answer::kNo};
+  h.request.volumeTenths = 500;
   auto before = h.snapshot();
   EXPECT_EQ(h.run().outcome, ModifyOutcome::kDeclined);
   EXPECT_EQ(h.host.messages.size(), 1u);
-  EXPECT_EQ(h.host.report, "");
   EXPECT_EQ(h.snapshot(), before);
 }
 
@@ -226,7 +224,7 @@ TEST(ExitDuringRunTest, CopyToTheProgramDirectoryIsAbandonedAndUndone) {
   bool exit = false;
   h.exitRequested = [&] { return exit; };
   h.host.onYield = [&] { exit = h.host.yields == 2; };  // during the second block
-  h.request.hsbVolume = 500;
+  h.request.volumeTenths = 500;
   auto before = h.snapshot();
   ModifyResult r = h.run();
   EXPECT_EQ(r.outcome, ModifyOutcome::kAbandoned);
@@ -237,22 +235,18 @@ TEST(ExitDuringRunTest, CopyToTheProgramDirectoryIsAbandonedAndUndone) {
 TEST(ExitDuringRunTest, OutputCanBeWithheldAtTheLastMoment) {
   ModifyHarness h;
   h.load(stereoFile());
-  h.request.hsbVolume = 500;
+  h.request.volumeTenths = 500;
   auto before = h.snapshot();
-  ModifyServices services{h.fs, h.clock, h.host, h.host, h.host, PlacementMode::kProgramDirectory,
-                          {},   {},      '.'};
   int asked = 0;
-  auto refuse = [&] {
+  auto refuse = [&](const ModifyResult&) {
     ++asked;
     return false;
   };
-  EXPECT_EQ(runModificationDetailed(h.state, h.request, services, refuse).outcome,
-            ModifyOutcome::kAbandoned);
+  EXPECT_EQ(h.run(refuse).outcome, ModifyOutcome::kAbandoned);
   EXPECT_EQ(asked, 1);
   EXPECT_EQ(h.snapshot(), before);
-  auto allow = [&] { return ++asked > 0; };
-  EXPECT_EQ(runModificationDetailed(h.state, h.request, services, allow).outcome,
-            ModifyOutcome::kCompleted);
+  auto allow = [&](const ModifyResult&) { return ++asked > 0; };
+  EXPECT_EQ(h.run(allow).outcome, ModifyOutcome::kCompleted);
   EXPECT_TRUE(test::fileExists(h.progDir + "a.wav"));
 }
 
@@ -264,7 +258,7 @@ TEST(ExitDuringRunTest, InPlaceRewriteFinishesFirst) {
   bool exit = false;
   h.exitRequested = [&] { return exit; };
   h.host.onYield = [&] { exit = !h.host.captions.empty(); };  // once writing began
-  h.request.hsbVolume = 500;
+  h.request.volumeTenths = 500;
   ModifyResult r = h.run();
   EXPECT_EQ(r.outcome, ModifyOutcome::kCompleted);
   EXPECT_TRUE(r.exitPending);
@@ -285,7 +279,7 @@ TEST(ExitDuringRunTest, InPlaceCheckBeforeWritingMayStillBeLeft) {
   bool exit = false;
   h.exitRequested = [&] { return exit; };
   h.host.onYield = [&] { exit = true; };
-  h.request.hsbVolume = 2000;
+  h.request.volumeTenths = 2000;
   EXPECT_EQ(h.run().outcome, ModifyOutcome::kAbandoned);
   EXPECT_EQ(h.fs.bytesWrittenTo("a.wav"), 0u);
   EXPECT_EQ(test::readFile(h.path()), file);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "core/base/errors.h"
+#include "core/io/atomic_output.h"
+#include "core/modify/modify_messages.h"
 #include "support/memory_file_system.h"
 #include "support/scripted_host.h"
 
@@ -50,13 +52,12 @@ TEST(PlacementMessagesTest, TextsTitlesIconsAndButtonsAreTheProgramsOwn) {
             "Not enough discspace available to create copy of file in /prog/ (1000000 bytes "
             "required, but only 409600 bytes available)!\r\nDo you want to overwrite the "
             "existing file?");
-  EXPECT_EQ(q.icon, MsgIcon::kExclamation);
-  EXPECT_EQ(q.buttons, MsgButtons::kYesNo);
-  EXPECT_EQ(q.defaultButton, MsgAnswer::kYes);
+  EXPECT_EQ(q.kind, MessageKind::kQuestion);
+  EXPECT_EQ(q.defaultAnswer, Answer::kYes);
 
   Message inDir = closingNotice(true, "\r\n");
   EXPECT_EQ(inDir.title, "Info:");
-  EXPECT_EQ(inDir.icon, MsgIcon::kInformation);
+  EXPECT_EQ(inDir.kind, MessageKind::kInformation);
   EXPECT_EQ(inDir.text,
             "The original file is stored with additional extension .old.\r\nThe modified file is "
             "stored under the original filename in the program directory!");
@@ -74,8 +75,7 @@ TEST(PlacementMessagesTest, TextsTitlesIconsAndButtonsAreTheProgramsOwn) {
   EXPECT_EQ(failureMessage(61, 0, kFile).text, "Unknown error number 61! Modification cancelled!");
   Message f = failureMessage(11, 0, kFile);
   EXPECT_EQ(f.title, "Warning");
-  EXPECT_EQ(f.icon, MsgIcon::kExclamation);
-  EXPECT_EQ(f.buttons, MsgButtons::kOk);
+  EXPECT_EQ(f.kind, MessageKind::kWarning);
 }
 
 struct PlacementCase {
@@ -107,7 +107,7 @@ TEST(PlaceOutputTest, FreeClustersEqualToRequiredGoToTheProgramDirectory) {
 
 TEST(PlaceOutputTest, AFileOfExactlyElevenClustersAsksWithElevenFree) {
   PlacementCase c(45056, DiskFree{1, 4096, 11});
-  c.host.answers = {MsgAnswer::kNo};
+  c.host.answers = {Answer::kNo};
   c.place();
   ASSERT_EQ(c.host.messages.size(), 1u);
   EXPECT_EQ(c.host.messages[0].text,
@@ -119,7 +119,7 @@ TEST(PlaceOutputTest, AFileOfExactlyElevenClustersAsksWithElevenFree) {
 
 TEST(PlaceOutputTest, QuestionNamesRequiredAndAvailableBytes) {
   PlacementCase c(1000000, DiskFree{8, 512, 100});
-  c.host.answers = {MsgAnswer::kNo};
+  c.host.answers = {Answer::kNo};
   c.place();
   ASSERT_EQ(c.host.messages.size(), 1u);
   EXPECT_NE(
@@ -129,7 +129,7 @@ TEST(PlaceOutputTest, QuestionNamesRequiredAndAvailableBytes) {
 
 TEST(PlaceOutputTest, AnswerNoTouchesNothingAndOpensNothing) {
   PlacementCase c(1000000, DiskFree{8, 512, 100});
-  c.host.answers = {MsgAnswer::kNo};
+  c.host.answers = {Answer::kNo};
   c.place();
   EXPECT_TRUE(c.result.declined);
   EXPECT_TRUE(c.result.outputName.empty());

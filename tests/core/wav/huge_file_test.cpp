@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
-#include "support/scripted_host.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -22,21 +22,17 @@ TEST(HugeFiles, SparseFileOfThreeAndAHalfGigabytesReportsLengthFramesAndTime) {
   test::writeFile(path, header);
   ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(dataSize + 44)), 0);
 
-  ProgramState state;
-  state.lineBreak = "\r\n";
-  state.filePaths = {path};
-  ScriptedHost view;
-  ReadWavHeader(state, 0, true, realFileSystem(), view);
-  EXPECT_EQ(state.headerStatus, HeaderStatus::kReady);
-  EXPECT_EQ(state.fileLength, 3758096384ll);
-  EXPECT_EQ(state.sampleFrames, static_cast<std::int64_t>(dataSize / 4));
-  EXPECT_EQ(state.framesInFile, static_cast<std::int64_t>(dataSize / 4));
-  EXPECT_EQ(state.trailerLength, 0);
+  const WavHeader h = readWavFile(realFileSystem(), path).header;
+  const std::string report = headerReportLines(path, h, "\r\n");
+  EXPECT_EQ(h.status, HeaderStatus::kReady);
+  EXPECT_EQ(h.layout.fileLength, 3758096384ull);
+  EXPECT_EQ(h.layout.sampleFrames, static_cast<std::int64_t>(dataSize / 4));
+  EXPECT_EQ(h.layout.framesInFile, static_cast<std::int64_t>(dataSize / 4));
+  EXPECT_EQ(h.layout.trailerLength, 0);
   // 939524085 frames at 44100 Hz: 21304.4 s = 355 minutes and 4.4 seconds.
-  EXPECT_NE(state.reportText.find("Filelength:\t3584.000 MB\r\n"), std::string::npos);
-  EXPECT_NE(state.reportText.find("Length of file:\t355:04 (Min:Sec)\r\n"), std::string::npos);
-  EXPECT_EQ(state.reportText.find("\r\n4294"),
-            std::string::npos);  // sizes agree: no RIFF size line
+  EXPECT_NE(report.find("Filelength:\t3584.000 MB\r\n"), std::string::npos);
+  EXPECT_NE(report.find("Length of file:\t355:04 (Min:Sec)\r\n"), std::string::npos);
+  EXPECT_EQ(report.find("\r\n4294"), std::string::npos);  // sizes agree: no RIFF size line
 }
 
 }  // namespace

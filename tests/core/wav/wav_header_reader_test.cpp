@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "core/base/errors.h"
-#include "support/scripted_host.h"
+#include "core/wav/header_report.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -18,8 +18,32 @@ using test::WavShape;
 
 const std::string CRLF = "\r\n";
 
-HeaderReading parse(const Bytes& bytes, const std::string& path = "/x/a.wav") {
-  return parseWavHeader(std::make_unique<MemorySource>(bytes), bytes.size(), path, CRLF);
+// A header read from memory, with its report lines and warnings.
+struct Parsed {
+  WavHeader header;
+  HeaderStatus status;
+  std::string lines;
+  std::vector<std::string> windowLines;
+  bool dataFound;
+  std::int64_t dataOffset;
+  std::uint32_t dataSize;
+  std::int64_t sampleFrames;
+  std::int64_t trailerLength;
+  std::int64_t framesInFile;
+};
+
+Parsed parse(const Bytes& bytes, const std::string& path = "/x/a.wav") {
+  const WavHeader h = readWavHeader(std::make_unique<MemorySource>(bytes), bytes.size()).header;
+  return Parsed{h,
+                h.status,
+                headerReportLines(path, h, CRLF),
+                headerWarnings(h),
+                h.findings.dataFound,
+                h.layout.dataOffset,
+                h.layout.dataSize,
+                h.layout.sampleFrames,
+                h.layout.trailerLength,
+                h.layout.framesInFile};
 }
 
 std::string joinLines(std::initializer_list<std::string> lines) {
@@ -28,17 +52,17 @@ std::string joinLines(std::initializer_list<std::string> lines) {
   return out;
 }
 
-// Reads a file through the program state as a batch run does.
+// Reads a file from the disk as a batch run does.
 struct Reading {
   test::TempDir dir;
-  ProgramState state;
-  ScriptedHost view;
+  HeaderReading reading;
+  std::string report;
+  const WavHeader& header() const { return reading.header; }
+  const WavLayout& layout() const { return reading.header.layout; }
   void read(const Bytes& bytes, const std::string& name = "a.wav") {
     test::writeFile(dir.file(name), bytes);
-    state.lineBreak = CRLF;
-    state.filePaths = {dir.file(name)};
-    state.fileNames = {name};
-    ReadWavHeader(state, 0, true, realFileSystem(), view);
+    reading = readWavFile(realFileSystem(), dir.file(name));
+    report = headerReportLines(dir.file(name), reading.header, CRLF);
   }
 };
 
@@ -50,20 +74,16 @@ TEST(WavHeaderReader, WorkedExampleGivesSixLinesAndTheFields) {
   Reading r;
   r.read(bytes);
   const std::string p = r.dir.file("a.wav");
-  EXPECT_EQ(r.state.reportText,
-            joinLines({"Filename:\t" + p, "Filelength:\t10.094 MB", "Nr of channels:\t2 (Stereo)",
-                       "Sample frequ.:\t44100 Hz", "Resolution:\t16 bit",
-                       "Length of file:\t01:00 (Min:Sec)"}));
-  EXPECT_EQ(r.view.report, r.state.reportText);
-  EXPECT_TRUE(r.view.printed.empty());
-  EXPECT_EQ(r.state.dataOffset, 44);
-  EXPECT_EQ(r.state.sampleFrames, 2646000);
-  EXPECT_EQ(r.state.trailerLength, 0);
-  EXPECT_EQ(r.state.framesInFile, 2646000);
-  EXPECT_EQ(r.state.headerStatus, HeaderStatus::kReady);
-  EXPECT_EQ(r.state.channels, 2);
-  EXPECT_EQ(r.state.sampleRate, 44100);
-  EXPECT_EQ(r.state.bitsPerSample, 16);
+  EXPECT_EQ(r.report, joinLines({"Filename:\t" + p, "Filelength:\t10.094 MB",
+                                 "Nr of channels:\t2 (Stereo)", "Sample frequ.:\t44100 Hz",
+                                 "Resolution:\t16 bit", "Length of file:\t01:00 (Min:Sec)"}));
+  EXPECT_TRUE(headerWarnings(r.header()).empty());
+  EXPECT_EQ(r.layout().dataOffset, 44);
+  EXPECT_EQ(r.layout().sampleFrames, 2646000);
+  EXPECT_EQ(r.layout().trailerLength, 0);
+  EXPECT_EQ(r.layout().framesInFile, 2646000);
+  EXPECT_EQ(r.header().status, HeaderStatus::kReady);
+  EXPECT_EQ(r.header().format, (WavFormat{1, 2, 16, 44100}));
 }
 
 TEST(WavHeaderReader, LeavesTheInputAtTheFirstSampleByte) {
@@ -74,19 +94,19 @@ TEST(WavHeaderReader, LeavesTheInputAtTheFirstSampleByte) {
   shape.after.push_back({"id3 ", Bytes(5, 7)});
   Reading r;
   r.read(test::buildWav(shape));
-  ASSERT_TRUE(r.state.wavInput);
+  ASSERT_TRUE(r.reading.samples);
   unsigned char b[4];
-  ASSERT_EQ(r.state.wavInput->read(b, 4), 4u);
+  ASSERT_EQ(r.reading.samples->read(b, 4), 4u);
   EXPECT_EQ(Bytes(b, b + 4), test::pcm16({1234, -2}));
-  EXPECT_EQ(r.state.dataOffset, 70);
-  EXPECT_EQ(r.state.trailerLength, 8 + 6);
+  EXPECT_EQ(r.layout().dataOffset, 70);
+  EXPECT_EQ(r.layout().trailerLength, 8 + 6);
 }
 
 TEST(WavHeaderReader, FindsTheDataChunkBehindOtherChunksAndExtendedFormats) {
   WavShape fmt18;
   fmt18.fmtExtra = {0, 0};
   fmt18.data = test::pcm16({1, 2});
-  HeaderReading a = parse(test::buildWav(fmt18));
+  Parsed a = parse(test::buildWav(fmt18));
   EXPECT_EQ(a.dataOffset, 46);
   EXPECT_TRUE(a.windowLines.empty());
 
@@ -99,7 +119,7 @@ TEST(WavHeaderReader, FindsTheDataChunkBehindOtherChunksAndExtendedFormats) {
   WavShape decoy;
   decoy.before.push_back({"LIST", Bytes{'x', 'd', 'a', 't', 'a', 4, 0, 0, 0, 1, 2, 3}});
   decoy.data = test::pcm16({1, 2});
-  HeaderReading d = parse(test::buildWav(decoy));
+  Parsed d = parse(test::buildWav(decoy));
   EXPECT_TRUE(d.dataFound);
   EXPECT_EQ(d.dataOffset, 36 + 8 + 1 + 8);
   EXPECT_EQ(d.dataSize, 4u);
@@ -109,7 +129,7 @@ TEST(WavHeaderReader, JunkChunkFirstDrawsTheEightCharactersAndReadsOn) {
   WavShape shape;
   shape.firstChunks.push_back({"JUNK", Bytes(4, 0)});
   shape.data = test::pcm16({1, 2});
-  HeaderReading r = parse(test::buildWav(shape));
+  Parsed r = parse(test::buildWav(shape));
   ASSERT_FALSE(r.windowLines.empty());
   EXPECT_EQ(r.windowLines[0], "WAVEJUNK");
 }
@@ -122,7 +142,7 @@ TEST(WavHeaderReader, FormatWarningsUseThePrintedNumberLayout) {
   extension.resize(24, 0);
   ext.fmtExtra = extension;
   ext.data = test::pcm16({1, 2});
-  HeaderReading e = parse(test::buildWav(ext));
+  Parsed e = parse(test::buildWav(ext));
   ASSERT_EQ(e.windowLines.size(), 1u);
   EXPECT_EQ(e.windowLines[0], "WAV-file has no PCM format (-2  instead of 1)");
   EXPECT_EQ(e.status, HeaderStatus::kReady);
@@ -132,14 +152,14 @@ TEST(WavHeaderReader, FormatWarningsUseThePrintedNumberLayout) {
   flt.formatTag = 3;
   flt.bitsPerSample = 32;
   flt.data = Bytes(16, 0);
-  HeaderReading f = parse(test::buildWav(flt));
+  Parsed f = parse(test::buildWav(flt));
   EXPECT_EQ(f.windowLines.at(0), "WAV-file has no PCM format ( 3  instead of 1)");
   EXPECT_EQ(f.status, HeaderStatus::kUnsupported);
   EXPECT_NE(f.lines.find("This file cannot be analysed: it has 32-bit samples"), std::string::npos);
 
   WavShape shortFmt;
   shortFmt.fmtLength = 14;
-  HeaderReading s = parse(test::buildWav(shortFmt));
+  Parsed s = parse(test::buildWav(shortFmt));
   EXPECT_EQ(s.windowLines.at(0), "fmt_ChunkLen =  14 ");
 }
 
@@ -147,7 +167,7 @@ TEST(WavHeaderReader, ShortFormatChunkSearchesFromWhereItEnds) {
   // A 2-byte format chunk followed directly by the data chunk.
   Bytes b = {'R', 'I', 'F', 'F', 22, 0, 0,   0,   'W', 'A', 'V', 'E', 'f', 'm', 't',  ' ',
              2,   0,   0,   0,   1,  0, 'd', 'a', 't', 'a', 2,   0,   0,   0,   0x10, 0x20};
-  HeaderReading r = parse(b);
+  Parsed r = parse(b);
   EXPECT_TRUE(r.dataFound);
   EXPECT_EQ(r.dataOffset, 30);
   EXPECT_EQ(r.dataSize, 2u);
@@ -158,18 +178,18 @@ TEST(WavHeaderReader, ChannelCountsAndFrameRounding) {
   WavShape four;
   four.channels = 4;
   four.data = Bytes(16, 0);
-  HeaderReading f = parse(test::buildWav(four));
+  Parsed f = parse(test::buildWav(four));
   EXPECT_NE(f.lines.find("Nr of channels:\t4 (Stereo)\r\n"), std::string::npos);
   EXPECT_EQ(f.status, HeaderStatus::kUnsupported);
 
   WavShape ten;
   ten.data = Bytes(10, 0);
   ten.padOddData = false;
-  HeaderReading t = parse(test::buildWav(ten));
+  Parsed t = parse(test::buildWav(ten));
   EXPECT_EQ(t.sampleFrames, 2);  // 2.5 to even
   WavShape fourteen;
   fourteen.data = Bytes(14, 0);
-  HeaderReading u = parse(test::buildWav(fourteen));
+  Parsed u = parse(test::buildWav(fourteen));
   EXPECT_EQ(u.sampleFrames, 4);  // 3.5 to even
   EXPECT_EQ(u.framesInFile, 3);  // only whole frames are processed
 }
@@ -180,7 +200,7 @@ TEST(WavHeaderReader, PlayingTimeLine) {
   mono8.bitsPerSample = 8;
   mono8.sampleRate = 22050;
   mono8.data = Bytes(22050, 128);
-  HeaderReading r = parse(test::buildWav(mono8));
+  Parsed r = parse(test::buildWav(mono8));
   EXPECT_NE(r.lines.find("Length of file:\t00:01 (Min:Sec)\r\n"), std::string::npos);
 
   // 59.6 seconds show as 60 without carrying into the minutes.
@@ -202,49 +222,40 @@ TEST(WavHeaderReader, HeaderInconsistenciesAddTheirValueLines) {
   Bytes bytes = test::buildWav(shape);
   bytes[0] = 'R';
   bytes[3] = 'X';
-  HeaderReading r = parse(bytes, "/p.wav");
+  Parsed r = parse(bytes, "/p.wav");
   EXPECT_EQ(r.lines,
             joinLines({"Filename:\t/p.wav", "Filelength:\t0.000 MB", "RIFX", "4294967280",
                        "Nr of channels:\t2 (Stereo)", "Sample frequ.:\t44100 Hz",
                        "Resolution:\t16 bit", "1", "3", "Length of file:\t00:00 (Min:Sec)"}));
 }
 
-TEST(WavHeaderReader, MissingDataChunkKeepsThePreviousFrameCount) {
+TEST(WavHeaderReader, MissingDataChunkEndsTheReportAfterTheFormat) {
   Reading r;
   WavShape good;
   good.data = Bytes(400, 0);
-  r.read(test::buildWav(good), "good.wav");
-  ASSERT_EQ(r.state.sampleFrames, 100);
-
   Bytes header36 = test::buildWav(good);
   header36.resize(36);
   r.read(header36, "cut.wav");
-  EXPECT_EQ(r.state.headerStatus, HeaderStatus::kNoDataChunk);
-  EXPECT_EQ(r.state.sampleFrames, 100);
-  EXPECT_FALSE(r.state.wavInput);
-  EXPECT_NE(r.state.reportText.find("Resolution:\t16 bit\r\nNo data chuk found!\r\n"),
-            std::string::npos);
+  EXPECT_EQ(r.header().status, HeaderStatus::kNoDataChunk);
+  EXPECT_FALSE(r.reading.samples);
+  EXPECT_NE(r.report.find("Resolution:\t16 bit\r\nNo data chuk found!\r\n"), std::string::npos);
 }
 
 TEST(WavHeaderReader, EmptyFileGivesNameAndLengthOnly) {
   Reading r;
-  r.state.channels = 7;
   r.read({}, "empty.wav");
-  EXPECT_EQ(r.state.reportText,
+  EXPECT_EQ(r.report,
             joinLines({"Filename:\t" + r.dir.file("empty.wav"), "Filelength:\t0.000 MB"}));
-  EXPECT_EQ(r.state.headerStatus, HeaderStatus::kEmpty);
-  EXPECT_EQ(r.state.channels, 7);
+  EXPECT_EQ(r.header().status, HeaderStatus::kEmpty);
+  EXPECT_FALSE(r.header().findings.formatRead);
 }
 
 TEST(WavHeaderReader, UnreadableFileIsReportedAndTheRunGoesOn) {
-  ProgramState state;
-  state.lineBreak = CRLF;
-  state.filePaths = {"/nonexistent/dir/a.wav"};
-  ScriptedHost view;
-  ReadWavHeader(state, 0, true, realFileSystem(), view);
-  EXPECT_EQ(state.headerStatus, HeaderStatus::kUnreadable);
-  EXPECT_EQ(state.reportText, joinLines({"Filename:\t/nonexistent/dir/a.wav",
-                                         "Cannot read the file: File not found (error 53)"}));
+  const WavHeader h = readWavFile(realFileSystem(), "/nonexistent/dir/a.wav").header;
+  EXPECT_EQ(h.status, HeaderStatus::kUnreadable);
+  EXPECT_EQ(headerReportLines("/nonexistent/dir/a.wav", h, CRLF),
+            joinLines({"Filename:\t/nonexistent/dir/a.wav",
+                       "Cannot read the file: File not found (error 53)"}));
 }
 
 TEST(WavHeaderReader, DataPastTheEndGivesNegativeTrailerAndOnlyPresentFrames) {
@@ -253,7 +264,7 @@ TEST(WavHeaderReader, DataPastTheEndGivesNegativeTrailerAndOnlyPresentFrames) {
   shape.data = test::pcm16({1, 2, 3});
   shape.padOddData = false;
   shape.dataSize = 1000;
-  HeaderReading r = parse(test::buildWav(shape));
+  Parsed r = parse(test::buildWav(shape));
   EXPECT_EQ(r.trailerLength, 50 - 44 - 1000);
   EXPECT_EQ(r.sampleFrames, 500);
   EXPECT_EQ(r.framesInFile, 3);
@@ -265,7 +276,7 @@ TEST(WavHeaderReader, ZeroChannelsOrBitsNeverDivide) {
   shape.bitsPerSample = 0;
   shape.sampleRate = 0;
   shape.data = Bytes(100, 1);
-  HeaderReading r = parse(test::buildWav(shape));
+  Parsed r = parse(test::buildWav(shape));
   EXPECT_EQ(r.status, HeaderStatus::kUnsupported);
   EXPECT_EQ(r.sampleFrames, 0);
   EXPECT_EQ(r.lines.find("Length of file"), std::string::npos);
@@ -275,7 +286,7 @@ TEST(WavHeaderReader, FourGigabyteSizesStayUnsigned) {
   WavShape shape;
   shape.data = test::pcm16({0, 0});
   shape.dataSize = 0xF0000000u;
-  HeaderReading r = parse(test::buildWav(shape));
+  Parsed r = parse(test::buildWav(shape));
   EXPECT_EQ(r.sampleFrames, 0xF0000000ll / 4);
   EXPECT_NE(r.lines.find("Length of file:\t" + std::to_string(0xF0000000ll / 4 / 44100 / 60) + ":"),
             std::string::npos);
@@ -306,19 +317,15 @@ TEST(WavHeaderReader, EveryCorpusFileIsReadAsTheManifestPredicts) {
   auto positions = manifestDataPositions();
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
-    ProgramState state;
-    state.lineBreak = CRLF;
-    state.filePaths = {path};
-    ScriptedHost view;
-    ReadWavHeader(state, 0, true, realFileSystem(), view);
-    EXPECT_NE(state.headerStatus, HeaderStatus::kUnreadable);
+    const WavHeader h = readWavFile(realFileSystem(), path).header;
+    EXPECT_NE(h.status, HeaderStatus::kUnreadable);
     auto it = positions.find(baseNameOf(path));
     if (it == positions.end()) continue;
     if (it->second < 0) {
-      EXPECT_EQ(state.headerStatus, HeaderStatus::kNoDataChunk);
+      EXPECT_EQ(h.status, HeaderStatus::kNoDataChunk);
     } else {
-      EXPECT_NE(state.headerStatus, HeaderStatus::kNoDataChunk);
-      EXPECT_EQ(state.dataOffset, it->second + 8);
+      EXPECT_NE(h.status, HeaderStatus::kNoDataChunk);
+      EXPECT_EQ(h.layout.dataOffset, it->second + 8);
     }
   }
 }

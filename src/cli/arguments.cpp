@@ -1,0 +1,71 @@
+#include "cli/arguments.h"
+
+#include <algorithm>
+
+namespace ril::cli {
+
+void Arguments::flag(std::vector<std::string> names, bool& target) {
+  Spec spec;
+  spec.names = std::move(names);
+  spec.flag = &target;
+  specs_.push_back(std::move(spec));
+}
+
+void Arguments::option(std::vector<std::string> names, std::string valueName,
+                       std::function<std::string(const std::string&)> handle) {
+  Spec spec;
+  spec.names = std::move(names);
+  spec.takesValue = true;
+  spec.valueName = std::move(valueName);
+  spec.handle = std::move(handle);
+  specs_.push_back(std::move(spec));
+}
+
+const Arguments::Spec* Arguments::find(const std::string& name) const {
+  for (const Spec& spec : specs_) {
+    if (std::find(spec.names.begin(), spec.names.end(), name) != spec.names.end()) return &spec;
+  }
+  return nullptr;
+}
+
+bool Arguments::fail(std::string error) {
+  error_ = std::move(error);
+  return false;
+}
+
+bool Arguments::parse(int argc, char** argv) {
+  bool optionsDone = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (optionsDone || a.size() < 2 || a[0] != '-') {
+      operands_.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsDone = true;
+      continue;
+    }
+    const std::size_t equals = a.rfind("--", 0) == 0 ? a.find('=') : std::string::npos;
+    const std::string name = a.substr(0, equals);
+    const Spec* spec = find(name);
+    if (!spec) return fail("unknown option '" + a + "'");
+    if (!spec->takesValue) {
+      if (equals != std::string::npos) return fail(name + " takes no value");
+      *spec->flag = true;
+      if (spec->names.front() == "--help") return true;  // the rest does not matter
+      continue;
+    }
+    std::string value;
+    if (equals != std::string::npos) {
+      value = a.substr(equals + 1);
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      return fail(name + " needs " + spec->valueName);
+    }
+    if (std::string error = spec->handle(value); !error.empty()) return fail(error);
+  }
+  return true;
+}
+
+}  // namespace ril::cli

@@ -1,0 +1,47 @@
+// The one argument parser of rilmaton-cli's commands: flags, options with a
+// value ("--name VALUE" or "--name=VALUE"), "--" to end the options, and the
+// operands in between.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ril::cli {
+
+class Arguments {
+ public:
+  // `command` names the command in error messages ("modify").
+  explicit Arguments(std::string command) : command_(std::move(command)) {}
+
+  // A flag, under one or more names ("--help", "-h").
+  void flag(std::vector<std::string> names, bool& target);
+  // An option with a value; `handle` returns an error text, or empty when the
+  // value is good. `valueName` names the value in errors ("a PERCENT").
+  void option(std::vector<std::string> names, std::string valueName,
+              std::function<std::string(const std::string&)> handle);
+
+  // Parses argv[1..argc) (argv[0] is the command). False on a usage error,
+  // which error() then describes.
+  bool parse(int argc, char** argv);
+  const std::vector<std::string>& operands() const { return operands_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  struct Spec {
+    std::vector<std::string> names;
+    bool takesValue = false;
+    std::string valueName;
+    bool* flag = nullptr;
+    std::function<std::string(const std::string&)> handle;
+  };
+  const Spec* find(const std::string& name) const;
+  bool fail(std::string error);
+
+  std::string command_;
+  std::vector<Spec> specs_;
+  std::vector<std::string> operands_;
+  std::string error_;
+};
+
+}  // namespace ril::cli

@@ -1,0 +1,55 @@
+// The command-line tool's side of the core's interfaces: a progress bar on a
+// terminal, and messages as lines.
+#pragma once
+
+#include <string>
+
+#include "core/base/host.h"
+
+namespace ril::cli {
+
+// A bar on stderr while a pass runs, when stderr is a terminal; nothing
+// otherwise.
+class ProgressBar : public ProgressSink {
+ public:
+  ProgressBar();
+  void progress(double fraction, const std::string& text) override;
+  void progressDone(const std::string& text) override;
+  void yield() override {}
+  void clear();  // takes the bar off the line, so that a message can follow
+
+ private:
+  bool enabled_;
+  bool shown_ = false;
+};
+
+// Progress nobody sees.
+class SilentProgress : public ProgressSink {
+ public:
+  void progress(double, const std::string&) override {}
+  void progressDone(const std::string&) override {}
+  void yield() override {}
+};
+
+// Messages as lines: notices on stdout, everything else on stderr, each
+// prefixed with its title ("Warning: ..."). A question is asked on the
+// terminal, and answered No when there is none.
+class TerminalMessages : public MessageSink {
+ public:
+  explicit TerminalMessages(ProgressBar& bar) : bar_(bar) {}
+  Answer show(const Message& message) override;
+
+  // While true, clipped-sample messages are not printed; the first one sets
+  // clipSeen (a trial run that clips is given up and run again).
+  bool trial = false;
+  bool clipSeen = false;
+
+ private:
+  Answer ask(const Message& message);
+  ProgressBar& bar_;
+};
+
+// Prints `message` as TerminalMessages does.
+void printMessage(const Message& message);
+
+}  // namespace ril::cli

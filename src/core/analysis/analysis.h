@@ -1,0 +1,48 @@
+// One pass over all samples of a file: per-channel statistics of the data as
+// stored and, at 44100 Hz, of the de-emphasised data, and the headroom.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "core/analysis/sample_statistics.h"
+#include "core/base/clock.h"
+#include "core/base/host.h"
+#include "core/io/files.h"
+#include "core/wav/wav_header.h"
+
+namespace ril {
+
+struct AnalysisResult {
+  enum class Outcome {
+    kComplete,    // every frame was read
+    kNoFrames,    // the data chunk holds no whole frame inside the file
+    kReadFailed,  // reading stopped part-way (failure says why)
+  };
+  Outcome outcome = Outcome::kNoFrames;
+  bool deemphasised = false;  // the file is at 44100 Hz: records 2 and 3 hold the filtered data
+  StatsRecords records{};     // avg and rms filled in
+  float elapsedSeconds = 0;   // reading and statistics
+  std::int64_t frames = 0;    // frames in the file (the pass's goal)
+  std::int64_t declaredFrames = 0;  // frames the data chunk declares
+  std::int64_t framesRead = 0;
+  std::string failure;  // kReadFailed: "the file ended early." and the like
+  // Largest magnitudes on the 16-bit scale (-32768 counting as -32767) of the
+  // data as stored [0] and de-emphasised [1] (only when deemphasised).
+  std::array<std::int32_t, 2> peak{0, 0};
+
+  bool complete() const { return outcome == Outcome::kComplete; }
+  // How far the volume can be raised: in tenths of a factor for the data as
+  // stored, in thousandths for the de-emphasised data (0 for silence).
+  double volumeLimit() const;
+  double volumeLimitDeemphasis() const;
+};
+
+// Reads the `format` samples of `layout` from `samples` (positioned at the
+// first sample byte) block by block, showing progress as "44%" and yielding
+// once per block. A failing read ends the pass (outcome kReadFailed).
+AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, const WavLayout& layout,
+                              ProgressSink& progress, Clock& clock, char decimalSeparator = '.');
+
+}  // namespace ril

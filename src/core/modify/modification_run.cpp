@@ -1,0 +1,267 @@
+#include "core/modify/modification_run.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "core/base/errors.h"
+#include "core/base/number_format.h"
+#include "core/io/atomic_output.h"
+#include "core/modify/modify_messages.h"
+#include "core/modify/output_placement.h"
+#include "core/wav/sample_blocks.h"
+
+namespace ril {
+
+namespace {
+
+// "Input past end of file": the file got shorter than the header reader
+// measured it.
+constexpr int kErrInputPastEnd = 62;
+// "Internal error", for anything else that went wrong.
+constexpr int kErrInternal = 51;
+// Volume factors beyond this cannot come from the dialog (its largest is
+// 32767 for a peak of 1) and would leave the integer range of the arithmetic.
+constexpr double kLargestFactor = 1.0e6;
+
+struct AbandonRun {};
+
+void readExactly(ByteSource& source, void* buffer, std::size_t count) {
+  if (source.read(buffer, count) != count) throw RunError(kErrInputPastEnd, "sample data");
+}
+
+// Copies `count` bytes (or up to the end for UINT64_MAX) through `buffer`.
+void copyBytes(ByteSource& source, OutputFile& out, std::uint64_t count, void* buffer,
+               std::size_t bufferSize) {
+  const bool toEnd = count == UINT64_MAX;
+  while (count > 0) {
+    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, bufferSize));
+    std::size_t got = source.read(buffer, want);
+    if (got > 0) out.write(buffer, got);
+    if (got < want) {
+      if (toEnd) return;
+      throw RunError(kErrInputPastEnd, "header");
+    }
+    if (!toEnd) count -= got;
+  }
+}
+
+class ModificationRun {
+ public:
+  ModificationRun(const ModifyTarget& target, ModifyServices& services, double factor,
+                  bool deemphasisAtStart, ModifyResult& result, const CommitCheck& beforeCommit)
+      : target_(target),
+        sv_(services),
+        factor_(factor),
+        deemphasisAtStart_(deemphasisAtStart),
+        result_(result),
+        beforeCommit_(beforeCommit) {}
+
+  void run() {
+    try {
+      place();
+      if (placement_.declined) {
+        result_.outcome = ModifyOutcome::kDeclined;
+        return;
+      }
+      checkExit();
+      process();
+      result_.outcome = ModifyOutcome::kCompleted;
+      result_.outputName = placement_.outputName;
+    } catch (const AbandonRun&) {
+      cleanUp();
+      result_.outcome = ModifyOutcome::kAbandoned;
+      return;
+    } catch (const RunError& e) {
+      fail(e.number());
+      return;
+    } catch (const std::bad_alloc&) {
+      fail(kErrOutOfMemory);
+      return;
+    } catch (const std::exception&) {
+      fail(kErrInternal);
+      return;
+    }
+    finish();
+  }
+
+ private:
+  void place() {
+    PlacementRequest request;
+    request.path = target_.path;
+    request.bareName = target_.bareName.empty() ? baseNameOf(target_.path) : target_.bareName;
+    request.appPath = target_.appPath;
+    request.mode = sv_.placement;
+    request.explicitOutput = sv_.explicitOutput;
+    placeOutput(request, sv_.fs, sv_.messages, placement_);
+    result_.inPlace = placement_.inPlace;
+    result_.inProgramDir = placement_.inProgramDir;
+  }
+
+  void process() {
+    const WavFormat& format = target_.header.format;
+    const std::int64_t total = target_.header.layout.framesInFile;
+    const std::size_t frameBytes = static_cast<std::size_t>(format.frameBytes());
+
+    // Output: a temporary file beside the target, or the file itself in place.
+    if (placement_.inPlace) {
+      inPlaceOutput_ = sv_.fs.openWrite(placement_.outputName, WriteMode::kExisting);
+    } else {
+      atomic_ = std::make_unique<AtomicOutput>(sv_.fs, placement_.outputName);
+    }
+    OutputFile& out = placement_.inPlace ? *inPlaceOutput_ : atomic_->file();
+    startTime_ = sv_.clock.seconds();
+
+    const std::int64_t nominal = nominalBlockFrames(format.channels, format.bitsPerSample);
+    SampleBlocks blocks(total, nominal);
+    // 16-bit words, so that 16-bit samples are aligned.
+    const std::size_t bufferBytes = static_cast<std::size_t>(blocks.largest()) * frameBytes;
+    std::vector<std::uint16_t> in((bufferBytes + 1) / 2), processed(in.size());
+    SampleRewriter::Hooks hooks{sv_.deemphasisChosen, [this](const Clip& clip) { clipped(clip); }};
+    rewriter_ =
+        std::make_unique<SampleRewriter>(format, factor_, std::move(hooks), sv_.followReportFilter);
+
+    // An in-place rewrite must not stop half-way: the whole file is read once
+    // before anything is written, so that a volume pass that would overflow,
+    // and a file that cannot be read through, fail with the file untouched.
+    if (placement_.inPlace) {
+      readThroughFirst(in.data(), bufferBytes,
+                       !deemphasisAtStart_ && rewriter_->volumeCanOverflow());
+    }
+
+    InputFile& input = *placement_.input;
+    copyBytes(input, out, static_cast<std::uint64_t>(target_.header.layout.dataOffset), in.data(),
+              bufferBytes);
+    while (blocks.next()) {
+      const std::size_t bytes = static_cast<std::size_t>(blocks.frames()) * frameBytes;
+      readExactly(input, in.data(), bytes);
+      showProgress(blocks.start(), total);
+      rewriter_->rewrite(in.data(), processed.data(), blocks.frames(), blocks.start());
+      if (!placement_.inPlace) checkExit();
+      out.write(processed.data(), bytes);
+    }
+    if (sv_.followReportFilter) result_.filteredRange = rewriter_->filteredRange();
+
+    // Everything behind the whole frames (a partial frame, the trailing
+    // chunks, a pad byte) goes over unchanged, so the lengths match.
+    copyBytes(input, out, UINT64_MAX, in.data(), bufferBytes);
+    input.close();
+    if (placement_.inPlace) {
+      inPlaceOutput_->sync();
+      inPlaceOutput_->close();
+    } else {
+      if (beforeCommit_ && !beforeCommit_(result_)) throw AbandonRun{};
+      atomic_->commit();
+    }
+  }
+
+  // Reads the whole file once, block by block as the run will, and fails
+  // with the overflow the volume pass would meet first (when asked to look).
+  void readThroughFirst(void* buffer, std::size_t bufferBytes, bool checkOverflow) {
+    const WavFormat& format = target_.header.format;
+    const WavLayout& layout = target_.header.layout;
+    auto reader = sv_.fs.openRead(placement_.inputPath);
+    std::uint64_t header = static_cast<std::uint64_t>(layout.dataOffset);
+    while (header > 0) {
+      std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(header, bufferBytes));
+      readExactly(*reader, buffer, want);
+      header -= want;
+    }
+    SampleBlocks blocks(layout.framesInFile,
+                        nominalBlockFrames(format.channels, format.bitsPerSample));
+    while (blocks.next()) {
+      readExactly(*reader, buffer, static_cast<std::size_t>(blocks.frames()) * format.frameBytes());
+      sv_.progress.yield();
+      checkExit();
+      if (checkOverflow) rewriter_->checkVolume(buffer, blocks.frames());
+    }
+    while (reader->read(buffer, bufferBytes) == bufferBytes) {
+    }
+    reader->close();
+  }
+
+  void clipped(const Clip& clip) {
+    ++result_.clippedSamples;
+    sv_.messages.show(clipMessage(clip));
+  }
+
+  void showProgress(std::int64_t done, std::int64_t total) {
+    const double fraction = static_cast<double>(done) / static_cast<double>(total);
+    sv_.progress.progress(fraction, "Progress " + formatNumber(fraction, "0%"));
+    sv_.progress.yield();
+    if (!placement_.inPlace) checkExit();
+  }
+
+  bool exitAsked() const { return sv_.exitRequested && sv_.exitRequested(); }
+
+  void checkExit() {
+    if (exitAsked()) throw AbandonRun{};
+  }
+
+  // Closes and removes what the run opened and made, and puts the original
+  // back under its name.
+  void cleanUp() noexcept {
+    if (placement_.input) placement_.input->close();
+    if (atomic_) atomic_->abandon();
+    if (inPlaceOutput_) {
+      try {
+        inPlaceOutput_->close();
+      } catch (...) {
+      }
+    }
+    restoreOriginal(sv_.fs, target_.path, placement_);
+  }
+
+  void fail(int number) {
+    if (rewriter_ && number == kErrOverflow) result_.lastValue = rewriter_->lastValue();
+    cleanUp();
+    result_.outcome = ModifyOutcome::kFailed;
+    result_.errorNumber = number;
+  }
+
+  void finish() {
+    sv_.progress.progressDone("Done!");
+    result_.elapsedSeconds = static_cast<float>(std::max(0.0, sv_.clock.seconds() - startTime_));
+    // The program ends now; there is no notice to wait for.
+    if (exitAsked()) result_.exitPending = true;
+  }
+
+  const ModifyTarget& target_;
+  ModifyServices& sv_;
+  const double factor_;
+  const bool deemphasisAtStart_;
+  ModifyResult& result_;
+  const CommitCheck& beforeCommit_;
+  Placement placement_;
+  std::unique_ptr<AtomicOutput> atomic_;
+  std::unique_ptr<OutputFile> inPlaceOutput_;
+  std::unique_ptr<SampleRewriter> rewriter_;
+  double startTime_ = 0.0;
+};
+
+}  // namespace
+
+ModifyResult runModification(const ModifyTarget& target, const ModifyRequest& request,
+                             ModifyServices& services, const CommitCheck& beforeCommit) {
+  ModifyResult result;
+  const bool deemphasis = services.deemphasisChosen && services.deemphasisChosen();
+  if (request.volumeTenths == 1000 && !request.maximize && !deemphasis) {
+    result.outcome = ModifyOutcome::kNothingToDo;
+    return result;
+  }
+  const double factor = request.factor();
+  std::optional<std::string> why = refusalText(target.path, target.header);
+  if (!why && !(factor >= 0.0 && factor <= kLargestFactor)) why = factorRefusalText(factor);
+  if (why) {
+    result.outcome = ModifyOutcome::kRefused;
+    result.refusal = *why;
+    return result;
+  }
+  ModificationRun(target, services, factor, deemphasis, result, beforeCommit).run();
+  return result;
+}
+
+}  // namespace ril

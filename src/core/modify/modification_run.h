@@ -1,0 +1,85 @@
+// One modification run: where the output goes, the block loop over the
+// sample data, and putting everything back when the run fails.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/base/clock.h"
+#include "core/base/host.h"
+#include "core/io/files.h"
+#include "core/modify/sample_rewriter.h"
+#include "core/wav/wav_header.h"
+
+namespace ril {
+
+// Where the output goes. kProgramDirectory keeps the original as P.old and
+// writes the result into the program directory (asking to overwrite P in
+// place when that drive lacks the space); the other two serve the
+// command-line tool.
+enum class PlacementMode { kProgramDirectory, kExplicitOutput, kInPlace };
+
+// The file a run works on, as its header was read.
+struct ModifyTarget {
+  std::string path;      // P
+  std::string bareName;  // its name as listed
+  std::string appPath;   // the program directory, ending in "/"
+  WavHeader header;
+};
+
+// What the user chose.
+struct ModifyRequest {
+  bool maximize = false;    // use maxGain as the factor
+  int volumeTenths = 1000;  // the volume in tenths of a percent otherwise
+  double maxGain = 1.0;     // the largest factor that does not clip
+  double factor() const { return maximize ? maxGain : volumeTenths / 1000.0; }
+};
+
+struct ModifyServices {
+  FileSystem& fs;
+  Clock& clock;
+  MessageSink& messages;   // the disk-space question and the clipped samples
+  ProgressSink& progress;  // "Progress 44%" per block, "Done!" at the end
+  // Whether de-emphasis is chosen, asked for each channel of each block.
+  std::function<bool()> deemphasisChosen = {};
+  // Asked after each yield: true abandons the run (nothing is left behind;
+  // an in-place rewrite finishes first).
+  std::function<bool()> exitRequested = {};
+  PlacementMode placement = PlacementMode::kProgramDirectory;
+  std::string explicitOutput = {};  // for kExplicitOutput
+  bool followReportFilter = false;  // fill ModifyResult::filteredRange
+};
+
+enum class ModifyOutcome {
+  kNothingToDo,  // factor 1, no de-emphasis: the dialog stays open
+  kDeclined,     // disk-space question answered No
+  kCompleted,
+  kFailed,     // the user's files as before; errorNumber says why
+  kRefused,    // the file or the factor cannot be used; refusal says why
+  kAbandoned,  // exit requested mid-run; nothing left behind
+};
+
+struct ModifyResult {
+  ModifyOutcome outcome = ModifyOutcome::kNothingToDo;
+  int errorNumber = 0;         // kFailed
+  std::int64_t lastValue = 0;  // the value an overflow did not fit
+  std::string refusal;         // kRefused
+  std::string outputName;      // where the modified file went (kCompleted)
+  bool inProgramDir = false;
+  bool inPlace = false;
+  std::int64_t clippedSamples = 0;
+  double elapsedSeconds = 0.0;  // the time the "Manipulation time" line shows
+  bool exitPending = false;     // an exit was asked for while an in-place rewrite ran
+  FilteredRange filteredRange;  // with followReportFilter
+};
+
+// Asked once, with the result so far, when a complete output is about to take
+// its name (not in place); false abandons the run as an exit request would.
+using CommitCheck = std::function<bool(const ModifyResult&)>;
+
+// Runs the modification.
+ModifyResult runModification(const ModifyTarget& target, const ModifyRequest& request,
+                             ModifyServices& services, const CommitCheck& beforeCommit = {});
+
+}  // namespace ril

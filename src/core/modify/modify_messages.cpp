@@ -1,0 +1,103 @@
+#include "core/modify/modify_messages.h"
+
+#include "core/base/errors.h"
+#include "core/base/number_format.h"
+
+namespace ril {
+
+Message diskSpaceQuestion(const std::string& appPath, std::uint64_t length, double available) {
+  Message m;
+  m.kind = MessageKind::kQuestion;
+  m.title = "Warning";
+  m.text = "Not enough discspace available to create copy of file in " + appPath + " (" +
+           std::to_string(length) + " bytes required, but only " + formatNumber(available, "0") +
+           " bytes available)!" + "\r\n" + "Do you want to overwrite the existing file?";
+  m.defaultAnswer = Answer::kYes;
+  return m;
+}
+
+Message closingNotice(bool inProgramDir, const std::string& lineBreak) {
+  Message m;
+  m.kind = MessageKind::kInformation;
+  m.title = "Info:";
+  if (inProgramDir) {
+    m.text = std::string("The original file is stored with additional extension .old.") +
+             (lineBreak.empty() ? "\r\n" : lineBreak) +
+             "The modified file is stored under the original filename in the program directory!";
+  } else {
+    m.text = "The original file is overwritten with the modified one!";
+  }
+  return m;
+}
+
+Message failureMessage(int number, std::int64_t lastValue, const std::string& path) {
+  Message m;
+  m.kind = MessageKind::kWarning;
+  m.title = "Warning";
+  switch (number) {
+    case kErrOverflow:
+      m.text = "Overflow (last value " + formatNumber(static_cast<double>(lastValue), "0") +
+               "! Modification cancelled!";
+      break;
+    case kErrFileExists:
+      m.text = "File " + path + ".old already exists! Modification cancelled!";
+      break;
+    case kErrPathFileAccess:
+      m.text = "File " + path + " is write protected! Modification cancelled!";
+      break;
+    default:
+      m.text = "Unknown error number " + std::to_string(number) + "! Modification cancelled!";
+      break;
+  }
+  return m;
+}
+
+Message clipMessage(const Clip& clip) {
+  Message m;
+  m.kind = MessageKind::kError;
+  m.title = "Error:";
+  m.text = "Error at sample " + std::to_string(clip.frame) + "! Calculated value of " +
+           std::to_string(clip.value) + " limited to " + std::to_string(clip.limit) + "!";
+  return m;
+}
+
+Message refusalMessage(const std::string& text) {
+  Message m;
+  m.kind = MessageKind::kWarning;
+  m.title = "Warning";
+  m.text = text;
+  return m;
+}
+
+std::optional<std::string> refusalText(const std::string& path, const WavHeader& header) {
+  if (path.empty()) return "No file is chosen; nothing can be modified!";
+  switch (header.status) {
+    case HeaderStatus::kReady:
+      break;
+    case HeaderStatus::kUnreadable:
+      return "File " + path + " could not be read! Modification cancelled!";
+    case HeaderStatus::kEmpty:
+      return "File " + path + " is empty! Modification cancelled!";
+    case HeaderStatus::kNoDataChunk:
+      return "File " + path + " has no data chunk! Modification cancelled!";
+    case HeaderStatus::kUnsupported:
+      return "File " + path +
+             " holds no 8 or 16 bit PCM samples in 1 or 2 channels! Modification cancelled!";
+  }
+  if (header.layout.framesInFile <= 0) {
+    return "File " + path + " holds no sample frames! Modification cancelled!";
+  }
+  return std::nullopt;
+}
+
+std::string factorRefusalText(double factor) {
+  return "A volume factor of " + formatNumber(factor, "0.000") +
+         " cannot be applied! Modification cancelled!";
+}
+
+std::string manipulationTimeLine(double seconds, char decimalSeparator) {
+  return "Manipulation time = " +
+         formatNumber(static_cast<float>(seconds), "0.00", decimalSeparator) + " sec.";
+}
+
+}  // namespace ril

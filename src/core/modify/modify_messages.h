@@ -1,0 +1,38 @@
+// Every text a modification shows the user: the question, the notices, the
+// failure and refusal messages, the clipped-sample message and the time line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/base/host.h"
+#include "core/modify/sample_rewriter.h"
+#include "core/wav/wav_header.h"
+
+namespace ril {
+
+// Asked when the program directory's drive lacks the space for a copy.
+Message diskSpaceQuestion(const std::string& appPath, std::uint64_t length, double available);
+
+// After a completed run: where the files are now.
+Message closingNotice(bool inProgramDir, const std::string& lineBreak);
+
+// The one message of a failed run for error `number`; `path` is the file the
+// run worked on, `lastValue` the value an overflow did not fit.
+Message failureMessage(int number, std::int64_t lastValue, const std::string& path);
+
+// A de-emphasised sample that had to be limited.
+Message clipMessage(const Clip& clip);
+
+// A run that cannot start, with the reason.
+Message refusalMessage(const std::string& text);
+
+// Why the file `path` with this header cannot be modified, or nothing.
+std::optional<std::string> refusalText(const std::string& path, const WavHeader& header);
+std::string factorRefusalText(double factor);
+
+// "Manipulation time = 1.25 sec."
+std::string manipulationTimeLine(double seconds, char decimalSeparator);
+
+}  // namespace ril

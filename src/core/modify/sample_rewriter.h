@@ -1,0 +1,71 @@
+// Rewrites blocks of sample data: every sample scaled by the volume factor
+// and, on request, passed through the de-emphasis filter, rounded and stored.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "core/wav/wav_header.h"
+
+namespace ril {
+
+// The report's de-emphasis filter (integer, rounded), followed over the
+// samples a de-emphasis run reads: the smallest and largest output per
+// channel, both starting at 0, as the analysis finds them. `complete` is true
+// only when every block of the run was de-emphasised in every channel.
+struct FilteredRange {
+  std::int32_t min[2] = {0, 0};
+  std::int32_t max[2] = {0, 0};
+  bool complete = false;
+};
+
+// A de-emphasised sample that did not fit and was limited: its frame in the
+// file, the value computed (around 0, -128..127 for 8 bits) and the limit.
+struct Clip {
+  std::int64_t frame = 0;
+  std::int64_t value = 0;
+  std::int64_t limit = 0;
+};
+
+class SampleRewriter {
+ public:
+  struct Hooks {
+    // Whether de-emphasis is chosen; asked again for each channel of each
+    // block, as the choice may change while a run lets user events run.
+    std::function<bool()> deemphasisChosen;
+    // Called for each limited sample, in the order the samples are processed:
+    // block by block, within a block channel 1 before channel 2, each channel
+    // in frame order.
+    std::function<void(const Clip&)> clipped;
+  };
+
+  // `followReportFilter`: run the report's integer filter alongside (see
+  // FilteredRange).
+  SampleRewriter(const WavFormat& format, double factor, Hooks hooks, bool followReportFilter);
+  ~SampleRewriter();
+  SampleRewriter(const SampleRewriter&) = delete;
+  SampleRewriter& operator=(const SampleRewriter&) = delete;
+
+  // Rewrites `frames` interleaved frames from `in` into `out` (the same size;
+  // 16-bit samples aligned to 2 bytes). `firstFrame` is the index of the
+  // first frame in the file. Without de-emphasis a result outside the sample
+  // range throws RunError 6 (overflow); lastValue() holds it.
+  void rewrite(const void* in, void* out, std::int64_t frames, std::int64_t firstFrame);
+
+  // Whether some stored sample would overflow the volume pass at this factor.
+  bool volumeCanOverflow() const;
+  // Throws RunError 6 for the first sample of the block that the volume pass
+  // cannot store, as rewrite() would without de-emphasis.
+  void checkVolume(const void* in, std::int64_t frames);
+
+  std::int64_t lastValue() const;
+  FilteredRange filteredRange() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace ril

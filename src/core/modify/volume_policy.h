@@ -1,0 +1,42 @@
+// How far the volume may be raised, and how a chosen volume is held to it.
+#pragma once
+
+#include <cstdint>
+
+#include "core/modify/sample_rewriter.h"
+
+namespace ril {
+
+// Largest safe volume factor for a peak magnitude on the 16-bit scale.
+// cutToThousandths: floor(32767000 / peak) / 1000, else 32767 / peak. A peak of
+// 0 gives 1. For 8-bit files the factor is kept below the point where the
+// loudest sample would overflow the byte.
+double maximumGain(std::int32_t peak, int bitsPerSample, bool cutToThousandths);
+
+// The factor the modification dialog allows for a file: uncut for the data as
+// stored, cut to thousandths once de-emphasis is chosen.
+double dialogMaxGain(std::int32_t peak, std::int32_t peakDeemphasised, int bitsPerSample,
+                     bool deemphasis);
+
+// A volume asked for in tenths of a percent, held as the dialog's scroll bar
+// holds it: first to its range of 0 to 10000, then at or below maxGain.
+struct VolumeChoice {
+  long long tenths = 1000;
+  bool limitedToRange = false;  // the request lay outside 0 to 10000
+  bool heldDown = false;        // maxGain held it down
+};
+VolumeChoice limitToRange(long long tenths);
+// Whether maxGain holds `tenths` down (compared in single precision, as the
+// dialog compares them); never with maximize, which uses maxGain itself.
+bool holdsDown(double maxGain, long long tenths, bool maximize);
+// maxGain x 1000 to the nearest tenth of a percent, but never above maxGain,
+// where the loudest sample would overflow.
+long long tenthsAtMost(double maxGain);
+// Both steps: the range, then maxGain.
+VolumeChoice chooseVolume(long long tenths, double maxGain, bool maximize);
+
+// The de-emphasised peak as the analysis finds it (-32768 counting as
+// -32767) from the report filter's range a run followed.
+std::int32_t peakOfRange(const FilteredRange& range, int channels);
+
+}  // namespace ril

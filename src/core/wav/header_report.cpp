@@ -1,0 +1,76 @@
+#include "core/wav/header_report.h"
+
+#include <cmath>
+
+#include "core/base/errors.h"
+#include "core/base/number_format.h"
+
+namespace ril {
+
+namespace {
+
+// A number as the window's print operation writes it: a blank in front when
+// not negative, and a blank behind.
+std::string printedNumber(std::int64_t v) {
+  return (v >= 0 ? " " : "") + std::to_string(v) + " ";
+}
+
+std::string playingTime(const WavHeader& h) {
+  const double s = static_cast<double>(h.layout.sampleFrames) / h.format.sampleRate;
+  const double m = std::floor(s / 60);
+  const double rest = s - m * 60;
+  return formatNumber(m, "00:") + formatNumber(rest, "00") + " (Min:Sec)";
+}
+
+}  // namespace
+
+std::string headerReportLines(const std::string& path, const WavHeader& h,
+                              const std::string& lineBreak) {
+  const HeaderFindings& f = h.findings;
+  const WavFormat& format = h.format;
+  std::string text;
+  auto line = [&](const std::string& s) { text += s + lineBreak; };
+
+  line("Filename:\t" + path);
+  if (f.lengthKnown) {
+    line("Filelength:\t" +
+         formatNumber(static_cast<double>(h.layout.fileLength) / 1024 / 1024, "0.000 MB"));
+  }
+  if (f.formatRead) {
+    if (f.riffIdWrong) line(f.riffId);
+    if (f.riffSizeWrong) line(std::to_string(f.riffSize));
+    line("Nr of channels:\t" + std::to_string(format.channels) +
+         (format.channels == 1 ? " (Mono)" : " (Stereo)"));
+    line("Sample frequ.:\t" + std::to_string(format.sampleRate) + " Hz");
+    line("Resolution:\t" + std::to_string(format.bitsPerSample) + " bit");
+    if (f.byteRateWrong) line(std::to_string(f.byteRate));
+    if (f.blockAlignWrong) line(std::to_string(f.blockAlign));
+  }
+  if (f.readErrorNumber != 0) {
+    line("Cannot read the file: " + errorDescription(f.readErrorNumber) + " (error " +
+         std::to_string(f.readErrorNumber) + ")");
+    return text;
+  }
+  if (h.status == HeaderStatus::kNoDataChunk) line("No data chuk found!");
+  if (!f.dataFound) return text;
+  if (format.channels > 0 && format.bitsPerSample > 0 && format.sampleRate > 0) {
+    line("Length of file:\t" + playingTime(h));
+  }
+  if (!f.unsupportedReason.empty()) line("This file cannot be analysed: " + f.unsupportedReason);
+  return text;
+}
+
+std::vector<std::string> headerWarnings(const WavHeader& h) {
+  const HeaderFindings& f = h.findings;
+  std::vector<std::string> lines;
+  if (!f.formatRead) return lines;
+  if (f.formAndFirstChunkWrong) lines.push_back(f.formAndFirstChunk);
+  if (f.fmtChunkLength < 16) lines.push_back("fmt_ChunkLen = " + printedNumber(f.fmtChunkLength));
+  if (h.format.formatTag != 1) {
+    lines.push_back("WAV-file has no PCM format (" + printedNumber(h.format.formatTag) +
+                    " instead of 1)");
+  }
+  return lines;
+}
+
+}  // namespace ril

@@ -1,0 +1,21 @@
+// The report's lines for one file's header, and the warnings the main window
+// draws for it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/wav/wav_header.h"
+
+namespace ril {
+
+// "Filename:", "Filelength:", the format lines and the playing time, with a
+// line for each finding; every line ends in `lineBreak`.
+std::string headerReportLines(const std::string& path, const WavHeader& header,
+                              const std::string& lineBreak);
+
+// The warnings about the form type, the format chunk's length and the format
+// tag, one text each.
+std::vector<std::string> headerWarnings(const WavHeader& header);
+
+}  // namespace ril

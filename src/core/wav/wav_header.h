@@ -1,0 +1,75 @@
+// The one definition of a WAV file's layout as the program reads and writes
+// it: the format, where the sample data lies, and what the reader noticed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ril {
+
+// How far reading a header got.
+enum class HeaderStatus {
+  kUnreadable,   // could not be found, measured, opened or read
+  kEmpty,        // 0 bytes
+  kNoDataChunk,  // no data chunk
+  kUnsupported,  // data found, but samples the program cannot process
+  kReady,        // data found; 8- or 16-bit PCM, mono or stereo
+};
+
+struct WavFormat {
+  std::int16_t formatTag = 0;
+  std::int16_t channels = 0;
+  std::int16_t bitsPerSample = 0;
+  std::int32_t sampleRate = 0;
+
+  // Bytes per frame of a supported format (8- or 16-bit, 1 or 2 channels).
+  int frameBytes() const { return channels * (bitsPerSample == 8 ? 1 : 2); }
+  bool operator==(const WavFormat&) const = default;
+};
+
+// Where the parts of the file lie. Sizes are held in 64 bits, so unsigned
+// 32-bit chunk sizes never wrap.
+struct WavLayout {
+  std::uint64_t fileLength = 0;
+  std::int64_t dataOffset = 0;     // offset of the first sample byte
+  std::uint32_t dataSize = 0;      // as the data chunk declares it
+  std::int64_t sampleFrames = 0;   // frames the data chunk declares (rounded)
+  std::int64_t trailerLength = 0;  // bytes after the declared data; negative past the end
+  // Whole frames that lie inside both the data chunk and the file: what the
+  // analysis and the modification process.
+  std::int64_t framesInFile = 0;
+};
+
+// What the reader noticed on the way, as the report and the window warnings
+// show it. Identifier texts hold the bytes as read, "?" for unprintable ones.
+struct HeaderFindings {
+  bool lengthKnown = false;  // the file could be measured
+  bool formatRead = false;   // the format fields were read (file length > 0)
+  bool dataFound = false;    // the layout's data fields are valid
+  std::string riffId;        // 4 characters
+  bool riffIdWrong = false;  // not "RIFF"
+  std::uint32_t riffSize = 0;
+  bool riffSizeWrong = false;           // not the file length - 8
+  std::string formAndFirstChunk;        // 8 characters
+  bool formAndFirstChunkWrong = false;  // not "WAVEfmt "
+  std::uint32_t fmtChunkLength = 0;
+  std::int32_t byteRate = 0;
+  bool byteRateWrong = false;  // not blockAlign x sampleRate
+  std::int16_t blockAlign = 0;
+  bool blockAlignWrong = false;   // not channels x bitsPerSample / 8
+  std::string unsupportedReason;  // why the samples cannot be processed
+  int readErrorNumber = 0;        // the error number of a failing read, or 0
+};
+
+struct WavHeader {
+  HeaderStatus status = HeaderStatus::kUnreadable;
+  WavFormat format;  // valid when findings.formatRead
+  WavLayout layout;  // dataOffset valid when formatRead, the rest when dataFound
+  HeaderFindings findings;
+
+  bool ready() const { return status == HeaderStatus::kReady; }
+  // Ready, with sample frames to work on.
+  bool hasFrames() const { return ready() && layout.framesInFile > 0; }
+};
+
+}  // namespace ril
