@@ -8,7 +8,9 @@
 #include "core/analysis/analysis_report.h"
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
-#include "core/dsp/sample_kernels.h"
+#include "core/dsp/planar_conversion.h"
+#include "core/dsp/run_statistics.h"
+#include "core/dsp/segmented_filter.h"
 
 namespace ril {
 

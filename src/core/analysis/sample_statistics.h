@@ -7,8 +7,8 @@
 
 #include "core/base/clock.h"
 #include "core/base/host.h"
+#include "core/dsp/chunk_filter.h"
 #include "core/dsp/deemphasis_filter.h"
-#include "core/dsp/sample_kernels.h"
 #include "core/program_state.h"
 
 namespace ril {

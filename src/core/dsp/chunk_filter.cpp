@@ -1,0 +1,179 @@
+#include "core/dsp/chunk_filter.h"
+
+#include "core/dsp/segmented_filter.h"
+
+#if RIL_AVX2
+#include <immintrin.h>
+#endif
+
+namespace ril::kernels {
+
+#if RIL_AVX2
+namespace {
+
+// Runs of up to this many vector steps keep every 32-bit lane sum in range.
+constexpr std::int64_t kLaneRun = 4096;
+
+// Statistics of biased outputs stored as rows of eight, `stride` apart.
+__attribute__((target("avx2"))) RunStats rowStatsAvx2(const std::int32_t* base, std::int64_t rows,
+                                                      std::int64_t stride, std::int32_t bias) {
+  __m256i vmin = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base)), vmax = vmin;
+  __m256i vsq = _mm256_setzero_si256();
+  std::uint64_t sum = 0;
+  std::int64_t r = 0;
+  while (r < rows) {
+    __m256i vsum = _mm256_setzero_si256();
+    const std::int64_t end = std::min(rows, r + kLaneRun);
+    for (; r < end; ++r) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + r * stride));
+      vmin = _mm256_min_epi32(vmin, v);
+      vmax = _mm256_max_epi32(vmax, v);
+      vsum = _mm256_add_epi32(vsum, v);
+      vsq = _mm256_add_epi64(vsq, _mm256_mul_epu32(v, v));
+      const __m256i odd = _mm256_srli_epi64(v, 32);
+      vsq = _mm256_add_epi64(vsq, _mm256_mul_epu32(odd, odd));
+    }
+    alignas(32) std::uint32_t s[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(s), vsum);
+    for (int k = 0; k < 8; ++k) sum += s[k];
+  }
+  alignas(32) std::int32_t a[8], b[8];
+  alignas(32) std::uint64_t q[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(a), vmin);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(b), vmax);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(q), vsq);
+  std::int32_t mn = a[0], mx = b[0];
+  for (int k = 1; k < 8; ++k) {
+    mn = std::min(mn, a[k]);
+    mx = std::max(mx, b[k]);
+  }
+  const std::uint64_t sumSq = q[0] + q[1] + q[2] + q[3];
+  const std::uint64_t c = static_cast<std::uint32_t>(bias);
+  const std::uint64_t count = static_cast<std::uint64_t>(rows) * 8;
+  return RunStats{mn - bias, mx - bias, static_cast<std::int64_t>(sum - count * c),
+                  sumSq - 2 * c * sum + count * c * c};
+}
+
+}  // namespace
+#endif
+
+void ChunkFilter::run(int channels, const std::int16_t* const* x, std::int64_t n,
+                      std::int64_t* state) {
+  channels_ = channels;
+  n_ = n;
+  if (natural_.empty()) natural_.assign(2 * kChannelStride, 0);
+  // Mono has too few chains for the vector lanes to pay; the scalar segments
+  // serve it better.
+  lanes_ = haveAvx2() && channels == 2 && n >= kLanes * 4 * kWarmUp;
+  if (lanes_) {
+    runInLanes(x, state);
+  } else {
+    runSegmented(x, state);
+  }
+}
+
+void ChunkFilter::runSegmented(const std::int16_t* const* x, std::int64_t* state) {
+  constexpr std::int64_t D = kChannelStride;
+  if (prepared_.empty()) prepared_.assign(2 * D, 0);
+  for (int c = 0; c < channels_; ++c) filterPrep(x[c], n_, prepared_.data() + c * D);
+  filterChunk(channels_, prepared_.data(), x, n_, state, natural_.data());
+  for (int c = 0; c < channels_; ++c) {
+    stats_[c] = statsOfBiased32(natural_.data() + c * D, n_, kOutputBias);
+  }
+}
+
+#if RIL_AVX2
+void ChunkFilter::runInLanes(const std::int16_t* const* x, std::int64_t* state) {
+  constexpr std::int64_t W = kWarmUp;
+  const int C = channels_;
+  const std::int64_t T = (n_ + (kLanes - 1) * W) / kLanes;
+  steps_ = T;
+  begin_[0] = 0;
+  begin_[1] = T;
+  for (int j = 1; j < kLanes; ++j) begin_[j + 1] = begin_[j] + T - W;
+  std::int64_t start[kLanes];
+  for (int j = 0; j < kLanes; ++j) start[j] = j == 0 ? 0 : begin_[j] - W;
+  alignas(32) std::uint64_t init[2][kLanes];
+  alignas(32) std::uint64_t guess[2][kLanes];
+  for (int c = 0; c < C; ++c) {
+    init[c][0] = static_cast<std::uint64_t>(state[c]);
+    // The filter has unity gain at 0 Hz: the input is a fair first guess.
+    for (int j = 1; j < kLanes; ++j) {
+      init[c][j] = static_cast<std::uint64_t>(x[c][begin_[j] - W - 1] + kOutputBias);
+    }
+  }
+  const std::size_t cells = static_cast<std::size_t>(T * C * kLanes);
+  if (laneInputs_.size() < cells) {
+    laneInputs_.resize(cells);
+    laneOutputs_.resize(cells);
+  }
+  laneChunkAvx2(C, x, T, start, init, laneInputs_.data(), laneOutputs_.data(), guess);
+
+  for (int c = 0; c < C; ++c) {
+    auto at = [&](std::int64_t row, int lane) -> std::int32_t& {
+      return laneOutputs_[laneCell(c, row, lane)];
+    };
+    // Check each segment against the true output in front of it; repair
+    // serially until the runs meet where the guess was wrong.
+    std::uint64_t prev = static_cast<std::uint32_t>(at(T - 1, 0));
+    for (int j = 1; j < kLanes; ++j) {
+      if (guess[c][j] != prev) {
+        for (std::int64_t i = begin_[j]; i < begin_[j + 1]; ++i) {
+          prev = chainStep(preparedAt(x[c], i), prev);
+          std::int32_t& slot = at(W + i - begin_[j], j);
+          if (static_cast<std::uint32_t>(slot) == prev) break;  // the runs have met
+          slot = static_cast<std::int32_t>(prev);
+        }
+      }
+      prev = static_cast<std::uint32_t>(at(T - 1, j));
+    }
+    std::int32_t* tail = natural_.data() + c * kChannelStride;
+    for (std::int64_t i = begin_[kLanes]; i < n_; ++i) {
+      prev = chainStep(preparedAt(x[c], i), prev);
+      tail[i] = static_cast<std::int32_t>(prev);
+    }
+    state[c] = static_cast<std::int64_t>(prev);
+    stats_[c] = statsInLanes(c);
+  }
+}
+
+RunStats ChunkFilter::statsInLanes(int c) const {
+  // All lanes of the rows after the warm-up, segment 0's own outputs during
+  // it, and the frames behind the last segment.
+  constexpr std::int64_t W = kWarmUp;
+  RunStats s = rowStatsAvx2(laneOutputs_.data() + laneRow(c, W), steps_ - W, channels_ * kLanes,
+                            kOutputBias);
+  std::int32_t first[W];
+  for (std::int64_t t = 0; t < W; ++t) first[t] = laneOutputs_[laneCell(c, t, 0)];
+  combine(s, statsOfBiased32(first, W, kOutputBias));
+  const std::int32_t* tail = natural_.data() + c * kChannelStride;
+  if (begin_[kLanes] < n_) {
+    combine(s, statsOfBiased32(tail + begin_[kLanes], n_ - begin_[kLanes], kOutputBias));
+  }
+  return s;
+}
+#else
+void ChunkFilter::runInLanes(const std::int16_t* const*, std::int64_t*) {}
+#endif
+
+std::int32_t ChunkFilter::outputAt(int c, std::int64_t i) const {
+  const std::int32_t* tail = natural_.data() + c * kChannelStride;
+  if (!lanes_ || i >= begin_[kLanes]) return tail[i];
+  int j = 0;
+  std::int64_t row = i;
+  if (i >= begin_[1]) {
+    j = 1 + static_cast<int>((i - begin_[1]) / (steps_ - kWarmUp));
+    row = kWarmUp + (i - begin_[j]);
+  }
+  return laneOutputs_[laneCell(c, row, j)];
+}
+
+std::int64_t ChunkFilter::firstIndexOf(int c, std::int32_t v) const {
+  const std::int32_t biased = v + kOutputBias;
+  for (std::int64_t i = 0; i < n_; ++i) {
+    if (outputAt(c, i) == biased) return i;
+  }
+  return n_;
+}
+
+}  // namespace ril::kernels
