@@ -86,11 +86,8 @@ void ChunkFilter::runSegmented(const std::int16_t* const* x, std::int64_t* state
 void ChunkFilter::runInLanes(const std::int16_t* const* x, std::int64_t* state) {
   constexpr std::int64_t W = kWarmUp;
   const int C = channels_;
-  const std::int64_t T = (n_ + (kLanes - 1) * W) / kLanes;
+  const std::int64_t T = segmentBegins(n_, kLanes, begin_);
   steps_ = T;
-  begin_[0] = 0;
-  begin_[1] = T;
-  for (int j = 1; j < kLanes; ++j) begin_[j + 1] = begin_[j] + T - W;
   std::int64_t start[kLanes];
   for (int j = 0; j < kLanes; ++j) start[j] = j == 0 ? 0 : begin_[j] - W;
   alignas(32) std::uint64_t init[2][kLanes];
@@ -110,29 +107,13 @@ void ChunkFilter::runInLanes(const std::int16_t* const* x, std::int64_t* state) 
   laneChunkAvx2(C, x, T, start, init, laneInputs_.data(), laneOutputs_.data(), guess);
 
   for (int c = 0; c < C; ++c) {
-    auto at = [&](std::int64_t row, int lane) -> std::int32_t& {
-      return laneOutputs_[laneCell(c, row, lane)];
+    // Segment j's own frame i sits in the row i - begin_[j] after its warm-up.
+    auto stored = [&](int j, std::int64_t i) -> std::int32_t& {
+      return laneOutputs_[laneCell(c, j == 0 ? i : W + i - begin_[j], j)];
     };
-    // Check each segment against the true output in front of it; repair
-    // serially until the runs meet where the guess was wrong.
-    std::uint64_t prev = static_cast<std::uint32_t>(at(T - 1, 0));
-    for (int j = 1; j < kLanes; ++j) {
-      if (guess[c][j] != prev) {
-        for (std::int64_t i = begin_[j]; i < begin_[j + 1]; ++i) {
-          prev = chainStep(preparedAt(x[c], i), prev);
-          std::int32_t& slot = at(W + i - begin_[j], j);
-          if (static_cast<std::uint32_t>(slot) == prev) break;  // the runs have met
-          slot = static_cast<std::int32_t>(prev);
-        }
-      }
-      prev = static_cast<std::uint32_t>(at(T - 1, j));
-    }
     std::int32_t* tail = natural_.data() + c * kChannelStride;
-    for (std::int64_t i = begin_[kLanes]; i < n_; ++i) {
-      prev = chainStep(preparedAt(x[c], i), prev);
-      tail[i] = static_cast<std::int32_t>(prev);
-    }
-    state[c] = static_cast<std::int64_t>(prev);
+    state[c] =
+        static_cast<std::int64_t>(settleSegments(x[c], n_, kLanes, begin_, guess[c], stored, tail));
     stats_[c] = statsInLanes(c);
   }
 }

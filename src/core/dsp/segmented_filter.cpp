@@ -10,12 +10,8 @@ void speculativeChunk(const std::uint64_t* p, const std::int16_t* const* x, std:
                       std::int64_t* state, std::int32_t* yb) {
   constexpr std::int64_t W = kWarmUp;
   constexpr std::int64_t D = kChannelStride;
-  // Segment 0 has T own outputs, every later one T - W after W warm-up steps.
-  const std::int64_t T = (n + (S - 1) * W) / S;
   std::int64_t begin[S + 1];
-  begin[0] = 0;
-  begin[1] = T;
-  for (int j = 1; j < S; ++j) begin[j + 1] = begin[j] + T - W;
+  const std::int64_t T = segmentBegins(n, S, begin);
   const std::uint64_t* in[S];
   std::int32_t* out[S];
   for (int j = 0; j < S; ++j) {
@@ -56,27 +52,10 @@ void speculativeChunk(const std::uint64_t* p, const std::int16_t* const* x, std:
     }
   }
 
-  // Check every segment against the true state in front of it, repair where
-  // needed, then run the few frames behind the last segment.
   for (int c = 0; c < C; ++c) {
     std::int32_t* yc = yb + c * D;
-    const std::int16_t* xc = x[c];
-    std::uint64_t prev = static_cast<std::uint32_t>(yc[begin[1] - 1]);
-    for (int j = 1; j < S; ++j) {
-      if (guess[c][j] != prev) {
-        for (std::int64_t i = begin[j]; i < begin[j + 1]; ++i) {
-          prev = chainStep(preparedAt(xc, i), prev);
-          if (static_cast<std::uint32_t>(yc[i]) == prev) break;  // the runs have met
-          yc[i] = static_cast<std::int32_t>(prev);
-        }
-      }
-      prev = static_cast<std::uint32_t>(yc[begin[j + 1] - 1]);
-    }
-    for (std::int64_t i = begin[S]; i < n; ++i) {
-      prev = chainStep(p[c * D + i], prev);
-      yc[i] = static_cast<std::int32_t>(prev);
-    }
-    state[c] = static_cast<std::int64_t>(prev);
+    auto stored = [yc](int, std::int64_t i) -> std::int32_t& { return yc[i]; };
+    state[c] = static_cast<std::int64_t>(settleSegments(x[c], n, S, begin, guess[c], stored, yc));
   }
 }
 
