@@ -2,60 +2,7 @@
 
 #include "core/dsp/segmented_filter.h"
 
-#if RIL_AVX2
-#include <immintrin.h>
-#endif
-
 namespace ril::kernels {
-
-#if RIL_AVX2
-namespace {
-
-// Runs of up to this many vector steps keep every 32-bit lane sum in range.
-constexpr std::int64_t kLaneRun = 4096;
-
-// Statistics of biased outputs stored as rows of eight, `stride` apart.
-__attribute__((target("avx2"))) RunStats rowStatsAvx2(const std::int32_t* base, std::int64_t rows,
-                                                      std::int64_t stride, std::int32_t bias) {
-  __m256i vmin = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base)), vmax = vmin;
-  __m256i vsq = _mm256_setzero_si256();
-  std::uint64_t sum = 0;
-  std::int64_t r = 0;
-  while (r < rows) {
-    __m256i vsum = _mm256_setzero_si256();
-    const std::int64_t end = std::min(rows, r + kLaneRun);
-    for (; r < end; ++r) {
-      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + r * stride));
-      vmin = _mm256_min_epi32(vmin, v);
-      vmax = _mm256_max_epi32(vmax, v);
-      vsum = _mm256_add_epi32(vsum, v);
-      vsq = _mm256_add_epi64(vsq, _mm256_mul_epu32(v, v));
-      const __m256i odd = _mm256_srli_epi64(v, 32);
-      vsq = _mm256_add_epi64(vsq, _mm256_mul_epu32(odd, odd));
-    }
-    alignas(32) std::uint32_t s[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(s), vsum);
-    for (int k = 0; k < 8; ++k) sum += s[k];
-  }
-  alignas(32) std::int32_t a[8], b[8];
-  alignas(32) std::uint64_t q[4];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(a), vmin);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(b), vmax);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(q), vsq);
-  std::int32_t mn = a[0], mx = b[0];
-  for (int k = 1; k < 8; ++k) {
-    mn = std::min(mn, a[k]);
-    mx = std::max(mx, b[k]);
-  }
-  const std::uint64_t sumSq = q[0] + q[1] + q[2] + q[3];
-  const std::uint64_t c = static_cast<std::uint32_t>(bias);
-  const std::uint64_t count = static_cast<std::uint64_t>(rows) * 8;
-  return RunStats{mn - bias, mx - bias, static_cast<std::int64_t>(sum - count * c),
-                  sumSq - 2 * c * sum + count * c * c};
-}
-
-}  // namespace
-#endif
 
 void ChunkFilter::run(int channels, const std::int16_t* const* x, std::int64_t n,
                       std::int64_t* state) {
@@ -122,8 +69,8 @@ RunStats ChunkFilter::statsInLanes(int c) const {
   // All lanes of the rows after the warm-up, segment 0's own outputs during
   // it, and the frames behind the last segment.
   constexpr std::int64_t W = kWarmUp;
-  RunStats s = rowStatsAvx2(laneOutputs_.data() + laneRow(c, W), steps_ - W, channels_ * kLanes,
-                            kOutputBias);
+  RunStats s = rowStatsOfBiased32Avx2(laneOutputs_.data() + laneRow(c, W), steps_ - W,
+                                      channels_ * kLanes, kOutputBias);
   std::int32_t first[W];
   for (std::int64_t t = 0; t < W; ++t) first[t] = laneOutputs_[laneCell(c, t, 0)];
   combine(s, statsOfBiased32(first, W, kOutputBias));

@@ -14,6 +14,21 @@ namespace {
 // Runs of up to this many vector steps keep every 32-bit lane sum in range.
 constexpr std::int64_t kLaneRun = 4096;
 
+// The statistics of v - bias from those of n biased values v: sum (v - c)^2 =
+// sum v^2 - 2c sum v + n c^2, exact in modular 64-bit arithmetic because the
+// true result fits.
+RunStats unbiased(std::int32_t mn, std::int32_t mx, std::uint64_t sum, std::uint64_t sumSq,
+                  std::int64_t n, std::int32_t bias) {
+  const std::uint64_t c = static_cast<std::uint32_t>(bias);
+  const std::uint64_t count = static_cast<std::uint64_t>(n);
+  RunStats r;
+  r.min = mn - bias;
+  r.max = mx - bias;
+  r.sum = static_cast<std::int64_t>(sum - count * c);
+  r.sumSq = sumSq - 2 * c * sum + count * c * c;
+  return r;
+}
+
 #if RIL_AVX2
 // statsOf16 with 256-bit vectors over the first multiple of 16 values; gives
 // the number of values done and their statistics in r.
@@ -55,20 +70,74 @@ __attribute__((target("avx2"))) std::int64_t statsOf16Avx2(const std::int16_t* x
   r.sumSq = q[0] + q[1] + q[2] + q[3];
   return i;
 }
+#endif
 
-// statsOfBiased32 with 256-bit vectors over the first multiple of 8 values;
-// gives the number of values done and their (biased) sums in r.
-__attribute__((target("avx2"))) std::int64_t statsOfBiased32Avx2(const std::int32_t* yb,
-                                                                 std::int64_t n, RunStats& r) {
+// statsOfBiased32 with the baseline vectors (SSE2) and scalar steps.
+RunStats statsOfBiased32Baseline(const std::int32_t* yb, std::int64_t n, std::int32_t bias) {
+  std::int32_t mn = yb[0], mx = yb[0];
+  std::uint64_t sum = 0;  // of the biased values
+  std::uint64_t sumSq = 0;
   std::int64_t i = 0;
-  __m256i vmin = _mm256_set1_epi32(yb[0]), vmax = vmin;
+#if RIL_SSE2
+  if (n >= 4) {
+    __m128i vmin = _mm_set1_epi32(yb[0]), vmax = vmin;
+    __m128i vsq = _mm_setzero_si128();
+    while (i + 4 <= n) {
+      __m128i vsum = _mm_setzero_si128();
+      const std::int64_t end = std::min(n - 3, i + 4 * kLaneRun);
+      for (; i < end; i += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(yb + i));
+        const __m128i lt = _mm_cmplt_epi32(v, vmin);
+        vmin = _mm_or_si128(_mm_and_si128(lt, v), _mm_andnot_si128(lt, vmin));
+        const __m128i gt = _mm_cmpgt_epi32(v, vmax);
+        vmax = _mm_or_si128(_mm_and_si128(gt, v), _mm_andnot_si128(gt, vmax));
+        vsum = _mm_add_epi32(vsum, v);
+        vsq = _mm_add_epi64(vsq, _mm_mul_epu32(v, v));
+        const __m128i odd = _mm_srli_epi64(v, 32);
+        vsq = _mm_add_epi64(vsq, _mm_mul_epu32(odd, odd));
+      }
+      alignas(16) std::uint32_t s[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(s), vsum);
+      sum += static_cast<std::uint64_t>(s[0]) + s[1] + s[2] + s[3];
+    }
+    alignas(16) std::int32_t a[4], b[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(a), vmin);
+    _mm_store_si128(reinterpret_cast<__m128i*>(b), vmax);
+    for (int k = 0; k < 4; ++k) {
+      mn = std::min(mn, a[k]);
+      mx = std::max(mx, b[k]);
+    }
+    alignas(16) std::uint64_t q[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(q), vsq);
+    sumSq = q[0] + q[1];
+  }
+#endif
+  for (; i < n; ++i) {
+    const std::uint64_t v = static_cast<std::uint32_t>(yb[i]);
+    mn = std::min(mn, yb[i]);
+    mx = std::max(mx, yb[i]);
+    sum += v;
+    sumSq += v * v;
+  }
+  return unbiased(mn, mx, sum, sumSq, n, bias);
+}
+
+}  // namespace
+
+#if RIL_AVX2
+__attribute__((target("avx2"))) RunStats rowStatsOfBiased32Avx2(const std::int32_t* yb,
+                                                                std::int64_t rows,
+                                                                std::int64_t stride,
+                                                                std::int32_t bias) {
+  __m256i vmin = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(yb)), vmax = vmin;
   __m256i vsq = _mm256_setzero_si256();
   std::uint64_t sum = 0;
-  while (i + 8 <= n) {
+  std::int64_t r = 0;
+  while (r < rows) {
     __m256i vsum = _mm256_setzero_si256();
-    const std::int64_t end = std::min(n - 7, i + 8 * kLaneRun);
-    for (; i < end; i += 8) {
-      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(yb + i));
+    const std::int64_t end = std::min(rows, r + kLaneRun);
+    for (; r < end; ++r) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(yb + r * stride));
       vmin = _mm256_min_epi32(vmin, v);
       vmax = _mm256_max_epi32(vmax, v);
       vsum = _mm256_add_epi32(vsum, v);
@@ -85,19 +154,14 @@ __attribute__((target("avx2"))) std::int64_t statsOfBiased32Avx2(const std::int3
   _mm256_store_si256(reinterpret_cast<__m256i*>(a), vmin);
   _mm256_store_si256(reinterpret_cast<__m256i*>(b), vmax);
   _mm256_store_si256(reinterpret_cast<__m256i*>(q), vsq);
-  r.min = yb[0];
-  r.max = yb[0];
-  for (int k = 0; k < 8; ++k) {
-    r.min = std::min(r.min, a[k]);
-    r.max = std::max(r.max, b[k]);
+  std::int32_t mn = a[0], mx = b[0];
+  for (int k = 1; k < 8; ++k) {
+    mn = std::min(mn, a[k]);
+    mx = std::max(mx, b[k]);
   }
-  r.sum = static_cast<std::int64_t>(sum);
-  r.sumSq = q[0] + q[1] + q[2] + q[3];
-  return i;
+  return unbiased(mn, mx, sum, q[0] + q[1] + q[2] + q[3], rows * 8, bias);
 }
 #endif
-
-}  // namespace
 
 RunStats statsOf16(const std::int16_t* x, std::int64_t n) {
   std::int32_t mn = x[0], mx = x[0];
@@ -159,71 +223,16 @@ RunStats statsOf16(const std::int16_t* x, std::int64_t n) {
 }
 
 RunStats statsOfBiased32(const std::int32_t* yb, std::int64_t n, std::int32_t bias) {
-  std::int32_t mn = yb[0], mx = yb[0];
-  std::uint64_t sum = 0;  // of the biased values
-  std::uint64_t sumSq = 0;
-  std::int64_t i = 0;
 #if RIL_AVX2
-  if (haveAvx2()) {
-    RunStats r;
-    i = statsOfBiased32Avx2(yb, n, r);
-    mn = r.min;
-    mx = r.max;
-    sum = static_cast<std::uint64_t>(r.sum);
-    sumSq = r.sumSq;
+  if (haveAvx2() && n >= 8) {
+    // Whole rows of eight in the wide vectors, the few values behind them with the baseline.
+    const std::int64_t rows = n / 8;
+    RunStats r = rowStatsOfBiased32Avx2(yb, rows, 8, bias);
+    if (8 * rows < n) combine(r, statsOfBiased32Baseline(yb + 8 * rows, n - 8 * rows, bias));
+    return r;
   }
 #endif
-#if RIL_SSE2
-  if (i == 0 && n >= 4) {
-    __m128i vmin = _mm_set1_epi32(yb[0]), vmax = vmin;
-    __m128i vsq = _mm_setzero_si128();
-    while (i + 4 <= n) {
-      __m128i vsum = _mm_setzero_si128();
-      const std::int64_t end = std::min(n - 3, i + 4 * kLaneRun);
-      for (; i < end; i += 4) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(yb + i));
-        const __m128i lt = _mm_cmplt_epi32(v, vmin);
-        vmin = _mm_or_si128(_mm_and_si128(lt, v), _mm_andnot_si128(lt, vmin));
-        const __m128i gt = _mm_cmpgt_epi32(v, vmax);
-        vmax = _mm_or_si128(_mm_and_si128(gt, v), _mm_andnot_si128(gt, vmax));
-        vsum = _mm_add_epi32(vsum, v);
-        vsq = _mm_add_epi64(vsq, _mm_mul_epu32(v, v));
-        const __m128i odd = _mm_srli_epi64(v, 32);
-        vsq = _mm_add_epi64(vsq, _mm_mul_epu32(odd, odd));
-      }
-      alignas(16) std::uint32_t s[4];
-      _mm_store_si128(reinterpret_cast<__m128i*>(s), vsum);
-      sum += static_cast<std::uint64_t>(s[0]) + s[1] + s[2] + s[3];
-    }
-    alignas(16) std::int32_t a[4], b[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(a), vmin);
-    _mm_store_si128(reinterpret_cast<__m128i*>(b), vmax);
-    for (int k = 0; k < 4; ++k) {
-      mn = std::min(mn, a[k]);
-      mx = std::max(mx, b[k]);
-    }
-    alignas(16) std::uint64_t q[2];
-    _mm_store_si128(reinterpret_cast<__m128i*>(q), vsq);
-    sumSq = q[0] + q[1];
-  }
-#endif
-  for (; i < n; ++i) {
-    const std::uint64_t v = static_cast<std::uint32_t>(yb[i]);
-    mn = std::min(mn, yb[i]);
-    mx = std::max(mx, yb[i]);
-    sum += v;
-    sumSq += v * v;
-  }
-  // Back to the unbiased values: sum (v - c)^2 = sum v^2 - 2c sum v + n c^2,
-  // exact in modular 64-bit arithmetic because the true result fits.
-  const std::uint64_t c = static_cast<std::uint32_t>(bias);
-  const std::uint64_t count = static_cast<std::uint64_t>(n);
-  RunStats r;
-  r.min = mn - bias;
-  r.max = mx - bias;
-  r.sum = static_cast<std::int64_t>(sum - count * c);
-  r.sumSq = sumSq - 2 * c * sum + count * c * c;
-  return r;
+  return statsOfBiased32Baseline(yb, n, bias);
 }
 
 std::int64_t firstIndexOf16(const std::int16_t* x, std::int64_t n, std::int16_t v) {

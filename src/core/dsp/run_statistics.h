@@ -33,6 +33,13 @@ RunStats statsOf16(const std::int16_t* x, std::int64_t n);
 // Statistics of yb[i] - bias for yb[0..n), where 0 <= yb[i] < 2^20; n > 0.
 RunStats statsOfBiased32(const std::int32_t* yb, std::int64_t n, std::int32_t bias);
 
+#if RIL_AVX2
+// Statistics of yb[i] - bias over `rows` > 0 rows of eight values each, the
+// rows `stride` values apart, with 0 <= yb[i] < 2^20. Only where haveAvx2().
+RunStats rowStatsOfBiased32Avx2(const std::int32_t* yb, std::int64_t rows, std::int64_t stride,
+                                std::int32_t bias);
+#endif
+
 // Index of the first element equal to v (n when there is none).
 std::int64_t firstIndexOf16(const std::int16_t* x, std::int64_t n, std::int16_t v);
 std::int64_t firstIndexOf32(const std::int32_t* x, std::int64_t n, std::int32_t v);
