@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/dsp/sample_kernels.h"
+#include "core/dsp/planar_conversion.h"
+#include "core/dsp/run_statistics.h"
+#include "core/dsp/segmented_filter.h"
 
 namespace ril {
 

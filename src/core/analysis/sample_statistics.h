@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/dsp/chunk_filter.h"
 #include "core/dsp/deemphasis_filter.h"
-#include "core/dsp/sample_kernels.h"
 
 namespace ril {
 

@@ -1,10 +1,51 @@
 // The de-emphasis filter, one state per channel.
 //   y[n] = (15.5 x[n-1] - 2.75 x[n] + 20.75 y[n-1]) / 33.5
+// Its coefficients and its step are defined here once, for every user.
 #pragma once
 
 #include <cstdint>
 
 namespace ril {
+
+namespace deemphasis {
+// The coefficients as the double form uses them.
+inline constexpr double kPrevInput = 15.5;
+inline constexpr double kInput = -2.75;
+inline constexpr double kPrevOutput = 20.75;
+inline constexpr double kDivisor = 33.5;
+
+// The same times four, all integers: the integer form computes with these
+// (62, -11, 83 and 134).
+inline constexpr int kScale = 4;
+inline constexpr std::int32_t kPrevInputX4 = static_cast<std::int32_t>(kScale * kPrevInput);
+inline constexpr std::int32_t kInputX4 = static_cast<std::int32_t>(kScale * kInput);
+inline constexpr std::int32_t kPrevOutputX4 = static_cast<std::int32_t>(kScale * kPrevOutput);
+inline constexpr std::int32_t kDivisorX4 = static_cast<std::int32_t>(kScale * kDivisor);
+static_assert(kPrevInputX4 == kScale * kPrevInput && kInputX4 == kScale * kInput &&
+                  kPrevOutputX4 == kScale * kPrevOutput && kDivisorX4 == kScale * kDivisor,
+              "the scaled coefficients are exact integers");
+}  // namespace deemphasis
+
+// One step of the double form, unrounded, in exactly this order of
+// operations. V is double, or a type that does the same IEEE operations lane
+// by lane (DoublePair), so that several channels can run through this very
+// definition and each lane gives what double gives.
+template <typename V>
+inline V deemphasisStep(V prevInput, V x, V prevOutput) {
+  V v = V(deemphasis::kPrevInput) * prevInput + V(deemphasis::kInput) * x;
+  v = v + V(deemphasis::kPrevOutput) * prevOutput;
+  v = v / V(deemphasis::kDivisor);
+  return v;
+}
+
+// The numerator of the integer form's step, 62 x[n-1] - 11 x[n] + 83 y[n-1];
+// the output is this divided by 134, rounded (divide134RoundEven).
+inline std::int64_t deemphasisNumerator(std::int32_t prevInput, std::int32_t x,
+                                        std::int32_t prevOutput) {
+  return deemphasis::kPrevInputX4 * static_cast<std::int64_t>(prevInput) +
+         deemphasis::kInputX4 * static_cast<std::int64_t>(x) +
+         deemphasis::kPrevOutputX4 * static_cast<std::int64_t>(prevOutput);
+}
 
 // Rounds num / 134 to the nearest integer, a value exactly halfway going to the
 // even one: the plain, obviously correct form.
@@ -23,8 +64,10 @@ std::int32_t divide134RoundEven(std::int64_t num);
 // filter's numerators stay below 5.6 million.
 namespace fastdiv {
 inline constexpr std::int64_t kBias = 32768;
-inline constexpr std::uint64_t kMagic = 16025998;  // ceil(2^32 / 268)
-inline constexpr std::int64_t kOffset = 67 + 268 * kBias;
+inline constexpr std::int64_t kDoubleDivisor = 2 * deemphasis::kDivisorX4;  // 268
+inline constexpr std::uint64_t kMagic =  // ceil(2^32 / 268) = 16025998
+    ((std::uint64_t{1} << 32) + kDoubleDivisor - 1) / kDoubleDivisor;
+inline constexpr std::int64_t kOffset = deemphasis::kDivisorX4 / 2 + kDoubleDivisor * kBias;
 // The low half for a remainder of 134 stays below 2^31 + 10.6 million, that for
 // 135 starts above 2^31 + 16.0 million; the threshold lies between them.
 inline constexpr std::uint32_t kCarry = 2147483648u - 13000000u;
@@ -77,7 +120,7 @@ class DeemphasisFilter {
   std::int32_t prevOutput = 0;
 };
 
-// Double form (modification): unrounded, in exactly this order of operations.
+// Double form (modification): unrounded, deemphasisStep's order of operations.
 class DeemphasisFilterDouble {
  public:
   void reset() {
@@ -85,9 +128,7 @@ class DeemphasisFilterDouble {
     prevOutput = 0.0;
   }
   double step(double x) {
-    double v = 15.5 * prevInput + (-2.75) * x;
-    v = v + 20.75 * prevOutput;
-    v = v / 33.5;
+    const double v = deemphasisStep(prevInput, x, prevOutput);
     prevInput = x;
     prevOutput = v;
     return v;

@@ -12,6 +12,7 @@
 
 #include "core/base/errors.h"
 #include "core/dsp/deemphasis_filter.h"
+#include "core/dsp/double_pair.h"
 
 namespace ril {
 
@@ -88,9 +89,7 @@ struct FilterFollower {
   std::int32_t max = 0;
 
   void step(std::int32_t x) {
-    const std::int32_t y = divide134RoundEvenFast(62 * static_cast<std::int64_t>(prevInput) -
-                                                  11 * static_cast<std::int64_t>(x) +
-                                                  83 * static_cast<std::int64_t>(prevOutput));
+    const std::int32_t y = divide134RoundEvenFast(deemphasisNumerator(prevInput, x, prevOutput));
     prevInput = x;
     prevOutput = y;
     min = std::min(min, y);
@@ -356,23 +355,20 @@ class Rewriter : public SampleRewriter::Impl {
   static constexpr double kPackedFactorLimit = 16384.0;
 
   // 16-bit stereo as filterStereoQuietly's loop, both channels in the two
-  // lanes of one register: each lane does the same IEEE operations in the same
-  // order, so the results are those of the scalar loop, bit for bit. The
+  // lanes of one register through the same filter step: each lane does the
+  // same IEEE operations in the same order, so the results are those of the
+  // scalar loop, bit for bit. The
   // rounding is floor(v + 0.5) as there (truncate, then step down where that
   // went up), and the limiting is the saturation of the pack to 16 bits.
   template <bool Follow>
   void filterStereoPacked16(const Word* in, Word* out, std::int64_t frames, bool& clipped1,
                             bool& clipped2) {
-    const __m128d f = _mm_set1_pd(factor_);
-    const __m128d a = _mm_set1_pd(15.5);
-    const __m128d b = _mm_set1_pd(-2.75);
-    const __m128d c = _mm_set1_pd(20.75);
-    const __m128d d = _mm_set1_pd(33.5);
+    const DoublePair f(factor_);
     const __m128d half = _mm_set1_pd(0.5);
     const __m128i high = _mm_set1_epi32(32767);
     const __m128i low = _mm_set1_epi32(-32768);
-    __m128d prevIn = _mm_set_pd(filters_[1].prevInput, filters_[0].prevInput);
-    __m128d prevOut = _mm_set_pd(filters_[1].prevOutput, filters_[0].prevOutput);
+    DoublePair prevIn(filters_[0].prevInput, filters_[1].prevInput);
+    DoublePair prevOut(filters_[0].prevOutput, filters_[1].prevOutput);
     __m128i outside = _mm_setzero_si128();
     FilterFollower g1 = followers[0], g2 = followers[1];
     for (std::int64_t i = 0; i < frames; ++i) {
@@ -384,13 +380,11 @@ class Rewriter : public SampleRewriter::Impl {
       std::memcpy(&pair, in + 2 * i, sizeof pair);
       __m128i w = _mm_cvtsi32_si128(pair);
       w = _mm_srai_epi32(_mm_unpacklo_epi16(w, w), 16);  // the two samples, sign-extended
-      const __m128d x = _mm_mul_pd(_mm_cvtepi32_pd(w), f);
-      __m128d v = _mm_add_pd(_mm_mul_pd(a, prevIn), _mm_mul_pd(b, x));
-      v = _mm_add_pd(v, _mm_mul_pd(c, prevOut));
-      v = _mm_div_pd(v, d);
+      const DoublePair x = DoublePair(_mm_cvtepi32_pd(w)) * f;
+      const DoublePair v = deemphasisStep(prevIn, x, prevOut);
       prevIn = x;
       prevOut = v;
-      const __m128d t = _mm_add_pd(v, half);
+      const __m128d t = _mm_add_pd(v.vector(), half);
       __m128i r = _mm_cvttpd_epi32(t);
       const __m128d up = _mm_cmpgt_pd(_mm_cvtepi32_pd(r), t);
       r = _mm_add_epi32(r, _mm_shuffle_epi32(_mm_castpd_si128(up), 0x08));
@@ -399,13 +393,10 @@ class Rewriter : public SampleRewriter::Impl {
       const std::int32_t stored = _mm_cvtsi128_si32(_mm_packs_epi32(r, r));
       std::memcpy(out + 2 * i, &stored, sizeof stored);
     }
-    alignas(16) double lanes[2];
-    _mm_store_pd(lanes, prevIn);
-    filters_[0].prevInput = lanes[0];
-    filters_[1].prevInput = lanes[1];
-    _mm_store_pd(lanes, prevOut);
-    filters_[0].prevOutput = lanes[0];
-    filters_[1].prevOutput = lanes[1];
+    filters_[0].prevInput = prevIn.first();
+    filters_[1].prevInput = prevIn.second();
+    filters_[0].prevOutput = prevOut.first();
+    filters_[1].prevOutput = prevOut.second();
     if constexpr (Follow) {
       followers[0] = g1;
       followers[1] = g2;

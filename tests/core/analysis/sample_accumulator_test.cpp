@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/analysis/sample_statistics.h"
-#include "core/dsp/sample_kernels.h"
+#include "core/dsp/cpu_features.h"
 #include "core/wav/sample_blocks.h"
 #include "support/test_support.h"
 
