@@ -48,4 +48,16 @@ struct AppContext {
   std::function<void()> endProgram;
 };
 
+// Closes a window that exists at most once and discards it: its slot in the
+// context is empty at once, the object goes when the event loop comes round.
+// A second call does nothing.
+template <typename Window>
+void discardWindow(Window* window, QPointer<Window>& slot, bool& discarded) {
+  if (discarded) return;
+  discarded = true;
+  if (slot == window) slot = nullptr;
+  window->hide();
+  window->deleteLater();
+}
+
 }  // namespace ril

@@ -356,11 +356,7 @@ void FileSelectionDialog::cancel() {
 }
 
 void FileSelectionDialog::unload() {
-  if (unloaded_) return;
-  unloaded_ = true;
-  if (ctx_.selectionDialog == this) ctx_.selectionDialog = nullptr;
-  hide();
-  deleteLater();
+  discardWindow(this, ctx_.selectionDialog, unloaded_);
 }
 
 void FileSelectionDialog::keyPressEvent(QKeyEvent* event) {

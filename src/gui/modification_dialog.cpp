@@ -238,11 +238,7 @@ void ModificationDialog::cancel() {
 }
 
 void ModificationDialog::unload() {
-  if (unloaded_) return;
-  unloaded_ = true;
-  if (ctx_.modificationDialog == this) ctx_.modificationDialog = nullptr;
-  hide();
-  deleteLater();
+  discardWindow(this, ctx_.modificationDialog, unloaded_);
 }
 
 // What the user sees at the end of a run: the time it took in the report,

@@ -2,8 +2,7 @@
 
 #if RIL_AVX2
 
-#include <immintrin.h>
-
+#include "core/dsp/cpu_features.h"
 #include "core/dsp/segmented_filter.h"
 
 namespace ril::kernels {

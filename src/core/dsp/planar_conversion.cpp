@@ -2,13 +2,6 @@
 
 #include "core/dsp/cpu_features.h"
 
-#if RIL_SSE2
-#include <emmintrin.h>
-#endif
-#if RIL_AVX2
-#include <immintrin.h>
-#endif
-
 namespace ril::kernels {
 
 namespace {

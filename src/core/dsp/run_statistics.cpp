@@ -1,11 +1,6 @@
 #include "core/dsp/run_statistics.h"
 
-#if RIL_SSE2
-#include <emmintrin.h>
-#endif
-#if RIL_AVX2
-#include <immintrin.h>
-#endif
+#include "core/dsp/cpu_features.h"
 
 namespace ril::kernels {
 
