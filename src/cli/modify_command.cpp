@@ -244,8 +244,8 @@ class ModifyCommand {
   // the filtered peak leaves the volume as asked. Otherwise it is thrown away
   // and the analysis runs, then the run that counts.
   ModifyResult modify() {
-    const bool trial =
-        o_.deemphasis && !o_.maximize && !o_.output.empty() && target_.header.hasFrames();
+    const bool trial = deemphasisTrialPays(o_.deemphasis, o_.maximize, !o_.output.empty(),
+                                           target_.header.hasFrames());
     InterruptScope interrupts;
     if (trial) {
       ModifyResult result = tryDeemphasisFirst();
@@ -272,9 +272,9 @@ class ModifyCommand {
     messages_.trial = true;
     const ModifyResult result =
         runModification(target_, request(1.0), s, [this](const ModifyResult& soFar) {
-          if (!soFar.filteredRange.complete || messages_.clipSeen) return false;
-          peak_[1] = peakOfRange(soFar.filteredRange, target_.header.format.channels);
-          return !holdsDown(maxGain(), o_.tenths, o_.maximize);
+          return deemphasisTrialHolds(soFar.filteredRange, messages_.clipSeen,
+                                      target_.header.format.channels,
+                                      target_.header.format.bitsPerSample, o_.tenths, peak_[1]);
         });
     messages_.trial = false;
     return result;

@@ -61,6 +61,17 @@ VolumeChoice chooseVolume(long long tenths, double maxGain, bool maximize) {
   return choice;
 }
 
+bool deemphasisTrialPays(bool deemphasis, bool maximize, bool ownOutput, bool hasFrames) {
+  return deemphasis && !maximize && ownOutput && hasFrames;
+}
+
+bool deemphasisTrialHolds(const FilteredRange& range, bool clipped, int channels, int bitsPerSample,
+                          long long tenths, std::int32_t& peak) {
+  if (!range.complete || clipped) return false;
+  peak = peakOfRange(range, channels);
+  return !holdsDown(maximumGain(peak, bitsPerSample, true), tenths, false);
+}
+
 std::int32_t peakOfRange(const FilteredRange& range, int channels) {
   std::int32_t peak = 0;
   for (int c = 0; c < std::min(channels, 2); ++c) {
