@@ -52,8 +52,7 @@ std::string headerReportLines(const std::string& path, const WavHeader& h,
     return text;
   }
   if (h.status == HeaderStatus::kNoDataChunk) line("No data chuk found!");
-  if (!f.dataFound) return text;
-  if (format.channels > 0 && format.bitsPerSample > 0 && format.sampleRate > 0) {
+  if (f.dataFound && format.channels > 0 && format.bitsPerSample > 0 && format.sampleRate > 0) {
     line("Length of file:\t" + playingTime(h));
   }
   if (!f.unsupportedReason.empty()) line("This file cannot be analysed: " + f.unsupportedReason);

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
 
 #include "core/base/errors.h"
 #include "core/wav/header_report.h"
+#include "support/analysed_file.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -26,7 +28,7 @@ struct Parsed {
   std::vector<std::string> windowLines;
   bool dataFound;
   std::int64_t dataOffset;
-  std::uint32_t dataSize;
+  std::uint64_t dataSize;
   std::int64_t sampleFrames;
   std::int64_t trailerLength;
   std::int64_t framesInFile;
@@ -115,32 +117,176 @@ TEST(WavHeaderReader, FindsTheDataChunkBehindOtherChunksAndExtendedFormats) {
   list.data = test::pcm16({1, 2});
   EXPECT_EQ(parse(test::buildWav(list)).dataOffset, 70);
 
-  // A chunk whose bytes hold "data" ends the byte-wise search there.
+  // The chunks are walked: "data" inside a LIST comment is passed over, and
+  // so is an odd-sized chunk with its pad byte.
   WavShape decoy;
-  decoy.before.push_back({"LIST", Bytes{'x', 'd', 'a', 't', 'a', 4, 0, 0, 0, 1, 2, 3}});
+  Bytes comment = {'I', 'C', 'M', 'T', 13, 0, 0, 0};
+  for (char c : std::string("data 99999999")) comment.push_back(static_cast<unsigned char>(c));
+  comment.push_back(0);  // the sub-chunk's pad byte
+  decoy.before.push_back({"LIST", comment});
+  decoy.before.push_back({"inst", Bytes(7, 'd')});  // odd: a pad byte follows
   decoy.data = test::pcm16({1, 2});
   Parsed d = parse(test::buildWav(decoy));
-  EXPECT_TRUE(d.dataFound);
-  EXPECT_EQ(d.dataOffset, 36 + 8 + 1 + 8);
+  EXPECT_EQ(d.status, HeaderStatus::kReady);
+  EXPECT_EQ(d.dataOffset, 36 + 8 + 22 + 8 + 8 + 8);
   EXPECT_EQ(d.dataSize, 4u);
+  EXPECT_EQ(d.trailerLength, 0);
+  EXPECT_EQ(d.lines, parse(test::buildWav(list)).lines);
 }
 
-TEST(WavHeaderReader, JunkChunkFirstDrawsTheEightCharactersAndReadsOn) {
+TEST(WavHeaderReader, BrokenChunkListsFallBackToTheByteSearchFromWhereTheyBreak) {
+  // A chunk whose size runs past the end of the file; an identifier that is
+  // not printable; an odd chunk written without its pad byte.
+  for (const test::Chunk& broken :
+       {test::Chunk{"big ", Bytes(6, 'x')}, test::Chunk{"\x01\x02zz", Bytes(6, 'x')},
+        test::Chunk{"odd ", Bytes(5, 'x')}}) {
+    SCOPED_TRACE(broken.id);
+    WavShape shape;
+    shape.before.push_back({"LIST", Bytes{'d', 'a', 't', 'a', 2, 0, 0, 0}});
+    shape.before.push_back(broken);
+    shape.data = test::pcm16({5, 6});
+    Bytes bytes = test::buildWav(shape);
+    const std::size_t at = 36 + 16;  // the broken chunk's header
+    std::size_t dataAt = at + 8 + 6;
+    if (broken.id == "big ") bytes[at + 6] = 0x10;  // 1 MiB more
+    if (broken.id == "odd ") {
+      bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(at + 8 + 5));  // the pad byte
+      dataAt = at + 8 + 5;
+    }
+    Parsed r = parse(bytes);
+    EXPECT_EQ(r.status, HeaderStatus::kReady);
+    // The LIST before the break was walked; its "data" text is not taken.
+    EXPECT_EQ(r.dataOffset, static_cast<std::int64_t>(dataAt + 8));
+    EXPECT_EQ(r.dataSize, 4u);
+  }
+}
+
+TEST(WavHeaderReader, ChunksBeforeTheFormatChunkAreWalkedOverAndOnlyTheWarningRemains) {
+  WavShape canonical;
+  canonical.channels = 1;
+  canonical.bitsPerSample = 8;
+  canonical.sampleRate = 16000;
+  canonical.data = test::pcm8({1, 2, 3});
+  const Parsed twin = parse(test::buildWav(canonical));
+  for (const test::Chunk& first :
+       {test::Chunk{"JUNK", Bytes(28, 0)}, test::Chunk{"bext", Bytes(602, 'b')},
+        test::Chunk{"LIST", Bytes(27, 'l')}}) {
+    SCOPED_TRACE(first.id);
+    WavShape shape = canonical;
+    shape.firstChunks.push_back(first);
+    Parsed r = parse(test::buildWav(shape));
+    EXPECT_EQ(r.windowLines, std::vector<std::string>{"WAVE" + first.id});
+    EXPECT_EQ(r.status, HeaderStatus::kReady);
+    EXPECT_EQ(r.header.format, twin.header.format);
+    const auto shift = static_cast<std::int64_t>(8 + first.body.size() + first.body.size() % 2);
+    EXPECT_EQ(r.dataOffset, twin.dataOffset + shift);
+    EXPECT_EQ(r.framesInFile, 3);
+    // Every report line from the format on is the canonical twin's.
+    EXPECT_EQ(r.lines.substr(r.lines.find("Nr of")), twin.lines.substr(twin.lines.find("Nr of")));
+  }
+}
+
+TEST(WavHeaderReader, AWaveFileWithoutAFormatChunkOrNotAWaveFileIsNotAnalysed) {
+  WavShape junkOnly;
+  junkOnly.firstChunks.push_back({"JUNK", Bytes(4, 0)});
+  junkOnly.data = test::pcm16({1, 2});
+  Bytes bytes = test::buildWav(junkOnly);
+  std::memcpy(bytes.data() + 24, "fmX ", 4);  // no format chunk behind the JUNK
+  Parsed r = parse(bytes);
+  EXPECT_EQ(r.status, HeaderStatus::kNoDataChunk);
+  EXPECT_NE(r.lines.find("No data chuk found!\r\nThis file cannot be analysed: it has no format "
+                         "chunk, so its sample format is unknown.\r\n"),
+            std::string::npos);
+
+  // A text that holds "data", and a RIFF file of another form: never analysed.
+  const std::string text = "Some notes on the data of my recordings, not a sound file at all.";
+  WavShape avi;
+  avi.data = test::pcm16({1, 2});
+  Bytes aviBytes = test::buildWav(avi);
+  std::memcpy(aviBytes.data() + 8, "AVI ", 4);
+  for (const Bytes& b : {Bytes(text.begin(), text.end()), aviBytes}) {
+    Parsed n = parse(b);
+    EXPECT_NE(n.status, HeaderStatus::kReady);
+    EXPECT_NE(n.lines.find("This file cannot be analysed: it is not a WAV file"),
+              std::string::npos);
+  }
+  Parsed t = parse(Bytes(text.begin(), text.end()));
+  EXPECT_EQ(t.status, HeaderStatus::kNoDataChunk);
+  EXPECT_NE(t.lines.find("No data chuk found!\r\nThis file cannot be analysed"), std::string::npos);
+}
+
+TEST(WavHeaderReader, Rf64SizesComeFromTheDs64Chunk) {
   WavShape shape;
-  shape.firstChunks.push_back({"JUNK", Bytes(4, 0)});
-  shape.data = test::pcm16({1, 2});
-  Parsed r = parse(test::buildWav(shape));
-  ASSERT_FALSE(r.windowLines.empty());
-  EXPECT_EQ(r.windowLines[0], "WAVEJUNK");
+  shape.rf64 = true;
+  shape.sampleRate = 48000;
+  shape.data = test::pcm16({1, -1, 2, -2, 3, -3});
+  shape.after.push_back({"LIST", Bytes(9, 'x')});
+  const Bytes bytes = test::buildWav(shape);
+  Parsed r = parse(bytes, "/r.wav");
+  EXPECT_EQ(r.status, HeaderStatus::kReady);
+  EXPECT_TRUE(r.header.findings.sizesFromDs64);
+  EXPECT_EQ(r.dataOffset, 12 + 36 + 24 + 8);
+  EXPECT_EQ(r.dataSize, 12u);
+  EXPECT_EQ(r.framesInFile, 3);
+  EXPECT_EQ(r.trailerLength, 8 + 10);
+  EXPECT_EQ(r.windowLines, std::vector<std::string>{"WAVEds64"});
+  // The identifier and the 32-bit RIFF size as the file holds them.
+  EXPECT_EQ(r.lines, joinLines({"Filename:\t/r.wav", "Filelength:\t0.000 MB", "RF64", "4294967295",
+                                "Nr of channels:\t2 (Stereo)", "Sample frequ.:\t48000 Hz",
+                                "Resolution:\t16 bit", "Length of file:\t00:00 (Min:Sec)"}));
+
+  // A size of 0xFFFFFFFF in a RIFF file is taken as it stands.
+  Bytes riff = bytes;
+  std::memcpy(riff.data(), "RIFF", 4);
+  Parsed p = parse(riff);
+  EXPECT_FALSE(p.header.findings.sizesFromDs64);
+  EXPECT_EQ(p.dataSize, 0xFFFFFFFFu);
+  EXPECT_EQ(p.framesInFile, 3 + 4);  // the LIST chunk behind is taken as samples
+
+  // A ds64 size beyond any real file never lets a count overflow.
+  WavShape huge = shape;
+  huge.dataSize = ~std::uint64_t{0};
+  Parsed h = parse(test::buildWav(huge));
+  EXPECT_EQ(h.framesInFile, 3 + 4);
+  EXPECT_GT(h.sampleFrames, 0);
+  EXPECT_LT(h.trailerLength, 0);
+}
+
+TEST(WavHeaderReader, ExtensibleIsAnalysedOnlyWithTheExtensionNamingPcm) {
+  // cbSize, valid bits, channel mask, the PCM sub-format GUID.
+  const Bytes extension = {22, 0, 16,   0, 3,    0, 0, 0,    1, 0,    0,    0,
+                           0,  0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+  WavShape ext;
+  ext.formatTag = -2;
+  ext.data = test::pcm16({1, 2});
+  ext.fmtExtra = extension;
+  EXPECT_EQ(parse(test::buildWav(ext)).status, HeaderStatus::kReady);
+
+  ext.fmtExtra = {};  // a 16-byte format chunk
+  Parsed bare = parse(test::buildWav(ext));
+  EXPECT_EQ(bare.status, HeaderStatus::kUnsupported);
+  EXPECT_NE(bare.lines.find("This file cannot be analysed: its format is extensible (tag -2), "
+                            "but the format chunk lacks the extension"),
+            std::string::npos);
+  ext.fmtExtra = {0, 0};  // cbSize 0
+  EXPECT_EQ(parse(test::buildWav(ext)).status, HeaderStatus::kUnsupported);
+
+  ext.fmtExtra = extension;
+  ext.fmtExtra[8] = 3;  // IEEE float
+  EXPECT_NE(parse(test::buildWav(ext)).lines.find("not PCM (format tag -2, sub-format 3)."),
+            std::string::npos);
+  ext.fmtExtra = extension;
+  ext.fmtExtra[23] = 0;  // not of the WAVE family of GUIDs
+  EXPECT_NE(parse(test::buildWav(ext)).lines.find("(format tag -2, an unknown sub-format)"),
+            std::string::npos);
 }
 
 TEST(WavHeaderReader, FormatWarningsUseThePrintedNumberLayout) {
   WavShape ext;
   ext.formatTag = -2;
   ext.channels = 1;
-  Bytes extension = {22, 0, 16, 0, 1, 0, 0, 0, 1, 0};  // cbSize, valid bits, mask, sub-format PCM
-  extension.resize(24, 0);
-  ext.fmtExtra = extension;
+  ext.fmtExtra = {22,   0, 16,   0, 1, 0,    0, 0,    1,    0,   0, 0, 0, 0,  // sub-format PCM
+                  0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
   ext.data = test::pcm16({1, 2});
   Parsed e = parse(test::buildWav(ext));
   ASSERT_EQ(e.windowLines.size(), 1u);
@@ -292,42 +438,71 @@ TEST(WavHeaderReader, FourGigabyteSizesStayUnsigned) {
             std::string::npos);
 }
 
-// The corpus manifest says where a naive byte-wise search finds "data".
-std::map<std::string, long> manifestDataPositions() {
-  std::map<std::string, long> out;
+// What the corpus manifest says of a file: its format ("PCM 2ch 44100Hz
+// 16bit ...", "EXTENSIBLE 2ch 8000Hz 8bit ... sub=PCM ...") and the size of
+// its data chunk ("data(1600)"), when a chunk walk finds one.
+struct ManifestEntry {
+  bool pcm = false;
+  int channels = 0;
+  int rate = 0;
+  int bits = 0;
+  long dataBytes = -1;
+};
+
+std::map<std::string, ManifestEntry> manifestEntries() {
+  std::map<std::string, ManifestEntry> out;
   auto dir = test::corpusDirectory();
   if (!dir) return out;
   std::ifstream f(*dir + "MANIFEST.tsv");
   std::string line;
-  // "... search for 'data' from N -> M": M is the position.
-  const std::string search = "search for 'data' from ";
   while (std::getline(f, line)) {
-    const std::size_t at = line.find(search);
+    const std::size_t at = line.find("|| ");
     if (at == std::string::npos) continue;
-    const std::size_t arrow = line.find(" -> ", at);
-    if (arrow == std::string::npos) continue;
-    out[line.substr(0, line.find('\t'))] = std::stol(line.substr(arrow + 4));
+    ManifestEntry e;
+    std::istringstream words(line.substr(at + 3));
+    std::string kind, channels, rate, bits;
+    words >> kind >> channels >> rate >> bits;
+    e.pcm = kind == "PCM" || (kind == "EXTENSIBLE" && line.find("sub=PCM") != std::string::npos);
+    if (e.pcm) {
+      e.channels = std::stoi(channels);
+      e.rate = std::stoi(rate);
+      e.bits = std::stoi(bits);
+    }
+    const std::size_t data = line.find(" data(");
+    if (data != std::string::npos) e.dataBytes = std::stol(line.substr(data + 6));
+    out[line.substr(0, line.find('\t'))] = e;
   }
   return out;
 }
 
-TEST(WavHeaderReader, EveryCorpusFileIsReadAsTheManifestPredicts) {
+TEST(WavHeaderReader, EveryCorpusPcmFileIsReportedWithItsFormatAndAnalysed) {
   auto files = test::corpusFiles();
   if (files.empty()) GTEST_SKIP() << "the shared corpus folder is absent";
-  auto positions = manifestDataPositions();
+  const auto entries = manifestEntries();
+  int checked = 0;
   for (const std::string& path : files) {
     SCOPED_TRACE(path);
-    const WavHeader h = readWavFile(realFileSystem(), path).header;
-    EXPECT_NE(h.status, HeaderStatus::kUnreadable);
-    auto it = positions.find(baseNameOf(path));
-    if (it == positions.end()) continue;
-    if (it->second < 0) {
-      EXPECT_EQ(h.status, HeaderStatus::kNoDataChunk);
-    } else {
-      EXPECT_NE(h.status, HeaderStatus::kNoDataChunk);
-      EXPECT_EQ(h.layout.dataOffset, it->second + 8);
+    const test::AnalysedFile a = test::analyseFile(path);
+    EXPECT_NE(a.header.status, HeaderStatus::kUnreadable);
+    auto it = entries.find(baseNameOf(path));
+    if (it == entries.end()) continue;
+    const ManifestEntry& e = it->second;
+    if (!e.pcm || (e.channels != 1 && e.channels != 2) || (e.bits != 8 && e.bits != 16)) continue;
+    ++checked;
+    EXPECT_NE(a.report.find("Nr of channels:\t" + std::to_string(e.channels) +
+                            (e.channels == 1 ? " (Mono)" : " (Stereo)") + "\r\nSample frequ.:\t" +
+                            std::to_string(e.rate) + " Hz\r\nResolution:\t" +
+                            std::to_string(e.bits) + " bit\r\n"),
+              std::string::npos);
+    EXPECT_EQ(a.header.status, HeaderStatus::kReady);
+    if (e.dataBytes > 0) {
+      EXPECT_GT(a.header.layout.framesInFile, 0);
+    }
+    if (a.header.layout.framesInFile > 0) {
+      EXPECT_TRUE(a.analysed());
     }
   }
+  EXPECT_GE(checked, 30);
 }
 
 }  // namespace
