@@ -144,6 +144,18 @@ std::vector<std::string> corpusFiles() {
   return files;
 }
 
+std::string withoutTimes(std::string text) {
+  for (const std::string label : {"Calculation time = ", "Manipulation time = "}) {
+    for (std::size_t at = text.find(label); at != std::string::npos;
+         at = text.find(label, at + label.size())) {
+      const std::size_t from = at + label.size();
+      const std::size_t end = text.find(" sec.", from);
+      if (end != std::string::npos) text.replace(from, end - from, "T");
+    }
+  }
+  return text;
+}
+
 std::string builtProgram(const std::string& name) {
   return std::string(RIL_BINARY_DIR) + "/" + name;
 }

@@ -68,6 +68,10 @@ std::vector<std::string> listDirectory(const std::string& dir);  // names, sorte
 std::optional<std::string> corpusDirectory();
 std::vector<std::string> corpusFiles();  // full paths, sorted; empty when absent
 
+// `text` with the figures of every "Calculation time = " and "Manipulation
+// time = " line replaced by "T": they vary from run to run.
+std::string withoutTimes(std::string text);
+
 // Path of a built program in the build directory (rilmaton-cli).
 std::string builtProgram(const std::string& name);
 
