@@ -30,7 +30,7 @@ struct ModifyOptions {
   std::int16_t hsbVolume = 1000;  // tenths of a percent
   float rawGain = 1.0f;           // gainMode 3
 };
-inline constexpr int kPlacementCases = 10;
+inline constexpr int kPlacementCases = 12;
 std::string encodeModifyOptions(const ModifyOptions& options);  // kModifyOptionBytes bytes
 
 }  // namespace ril::fuzz

@@ -14,6 +14,7 @@
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 #include "gui/dialog_test_fixture.h"
+#include "support/forwarding_file_system.h"
 
 namespace ril {
 namespace {
@@ -30,7 +31,7 @@ class BatchRunTest : public DialogTest {
 
 // Reads through the real file system but fails every read that reaches past
 // `failAt` bytes of a file (a medium that goes bad half-way).
-class FailingReads : public FileSystem {
+class FailingReads : public test::ForwardingFileSystem {
  public:
   explicit FailingReads(std::uint64_t failAt) : failAt_(failAt) {}
   std::unique_ptr<InputFile> openRead(const std::string& path) override {
@@ -51,24 +52,10 @@ class FailingReads : public FileSystem {
       std::uint64_t failAt_;
       std::uint64_t pos_ = 0;
     };
-    return std::make_unique<Input>(real().openRead(path), failAt_);
+    return std::make_unique<Input>(inner_.openRead(path), failAt_);
   }
-  std::unique_ptr<OutputFile> openWrite(const std::string& path, WriteMode mode) override {
-    return real().openWrite(path, mode);
-  }
-  std::uint64_t fileLength(const std::string& path) override { return real().fileLength(path); }
-  bool exists(const std::string& path) override { return real().exists(path); }
-  void renameNoReplace(const std::string& from, const std::string& to) override {
-    real().renameNoReplace(from, to);
-  }
-  void renameReplace(const std::string& from, const std::string& to) override {
-    real().renameReplace(from, to);
-  }
-  void remove(const std::string& path) override { real().remove(path); }
-  DiskFree freeSpace(const std::string& dir) override { return real().freeSpace(dir); }
 
  private:
-  static FileSystem& real() { return realFileSystem(); }
   std::uint64_t failAt_;
 };
 
