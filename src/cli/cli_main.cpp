@@ -1,4 +1,5 @@
 // rilmaton-cli: the analysis and the modification without windows.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -23,11 +24,15 @@ const char* kUsage =
     "  --help       show this help\n"
     "  --version    show the version\n"
     "\n"
-    "Exit status: 0 success, 1 a file could not be read or modified, 2 usage error.\n";
+    "Exit status: 0 success, 1 a file could not be read or modified, 2 usage error,\n"
+    "128+N stopped by signal N (see rilmaton-cli modify --help).\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that goes away shows up as a failing write, not as the end of
+  // the process half-way through a run.
+  std::signal(SIGPIPE, SIG_IGN);
   if (argc < 2) {
     std::fputs(kUsage, stderr);
     return 2;

@@ -71,6 +71,8 @@ int runReportCommand(int argc, char** argv) {
   int status = 0;
   for (const std::string& file : args.operands()) {
     if (!reportFile(file, crlf)) status = 1;
+    // Nobody reads the reports any more (a closed pipe).
+    if (std::ferror(stdout)) return 1;
   }
   return status;
 }

@@ -17,11 +17,6 @@ namespace ril {
 
 namespace {
 
-// "Input past end of file": the file got shorter than the header reader
-// measured it.
-constexpr int kErrInputPastEnd = 62;
-// "Internal error", for anything else that went wrong.
-constexpr int kErrInternal = 51;
 // Volume factors beyond this cannot come from the dialog (its largest is
 // 32767 for a peak of 1) and would leave the integer range of the arithmetic.
 constexpr double kLargestFactor = 1.0e6;
@@ -76,6 +71,7 @@ class ModificationRun {
       return;
     } catch (const RunError& e) {
       fail(e.number(), e.detail());
+      result_.systemError = e.sysErrno();
       return;
     } catch (const std::bad_alloc&) {
       fail(kErrOutOfMemory, {});

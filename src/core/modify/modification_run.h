@@ -71,6 +71,7 @@ struct ModifyResult {
   ModifyOutcome outcome = ModifyOutcome::kNothingToDo;
   int errorNumber = 0;           // kFailed
   std::string errorDetail;       // kFailed: the file or step the failure concerned
+  int systemError = 0;           // kFailed: the errno behind it, if any
   bool partlyRewritten = false;  // kFailed in place after the first sample was written
   std::int64_t lastValue = 0;    // the value an overflow did not fit
   std::string refusal;           // kRefused
