@@ -457,5 +457,37 @@ TEST(ModifyCommandTest, FileRenamedBackAndForthMeanwhileEndsInAMessageNeverAnAbo
   EXPECT_EQ(test::readFile(dir.file(left)), file);
 }
 
+TEST(ModifyCommandTest, InPlaceOnAFullDiskStopsBeforeAnyByteChanges) {
+  // A sparse file of 8 MiB of samples on a file system of 2 MiB: the data
+  // range cannot be reserved, so the run stops with the file as it was.
+  TempDir dir;
+  const std::string small = dir.file("small");
+  ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+  if (std::system(("mount -t tmpfs -o size=2m tmpfs " + quoted(small) + " 2>/dev/null").c_str()) !=
+      0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+  }
+  struct Unmount {
+    std::string dir;
+    ~Unmount() { (void)std::system(("umount " + dir).c_str()); }
+  } unmount{quoted(small)};
+  const std::string path = small + "/a.wav";
+  WavShape s;
+  s.data = test::noiseSamples(50000, 16, 3);
+  s.dataSize = 8u << 20;
+  Bytes head = test::buildWav(s);
+  const std::uint32_t riff = static_cast<std::uint32_t>(s.dataSize.value() + 36);
+  for (int i = 0; i < 4; ++i) head[4 + i] = static_cast<unsigned char>(riff >> (8 * i));
+  test::writeFile(path, head);
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(44 + s.dataSize.value())), 0);
+  const Bytes before = test::readFile(path);
+
+  CommandResult r = modify("--volume 50 --in-place " + quoted(path));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("disk full (error 61)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(path + " is left as it was"), std::string::npos) << r.err;
+  EXPECT_TRUE(test::readFile(path) == before);
+}
+
 }  // namespace
 }  // namespace ril

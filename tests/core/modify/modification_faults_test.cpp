@@ -220,6 +220,28 @@ TEST(InPlaceTest, ReadErrorLaterInTheFileFailsBeforeAnythingIsWritten) {
   EXPECT_EQ(test::readFile(h.path()), file);
 }
 
+TEST(InPlaceTest, SpaceIsReservedBeforeTheFirstWriteAndALaterFailureSaysItIsPartlyRewritten) {
+  ModifyHarness h;
+  Bytes file = stereoFile();
+  h.load(file);
+  tooLittleRoom(h);
+  h.request.volumeTenths = 500;
+  h.fs.faults = {{FsOp::kReserve, "a.wav", 61}};
+  ModifyResult r = h.run();
+  EXPECT_EQ(r.errorNumber, 61);
+  EXPECT_FALSE(r.partlyRewritten);
+  EXPECT_EQ(h.fs.bytesWrittenTo("a.wav"), 0u);
+  EXPECT_EQ(test::readFile(h.path()), file);
+
+  // Past the reservation (a file system that could not reserve, or one that
+  // fails for another reason) the file is no longer the original.
+  h.fs.faults = {{FsOp::kWrite, "a.wav", 57, 44 + 1048576 + 10}};
+  r = h.run();
+  EXPECT_EQ(r.errorNumber, 57);
+  EXPECT_TRUE(r.partlyRewritten);
+  EXPECT_NE(test::readFile(h.path()), file);
+}
+
 TEST(InPlaceTest, AnsweringNoClosesWithoutTouchingAnything) {
   ModifyHarness h;
   h.load(stereoFile());
