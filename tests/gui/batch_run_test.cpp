@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -140,19 +141,33 @@ TEST_F(BatchRunTest, FileOpenIsDisabledAndThePointerBusyWhileFilesAreRead) {
   EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor);
 }
 
-TEST_F(BatchRunTest, OpenModificationDialogIsOnlyBroughtToTheFront) {
-  test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(16384));
-  test::writeFile(dataDir.file("b.wav"), test::wavWithPeak(8000));
+TEST_F(BatchRunTest, DialogLeftOpenIsInitialisedForTheNextFileAnalysed) {
+  // Settings for a quiet 44.1 kHz file must not carry over to a loud 48 kHz one.
+  test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(8000));
+  test::writeFile(dataDir.file("b.wav"), test::wavWithPeak(19660, 48000));
   openAndChoose("a.wav");
   ModificationDialog* d = ctx.modificationDialog;
   ASSERT_NE(d, nullptr);
-  d->volumeScrollBar->setValue(1500);
+  d->deemphasisCheck->click();
+  d->volumeScrollBar->setValue(2488);
+  ASSERT_TRUE(d->deemphasisCheck->isChecked());
+  ASSERT_EQ(d->volumeScrollBar->value(), 2488);
+
   openAndChoose("b.wav");
-  EXPECT_EQ(ctx.modificationDialog, d);
+  d = ctx.modificationDialog;
+  ASSERT_NE(d, nullptr);
+  EXPECT_TRUE(d->isVisible());
   EXPECT_TRUE(d->isEnabled());
-  EXPECT_EQ(d->volumeScrollBar->value(), 1500);
-  EXPECT_EQ(d->maxGain(), 32767.0 / 16384.0);
-  EXPECT_EQ(ctx.session.peakLevel[0], 8000);
+  EXPECT_FALSE(d->deemphasisCheck->isChecked());
+  EXPECT_FALSE(d->deemphasisCheck->isEnabled());
+  EXPECT_FALSE(d->maximizeCheck->isChecked());
+  EXPECT_EQ(d->volumeScrollBar->value(), 1000);
+  EXPECT_EQ(d->volumeLabel->text().toStdString(), "100%");
+  EXPECT_EQ(d->maxGain(), 32767.0 / 19660.0);
+  // Modify now has nothing to do: b.wav is not touched.
+  d->modifyButton->click();
+  EXPECT_EQ(test::readFile(dataDir.file("b.wav")), test::wavWithPeak(19660, 48000));
+  EXPECT_TRUE(host.messages.empty());
 }
 
 TEST_F(BatchRunTest, FilesThatCannotBeAnalysedAreReportedAndNotOffered) {
