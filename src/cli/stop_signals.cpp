@@ -1,6 +1,7 @@
 #include "cli/stop_signals.h"
 
 #include <signal.h>
+#include <string.h>
 
 #include <array>
 
@@ -41,18 +42,8 @@ int StopSignals::received() {
 }
 
 std::string signalName(int signal) {
-  switch (signal) {
-    case SIGHUP:
-      return "SIGHUP";
-    case SIGINT:
-      return "SIGINT";
-    case SIGQUIT:
-      return "SIGQUIT";
-    case SIGTERM:
-      return "SIGTERM";
-    default:
-      return "signal " + std::to_string(signal);
-  }
+  const char* abbreviation = ::sigabbrev_np(signal);
+  return abbreviation ? "SIG" + std::string(abbreviation) : "signal " + std::to_string(signal);
 }
 
 }  // namespace ril::cli
