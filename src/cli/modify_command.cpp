@@ -344,7 +344,8 @@ class ModifyCommand {
         return 1;
       case ModifyOutcome::kFailed:
         if (result.errorNumber != 0) reportFailure(result);
-        return 1;
+        // A stop signal that cut a wait short (a pipe nobody opened) ended it.
+        return signal != 0 && !result.partlyRewritten ? StopSignals::exitStatus(signal) : 1;
       case ModifyOutcome::kRefused:
         printMessage(refusalMessage(result.refusal));
         return 1;
