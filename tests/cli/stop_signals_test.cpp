@@ -14,7 +14,7 @@
 #include <map>
 #include <optional>
 
-#include "support/test_support.h"
+#include "support/modify_test_support.h"
 
 namespace ril {
 namespace {
@@ -26,26 +26,16 @@ using test::TempDir;
 // MiB, holes (silence) between, so the file costs little disk.
 constexpr std::uint64_t kSampleBytes = std::uint64_t{128} << 20;
 
-Bytes noise(std::size_t bytes, std::uint32_t seed) {
-  Bytes out;
-  for (std::size_t i = 0; i < bytes / 2; ++i) {
-    seed = seed * 1664525u + 1013904223u;
-    test::putLe16(
-        out, static_cast<std::uint16_t>(static_cast<std::int16_t>((seed >> 16) % 16001) - 8000));
-  }
-  return out;
-}
-
 void writeLargeWav(const std::string& path) {
   test::WavShape shape;
   shape.dataSize = static_cast<std::uint32_t>(kSampleBytes);
-  shape.data = noise(4 << 20, 1);
+  shape.data = test::noiseSamples(2 << 20, 16, 1);
   Bytes head = test::buildWav(shape);
   const std::uint32_t riff = static_cast<std::uint32_t>(kSampleBytes + 36);
   for (int i = 0; i < 4; ++i) head[4 + i] = static_cast<unsigned char>(riff >> (8 * i));
   test::writeFile(path, head);
   ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(44 + kSampleBytes)), 0);
-  const Bytes tail = noise(1 << 20, 2);
+  const Bytes tail = test::noiseSamples(1 << 19, 16, 2);
   const int fd = ::open(path.c_str(), O_WRONLY);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(

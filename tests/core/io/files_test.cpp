@@ -137,22 +137,6 @@ TEST(Files, NewFileHasNoNameUntilPublishedAndThenReplacesItsTargetInOneStep) {
   EXPECT_EQ(test::listDirectory(dir.path()), (std::vector<std::string>{"b.wav", "c.wav"}));
 }
 
-TEST(Files, LinkWithoutReplaceKeepsBothNamesOrFailsWith58) {
-  TempDir dir;
-  FileSystem& fs = realFileSystem();
-  test::writeFile(dir.file("a.wav"), {1});
-  test::writeFile(dir.file("taken"), {2});
-  EXPECT_TRUE(fs.linkNoReplace(dir.file("a.wav"), dir.file("a.wav.old")));
-  EXPECT_TRUE(fs.identify(dir.file("a.wav")).sameFileAs(fs.identify(dir.file("a.wav.old"))));
-  try {
-    fs.linkNoReplace(dir.file("a.wav"), dir.file("taken"));
-    FAIL() << "a link replaced a file";
-  } catch (const RunError& e) {
-    EXPECT_EQ(e.number(), 58);
-  }
-  EXPECT_EQ(test::readFile(dir.file("taken")), (test::Bytes{2}));
-}
-
 TEST(Files, ExplicitOutputsLeadToFilesDevicesPipesOrStandardOutput) {
   TempDir dir;
   FileSystem& fs = realFileSystem();
