@@ -73,7 +73,16 @@ std::string readAndAnalyse(const std::string& path, MemoryFileSystem& fs, std::u
   if (!host.messages.empty()) return "reading or analysing showed a message";
   const WavHeader& h = a.header;
   if (h.layout.fileLength != length) return "wrong file length";
+  if (headerProblem(h).empty() != h.ready()) return "a problem line for a ready header, or none";
+  if (h.findings.dataFound &&
+      (h.layout.dataOffset < 8 || h.layout.dataOffset > static_cast<std::int64_t>(length))) {
+    return "the samples start outside the file";
+  }
   if (h.ready()) {
+    if (!h.findings.waveForm || !h.findings.formatChunkFound) {
+      return "ready without a WAVE form and a format chunk";
+    }
+    if (h.format.formatTag != 1 && h.format.formatTag != -2) return "ready with a non-PCM tag";
     if (h.format.channels != 1 && h.format.channels != 2) {
       return "ready with a channel count not 1 or 2";
     }

@@ -43,6 +43,8 @@ struct Shape {
   int bits = 16;
   Bytes fmtExtra;
   std::int64_t fmtLength = -1;  // -1: 16 + extra
+  Bytes first;                  // raw bytes between "WAVE" and the format chunk
+  bool rf64 = false;            // "RF64" with a ds64 chunk first holding the data size
   Bytes before;                 // raw bytes between fmt and data
   Bytes data;
   std::int64_t dataSize = -1;  // -1: data.size()
@@ -61,22 +63,29 @@ Bytes build(const Shape& s) {
   le16(fmt, static_cast<std::uint16_t>(s.bits));
   fmt.insert(fmt.end(), s.fmtExtra.begin(), s.fmtExtra.end());
 
+  const std::uint32_t dataSize = static_cast<std::uint32_t>(
+      s.dataSize >= 0 ? s.dataSize : static_cast<std::int64_t>(s.data.size()));
   Bytes b;
-  id(b, "RIFF");
+  id(b, s.rf64 ? "RF64" : "RIFF");
   le32(b, 0);
   id(b, "WAVE");
+  if (s.rf64) {
+    Bytes ds64(28, 0);
+    for (int i = 0; i < 4; ++i) ds64[8 + i] = (dataSize >> (8 * i)) & 0xFF;
+    chunk(b, "ds64", ds64);
+  }
+  b.insert(b.end(), s.first.begin(), s.first.end());
   id(b, "fmt ");
   le32(b, static_cast<std::uint32_t>(s.fmtLength >= 0 ? s.fmtLength
                                                       : static_cast<std::int64_t>(fmt.size())));
   b.insert(b.end(), fmt.begin(), fmt.end());
   b.insert(b.end(), s.before.begin(), s.before.end());
   id(b, "data");
-  le32(b, static_cast<std::uint32_t>(s.dataSize >= 0 ? s.dataSize
-                                                     : static_cast<std::int64_t>(s.data.size())));
+  le32(b, s.rf64 ? 0xFFFFFFFFu : dataSize);
   b.insert(b.end(), s.data.begin(), s.data.end());
   if (s.data.size() % 2) b.push_back(0);
   b.insert(b.end(), s.after.begin(), s.after.end());
-  const std::uint32_t riff = static_cast<std::uint32_t>(b.size() - 8);
+  const std::uint32_t riff = s.rf64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(b.size() - 8);
   for (int i = 0; i < 4; ++i) b[4 + i] = (riff >> (8 * i)) & 0xFF;
   if (s.cutTo >= 0 && static_cast<std::size_t>(s.cutTo) < b.size()) b.resize(s.cutTo);
   return b;
@@ -147,6 +156,15 @@ std::vector<Bytes> shapes() {
     s.fmtExtra = {22, 0, 16, 0, 3,    0, 0, 0,    1, 0,    0,    0,
                   0,  0, 16, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
   });
+  with([](Shape& s) { s.formatTag = 0xFFFE; });                  // extensible without the extension
+  with([](Shape& s) { chunk(s.first, "JUNK", Bytes(28, 0)); });  // chunks before fmt
+  with([](Shape& s) { chunk(s.first, "bext", Bytes(603, 'b')); });  // odd, with a pad byte
+  with([](Shape& s) { s.rf64 = true; });                            // RF64 with ds64
+  with([](Shape& s) { chunk(s.before, "LIST", Bytes{'d', 'a', 't', 'a', 9, 0, 0, 0}); });
+  with([](Shape& s) {
+    chunk(s.before, "bad ", Bytes(4, 0));
+    s.before[4] = 0xFF;
+  });                                       // walk breaks
   with([](Shape& s) { s.formatTag = 3; });  // float tag
   with([](Shape& s) {                       // a list chunk in front
     Bytes list;

@@ -24,8 +24,8 @@ const char* kUsage =
     "  --help       show this help\n"
     "  --version    show the version\n"
     "\n"
-    "Exit status: 0 success, 1 a file could not be read or modified, 2 usage error,\n"
-    "128+N stopped by signal N (see rilmaton-cli modify --help).\n";
+    "Exit status: 0 success, 1 a file could not be read, analysed or modified, 2 usage\n"
+    "error, 128+N stopped by signal N (see rilmaton-cli modify --help).\n";
 
 }  // namespace
 

@@ -48,7 +48,8 @@ std::unique_ptr<ByteSource> readHeader(AppContext& ctx, std::size_t index) {
   const std::string path = index < s.filePaths.size() ? s.filePaths[index] : std::string();
   HeaderReading reading = readWavFile(*ctx.fs, path);
   s.current = reading.header;
-  for (const std::string& line : headerWarnings(s.current)) ctx.mainWindow->printLine(line);
+  ctx.mainWindow->clearFindings();
+  for (const std::string& line : headerWarnings(s.current)) ctx.mainWindow->addFinding(line);
   s.reportText += headerReportLines(path, s.current, s.lineBreak);
   ctx.mainWindow->setReportText(s.reportText);
   ctx.mainWindow->repaintNow();
@@ -92,6 +93,14 @@ void runBatch(AppContext& ctx) {
       ctx.modificationDialog->unload();
     }
   }
+}
+
+void runBatchOn(AppContext& ctx, std::vector<std::string> paths, std::vector<std::string> names) {
+  Session& s = ctx.session;
+  s.lastFileIndex = static_cast<std::int16_t>(paths.size() - 1);
+  s.filePaths = std::move(paths);
+  s.fileNames = std::move(names);
+  runBatch(ctx);
 }
 
 }  // namespace ril

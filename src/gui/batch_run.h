@@ -2,6 +2,9 @@
 // modification dialog.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "gui/app_context.h"
 
 namespace ril {
@@ -12,5 +15,10 @@ namespace ril {
 // analysed stays in the report and is not offered for modification. File, Open
 // is disabled while the run is in progress.
 void runBatch(AppContext& ctx);
+
+// Stores the chosen files (full paths and the names as listed) in the session
+// and runs the batch over them: what the selection dialog's OK does, and a
+// file dropped onto the main window.
+void runBatchOn(AppContext& ctx, std::vector<std::string> paths, std::vector<std::string> names);
 
 }  // namespace ril

@@ -336,19 +336,14 @@ void FileSelectionDialog::acceptSelection() {
     if (ctx_.messages) ctx_.messages->show(m);
     return;
   }
-  Session& s = ctx_.session;
-  s.filePaths.assign(count, std::string());
-  s.fileNames.assign(count, std::string());
-  std::int16_t k = 0;
+  std::vector<std::string> paths, names;
   const std::string& dir = fileList->path();
   for (std::int16_t i = 0; i < fileList->fileCount(); ++i) {
     if (!fileList->isSelected(i)) continue;
-    s.fileNames[k] = fileList->fileName(i);
-    s.filePaths[k] = joinPath(dir, fileList->fileName(i));
-    ++k;
+    names.push_back(fileList->fileName(i));
+    paths.push_back(joinPath(dir, fileList->fileName(i)));
   }
-  s.lastFileIndex = static_cast<std::int16_t>(k - 1);
-  runBatch(ctx_);
+  runBatchOn(ctx_, std::move(paths), std::move(names));
 }
 
 void FileSelectionDialog::cancel() {

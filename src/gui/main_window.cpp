@@ -4,18 +4,24 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenuBar>
-#include <QPaintEvent>
-#include <QPainter>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QUrl>
 #include <algorithm>
 
+#include "core/io/files.h"
 #include "gui/about_box.h"
+#include "gui/batch_run.h"
 #include "gui/display_text.h"
 #include "gui/file_selection_dialog.h"
 #include "gui/twips.h"
@@ -36,28 +42,20 @@ bool isExitKey(const QKeyEvent* key) {
   return key->key() == Qt::Key_X && key->modifiers() == Qt::ControlModifier;
 }
 
+// The path of the one local .wav file (the extension in any case) that a
+// drag carries, in the file system's encoding; empty for anything else.
+std::string draggedWavFile(const QMimeData* mime) {
+  if (!mime || !mime->hasUrls()) return {};
+  const QList<QUrl> urls = mime->urls();
+  if (urls.size() != 1 || !urls.front().isLocalFile()) return {};
+  const QFileInfo file(urls.front().toLocalFile());
+  if (!file.isFile() || file.suffix().compare(QStringLiteral("wav"), Qt::CaseInsensitive) != 0) {
+    return {};
+  }
+  return QFile::encodeName(file.absoluteFilePath()).toStdString();
+}
+
 }  // namespace
-
-// The window's own drawing surface (the client area below the menu bar): it
-// shows the persistent image that printLine draws into, so the lines survive
-// every repaint. The report view lies on top of it.
-class MainWindow::Surface : public QWidget {
- public:
-  Surface(MainWindow* owner) : QWidget(owner), owner_(owner) {
-    setAutoFillBackground(true);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-  }
-
- protected:
-  void paintEvent(QPaintEvent* event) override {
-    QPainter painter(this);
-    painter.fillRect(event->rect(), Qt::white);
-    painter.drawImage(event->rect().topLeft(), owner_->surface_, event->rect());
-  }
-
- private:
-  MainWindow* owner_;
-};
 
 MainWindow::MainWindow(AppContext& ctx) : ctx_(ctx) {
   ctx_.mainWindow = this;
@@ -79,10 +77,21 @@ MainWindow::MainWindow(AppContext& ctx) : ctx_(ctx) {
   colours.setColor(QPalette::Text, Qt::black);
   setPalette(colours);
 
-  surfaceWidget_ = new Surface(this);
-  setCentralWidget(surfaceWidget_);
+  // The client area below the menu bar.
+  auto* client = new QWidget(this);
+  client->setAutoFillBackground(true);
+  setCentralWidget(client);
+  setAcceptDrops(true);
 
-  reportView = new QPlainTextEdit(surfaceWidget_);
+  findingsArea = new QLabel(client);
+  findingsArea->setObjectName(QStringLiteral("findingsArea"));
+  findingsArea->setTextFormat(Qt::PlainText);
+  findingsArea->setStyleSheet(
+      QStringLiteral("QLabel { background: #fff3c4; color: black; border: 1px solid #c9a227;"
+                     " padding: 2px 6px; }"));
+  findingsArea->hide();
+
+  reportView = new QPlainTextEdit(client);
   reportView->setObjectName(QStringLiteral("reportView"));
   reportView->setReadOnly(true);
   reportView->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -94,6 +103,9 @@ MainWindow::MainWindow(AppContext& ctx) : ctx_(ctx) {
       QFontMetricsF(font).horizontalAdvance(QString(9, QLatin1Char('0'))));
   reportView->installEventFilter(this);
   reportView->viewport()->installEventFilter(this);
+  // Files dropped on the report go to the window.
+  reportView->setAcceptDrops(false);
+  reportView->viewport()->setAcceptDrops(false);
   reportView->setFocus();
   placeReportView();
 
@@ -139,8 +151,6 @@ MainWindow::~MainWindow() {
 // ---- commands and events ----------------------------------------------------
 
 void MainWindow::initialise() {
-  // Persistent drawing: whatever printLine draws is kept in surface_.
-  ensureSurface();
   setOuterSizeTwips(9600, 7200);
   reportLeft_ = 120;
   reportWidth_ = static_cast<float>(clientWidthTwips() - 240);
@@ -159,9 +169,20 @@ void MainWindow::onResized() {
 }
 
 void MainWindow::openFile() {
-  // A second, nested batch run inside the analysis' yield is not allowed.
-  if (ctx_.batchRunning || ctx_.modifyRunning) return;
+  if (!canOpenFiles()) return;
   showSelectionDialog(ctx_);
+}
+
+bool MainWindow::openDroppedFile(const std::string& path) {
+  if (!canOpenFiles() || path.empty()) return false;
+  runBatchOn(ctx_, {path}, {baseNameOf(path)});
+  return true;
+}
+
+// A second, nested batch run inside the analysis' yield is not allowed, nor
+// one while a modification rewrites the current file.
+bool MainWindow::canOpenFiles() const {
+  return !ctx_.batchRunning && !ctx_.modifyRunning;
 }
 
 void MainWindow::copyReport() {
@@ -198,7 +219,7 @@ void MainWindow::showAbout() {
   showAboutBox(ctx_);
 }
 
-// ---- the report view and the drawing surface -------------------------------
+// ---- the report view and the findings area ---------------------------------
 
 void MainWindow::setReportText(const std::string& text) {
   report_ = text;
@@ -209,21 +230,18 @@ std::string MainWindow::reportViewText() const {
   return report_;
 }
 
-void MainWindow::printLine(const std::string& line) {
-  ensureSurface();
-  const QFontMetrics metrics(font());
-  const int x = twipsToPixelsX(currentX_, this);
-  const int y = twipsToPixelsY(currentY_, this);
-  {
-    QPainter painter(&surface_);
-    painter.setFont(font());
-    painter.setPen(Qt::black);
-    painter.drawText(QPoint(x, y + metrics.ascent()), QString::fromStdString(line));
-  }
-  // On to the start of the next line.
-  currentX_ = 0;
-  currentY_ += pixelsToTwipsY(metrics.height(), this);
-  surfaceWidget_->update();
+void MainWindow::addFinding(const std::string& line) {
+  findings_.push_back(line);
+  QStringList lines;
+  for (const std::string& each : findings_) lines << QString::fromStdString(each);
+  findingsArea->setText(lines.join(QLatin1Char('\n')));
+  placeReportView();
+}
+
+void MainWindow::clearFindings() {
+  findings_.clear();
+  findingsArea->clear();
+  placeReportView();
 }
 
 void MainWindow::repaintNow() {
@@ -256,7 +274,7 @@ void MainWindow::setBusyPointer(bool busy) {
 }
 
 void MainWindow::updateCommands() {
-  openAction->setEnabled(!ctx_.batchRunning && !ctx_.modifyRunning);
+  openAction->setEnabled(canOpenFiles());
 }
 
 // ---- geometry ---------------------------------------------------------------
@@ -343,38 +361,29 @@ void MainWindow::keepOuterSize() {
   applyOuterSizePixels(requestedOuter_.width(), requestedOuter_.height());
 }
 
+// The report view at its place; while the findings area holds lines, it
+// takes the top of that place (at most half of it) and a gap of 60.
 void MainWindow::placeReportView() {
   // A minimised or tiny window leaves no room: the text box shrinks to nothing.
+  const int left = twipsToPixelsX(reportLeft_, this);
+  int top = twipsToPixelsY(reportTop_, this);
   const int width = std::max(0, twipsToPixelsX(reportWidth_, this));
-  const int height = std::max(0, twipsToPixelsY(reportHeight_, this));
-  reportView->setGeometry(twipsToPixelsX(reportLeft_, this), twipsToPixelsY(reportTop_, this),
-                          width, height);
-}
-
-// The persistent image covers the screen (at least the window's largest
-// client area), so drawing is kept whatever size the window gets.
-void MainWindow::ensureSurface() {
-  QSize wanted(twipsToPixelsX(9600, this), twipsToPixelsY(7200, this));
-  if (const QScreen* shown = screen()) wanted = wanted.expandedTo(shown->size());
-  wanted = wanted.expandedTo(size());
-  if (!surface_.isNull() && surface_.width() >= wanted.width() &&
-      surface_.height() >= wanted.height()) {
-    return;
+  int height = std::max(0, twipsToPixelsY(reportHeight_, this));
+  if (!findings_.empty()) {
+    const int area = std::min(findingsArea->sizeHint().height(), height / 2);
+    const int gap = twipsToPixelsY(60, this);
+    findingsArea->setGeometry(left, top, width, area);
+    top += area + gap;
+    height = std::max(0, height - area - gap);
   }
-  QImage grown(wanted, QImage::Format_RGB32);
-  grown.fill(Qt::white);
-  if (!surface_.isNull()) {
-    QPainter painter(&grown);
-    painter.drawImage(0, 0, surface_);
-  }
-  surface_ = std::move(grown);
+  findingsArea->setVisible(!findings_.empty());
+  reportView->setGeometry(left, top, width, height);
 }
 
 // ---- Qt events --------------------------------------------------------------
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  ensureSurface();
   onResized();
   keepOuterSize();
 }
@@ -419,6 +428,27 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (canOpenFiles() && !draggedWavFile(event->mimeData()).empty()) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+// The drop is taken at once and the file read afterwards, so the program the
+// file came from is not kept waiting for the analysis.
+void MainWindow::dropEvent(QDropEvent* event) {
+  const std::string path = draggedWavFile(event->mimeData());
+  if (!canOpenFiles() || path.empty()) {
+    event->ignore();
+    return;
+  }
+  event->acceptProposedAction();
+  QMetaObject::invokeMethod(
+      this, [this, path] { openDroppedFile(path); }, Qt::QueuedConnection);
 }
 
 std::unique_ptr<MainWindow> startUp(AppContext& ctx, const std::string& programDir) {

@@ -6,15 +6,16 @@
 // included); the client area is the drawing surface below the menu bar.
 #pragma once
 
-#include <QImage>
 #include <QMainWindow>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/base/host.h"
 #include "gui/app_context.h"
 
 class QAction;
+class QLabel;
 class QMenu;
 class QPlainTextEdit;
 
@@ -35,10 +36,9 @@ class MainWindow : public QMainWindow, public ProgressSink {
   AppContext& context() { return ctx_; }
 
   // ---- commands and events --------------------------------------------------
-  // Makes the drawing persistent, sets the outer size to 9600 x 7200, places
-  // the report view 120 in from the left, top and right edges of the client
-  // area and 840 up from its bottom, and marks the next selection as the
-  // session's first.
+  // Sets the outer size to 9600 x 7200, places the report view 120 in from
+  // the left, top and right edges of the client area and 840 up from its
+  // bottom, and marks the next selection as the session's first.
   void initialise();
   // Raises the outer size to at least 6000 x 4500 and refits the report view
   // to 120 inside each edge of the client area.
@@ -52,11 +52,21 @@ class MainWindow : public QMainWindow, public ProgressSink {
   void exitProgram();
   void showHelp();   // appPath + "Rilmaton.txt" through ctx.editor
   void showAbout();  // the about box, or only to the front when it is open
+  // A file dropped onto the window: one .wav file is read as if it had been
+  // chosen in File, Open; false (nothing happens) for anything else, and
+  // while a batch run or a modification runs.
+  bool openDroppedFile(const std::string& path);
 
-  // ---- the report view and the drawing surface ------------------------------
+  // ---- the report view and the findings area --------------------------------
   void setReportText(const std::string& text);  // CR LF shown as line breaks
   std::string reportViewText() const;           // exactly what was set
-  void printLine(const std::string& line);      // at the print position, kept
+  // The findings area holds lines about the file read last that are not part
+  // of the report (the header reader's warnings), so they are neither in the
+  // report text nor copied with it. It shows above the report view while it
+  // holds lines; the report view gives up the room it takes.
+  void addFinding(const std::string& line);
+  void clearFindings();  // when the next file is read
+  const std::vector<std::string>& findings() const { return findings_; }
   void repaintNow();
 
   // ---- ProgressSink: the title shows the analysis' progress ------------------
@@ -83,15 +93,10 @@ class MainWindow : public QMainWindow, public ProgressSink {
   void setOuterSizeTwips(double width, double height);
   void moveTwips(double left, double top);
 
-  // Print position on the drawing surface, in twips.
-  double currentX() const { return currentX_; }
-  double currentY() const { return currentY_; }
-  // The persistent drawing surface (what printLine drew; white elsewhere).
-  const QImage& surface() const { return surface_; }
-
   // ---- controls -----------------------------------------------------------
   QPlainTextEdit* reportView = nullptr;
-  QMenu* fileMenu = nullptr;  // Open, Copy result to clipboard, a separator, Exit
+  QLabel* findingsArea = nullptr;  // hidden while it holds no lines
+  QMenu* fileMenu = nullptr;       // Open, Copy result to clipboard, a separator, Exit
   QAction* openAction = nullptr;
   QAction* copyAction = nullptr;
   QAction* exitAction = nullptr;
@@ -105,26 +110,23 @@ class MainWindow : public QMainWindow, public ProgressSink {
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
-  class Surface;
-  friend class Surface;
-
   int menuBarPixels() const;
   QSize frameExtraPixels() const;
   void applyOuterSizePixels(int width, int height);
   void keepOuterSize();
   void placeReportView();
-  void ensureSurface();
+  bool canOpenFiles() const;
 
   AppContext& ctx_;
-  Surface* surfaceWidget_ = nullptr;
-  QImage surface_;
-  double currentX_ = 0;
-  double currentY_ = 0;
-  // The report view's geometry in twips, single precision.
+  // The report view's geometry in twips, single precision; the findings area,
+  // while shown, takes its top.
   float reportLeft_ = 120, reportTop_ = 120, reportWidth_ = 9375, reportHeight_ = 6255;
   std::string report_;
+  std::vector<std::string> findings_;
   // The outer size last set (pixels) and the frame it was set for: once the
   // window manager has framed the window, the inner size is corrected so that
   // the outer size stays as set.

@@ -6,10 +6,15 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QUrl>
 
 #include "core/base/errors.h"
 #include "core/wav/header_report.h"
@@ -27,6 +32,24 @@ class BatchRunTest : public DialogTest {
   // The header part of the report as the reader alone writes it.
   std::string headerLines(const std::string& path) {
     return headerReportLines(path, readWavFile(realFileSystem(), path).header, "\r\n");
+  }
+
+  // Drags `paths` onto the main window and drops them there, then lets the
+  // run the drop started happen; true when the window took the drop.
+  bool drop(const QStringList& paths) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(9, 9), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(main.get(), &enter);
+    QDropEvent dropped(QPointF(9, 9), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    dropped.ignore();
+    QApplication::sendEvent(main.get(), &dropped);
+    EXPECT_EQ(enter.isAccepted(), dropped.isAccepted());
+    QCoreApplication::processEvents();
+    flushDeletes();
+    return dropped.isAccepted();
   }
 };
 
@@ -118,6 +141,51 @@ TEST_F(BatchRunTest, WholeRoadFromFileOpenToTheModifiedFile) {
   EXPECT_EQ(main->reportViewText(), ctx.session.reportText);
   ASSERT_NE(ctx.modificationDialog, nullptr);
   EXPECT_FALSE(ctx.modificationDialog->deemphasisCheck->isEnabled());
+}
+
+TEST_F(BatchRunTest, AWavFileDroppedOntoTheWindowIsReadAsIfChosenInFileOpen) {
+  const std::string path = dataDir.file("Song.WAV");
+  const QString wav = QString::fromStdString(path);
+  test::WavShape junkFirst;  // read right, with a warning
+  junkFirst.firstChunks.push_back({"JUNK", test::Bytes(28, 0)});
+  junkFirst.data = test::pcm16({100, -100, 200, -200});
+  test::writeFile(path, test::buildWav(junkFirst));
+  test::writeFile(dataDir.file("notes.txt"), {'h', 'i'});
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dataDir.file("folder.wav"))));
+  // Refused: other files, two files, and anything while a run is in progress.
+  EXPECT_FALSE(drop({QString::fromStdString(dataDir.file("notes.txt"))}));
+  EXPECT_FALSE(drop({QString::fromStdString(dataDir.file("folder.wav"))}));
+  EXPECT_FALSE(drop({wav, wav}));
+  for (bool* running : {&ctx.batchRunning, &ctx.modifyRunning}) {
+    *running = true;
+    EXPECT_FALSE(drop({wav}));
+    EXPECT_FALSE(main->openDroppedFile(path));  // taken just before the run began
+    *running = false;
+  }
+  EXPECT_TRUE(ctx.session.filePaths.empty());
+  EXPECT_TRUE(ctx.session.reportText.empty());
+
+  openAndChoose("Song.WAV");
+  const Session chosen = ctx.session;
+  delete ctx.modificationDialog.data();
+  ctx.session.reportText.clear();
+  EXPECT_TRUE(drop({wav}));
+  EXPECT_EQ(ctx.session.filePaths, chosen.filePaths);
+  EXPECT_EQ(ctx.session.fileNames, chosen.fileNames);
+  EXPECT_EQ(ctx.session.lastFileIndex, 0);
+  EXPECT_EQ(ctx.session.reportText, chosen.reportText);
+  ASSERT_NE(ctx.modificationDialog, nullptr);
+  EXPECT_TRUE(ctx.modificationDialog->isVisible());
+
+  // The header's warning shows in the findings area, not in the report, until
+  // the next file is read.
+  EXPECT_EQ(main->findings(), std::vector<std::string>{"WAVEJUNK"});
+  EXPECT_TRUE(main->findingsArea->isVisibleTo(main.get()));
+  EXPECT_EQ(ctx.session.reportText.find("WAVEJUNK"), std::string::npos);
+  test::writeFile(dataDir.file("plain.wav"), test::wavWithPeak(1000));
+  openAndChoose("plain.wav");
+  EXPECT_TRUE(main->findings().empty());
+  EXPECT_FALSE(main->findingsArea->isVisibleTo(main.get()));
 }
 
 TEST_F(BatchRunTest, FileOpenIsDisabledAndThePointerBusyWhileFilesAreRead) {

@@ -1,5 +1,5 @@
-// The main window: sizes in twips, the menu, the copy command, the drawing
-// surface, Exit and Help.
+// The main window: sizes in twips, the menu, the copy command, the findings
+// area, Exit and Help.
 #include "gui/main_window.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -258,13 +259,13 @@ TEST_F(MainWindowTest, CopyOfAnEmptyReportLeavesEmptyText) {
   EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
 }
 
-// ---- drawing surface ------------------------------------------------------------
+// ---- findings area ---------------------------------------------------------------
 
 // Rows of the image that hold any dark pixel.
-int darkRows(const QImage& image, int top, int bottom, int right) {
+int darkRows(const QImage& image, const QRect& area) {
   int rows = 0;
-  for (int y = top; y < bottom && y < image.height(); ++y) {
-    for (int x = 0; x < right && x < image.width(); ++x) {
+  for (int y = area.top(); y <= area.bottom() && y < image.height(); ++y) {
+    for (int x = area.left(); x <= area.right() && x < image.width(); ++x) {
       if (qGray(image.pixel(x, y)) < 128) {
         ++rows;
         break;
@@ -274,28 +275,36 @@ int darkRows(const QImage& image, int top, int bottom, int right) {
   return rows;
 }
 
-TEST_F(MainWindowTest, PrintedLinesAreKeptAndMoveThePrintPositionDown) {
+TEST_F(MainWindowTest, FindingsShowAboveTheReportOutsideItsTextAndGoWhenCleared) {
   loadAndShow();
-  EXPECT_EQ(darkRows(window->surface(), 0, 200, 400), 0);
-  window->printLine("WAV-file has no PCM format ( 3  instead of 1)");
-  const double lineHeight = window->currentY();
-  EXPECT_GT(lineHeight, 0);
-  EXPECT_DOUBLE_EQ(window->currentX(), 0);
-  const int firstLine = py(lineHeight);
-  EXPECT_GT(darkRows(window->surface(), 0, firstLine, 400), 0);
-  EXPECT_EQ(darkRows(window->surface(), firstLine, 2 * firstLine, 400), 0);
-
-  window->printLine("fmt_ChunkLen =  14 ");
-  EXPECT_DOUBLE_EQ(window->currentY(), 2 * lineHeight);
-  EXPECT_GT(darkRows(window->surface(), firstLine, 2 * firstLine, 400), 0);
-
-  // A size change and a full repaint keep what was drawn; the part of the
-  // first line above the text box shows on screen.
-  window->setOuterSizeTwips(9000, 6900);
-  window->repaintNow();
-  EXPECT_GT(darkRows(window->surface(), 0, firstLine, 400), 0);
+  const QRect place = window->reportView->geometry();
+  const std::string report = "Filename:\t/a.wav\r\n";
+  window->setReportText(report);
+  EXPECT_FALSE(window->findingsArea->isVisible());
+  window->addFinding("WAVEJUNK");
+  window->addFinding("WAV-file has no PCM format (-2  instead of 1)");
+  ASSERT_TRUE(window->findingsArea->isVisible());
+  EXPECT_EQ(window->findingsArea->text(),
+            QStringLiteral("WAVEJUNK\nWAV-file has no PCM format (-2  instead of 1)"));
+  // The area takes the top of the report view's place, and both lines show there.
+  const QRect area = window->findingsArea->geometry();
+  const QRect box = window->reportView->geometry();
+  EXPECT_EQ(area.united(box), place);
+  EXPECT_FALSE(area.intersects(box));
+  const int lineHeight = window->findingsArea->fontMetrics().lineSpacing();
+  EXPECT_GE(area.height(), 2 * lineHeight);
   const QImage shown = window->centralWidget()->grab().toImage();
-  EXPECT_GT(darkRows(shown, 0, py(120), 400), 0);
+  EXPECT_GE(darkRows(shown, area.adjusted(2, 2, -2, -2)), lineHeight);
+  // Not part of the report, nor of what is copied.
+  EXPECT_EQ(window->reportViewText(), report);
+  window->copyAction->trigger();
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), report);
+
+  window->setOuterSizeTwips(8000, 6000);
+  EXPECT_FALSE(window->findingsArea->geometry().intersects(window->reportView->geometry()));
+  window->clearFindings();
+  EXPECT_FALSE(window->findingsArea->isVisible());
+  EXPECT_EQ(reportViewMargins(), QMargins(px(120), py(120), px(120), py(120)));
 }
 
 // ---- Exit -------------------------------------------------------------------------

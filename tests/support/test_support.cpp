@@ -37,9 +37,15 @@ static void putChunk(Bytes& out, const Chunk& c) {
 
 Bytes buildWav(const WavShape& s) {
   Bytes out;
-  putId(out, "RIFF");
+  putId(out, s.rf64 ? "RF64" : "RIFF");
   putLe32(out, 0);  // patched below
   putId(out, "WAVE");
+  const std::uint64_t dataSize = s.dataSize.value_or(static_cast<std::uint32_t>(s.data.size()));
+  if (s.rf64) {
+    Bytes ds64(28, 0);  // RIFF size (patched below), data size, sample count, no table
+    for (int i = 0; i < 8; ++i) ds64[8 + i] = static_cast<unsigned char>(dataSize >> (8 * i));
+    putChunk(out, {"ds64", ds64});
+  }
   for (const Chunk& c : s.firstChunks) putChunk(out, c);
   putId(out, "fmt ");
   putLe32(out, s.fmtLength.value_or(static_cast<std::uint32_t>(16 + s.fmtExtra.size())));
@@ -54,12 +60,17 @@ Bytes buildWav(const WavShape& s) {
   out.insert(out.end(), s.fmtExtra.begin(), s.fmtExtra.end());
   for (const Chunk& c : s.before) putChunk(out, c);
   putId(out, "data");
-  putLe32(out, s.dataSize.value_or(static_cast<std::uint32_t>(s.data.size())));
+  putLe32(out, s.rf64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(dataSize));
   out.insert(out.end(), s.data.begin(), s.data.end());
   if (s.padOddData && s.data.size() % 2) out.push_back(0);
   for (const Chunk& c : s.after) putChunk(out, c);
-  std::uint32_t riff = s.riffSize.value_or(static_cast<std::uint32_t>(out.size() - 8));
+  std::uint32_t riff =
+      s.riffSize.value_or(s.rf64 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(out.size() - 8));
   for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<unsigned char>((riff >> (8 * i)) & 0xFF);
+  if (s.rf64) {
+    for (int i = 0; i < 8; ++i)
+      out[20 + i] = static_cast<unsigned char>((out.size() - 8) >> (8 * i));
+  }
   return out;
 }
 

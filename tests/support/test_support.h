@@ -29,9 +29,12 @@ struct WavShape {
   std::vector<Chunk> before;               // chunks between fmt and data
   std::vector<Chunk> firstChunks;          // chunks before fmt
   Bytes data;                              // sample bytes
-  std::optional<std::uint32_t> dataSize;   // default data.size()
+  std::optional<std::uint64_t> dataSize;   // default data.size(); whole in an RF64 ds64
   std::vector<Chunk> after;                // chunks after data
   bool padOddData = true;
+  // An RF64 file: a ds64 chunk first holds the sizes, the 32-bit RIFF and
+  // data sizes hold 0xFFFFFFFF.
+  bool rf64 = false;
 };
 
 Bytes buildWav(const WavShape& shape);

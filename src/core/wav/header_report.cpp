@@ -15,6 +15,11 @@ std::string printedNumber(std::int64_t v) {
   return (v >= 0 ? " " : "") + std::to_string(v) + " ";
 }
 
+std::string readErrorLine(const HeaderFindings& f) {
+  return "Cannot read the file: " + errorDescription(f.readErrorNumber) + " (error " +
+         std::to_string(f.readErrorNumber) + ")";
+}
+
 std::string playingTime(const WavHeader& h) {
   const double s = static_cast<double>(h.layout.sampleFrames) / h.format.sampleRate;
   const double m = std::floor(s / 60);
@@ -47,17 +52,32 @@ std::string headerReportLines(const std::string& path, const WavHeader& h,
     if (f.blockAlignWrong) line(std::to_string(f.blockAlign));
   }
   if (f.readErrorNumber != 0) {
-    line("Cannot read the file: " + errorDescription(f.readErrorNumber) + " (error " +
-         std::to_string(f.readErrorNumber) + ")");
+    line(readErrorLine(f));
     return text;
   }
   if (h.status == HeaderStatus::kNoDataChunk) line("No data chuk found!");
-  if (!f.dataFound) return text;
-  if (format.channels > 0 && format.bitsPerSample > 0 && format.sampleRate > 0) {
+  if (f.dataFound && format.channels > 0 && format.bitsPerSample > 0 && format.sampleRate > 0) {
     line("Length of file:\t" + playingTime(h));
   }
   if (!f.unsupportedReason.empty()) line("This file cannot be analysed: " + f.unsupportedReason);
   return text;
+}
+
+std::string headerProblem(const WavHeader& h) {
+  const HeaderFindings& f = h.findings;
+  switch (h.status) {
+    case HeaderStatus::kReady:
+      return {};
+    case HeaderStatus::kUnreadable:
+      return f.readErrorNumber != 0 ? readErrorLine(f) : "Cannot read the file.";
+    case HeaderStatus::kEmpty:
+      return "The file is empty.";
+    case HeaderStatus::kNoDataChunk:
+    case HeaderStatus::kUnsupported:
+      break;
+  }
+  if (!f.unsupportedReason.empty()) return "This file cannot be analysed: " + f.unsupportedReason;
+  return "No data chuk found!";
 }
 
 std::vector<std::string> headerWarnings(const WavHeader& h) {

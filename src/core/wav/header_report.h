@@ -14,6 +14,11 @@ namespace ril {
 std::string headerReportLines(const std::string& path, const WavHeader& header,
                               const std::string& lineBreak);
 
+// Why the header leaves nothing to analyse, as one line without line break:
+// the read error, an empty file, the reason the samples cannot be processed,
+// or the missing data chunk. Empty when the header is ready.
+std::string headerProblem(const WavHeader& header);
+
 // The warnings about the form type, the format chunk's length and the format
 // tag, one text each.
 std::vector<std::string> headerWarnings(const WavHeader& header);

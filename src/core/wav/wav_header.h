@@ -28,11 +28,11 @@ struct WavFormat {
 };
 
 // Where the parts of the file lie. Sizes are held in 64 bits, so unsigned
-// 32-bit chunk sizes never wrap.
+// 32-bit chunk sizes never wrap and an RF64 file's sizes fit.
 struct WavLayout {
   std::uint64_t fileLength = 0;
   std::int64_t dataOffset = 0;     // offset of the first sample byte
-  std::uint32_t dataSize = 0;      // as the data chunk declares it
+  std::uint64_t dataSize = 0;      // as the data chunk (or an RF64 file's ds64 chunk) declares it
   std::int64_t sampleFrames = 0;   // frames the data chunk declares (rounded)
   std::int64_t trailerLength = 0;  // bytes after the declared data; negative past the end
   // Whole frames that lie inside both the data chunk and the file: what the
@@ -52,13 +52,20 @@ struct HeaderFindings {
   bool riffSizeWrong = false;           // not the file length - 8
   std::string formAndFirstChunk;        // 8 characters
   bool formAndFirstChunkWrong = false;  // not "WAVEfmt "
+  bool waveForm = false;                // bytes 8 to 11 are "WAVE"
+  // The format fields come from a "fmt " chunk: the first chunk, or one found
+  // by walking the chunk list. Without one they are bytes 16 to 35 as read.
+  bool formatChunkFound = false;
+  bool sizesFromDs64 = false;  // an RF64 file: the data size came from its ds64 chunk
   std::uint32_t fmtChunkLength = 0;
   std::int32_t byteRate = 0;
   bool byteRateWrong = false;  // not blockAlign x sampleRate
   std::int16_t blockAlign = 0;
-  bool blockAlignWrong = false;   // not channels x bitsPerSample / 8
-  std::string unsupportedReason;  // why the samples cannot be processed
-  int readErrorNumber = 0;        // the error number of a failing read, or 0
+  bool blockAlignWrong = false;  // not channels x bitsPerSample / 8
+  // Why the samples cannot be processed. Without a data chunk only a reason
+  // that lies in the file's layout (not a WAV file, no format chunk).
+  std::string unsupportedReason;
+  int readErrorNumber = 0;  // the error number of a failing read, or 0
 };
 
 struct WavHeader {

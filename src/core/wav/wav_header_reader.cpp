@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "core/base/errors.h"
 
@@ -11,10 +12,12 @@ namespace ril {
 namespace {
 
 constexpr std::size_t kHeaderRecordSize = 36;
+// An RF64 file's 32-bit size fields hold this; the real size is in its ds64 chunk.
+constexpr std::uint32_t kSizeInDs64 = 0xFFFFFFFF;
 
 // Buffered reading on top of a ByteSource, with bytes that can be handed back
-// (so the search can restart inside the 36 bytes already read) and the unread
-// rest handed on to the analysis.
+// (so a search can restart inside bytes already read), the offset reached in
+// the file, and the unread rest handed on to the analysis.
 class HeaderStream {
  public:
   explicit HeaderStream(std::unique_ptr<ByteSource> source) : source_(std::move(source)) {}
@@ -28,23 +31,28 @@ class HeaderStream {
       pos_ += n;
       done += n;
     }
+    offset_ += done;
     return done;
   }
 
   bool readByte(unsigned char& b) {
     if (pos_ == buf_.size() && !refill()) return false;
     b = buf_[pos_++];
+    ++offset_;
     return true;
   }
 
   std::uint64_t skip(std::uint64_t count) {
     std::uint64_t avail = buf_.size() - pos_;
+    std::uint64_t done = count;
     if (count <= avail) {
       pos_ += static_cast<std::size_t>(count);
-      return count;
+    } else {
+      pos_ = buf_.size();
+      done = avail + (source_ && !ended_ ? source_->skip(count - avail) : 0);
     }
-    pos_ = buf_.size();
-    return avail + (source_ && !ended_ ? source_->skip(count - avail) : 0);
+    offset_ += done;
+    return done;
   }
 
   void pushFront(const unsigned char* bytes, std::size_t count) {
@@ -52,7 +60,11 @@ class HeaderStream {
     buf_.assign(bytes, bytes + count);
     buf_.insert(buf_.end(), rest.begin(), rest.end());
     pos_ = 0;
+    offset_ -= count;
   }
+
+  // Offset in the file of the next byte to be read.
+  std::uint64_t offset() const { return offset_; }
 
   std::unique_ptr<ByteSource> release() {
     std::vector<unsigned char> rest(buf_.begin() + static_cast<std::ptrdiff_t>(pos_), buf_.end());
@@ -73,6 +85,7 @@ class HeaderStream {
   std::unique_ptr<ByteSource> source_;
   std::vector<unsigned char> buf_;
   std::size_t pos_ = 0;
+  std::uint64_t offset_ = 0;
   bool ended_ = false;
 };
 
@@ -81,23 +94,45 @@ std::uint32_t le32(const unsigned char* p) {
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
+std::uint64_t le64(const unsigned char* p) {
+  return static_cast<std::uint64_t>(le32(p)) | static_cast<std::uint64_t>(le32(p + 4)) << 32;
+}
+
 std::int16_t le16s(const unsigned char* p) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | p[1] << 8));
+}
+
+bool printable(unsigned char c) {
+  return c >= 0x20 && c < 0x7F;
 }
 
 // Identifier bytes as text; bytes that are not printable ASCII show as "?".
 std::string idText(const unsigned char* p, std::size_t n) {
   std::string s;
-  for (std::size_t i = 0; i < n; ++i)
-    s += (p[i] >= 0x20 && p[i] < 0x7F) ? static_cast<char>(p[i]) : '?';
+  for (std::size_t i = 0; i < n; ++i) s += printable(p[i]) ? static_cast<char>(p[i]) : '?';
   return s;
+}
+
+// The format fields of a format chunk's first 16 bytes.
+void readFormatFields(const unsigned char* body, WavHeader& w) {
+  HeaderFindings& f = w.findings;
+  WavFormat& format = w.format;
+  format.formatTag = le16s(body);
+  format.channels = le16s(body + 2);
+  format.sampleRate = static_cast<std::int32_t>(le32(body + 4));
+  f.byteRate = static_cast<std::int32_t>(le32(body + 8));
+  f.blockAlign = le16s(body + 12);
+  format.bitsPerSample = le16s(body + 14);
+  f.byteRateWrong = static_cast<std::int64_t>(f.byteRate) !=
+                    static_cast<std::int64_t>(f.blockAlign) * format.sampleRate;
+  f.blockAlignWrong = static_cast<std::int64_t>(f.blockAlign) * 8 !=
+                      static_cast<std::int64_t>(format.channels) * format.bitsPerSample;
 }
 
 // The fixed 36-byte record at the start of the file: the RIFF header and the
 // format chunk as the first chunk.
 void readFixedRecord(const unsigned char* h, WavHeader& w) {
   HeaderFindings& f = w.findings;
-  WavFormat& format = w.format;
   const auto length = static_cast<std::int64_t>(w.layout.fileLength);
   f.riffId = idText(h, 4);
   f.riffIdWrong = std::memcmp(h, "RIFF", 4) != 0;
@@ -105,70 +140,194 @@ void readFixedRecord(const unsigned char* h, WavHeader& w) {
   f.riffSizeWrong = static_cast<std::int64_t>(f.riffSize) != length - 8;
   f.formAndFirstChunk = idText(h + 8, 8);
   f.formAndFirstChunkWrong = std::memcmp(h + 8, "WAVEfmt ", 8) != 0;
+  f.waveForm = std::memcmp(h + 8, "WAVE", 4) == 0;
+  f.formatChunkFound = !f.formAndFirstChunkWrong;
   f.fmtChunkLength = le32(h + 16);
-  format.formatTag = le16s(h + 20);
-  format.channels = le16s(h + 22);
-  format.sampleRate = static_cast<std::int32_t>(le32(h + 24));
-  f.byteRate = static_cast<std::int32_t>(le32(h + 28));
-  f.blockAlign = le16s(h + 32);
-  format.bitsPerSample = le16s(h + 34);
+  readFormatFields(h + 20, w);
   f.formatRead = true;
-  f.byteRateWrong = static_cast<std::int64_t>(f.byteRate) !=
-                    static_cast<std::int64_t>(f.blockAlign) * format.sampleRate;
-  f.blockAlignWrong = static_cast<std::int64_t>(f.blockAlign) * 8 !=
-                      static_cast<std::int64_t>(format.channels) * format.bitsPerSample;
 }
 
-// Skips the rest of the format chunk. An extensible format names its sample
-// format in the first two bytes of the sub-format at chunk offset 24; returns
-// it, or -1 when the chunk is too short to hold it.
-int skipFormatRest(HeaderStream& in, const unsigned char* h, std::size_t got,
-                   std::uint32_t fmtChunkLen) {
-  int subFormat = -1;
-  if (fmtChunkLen > 16) {
-    std::uint64_t rest = fmtChunkLen - 16;
-    unsigned char ext[10] = {};
-    std::size_t extLen = static_cast<std::size_t>(std::min<std::uint64_t>(rest, sizeof ext));
-    std::size_t extGot = in.read(ext, extLen);
-    if (extGot == sizeof ext) subFormat = ext[8] | ext[9] << 8;
-    if (extGot == extLen) in.skip(rest - extLen);
-  } else if (fmtChunkLen < 16) {
-    // A short format chunk ends inside the 36 bytes already read: search from its end.
-    std::size_t start = fmtChunkLen + 20;
-    if (start < got) in.pushFront(h + start, got - start);
+struct ChunkHeader {
+  unsigned char id[4] = {};
+  std::uint32_t size = 0;
+  bool is(const char* name) const { return std::memcmp(id, name, 4) == 0; }
+};
+
+// Walks a RIFF chunk list: an identifier of four printable characters, a
+// 32-bit size, the body, and a pad byte after an odd size. The walk breaks
+// at an identifier that is not printable or at a size that runs past the end
+// of the file (a data chunk may: a cut-off file keeps its samples). The
+// bytes read since the end of the last body are then handed back, so that a
+// byte-wise search starts where the last good chunk ended, pad byte or not.
+class ChunkWalker {
+ public:
+  ChunkWalker(HeaderStream& in, std::uint64_t fileLength) : in_(in), fileLength_(fileLength) {}
+
+  // The next chunk's header, the stream at its body; false when the walk breaks.
+  bool next(ChunkHeader& c) {
+    unsigned char b[9];
+    std::size_t held = 0;
+    if (padHeld_) b[held++] = pad_;
+    padHeld_ = false;
+    const std::size_t got = in_.read(b + held, 8);
+    if (got == 8) {
+      std::memcpy(c.id, b + held, 4);
+      c.size = le32(b + held + 4);
+      const bool idGood = std::all_of(c.id, c.id + 4, printable);
+      if (idGood && (in_.offset() + c.size <= fileLength_ || c.is("data"))) return true;
+    }
+    in_.pushFront(b, held + got);
+    return false;
   }
-  return subFormat;
+
+  // Passes over the rest of a body of `size` bytes of which `used` were read.
+  void skipBody(std::uint32_t size, std::uint64_t used = 0) {
+    if (size > used) in_.skip(size - used);
+    if (size % 2 != 0) padHeld_ = in_.readByte(pad_);
+  }
+
+ private:
+  HeaderStream& in_;
+  std::uint64_t fileLength_;
+  bool padHeld_ = false;
+  unsigned char pad_ = 0;
+};
+
+// What a format chunk holds beyond its 16 PCM bytes.
+struct FormatExtension {
+  bool present = false;       // cbSize of at least 22, and the chunk holds those bytes
+  int subFormat = -1;         // the first two bytes of the sub-format GUID
+  bool pcmSubFormat = false;  // KSDATAFORMAT_SUBTYPE_PCM
+};
+
+// The rest of the sub-format GUID that every WAVE format code shares.
+constexpr unsigned char kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// Reads a format chunk's body of `length` bytes from its first byte: the
+// format fields and the extension. A body shorter than 16 bytes still gives
+// 16 bytes of fields, as the fixed record does, and the walk goes on from
+// where the body ends.
+FormatExtension readFormatBody(HeaderStream& in, ChunkWalker& walker, std::uint32_t length,
+                               WavHeader& w) {
+  unsigned char body[16] = {};
+  const std::size_t got = in.read(body, sizeof body);
+  readFormatFields(body, w);
+  w.findings.fmtChunkLength = length;
+  FormatExtension ext;
+  if (length < sizeof body) {
+    if (length < got) in.pushFront(body + length, got - length);
+    walker.skipBody(length, length);
+    return ext;
+  }
+  // cbSize, valid bits, channel mask, sub-format GUID.
+  unsigned char more[24] = {};
+  const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length - 16, 24));
+  const std::size_t extGot = in.read(more, want);
+  if (extGot == sizeof more && le16s(more) >= 22) {
+    ext.present = true;
+    ext.subFormat = more[8] | more[9] << 8;
+    ext.pcmSubFormat = ext.subFormat == 1 && std::memcmp(more + 10, kGuidTail, 14) == 0;
+  }
+  walker.skipBody(length, 16 + extGot);
+  return ext;
 }
 
-// Byte-wise search for the data chunk's identifier and its size field behind
-// it; false when the file ends first.
-bool findDataChunk(HeaderStream& in, std::uint32_t fmtChunkLen, WavLayout& layout) {
-  layout.dataOffset = static_cast<std::int64_t>(fmtChunkLen) + 20;
+// The data size of an RF64 file, from the ds64 chunk's body.
+std::optional<std::uint64_t> readDs64(HeaderStream& in, ChunkWalker& walker, std::uint32_t size) {
+  unsigned char body[24] = {};  // RIFF size, data size, sample count
+  const std::size_t got = in.read(body, std::min<std::size_t>(size, sizeof body));
+  walker.skipBody(size, got);
+  if (got < 16) return std::nullopt;
+  return le64(body + 8);
+}
+
+// Walks from offset 12 to the format chunk and reads it, noting an RF64
+// file's ds64 chunk on the way. Leaves the format alone when the walk ends
+// or breaks first.
+void findFormatChunk(HeaderStream& in, ChunkWalker& walker, WavHeader& w, FormatExtension& ext,
+                     std::optional<std::uint64_t>& ds64DataSize) {
+  ChunkHeader c;
+  while (walker.next(c)) {
+    if (c.is("fmt ")) {
+      ext = readFormatBody(in, walker, c.size, w);
+      w.findings.formatChunkFound = true;
+      return;
+    }
+    if (c.is("ds64")) {
+      ds64DataSize = readDs64(in, walker, c.size);
+    } else {
+      walker.skipBody(c.size);
+    }
+  }
+}
+
+// Byte-wise search from the stream's position for the data chunk's
+// identifier and its size field behind it; false when the file ends first.
+bool searchDataChunk(HeaderStream& in, std::uint32_t& size) {
   unsigned char w[4] = {};
   bool atEnd = in.read(w, 4) < 4;
-  layout.dataOffset += 4;
   while (std::memcmp(w, "data", 4) != 0 && !atEnd) {
     unsigned char b;
     if (!in.readByte(b)) {
       atEnd = true;
       break;
     }
-    ++layout.dataOffset;
     std::memmove(w, w + 1, 3);
     w[3] = b;
   }
   unsigned char sizeBytes[4];
   // A file that ends inside the size field behind "data" has no data chunk either.
   if (std::memcmp(w, "data", 4) != 0 || in.read(sizeBytes, 4) < 4) return false;
-  layout.dataSize = le32(sizeBytes);
-  layout.dataOffset += 4;
+  size = le32(sizeBytes);
+  return true;
+}
+
+// Finds the data chunk from the stream's position: by walking the chunks,
+// and where the walk breaks by the byte-wise search from there. Leaves the
+// stream at the first sample byte and sets the layout's data fields.
+bool findDataChunk(HeaderStream& in, ChunkWalker& walker, std::optional<std::uint64_t> ds64Size,
+                   WavHeader& w) {
+  ChunkHeader c;
+  bool found = false;
+  while (!found && walker.next(c)) {
+    found = c.is("data");
+    if (!found) walker.skipBody(c.size);
+  }
+  if (!found && !searchDataChunk(in, c.size)) return false;
+  WavLayout& layout = w.layout;
+  layout.dataSize = c.size;
+  if (c.size == kSizeInDs64 && ds64Size) {
+    // Beyond any real file, so that the sums below stay in range.
+    layout.dataSize = std::min<std::uint64_t>(*ds64Size, std::uint64_t{1} << 62);
+    w.findings.sizesFromDs64 = true;
+  }
+  layout.dataOffset = static_cast<std::int64_t>(in.offset());
   layout.trailerLength = static_cast<std::int64_t>(layout.fileLength) - layout.dataOffset -
                          static_cast<std::int64_t>(layout.dataSize);
   return true;
 }
 
+// Why the file's layout leaves its samples unknown, or nothing.
+std::string layoutReason(const HeaderFindings& f) {
+  if (!f.waveForm) {
+    return "it is not a WAV file: it does not begin with a RIFF or RF64 header of form WAVE.";
+  }
+  if (!f.formatChunkFound) return "it has no format chunk, so its sample format is unknown.";
+  return {};
+}
+
+// A big-endian file read as a little-endian one gives nonsense: when that
+// leaves it without samples to work on, the byte order is the reason to give.
+void explainByteOrder(HeaderFindings& f) {
+  if (f.riffId == "RIFX" && f.waveForm) {
+    f.unsupportedReason =
+        "it is a big-endian (RIFX) file; only little-endian RIFF and RF64 files are supported.";
+  }
+}
+
 // Why the program cannot process the samples of this format, or nothing.
-std::string unsupportedReason(const WavFormat& f, int subFormat) {
+std::string formatReason(const WavFormat& f, const FormatExtension& ext) {
   if (f.channels != 1 && f.channels != 2) {
     return "it has " + std::to_string(f.channels) +
            " channels; only mono and stereo files are supported.";
@@ -177,9 +336,17 @@ std::string unsupportedReason(const WavFormat& f, int subFormat) {
     return "it has " + std::to_string(f.bitsPerSample) +
            "-bit samples; only 8-bit and 16-bit samples are supported.";
   }
-  if (f.formatTag != 1 && !(f.formatTag == -2 && (subFormat == -1 || subFormat == 1))) {
-    return "its samples are not PCM (format tag " + std::to_string(f.formatTag) +
-           (subFormat > 0 ? ", sub-format " + std::to_string(subFormat) : std::string()) + ").";
+  if (f.formatTag == -2 && !ext.present) {
+    return "its format is extensible (tag -2), but the format chunk lacks the extension that "
+           "names the sample format.";
+  }
+  if (f.formatTag != 1 && !(f.formatTag == -2 && ext.pcmSubFormat)) {
+    std::string sub;
+    if (f.formatTag == -2) {
+      sub = ext.subFormat == 1 ? ", an unknown sub-format"
+                               : ", sub-format " + std::to_string(ext.subFormat);
+    }
+    return "its samples are not PCM (format tag " + std::to_string(f.formatTag) + sub + ").";
   }
   if (f.sampleRate <= 0) {
     return "its sample rate of " + std::to_string(f.sampleRate) + " Hz is not valid.";
@@ -189,33 +356,56 @@ std::string unsupportedReason(const WavFormat& f, int subFormat) {
 
 // Frames the data chunk declares, rounded half to even; 0 when the format
 // gives no frame size.
-std::int64_t declaredFrames(const WavFormat& f, std::uint32_t dataSize) {
+std::int64_t declaredFrames(const WavFormat& f, std::uint64_t dataSize) {
   if (f.channels <= 0 || f.bitsPerSample <= 0) return 0;
   double frames = static_cast<double>(dataSize) / (f.bitsPerSample / 8.0) / f.channels;
-  return static_cast<std::int64_t>(std::nearbyint(frames));
+  return static_cast<std::int64_t>(std::nearbyint(std::min(frames, 0x1p62)));
 }
 
 void readAfterLength(HeaderStream& in, WavHeader& w) {
   unsigned char h[kHeaderRecordSize] = {};
   const std::size_t got = in.read(h, sizeof h);
   readFixedRecord(h, w);
-  const int subFormat = skipFormatRest(in, h, got, w.findings.fmtChunkLength);
-  if (!findDataChunk(in, w.findings.fmtChunkLength, w.layout)) {
+  HeaderFindings& f = w.findings;
+  ChunkWalker walker(in, w.layout.fileLength);
+  FormatExtension ext;
+  std::optional<std::uint64_t> ds64Size;
+  const auto handBack = [&](std::size_t from) {
+    if (from < got) in.pushFront(h + from, got - from);
+  };
+  if (f.waveForm && f.formAndFirstChunkWrong) {
+    // Other chunks (JUNK, bext, LIST, an RF64 file's ds64) before the format chunk.
+    handBack(12);
+    const bool rf64 = f.riffId == "RF64" || f.riffId == "BW64";
+    // Without a format chunk the fields stay those of the fixed record.
+    findFormatChunk(in, walker, w, ext, ds64Size);
+    if (!rf64) ds64Size.reset();
+  } else {
+    // The format chunk at offset 12; in a file that is not WAVE at all the
+    // bytes there are taken as one all the same.
+    handBack(20);
+    ext = readFormatBody(in, walker, f.fmtChunkLength, w);
+  }
+  if (!findDataChunk(in, walker, ds64Size, w)) {
     w.status = HeaderStatus::kNoDataChunk;
+    f.unsupportedReason = layoutReason(f);
+    explainByteOrder(f);
     return;
   }
-  w.findings.dataFound = true;
+  f.dataFound = true;
   w.layout.sampleFrames = declaredFrames(w.format, w.layout.dataSize);
-  w.findings.unsupportedReason = unsupportedReason(w.format, subFormat);
-  if (!w.findings.unsupportedReason.empty()) {
+  f.unsupportedReason = layoutReason(f);
+  if (f.unsupportedReason.empty()) f.unsupportedReason = formatReason(w.format, ext);
+  if (!f.unsupportedReason.empty()) {
+    explainByteOrder(f);
     w.status = HeaderStatus::kUnsupported;
     return;
   }
   const std::int64_t frameBytes = w.format.frameBytes();
   const std::int64_t present = std::max<std::int64_t>(
       0, static_cast<std::int64_t>(w.layout.fileLength) - w.layout.dataOffset);
-  w.layout.framesInFile =
-      std::min<std::int64_t>(w.layout.dataSize / frameBytes, present / frameBytes);
+  w.layout.framesInFile = std::min<std::int64_t>(
+      static_cast<std::int64_t>(w.layout.dataSize) / frameBytes, present / frameBytes);
   w.status = HeaderStatus::kReady;
 }
 

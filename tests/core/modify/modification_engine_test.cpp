@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "core/analysis/analysis.h"
+#include "core/analysis/analysis_report.h"
 #include "core/analysis/sample_statistics.h"
 #include "core/modify/modification_run.h"
 #include "core/wav/sample_blocks.h"
@@ -419,6 +421,44 @@ TEST(ModificationEngineTest, DataChunkRunningPastTheEndProcessesWhatIsThere) {
   Bytes louder = test::pcm16({1100, 2200, 3300});
   std::copy(louder.begin(), louder.end(), want.begin() + 44);
   EXPECT_EQ(test::readFile(h.progDir + "a.wav"), want);
+}
+
+// The analysis' lines for a file in memory: its statistics and headroom.
+std::string statisticsOf(const Bytes& file) {
+  HeaderReading r = readWavHeader(std::make_unique<MemorySource>(file), file.size());
+  if (!r.header.ready()) return {};
+  ScriptedHost host;
+  ManualClock clock;
+  const AnalysisResult result =
+      analyseSamples(*r.samples, r.header.format, r.header.layout, host, clock);
+  return analysisReportLines(result, r.header.format, ReportFormat{});
+}
+
+TEST(ModificationEngineTest, ChunkLayoutsAroundTheSamplesGiveTheTwinsStatisticsAndKeepTheirBytes) {
+  const Bytes data = test::noiseSamples(2 * 3000, 16, 5);
+  const WavShape twin = wavLayout(2, 16, data);
+  const std::string twinStatistics = statisticsOf(test::buildWav(twin));
+  Bytes comment = {'I', 'C', 'M', 'T', 10, 0, 0, 0, 'd', 'a', 't', 'a', 1, 0, 0, 0, 'x', 'y'};
+  std::vector<WavShape> shapes(3, twin);
+  shapes[0].firstChunks = {{"JUNK", Bytes(28, 0)}, {"bext", Bytes(603, 'b')}};
+  shapes[1].before = {{"LIST", comment}};
+  shapes[1].after = {{"id3 ", Bytes(9, 'i')}};
+  shapes[2].rf64 = true;
+  for (const WavShape& shape : shapes) {
+    const Bytes file = test::buildWav(shape);
+    ModifyHarness h;
+    h.load(file);
+    SCOPED_TRACE(h.target.header.layout.dataOffset);
+    EXPECT_EQ(statisticsOf(file), twinStatistics);
+    h.request.volumeTenths = 800;
+    ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
+    Bytes want = file;
+    const auto offset = static_cast<std::size_t>(h.target.header.layout.dataOffset);
+    ASSERT_EQ(slice(file, offset, data.size()), data);
+    const Bytes quieter = test::expectedOutput(data, 2, 16, 0.8, false).samples;
+    std::copy(quieter.begin(), quieter.end(), want.begin() + static_cast<std::ptrdiff_t>(offset));
+    EXPECT_EQ(test::readFile(h.progDir + "a.wav"), want);
+  }
 }
 
 TEST(ModificationEngineTest, FilesWithoutSampleFramesAreRefusedBeforeAnythingChanges) {

@@ -35,5 +35,25 @@ TEST(HugeFiles, SparseFileOfThreeAndAHalfGigabytesReportsLengthFramesAndTime) {
   EXPECT_EQ(report.find("\r\n4294"), std::string::npos);  // sizes agree: no RIFF size line
 }
 
+TEST(HugeFiles, SparseRf64FileOfSixGigabytesTakesItsSizesFromDs64) {
+  test::TempDir dir;
+  const std::uint64_t dataSize = 6442450944ull;
+  test::WavShape shape;
+  shape.rf64 = true;
+  shape.dataSize = dataSize;
+  const std::string path = dir.file("huge.wav");
+  test::writeFile(path, test::buildWav(shape));
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(80 + dataSize)), 0);
+
+  const WavHeader h = readWavFile(realFileSystem(), path).header;
+  EXPECT_EQ(h.status, HeaderStatus::kReady);
+  EXPECT_EQ(h.layout.dataOffset, 80);
+  EXPECT_EQ(h.layout.framesInFile, static_cast<std::int64_t>(dataSize / 4));
+  EXPECT_EQ(h.layout.trailerLength, 0);
+  // 1610612736 frames at 44100 Hz: 36521.9 s = 608 minutes and 41.9 seconds.
+  EXPECT_NE(headerReportLines(path, h, "\r\n").find("Length of file:\t608:42 (Min:Sec)\r\n"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace ril

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
-#include <map>
-#include <sstream>
+#include <functional>
+#include <tuple>
 
 #include "core/base/errors.h"
 #include "core/wav/header_report.h"
+#include "support/analysed_file.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -26,7 +30,7 @@ struct Parsed {
   std::vector<std::string> windowLines;
   bool dataFound;
   std::int64_t dataOffset;
-  std::uint32_t dataSize;
+  std::uint64_t dataSize;
   std::int64_t sampleFrames;
   std::int64_t trailerLength;
   std::int64_t framesInFile;
@@ -114,15 +118,6 @@ TEST(WavHeaderReader, FindsTheDataChunkBehindOtherChunksAndExtendedFormats) {
   list.before.push_back({"LIST", Bytes(18, 'a')});
   list.data = test::pcm16({1, 2});
   EXPECT_EQ(parse(test::buildWav(list)).dataOffset, 70);
-
-  // A chunk whose bytes hold "data" ends the byte-wise search there.
-  WavShape decoy;
-  decoy.before.push_back({"LIST", Bytes{'x', 'd', 'a', 't', 'a', 4, 0, 0, 0, 1, 2, 3}});
-  decoy.data = test::pcm16({1, 2});
-  Parsed d = parse(test::buildWav(decoy));
-  EXPECT_TRUE(d.dataFound);
-  EXPECT_EQ(d.dataOffset, 36 + 8 + 1 + 8);
-  EXPECT_EQ(d.dataSize, 4u);
 }
 
 TEST(WavHeaderReader, JunkChunkFirstDrawsTheEightCharactersAndReadsOn) {
@@ -138,9 +133,8 @@ TEST(WavHeaderReader, FormatWarningsUseThePrintedNumberLayout) {
   WavShape ext;
   ext.formatTag = -2;
   ext.channels = 1;
-  Bytes extension = {22, 0, 16, 0, 1, 0, 0, 0, 1, 0};  // cbSize, valid bits, mask, sub-format PCM
-  extension.resize(24, 0);
-  ext.fmtExtra = extension;
+  ext.fmtExtra = {22,   0, 16,   0, 1, 0,    0, 0,    1,    0,   0, 0, 0, 0,  // sub-format PCM
+                  0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
   ext.data = test::pcm16({1, 2});
   Parsed e = parse(test::buildWav(ext));
   ASSERT_EQ(e.windowLines.size(), 1u);
@@ -292,41 +286,133 @@ TEST(WavHeaderReader, FourGigabyteSizesStayUnsigned) {
             std::string::npos);
 }
 
-// The corpus manifest says where a naive byte-wise search finds "data".
-std::map<std::string, long> manifestDataPositions() {
-  std::map<std::string, long> out;
-  auto dir = test::corpusDirectory();
-  if (!dir) return out;
-  std::ifstream f(*dir + "MANIFEST.tsv");
-  std::string line;
-  // "... search for 'data' from N -> M": M is the position.
-  const std::string search = "search for 'data' from ";
-  while (std::getline(f, line)) {
-    const std::size_t at = line.find(search);
-    if (at == std::string::npos) continue;
-    const std::size_t arrow = line.find(" -> ", at);
-    if (arrow == std::string::npos) continue;
-    out[line.substr(0, line.find('\t'))] = std::stol(line.substr(arrow + 4));
-  }
-  return out;
+// A 16-bit stereo file of two frames, with `change` made to its shape.
+Bytes shaped(const std::function<void(WavShape&)>& change) {
+  WavShape s;
+  s.data = test::pcm16({5, 6, 7, 8});
+  change(s);
+  return test::buildWav(s);
 }
 
-TEST(WavHeaderReader, EveryCorpusFileIsReadAsTheManifestPredicts) {
-  auto files = test::corpusFiles();
-  if (files.empty()) GTEST_SKIP() << "the shared corpus folder is absent";
-  auto positions = manifestDataPositions();
-  for (const std::string& path : files) {
-    SCOPED_TRACE(path);
-    const WavHeader h = readWavFile(realFileSystem(), path).header;
-    EXPECT_NE(h.status, HeaderStatus::kUnreadable);
-    auto it = positions.find(baseNameOf(path));
-    if (it == positions.end()) continue;
-    if (it->second < 0) {
-      EXPECT_EQ(h.status, HeaderStatus::kNoDataChunk);
+TEST(WavHeaderReader, WalksTheChunksToFormatAndDataAndSearchesBytesOnlyWhereTheWalkBreaks) {
+  auto first = [](test::Chunk c) { return shaped([&](WavShape& s) { s.firstChunks = {c}; }); };
+  auto extensible = [](Bytes e) {
+    return shaped([&](WavShape& s) { s.formatTag = -2, s.fmtExtra = e; });
+  };
+  // A LIST holding "data", then a chunk at offset 52 that breaks the walk.
+  auto broken = [](test::Chunk c) {
+    return shaped([&](WavShape& s) { s.before = {{"LIST", {'d', 'a', 't', 'a', 2, 0, 0, 0}}, c}; });
+  };
+  Bytes sizePastEnd = broken({"big ", Bytes(6, 'x')}), noPad = broken({"odd ", Bytes(5, 'x')});
+  sizePastEnd[52 + 6] = 0x10;
+  noPad.erase(noPad.begin() + 52 + 13);
+  const Bytes pcm = {22, 0, 16, 0, 3,   0, 0, 0,   1, 0,  0,   0,
+                     0,  0, 16, 0, 128, 0, 0, 170, 0, 56, 155, 113};
+  const Bytes comment = {'I', 'C', 'M', 'T', 6, 0, 0, 0, 'd', 'a', 't', 'a', 9, 9};
+  const std::string tag = "WAV-file has no PCM format (-2  instead of 1)";
+  const std::string noExtension = "its format is extensible (tag -2), but the format chunk lacks";
+  const std::vector<std::tuple<Bytes, std::int64_t, std::string, std::string>> cases = {
+      // file, dataOffset, warning, reason it is not analysed
+      {first({"JUNK", Bytes(28, 0)}), 44 + 36, "WAVEJUNK", ""},
+      {first({"bext", Bytes(603, 1)}), 44 + 612, "WAVEbext", ""},  // odd, with its pad byte
+      {first({"LIST", Bytes(26, 'l')}), 44 + 34, "WAVELIST", ""},
+      {shaped([&](WavShape& s) {
+         s.before = {{"LIST", comment}, {"inst", Bytes(7, 'i')}};
+       }),
+       44 + 22 + 16, "", ""},
+      {shaped([](WavShape& s) { s.rf64 = true; }), 44 + 36, "WAVEds64", ""},
+      {sizePastEnd, 52 + 14 + 8, "", ""},
+      {broken({"\x01\x02zz", Bytes(6, 'x')}), 52 + 14 + 8, "", ""},  // unprintable identifier
+      {noPad, 52 + 13 + 8, "", ""},
+      {extensible(pcm), 44 + 24, tag, ""},
+      {extensible({}), 44, tag, noExtension},
+      {extensible({0, 0}), 46, tag, noExtension},
+  };
+  const Parsed twin = parse(shaped([](WavShape&) {}));
+  for (const auto& [file, dataOffset, warning, reason] : cases) {
+    SCOPED_TRACE(dataOffset);
+    const Parsed r = parse(file);
+    EXPECT_EQ(r.dataOffset, dataOffset);
+    EXPECT_EQ(r.windowLines.empty() ? "" : r.windowLines[0], warning);
+    EXPECT_EQ(r.status, reason.empty() ? HeaderStatus::kReady : HeaderStatus::kUnsupported);
+    if (reason.empty()) {
+      EXPECT_EQ(r.framesInFile, 2);
+      EXPECT_EQ(r.lines.substr(r.lines.find("Nr of")), twin.lines.substr(twin.lines.find("Nr of")));
     } else {
-      EXPECT_NE(h.status, HeaderStatus::kNoDataChunk);
-      EXPECT_EQ(h.layout.dataOffset, it->second + 8);
+      EXPECT_NE(r.lines.find("This file cannot be analysed: " + reason), std::string::npos);
     }
+  }
+}
+
+TEST(WavHeaderReader, Rf64ReportsItsFieldsAsTheyStandAndNoDs64SizeOverflows) {
+  Parsed r = parse(shaped([](WavShape& s) { s.rf64 = true; }), "/r.wav");
+  EXPECT_TRUE(r.header.findings.sizesFromDs64);
+  EXPECT_EQ(r.lines, joinLines({"Filename:\t/r.wav", "Filelength:\t0.000 MB", "RF64", "4294967295",
+                                "Nr of channels:\t2 (Stereo)", "Sample frequ.:\t44100 Hz",
+                                "Resolution:\t16 bit", "Length of file:\t00:00 (Min:Sec)"}));
+  Parsed h = parse(shaped([](WavShape& s) {
+    s.rf64 = true;
+    s.dataSize = ~std::uint64_t{0};
+    s.after = {{"LIST", Bytes(4, 'x')}};
+  }));
+  EXPECT_EQ(h.framesInFile, 2 + 3);
+  EXPECT_LT(h.trailerLength, 0);
+}
+
+TEST(WavHeaderReader, AFileThatIsNotWaveOrHasNoFormatChunkSaysWhyAndIsNotAnalysed) {
+  Bytes noFormat = shaped([](WavShape& s) { s.firstChunks = {{"JUNK", Bytes(4, 0)}}; });
+  std::memcpy(noFormat.data() + 24, "fmX ", 4);
+  EXPECT_NE(parse(noFormat).lines.find("No data chuk found!\r\nThis file cannot be analysed: it "
+                                       "has no format chunk, so its sample format is unknown.\r\n"),
+            std::string::npos);
+  const std::string text = "Some notes on the data of my recordings, not a sound.";
+  Bytes avi = shaped([](WavShape&) {});
+  std::memcpy(avi.data() + 8, "AVI ", 4);
+  for (const Bytes& b : {Bytes(text.begin(), text.end()), avi}) {
+    Parsed n = parse(b);
+    EXPECT_NE(n.status, HeaderStatus::kReady);
+    EXPECT_NE(n.lines.find("This file cannot be analysed: it is not a WAV file"),
+              std::string::npos);
+  }
+}
+
+// Every corpus file whose manifest line reads "PCM 2ch 44100Hz 16bit" (or
+// "EXTENSIBLE ... sub=PCM") in 8 or 16 bits and one or two channels is
+// reported with that format, and analysed when its data chunk ("data(1600)")
+// holds frames.
+TEST(WavHeaderReader, EveryCorpusPcmFileIsReportedWithItsFormatAndAnalysed) {
+  auto dir = test::corpusDirectory();
+  if (!dir) GTEST_SKIP() << "the shared corpus folder is absent";
+  std::ifstream manifest(*dir + "MANIFEST.tsv");
+  int checked = 0;
+  for (std::string line; std::getline(manifest, line);) {
+    const std::size_t at = line.find("|| "), data = line.find(" data(");
+    char kind[32] = {};
+    int channels = 0, rate = 0, bits = 0;
+    if (at == std::string::npos ||
+        std::sscanf(line.c_str() + at + 3, "%31s %dch %dHz %dbit", kind, &channels, &rate, &bits) <
+            4 ||
+        !(kind == std::string("PCM") || line.find("sub=PCM") != std::string::npos) ||
+        (channels != 1 && channels != 2) || (bits != 8 && bits != 16)) {
+      continue;
+    }
+    SCOPED_TRACE(line);
+    ++checked;
+    const test::AnalysedFile a = test::analyseFile(*dir + line.substr(0, line.find('\t')));
+    EXPECT_NE(a.report.find("Nr of channels:\t" + std::to_string(channels) +
+                            (channels == 1 ? " (Mono)" : " (Stereo)") + "\r\nSample frequ.:\t" +
+                            std::to_string(rate) + " Hz\r\nResolution:\t" + std::to_string(bits) +
+                            " bit\r\n"),
+              std::string::npos);
+    EXPECT_EQ(a.header.status, HeaderStatus::kReady);
+    if (data != std::string::npos && std::atol(line.c_str() + data + 6) > 0) {
+      EXPECT_GT(a.header.layout.framesInFile, 0);
+    }
+    EXPECT_EQ(a.analysed(), a.header.layout.framesInFile > 0);
+  }
+  EXPECT_GE(checked, 30);
+  for (const std::string& path : test::corpusFiles()) {
+    EXPECT_NE(readWavFile(realFileSystem(), path).header.status, HeaderStatus::kUnreadable) << path;
   }
 }
 

@@ -1,0 +1,81 @@
+// rilmaton-cli report, run as a program: what goes to stdout and stderr, and
+// the exit status a script reads.
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace ril {
+namespace {
+
+using test::Bytes;
+using test::CommandResult;
+using test::WavShape;
+
+CommandResult report(const std::vector<std::string>& files) {
+  std::string command = "'" + test::builtProgram("rilmaton-cli") + "' report";
+  for (const std::string& f : files) command += " '" + f + "'";
+  return test::runCommand(command);
+}
+
+Bytes wav(int bits, std::int16_t formatTag = 1, const std::string& firstChunk = "") {
+  WavShape s;
+  s.bitsPerSample = static_cast<std::int16_t>(bits);
+  s.formatTag = formatTag;
+  if (!firstChunk.empty()) s.firstChunks = {{firstChunk, Bytes(28, 0)}};
+  s.data = Bytes(48, 0x40);
+  return test::buildWav(s);
+}
+
+TEST(ReportCommandTest, ExitStatusAndStderrTellAScriptWhichFilesFailedAndWhy) {
+  test::TempDir dir;
+  const std::string good = dir.file("good.wav"), junk = dir.file("junk.wav");
+  test::writeFile(good, wav(16));
+  test::writeFile(junk, wav(16, 1, "JUNK"));
+  const CommandResult ok = report({good});
+  EXPECT_EQ(ok.status, 0);
+  EXPECT_EQ(ok.err, "");
+  const CommandResult warned = report({junk});
+  EXPECT_EQ(warned.status, 0);
+  EXPECT_EQ(warned.err, "warning: WAVEJUNK\n");
+  EXPECT_EQ(warned.out.find("WAVEJUNK"), std::string::npos);
+
+  const std::string missing = dir.file("missing.wav");
+  const std::string cannotRead = "Cannot read the file: File not found (error 53)\n";
+  const CommandResult alone = report({missing});
+  EXPECT_EQ(alone.status, 1);
+  EXPECT_EQ(alone.out, "");
+  EXPECT_EQ(alone.err, "error: " + cannotRead);
+  const CommandResult two = report({junk, missing});
+  EXPECT_EQ(two.err, junk + ": warning: WAVEJUNK\n" + missing + ": error: " + cannotRead);
+  EXPECT_EQ(two.out, warned.out);
+
+  const std::string text = "Notes on the data of my recordings, not a sound.";
+  Bytes noData = wav(16);
+  noData.resize(36);
+  const std::vector<std::pair<std::string, Bytes>> bad = {
+      {"empty.wav", {}},
+      {"text.wav", Bytes(text.begin(), text.end())},
+      {"song.mp3.wav", Bytes{'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0, 0xFF, 0xFB, 0x90, 0x64}},
+      {"float.wav", wav(32, 3)},
+      {"wide.wav", wav(24)},
+      {"nodata.wav", noData},
+  };
+  for (const auto& [name, bytes] : bad) {
+    SCOPED_TRACE(name);
+    test::writeFile(dir.file(name), bytes);
+    const CommandResult r = report({dir.file(name), good});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(dir.file(name) + ": error: "), std::string::npos);
+    // The files after it are still reported.
+    EXPECT_NE(r.out.find("Filename:\t" + good), std::string::npos);
+    EXPECT_NE(r.out.find("Volume of original data"), std::string::npos);
+  }
+  const std::string notWave =
+      "This file cannot be analysed: it is not a WAV file: it does not begin with a RIFF or RF64 "
+      "header of form WAVE.\n";
+  EXPECT_NE(report({dir.file("text.wav")}).out.find("No data chuk found!\n" + notWave),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace ril
