@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ril::fuzz {
 
@@ -32,5 +33,13 @@ struct ModifyOptions {
 };
 inline constexpr int kPlacementCases = 12;
 std::string encodeModifyOptions(const ModifyOptions& options);  // kModifyOptionBytes bytes
+
+// Arbitrary bytes as a cue sheet: read, written back unchanged and with PRE
+// taken off some tracks, and its tracks laid over files of a few lengths.
+// Returns the first rule the run broke, or an empty string.
+std::string checkCueSheet(const std::uint8_t* data, std::size_t size);
+
+// Sheets to start fuzzing from: of the kinds rippers write, and malformed.
+std::vector<std::string> cueSeedSheets();
 
 }  // namespace ril::fuzz

@@ -1,9 +1,9 @@
 // Writes seeds for the fuzz targets:
-//   fuzz_seed_writer <read-dir> <modify-dir> [wav files...]
+//   fuzz_seed_writer <read-dir> <modify-dir> <cue-dir> [wav files...]
 // <read-dir> gets small WAV files built here, each of a different shape (the
 // formats, odd chunk layouts, cut and lying headers); <modify-dir> gets each
 // of those and each named file with option bytes in front (harness.h), in a
-// few settings each.
+// few settings each; <cue-dir> gets cue sheets of the kinds rippers write.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -199,18 +199,19 @@ bool writeFile(const std::string& path, const Bytes& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: %s <read-dir> <modify-dir> [wav files...]\n", argv[0]);
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: %s <read-dir> <modify-dir> <cue-dir> [wav files...]\n", argv[0]);
     return 2;
   }
   const std::string readDir = std::string(argv[1]) + "/";
   const std::string modifyDir = std::string(argv[2]) + "/";
+  const std::string cueDir = std::string(argv[3]) + "/";
   std::vector<Bytes> files = shapes();
   int n = 0;
   for (const Bytes& b : files) {
     if (!writeFile(readDir + "seed-" + std::to_string(n++) + ".wav", b)) return 1;
   }
-  for (int i = 3; i < argc; ++i) {
+  for (int i = 4; i < argc; ++i) {
     std::ifstream f(argv[i], std::ios::binary);
     files.emplace_back(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
   }
@@ -241,6 +242,14 @@ int main(int argc, char** argv) {
       if (!writeFile(modifyDir + "seed-" + std::to_string(n++) + ".bin", b)) return 1;
     }
   }
-  std::printf("%d read seeds, %d modify seeds\n", static_cast<int>(shapes().size()), n);
+  const std::vector<std::string> sheets = ril::fuzz::cueSeedSheets();
+  for (std::size_t k = 0; k < sheets.size(); ++k) {
+    if (!writeFile(cueDir + "seed-" + std::to_string(k) + ".cue",
+                   Bytes(sheets[k].begin(), sheets[k].end()))) {
+      return 1;
+    }
+  }
+  std::printf("%d read seeds, %d modify seeds, %d cue seeds\n", static_cast<int>(shapes().size()),
+              n, static_cast<int>(sheets.size()));
   return 0;
 }

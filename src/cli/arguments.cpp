@@ -1,6 +1,7 @@
 #include "cli/arguments.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace ril::cli {
 
@@ -66,6 +67,21 @@ bool Arguments::parse(int argc, char** argv) {
     if (std::string error = spec->handle(value); !error.empty()) return fail(error);
   }
   return true;
+}
+
+int Arguments::parseOrExit(int argc, char** argv, const char* usage) {
+  flag({"--help", "-h"}, help_);
+  if (!parse(argc, argv)) return usageError(error_, usage);
+  if (help_) {
+    std::fputs(usage, stdout);
+    return 0;
+  }
+  return -1;
+}
+
+int Arguments::usageError(const std::string& what, const char* usage) const {
+  std::fprintf(stderr, "rilmaton-cli %s: %s\n\n%s", command_.c_str(), what.c_str(), usage);
+  return 2;
 }
 
 }  // namespace ril::cli

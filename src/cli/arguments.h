@@ -24,6 +24,13 @@ class Arguments {
   // Parses argv[1..argc) (argv[0] is the command). False on a usage error,
   // which error() then describes.
   bool parse(int argc, char** argv);
+  // parse() with --help and -h added: they print `usage` on stdout (status
+  // 0), a usage error is printed as usageError() does (status 2). Returns -1
+  // when the command is to go on.
+  int parseOrExit(int argc, char** argv, const char* usage);
+  // Prints "rilmaton-cli COMMAND: WHAT", a blank line and `usage` on stderr;
+  // returns 2, the status of a usage error.
+  int usageError(const std::string& what, const char* usage) const;
   const std::vector<std::string>& operands() const { return operands_; }
   const std::string& error() const { return error_; }
 
@@ -42,6 +49,7 @@ class Arguments {
   std::vector<Spec> specs_;
   std::vector<std::string> operands_;
   std::string error_;
+  bool help_ = false;
 };
 
 }  // namespace ril::cli

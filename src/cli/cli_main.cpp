@@ -19,6 +19,8 @@ const char* kUsage =
     "                            format, playing time, per-channel statistics, the\n"
     "                            de-emphasised statistics at 44.1 kHz and the headroom\n"
     "  modify [OPTIONS] FILE     rewrite the samples of FILE (see rilmaton-cli modify --help)\n"
+    "  cue [--json] SHEET        list the tracks of a cue sheet, their flags (PRE for\n"
+    "                            pre-emphasis) and whether their WAV files can be modified\n"
     "\n"
     "Options:\n"
     "  --help       show this help\n"
@@ -26,6 +28,17 @@ const char* kUsage =
     "\n"
     "Exit status: 0 success, 1 a file could not be read, analysed or modified, 2 usage\n"
     "error, 128+N stopped by signal N (see rilmaton-cli modify --help).\n";
+
+struct Command {
+  const char* name;
+  int (*run)(int argc, char** argv);  // argv[0] is the command's name
+};
+
+const Command kCommands[] = {
+    {"report", ril::cli::runReportCommand},
+    {"modify", ril::cli::runModifyCommand},
+    {"cue", ril::cli::runCueCommand},
+};
 
 }  // namespace
 
@@ -46,8 +59,9 @@ int main(int argc, char** argv) {
     std::printf("rilmaton-cli %s\n", ril::kVersionText);
     return 0;
   }
-  if (command == "report") return ril::cli::runReportCommand(argc - 1, argv + 1);
-  if (command == "modify") return ril::cli::runModifyCommand(argc - 1, argv + 1);
+  for (const Command& c : kCommands) {
+    if (command == c.name) return c.run(argc - 1, argv + 1);
+  }
   std::fprintf(stderr, "rilmaton-cli: unknown command '%s'\n\n%s", command.c_str(), kUsage);
   return 2;
 }

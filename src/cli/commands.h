@@ -6,5 +6,6 @@ namespace ril::cli {
 // Each returns the process exit status: 0 success, 1 failure, 2 usage error.
 int runReportCommand(int argc, char** argv);  // argv[0] is "report"
 int runModifyCommand(int argc, char** argv);  // argv[0] is "modify"
+int runCueCommand(int argc, char** argv);     // argv[0] is "cue"
 
 }  // namespace ril::cli

@@ -99,18 +99,9 @@ void printReport(const std::string& file, const FileReport& r, bool crlf,
 
 int runReportCommand(int argc, char** argv) {
   bool crlf = false;
-  bool help = false;
   Arguments args("report");
-  args.flag({"--help", "-h"}, help);
   args.flag({"--crlf"}, crlf);
-  if (!args.parse(argc, argv)) {
-    std::fprintf(stderr, "rilmaton-cli report: %s\n\n%s", args.error().c_str(), kReportUsage);
-    return 2;
-  }
-  if (help) {
-    std::fputs(kReportUsage, stdout);
-    return 0;
-  }
+  if (const int status = args.parseOrExit(argc, argv, kReportUsage); status >= 0) return status;
   if (args.operands().empty()) {
     std::fputs(kReportUsage, stderr);
     return 2;

@@ -40,6 +40,19 @@ TEST(FuzzRegressionTest, EveryInputTheModificationOnceFailedOnNowPasses) {
   }
 }
 
+// The cue sheet checks over the fuzzer's seed sheets (rippers' kinds and
+// malformed ones) and every sheet the cue target once failed on.
+TEST(FuzzRegressionTest, SeedSheetsAndEveryInputTheCueReaderOnceFailedOnPass) {
+  std::vector<test::Bytes> inputs;
+  for (const std::string& sheet : fuzz::cueSeedSheets())
+    inputs.emplace_back(sheet.begin(), sheet.end());
+  for (const std::string& path : regressionFiles("cue")) inputs.push_back(test::readFile(path));
+  for (const test::Bytes& bytes : inputs) {
+    EXPECT_EQ(fuzz::checkCueSheet(bytes.data(), bytes.size()), "")
+        << std::string(bytes.begin(), bytes.end());
+  }
+}
+
 // The same checks over the real-world files, read and modified with each
 // option set in each placement.
 TEST(FuzzRegressionTest, CorpusFilesPassTheFuzzChecksInEverySetting) {

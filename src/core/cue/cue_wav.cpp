@@ -1,0 +1,49 @@
+#include "core/cue/cue_wav.h"
+
+#include "core/base/errors.h"
+
+namespace ril {
+
+namespace {
+
+std::string headerProblem(const WavHeader& header) {
+  switch (header.status) {
+    case HeaderStatus::kUnreadable:
+      return header.findings.readErrorNumber ? errorDescription(header.findings.readErrorNumber)
+                                             : "cannot be read";
+    case HeaderStatus::kEmpty:
+      return "empty file";
+    case HeaderStatus::kNoDataChunk:
+      return "no data chunk";
+    case HeaderStatus::kUnsupported:
+      return header.findings.unsupportedReason;
+    case HeaderStatus::kReady:
+      break;
+  }
+  if (header.layout.framesInFile <= 0) return "no sample frames";
+  if (header.format.sampleRate != 44100) {
+    return std::to_string(header.format.sampleRate) + " Hz, not 44100 Hz";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string cueFileProblem(const CueSheet& sheet, int file, const WavHeader& header) {
+  const CueFile& f = sheet.files.at(static_cast<std::size_t>(file));
+  if (!f.wave()) return "a " + f.type + " file, not WAVE";
+  if (std::string problem = headerProblem(header); !problem.empty()) return problem;
+  const std::int64_t frames = header.layout.framesInFile;
+  for (const CueTrack& t : sheet.tracks) {
+    for (const CueIndex& i : t.indexes) {
+      if (i.file == file && i.time.sampleFrame() > frames) {
+        return "INDEX " + twoDigits(i.number) + " of TRACK " + twoDigits(t.number) + " at " +
+               i.time.text() + " (frame " + std::to_string(i.time.sampleFrame()) +
+               ") lies past the end of the data (" + std::to_string(frames) + " frames)";
+      }
+    }
+  }
+  return {};
+}
+
+}  // namespace ril
