@@ -139,9 +139,24 @@ Message clip(std::int64_t frame, std::int64_t shown, const char* ending) {
 struct Expected {
   bool failed = false;
   std::int64_t lastValue = 0;
-  std::vector<Message> clips;
+  std::vector<Message> clips;  // one per clipped sample
+  std::vector<std::int64_t> clipFrames;
   Bytes output;
 };
+
+// The clipping messages shown: the first ones, then one for all the others.
+std::vector<Message> shownClips(const Expected& e, const std::string& path) {
+  const auto shown = static_cast<std::ptrdiff_t>(
+      std::min<std::size_t>(e.clips.size(), static_cast<std::size_t>(kClipMessagesShown)));
+  std::vector<Message> messages(e.clips.begin(), e.clips.begin() + shown);
+  if (e.clips.size() > static_cast<std::size_t>(shown)) {
+    const auto later = e.clipFrames.begin() + shown;
+    messages.push_back(laterClipsMessage(path, static_cast<std::int64_t>(e.clips.size()) - shown,
+                                         *std::min_element(later, e.clipFrames.end()),
+                                         *std::max_element(later, e.clipFrames.end())));
+  }
+  return messages;
+}
 
 Expected processSamples(const WavHeader& header, const Bytes& file, double factor,
                         const ScriptedChoice& dialog, bool overflowCheckFirst) {
@@ -230,10 +245,12 @@ Expected processSamples(const WavHeader& header, const Bytes& file, double facto
           if (r > high) {
             e.clips.push_back(
                 clip(start + i, shown, eight ? " limited to 127!" : " limited to 32767!"));
+            e.clipFrames.push_back(start + i);
             r = high;
           } else if (r < low) {
             e.clips.push_back(
                 clip(start + i, shown, eight ? " limited to -128!" : " limited to -32768!"));
+            e.clipFrames.push_back(start + i);
             r = low;
           }
           e.lastValue = r;
@@ -363,7 +380,9 @@ std::string encodeModifyOptions(const ModifyOptions& o) {
 //   4 too little space and Yes (in place), 5 too little space and No,
 //   6 the free-space query reports nothing, 7 the command-line tool's in place,
 //   8 a file of the same name waits in the program directory,
-//   9 too little space on a drive whose cluster size overflows.
+//   9 too little space on a drive whose cluster size overflows,
+//   10 the program directory on a file system without hard links,
+//   11 the command-line tool's output to standard output.
 std::string checkModify(const std::uint8_t* data, std::size_t size) {
   if (size < kModifyOptionBytes) return {};
   const std::uint8_t* o = data;
@@ -386,6 +405,7 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   if (placementCase == 4 || placementCase == 5) fs.free = DiskFree{1, 4096, 0};
   if (placementCase == 6) fs.free = DiskFree{0, 0, 0};
   if (placementCase == 9) fs.free = DiskFree{65536, 65536, 0};
+  if (placementCase == 10) fs.hardLinks = false;
 
   Analysed analysed;
   std::string broken = readAndAnalyse(path, fs, file.size(), analysed);
@@ -425,6 +445,9 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
     services.explicitOutput = "/out/f.wav";
   } else if (placementCase == 7) {
     services.placement = PlacementMode::kInPlace;
+  } else if (placementCase == 11) {
+    services.placement = PlacementMode::kExplicitOutput;
+    services.explicitOutput = "-";
   }
   ModifyRequest request;
   request.maximize = chkVolume;
@@ -505,7 +528,11 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
 
   const bool inPlace = placementCase == 4 || placementCase == 7;
   const Expected e = processSamples(header, file, factor, dialog, inPlace && !emphasisAtStart);
-  want.insert(want.end(), e.clips.begin(), e.clips.end());
+  // The message for the clipped samples beyond the first ones comes after
+  // the last block, which a run stopped by an overflow does not reach.
+  std::vector<Message> clips = shownClips(e, path);
+  if (e.failed) clips.resize(std::min<std::size_t>(clips.size(), kClipMessagesShown));
+  want.insert(want.end(), clips.begin(), clips.end());
   if (e.failed) {
     if (chkVolume && gainMode <= 1) return "the largest safe factor overflows the volume pass";
     if (result.lastValue != e.lastValue) {
@@ -542,6 +569,8 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   Files expected = before;
   if (placementCase == 0) {
     expected["/out/f.wav"] = e.output;
+  } else if (placementCase == 11) {
+    if (*fs.standardOutput != e.output) return "standard output differs from the expected output";
   } else if (inPlace) {
     expected[path] = e.output;
   } else {
@@ -550,7 +579,9 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
     expected[programCopy] = e.output;
   }
   // The invariants of every completed run, stated on their own as well.
-  const Bytes& written = after.count(result.outputName) ? after.at(result.outputName) : Bytes{};
+  const Bytes& written = placementCase == 11              ? *fs.standardOutput
+                         : after.count(result.outputName) ? after.at(result.outputName)
+                                                          : Bytes{};
   if (written.size() != file.size()) return "the output's length differs from the input's";
   const std::size_t samplesEnd = static_cast<std::size_t>(
       header.layout.dataOffset + header.layout.framesInFile * header.format.frameBytes());

@@ -31,7 +31,7 @@ struct ModifyOptions {
   std::int16_t hsbVolume = 1000;  // tenths of a percent
   float rawGain = 1.0f;           // gainMode 3
 };
-inline constexpr int kPlacementCases = 10;
+inline constexpr int kPlacementCases = 12;
 std::string encodeModifyOptions(const ModifyOptions& options);  // kModifyOptionBytes bytes
 
 // Arbitrary bytes as a cue sheet: read, written back unchanged and with PRE

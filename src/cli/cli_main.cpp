@@ -1,4 +1,5 @@
 // rilmaton-cli: the analysis and the modification without windows.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -26,7 +27,7 @@ const char* kUsage =
     "  --version    show the version\n"
     "\n"
     "Exit status: 0 success, 1 a file could not be read, analysed or modified, 2 usage\n"
-    "error.\n";
+    "error, 128+N stopped by signal N (see rilmaton-cli modify --help).\n";
 
 struct Command {
   const char* name;
@@ -42,6 +43,9 @@ const Command kCommands[] = {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that goes away shows up as a failing write, not as the end of
+  // the process half-way through a run.
+  std::signal(SIGPIPE, SIG_IGN);
   if (argc < 2) {
     std::fputs(kUsage, stderr);
     return 2;

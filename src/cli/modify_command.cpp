@@ -1,15 +1,19 @@
 // rilmaton-cli modify: what the modification dialog's Modify does, without windows.
-#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <new>
 #include <string>
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal.h"
 #include "core/analysis/analysis.h"
 #include "core/analysis/analysis_report.h"
@@ -21,6 +25,7 @@
 #include "core/io/files.h"
 #include "core/modify/modification_run.h"
 #include "core/modify/modify_messages.h"
+#include "core/modify/output_placement.h"
 #include "core/modify/volume_policy.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
@@ -40,41 +45,23 @@ const char* kModifyUsage =
     "  --maximize         raise the volume to the largest factor that does not clip\n"
     "  --volume PERCENT   change the volume by PERCENT (steps of 0.1, 0 to 1000), held\n"
     "                     at or below the largest factor that does not clip\n"
-    "  --output OUT       write the result to OUT; FILE stays as it is\n"
+    "  --output OUT       write the result to OUT; FILE stays as it is. OUT - is standard\n"
+    "                     output (not a terminal); a symbolic link keeps pointing at the\n"
+    "                     new file; a device or pipe is written as it is. OUT may not be\n"
+    "                     FILE itself (use --in-place)\n"
     "  --in-place         overwrite FILE\n"
     "\n"
-    "Without --output or --in-place, FILE is kept as FILE.old and the result is written\n"
-    "under FILE's name; when FILE's drive lacks the space for a copy you are asked\n"
+    "Without --output or --in-place, the result is written completely beside FILE first;\n"
+    "then FILE is kept as FILE.old and the result takes FILE's name, mode, owner and\n"
+    "extended attributes. When FILE's drive lacks the space for a copy you are asked\n"
     "whether to overwrite FILE instead (answered No when there is no terminal to ask).\n"
     "\n"
-    "Clipping messages and failures go to stderr. Exit status: 0 modified (or nothing to\n"
-    "do), 1 not modified, 2 usage error.\n";
-
-std::atomic<bool> interrupted{false};
-
-extern "C" void onInterrupt(int) {
-  interrupted = true;
-}
-
-// SIGINT and SIGTERM end a run through its failure path while this lives.
-class InterruptScope {
- public:
-  InterruptScope() {
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~InterruptScope() {
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-
- private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-};
+    "SIGHUP, SIGINT, SIGQUIT and SIGTERM stop a run with FILE as it was and no temporary\n"
+    "file left; an in-place rewrite that has begun writing is finished first.\n"
+    "\n"
+    "Clipping messages (the first ten, then their count) and failures go to stderr.\n"
+    "Exit status: 0 modified (or nothing to do), 1 not modified, 2 usage error,\n"
+    "128+N stopped by signal N (129 SIGHUP, 130 SIGINT, 131 SIGQUIT, 143 SIGTERM).\n";
 
 struct Options {
   bool help = false;
@@ -142,6 +129,30 @@ int parseOptions(int argc, char** argv, Options& o) {
   return -1;
 }
 
+// The cause of failure `number` in words, with the number: "disk full (error 61)".
+std::string causeText(int number, std::int64_t lastValue) {
+  if (number == kErrOverflow) {
+    return "overflow (error 6): a sample came to " + std::to_string(lastValue) +
+           ", beyond what the file's samples hold";
+  }
+  if (number == kErrPathFileAccess) return "write protected or not accessible (error 75)";
+  std::string words = errorDescription(number);
+  if (!words.empty())
+    words[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(words[0])));
+  return words + " (error " + std::to_string(number) + ")";
+}
+
+// The identity of an open file descriptor.
+FileIdentity identityOf(int fd) {
+  FileIdentity id;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return id;
+  id.kind = S_ISREG(st.st_mode) ? FileKind::kRegular : FileKind::kOther;
+  id.device = static_cast<std::uint64_t>(st.st_dev);
+  id.inode = static_cast<std::uint64_t>(st.st_ino);
+  return id;
+}
+
 // One modify command: the file's header, the analysis it needs, the volume
 // policy, and the run (a trial first where that can spare the analysis).
 class ModifyCommand {
@@ -149,13 +160,15 @@ class ModifyCommand {
   ModifyCommand(Options options) : o_(std::move(options)), messages_(bar_) {}
 
   int run() {
+    if (const int status = checkOutput(); status >= 0) return status;
     reading_ = readWavFile(fs_, o_.file);
     const WavHeader& header = reading_.header;
     for (const std::string& line : headerWarnings(header)) {
       std::fprintf(stderr, "warning: %s\n", line.c_str());
     }
     if (header.status == HeaderStatus::kUnreadable) {
-      std::fprintf(stderr, "rilmaton-cli modify: cannot read %s\n", o_.file.c_str());
+      std::fprintf(stderr, "rilmaton-cli modify: cannot read %s: %s\n", o_.file.c_str(),
+                   causeText(header.findings.readErrorNumber, 0).c_str());
       return 1;
     }
     if (o_.deemphasis && header.format.sampleRate != 44100) {
@@ -171,7 +184,34 @@ class ModifyCommand {
     return report(modify());
   }
 
+  // A failure outside the run (the file vanishing under the peak scan).
+  int failed(const RunError& e) {
+    ModifyResult result;
+    result.outcome = ModifyOutcome::kFailed;
+    result.errorNumber = e.number();
+    result.errorDetail = e.detail();
+    result.systemError = e.sysErrno();
+    return report(result);
+  }
+
  private:
+  // Refuses outputs that cannot be: FILE itself, or a terminal. Returns the
+  // exit status of a usage error, or -1.
+  int checkOutput() {
+    if (o_.output.empty()) return -1;
+    const FileIdentity terminal = identityOf(STDOUT_FILENO);
+    const FileIdentity output = o_.output == "-" ? terminal : fs_.identify(o_.output);
+    if (fs_.identify(o_.file).sameFileAs(output)) {
+      return usageError("--output names FILE itself; use --in-place to overwrite FILE");
+    }
+    dataOnStdout_ = o_.output == "-" || output.sameFileAs(terminal);
+    if (dataOnStdout_ && ::isatty(STDOUT_FILENO) == 1) {
+      return usageError("the WAV data would go to a terminal; redirect standard output");
+    }
+    newFileOutput_ = resolveOutput(fs_, o_.output).route == OutputRoute::kNewFile;
+    return -1;
+  }
+
   void noteRequestedVolume() {
     if (o_.percentRounded) {
       std::fprintf(stderr, "note: volume taken as %s (steps of 0.1%%)\n",
@@ -219,7 +259,7 @@ class ModifyCommand {
   ModifyServices services() {
     ModifyServices s{.fs = fs_, .clock = steadyClock(), .messages = messages_, .progress = bar_};
     s.deemphasisChosen = [this] { return o_.deemphasis; };
-    s.exitRequested = [] { return interrupted.load(); };
+    s.exitRequested = [] { return StopSignals::received() != 0; };
     if (!o_.output.empty()) {
       s.placement = PlacementMode::kExplicitOutput;
       s.explicitOutput = o_.output;
@@ -238,18 +278,18 @@ class ModifyCommand {
   }
 
   // A volume change needs only the loudest sample. With de-emphasis maxGain
-  // comes from the filtered samples, which the analysis gives. Into a file of
-  // its own (--output) the modification is tried at once instead, following
-  // the report's filter alongside: the trial counts when nothing clipped and
-  // the filtered peak leaves the volume as asked. Otherwise it is thrown away
-  // and the analysis runs, then the run that counts.
+  // comes from the filtered samples, which the analysis gives. Into a new
+  // file of its own (--output) the modification is tried at once instead,
+  // following the report's filter alongside: the trial counts when nothing
+  // clipped and the filtered peak leaves the volume as asked. Otherwise it is
+  // thrown away and the analysis runs, then the run that counts. Written
+  // where it is (standard output, a pipe), nothing could be thrown away.
   ModifyResult modify() {
-    const bool trial = deemphasisTrialPays(o_.deemphasis, o_.maximize, !o_.output.empty(),
-                                           target_.header.hasFrames());
-    InterruptScope interrupts;
+    const bool trial =
+        deemphasisTrialPays(o_.deemphasis, o_.maximize, newFileOutput_, target_.header.hasFrames());
     if (trial) {
       ModifyResult result = tryDeemphasisFirst();
-      if (result.outcome != ModifyOutcome::kAbandoned || interrupted.load()) return result;
+      if (result.outcome != ModifyOutcome::kAbandoned || StopSignals::received()) return result;
       bar_.clear();
     }
     if (!o_.deemphasis) {
@@ -268,7 +308,7 @@ class ModifyCommand {
   ModifyResult tryDeemphasisFirst() {
     ModifyServices s = services();
     s.followReportFilter = true;
-    s.exitRequested = [this] { return interrupted.load() || messages_.clipSeen; };
+    s.exitRequested = [this] { return StopSignals::received() != 0 || messages_.clipSeen; };
     messages_.trial = true;
     const ModifyResult result =
         runModification(target_, request(1.0), s, [this](const ModifyResult& soFar) {
@@ -280,26 +320,32 @@ class ModifyCommand {
     return result;
   }
 
+  // Texts about the result go to stdout, unless the WAV data goes there.
+  std::FILE* notices() const { return dataOnStdout_ ? stderr : stdout; }
+
   int report(const ModifyResult& result) {
     bar_.clear();
+    const int signal = StopSignals::received();
     switch (result.outcome) {
       case ModifyOutcome::kNothingToDo:
         std::fputs("Nothing to do: volume 100% without de-emphasis leaves the file as it is.\n",
                    stderr);
         return 0;
       case ModifyOutcome::kCompleted:
-        return reportCompleted(result);
+        return reportCompleted(result, signal);
       case ModifyOutcome::kDeclined:
+      case ModifyOutcome::kAbandoned:
+        if (signal != 0) {
+          std::fprintf(stderr, "Stopped by %s: %s is left as it was.\n", signalName(signal).c_str(),
+                       o_.file.c_str());
+          return StopSignals::exitStatus(signal);
+        }
         std::fprintf(stderr, "%s not modified.\n", o_.file.c_str());
         return 1;
-      case ModifyOutcome::kAbandoned:
-        std::fprintf(stderr, "Interrupted: %s left as it was.\n", o_.file.c_str());
-        return 1;
       case ModifyOutcome::kFailed:
-        if (result.errorNumber != 0) {
-          printMessage(failureMessage(result.errorNumber, result.lastValue, o_.file));
-        }
-        return 1;
+        if (result.errorNumber != 0) reportFailure(result);
+        // A stop signal that cut a wait short (a pipe nobody opened) ended it.
+        return signal != 0 && !result.partlyRewritten ? StopSignals::exitStatus(signal) : 1;
       case ModifyOutcome::kRefused:
         printMessage(refusalMessage(result.refusal));
         return 1;
@@ -307,15 +353,40 @@ class ModifyCommand {
     return 1;
   }
 
-  int reportCompleted(const ModifyResult& result) {
-    std::printf("%s\n", manipulationTimeLine(result.elapsedSeconds, '.').c_str());
-    if (!result.exitPending && o_.output.empty()) {
-      printMessage(closingNotice(result.inProgramDir, kLineBreak));
+  // "rilmaton-cli modify: disk full (error 61): OUT; FILE is left as it was".
+  void reportFailure(const ModifyResult& result) {
+    std::string line = causeText(result.errorNumber, result.lastValue);
+    if (!result.errorDetail.empty() && result.errorNumber != kErrOverflow) {
+      line += ": " + result.errorDetail;
     }
+    if (result.systemError != 0)
+      line += " (" + std::string(std::strerror(result.systemError)) + ")";
+    line +=
+        "; " + o_.file + (result.partlyRewritten ? " is partly rewritten" : " is left as it was");
+    std::fprintf(stderr, "rilmaton-cli modify: %s\n", line.c_str());
+  }
+
+  int reportCompleted(const ModifyResult& result, int signal) {
+    std::FILE* to = notices();
+    std::fprintf(to, "%s\n", manipulationTimeLine(result.elapsedSeconds, '.').c_str());
     if (result.clippedSamples > 0) {
       std::fprintf(stderr, "%lld samples clipped\n", static_cast<long long>(result.clippedSamples));
     }
-    if (!result.inProgramDir) std::fprintf(stdout, "Written: %s\n", result.outputName.c_str());
+    if (result.inPlace) {
+      std::fprintf(to, "Info: %s is overwritten with the modified file.\n", o_.file.c_str());
+    } else if (result.inProgramDir) {
+      std::fprintf(to, "Info: the original is kept as %s.old; the modified file is %s.\n",
+                   o_.file.c_str(), o_.file.c_str());
+    } else if (o_.output == "-") {
+      std::fputs("Written to standard output.\n", to);
+    } else {
+      std::fprintf(to, "Written: %s\n", o_.output.c_str());
+    }
+    if (signal != 0) {
+      std::fprintf(stderr,
+                   "%s came when the rewrite could no longer be stopped; it was finished.\n",
+                   signalName(signal).c_str());
+    }
     return 0;
   }
 
@@ -327,14 +398,28 @@ class ModifyCommand {
   HeaderReading reading_;
   ModifyTarget target_;
   std::int32_t peak_[2] = {0, 0};
+  bool dataOnStdout_ = false;   // --output is standard output
+  bool newFileOutput_ = false;  // --output is a new file that takes its name at the end
 };
 
 }  // namespace
 
 int runModifyCommand(int argc, char** argv) {
+  // From the first moment: nothing is written before the run, and the run
+  // ends through its failure path when one of these comes.
+  StopSignals stopSignals;
   Options options;
   if (const int status = parseOptions(argc, argv, options); status >= 0) return status;
-  return ModifyCommand(std::move(options)).run();
+  ModifyCommand command(std::move(options));
+  try {
+    return command.run();
+  } catch (const RunError& e) {
+    return command.failed(e);
+  } catch (const std::bad_alloc&) {
+    return command.failed(RunError(kErrOutOfMemory, {}));
+  } catch (const std::exception& e) {
+    return command.failed(RunError(kErrInternal, e.what()));
+  }
 }
 
 }  // namespace ril::cli

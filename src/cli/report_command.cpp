@@ -112,6 +112,8 @@ int runReportCommand(int argc, char** argv) {
     const FileReport r = reportFile(file);
     printReport(file, r, crlf, diagnostics);
     if (!r.analysed()) status = 1;
+    // Nobody reads the reports any more (a closed pipe).
+    if (std::ferror(stdout)) return 1;
   }
   return status;
 }

@@ -43,6 +43,10 @@ struct AppContext {
   bool batchRunning = false;   // File, Open is disabled while true
   bool modifyRunning = false;  // set by the modification dialog during a run
   bool exitRequested = false;  // Exit asked for while a run was yielding
+  // The program is ending on a signal: message boxes are answered at once
+  // with their default (OK, or No) instead of waiting for the user.
+  bool messagesDismissed = false;
+  int exitStatus = 0;  // the process's, when it ends
 
   // Ends the program at once (tests replace it).
   std::function<void()> endProgram;

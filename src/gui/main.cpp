@@ -1,4 +1,5 @@
 // The desktop program: the application, its services and the main window.
+#include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include "gui/editor_launcher.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
+#include "gui/stop_signals.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
@@ -31,7 +33,8 @@ int main(int argc, char* argv[]) {
   app.setQuitOnLastWindowClosed(false);
 
   ril::AppContext ctx;
-  ril::MessageBoxes messages;  // boxes belong to the active window
+  // Boxes belong to the active window; none is shown once the program ends.
+  ril::MessageBoxes messages({}, [&ctx] { return ctx.messagesDismissed; });
   ril::QtEditorLauncher editor;
   ctx.fs = &ril::realFileSystem();
   ctx.clock = &ril::steadyClock();
@@ -52,11 +55,18 @@ int main(int argc, char* argv[]) {
     ending = true;
     if (ctx.batchRunning || ctx.modifyRunning) {
       std::fflush(nullptr);
-      _exit(0);
+      _exit(ctx.exitStatus);
     }
     for (QWidget* window : QApplication::topLevelWidgets()) window->hide();
-    QCoreApplication::exit(0);
+    QCoreApplication::exit(ctx.exitStatus);
   };
+
+  // SIGTERM, SIGHUP and SIGINT end the program as File, Exit does (exit
+  // status 128 + the signal's number); a reader that goes away is a failing
+  // write, not the end of the process.
+  ::signal(SIGPIPE, SIG_IGN);
+  const ril::StopSignalNotifier stopSignals(
+      [&ctx](int signal) { ril::stopForSignal(ctx, signal); });
 
   const std::unique_ptr<ril::MainWindow> window = ril::startUp(ctx, ril::programDirectory());
   return app.exec();

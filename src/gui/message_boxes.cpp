@@ -18,7 +18,8 @@ QMessageBox::Icon iconOf(MessageKind kind) {
 
 }  // namespace
 
-MessageBoxes::MessageBoxes(std::function<QWidget*()> parent) : parent_(std::move(parent)) {}
+MessageBoxes::MessageBoxes(std::function<QWidget*()> parent, std::function<bool()> dismissed)
+    : parent_(std::move(parent)), dismissed_(std::move(dismissed)) {}
 
 QMessageBox* MessageBoxes::build(const Message& message, QWidget* parent) {
   auto* box = new QMessageBox(parent);
@@ -42,6 +43,9 @@ QMessageBox* MessageBoxes::build(const Message& message, QWidget* parent) {
 }
 
 Answer MessageBoxes::show(const Message& message) {
+  if (dismissed_ && dismissed_()) {
+    return message.kind == MessageKind::kQuestion ? Answer::kNo : Answer::kOk;
+  }
   QWidget* parent = parent_ ? parent_() : nullptr;
   if (!parent) parent = QApplication::activeWindow();
   std::unique_ptr<QMessageBox> box(build(message, parent));

@@ -14,7 +14,10 @@ namespace ril {
 class MessageBoxes : public MessageSink {
  public:
   // `parent` names the window the boxes belong to (none: the active window).
-  explicit MessageBoxes(std::function<QWidget*()> parent = {});
+  // While `dismissed` says so, no box is shown: show() answers at once with
+  // what Escape would answer (OK, or No to a question).
+  explicit MessageBoxes(std::function<QWidget*()> parent = {},
+                        std::function<bool()> dismissed = {});
 
   Answer show(const Message& message) override;
 
@@ -23,6 +26,7 @@ class MessageBoxes : public MessageSink {
 
  private:
   std::function<QWidget*()> parent_;
+  std::function<bool()> dismissed_;
 };
 
 }  // namespace ril

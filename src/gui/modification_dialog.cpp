@@ -289,12 +289,10 @@ void ModificationDialog::closeEvent(QCloseEvent* event) {
 }
 
 ModificationDialog* showModificationDialog(AppContext& ctx) {
-  if (!ctx.modificationDialog) {
-    auto* dialog = new ModificationDialog(ctx, ctx.mainWindow);
-    ctx.modificationDialog = dialog;
-    dialog->initialise();
-  }
+  if (!ctx.modificationDialog) ctx.modificationDialog = new ModificationDialog(ctx, ctx.mainWindow);
   ModificationDialog* dialog = ctx.modificationDialog;
+  // Settings made for another file never apply to this one.
+  dialog->initialise();
   dialog->show();
   dialog->raise();
   dialog->activateWindow();

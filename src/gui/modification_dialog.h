@@ -87,8 +87,9 @@ class ModificationDialog : public QWidget, public ProgressSink {
   bool settingFromCode_ = false;
 };
 
-// Builds and initialises the dialog when there is none, shows it modeless and
-// brings it to the front; a dialog already there keeps its contents.
+// Builds the dialog when there is none and initialises it for the file just
+// analysed, also when it was left open for an earlier file; shows it modeless
+// and brings it to the front.
 ModificationDialog* showModificationDialog(AppContext& ctx);
 
 }  // namespace ril

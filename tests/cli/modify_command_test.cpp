@@ -1,5 +1,14 @@
 // rilmaton-cli modify, run as a program.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <thread>
 
 #include "core/analysis/sample_statistics.h"
 #include "core/base/number_format.h"
@@ -79,8 +88,10 @@ TEST(ModifyCommandTest, DefaultKeepsTheOriginalAsDotOld) {
   test::writeFile(dir.file("a.wav"), file);
   CommandResult r = modify("--volume 50 " + quoted(dir.file("a.wav")));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("Info: The original file is stored with additional extension .old."),
-            std::string::npos);
+  EXPECT_NE(r.out.find("Info: the original is kept as " + dir.file("a.wav") +
+                       ".old; the modified file is " + dir.file("a.wav") + "."),
+            std::string::npos)
+      << r.out;
   EXPECT_EQ(test::readFile(dir.file("a.wav.old")), file);
   test::Expected want = test::expectedOutput(test::pcm8({0, 255, 128, 100, 30}), 1, 8, 0.5, false);
   EXPECT_EQ(test::readFile(dir.file("a.wav")), withSamples(file, want.samples));
@@ -88,9 +99,10 @@ TEST(ModifyCommandTest, DefaultKeepsTheOriginalAsDotOld) {
   // Again: a.wav.old is in the way now.
   CommandResult again = modify("--volume 50 " + quoted(dir.file("a.wav")));
   EXPECT_EQ(again.status, 1);
-  EXPECT_NE(
-      again.err.find("File " + dir.file("a.wav") + ".old already exists! Modification cancelled!"),
-      std::string::npos);
+  EXPECT_NE(again.err.find("file already exists (error 58): " + dir.file("a.wav") + ".old; " +
+                           dir.file("a.wav") + " is left as it was"),
+            std::string::npos)
+      << again.err;
 }
 
 TEST(ModifyCommandTest, InPlaceOverwritesWithoutACopy) {
@@ -99,8 +111,9 @@ TEST(ModifyCommandTest, InPlaceOverwritesWithoutACopy) {
   test::writeFile(dir.file("a.wav"), file);
   CommandResult r = modify("--in-place --deemphasis " + quoted(dir.file("a.wav")));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("The original file is overwritten with the modified one!"),
-            std::string::npos);
+  EXPECT_NE(r.out.find("Info: " + dir.file("a.wav") + " is overwritten with the modified file."),
+            std::string::npos)
+      << r.out;
   test::Expected want = test::expectedOutput(kStereo, 2, 16, 1.0, true);
   EXPECT_EQ(test::readFile(dir.file("a.wav")), withSamples(file, want.samples));
   EXPECT_EQ(test::listDirectory(dir.path()), std::vector<std::string>{"a.wav"});
@@ -239,6 +252,241 @@ TEST(ModifyCommandTest, LimitFollowsThePeakTheAnalysisFinds) {
     ++checked;
   }
   if (checked == 0) GTEST_SKIP() << "the shared corpus folder is absent";
+}
+
+TEST(ModifyCommandTest, OutputNamingTheInputItselfIsRefusedAndNothingIsWritten) {
+  TempDir dir;
+  const Bytes file = wav(2, 16, kStereo);
+  test::writeFile(dir.file("a.wav"), file);
+  ASSERT_EQ(::link(dir.file("a.wav").c_str(), dir.file("hard.wav").c_str()), 0);
+  ASSERT_EQ(::symlink("a.wav", dir.file("soft.wav").c_str()), 0);
+  for (const char* output : {"a.wav", "hard.wav", "soft.wav"}) {
+    SCOPED_TRACE(output);
+    CommandResult r = modify("--volume 50 --output " + quoted(dir.file(output)) + " " +
+                             quoted(dir.file("a.wav")));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("--output names FILE itself; use --in-place"), std::string::npos) << r.err;
+    EXPECT_EQ(test::listDirectory(dir.path()),
+              (std::vector<std::string>{"a.wav", "hard.wav", "soft.wav"}));
+    EXPECT_EQ(test::readFile(dir.file("a.wav")), file);
+  }
+}
+
+TEST(ModifyCommandTest, StandardOutputCarriesTheResultButNeverToATerminal) {
+  TempDir dir;
+  const Bytes file = wav(2, 16, kStereo);
+  test::writeFile(dir.file("a.wav"), file);
+  const std::string cli = quoted(test::builtProgram("rilmaton-cli")) + " modify --volume 150 ";
+  CommandResult r = test::runCommand("cd " + quoted(dir.path()) + " && " + cli +
+                                     "--output - a.wav </dev/null >piped.wav");
+  ASSERT_EQ(r.status, 0) << r.err;
+  test::Expected want = test::expectedOutput(kStereo, 2, 16, 1.5, false);
+  EXPECT_EQ(test::readFile(dir.file("piped.wav")), withSamples(file, want.samples));
+  // The notices go to stderr, out of the data's way.
+  EXPECT_NE(r.err.find("Written to standard output."), std::string::npos) << r.err;
+  EXPECT_EQ(test::listDirectory(dir.path()), (std::vector<std::string>{"a.wav", "piped.wav"}));
+
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(::grantpt(terminal), 0);
+  ASSERT_EQ(::unlockpt(terminal), 0);
+  const std::string slave = ::ptsname(terminal);
+  CommandResult tty =
+      test::runCommand(cli + "--output - " + quoted(dir.file("a.wav")) + " </dev/null >" + slave);
+  ::close(terminal);
+  EXPECT_EQ(tty.status, 2);
+  EXPECT_NE(tty.err.find("would go to a terminal"), std::string::npos) << tty.err;
+  EXPECT_EQ(test::readFile(dir.file("a.wav")), file);
+}
+
+TEST(ModifyCommandTest, SymbolicLinkOutputStaysALinkToTheReplacedFile) {
+  TempDir dir;
+  const Bytes file = wav(2, 16, kStereo);
+  test::writeFile(dir.file("a.wav"), file);
+  test::writeFile(dir.file("target.wav"), Bytes{1, 2, 3});
+  ASSERT_EQ(::chmod(dir.file("target.wav").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("target.wav", dir.file("link.wav").c_str()), 0);
+  CommandResult r = modify("--volume 150 --output " + quoted(dir.file("link.wav")) + " " +
+                           quoted(dir.file("a.wav")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  char link[64] = {};
+  ASSERT_GT(::readlink(dir.file("link.wav").c_str(), link, sizeof link - 1), 0);
+  EXPECT_STREQ(link, "target.wav");
+  test::Expected want = test::expectedOutput(kStereo, 2, 16, 1.5, false);
+  EXPECT_EQ(test::readFile(dir.file("target.wav")), withSamples(file, want.samples));
+  struct stat st;
+  ASSERT_EQ(::stat(dir.file("target.wav").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(test::listDirectory(dir.path()),
+            (std::vector<std::string>{"a.wav", "link.wav", "target.wav"}));
+}
+
+TEST(ModifyCommandTest, DevicesAndPipesAreWrittenWhereTheyAre) {
+  TempDir dir;
+  const Bytes file = wav(2, 16, kStereo);
+  test::writeFile(dir.file("a.wav"), file);
+  CommandResult null = modify("--volume 150 --output /dev/null " + quoted(dir.file("a.wav")));
+  EXPECT_EQ(null.status, 0) << null.err;
+  struct stat st;
+  ASSERT_EQ(::stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+  ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  CommandResult piped = test::runCommand(
+      "cd " + quoted(dir.path()) + " && { cat pipe >copy.wav & " +
+      quoted(test::builtProgram("rilmaton-cli")) +
+      " modify --volume 150 --output pipe a.wav </dev/null; s=$?; wait; exit $s; }");
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  test::Expected want = test::expectedOutput(kStereo, 2, 16, 1.5, false);
+  EXPECT_EQ(test::readFile(dir.file("copy.wav")), withSamples(file, want.samples));
+  ASSERT_EQ(::lstat(dir.file("pipe").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(test::listDirectory(dir.path()),
+            (std::vector<std::string>{"a.wav", "copy.wav", "pipe"}));
+}
+
+// A POSIX ACL as the kernel stores it: the owner rw-, user 1234 r--, the
+// group r--, the mask r--, others nothing.
+Bytes accessAcl() {
+  Bytes acl;
+  test::putLe32(acl, 2);
+  const std::vector<std::array<std::uint32_t, 3>> entries = {{0x01, 6, 0xFFFFFFFF},
+                                                             {0x02, 4, 1234},
+                                                             {0x04, 4, 0xFFFFFFFF},
+                                                             {0x10, 4, 0xFFFFFFFF},
+                                                             {0x20, 0, 0xFFFFFFFF}};
+  for (const auto& [tag, perm, id] : entries) {
+    test::putLe16(acl, static_cast<std::uint16_t>(tag));
+    test::putLe16(acl, static_cast<std::uint16_t>(perm));
+    test::putLe32(acl, id);
+  }
+  return acl;
+}
+
+Bytes attribute(const std::string& path, const char* name) {
+  Bytes value(256);
+  const ssize_t n = ::getxattr(path.c_str(), name, value.data(), value.size());
+  value.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+  return value;
+}
+
+TEST(ModifyCommandTest, ModifiedFileKeepsTheOriginalsModeOwnerAndAttributes) {
+  TempDir dir;
+  const std::string a = dir.file("a.wav");
+  test::writeFile(a, wav(2, 16, kStereo));
+  ASSERT_EQ(::chmod(a.c_str(), 0640), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(a.c_str(), 1234, 5678), 0);
+  }
+  const Bytes note{'k', 'e', 'p', 't'};
+  const bool xattrs = ::setxattr(a.c_str(), "user.rilmaton", note.data(), note.size(), 0) == 0;
+  const Bytes acl = accessAcl();
+  const bool acls =
+      ::setxattr(a.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+  struct stat before;
+  ASSERT_EQ(::stat(a.c_str(), &before), 0);
+
+  CommandResult r = modify("--volume 50 " + quoted(a));
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const std::string& path : {a, a + ".old"}) {
+    SCOPED_TRACE(path);
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode, before.st_mode);
+    EXPECT_EQ(st.st_uid, before.st_uid);
+    EXPECT_EQ(st.st_gid, before.st_gid);
+    if (xattrs) {
+      EXPECT_EQ(attribute(path, "user.rilmaton"), note);
+    }
+    if (acls) {
+      EXPECT_EQ(attribute(path, "system.posix_acl_access"), acl);
+    }
+  }
+  if (!root || !xattrs || !acls) {
+    std::printf("checked without%s%s%s\n", root ? "" : " the owner (not root)",
+                xattrs ? "" : " extended attributes (not supported here)",
+                acls ? "" : " ACLs (not supported here)");
+  }
+
+  // A read-only file stays read-only; an output over a file keeps that
+  // file's mode, a new output takes the input's.
+  test::writeFile(dir.file("ro.wav"), wav(2, 16, kStereo));
+  ASSERT_EQ(::chmod(dir.file("ro.wav").c_str(), 0444), 0);
+  test::writeFile(dir.file("private.wav"), Bytes{1});
+  ASSERT_EQ(::chmod(dir.file("private.wav").c_str(), 0600), 0);
+  EXPECT_EQ(modify("--volume 50 " + quoted(dir.file("ro.wav"))).status, 0);
+  EXPECT_EQ(modify("--volume 50 --output " + quoted(dir.file("private.wav")) + " " +
+                   quoted(dir.file("ro.wav")))
+                .status,
+            0);
+  EXPECT_EQ(modify("--volume 50 --output " + quoted(dir.file("new.wav")) + " " + quoted(a)).status,
+            0);
+  for (const auto& [name, mode] : std::vector<std::pair<std::string, unsigned>>{
+           {"ro.wav", 0444u}, {"private.wav", 0600u}, {"new.wav", 0640u}}) {
+    struct stat st;
+    ASSERT_EQ(::stat(dir.file(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode) << name;
+  }
+}
+
+TEST(ModifyCommandTest, FileRenamedBackAndForthMeanwhileEndsInAMessageNeverAnAbort) {
+  // Another program renames FILE all the time: every run ends with 0 or with
+  // 1 and its cause, never by a signal; the file is never lost.
+  TempDir dir;
+  const Bytes file = wav(2, 16, kStereo);
+  test::writeFile(dir.file("a.wav"), file);
+  std::atomic<bool> stop{false};
+  std::thread renamer([&] {
+    while (!stop) {
+      ::rename(dir.file("a.wav").c_str(), dir.file("b.wav").c_str());
+      ::rename(dir.file("b.wav").c_str(), dir.file("a.wav").c_str());
+    }
+  });
+  for (int run = 0; run < 100; ++run) {
+    CommandResult r = modify("--volume 50 --output " + quoted(dir.file("out.wav")) + " " +
+                             quoted(dir.file("a.wav")));
+    EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status << r.err;
+    if (r.status == 1) {
+      EXPECT_NE(r.err.find("(error 53)"), std::string::npos) << r.err;
+    }
+  }
+  stop = true;
+  renamer.join();
+  const std::string left = test::fileExists(dir.file("a.wav")) ? "a.wav" : "b.wav";
+  EXPECT_EQ(test::readFile(dir.file(left)), file);
+}
+
+TEST(ModifyCommandTest, InPlaceOnAFullDiskStopsBeforeAnyByteChanges) {
+  // A sparse file of 8 MiB of samples on a file system of 2 MiB: the data
+  // range cannot be reserved, so the run stops with the file as it was.
+  TempDir dir;
+  const std::string small = dir.file("small");
+  ASSERT_EQ(::mkdir(small.c_str(), 0755), 0);
+  if (std::system(("mount -t tmpfs -o size=2m tmpfs " + quoted(small) + " 2>/dev/null").c_str()) !=
+      0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+  }
+  struct Unmount {
+    std::string dir;
+    ~Unmount() { (void)std::system(("umount " + dir).c_str()); }
+  } unmount{quoted(small)};
+  const std::string path = small + "/a.wav";
+  WavShape s;
+  s.data = test::noiseSamples(50000, 16, 3);
+  s.dataSize = 8u << 20;
+  Bytes head = test::buildWav(s);
+  const std::uint32_t riff = static_cast<std::uint32_t>(s.dataSize.value() + 36);
+  for (int i = 0; i < 4; ++i) head[4 + i] = static_cast<unsigned char>(riff >> (8 * i));
+  test::writeFile(path, head);
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(44 + s.dataSize.value())), 0);
+  const Bytes before = test::readFile(path);
+
+  CommandResult r = modify("--volume 50 --in-place " + quoted(path));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("disk full (error 61)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(path + " is left as it was"), std::string::npos) << r.err;
+  EXPECT_TRUE(test::readFile(path) == before);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 #include "gui/dialog_test_fixture.h"
+#include "support/forwarding_file_system.h"
 
 namespace ril {
 namespace {
@@ -54,7 +55,7 @@ class BatchRunTest : public DialogTest {
 
 // Reads through the real file system but fails every read that reaches past
 // `failAt` bytes of a file (a medium that goes bad half-way).
-class FailingReads : public FileSystem {
+class FailingReads : public test::ForwardingFileSystem {
  public:
   explicit FailingReads(std::uint64_t failAt) : failAt_(failAt) {}
   std::unique_ptr<InputFile> openRead(const std::string& path) override {
@@ -75,24 +76,10 @@ class FailingReads : public FileSystem {
       std::uint64_t failAt_;
       std::uint64_t pos_ = 0;
     };
-    return std::make_unique<Input>(real().openRead(path), failAt_);
+    return std::make_unique<Input>(inner_.openRead(path), failAt_);
   }
-  std::unique_ptr<OutputFile> openWrite(const std::string& path, WriteMode mode) override {
-    return real().openWrite(path, mode);
-  }
-  std::uint64_t fileLength(const std::string& path) override { return real().fileLength(path); }
-  bool exists(const std::string& path) override { return real().exists(path); }
-  void renameNoReplace(const std::string& from, const std::string& to) override {
-    real().renameNoReplace(from, to);
-  }
-  void renameReplace(const std::string& from, const std::string& to) override {
-    real().renameReplace(from, to);
-  }
-  void remove(const std::string& path) override { real().remove(path); }
-  DiskFree freeSpace(const std::string& dir) override { return real().freeSpace(dir); }
 
  private:
-  static FileSystem& real() { return realFileSystem(); }
   std::uint64_t failAt_;
 };
 
@@ -222,19 +209,33 @@ TEST_F(BatchRunTest, FileOpenIsDisabledAndThePointerBusyWhileFilesAreRead) {
   EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor);
 }
 
-TEST_F(BatchRunTest, OpenModificationDialogIsOnlyBroughtToTheFront) {
-  test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(16384));
-  test::writeFile(dataDir.file("b.wav"), test::wavWithPeak(8000));
+TEST_F(BatchRunTest, DialogLeftOpenIsInitialisedForTheNextFileAnalysed) {
+  // Settings for a quiet 44.1 kHz file must not carry over to a loud 48 kHz one.
+  test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(8000));
+  test::writeFile(dataDir.file("b.wav"), test::wavWithPeak(19660, 48000));
   openAndChoose("a.wav");
   ModificationDialog* d = ctx.modificationDialog;
   ASSERT_NE(d, nullptr);
-  d->volumeScrollBar->setValue(1500);
+  d->deemphasisCheck->click();
+  d->volumeScrollBar->setValue(2488);
+  ASSERT_TRUE(d->deemphasisCheck->isChecked());
+  ASSERT_EQ(d->volumeScrollBar->value(), 2488);
+
   openAndChoose("b.wav");
-  EXPECT_EQ(ctx.modificationDialog, d);
+  d = ctx.modificationDialog;
+  ASSERT_NE(d, nullptr);
+  EXPECT_TRUE(d->isVisible());
   EXPECT_TRUE(d->isEnabled());
-  EXPECT_EQ(d->volumeScrollBar->value(), 1500);
-  EXPECT_EQ(d->maxGain(), 32767.0 / 16384.0);
-  EXPECT_EQ(ctx.session.peakLevel[0], 8000);
+  EXPECT_FALSE(d->deemphasisCheck->isChecked());
+  EXPECT_FALSE(d->deemphasisCheck->isEnabled());
+  EXPECT_FALSE(d->maximizeCheck->isChecked());
+  EXPECT_EQ(d->volumeScrollBar->value(), 1000);
+  EXPECT_EQ(d->volumeLabel->text().toStdString(), "100%");
+  EXPECT_EQ(d->maxGain(), 32767.0 / 19660.0);
+  // Modify now has nothing to do: b.wav is not touched.
+  d->modifyButton->click();
+  EXPECT_EQ(test::readFile(dataDir.file("b.wav")), test::wavWithPeak(19660, 48000));
+  EXPECT_TRUE(host.messages.empty());
 }
 
 TEST_F(BatchRunTest, FilesThatCannotBeAnalysedAreReportedAndNotOffered) {

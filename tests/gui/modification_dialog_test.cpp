@@ -3,6 +3,7 @@
 #include "gui/modification_dialog.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -15,6 +16,7 @@
 
 #include "gui/batch_run.h"
 #include "gui/dialog_test_fixture.h"
+#include "gui/stop_signals.h"
 #include "gui/twips.h"
 
 namespace ril {
@@ -229,15 +231,17 @@ TEST_F(ModificationDialogTest, SitsInsideTheMainWindowsTopRightCorner) {
             twipsToPixelsY(static_cast<float>(main->topTwips()) + 1200.0f, d));
 }
 
-TEST_F(ModificationDialogTest, ShowingItAgainKeepsItsContents) {
+TEST_F(ModificationDialogTest, ShowingItAgainInitialisesItForTheFileNowAnalysed) {
   ModificationDialog* d = load(16384);
   d->volumeScrollBar->setValue(1500);
   d->maximizeCheck->click();
   ctx.session.peakLevel = {8000, 8000};
   EXPECT_EQ(showModificationDialog(ctx), d);
-  EXPECT_EQ(d->volumeScrollBar->value(), 1500);
-  EXPECT_TRUE(d->maximizeCheck->isChecked());
-  EXPECT_EQ(d->maxGain(), 1.99993896484375);
+  EXPECT_EQ(d->volumeScrollBar->value(), 1000);
+  EXPECT_EQ(label(d), "100%");
+  EXPECT_FALSE(d->maximizeCheck->isChecked());
+  EXPECT_TRUE(d->volumeScrollBar->isEnabled());
+  EXPECT_EQ(d->maxGain(), 32767.0 / 8000.0);
 }
 
 TEST_F(ModificationDialogTest, CancelAndTheCloseBoxUnloadTheDialog) {
@@ -347,6 +351,38 @@ TEST_F(ModifyRunTest, CaptionShowsProgressAndDoneWhileTheNoticeIsShown) {
   d->modifyButton->click();
   EXPECT_EQ(titles, (std::vector<std::string>{"Progress 0%", "Done!"}));
   EXPECT_TRUE(ctx.modificationDialog.isNull());
+}
+
+TEST_F(ModifyRunTest, StopSignalDuringARunAbandonsItAndEndsWithItsStatus) {
+  // Three blocks, so that the run yields again after the signal came.
+  const test::Bytes wav = test::wavWithPeak(16384, 44100, 2, 800000);
+  for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    SCOPED_TRACE(signal);
+    ended = 0;
+    ctx.exitRequested = false;
+    ModificationDialog* d = analyse(wav);
+    ASSERT_NE(d, nullptr);
+    const StopSignalNotifier notifier([this](int s) { stopForSignal(ctx, s); });
+    d->maximizeCheck->click();
+    duringNextYield([signal] { ::raise(signal); });
+    d->modifyButton->click();
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(ctx.exitStatus, 128 + signal);
+    EXPECT_TRUE(ctx.modificationDialog.isNull());
+    EXPECT_TRUE(test::readFile(path) == original);
+    EXPECT_EQ(test::listDirectory(dataDir.path()), std::vector<std::string>{"song.wav"});
+    EXPECT_FALSE(test::fileExists(programDir.file("song.wav")));
+    flushDeletes();
+  }
+}
+
+TEST_F(ModificationDialogTest, StopSignalWithoutARunEndsTheProgramAtOnce) {
+  const StopSignalNotifier notifier([this](int s) { stopForSignal(ctx, s); });
+  ::raise(SIGTERM);
+  EXPECT_TRUE(QTest::qWaitFor([this] { return ended > 0; }));
+  EXPECT_EQ(ended, 1);
+  EXPECT_EQ(ctx.exitStatus, 143);
+  EXPECT_TRUE(ctx.messagesDismissed);
 }
 
 }  // namespace

@@ -73,6 +73,21 @@ TEST(MessageBoxes, EnterGivesTheDefaultAndEscapeNeverAnswersYes) {
   EXPECT_EQ(host.show(notice), Answer::kOk);
 }
 
+TEST(MessageBoxes, OnceDismissedNoBoxWaitsAndQuestionsAreAnsweredNo) {
+  bool dismissed = false;
+  MessageBoxes host({}, [&] { return dismissed; });
+  Message question{MessageKind::kQuestion, "Warning", "Overwrite?", Answer::kYes};
+  Message clip{MessageKind::kError, "Error:", "Error at sample 1!", Answer::kOk};
+  // A box that is shown is closed by the program ending, as on a signal.
+  QTimer::singleShot(0, [&] {
+    dismissed = true;
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  });
+  EXPECT_EQ(host.show(question), Answer::kNo);
+  EXPECT_EQ(host.show(question), Answer::kNo);
+  EXPECT_EQ(host.show(clip), Answer::kOk);
+}
+
 // ---- editor launcher ------------------------------------------------------------
 
 struct FakeSystem {

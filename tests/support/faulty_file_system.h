@@ -10,10 +10,23 @@
 
 #include "core/base/errors.h"
 #include "core/io/files.h"
+#include "support/forwarding_file_system.h"
 
 namespace ril::test {
 
-enum class FsOp { kOpenRead, kOpenWrite, kRenameNoReplace, kRenameReplace, kRead, kWrite, kSync };
+// kOpenWrite covers the creation of a new file for a target; kPublish its
+// taking the target's name; kLink keeping the original as a second name.
+enum class FsOp {
+  kOpenRead,
+  kOpenWrite,
+  kRenameNoReplace,
+  kLink,
+  kPublish,
+  kRead,
+  kWrite,
+  kSync,
+  kReserve
+};
 
 // Fails operation `op` on any path that contains `pathPart` with error
 // `number`; reads and writes fail once `afterBytes` bytes went through.
@@ -24,13 +37,13 @@ struct Fault {
   std::uint64_t afterBytes = 0;
 };
 
-class FaultyFileSystem : public FileSystem {
+class FaultyFileSystem : public ForwardingFileSystem {
  public:
-  explicit FaultyFileSystem(FileSystem& inner = realFileSystem()) : inner_(inner) {}
+  using ForwardingFileSystem::ForwardingFileSystem;
 
   std::optional<DiskFree> free{DiskFree{1, 4096, std::int64_t{1} << 30}};
   std::vector<Fault> faults;
-  std::vector<std::string> writtenPaths;  // every path opened for writing
+  bool hardLinks = true;  // false: as a file system without them
   std::uint64_t bytesWrittenTo(const std::string& pathPart) const {
     std::uint64_t n = 0;
     for (const auto& w : *writes_)
@@ -44,20 +57,21 @@ class FaultyFileSystem : public FileSystem {
   }
   std::unique_ptr<OutputFile> openWrite(const std::string& path, WriteMode mode) override {
     check(FsOp::kOpenWrite, path);
-    writtenPaths.push_back(path);
-    return std::make_unique<Output>(*this, path, inner_.openWrite(path, mode));
+    return std::make_unique<Output<ForwardingOutput<OutputFile>>>(*this, path,
+                                                                  inner_.openWrite(path, mode));
   }
-  std::uint64_t fileLength(const std::string& path) override { return inner_.fileLength(path); }
-  bool exists(const std::string& path) override { return inner_.exists(path); }
+  std::unique_ptr<NewFile> createNewFile(const std::string& target) override {
+    check(FsOp::kOpenWrite, target);
+    return std::make_unique<NewOutput>(*this, target, inner_.createNewFile(target));
+  }
   void renameNoReplace(const std::string& from, const std::string& to) override {
     check(FsOp::kRenameNoReplace, from);
     inner_.renameNoReplace(from, to);
   }
-  void renameReplace(const std::string& from, const std::string& to) override {
-    check(FsOp::kRenameReplace, to);
-    inner_.renameReplace(from, to);
+  bool linkNoReplace(const std::string& from, const std::string& to) override {
+    check(FsOp::kLink, from);
+    return hardLinks && inner_.linkNoReplace(from, to);
   }
-  void remove(const std::string& path) override { inner_.remove(path); }
   DiskFree freeSpace(const std::string& dir) override {
     return free ? *free : inner_.freeSpace(dir);
   }
@@ -93,10 +107,12 @@ class FaultyFileSystem : public FileSystem {
     std::uint64_t done_ = 0;
   };
 
-  class Output : public OutputFile {
+  template <class Forwarding>
+  class Output : public Forwarding {
    public:
-    Output(FaultyFileSystem& fs, std::string path, std::unique_ptr<OutputFile> inner)
-        : fs_(fs), path_(std::move(path)), inner_(std::move(inner)) {
+    template <class Inner>
+    Output(FaultyFileSystem& fs, std::string path, std::unique_ptr<Inner> inner)
+        : Forwarding(std::move(inner)), fs_(fs), path_(std::move(path)) {
       fs_.writes_->push_back({path_, 0});
       slot_ = fs_.writes_->size() - 1;
     }
@@ -106,33 +122,43 @@ class FaultyFileSystem : public FileSystem {
           // Like a full disk: what fits is written, then the write fails.
           std::size_t part =
               static_cast<std::size_t>(f->afterBytes - std::min(done_, f->afterBytes));
-          if (part > 0) inner_->write(data, part);
+          if (part > 0) this->inner_->write(data, part);
           done_ += part;
           (*fs_.writes_)[slot_].second = done_;
           throw RunError(f->number, "injected write: " + path_);
         }
       }
-      inner_->write(data, count);
+      this->inner_->write(data, count);
       done_ += count;
       (*fs_.writes_)[slot_].second = done_;
     }
     void sync() override {
-      if (const Fault* f = fs_.find(FsOp::kSync, path_)) {
-        throw RunError(f->number, "injected sync: " + path_);
-      }
-      inner_->sync();
+      fs_.check(FsOp::kSync, path_);
+      this->inner_->sync();
     }
-    void close() override { inner_->close(); }
+    bool reserve(std::uint64_t length) override {
+      fs_.check(FsOp::kReserve, path_);
+      return this->inner_->reserve(length);
+    }
 
-   private:
+   protected:
     FaultyFileSystem& fs_;
     std::string path_;
-    std::unique_ptr<OutputFile> inner_;
+
+   private:
     std::uint64_t done_ = 0;
     std::size_t slot_ = 0;
   };
 
-  FileSystem& inner_;
+  class NewOutput : public Output<ForwardingNewFile> {
+   public:
+    using Output<ForwardingNewFile>::Output;
+    void publish() override {
+      fs_.check(FsOp::kPublish, path_);
+      inner_->publish();
+    }
+  };
+
   std::shared_ptr<std::vector<std::pair<std::string, std::uint64_t>>> writes_ =
       std::make_shared<std::vector<std::pair<std::string, std::uint64_t>>>();
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "core/base/errors.h"
 
@@ -35,7 +36,8 @@ class MemoryInput : public InputFile {
 };
 
 // Writes go straight into the shared bytes, as writes to an open file do.
-class MemoryOutput : public OutputFile {
+template <class Base>
+class MemoryOutput : public Base {
  public:
   MemoryOutput(std::shared_ptr<MemoryFileSystem::Bytes> bytes, bool truncate)
       : bytes_(std::move(bytes)) {
@@ -51,10 +53,39 @@ class MemoryOutput : public OutputFile {
   }
   void sync() override {}
   void close() override { bytes_.reset(); }
+  bool reserve(std::uint64_t) override { return true; }
 
- private:
+ protected:
   std::shared_ptr<MemoryFileSystem::Bytes> bytes_;
   std::size_t pos_ = 0;
+};
+
+// Bytes held apart from every name until published.
+class MemoryNewFile : public MemoryOutput<NewFile> {
+ public:
+  MemoryNewFile(MemoryFileSystem& fs,
+                std::function<void(std::shared_ptr<MemoryFileSystem::Bytes>)> name)
+      : MemoryOutput(std::make_shared<MemoryFileSystem::Bytes>(), false),
+        fs_(fs),
+        name_(std::move(name)),
+        held_(bytes_) {}
+  void takeAttributesOf(const std::string& source) override {
+    if (!fs_.exists(source)) throw RunError(kErrFileNotFound, source);
+  }
+  void publish() override {
+    close();
+    name_(held_);
+    held_.reset();
+  }
+  void discard() noexcept override {
+    close();
+    held_.reset();
+  }
+
+ private:
+  MemoryFileSystem& fs_;
+  std::function<void(std::shared_ptr<MemoryFileSystem::Bytes>)> name_;
+  std::shared_ptr<MemoryFileSystem::Bytes> held_;
 };
 
 }  // namespace
@@ -71,7 +102,37 @@ std::unique_ptr<OutputFile> MemoryFileSystem::openWrite(const std::string& path,
   if (mode == WriteMode::kCreateNew && it != files_.end()) throw RunError(kErrFileExists, path);
   if (mode == WriteMode::kExisting && it == files_.end()) throw RunError(kErrFileNotFound, path);
   if (it == files_.end()) it = files_.emplace(path, std::make_shared<Bytes>()).first;
-  return std::make_unique<MemoryOutput>(it->second, mode != WriteMode::kExisting);
+  if (mode == WriteMode::kDirect && it == files_.end()) throw RunError(kErrFileNotFound, path);
+  if (it == files_.end()) it = files_.emplace(path, std::make_shared<Bytes>()).first;
+  return std::make_unique<MemoryOutput<OutputFile>>(it->second, mode != WriteMode::kExisting);
+}
+
+std::unique_ptr<NewFile> MemoryFileSystem::createNewFile(const std::string& target) {
+  return std::make_unique<MemoryNewFile>(
+      *this, [this, target](std::shared_ptr<Bytes> bytes) { files_[target] = bytes; });
+}
+
+std::unique_ptr<OutputFile> MemoryFileSystem::openStandardOutput() {
+  return std::make_unique<MemoryOutput<OutputFile>>(standardOutput, false);
+}
+
+FileIdentity MemoryFileSystem::identify(const std::string& path) {
+  FileIdentity id;
+  auto it = files_.find(path);
+  if (it == files_.end()) return id;
+  id.kind = FileKind::kRegular;
+  id.device = 1;
+  id.inode = reinterpret_cast<std::uintptr_t>(it->second.get());
+  return id;
+}
+
+bool MemoryFileSystem::linkNoReplace(const std::string& from, const std::string& to) {
+  if (!hardLinks) return false;
+  if (files_.count(to)) throw RunError(kErrFileExists, to);
+  auto it = files_.find(from);
+  if (it == files_.end()) throw RunError(kErrFileNotFound, from);
+  files_[to] = it->second;
+  return true;
 }
 
 std::uint64_t MemoryFileSystem::fileLength(const std::string& path) {
@@ -82,10 +143,6 @@ std::uint64_t MemoryFileSystem::fileLength(const std::string& path) {
 
 void MemoryFileSystem::renameNoReplace(const std::string& from, const std::string& to) {
   if (files_.count(to)) throw RunError(kErrFileExists, to);
-  renameReplace(from, to);
-}
-
-void MemoryFileSystem::renameReplace(const std::string& from, const std::string& to) {
   auto it = files_.find(from);
   if (it == files_.end()) throw RunError(kErrFileNotFound, from);
   auto bytes = it->second;

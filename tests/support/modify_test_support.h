@@ -98,7 +98,8 @@ struct ModifyHarness {
 // What a run must produce, computed sample by sample over each whole channel.
 struct Expected {
   Bytes samples;                         // whole frames only
-  std::vector<std::string> messages;     // clipping messages in the order shown
+  std::vector<std::string> messages;     // a clipping message per clipped sample, in order
+  std::vector<std::int64_t> clipFrames;  // the frame of each
   std::optional<std::int64_t> overflow;  // the value of the first overflow
 };
 
@@ -162,9 +163,28 @@ Expected expectedOutput(const Bytes& data, int channels, int bits, double factor
     }
   }
   std::sort(messages.begin(), messages.end());
-  for (auto& m : messages) out.messages.push_back(std::get<3>(m));
+  for (auto& m : messages) {
+    out.messages.push_back(std::get<3>(m));
+    out.clipFrames.push_back(std::get<2>(m));
+  }
   if (firstOverflow) out.overflow = std::get<3>(*firstOverflow);
   return out;
+}
+
+// The clipping messages a run on `path` shows: the first ones one by one,
+// then one for all the others.
+inline std::vector<std::string> shownClips(const Expected& want, const std::string& path) {
+  const std::size_t shown = std::min<std::size_t>(want.messages.size(), kClipMessagesShown);
+  std::vector<std::string> texts(want.messages.begin(),
+                                 want.messages.begin() + static_cast<std::ptrdiff_t>(shown));
+  if (want.messages.size() > shown) {
+    const auto later = want.clipFrames.begin() + static_cast<std::ptrdiff_t>(shown);
+    texts.push_back(laterClipsMessage(path, static_cast<std::int64_t>(want.messages.size() - shown),
+                                      *std::min_element(later, want.clipFrames.end()),
+                                      *std::max_element(later, want.clipFrames.end()))
+                        .text);
+  }
+  return texts;
 }
 
 inline Expected expectedOutput(const Bytes& data, int channels, int bits, double factor,

@@ -28,6 +28,7 @@ int errorNumberFromErrno(int err, Access access) {
     case ELOOP:
       return kErrPathNotFound;
     case EIO:
+    case EPIPE:  // the reader of a pipe went away
       return kErrDeviceIo;
     case ENOMEM:
       return kErrOutOfMemory;
@@ -49,6 +50,8 @@ std::string errorDescription(int number) {
       return "Subscript out of range";
     case kErrDivisionByZero:
       return "Division by zero";
+    case kErrInternal:
+      return "Internal error";
     case kErrFileNotFound:
       return "File not found";
     case kErrDeviceIo:
@@ -57,6 +60,8 @@ std::string errorDescription(int number) {
       return "File already exists";
     case kErrDiskFull:
       return "Disk full";
+    case kErrInputPastEnd:
+      return "Input past end of file";
     case kErrTooManyFiles:
       return "Too many files";
     case kErrPermissionDenied:

@@ -12,10 +12,12 @@ enum ErrorNumber : int {
   kErrOutOfMemory = 7,
   kErrSubscript = 9,
   kErrDivisionByZero = 11,
+  kErrInternal = 51,  // anything unexpected
   kErrFileNotFound = 53,
   kErrDeviceIo = 57,
   kErrFileExists = 58,
   kErrDiskFull = 61,
+  kErrInputPastEnd = 62,  // the file got shorter than its header said
   kErrTooManyFiles = 67,
   kErrPermissionDenied = 70,
   kErrPathFileAccess = 75,
@@ -29,7 +31,7 @@ enum class Access { kRead, kWrite, kRename };
 // Mapping (documented in README):
 //   ENOENT -> 53, EEXIST/ENOTEMPTY -> 58, ENOSPC/EDQUOT/EFBIG -> 61,
 //   EROFS -> 75, EACCES/EPERM -> 75 when writing, 70 otherwise,
-//   EBUSY/ETXTBSY -> 70, ENOTDIR/ELOOP -> 76, EIO -> 57, ENOMEM -> 7,
+//   EBUSY/ETXTBSY -> 70, ENOTDIR/ELOOP -> 76, EIO/EPIPE -> 57, ENOMEM -> 7,
 //   EMFILE/ENFILE -> 67, anything else -> 75.
 int errorNumberFromErrno(int err, Access access);
 

@@ -8,9 +8,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <random>
+#include <vector>
 
 #include "core/base/errors.h"
+#include "core/io/file_attributes.h"
 
 namespace ril {
 
@@ -180,6 +186,18 @@ class PosixOutputFile : public OutputFile {
     if (::close(fd) != 0 && errno != EINTR) throwErrno(errno, Access::kWrite, path_);
   }
 
+  bool reserve(std::uint64_t length) override {
+    if (length == 0) return true;
+    for (;;) {
+      if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(length)) == 0) return true;
+      if (errno == EINTR) continue;
+      if (errno == EOPNOTSUPP || errno == ENOSYS || errno == ENODEV) return false;
+      throwErrno(errno, Access::kWrite, path_);
+    }
+  }
+
+  int fd() const { return fd_; }
+
  private:
   // Hands every further 8 MiB to the disk while the writing goes on, so the
   // final fsync waits for the last stretch only. A hint: errors show at fsync.
@@ -198,6 +216,101 @@ class PosixOutputFile : public OutputFile {
   std::uint64_t handedOn_ = 0;  // bytes handed to the disk by startWriteback
 };
 
+std::string uniqueSuffix() {
+  static std::mt19937_64 generator{std::random_device{}() ^
+                                   (static_cast<std::uint64_t>(::getpid()) << 32)};
+  char text[32];
+  std::snprintf(text, sizeof text, "%012llx",
+                static_cast<unsigned long long>(generator() & 0xFFFFFFFFFFFFull));
+  return text;
+}
+
+// ".NAME.RANDOM.tmp" beside `target`.
+std::string temporaryName(const std::string& target) {
+  return directoryOf(target) + "." + baseNameOf(target) + "." + uniqueSuffix() + ".tmp";
+}
+
+// Tries `attempt` with fresh temporary names until one is free; returns it.
+template <class Attempt>
+std::string withFreeTemporaryName(const std::string& target, Attempt attempt) {
+  for (int tries = 0;; ++tries) {
+    std::string name = temporaryName(target);
+    if (attempt(name)) return name;
+    if (errno != EEXIST || tries >= 20) throwErrno(errno, Access::kWrite, target);
+  }
+}
+
+// A NewFile: unnamed when `tempPath_` is empty, else under that hidden name.
+class PosixNewFile : public NewFile {
+ public:
+  PosixNewFile(int fd, std::string target, std::string tempPath)
+      : out_(fd, target), target_(std::move(target)), tempPath_(std::move(tempPath)) {}
+  ~PosixNewFile() override {
+    if (!published_) discard();
+  }
+
+  void write(const void* data, std::size_t count) override { out_.write(data, count); }
+  void sync() override { out_.sync(); }
+  void close() override { out_.close(); }
+  bool reserve(std::uint64_t length) override { return out_.reserve(length); }
+
+  void takeAttributesOf(const std::string& source) override {
+    copyAttributes(out_.fd(), source, target_);
+  }
+
+  void publish() override {
+    if (tempPath_.empty()) {
+      linkIntoPlace();
+      out_.close();
+    } else {
+      out_.close();
+      if (::rename(tempPath_.c_str(), target_.c_str()) != 0)
+        throwErrno(errno, Access::kRename, target_);
+    }
+    published_ = true;
+  }
+
+  void discard() noexcept override {
+    try {
+      out_.close();
+    } catch (...) {
+    }
+    if (!tempPath_.empty() && !published_) ::unlink(tempPath_.c_str());
+    published_ = true;  // nothing more to undo
+  }
+
+ private:
+  // The unnamed file gets the target's name directly when it is free;
+  // otherwise a hidden name first, which is then renamed over the target.
+  void linkIntoPlace() {
+    const std::string self = "/proc/self/fd/" + std::to_string(out_.fd());
+    auto linkAs = [&](const std::string& name) {
+      return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    };
+    if (linkAs(target_)) return;
+    if (errno != EEXIST) throwErrno(errno, Access::kRename, target_);
+    const std::string hidden = withFreeTemporaryName(target_, linkAs);
+    if (::rename(hidden.c_str(), target_.c_str()) != 0) {
+      const int err = errno;
+      ::unlink(hidden.c_str());
+      throwErrno(err, Access::kRename, target_);
+    }
+  }
+
+  PosixOutputFile out_;
+  std::string target_;
+  std::string tempPath_;
+  bool published_ = false;
+};
+
+FileKind kindOf(mode_t mode) {
+  if (S_ISREG(mode)) return FileKind::kRegular;
+  if (S_ISDIR(mode)) return FileKind::kDirectory;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return FileKind::kDevice;
+  if (S_ISFIFO(mode)) return FileKind::kFifo;
+  return FileKind::kOther;
+}
+
 class PosixFileSystem : public FileSystem {
  public:
   std::unique_ptr<InputFile> openRead(const std::string& path) override {
@@ -215,6 +328,8 @@ class PosixFileSystem : public FileSystem {
     int flags = O_WRONLY | O_CLOEXEC;
     if (mode == WriteMode::kCreateOrTruncate) flags |= O_CREAT | O_TRUNC;
     if (mode == WriteMode::kCreateNew) flags |= O_CREAT | O_EXCL;
+    // O_TRUNC leaves devices and pipes alone.
+    if (mode == WriteMode::kDirect) flags |= O_TRUNC;
     int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) throwErrno(errno, Access::kWrite, path);
     return std::make_unique<PosixOutputFile>(fd, path);
@@ -246,8 +361,13 @@ class PosixFileSystem : public FileSystem {
     }
   }
 
-  void renameReplace(const std::string& from, const std::string& to) override {
-    if (::rename(from.c_str(), to.c_str()) != 0) throwErrno(errno, Access::kRename, to);
+  bool linkNoReplace(const std::string& from, const std::string& to) override {
+    if (::link(from.c_str(), to.c_str()) == 0) return true;
+    const int err = errno;
+    // No hard links here (FAT, some network file systems), or not allowed
+    // for this file (protected_hardlinks).
+    if (err == EPERM || err == EOPNOTSUPP || err == EMLINK || err == EXDEV) return false;
+    throwErrno(err, Access::kRename, err == EEXIST ? to : from);
   }
 
   void remove(const std::string& path) override { ::unlink(path.c_str()); }
@@ -260,6 +380,69 @@ class PosixFileSystem : public FileSystem {
     free.sectorsPerCluster = 1;
     free.freeClusters = static_cast<std::int64_t>(vfs.f_bavail);
     return free;
+  }
+
+  std::unique_ptr<NewFile> createNewFile(const std::string& target) override {
+    // Linking an unnamed file into place goes through /proc/self/fd.
+    static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
+    if (canLink) {
+      const std::string dir = directoryOf(target);
+      const int fd =
+          ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+      if (fd >= 0) return std::make_unique<PosixNewFile>(fd, target, std::string());
+      // Anything but "this file system has no unnamed files" is a real failure.
+      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        throwErrno(errno, Access::kWrite, target);
+    }
+    int fd = -1;
+    const std::string temp = withFreeTemporaryName(target, [&](const std::string& name) {
+      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+      return fd >= 0;
+    });
+    return std::make_unique<PosixNewFile>(fd, target, temp);
+  }
+
+  std::unique_ptr<OutputFile> openStandardOutput() override {
+    const int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (fd < 0) throwErrno(errno, Access::kWrite, "standard output");
+    return std::make_unique<PosixOutputFile>(fd, "standard output");
+  }
+
+  FileIdentity identify(const std::string& path) override {
+    FileIdentity id;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return id;
+    id.kind = kindOf(st.st_mode);
+    id.device = static_cast<std::uint64_t>(st.st_dev);
+    id.inode = static_cast<std::uint64_t>(st.st_ino);
+    return id;
+  }
+
+  std::string resolveLinks(const std::string& path) override {
+    std::string resolved = path;
+    for (int hops = 0; hops < 40; ++hops) {
+      struct stat st;
+      if (::lstat(resolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+      std::vector<char> text(PATH_MAX);
+      const ssize_t n = ::readlink(resolved.c_str(), text.data(), text.size());
+      if (n <= 0) break;
+      const std::string link(text.data(), static_cast<std::size_t>(n));
+      resolved = link.front() == '/' ? link : directoryOf(resolved) + link;
+    }
+    const std::string dir = directoryOf(resolved);
+    char* real = ::realpath(dir.empty() ? "." : dir.c_str(), nullptr);
+    if (!real) return resolved;
+    std::string canonical = real;
+    std::free(real);
+    if (canonical.back() != '/') canonical += '/';
+    return canonical + baseNameOf(resolved);
+  }
+
+  void syncDirectory(const std::string& dir) override {
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    (void)::fsync(fd);
+    ::close(fd);
   }
 };
 

@@ -59,12 +59,49 @@ class OutputFile {
   virtual void write(const void* data, std::size_t count) = 0;
   virtual void sync() = 0;   // data on disk (fsync)
   virtual void close() = 0;  // reports a failing close; idempotent
+  // Allocates the first `length` bytes of the file without changing its
+  // length, so that rewriting them cannot run out of space (RunError 61 when
+  // the space is not there). False when the file system cannot reserve space.
+  virtual bool reserve(std::uint64_t length) = 0;
+};
+
+// A new file that takes its name only once it is complete: written without
+// a name (O_TMPFILE) where the file system allows it, otherwise under a
+// hidden temporary name (.NAME.RANDOM.tmp) beside its target. Nothing of it
+// stays behind unless it is published; a killed process leaves no trace of
+// an unnamed one.
+class NewFile : public OutputFile {
+ public:
+  // Takes on the permission bits of `source`, its owner and group where this
+  // process may set them, and its extended attributes (POSIX ACLs included)
+  // as far as they can be set. Throws RunError when `source` cannot be read.
+  virtual void takeAttributesOf(const std::string& source) = 0;
+  // Gives the file (synced by the caller) its target's name, replacing a
+  // file of that name in one step, and closes it.
+  virtual void publish() = 0;
+  // Closes and removes it; never throws. Also done on destruction unless
+  // published.
+  virtual void discard() noexcept = 0;
 };
 
 enum class WriteMode {
   kCreateOrTruncate,  // create when missing, else empty it
-  kCreateNew,         // fail with 58 when it exists (temporary files)
+  kCreateNew,         // fail with 58 when it exists
   kExisting,          // rewrite an existing file in place, keep its length
+  kDirect,            // a device, a pipe, or a file under /dev: written where it
+                      // is, never created; a regular file is emptied first
+};
+
+// What a path names, following symbolic links.
+enum class FileKind { kMissing, kRegular, kDirectory, kDevice, kFifo, kOther };
+struct FileIdentity {
+  FileKind kind = FileKind::kMissing;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool sameFileAs(const FileIdentity& other) const {
+    return kind != FileKind::kMissing && other.kind != FileKind::kMissing &&
+           device == other.device && inode == other.inode;
+  }
 };
 
 // Free space of a file system, in the three figures the placement relies on.
@@ -83,11 +120,23 @@ class FileSystem {
   virtual bool exists(const std::string& path) = 0;
   // Fails with 58 when `to` exists; never replaces it.
   virtual void renameNoReplace(const std::string& from, const std::string& to) = 0;
-  // Replaces `to` atomically.
-  virtual void renameReplace(const std::string& from, const std::string& to) = 0;
+  // Makes `to` a second name of the file `from`; fails with 58 when `to`
+  // exists. False when the file system has no hard links.
+  virtual bool linkNoReplace(const std::string& from, const std::string& to) = 0;
   virtual void remove(const std::string& path) = 0;  // never throws
   // Free space of the file system holding directory `dir`; zeros when unknown.
   virtual DiskFree freeSpace(const std::string& dir) = 0;
+
+  // A new file for `target` (see NewFile); its errors name `target`.
+  virtual std::unique_ptr<NewFile> createNewFile(const std::string& target) = 0;
+  // The process's standard output, for writing.
+  virtual std::unique_ptr<OutputFile> openStandardOutput() = 0;
+  virtual FileIdentity identify(const std::string& path) = 0;  // never throws
+  // The path a chain of symbolic links at `path` ends in, with the links in
+  // its directory part resolved too; `path` itself when it is no link.
+  virtual std::string resolveLinks(const std::string& path) = 0;
+  // Flushes a directory's entries (renames, new names) to disk; best effort.
+  virtual void syncDirectory(const std::string& dir) = 0;
 };
 
 // The POSIX file system.

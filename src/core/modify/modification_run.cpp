@@ -9,7 +9,6 @@
 
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
-#include "core/io/atomic_output.h"
 #include "core/modify/modify_messages.h"
 #include "core/modify/output_placement.h"
 #include "core/wav/sample_blocks.h"
@@ -18,11 +17,6 @@ namespace ril {
 
 namespace {
 
-// "Input past end of file": the file got shorter than the header reader
-// measured it.
-constexpr int kErrInputPastEnd = 62;
-// "Internal error", for anything else that went wrong.
-constexpr int kErrInternal = 51;
 // Volume factors beyond this cannot come from the dialog (its largest is
 // 32767 for a peak of 1) and would leave the integer range of the arithmetic.
 constexpr double kLargestFactor = 1.0e6;
@@ -76,13 +70,14 @@ class ModificationRun {
       result_.outcome = ModifyOutcome::kAbandoned;
       return;
     } catch (const RunError& e) {
-      fail(e.number());
+      fail(e.number(), e.detail());
+      result_.systemError = e.sysErrno();
       return;
     } catch (const std::bad_alloc&) {
-      fail(kErrOutOfMemory);
+      fail(kErrOutOfMemory, {});
       return;
-    } catch (const std::exception&) {
-      fail(kErrInternal);
+    } catch (...) {
+      fail(kErrInternal, {});
       return;
     }
     finish();
@@ -106,13 +101,7 @@ class ModificationRun {
     const std::int64_t total = target_.header.layout.framesInFile;
     const std::size_t frameBytes = static_cast<std::size_t>(format.frameBytes());
 
-    // Output: a temporary file beside the target, or the file itself in place.
-    if (placement_.inPlace) {
-      inPlaceOutput_ = sv_.fs.openWrite(placement_.outputName, WriteMode::kExisting);
-    } else {
-      atomic_ = std::make_unique<AtomicOutput>(sv_.fs, placement_.outputName);
-    }
-    OutputFile& out = placement_.inPlace ? *inPlaceOutput_ : atomic_->file();
+    OutputFile& out = openOutput();
     startTime_ = sv_.clock.seconds();
 
     const std::int64_t nominal = nominalBlockFrames(format.channels, format.bitsPerSample);
@@ -127,9 +116,12 @@ class ModificationRun {
     // An in-place rewrite must not stop half-way: the whole file is read once
     // before anything is written, so that a volume pass that would overflow,
     // and a file that cannot be read through, fail with the file untouched.
+    // The space it needs is reserved first, so that a full disk stops it
+    // before any byte changes (where the file system can reserve space).
     if (placement_.inPlace) {
       readThroughFirst(in.data(), bufferBytes,
                        !deemphasisAtStart_ && rewriter_->volumeCanOverflow());
+      out.reserve(target_.header.layout.fileLength);
     }
 
     InputFile& input = *placement_.input;
@@ -141,20 +133,58 @@ class ModificationRun {
       showProgress(blocks.start(), total);
       rewriter_->rewrite(in.data(), processed.data(), blocks.frames(), blocks.start());
       if (!placement_.inPlace) checkExit();
+      rewriting_ = placement_.inPlace;
       out.write(processed.data(), bytes);
     }
+    showLaterClips();
     if (sv_.followReportFilter) result_.filteredRange = rewriter_->filteredRange();
 
     // Everything behind the whole frames (a partial frame, the trailing
     // chunks, a pad byte) goes over unchanged, so the lengths match.
     copyBytes(input, out, UINT64_MAX, in.data(), bufferBytes);
     input.close();
-    if (placement_.inPlace) {
-      inPlaceOutput_->sync();
-      inPlaceOutput_->close();
+    if (newFile_) {
+      commitNewFile();
     } else {
-      if (beforeCommit_ && !beforeCommit_(result_)) throw AbandonRun{};
-      atomic_->commit();
+      out.sync();
+      out.close();
+    }
+  }
+
+  OutputFile& openOutput() {
+    if (placement_.inPlace) {
+      plainOutput_ = sv_.fs.openWrite(placement_.outputName, WriteMode::kExisting);
+      return *plainOutput_;
+    }
+    switch (placement_.route) {
+      case OutputRoute::kNewFile:
+        newFile_ = sv_.fs.createNewFile(placement_.outputName);
+        return *newFile_;
+      case OutputRoute::kDirect:
+        plainOutput_ = sv_.fs.openWrite(placement_.outputName, WriteMode::kDirect);
+        return *plainOutput_;
+      case OutputRoute::kStandardOutput:
+        break;
+    }
+    plainOutput_ = sv_.fs.openStandardOutput();
+    return *plainOutput_;
+  }
+
+  // The complete output takes the original's attributes and goes to disk;
+  // only then do names change: the original is kept as P.old, the output
+  // takes its name, and both directories are flushed.
+  void commitNewFile() {
+    if (beforeCommit_ && !beforeCommit_(result_)) throw AbandonRun{};
+    newFile_->takeAttributesOf(placement_.attributesFrom);
+    newFile_->sync();
+    checkExit();
+    if (placement_.inProgramDir) keepOriginalAsOld(sv_.fs, target_.path, placement_);
+    newFile_->publish();
+    settleOriginal(sv_.fs, target_.path, placement_);
+    const std::string outputDir = directoryOf(placement_.outputName);
+    sv_.fs.syncDirectory(outputDir);
+    if (placement_.inProgramDir && directoryOf(target_.path) != outputDir) {
+      sv_.fs.syncDirectory(directoryOf(target_.path));
     }
   }
 
@@ -183,9 +213,24 @@ class ModificationRun {
     reader->close();
   }
 
+  // The first clipped samples get a message each; the others are counted,
+  // with the range of their frames, for one message at the end.
   void clipped(const Clip& clip) {
-    ++result_.clippedSamples;
-    sv_.messages.show(clipMessage(clip));
+    if (++result_.clippedSamples <= kClipMessagesShown) {
+      sv_.messages.show(clipMessage(clip));
+      return;
+    }
+    const bool first = result_.clippedSamples == kClipMessagesShown + 1;
+    laterClips_.first = first ? clip.frame : std::min(laterClips_.first, clip.frame);
+    laterClips_.last = first ? clip.frame : std::max(laterClips_.last, clip.frame);
+  }
+
+  void showLaterClips() {
+    const std::int64_t later = result_.clippedSamples - kClipMessagesShown;
+    if (later > 0) {
+      sv_.messages.show(
+          laterClipsMessage(target_.path, later, laterClips_.first, laterClips_.last));
+    }
   }
 
   void showProgress(std::int64_t done, std::int64_t total) {
@@ -205,21 +250,23 @@ class ModificationRun {
   // back under its name.
   void cleanUp() noexcept {
     if (placement_.input) placement_.input->close();
-    if (atomic_) atomic_->abandon();
-    if (inPlaceOutput_) {
+    if (newFile_) newFile_->discard();
+    if (plainOutput_) {
       try {
-        inPlaceOutput_->close();
+        plainOutput_->close();
       } catch (...) {
       }
     }
     restoreOriginal(sv_.fs, target_.path, placement_);
   }
 
-  void fail(int number) {
+  void fail(int number, const std::string& detail) {
     if (rewriter_ && number == kErrOverflow) result_.lastValue = rewriter_->lastValue();
     cleanUp();
     result_.outcome = ModifyOutcome::kFailed;
     result_.errorNumber = number;
+    result_.errorDetail = detail;
+    result_.partlyRewritten = rewriting_;
   }
 
   void finish() {
@@ -236,9 +283,14 @@ class ModificationRun {
   ModifyResult& result_;
   const CommitCheck& beforeCommit_;
   Placement placement_;
-  std::unique_ptr<AtomicOutput> atomic_;
-  std::unique_ptr<OutputFile> inPlaceOutput_;
+  std::unique_ptr<NewFile> newFile_;
+  std::unique_ptr<OutputFile> plainOutput_;  // in place, or written where it is
   std::unique_ptr<SampleRewriter> rewriter_;
+  bool rewriting_ = false;  // an in-place rewrite has begun writing samples
+  struct {
+    std::int64_t first = 0;
+    std::int64_t last = 0;
+  } laterClips_;
   double startTime_ = 0.0;
 };
 

@@ -17,7 +17,9 @@ namespace ril {
 // Where the output goes. kProgramDirectory keeps the original as P.old and
 // writes the result into the program directory (asking to overwrite P in
 // place when that drive lacks the space); the other two serve the
-// command-line tool.
+// command-line tool. Outputs other than in place are written completely
+// before any name changes: P keeps its name and its contents until the last
+// step of a completed run.
 enum class PlacementMode { kProgramDirectory, kExplicitOutput, kInPlace };
 
 // The file a run works on, as its header was read.
@@ -43,11 +45,12 @@ struct ModifyServices {
   ProgressSink& progress;  // "Progress 44%" per block, "Done!" at the end
   // Whether de-emphasis is chosen, asked for each channel of each block.
   std::function<bool()> deemphasisChosen = {};
-  // Asked after each yield: true abandons the run (nothing is left behind;
-  // an in-place rewrite finishes first).
+  // Asked after each yield and once more before the names change: true
+  // abandons the run (nothing is left behind; an in-place rewrite that has
+  // begun writing finishes first).
   std::function<bool()> exitRequested = {};
   PlacementMode placement = PlacementMode::kProgramDirectory;
-  std::string explicitOutput = {};  // for kExplicitOutput
+  std::string explicitOutput = {};  // for kExplicitOutput; "-" is standard output
   bool followReportFilter = false;  // fill ModifyResult::filteredRange
 };
 
@@ -60,12 +63,19 @@ enum class ModifyOutcome {
   kAbandoned,  // exit requested mid-run; nothing left behind
 };
 
+// Clipping messages shown one by one; later clipped samples are counted and
+// summed up in one more message.
+inline constexpr std::int64_t kClipMessagesShown = 10;
+
 struct ModifyResult {
   ModifyOutcome outcome = ModifyOutcome::kNothingToDo;
-  int errorNumber = 0;         // kFailed
-  std::int64_t lastValue = 0;  // the value an overflow did not fit
-  std::string refusal;         // kRefused
-  std::string outputName;      // where the modified file went (kCompleted)
+  int errorNumber = 0;           // kFailed
+  std::string errorDetail;       // kFailed: the file or step the failure concerned
+  int systemError = 0;           // kFailed: the errno behind it, if any
+  bool partlyRewritten = false;  // kFailed in place after the first sample was written
+  std::int64_t lastValue = 0;    // the value an overflow did not fit
+  std::string refusal;           // kRefused
+  std::string outputName;        // where the modified file went (kCompleted)
   bool inProgramDir = false;
   bool inPlace = false;
   std::int64_t clippedSamples = 0;

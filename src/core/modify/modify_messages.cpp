@@ -61,6 +61,17 @@ Message clipMessage(const Clip& clip) {
   return m;
 }
 
+Message laterClipsMessage(const std::string& path, std::int64_t count, std::int64_t firstFrame,
+                          std::int64_t lastFrame) {
+  Message m;
+  m.kind = MessageKind::kError;
+  m.title = "Error:";
+  m.text = "Another " + std::to_string(count) + (count == 1 ? " sample" : " samples") + " of " +
+           path + (count == 1 ? " was" : " were") + " limited, the first at sample " +
+           std::to_string(firstFrame) + ", the last at sample " + std::to_string(lastFrame) + "!";
+  return m;
+}
+
 Message refusalMessage(const std::string& text) {
   Message m;
   m.kind = MessageKind::kWarning;

@@ -25,6 +25,11 @@ Message failureMessage(int number, std::int64_t lastValue, const std::string& pa
 // A de-emphasised sample that had to be limited.
 Message clipMessage(const Clip& clip);
 
+// The clipped samples of `path` beyond those shown one by one: how many, and
+// the first and last of their frames.
+Message laterClipsMessage(const std::string& path, std::int64_t count, std::int64_t firstFrame,
+                          std::int64_t lastFrame);
+
 // A run that cannot start, with the reason.
 Message refusalMessage(const std::string& text);
 

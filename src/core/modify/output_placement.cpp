@@ -26,18 +26,48 @@ double availableBytes(const DiskFree& free) {
   return static_cast<double>(clusterBytes) * static_cast<double>(free.freeClusters);
 }
 
+namespace {
+
+bool underDev(const std::string& path) {
+  return path == "/dev" || path.rfind("/dev/", 0) == 0;
+}
+
+}  // namespace
+
+OutputTarget resolveOutput(FileSystem& fs, const std::string& path) {
+  if (path == "-") return {std::string(), OutputRoute::kStandardOutput};
+  if (underDev(path)) return {path, OutputRoute::kDirect};
+  const FileKind kind = fs.identify(path).kind;
+  if (kind == FileKind::kDevice || kind == FileKind::kFifo || kind == FileKind::kOther) {
+    return {path, OutputRoute::kDirect};
+  }
+  const std::string resolved = fs.resolveLinks(path);
+  if (underDev(resolved)) return {path, OutputRoute::kDirect};
+  return {resolved, OutputRoute::kNewFile};
+}
+
 void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& messages,
                  Placement& result) {
   const std::string& path = request.path;
+  result.inputPath = path;
+  result.attributesFrom = path;
   switch (request.mode) {
-    case PlacementMode::kExplicitOutput:
-      result.inputPath = path;
-      result.outputName = request.explicitOutput;
-      result.inProgramDir = false;
+    case PlacementMode::kExplicitOutput: {
+      const OutputTarget target = resolveOutput(fs, request.explicitOutput);
+      result.outputName = target.path;
+      result.route = target.route;
+      if (target.route == OutputRoute::kNewFile) {
+        const FileKind kind = fs.identify(target.path).kind;
+        if (kind == FileKind::kDirectory) {
+          throw RunError(kErrPathFileAccess, request.explicitOutput + " is a directory");
+        }
+        // A file that is replaced passes its own attributes on.
+        if (kind == FileKind::kRegular) result.attributesFrom = target.path;
+      }
       result.input = fs.openRead(path);
       return;
+    }
     case PlacementMode::kInPlace:
-      result.inputPath = path;
       result.outputName = path;
       result.inPlace = true;
       result.input = fs.openRead(path);
@@ -50,18 +80,16 @@ void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& m
   std::uint64_t length = fs.fileLength(path);
   std::int64_t required = requiredClusters(length, free);
   if (free.freeClusters >= required) {
-    std::string old = path + ".old";
-    fs.renameNoReplace(path, old);
-    result.renamedToOld = true;
-    result.inputPath = old;
-    result.input = fs.openRead(old);
+    const std::string old = path + ".old";
+    if (fs.exists(old)) throw RunError(kErrFileExists, old);
+    result.input = fs.openRead(path);
+    result.inputIdentity = fs.identify(path);
     result.outputName = request.appPath + request.bareName;
     result.inProgramDir = true;
     return;
   }
   double available = availableBytes(free);
   if (messages.show(diskSpaceQuestion(request.appPath, length, available)) == Answer::kYes) {
-    result.inputPath = path;
     result.outputName = path;
     result.inPlace = true;
     result.input = fs.openRead(path);
@@ -70,15 +98,50 @@ void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& m
   }
 }
 
+void keepOriginalAsOld(FileSystem& fs, const std::string& path, Placement& placement) {
+  if (!fs.identify(path).sameFileAs(placement.inputIdentity)) {
+    throw RunError(kErrFileNotFound, path + " changed while it was read");
+  }
+  const std::string old = path + ".old";
+  if (fs.linkNoReplace(path, old)) {
+    placement.keptAsOld = KeptAsOld::kLinked;
+  } else {
+    fs.renameNoReplace(path, old);
+    placement.keptAsOld = KeptAsOld::kRenamed;
+  }
+}
+
+void settleOriginal(FileSystem& fs, const std::string& path, Placement& placement) {
+  // Where the output took P's own name, P is the new file already.
+  if (placement.keptAsOld == KeptAsOld::kLinked &&
+      fs.identify(path).sameFileAs(fs.identify(path + ".old"))) {
+    fs.remove(path);
+  }
+  placement.keptAsOld = KeptAsOld::kNo;
+}
+
 bool restoreOriginal(FileSystem& fs, const std::string& path, Placement& placement) {
   if (placement.input) placement.input->close();
-  if (!placement.renamedToOld) return true;
+  const std::string old = path + ".old";
   try {
-    fs.renameNoReplace(path + ".old", path);
+    switch (placement.keptAsOld) {
+      case KeptAsOld::kNo:
+        return true;
+      case KeptAsOld::kLinked:
+        if (fs.identify(path).sameFileAs(fs.identify(old))) {
+          fs.remove(old);
+          break;
+        }
+        // P has gone meanwhile: the original takes its name back if it is free.
+        [[fallthrough]];
+      case KeptAsOld::kRenamed:
+        fs.renameNoReplace(old, path);
+        break;
+    }
   } catch (...) {
     return false;
   }
-  placement.renamedToOld = false;
+  placement.keptAsOld = KeptAsOld::kNo;
   return true;
 }
 

@@ -1,10 +1,13 @@
 #include "core/io/files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
 #include "core/base/errors.h"
+#include "core/modify/output_placement.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -107,6 +110,65 @@ TEST(Files, FreeSpaceReportsTheFileSystemsFigures) {
   EXPECT_GE(free.freeClusters, 0);
   DiskFree none = realFileSystem().freeSpace(dir.file("missing/"));
   EXPECT_EQ(none.bytesPerSector, 0);
+}
+
+TEST(Files, NewFileHasNoNameUntilPublishedAndThenReplacesItsTargetInOneStep) {
+  TempDir dir;
+  FileSystem& fs = realFileSystem();
+  test::writeFile(dir.file("b.wav"), {9, 9});
+  {
+    auto out = fs.createNewFile(dir.file("b.wav"));
+    out->write("abc", 3);
+    out->sync();
+    EXPECT_EQ(test::listDirectory(dir.path()), std::vector<std::string>{"b.wav"});
+    EXPECT_EQ(test::readFile(dir.file("b.wav")), (test::Bytes{9, 9}));
+    out->publish();
+  }
+  EXPECT_EQ(test::readFile(dir.file("b.wav")), (test::Bytes{'a', 'b', 'c'}));
+  {
+    auto out = fs.createNewFile(dir.file("c.wav"));
+    out->write("xyz", 3);
+  }  // never published
+  {
+    auto out = fs.createNewFile(dir.file("c.wav"));
+    out->write("xyz", 3);
+    out->publish();  // a free name is taken directly
+  }
+  EXPECT_EQ(test::listDirectory(dir.path()), (std::vector<std::string>{"b.wav", "c.wav"}));
+}
+
+TEST(Files, ExplicitOutputsLeadToFilesDevicesPipesOrStandardOutput) {
+  TempDir dir;
+  FileSystem& fs = realFileSystem();
+  test::writeFile(dir.file("t.wav"), {1});
+  ASSERT_EQ(::symlink("t.wav", dir.file("one").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.file("one").c_str(), dir.file("two").c_str()), 0);
+  ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/null", dir.file("null").c_str()), 0);
+  struct Case {
+    std::string path;
+    OutputRoute route;
+    std::string written;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"-", OutputRoute::kStandardOutput, ""},
+                         {dir.file("new.wav"), OutputRoute::kNewFile, dir.file("new.wav")},
+                         {dir.file("two"), OutputRoute::kNewFile, dir.file("t.wav")},
+                         {dir.file("pipe"), OutputRoute::kDirect, dir.file("pipe")},
+                         {dir.file("null"), OutputRoute::kDirect, dir.file("null")},
+                         {"/dev/stdout", OutputRoute::kDirect, "/dev/stdout"},
+                         {"/dev/shm/x.wav", OutputRoute::kDirect, "/dev/shm/x.wav"}}) {
+    SCOPED_TRACE(c.path);
+    const OutputTarget target = resolveOutput(fs, c.path);
+    EXPECT_EQ(target.route, c.route);
+    // The temporary directory may itself lie behind a link: compare files.
+    if (c.route == OutputRoute::kNewFile) {
+      EXPECT_EQ(target.path.substr(target.path.rfind('/')), c.written.substr(c.written.rfind('/')));
+      EXPECT_EQ(fs.identify(directoryOf(target.path)).inode, fs.identify(dir.path()).inode);
+    } else {
+      EXPECT_EQ(target.path, c.written);
+    }
+  }
 }
 
 }  // namespace

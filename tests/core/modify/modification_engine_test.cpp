@@ -158,7 +158,7 @@ TEST_P(OutputBytesTest, SamplesMatchAPlainComputationAndEverythingElseIsCopied) 
   EXPECT_TRUE(slice(out, offset, sampleBytes) == want.samples);
   EXPECT_EQ(slice(out, offset + sampleBytes, file.size() - offset - sampleBytes),
             slice(file, offset + sampleBytes, file.size() - offset - sampleBytes));
-  EXPECT_EQ(clipMessages(h.host), want.messages);
+  EXPECT_EQ(clipMessages(h.host), test::shownClips(want, h.path()));
   EXPECT_EQ(r.clippedSamples, static_cast<std::int64_t>(want.messages.size()));
   if (c.emphasis) {
     EXPECT_FALSE(want.messages.empty());  // the bursts clip
@@ -185,10 +185,13 @@ TEST(ModificationEngineTest, EightBitClippingMessagesCountFromTheFileStart) {
   Expected want = test::expectedOutput(test::pcm8(bytes), 1, 8, 1.2, true);
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   std::vector<std::string> got = clipMessages(h.host);
-  EXPECT_EQ(got, want.messages);
-  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got, test::shownClips(want, h.path()));
+  ASSERT_EQ(got.size(), 11u);
   EXPECT_EQ(got.front(), "Error at sample 4! Calculated value of -129 limited to -128!");
-  EXPECT_EQ(got.back(), "Error at sample 79! Calculated value of 152 limited to 127!");
+  EXPECT_EQ(want.messages.back(), "Error at sample 79! Calculated value of 152 limited to 127!");
+  EXPECT_EQ(got.back(), "Another " + std::to_string(want.messages.size() - 10) + " samples of " +
+                            h.path() +
+                            " were limited, the first at sample 14, the last at sample 79!");
   for (const Message& m : h.host.messages) {
     if (m.title != "Error:") continue;
     EXPECT_EQ(m.kind, MessageKind::kError);
@@ -207,7 +210,9 @@ TEST(ModificationEngineTest, ClipsOfTheSecondBlockNameTheFrameInTheFile) {
   std::vector<std::string> got = clipMessages(h.host);
   ASSERT_FALSE(got.empty());
   EXPECT_EQ(got.front().rfind("Error at sample 52429", 0), 0u) << got.front();
-  EXPECT_EQ(test::expectedOutput(test::pcm16(samples), 1, 16, 2.0, true).messages, got);
+  EXPECT_EQ(
+      test::shownClips(test::expectedOutput(test::pcm16(samples), 1, 16, 2.0, true), h.path()),
+      got);
 }
 
 TEST(ModificationEngineTest, StereoShowsChannelOnesMessagesBeforeChannelTwos) {
@@ -222,7 +227,7 @@ TEST(ModificationEngineTest, StereoShowsChannelOnesMessagesBeforeChannelTwos) {
   h.request.volumeTenths = 1100;
   Expected want = test::expectedOutput(test::pcm16(samples), 2, 16, 1.1, true);
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
-  EXPECT_EQ(clipMessages(h.host), want.messages);
+  EXPECT_EQ(clipMessages(h.host), test::shownClips(want, h.path()));
   EXPECT_TRUE(test::readFile(h.progDir + "a.wav") ==
               test::buildWav(wavLayout(2, 16, want.samples)));
 }
@@ -245,6 +250,36 @@ TEST(ModificationEngineTest, ChkEmphIsReadAgainForEachChannelOfEachBlock) {
                                        [](std::int64_t, int channel) { return channel == 0; });
   EXPECT_TRUE(test::readFile(h.progDir + "a.wav") ==
               test::buildWav(wavLayout(2, 16, want.samples)));
+}
+
+TEST(ModificationEngineTest, TenThousandClippedSamplesShowTenMessagesAndOneForTheRest) {
+  // A constant 20000 doubled: once the filter has risen past full scale,
+  // every sample clips. The frames are counted so that exactly 10,000 do.
+  const auto constant = [](std::size_t frames) {
+    return test::pcm16(std::vector<std::int16_t>(frames, 20000));
+  };
+  const std::int64_t rising =
+      200 - static_cast<std::int64_t>(
+                test::expectedOutput(constant(200), 1, 16, 2.0, true).messages.size());
+  const Bytes data = constant(static_cast<std::size_t>(10000 + rising));
+  const Expected want = test::expectedOutput(data, 1, 16, 2.0, true);
+  ASSERT_EQ(want.messages.size(), 10000u);
+  ModifyHarness h;
+  h.load(test::buildWav(wavLayout(1, 16, data)));
+  h.host.emphasis = true;
+  h.request.volumeTenths = 2000;
+  const ModifyResult r = h.run();
+  ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted);
+  EXPECT_EQ(r.clippedSamples, 10000);
+  const std::vector<std::string> got = clipMessages(h.host);
+  ASSERT_EQ(got.size(), 11u);
+  EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + 10),
+            std::vector<std::string>(want.messages.begin(), want.messages.begin() + 10));
+  EXPECT_EQ(got.back(), "Another 9990 samples of " + h.path() +
+                            " were limited, the first at sample " + std::to_string(rising + 10) +
+                            ", the last at sample " + std::to_string(rising + 9999) + "!");
+  // Every one of them is limited all the same.
+  EXPECT_TRUE(slice(test::readFile(h.progDir + "a.wav"), 44, data.size()) == want.samples);
 }
 
 TEST(ModificationEngineTest, VolumePassRoundsAsSpecifiedAndFactorZeroSilences) {
@@ -475,7 +510,7 @@ TEST(ModificationEngineTest, StereoDeemphasisWithHugeFactorsMatchesThePlainCompu
     ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted) << gain;
     const Bytes out = test::readFile(h.progDir + "a.wav");
     EXPECT_TRUE(slice(out, 44, data.size()) == want.samples) << gain;
-    EXPECT_EQ(clipMessages(h.host), want.messages) << gain;
+    EXPECT_EQ(clipMessages(h.host), test::shownClips(want, h.path())) << gain;
     EXPECT_EQ(want.messages.empty(), gain < 30000) << gain;
   }
 }

@@ -35,6 +35,7 @@ struct FailureRow {
   std::optional<DiskFree> free;  // default: plenty
   int number;
   bool oldExists = false;
+  bool hardLinks = true;
 };
 
 std::string failureText(int number, const std::string& path) {
@@ -56,14 +57,20 @@ TEST(ModificationFailureTest, EveryFailingStepLeavesTheUsersFilesAsTheyWere) {
       {"free-space figures unknown", {}, DiskFree{0, 0, 0}, 11},
       {"cluster size overflows", {}, DiskFree{65536, 65536, 0}, 6},
       {"old file exists", {}, std::nullopt, 58, true},
-      {"rename: not found", {{FsOp::kRenameNoReplace, "a.wav", 53}}, std::nullopt, 53},
-      {"rename: held by another program",
-       {{FsOp::kRenameNoReplace, "a.wav", 70}},
+      {"keeping the original: not found", {{FsOp::kLink, "a.wav", 53}}, std::nullopt, 53},
+      {"keeping the original: held by another program",
+       {{FsOp::kLink, "a.wav", 70}},
        std::nullopt,
        70},
-      {"rename: write protected", {{FsOp::kRenameNoReplace, "a.wav", 75}}, std::nullopt, 75},
-      {"input: not found", {{FsOp::kOpenRead, "a.wav.old", 53}}, std::nullopt, 53},
-      {"input: held by another program", {{FsOp::kOpenRead, "a.wav.old", 70}}, std::nullopt, 70},
+      {"keeping the original: write protected", {{FsOp::kLink, "a.wav", 75}}, std::nullopt, 75},
+      {"renaming without hard links: write protected",
+       {{FsOp::kRenameNoReplace, "a.wav", 75}},
+       std::nullopt,
+       75,
+       false,
+       false},
+      {"input: not found", {{FsOp::kOpenRead, "a.wav", 53}}, std::nullopt, 53},
+      {"input: held by another program", {{FsOp::kOpenRead, "a.wav", 70}}, std::nullopt, 70},
       {"output: write protected", {{FsOp::kOpenWrite, "/prog/", 75}}, std::nullopt, 75},
       {"output: permission denied", {{FsOp::kOpenWrite, "/prog/", 70}}, std::nullopt, 70},
       {"output: path not found", {{FsOp::kOpenWrite, "/prog/", 76}}, std::nullopt, 76},
@@ -76,9 +83,15 @@ TEST(ModificationFailureTest, EveryFailingStepLeavesTheUsersFilesAsTheyWere) {
        {{FsOp::kWrite, "/prog/", 61, header + kSampleBytes + 3}},
        std::nullopt,
        61},
-      {"block loop: read error", {{FsOp::kRead, "a.wav.old", 57, 2000000}}, std::nullopt, 57},
+      {"block loop: read error", {{FsOp::kRead, "a.wav", 57, 2000000}}, std::nullopt, 57},
       {"flush to disk fails", {{FsOp::kSync, "/prog/", 61}}, std::nullopt, 61},
-      {"rename over the output fails", {{FsOp::kRenameReplace, "/prog/", 70}}, std::nullopt, 70},
+      {"naming the output fails", {{FsOp::kPublish, "/prog/", 70}}, std::nullopt, 70},
+      {"naming the output fails without hard links",
+       {{FsOp::kPublish, "/prog/", 70}},
+       std::nullopt,
+       70,
+       false,
+       false},
   };
   for (const FailureRow& row : rows) {
     SCOPED_TRACE(row.name);
@@ -89,6 +102,7 @@ TEST(ModificationFailureTest, EveryFailingStepLeavesTheUsersFilesAsTheyWere) {
     test::writeFile(h.progDir + "a.wav", Bytes{1, 2, 3});
     if (row.oldExists) test::writeFile(h.path() + ".old", Bytes{4, 5});
     h.fs.faults = row.faults;
+    h.fs.hardLinks = row.hardLinks;
     if (row.free) h.fs.free = row.free;
     h.request.volumeTenths = 1500;
     auto before = h.snapshot();
@@ -121,8 +135,8 @@ TEST(ModificationFailureTest, OverflowInTheLastBlockRestoresTheOriginal) {
   EXPECT_EQ(r.outcome, ModifyOutcome::kFailed);
   EXPECT_EQ(h.host.messages.back().text, "Overflow (last value 45000! Modification cancelled!");
   EXPECT_EQ(h.snapshot(), before);
-  // The first block had been written into the temporary file by then.
-  EXPECT_GT(h.fs.bytesWrittenTo("/prog/."), 1000000u);
+  // The first block had been written into the new file by then.
+  EXPECT_GT(h.fs.bytesWrittenTo("/prog/"), 1000000u);
 }
 
 TEST(ModificationFailureTest, ExplicitOutputFailureLeavesNoOutputAndNoTemporaryFile) {
@@ -204,6 +218,28 @@ TEST(InPlaceTest, ReadErrorLaterInTheFileFailsBeforeAnythingIsWritten) {
   EXPECT_EQ(h.host.messages.back().text, "Unknown error number 57! Modification cancelled!");
   EXPECT_EQ(h.fs.bytesWrittenTo("a.wav"), 0u);
   EXPECT_EQ(test::readFile(h.path()), file);
+}
+
+TEST(InPlaceTest, SpaceIsReservedBeforeTheFirstWriteAndALaterFailureSaysItIsPartlyRewritten) {
+  ModifyHarness h;
+  Bytes file = stereoFile();
+  h.load(file);
+  tooLittleRoom(h);
+  h.request.volumeTenths = 500;
+  h.fs.faults = {{FsOp::kReserve, "a.wav", 61}};
+  ModifyResult r = h.run();
+  EXPECT_EQ(r.errorNumber, 61);
+  EXPECT_FALSE(r.partlyRewritten);
+  EXPECT_EQ(h.fs.bytesWrittenTo("a.wav"), 0u);
+  EXPECT_EQ(test::readFile(h.path()), file);
+
+  // Past the reservation (a file system that could not reserve, or one that
+  // fails for another reason) the file is no longer the original.
+  h.fs.faults = {{FsOp::kWrite, "a.wav", 57, 44 + 1048576 + 10}};
+  r = h.run();
+  EXPECT_EQ(r.errorNumber, 57);
+  EXPECT_TRUE(r.partlyRewritten);
+  EXPECT_NE(test::readFile(h.path()), file);
 }
 
 TEST(InPlaceTest, AnsweringNoClosesWithoutTouchingAnything) {

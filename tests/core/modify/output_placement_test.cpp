@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "core/base/errors.h"
-#include "core/io/atomic_output.h"
 #include "core/modify/modify_messages.h"
 #include "support/memory_file_system.h"
 #include "support/scripted_host.h"
@@ -91,16 +90,16 @@ struct PlacementCase {
   void place() { placeOutput(request, fs, host, result); }
 };
 
-TEST(PlaceOutputTest, FreeClustersEqualToRequiredGoToTheProgramDirectory) {
+TEST(PlaceOutputTest, FreeClustersEqualToRequiredGoToTheProgramDirectoryRenamingNothingYet) {
   PlacementCase c(45056 - 4096, DiskFree{1, 4096, 10});  // exactly 10 clusters need 10
   c.place();
   EXPECT_FALSE(c.result.declined);
   EXPECT_TRUE(c.result.inProgramDir);
-  EXPECT_TRUE(c.result.renamedToOld);
+  EXPECT_EQ(c.result.keptAsOld, KeptAsOld::kNo);
   EXPECT_EQ(c.result.outputName, "/prog/a.wav");
-  EXPECT_EQ(c.result.inputPath, "/music/a.wav.old");
-  EXPECT_FALSE(c.fs.exists(kFile));
-  EXPECT_TRUE(c.fs.exists(kFile + ".old"));
+  EXPECT_EQ(c.result.inputPath, kFile);
+  EXPECT_EQ(c.result.attributesFrom, kFile);
+  EXPECT_EQ(c.fs.paths(), std::vector<std::string>{kFile});
   ASSERT_TRUE(c.result.input);
   EXPECT_TRUE(c.host.messages.empty());
 }
@@ -153,7 +152,7 @@ TEST(PlaceOutputTest, ExistingOldFileFailsWith58AndRenamesNothing) {
   PlacementCase c(1000, DiskFree{1, 4096, 100});
   c.fs.put(kFile + ".old", {1, 2, 3});
   EXPECT_EQ(errorOf([&] { c.place(); }), 58);
-  EXPECT_FALSE(c.result.renamedToOld);
+  EXPECT_FALSE(c.result.input);
   EXPECT_EQ(*c.fs.get(kFile), MemoryFileSystem::Bytes(1000, 7));
   EXPECT_EQ(*c.fs.get(kFile + ".old"), (MemoryFileSystem::Bytes{1, 2, 3}));
 }
@@ -171,19 +170,39 @@ TEST(PlaceOutputTest, QuestionWithAnOverflowingClusterSizeFailsWith6) {
   EXPECT_EQ(c.fs.paths(), std::vector<std::string>{kFile});
 }
 
-TEST(PlaceOutputTest, FileInTheProgramDirectoryGetsItsOldNameBack) {
-  PlacementCase c(1000, DiskFree{1, 4096, 100});
-  c.fs.put("/prog/a.wav", MemoryFileSystem::Bytes(10, 1));
-  c.request.path = "/prog/a.wav";
-  c.place();
-  EXPECT_EQ(c.result.outputName, "/prog/a.wav");
-  EXPECT_EQ(c.result.inputPath, "/prog/a.wav.old");
-  EXPECT_FALSE(c.fs.exists("/prog/a.wav"));
+TEST(PlaceOutputTest, OriginalKeptAsOldIsUndoneWithOrWithoutHardLinks) {
+  for (bool hardLinks : {true, false}) {
+    SCOPED_TRACE(hardLinks);
+    PlacementCase c(1000, DiskFree{1, 4096, 100});
+    c.fs.hardLinks = hardLinks;
+    c.place();
+    keepOriginalAsOld(c.fs, kFile, c.result);
+    EXPECT_EQ(c.result.keptAsOld, hardLinks ? KeptAsOld::kLinked : KeptAsOld::kRenamed);
+    // With hard links the file keeps its own name too, until the output has one.
+    EXPECT_EQ(c.fs.exists(kFile), hardLinks);
+    EXPECT_EQ(*c.fs.get(kFile + ".old"), MemoryFileSystem::Bytes(1000, 7));
 
-  EXPECT_TRUE(restoreOriginal(c.fs, "/prog/a.wav", c.result));
-  EXPECT_FALSE(c.result.renamedToOld);
-  EXPECT_EQ(*c.fs.get("/prog/a.wav"), MemoryFileSystem::Bytes(10, 1));
-  EXPECT_FALSE(c.fs.exists("/prog/a.wav.old"));
+    EXPECT_TRUE(restoreOriginal(c.fs, kFile, c.result));
+    EXPECT_EQ(c.fs.paths(), std::vector<std::string>{kFile});
+    EXPECT_EQ(*c.fs.get(kFile), MemoryFileSystem::Bytes(1000, 7));
+  }
+}
+
+TEST(PlaceOutputTest, SettlingDropsTheOriginalsNameOnlyWhereTheOutputWentElsewhere) {
+  for (const std::string& output : {std::string("/prog/a.wav"), kFile}) {
+    SCOPED_TRACE(output);
+    PlacementCase c(1000, DiskFree{1, 4096, 100});
+    c.place();
+    keepOriginalAsOld(c.fs, kFile, c.result);
+    auto out = c.fs.createNewFile(output);
+    out->write("new", 3);
+    out->publish();
+    settleOriginal(c.fs, kFile, c.result);
+    EXPECT_EQ(c.result.keptAsOld, KeptAsOld::kNo);
+    EXPECT_EQ(*c.fs.get(kFile + ".old"), MemoryFileSystem::Bytes(1000, 7));
+    EXPECT_EQ(*c.fs.get(output), (MemoryFileSystem::Bytes{'n', 'e', 'w'}));
+    EXPECT_EQ(c.fs.paths().size(), 2u);
+  }
 }
 
 TEST(PlaceOutputTest, CommandLineModesNeitherRenameNorAsk) {
@@ -193,7 +212,7 @@ TEST(PlaceOutputTest, CommandLineModesNeitherRenameNorAsk) {
   c.place();
   EXPECT_EQ(c.result.outputName, "/out/b.wav");
   EXPECT_FALSE(c.result.inPlace);
-  EXPECT_FALSE(c.result.renamedToOld);
+  EXPECT_EQ(c.result.route, OutputRoute::kNewFile);
 
   PlacementCase d(1000000, DiskFree{0, 0, 0});
   d.request.mode = PlacementMode::kInPlace;
@@ -201,26 +220,6 @@ TEST(PlaceOutputTest, CommandLineModesNeitherRenameNorAsk) {
   EXPECT_TRUE(d.result.inPlace);
   EXPECT_EQ(d.result.outputName, kFile);
   EXPECT_TRUE(d.host.messages.empty());
-}
-
-TEST(AtomicOutputTest, TargetAppearsOnlyOnCommitAndAbandonLeavesNothing) {
-  MemoryFileSystem fs;
-  fs.put("/out/b.wav", {9, 9});
-  {
-    AtomicOutput out(fs, "/out/b.wav");
-    out.file().write("abc", 3);
-    EXPECT_EQ(*fs.get("/out/b.wav"), (MemoryFileSystem::Bytes{9, 9}));
-    EXPECT_EQ(out.temporaryPath().rfind("/out/.b.wav.", 0), 0u);
-    out.commit();
-  }
-  EXPECT_EQ(*fs.get("/out/b.wav"), (MemoryFileSystem::Bytes{'a', 'b', 'c'}));
-  EXPECT_EQ(fs.paths(), std::vector<std::string>{"/out/b.wav"});
-  {
-    AtomicOutput out(fs, "/out/b.wav");
-    out.file().write("xyz", 3);
-  }  // never committed
-  EXPECT_EQ(*fs.get("/out/b.wav"), (MemoryFileSystem::Bytes{'a', 'b', 'c'}));
-  EXPECT_EQ(fs.paths(), std::vector<std::string>{"/out/b.wav"});
 }
 
 }  // namespace
