@@ -9,6 +9,7 @@
 
 #include "core/analysis/analysis.h"
 #include "core/analysis/analysis_report.h"
+#include "core/analysis/parallel_statistics.h"
 #include "core/analysis/sample_statistics.h"
 #include "core/dsp/deemphasis_filter.h"
 #include "core/modify/modification_run.h"
@@ -307,6 +308,20 @@ std::string compareFiles(const Files& got, const Files& want, const char* when) 
   return {};
 }
 
+// The first record of `got` that differs from `want`, described.
+std::string compareRecords(const char* method, const StatsRecords& got, const StatsRecords& want) {
+  for (int r = 0; r < 4; ++r) {
+    if (!(got[r] == want[r])) {
+      return std::string(method) + " statistics of record " + std::to_string(r + 1) +
+             " differ from the plain ones (min " + std::to_string(got[r].min) + "/" +
+             std::to_string(want[r].min) + ", max " + std::to_string(got[r].max) + "/" +
+             std::to_string(want[r].max) + ", sum " + std::to_string(got[r].sum) + "/" +
+             std::to_string(want[r].sum) + ")";
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
@@ -336,14 +351,23 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
   if (split > 0) tuned.addBlock(samples, split);
   tuned.addBlock(samples + split * frameBytes, frames - split);
   const StatsRecords want = plain.finish();
-  const StatsRecords got = tuned.finish();
-  for (int r = 0; r < 4; ++r) {
-    if (!(got[r] == want[r])) {
-      return "tuned statistics of record " + std::to_string(r + 1) + " differ from the plain ones" +
-             " (min " + std::to_string(got[r].min) + "/" + std::to_string(want[r].min) + ", max " +
-             std::to_string(got[r].max) + "/" + std::to_string(want[r].max) + ", sum " +
-             std::to_string(got[r].sum) + "/" + std::to_string(want[r].sum) + ")";
-    }
+  if (std::string broken = compareRecords("tuned", tuned.finish(), want); !broken.empty()) {
+    return broken;
+  }
+  // The same split for threads side by side, in parts of a size and with
+  // guesses (spoilt or not) that the input chooses.
+  const std::uint8_t choice = data[(size - 1) / 2];
+  ParallelAccumulator parallel(format.channels, format.bitsPerSample, deemphasis, 1 + choice % 4,
+                               frames);
+  parallel.setPartUnit(65 + 37 * (choice >> 3));
+  if (choice & 4) parallel.spoilGuesses();
+  std::memcpy(parallel.nextBuffer(), samples, static_cast<std::size_t>(split * frameBytes));
+  parallel.addBlock(split);
+  std::memcpy(parallel.nextBuffer(), samples + split * frameBytes,
+              static_cast<std::size_t>((frames - split) * frameBytes));
+  parallel.addBlock(frames - split);
+  if (std::string broken = compareRecords("threaded", parallel.finish(), want); !broken.empty()) {
+    return broken;
   }
   // The peaks the analysis stored, from the plain records.
   auto peak = [&](int first) {

@@ -11,6 +11,7 @@
 #include "core/analysis/analysis_report.h"
 #include "core/base/clock.h"
 #include "core/base/text.h"
+#include "core/base/thread_pool.h"
 #include "core/io/files.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
@@ -20,10 +21,12 @@ namespace ril::cli {
 namespace {
 
 const char* kReportUsage =
-    "Usage: rilmaton-cli report [--crlf] FILE...\n"
+    "Usage: rilmaton-cli report [--crlf] [--threads N] FILE...\n"
     "\n"
     "Prints, for each FILE in turn, the report the main window shows after opening it.\n"
     "Lines end in LF; --crlf keeps CR LF as the report holds them.\n"
+    "--threads N: N threads share the work on each file (default: one per processor);\n"
+    "the report is the same for any N.\n"
     "\n"
     "Warnings (the lines the main window shows above the report) and errors go to\n"
     "stderr as \"warning: ...\" and \"error: ...\", with \"FILE: \" in front when more than\n"
@@ -53,7 +56,7 @@ std::string analysisProblem(const AnalysisResult& result, const WavFormat& forma
   return line;
 }
 
-FileReport reportFile(const std::string& file) {
+FileReport reportFile(const std::string& file, int threads) {
   FileReport r;
   HeaderReading reading = readWavFile(realFileSystem(), file);
   r.header = reading.header;
@@ -62,8 +65,8 @@ FileReport reportFile(const std::string& file) {
   r.error = headerProblem(r.header);
   if (r.header.ready()) {
     SilentProgress progress;
-    r.result =
-        analyseSamples(*reading.samples, r.header.format, r.header.layout, progress, steadyClock());
+    r.result = analyseSamples(*reading.samples, r.header.format, r.header.layout, progress,
+                              steadyClock(), '.', threads);
     r.text += analysisReportLines(*r.result, r.header.format, ReportFormat{});
     r.error = analysisProblem(*r.result, r.header.format);
   }
@@ -99,8 +102,10 @@ void printReport(const std::string& file, const FileReport& r, bool crlf,
 
 int runReportCommand(int argc, char** argv) {
   bool crlf = false;
+  int threads = availableProcessors();
   Arguments args("report");
   args.flag({"--crlf"}, crlf);
+  args.threadsOption(threads);
   if (const int status = args.parseOrExit(argc, argv, kReportUsage); status >= 0) return status;
   if (args.operands().empty()) {
     std::fputs(kReportUsage, stderr);
@@ -109,7 +114,7 @@ int runReportCommand(int argc, char** argv) {
   const Diagnostics diagnostics(args.operands().size() > 1);
   int status = 0;
   for (const std::string& file : args.operands()) {
-    const FileReport r = reportFile(file);
+    const FileReport r = reportFile(file, threads);
     printReport(file, r, crlf, diagnostics);
     if (!r.analysed()) status = 1;
     // Nobody reads the reports any more (a closed pipe).

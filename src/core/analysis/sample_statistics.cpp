@@ -120,6 +120,35 @@ void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t f
   }
 }
 
+void SampleAccumulator::restartAt(std::int64_t first, const FastDeemphasisState* state) {
+  frames_ = first;
+  records_ = StatsRecords{};
+  for (int c = 0; c < channels_; ++c) fast_[c] = state[c];
+}
+
+void SampleAccumulator::append(const SampleAccumulator& later) {
+  for (std::size_t i = 0; i < records_.size(); ++i) {
+    ChannelStats& r = records_[i];
+    const ChannelStats& s = later.records_[i];
+    // Strict comparisons: on a tie the earlier frame keeps the extreme.
+    if (s.max > r.max) {
+      r.max = s.max;
+      r.maxPos = s.maxPos;
+    }
+    if (s.min < r.min) {
+      r.min = s.min;
+      r.minPos = s.minPos;
+    }
+    r.sum += s.sum;
+    r.sumSq += s.sumSq;
+  }
+  frames_ = later.frames_;
+  for (int c = 0; c < channels_; ++c) {
+    fast_[c] = later.fast_[c];
+    filters_[c] = later.filters_[c];
+  }
+}
+
 StatsRecords SampleAccumulator::finish() const {
   StatsRecords out = records_;
   if (frames_ <= 0) return out;

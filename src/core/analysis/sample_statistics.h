@@ -48,6 +48,16 @@ class SampleAccumulator {
   const StatsRecords& records() const { return records_; }
   std::int64_t frames() const { return frames_; }
 
+  // For accumulating the data in parts side by side (tuned method): starts
+  // over, without records, at frame `first` with the filter states `state`
+  // (one per channel).
+  void restartAt(std::int64_t first, const FastDeemphasisState* state);
+  const FastDeemphasisState* filterState() const { return fast_; }
+  // Adds the records of the part that `later` accumulated right behind this
+  // one's frames, and takes over its frame count and filter state. The same
+  // as having accumulated the later frames here.
+  void append(const SampleAccumulator& later);
+
  private:
   void addBlockPlain(const unsigned char* bytes, std::int64_t frames);
   void addBlockTuned(const unsigned char* bytes, std::int64_t frames);
