@@ -14,6 +14,7 @@
 #include "core/dsp/deemphasis_filter.h"
 #include "core/modify/modification_run.h"
 #include "core/modify/modify_messages.h"
+#include "core/modify/parallel_deemphasis.h"
 #include "core/modify/volume_policy.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
@@ -322,6 +323,56 @@ std::string compareRecords(const char* method, const StatsRecords& got, const St
   return {};
 }
 
+// BlockDeemphasis straight over the file's samples, in two blocks, with the
+// threads, ranges and wrong guesses that `choice` picks, against the serial
+// filter sample by sample.
+std::string checkBlockDeemphasis(const WavHeader& h, const Bytes& file, double factor,
+                                 std::uint8_t choice) {
+  const int channels = h.format.channels;
+  const int bits = h.format.bitsPerSample;
+  const std::int64_t frames = h.layout.framesInFile;
+  if (channels < 1 || channels > 2 || frames <= 0 || !(factor >= 0.0) || factor > 1.0e6) return {};
+  const unsigned char* in = file.data() + h.layout.dataOffset;
+  const std::size_t bytes = static_cast<std::size_t>(frames * h.format.frameBytes());
+  Bytes want(bytes), got(bytes);
+  DeemphasisFilterDouble serial[2];
+  unsigned wantLimited = 0;
+  for (std::int64_t k = 0; k < frames * channels; ++k) {
+    const int c = static_cast<int>(k % channels);
+    const double s =
+        bits == 8 ? in[k] - 128.0 : static_cast<std::int16_t>(in[2 * k] | in[2 * k + 1] << 8);
+    const auto r = static_cast<std::int64_t>(
+        std::floor(serial[c].step(s * factor) + (bits == 8 ? 128.5 : 0.5)));
+    const std::int64_t low = bits == 8 ? 0 : -32768, high = bits == 8 ? 255 : 32767;
+    if (r < low || r > high) wantLimited |= 1u << c;
+    const std::int64_t v = std::clamp(r, low, high);
+    if (bits == 8) {
+      want[static_cast<std::size_t>(k)] = static_cast<unsigned char>(v);
+    } else {
+      want[static_cast<std::size_t>(2 * k)] = static_cast<unsigned char>(v & 0xFF);
+      want[static_cast<std::size_t>(2 * k + 1)] = static_cast<unsigned char>((v >> 8) & 0xFF);
+    }
+  }
+  BlockDeemphasis block(channels, bits, factor, 1 + choice % 4);
+  block.setLeastRangeFrames(20 * ((choice >> 2) & 31));
+  if (choice & 0x80) block.spoilGuesses();
+  DeemphasisFilterDouble filters[2];
+  FollowedFilter follow[2];
+  const std::int64_t split = (choice * 7919) % frames;
+  const std::size_t splitBytes = static_cast<std::size_t>(split * h.format.frameBytes());
+  unsigned limited = block.run(in, got.data(), split, filters, follow);
+  limited |= block.run(in + splitBytes, got.data() + splitBytes, frames - split, filters, follow);
+  if (got != want) return "BlockDeemphasis differs from the serial filter";
+  if (limited != wantLimited)
+    return "BlockDeemphasis limited other channels than the serial filter";
+  for (int c = 0; c < channels; ++c) {
+    if (std::memcmp(&filters[c], &serial[c], sizeof serial[c]) != 0) {
+      return "BlockDeemphasis left another state than the serial filter";
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
@@ -477,6 +528,14 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   request.maximize = chkVolume;
   request.volumeTenths = hsbVolume;
   request.maxGain = maxGain;
+
+  // Threads share the de-emphasis; the output must not change.
+  services.threads = 1 + o[5] % 4;
+  const double requestFactor = chkVolume ? maxGain : hsbVolume / 1000.0;
+  if (std::string broken = checkBlockDeemphasis(header, file, requestFactor, o[5]);
+      !broken.empty()) {
+    return broken;
+  }
 
   const Files before = snapshot(fs);
   const ModifyTarget target{path, "f.wav", kProgramDir, header};

@@ -22,6 +22,7 @@
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
 #include "core/base/text.h"
+#include "core/base/thread_pool.h"
 #include "core/io/files.h"
 #include "core/modify/modification_run.h"
 #include "core/modify/modify_messages.h"
@@ -36,7 +37,7 @@ namespace {
 
 const char* kModifyUsage =
     "Usage: rilmaton-cli modify [--deemphasis] [--maximize | --volume PERCENT]\n"
-    "                           [--output OUT | --in-place] FILE\n"
+    "                           [--output OUT | --in-place] [--threads N] FILE\n"
     "\n"
     "Analyses FILE, then rewrites its samples as the modification dialog's Modify does:\n"
     "every byte outside the sample data stays as it is, and the file keeps its length.\n"
@@ -50,6 +51,8 @@ const char* kModifyUsage =
     "                     new file; a device or pipe is written as it is. OUT may not be\n"
     "                     FILE itself (use --in-place)\n"
     "  --in-place         overwrite FILE\n"
+    "  --threads N        N threads share the work (default: one per processor); the\n"
+    "                     result is the same for any N\n"
     "\n"
     "Without --output or --in-place, the result is written completely beside FILE first;\n"
     "then FILE is kept as FILE.old and the result takes FILE's name, mode, owner and\n"
@@ -72,6 +75,7 @@ struct Options {
   bool percentRounded = false;
   std::string output;
   bool inPlace = false;
+  int threads = availableProcessors();
   std::string file;
 };
 
@@ -105,6 +109,7 @@ int parseOptions(int argc, char** argv, Options& o) {
   args.flag({"--deemphasis"}, o.deemphasis);
   args.flag({"--maximize"}, o.maximize);
   args.flag({"--in-place"}, o.inPlace);
+  args.threadsOption(o.threads);
   args.option({"--volume"}, "a PERCENT", [&](const std::string& value) {
     o.haveVolume = true;
     return parsePercent(value, o.tenths, o.percentRounded)
@@ -242,8 +247,8 @@ class ModifyCommand {
   bool analyse() {
     const WavHeader& header = target_.header;
     if (!header.hasFrames()) return true;  // the run refuses the file and says why
-    const AnalysisResult result =
-        analyseSamples(*reading_.samples, header.format, header.layout, silent_, steadyClock());
+    const AnalysisResult result = analyseSamples(*reading_.samples, header.format, header.layout,
+                                                 silent_, steadyClock(), '.', o_.threads);
     reading_.samples.reset();
     if (result.complete()) {
       peak_[0] = result.peak[0];
@@ -260,6 +265,7 @@ class ModifyCommand {
     ModifyServices s{.fs = fs_, .clock = steadyClock(), .messages = messages_, .progress = bar_};
     s.deemphasisChosen = [this] { return o_.deemphasis; };
     s.exitRequested = [] { return StopSignals::received() != 0; };
+    s.threads = o_.threads;
     if (!o_.output.empty()) {
       s.placement = PlacementMode::kExplicitOutput;
       s.explicitOutput = o_.output;

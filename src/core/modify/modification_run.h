@@ -52,6 +52,7 @@ struct ModifyServices {
   PlacementMode placement = PlacementMode::kProgramDirectory;
   std::string explicitOutput = {};  // for kExplicitOutput; "-" is standard output
   bool followReportFilter = false;  // fill ModifyResult::filteredRange
+  int threads = 1;                  // threads that share the de-emphasis
 };
 
 enum class ModifyOutcome {
