@@ -40,11 +40,70 @@ void storeOne(unsigned char* out, std::int64_t index, int bits, std::int64_t r) 
   }
 }
 
+#if RIL_AVX2
+// toScaledDoubles for 16-bit stereo, four frames at a time; returns the
+// frames done.
+__attribute__((target("avx2"))) std::int64_t toScaledDoubles16Avx2(const unsigned char* in,
+                                                                   std::int64_t n, double factor,
+                                                                   double* x0, double* x1) {
+  const __m256d f = _mm256_set1_pd(factor);
+  std::int64_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * i));
+    const __m128i left = _mm_srai_epi32(_mm_slli_epi32(w, 16), 16);
+    const __m128i right = _mm_srai_epi32(w, 16);
+    _mm256_storeu_pd(x0 + i, _mm256_mul_pd(_mm256_cvtepi32_pd(left), f));
+    _mm256_storeu_pd(x1 + i, _mm256_mul_pd(_mm256_cvtepi32_pd(right), f));
+  }
+  return i;
+}
+
+// floor(y + 0.5) of four values limited to the 16-bit range; `flag` marks
+// those that had to be limited.
+__attribute__((target("avx2"))) inline __m128i floorLimited16(const double* y, __m256d& flag) {
+  const __m256d low = _mm256_set1_pd(-32768.0);
+  const __m256d t = _mm256_add_pd(_mm256_loadu_pd(y), _mm256_set1_pd(0.5));
+  flag = _mm256_or_pd(flag, _mm256_or_pd(_mm256_cmp_pd(t, _mm256_set1_pd(32768.0), _CMP_GE_OQ),
+                                         _mm256_cmp_pd(t, low, _CMP_LT_OQ)));
+  const __m256d limited = _mm256_min_pd(_mm256_max_pd(t, low), _mm256_set1_pd(32767.0));
+  return _mm256_cvtpd_epi32(_mm256_floor_pd(limited));
+}
+
+// storeRounded for 16 bits, four frames at a time, with floor() itself;
+// returns the frames done and adds the limited channels to `outside`.
+__attribute__((target("avx2"))) std::int64_t storeRounded16Avx2(const double* y0, const double* y1,
+                                                                std::int64_t n, int channels,
+                                                                unsigned char* out,
+                                                                unsigned& outside) {
+  __m256d flags[2] = {_mm256_setzero_pd(), _mm256_setzero_pd()};
+  std::int64_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i r0 = floorLimited16(y0 + i, flags[0]);
+    if (channels == 2) {
+      const __m128i r1 = floorLimited16(y1 + i, flags[1]);
+      const __m128i words = _mm_packs_epi32(_mm_unpacklo_epi32(r0, r1), _mm_unpackhi_epi32(r0, r1));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), words);
+    } else {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2 * i), _mm_packs_epi32(r0, r0));
+    }
+  }
+  for (int c = 0; c < 2; ++c) {
+    if (_mm256_movemask_pd(flags[c]) != 0) outside |= 1u << c;
+  }
+  return i;
+}
+#endif
+
 }  // namespace
 
 void toScaledDoubles(const unsigned char* in, std::int64_t n, int channels, int bitsPerSample,
                      double factor, double* x0, double* x1) {
   std::int64_t i = 0;
+#if RIL_AVX2
+  if (bitsPerSample == 16 && channels == 2 && haveAvx2()) {
+    i = toScaledDoubles16Avx2(in, n, factor, x0, x1);
+  }
+#endif
 #if RIL_SSE2
   if (bitsPerSample == 16 && channels == 2) {
     const __m128d f = _mm_set1_pd(factor);
@@ -71,6 +130,10 @@ unsigned storeRounded(const double* y0, const double* y1, std::int64_t n, int ch
       bitsPerSample == 8 ? Rounding{128.5, 0.0, 255.0} : Rounding{0.5, -32768.0, 32767.0};
   bool outside[2] = {false, false};
   std::int64_t i = 0;
+  unsigned wide = 0;
+#if RIL_AVX2
+  if (bitsPerSample == 16 && haveAvx2()) i = storeRounded16Avx2(y0, y1, n, channels, out, wide);
+#endif
 #if RIL_SSE2
   if (bitsPerSample == 16) {
     // floor(t) > 32767 exactly when t >= 32768, < -32768 when t < -32768;
@@ -110,7 +173,7 @@ unsigned storeRounded(const double* y0, const double* y1, std::int64_t n, int ch
       storeOne(out, i * channels + 1, bitsPerSample, rounding(y1[i], outside[1]));
     }
   }
-  return (outside[0] ? 1u : 0u) | (outside[1] ? 2u : 0u);
+  return wide | (outside[0] ? 1u : 0u) | (outside[1] ? 2u : 0u);
 }
 
 }  // namespace ril::kernels

@@ -12,8 +12,8 @@ namespace ril {
 
 namespace {
 
-// Frames filtered at a time: the doubles of a slice take 4 MiB.
-constexpr std::int64_t kSliceFrames = 131072;
+// Frames filtered at a time: the doubles of a slice take 2 MiB.
+constexpr std::int64_t kSliceFrames = 65536;
 // A range is worth a thread of its own from this many frames on.
 constexpr std::int64_t kLeastRangeFrames = 16384;
 
