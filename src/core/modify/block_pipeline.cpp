@@ -29,61 +29,51 @@ BlockPipeline::~BlockPipeline() {
   writer_.join();
 }
 
-void BlockPipeline::readLoop() {
+template <class Ready, class Work>
+void BlockPipeline::stage(Ready ready, Work work, bool finishWhenStopping, std::size_t& done,
+                          std::exception_ptr& failure) {
   for (std::size_t k = 0; k < bytes_.size(); ++k) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      // The slot is free once the block that had it before is written.
-      changed_.wait(lock, [&] { return stopping_ || k < written_ + slots_.size(); });
-      if (stopping_) return;
+      changed_.wait(lock, [&] { return stopping_ || ready(k); });
+      if (stopping_ && !(finishWhenStopping && ready(k))) return;
     }
-    std::exception_ptr failure;
+    std::exception_ptr failed;
     try {
-      if (input_.read(inBuffer(k), bytes_[k]) != bytes_[k]) {
-        throw RunError(kErrInputPastEnd, "sample data");
-      }
+      work(k);
     } catch (...) {
-      failure = std::current_exception();
+      failed = std::current_exception();
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (failure) {
-        readFailure_ = failure;
+      if (failed) {
+        failure = failed;
       } else {
-        read_ = k + 1;
+        done = k + 1;
       }
     }
     changed_.notify_all();
-    if (failure) return;
+    if (failed) return;
   }
 }
 
+void BlockPipeline::readLoop() {
+  // A slot is free once the block that had it before is written.
+  stage([this](std::size_t k) { return k < written_ + slots_.size(); },
+        [this](std::size_t k) {
+          if (input_.read(inBuffer(k), bytes_[k]) != bytes_[k]) {
+            throw RunError(kErrInputPastEnd, "sample data");
+          }
+        },
+        false, read_, readFailure_);
+}
+
 void BlockPipeline::writeLoop() {
-  for (std::size_t k = 0; k < bytes_.size(); ++k) {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [&] { return stopping_ || handed_ > k; });
-      // Blocks handed on are written even when the run stops, as the serial
-      // loop had written them before it went on.
-      if (handed_ <= k) return;
-    }
-    std::exception_ptr failure;
-    try {
-      output_.write(outBuffer(k), bytes_[k]);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (failure) {
-        writeFailure_ = failure;
-      } else {
-        written_ = k + 1;
-      }
-    }
-    changed_.notify_all();
-    if (failure) return;
-  }
+  // Blocks handed on are written even when the run stops, as the serial loop
+  // had written them before it went on.
+  stage([this](std::size_t k) { return handed_ > k; },
+        [this](std::size_t k) { output_.write(outBuffer(k), bytes_[k]); }, true, written_,
+        writeFailure_);
 }
 
 void BlockPipeline::throwWriteFailure() {

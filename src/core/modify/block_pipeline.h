@@ -43,6 +43,12 @@ class BlockPipeline {
  private:
   void readLoop();
   void writeLoop();
+  // Runs work(k) for each block in order once ready(k) holds (asked with the
+  // lock held), counting the blocks done in `done` or keeping the failure.
+  // Stopping ends it, unless it is to finish what is ready.
+  template <class Ready, class Work>
+  void stage(Ready ready, Work work, bool finishWhenStopping, std::size_t& done,
+             std::exception_ptr& failure);
   void throwWriteFailure();  // with the lock held
   std::uint16_t* inBuffer(std::size_t block) { return slots_[block % slots_.size()].in.data(); }
   std::uint16_t* outBuffer(std::size_t block) { return slots_[block % slots_.size()].out.data(); }

@@ -125,13 +125,12 @@ void BlockDeemphasis::followBlock(const unsigned char* in, std::int64_t frames,
     kernels::toPlanar16(in + start * frameBytes_, n, channels_, bits_, x[0], x[1]);
     std::int64_t state[2];
     for (int c = 0; c < channels_; ++c) {
-      x[c][-1] = static_cast<std::int16_t>(follow[c].prevInput);
-      state[c] = follow[c].prevOutput + kernels::kOutputBias;
+      x[c][-1] = static_cast<std::int16_t>(follow[c].state.prevInput);
+      state[c] = follow[c].state.biasedOutput;
     }
     follower_.run(channels_, x, n, state);
     for (int c = 0; c < channels_; ++c) {
-      follow[c].prevInput = x[c][n - 1];
-      follow[c].prevOutput = static_cast<std::int32_t>(state[c] - kernels::kOutputBias);
+      follow[c].state = FastDeemphasisState{x[c][n - 1], state[c]};
       follow[c].min = std::min(follow[c].min, follower_.stats(c).min);
       follow[c].max = std::max(follow[c].max, follower_.stats(c).max);
     }

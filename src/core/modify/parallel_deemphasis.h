@@ -19,8 +19,7 @@ namespace ril {
 // The report's integer filter over one channel, followed alongside: its
 // state and the smallest and largest output so far.
 struct FollowedFilter {
-  std::int32_t prevInput = 0;
-  std::int32_t prevOutput = 0;
+  FastDeemphasisState state;
   std::int32_t min = 0;
   std::int32_t max = 0;
 };

@@ -304,12 +304,12 @@ class Rewriter : public SampleRewriter::Impl {
     FollowedFilter follow[2];
     for (int c = 0; Follow && c < channels_; ++c) {
       const FilterFollower& f = followers[c];
-      follow[c] = FollowedFilter{f.prevInput, f.prevOutput, f.min, f.max};
+      follow[c] = FollowedFilter{{f.prevInput, f.prevOutput + 2 * fastdiv::kBias}, f.min, f.max};
     }
     const unsigned clipped = block->run(in, out, frames, filters_, Follow ? follow : nullptr);
     for (int c = 0; Follow && c < channels_; ++c) {
-      followers[c] =
-          FilterFollower{follow[c].prevInput, follow[c].prevOutput, follow[c].min, follow[c].max};
+      const FollowedFilter& f = follow[c];
+      followers[c] = FilterFollower{f.state.prevInput, f.state.output(), f.min, f.max};
     }
     return clipped;
   }

@@ -119,7 +119,7 @@ TEST(BlockDeemphasisTest, ThreadsAndWrongGuessesGiveTheSerialSamplesLimitsAndSta
           }
           for (int c = 0; c < channels; ++c) {
             EXPECT_TRUE(sameBits(filters[c].prevOutput, serial[c].prevOutput));
-            EXPECT_EQ(follow[c].prevOutput, report[c].prevOutput);
+            EXPECT_EQ(follow[c].state.output(), report[c].prevOutput);
             EXPECT_EQ(follow[c].min, reportMin[c]);
             EXPECT_EQ(follow[c].max, reportMax[c]);
           }
