@@ -66,11 +66,12 @@ void ParallelAccumulator::addBlock(std::int64_t frames) {
         j == partsInUse_ ? frames : (units * j / partsInUse_) * partUnit_;
   }
   const std::int64_t first = total_.frames();
-  parts_[0].restartAt(first, total_.filterState());
+  parts_[0].restartAt(first, total_.filterState(), total_.records());
   for (int j = 1; j < partsInUse_; ++j) {
     if (deemphasis_) guessState(j, bytes);
     parts_[static_cast<std::size_t>(j)].restartAt(first + begin_[static_cast<std::size_t>(j)],
-                                                  guesses_[static_cast<std::size_t>(j)].data());
+                                                  guesses_[static_cast<std::size_t>(j)].data(),
+                                                  total_.records());
   }
   pending_ = bytes;
   pool_.start(partsInUse_, [this, bytes](int j) {
@@ -98,7 +99,7 @@ void ParallelAccumulator::settle() {
     }
     if (!guessed) {
       ++repairs_;
-      part.restartAt(total_.frames(), total_.filterState());
+      part.restartAt(total_.frames(), total_.filterState(), total_.records());
       part.addBlock(bytes + b * frameBytes_, begin_[static_cast<std::size_t>(j) + 1] - b);
     }
     total_.append(part);

@@ -120,9 +120,17 @@ void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t f
   }
 }
 
-void SampleAccumulator::restartAt(std::int64_t first, const FastDeemphasisState* state) {
+void SampleAccumulator::restartAt(std::int64_t first, const FastDeemphasisState* state,
+                                  const StatsRecords& before) {
   frames_ = first;
-  records_ = StatsRecords{};
+  for (std::size_t i = 0; i < records_.size(); ++i) {
+    ChannelStats extremes;
+    extremes.min = before[i].min;
+    extremes.minPos = before[i].minPos;
+    extremes.max = before[i].max;
+    extremes.maxPos = before[i].maxPos;
+    records_[i] = extremes;
+  }
   for (int c = 0; c < channels_; ++c) fast_[c] = state[c];
 }
 
