@@ -51,8 +51,9 @@ const char* kModifyUsage =
     "                     new file; a device or pipe is written as it is. OUT may not be\n"
     "                     FILE itself (use --in-place)\n"
     "  --in-place         overwrite FILE\n"
-    "  --threads N        N threads share the work (default: one per processor); the\n"
-    "                     result is the same for any N\n"
+    "  --threads N        N threads share the work on the samples (default: one per\n"
+    "                     processor, one fewer while rewriting, where a reader and a\n"
+    "                     writer thread run beside them); the result is the same for any N\n"
     "\n"
     "Without --output or --in-place, the result is written completely beside FILE first;\n"
     "then FILE is kept as FILE.old and the result takes FILE's name, mode, owner and\n"
@@ -75,7 +76,7 @@ struct Options {
   bool percentRounded = false;
   std::string output;
   bool inPlace = false;
-  int threads = availableProcessors();
+  int threads = 0;  // 0: as many as suit each step
   std::string file;
 };
 
@@ -247,8 +248,9 @@ class ModifyCommand {
   bool analyse() {
     const WavHeader& header = target_.header;
     if (!header.hasFrames()) return true;  // the run refuses the file and says why
-    const AnalysisResult result = analyseSamples(*reading_.samples, header.format, header.layout,
-                                                 silent_, steadyClock(), '.', o_.threads);
+    const AnalysisResult result =
+        analyseSamples(*reading_.samples, header.format, header.layout, silent_, steadyClock(), '.',
+                       o_.threads ? o_.threads : availableProcessors());
     reading_.samples.reset();
     if (result.complete()) {
       peak_[0] = result.peak[0];
@@ -265,7 +267,7 @@ class ModifyCommand {
     ModifyServices s{.fs = fs_, .clock = steadyClock(), .messages = messages_, .progress = bar_};
     s.deemphasisChosen = [this] { return o_.deemphasis; };
     s.exitRequested = [] { return StopSignals::received() != 0; };
-    s.threads = o_.threads;
+    s.threads = o_.threads ? o_.threads : rewritingThreads();
     if (!o_.output.empty()) {
       s.placement = PlacementMode::kExplicitOutput;
       s.explicitOutput = o_.output;

@@ -220,7 +220,7 @@ void ModificationDialog::modify() {
                           .progress = *this,
                           .deemphasisChosen = [this] { return deemphasisCheck->isChecked(); },
                           .exitRequested = [this] { return ctx_.exitRequested; }};
-  services.threads = availableProcessors();
+  services.threads = rewritingThreads();
 
   ModifyOutcome outcome;
   {

@@ -82,4 +82,8 @@ int availableProcessors() {
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
+int rewritingThreads() {
+  return std::max(1, availableProcessors() - 1);
+}
+
 }  // namespace ril

@@ -53,5 +53,8 @@ class ThreadPool {
 
 // The number of processors this process may run on (at least 1).
 int availableProcessors();
+// Threads for the rewriting of a modification: one processor fewer, as its
+// reader and writer threads keep one busy between them (at least 1).
+int rewritingThreads();
 
 }  // namespace ril
