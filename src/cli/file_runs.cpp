@@ -170,6 +170,7 @@ std::vector<int> runEach(std::size_t count, unsigned jobs, bool progress,
 }
 
 int combinedStatus(const std::vector<int>& statuses) {
+  if (statuses.size() == 1) return statuses[0];
   int status = 0;
   for (int s : statuses) {
     if (s > 128) return s;

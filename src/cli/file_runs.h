@@ -19,8 +19,8 @@ namespace ril::cli {
 std::vector<int> runEach(std::size_t count, unsigned jobs, bool progress,
                          const std::function<int(std::size_t)>& work);
 
-// The status of a whole run: a stop signal's (128+N) when one ended a file,
-// else 1 when any file failed, else 0.
+// The status of a whole run: a single file's own; of several, a stop
+// signal's (128+N) when one ended a file, else 1 when any file failed, else 0.
 int combinedStatus(const std::vector<int>& statuses);
 
 // The number of files worked on at once by default: the processors'.
