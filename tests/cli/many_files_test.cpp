@@ -3,6 +3,7 @@
 // the album's one factor and the output a script can rely on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -40,6 +41,11 @@ Bytes recording(int channels, int bits, std::int32_t rate, int frames, bool sile
     }
   }
   return test::buildWav(s);
+}
+
+std::string textOf(const std::string& path) {
+  const Bytes bytes = test::readFile(path);
+  return std::string(bytes.begin(), bytes.end());
 }
 
 std::vector<Json> jsonLines(const std::string& out) {
@@ -233,6 +239,29 @@ TEST(ManyFilesTest, OutputThatChangesNothingIsAnIdenticalCopy) {
     EXPECT_NE(r.out.find("an identical copy"), std::string::npos);
     EXPECT_EQ(test::readFile(out), bytes);
   }
+}
+
+TEST(ManyFilesTest, TheReadmesArchiveCommandReportsEveryFileOfAnArchive) {
+  const std::string command =
+      "find archive -iname '*.wav' -print0 | rilmaton-cli report --json --files-from - -0 --jobs "
+      "\"$(nproc)\" > reports.ndjson";
+  EXPECT_NE(textOf(std::string(RIL_SOURCE_DIR) + "/README.md").find(command + "\n"),
+            std::string::npos);
+  TempDir dir;
+  test::runCommand("mkdir -p '" + dir.file("archive/1999/side a") + "'");
+  const std::vector<std::string> names = {"archive/x.WAV", "archive/1999/y.wav",
+                                          "archive/1999/side a/z.Wav"};
+  for (const std::string& name : names) {
+    test::writeFile(dir.file(name), recording(2, 16, 44100, 1000, false, 3));
+  }
+  const std::string program = test::builtProgram("rilmaton-cli");
+  const CommandResult r =
+      test::runCommand("cd '" + dir.path() + "' && PATH='" + program.substr(0, program.rfind('/')) +
+                       "':\"$PATH\" && " + command);
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> paths = pathsOf(textOf(dir.file("reports.ndjson")));
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, (std::vector<std::string>{names[2], names[1], names[0]}));
 }
 
 }  // namespace
