@@ -41,10 +41,12 @@ class Collector {
   void add(const std::string& path) {
     if (path.empty()) return;
     struct stat st;
-    if (recursive_ && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      list_.files.push_back(path);  // what cannot be read fails as that file
+    } else if (recursive_) {
       walk(path);
     } else {
-      list_.files.push_back(path);  // what cannot be read fails as that file
+      list_.errors.push_back(path + " is a directory (--recursive takes the WAV files under it)");
     }
   }
 

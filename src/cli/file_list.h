@@ -29,7 +29,8 @@ struct FileList {
 // replaced by the WAV files under it ("*.wav" in any case; in each directory
 // its files in name order, then its subdirectories in name order; a
 // directory reached twice, as through a link loop, is walked once); then
-// the paths of each list in the same way. Empty lines and entries are skipped.
+// the paths of each list in the same way. Empty lines and entries are skipped;
+// a directory without --recursive is an error.
 FileList collectFiles(const std::vector<std::string>& operands, const FileSources& sources);
 
 }  // namespace ril::cli

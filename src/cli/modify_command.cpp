@@ -567,7 +567,7 @@ int runModifyCommand(int argc, char** argv) {
     std::fprintf(stderr, "rilmaton-cli modify: %s\n", e.c_str());
   const std::vector<std::string>& files = list.files;
   if (files.empty()) {
-    std::fputs("rilmaton-cli modify: no FILE found\n", stderr);
+    if (list.errors.empty()) std::fputs("rilmaton-cli modify: no FILE found\n", stderr);
     return 1;
   }
   if (const int status = checkOutputs(files, options); status >= 0) return status;

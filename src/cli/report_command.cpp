@@ -133,6 +133,10 @@ int runReportCommand(int argc, char** argv) {
   const FileList list = collectFiles(args.operands(), sources);
   for (const std::string& error : list.errors) std::fprintf(stderr, "error: %s\n", error.c_str());
   const std::vector<std::string>& files = list.files;
+  if (files.empty()) {
+    if (list.errors.empty()) std::fputs("rilmaton-cli report: no FILE found\n", stderr);
+    return 1;
+  }
   const Diagnostics diagnostics(files.size() > 1 || sources.recursive || !sources.lists.empty());
   std::atomic<bool> closed{false};
   const std::vector<int> statuses =
