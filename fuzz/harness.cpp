@@ -342,7 +342,8 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
       return "tuned statistics of record " + std::to_string(r + 1) + " differ from the plain ones" +
              " (min " + std::to_string(got[r].min) + "/" + std::to_string(want[r].min) + ", max " +
              std::to_string(got[r].max) + "/" + std::to_string(want[r].max) + ", sum " +
-             std::to_string(got[r].sum) + "/" + std::to_string(want[r].sum) + ")";
+             std::to_string(got[r].sum) + "/" + std::to_string(want[r].sum) + ", full scale " +
+             std::to_string(got[r].fullScale) + "/" + std::to_string(want[r].fullScale) + ")";
     }
   }
   // The peaks the analysis stored, from the plain records.
