@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Times rilmaton-cli against general audio tools on a 60-minute 44.1 kHz stereo
 # 16-bit file (pink noise at -10 dB, made with sox), read from the page cache,
-# and prints the ratios.
+# and prints the ratios; and on many small files (300 files of 2.5 s each),
+# --jobs 1 against --jobs 2 and a shell loop over sox.
 #
-#   bench/compare.sh [BUILD_DIR [report|modify|all]]   (default: build all)
+#   bench/compare.sh [BUILD_DIR [report|modify|files|all]]   (default: build all)
 #   CACHE=cold bench/compare.sh ...   the page cache dropped before every run
 #                                     (as root: sync; echo 3 > /proc/sys/vm/drop_caches)
 #
@@ -111,25 +112,56 @@ modify_comparison() {
   rm -f "$out"
 }
 
+# Many small files: the cost of each file beyond its samples, and the gain
+# of a second thread. The 300 files are the cuts of one 750-second file, whose
+# analysis in one piece is the same work without the per-file part.
+many_files_comparison() {
+  local dir="$WORK/files" whole="$WORK/whole-750s.wav" count=300
+  mkdir -p "$dir"
+  sox -n -r 44100 -c 2 -b 16 "$whole" synth 750 pinknoise pinknoise vol -10dB
+  sox "$whole" "$dir/part.wav" trim 0 2.5 : newfile : restart
+  local made
+  made=$(find "$dir" -name '*.wav' | wc -l)
+  [[ "$made" -eq "$count" ]] || { echo "compare.sh: made $made files, not $count" >&2; exit 1; }
+  echo "== many files: $count files of 2.5 s ($(du -sh "$dir" | cut -f1)), medians of hyperfine runs"
+  local t_whole t_j1 t_j2 t_sox
+  t_whole=$(time_command whole "$RUNS" "'$CLI' report '$whole' > /dev/null")
+  t_j1=$(time_command jobs1 "$RUNS" "'$CLI' report --jobs 1 '$dir'/*.wav > /dev/null")
+  t_j2=$(time_command jobs2 "$RUNS" "'$CLI' report --jobs 2 '$dir'/*.wav > /dev/null")
+  t_sox=$(time_command sox-loop "$SLOW_RUNS" \
+    "for f in '$dir'/*.wav; do sox \"\$f\" -n stats 2>/dev/null; done")
+  printf '%-46s %8.3f s\n' "rilmaton-cli report --jobs 1 (300 files)" "$t_j1" \
+    "rilmaton-cli report --jobs 2 (300 files)" "$t_j2" \
+    "for f in FILES; do sox \$f -n stats; done" "$t_sox" \
+    "rilmaton-cli report (one 750 s file)" "$t_whole"
+  echo "--jobs 1 / --jobs 2:        $(ratio "$t_j1" "$t_j2")x   (target >= 1.8)"
+  echo "sox loop / --jobs 2:        $(ratio "$t_sox" "$t_j2")x"
+  echo "overhead per file:          $(python3 -c 'import sys; print(f"{(float(sys.argv[1]) - float(sys.argv[2])) / int(sys.argv[3]) * 1000:.2f}")' "$t_j1" "$t_whole" "$count") ms   (target <= 5; --jobs 1 minus one file of the same data, per file)"
+}
+
 main() {
   need sox
-  need ffmpeg
+  [[ "$WHICH" == files ]] || need ffmpeg
   need hyperfine
   need python3
   [[ -x "$CLI" ]] || { echo "compare.sh: $CLI not found; build first" >&2; exit 1; }
   WORK=$(mktemp -d)
   trap cleanup EXIT
   local file="$WORK/pink-60min.wav"
-  echo "making $file ..."
-  make_test_file "$file"
+  if [[ "$WHICH" != files ]]; then
+    echo "making $file ..."
+    make_test_file "$file"
+  fi
   case "$WHICH" in
     report) report_comparison "$file" ;;
     modify) modify_comparison "$file" ;;
+    files) many_files_comparison ;;
     all)
       report_comparison "$file"
       modify_comparison "$file"
+      many_files_comparison
       ;;
-    *) echo "compare.sh: report, modify or all, not '$WHICH'" >&2; exit 2 ;;
+    *) echo "compare.sh: report, modify, files or all, not '$WHICH'" >&2; exit 2 ;;
   esac
 }
 

@@ -317,7 +317,8 @@ std::string compareRecords(const char* method, const StatsRecords& got, const St
              " differ from the plain ones (min " + std::to_string(got[r].min) + "/" +
              std::to_string(want[r].min) + ", max " + std::to_string(got[r].max) + "/" +
              std::to_string(want[r].max) + ", sum " + std::to_string(got[r].sum) + "/" +
-             std::to_string(want[r].sum) + ")";
+             std::to_string(want[r].sum) + ", full scale " + std::to_string(got[r].fullScale) +
+             "/" + std::to_string(want[r].fullScale) + ")";
     }
   }
   return {};

@@ -65,6 +65,12 @@ bool Arguments::parse(int argc, char** argv) {
     const std::size_t equals = a.rfind("--", 0) == 0 ? a.find('=') : std::string::npos;
     const std::string name = a.substr(0, equals);
     const Spec* spec = find(name);
+    std::string attached;  // "-j4": a short option with its value
+    if (!spec && a[1] != '-' && a.size() > 2) {
+      spec = find(a.substr(0, 2));
+      if (spec && !spec->takesValue) spec = nullptr;
+      attached = a.substr(2);
+    }
     if (!spec) return fail("unknown option '" + a + "'");
     if (!spec->takesValue) {
       if (equals != std::string::npos) return fail(name + " takes no value");
@@ -73,7 +79,9 @@ bool Arguments::parse(int argc, char** argv) {
       continue;
     }
     std::string value;
-    if (equals != std::string::npos) {
+    if (!attached.empty()) {
+      value = attached;
+    } else if (equals != std::string::npos) {
       value = a.substr(equals + 1);
     } else if (i + 1 < argc) {
       value = argv[++i];

@@ -1,6 +1,7 @@
 // The one argument parser of rilmaton-cli's commands: flags, options with a
-// value ("--name VALUE" or "--name=VALUE"), "--" to end the options, and the
-// operands in between.
+// value ("--name VALUE", "--name=VALUE", or "-x VALUE" and "-xVALUE" for a
+// short one), "--" to end the options, and the operands in between. An
+// option given again is handled again (lists, or the last value wins).
 #pragma once
 
 #include <functional>

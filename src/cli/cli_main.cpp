@@ -1,4 +1,6 @@
 // rilmaton-cli: the analysis and the modification without windows.
+#include <malloc.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -15,12 +17,18 @@ const char* kUsage =
     "Checks and repairs PCM WAV files (8-bit unsigned or 16-bit signed, mono or stereo).\n"
     "\n"
     "Commands:\n"
-    "  report [--crlf] FILE...   print the report the main window shows for each FILE:\n"
+    "  report [OPTIONS] FILE...  print the report the main window shows for each FILE:\n"
     "                            format, playing time, per-channel statistics, the\n"
-    "                            de-emphasised statistics at 44.1 kHz and the headroom\n"
-    "  modify [OPTIONS] FILE     rewrite the samples of FILE (see rilmaton-cli modify --help)\n"
+    "                            de-emphasised statistics at 44.1 kHz and the headroom;\n"
+    "                            --json for one JSON line per FILE (see rilmaton-cli\n"
+    "                            report --help)\n"
+    "  modify [OPTIONS] FILE...  rewrite the samples of each FILE (see rilmaton-cli modify\n"
+    "                            --help)\n"
     "  cue [--json] SHEET        list the tracks of a cue sheet, their flags (PRE for\n"
     "                            pre-emphasis) and whether their WAV files can be modified\n"
+    "\n"
+    "report and modify take directories (--recursive) and lists of files (--files-from)\n"
+    "and work on one FILE per processor at once (--jobs N), the output in FILE order.\n"
     "\n"
     "Options:\n"
     "  --help       show this help\n"
@@ -46,6 +54,11 @@ int main(int argc, char** argv) {
   // A reader that goes away shows up as a failing write, not as the end of
   // the process half-way through a run.
   std::signal(SIGPIPE, SIG_IGN);
+  // The buffers of a file's analysis (up to a few MiB) are used again for the
+  // next file rather than handed back to the system and faulted in afresh:
+  // with many small files that would cost more than reading them.
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
   if (argc < 2) {
     std::fputs(kUsage, stderr);
     return 2;

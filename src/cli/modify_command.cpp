@@ -2,17 +2,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <new>
 #include <string>
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/file_list.h"
+#include "cli/file_runs.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal.h"
 #include "core/analysis/analysis.h"
@@ -23,6 +27,7 @@
 #include "core/base/number_format.h"
 #include "core/base/text.h"
 #include "core/base/thread_pool.h"
+#include "core/io/directories.h"
 #include "core/io/files.h"
 #include "core/modify/modification_run.h"
 #include "core/modify/modify_messages.h"
@@ -36,36 +41,57 @@ namespace ril::cli {
 namespace {
 
 const char* kModifyUsage =
-    "Usage: rilmaton-cli modify [--deemphasis] [--maximize | --volume PERCENT]\n"
-    "                           [--output OUT | --in-place] [--threads N] FILE\n"
+    "Usage: rilmaton-cli modify [--deemphasis] [--maximize [--album] | --volume PERCENT]\n"
+    "                           [--output OUT | --output-dir DIR | --in-place]\n"
+    "                           [--recursive] [--files-from LIST [-0]] [--jobs N]\n"
+    "                           [--threads N] FILE...\n"
     "\n"
-    "Analyses FILE, then rewrites its samples as the modification dialog's Modify does:\n"
-    "every byte outside the sample data stays as it is, and the file keeps its length.\n"
+    "Analyses each FILE, then rewrites its samples as the modification dialog's Modify\n"
+    "does: every byte outside the sample data stays as it is, and the file keeps its length.\n"
     "\n"
     "  --deemphasis       apply the de-emphasis filter (44100 Hz files only)\n"
     "  --maximize         raise the volume to the largest factor that does not clip\n"
+    "  --album            with --maximize: one factor for all FILEs, the smallest of\n"
+    "                     their own (with --deemphasis, of the de-emphasised data), so\n"
+    "                     the tracks keep their levels; it is stated with the file that\n"
+    "                     limited it. Every FILE is analysed before any is written\n"
     "  --volume PERCENT   change the volume by PERCENT (steps of 0.1, 0 to 1000), held\n"
     "                     at or below the largest factor that does not clip\n"
-    "  --output OUT       write the result to OUT; FILE stays as it is. OUT - is standard\n"
-    "                     output (not a terminal); a symbolic link keeps pointing at the\n"
-    "                     new file; a device or pipe is written as it is. OUT may not be\n"
-    "                     FILE itself (use --in-place)\n"
+    "  --output OUT       write the result to OUT (one FILE only); FILE stays as it is.\n"
+    "                     When the settings change nothing, OUT is an identical copy.\n"
+    "                     OUT - is standard output (not a terminal); a symbolic link\n"
+    "                     keeps pointing at the new file; a device or pipe is written as\n"
+    "                     it is. OUT may not be FILE itself (use --in-place)\n"
+    "  --output-dir DIR   write each result to DIR under its FILE's own name (as --output\n"
+    "                     does); two FILEs of the same name are refused before anything\n"
+    "                     is written\n"
     "  --in-place         overwrite FILE\n"
-    "  --threads N        N threads share the work on the samples (default: one per\n"
-    "                     processor, one fewer while rewriting, where a reader and a\n"
-    "                     writer thread run beside them); the result is the same for any N\n"
+    "  -r, --recursive    a directory stands for the *.wav files (any case) under it\n"
+    "  --files-from LIST  also the paths in LIST, one a line (- reads standard input)\n"
+    "  -0, --null         the paths in LIST end in a NUL byte, not a line break\n"
+    "  -j, --jobs N       work on N files at once (default: one per processor); the\n"
+    "                     output comes in the order of the files, each file's after a\n"
+    "                     line \"== FILE\" when there are several\n"
+    "  --threads N        N threads share the work on each file's samples (default: the\n"
+    "                     processors shared among the files worked on at once, one fewer\n"
+    "                     while rewriting, where a reader and a writer thread run beside\n"
+    "                     them); the result is the same for any N\n"
     "\n"
-    "Without --output or --in-place, the result is written completely beside FILE first;\n"
-    "then FILE is kept as FILE.old and the result takes FILE's name, mode, owner and\n"
-    "extended attributes. When FILE's drive lacks the space for a copy you are asked\n"
-    "whether to overwrite FILE instead (answered No when there is no terminal to ask).\n"
+    "Without --output, --output-dir or --in-place, the result is written completely\n"
+    "beside FILE first; then FILE is kept as FILE.old and the result takes FILE's name,\n"
+    "mode, owner and extended attributes. When FILE's drive lacks the space for a copy\n"
+    "you are asked whether to overwrite FILE instead (answered No when there is no\n"
+    "terminal to ask, and with several FILEs, which are worked on at once).\n"
     "\n"
     "SIGHUP, SIGINT, SIGQUIT and SIGTERM stop a run with FILE as it was and no temporary\n"
-    "file left; an in-place rewrite that has begun writing is finished first.\n"
+    "file left; an in-place rewrite that has begun writing is finished first; files not\n"
+    "begun are left alone.\n"
     "\n"
     "Clipping messages (the first ten, then their count) and failures go to stderr.\n"
-    "Exit status: 0 modified (or nothing to do), 1 not modified, 2 usage error,\n"
-    "128+N stopped by signal N (129 SIGHUP, 130 SIGINT, 131 SIGQUIT, 143 SIGTERM).\n";
+    "A file that fails does not stop the others.\n"
+    "Exit status: 0 every FILE modified (or nothing to do), 1 a FILE not modified,\n"
+    "2 usage error, 128+N stopped by signal N (129 SIGHUP, 130 SIGINT, 131 SIGQUIT,\n"
+    "143 SIGTERM).\n";
 
 struct Options {
   bool help = false;
@@ -76,12 +102,19 @@ struct Options {
   bool percentRounded = false;
   std::string output;
   bool inPlace = false;
-  int threads = 0;  // 0: as many as suit each step
-  std::string file;
+  int threads = 0;           // --threads; 0: as many as suit each step
+  int analysisThreads = 1;   // per file, for the analysis
+  int rewritingThreads = 1;  // per file, beside the reader and writer
+  std::string file;          // the file of one ModifyCommand
+  std::string outputDir;
+  bool album = false;
+  double albumGain = 0;  // with --album: the factor for every file
+  FileSources sources;
+  std::vector<std::string> operands;
 };
 
 int usageError(const std::string& what) {
-  std::fprintf(stderr, "rilmaton-cli modify: %s\n\n%s", what.c_str(), kModifyUsage);
+  std::fprintf(errStream(), "rilmaton-cli modify: %s\n\n%s", what.c_str(), kModifyUsage);
   return 2;
 }
 
@@ -122,16 +155,23 @@ int parseOptions(int argc, char** argv, Options& o) {
     o.output = value;
     return value.empty() ? std::string("--output needs a file name") : std::string();
   });
+  args.option({"--output-dir"}, "a directory", [&](const std::string& value) {
+    o.outputDir = value;
+    return value.empty() ? std::string("--output-dir needs a directory") : std::string();
+  });
+  args.flag({"--album"}, o.album);
+  o.sources.addTo(args);
   if (!args.parse(argc, argv)) return usageError(args.error());
   if (o.help) {
     std::fputs(kModifyUsage, stdout);
     return 0;
   }
-  if (args.operands().empty()) return usageError("no FILE given");
-  if (args.operands().size() > 1) return usageError("one FILE at a time");
-  o.file = args.operands().front();
+  o.operands = args.operands();
+  if (o.operands.empty() && o.sources.lists.empty()) return usageError("no FILE given");
   if (o.maximize && o.haveVolume) return usageError("--maximize and --volume exclude each other");
-  if (haveOutput && o.inPlace) return usageError("--output and --in-place exclude each other");
+  if (o.album && !o.maximize) return usageError("--album needs --maximize");
+  const int places = haveOutput + o.inPlace + !o.outputDir.empty();
+  if (places > 1) return usageError("--output, --output-dir and --in-place exclude each other");
   return -1;
 }
 
@@ -170,15 +210,15 @@ class ModifyCommand {
     reading_ = readWavFile(fs_, o_.file);
     const WavHeader& header = reading_.header;
     for (const std::string& line : headerWarnings(header)) {
-      std::fprintf(stderr, "warning: %s\n", line.c_str());
+      std::fprintf(errStream(), "warning: %s\n", line.c_str());
     }
     if (header.status == HeaderStatus::kUnreadable) {
-      std::fprintf(stderr, "rilmaton-cli modify: cannot read %s: %s\n", o_.file.c_str(),
+      std::fprintf(errStream(), "rilmaton-cli modify: cannot read %s: %s\n", o_.file.c_str(),
                    causeText(header.findings.readErrorNumber, 0).c_str());
       return 1;
     }
     if (o_.deemphasis && header.format.sampleRate != 44100) {
-      std::fprintf(stderr,
+      std::fprintf(errStream(),
                    "rilmaton-cli modify: de-emphasis is offered for 44100 Hz files only; %s is at "
                    "%d Hz\n",
                    o_.file.c_str(), static_cast<int>(header.format.sampleRate));
@@ -220,13 +260,13 @@ class ModifyCommand {
 
   void noteRequestedVolume() {
     if (o_.percentRounded) {
-      std::fprintf(stderr, "note: volume taken as %s (steps of 0.1%%)\n",
+      std::fprintf(errStream(), "note: volume taken as %s (steps of 0.1%%)\n",
                    percentText(o_.tenths).c_str());
     }
     const VolumeChoice range = limitToRange(o_.tenths);
     if (range.limitedToRange) {
       o_.tenths = range.tenths;
-      std::fprintf(stderr, "note: volume limited to %s (range 0%% to 1000%%)\n",
+      std::fprintf(errStream(), "note: volume limited to %s (range 0%% to 1000%%)\n",
                    percentText(o_.tenths).c_str());
     }
   }
@@ -239,7 +279,7 @@ class ModifyCommand {
   void limitVolume(double gain) {
     if (!holdsDown(gain, o_.tenths, o_.maximize)) return;
     o_.tenths = tenthsAtMost(gain);
-    std::fprintf(stderr, "note: volume limited to %s, the largest change without clipping\n",
+    std::fprintf(errStream(), "note: volume limited to %s, the largest change without clipping\n",
                  percentText(o_.tenths).c_str());
   }
 
@@ -248,9 +288,8 @@ class ModifyCommand {
   bool analyse() {
     const WavHeader& header = target_.header;
     if (!header.hasFrames()) return true;  // the run refuses the file and says why
-    const AnalysisResult result =
-        analyseSamples(*reading_.samples, header.format, header.layout, silent_, steadyClock(), '.',
-                       o_.threads ? o_.threads : availableProcessors());
+    const AnalysisResult result = analyseSamples(*reading_.samples, header.format, header.layout,
+                                                 silent_, steadyClock(), '.', o_.analysisThreads);
     reading_.samples.reset();
     if (result.complete()) {
       peak_[0] = result.peak[0];
@@ -259,7 +298,8 @@ class ModifyCommand {
     }
     std::string text = toUnixLines(analysisReportLines(result, header.format, ReportFormat{}));
     while (!text.empty() && text.back() == '\n') text.pop_back();
-    std::fprintf(stderr, "rilmaton-cli modify: %s\n", text.substr(text.rfind('\n') + 1).c_str());
+    std::fprintf(errStream(), "rilmaton-cli modify: %s\n",
+                 text.substr(text.rfind('\n') + 1).c_str());
     return false;
   }
 
@@ -267,7 +307,7 @@ class ModifyCommand {
     ModifyServices s{.fs = fs_, .clock = steadyClock(), .messages = messages_, .progress = bar_};
     s.deemphasisChosen = [this] { return o_.deemphasis; };
     s.exitRequested = [] { return StopSignals::received() != 0; };
-    s.threads = o_.threads ? o_.threads : rewritingThreads();
+    s.threads = o_.rewritingThreads;
     if (!o_.output.empty()) {
       s.placement = PlacementMode::kExplicitOutput;
       s.explicitOutput = o_.output;
@@ -282,6 +322,8 @@ class ModifyCommand {
     r.maximize = o_.maximize;
     r.volumeTenths = static_cast<int>(o_.tenths);
     r.maxGain = gain;
+    // A script that got exit status 0 finds the file it named.
+    r.copyWhenUnchanged = !o_.output.empty();
     return r;
   }
 
@@ -300,6 +342,11 @@ class ModifyCommand {
       if (result.outcome != ModifyOutcome::kAbandoned || StopSignals::received()) return result;
       bar_.clear();
     }
+    if (o_.albumGain > 0) {
+      reading_.samples.reset();  // the album's analysis gave the factor
+      ModifyServices s = services();
+      return runModification(target_, request(o_.albumGain), s);
+    }
     if (!o_.deemphasis) {
       reading_.samples.reset();
       if (target_.header.hasFrames()) peak_[0] = storedPeak(fs_, o_.file, target_.header);
@@ -309,6 +356,7 @@ class ModifyCommand {
       return failed;
     }
     limitVolume(maxGain());
+    unchanged_ = o_.tenths == 1000 && !o_.maximize && !o_.deemphasis;
     ModifyServices s = services();
     return runModification(target_, request(maxGain()), s);
   }
@@ -329,7 +377,7 @@ class ModifyCommand {
   }
 
   // Texts about the result go to stdout, unless the WAV data goes there.
-  std::FILE* notices() const { return dataOnStdout_ ? stderr : stdout; }
+  std::FILE* notices() const { return dataOnStdout_ ? errStream() : outStream(); }
 
   int report(const ModifyResult& result) {
     bar_.clear();
@@ -337,18 +385,18 @@ class ModifyCommand {
     switch (result.outcome) {
       case ModifyOutcome::kNothingToDo:
         std::fputs("Nothing to do: volume 100% without de-emphasis leaves the file as it is.\n",
-                   stderr);
+                   errStream());
         return 0;
       case ModifyOutcome::kCompleted:
         return reportCompleted(result, signal);
       case ModifyOutcome::kDeclined:
       case ModifyOutcome::kAbandoned:
         if (signal != 0) {
-          std::fprintf(stderr, "Stopped by %s: %s is left as it was.\n", signalName(signal).c_str(),
-                       o_.file.c_str());
+          std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
+                       signalName(signal).c_str(), o_.file.c_str());
           return StopSignals::exitStatus(signal);
         }
-        std::fprintf(stderr, "%s not modified.\n", o_.file.c_str());
+        std::fprintf(errStream(), "%s not modified.\n", o_.file.c_str());
         return 1;
       case ModifyOutcome::kFailed:
         if (result.errorNumber != 0) reportFailure(result);
@@ -371,14 +419,15 @@ class ModifyCommand {
       line += " (" + std::string(std::strerror(result.systemError)) + ")";
     line +=
         "; " + o_.file + (result.partlyRewritten ? " is partly rewritten" : " is left as it was");
-    std::fprintf(stderr, "rilmaton-cli modify: %s\n", line.c_str());
+    std::fprintf(errStream(), "rilmaton-cli modify: %s\n", line.c_str());
   }
 
   int reportCompleted(const ModifyResult& result, int signal) {
     std::FILE* to = notices();
     std::fprintf(to, "%s\n", manipulationTimeLine(result.elapsedSeconds, '.').c_str());
     if (result.clippedSamples > 0) {
-      std::fprintf(stderr, "%lld samples clipped\n", static_cast<long long>(result.clippedSamples));
+      std::fprintf(errStream(), "%lld samples clipped\n",
+                   static_cast<long long>(result.clippedSamples));
     }
     if (result.inPlace) {
       std::fprintf(to, "Info: %s is overwritten with the modified file.\n", o_.file.c_str());
@@ -387,11 +436,14 @@ class ModifyCommand {
                    o_.file.c_str(), o_.file.c_str());
     } else if (o_.output == "-") {
       std::fputs("Written to standard output.\n", to);
+    } else if (unchanged_) {
+      std::fprintf(to, "Written: %s, an identical copy of %s (the settings change nothing)\n",
+                   o_.output.c_str(), o_.file.c_str());
     } else {
       std::fprintf(to, "Written: %s\n", o_.output.c_str());
     }
     if (signal != 0) {
-      std::fprintf(stderr,
+      std::fprintf(errStream(),
                    "%s came when the rewrite could no longer be stopped; it was finished.\n",
                    signalName(signal).c_str());
     }
@@ -406,18 +458,13 @@ class ModifyCommand {
   HeaderReading reading_;
   ModifyTarget target_;
   std::int32_t peak_[2] = {0, 0};
+  bool unchanged_ = false;      // factor 1 without de-emphasis
   bool dataOnStdout_ = false;   // --output is standard output
   bool newFileOutput_ = false;  // --output is a new file that takes its name at the end
 };
 
-}  // namespace
-
-int runModifyCommand(int argc, char** argv) {
-  // From the first moment: nothing is written before the run, and the run
-  // ends through its failure path when one of these comes.
-  StopSignals stopSignals;
-  Options options;
-  if (const int status = parseOptions(argc, argv, options); status >= 0) return status;
+// One file's modification, its failures caught.
+int modifyOne(Options options) {
   ModifyCommand command(std::move(options));
   try {
     return command.run();
@@ -428,6 +475,135 @@ int runModifyCommand(int argc, char** argv) {
   } catch (const std::exception& e) {
     return command.failed(RunError(kErrInternal, e.what()));
   }
+}
+
+// What the album needs of one file: the factor its dialog would use.
+struct AlbumTrack {
+  bool analysed = false;
+  bool silent = false;  // stays silence under any factor: it limits nothing
+  double gain = 0;
+};
+
+AlbumTrack analyseAlbumTrack(const std::string& file, bool deemphasis) {
+  AlbumTrack track;
+  HeaderReading reading = readWavFile(realFileSystem(), file);
+  const WavHeader& h = reading.header;
+  std::string problem = headerProblem(h);
+  if (problem.empty() && !h.hasFrames()) problem = "the data chunk holds no samples";
+  if (problem.empty() && deemphasis && h.format.sampleRate != 44100) {
+    problem = "de-emphasis is offered for 44100 Hz files only; it is at " +
+              std::to_string(h.format.sampleRate) + " Hz";
+  }
+  if (problem.empty()) {
+    SilentProgress silent;
+    const AnalysisResult r =
+        analyseSamples(*reading.samples, h.format, h.layout, silent, steadyClock());
+    if (r.complete()) {
+      track.analysed = true;
+      const std::int32_t peak = deemphasis ? r.peak[1] : r.peak[0];
+      track.silent = peak == 0;
+      track.gain = dialogMaxGain(r.peak[0], r.peak[1], h.format.bitsPerSample, deemphasis);
+      return track;
+    }
+    problem = r.failure.empty() ? std::string("the samples could not all be read") : r.failure;
+  }
+  std::fprintf(errStream(), "rilmaton-cli modify: %s: %s\n", file.c_str(), problem.c_str());
+  return track;
+}
+
+// Analyses every file and sets the album's factor, the smallest of theirs;
+// the exit status of a failure, or -1.
+int chooseAlbumFactor(const std::vector<std::string>& files, unsigned jobs, Options& o) {
+  std::vector<AlbumTrack> tracks(files.size());
+  const int status = combinedStatus(runEach(files.size(), jobs, true, [&](std::size_t i) {
+    tracks[i] = analyseAlbumTrack(files[i], o.deemphasis);
+    return tracks[i].analysed ? 0 : 1;
+  }));
+  if (status != 0) {
+    std::fputs("rilmaton-cli modify: no file modified: the album's factor needs every file.\n",
+               stderr);
+    return status;
+  }
+  std::size_t limiting = files.size();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!tracks[i].silent && (limiting == files.size() || tracks[i].gain < tracks[limiting].gain)) {
+      limiting = i;
+    }
+  }
+  if (limiting == files.size()) {
+    o.albumGain = 1.0;
+    std::printf("Album factor: 1 (100%%): every file is silent.\n");
+  } else {
+    o.albumGain = tracks[limiting].gain;
+    std::printf("Album factor: %.6f (%.1f%%), limited by %s\n", o.albumGain, o.albumGain * 100.0,
+                files[limiting].c_str());
+  }
+  std::fflush(stdout);
+  return -1;
+}
+
+// Refuses --output with several files, an --output-dir that is not a
+// directory, and two files that would take the same name in it. Returns the
+// exit status of a usage error, or -1.
+int checkOutputs(const std::vector<std::string>& files, const Options& o) {
+  if (files.size() > 1 && !o.output.empty()) {
+    return usageError("--output takes one FILE; use --output-dir for several");
+  }
+  if (o.outputDir.empty()) return -1;
+  struct stat st;
+  if (::stat(o.outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return usageError("--output-dir " + o.outputDir + " is not a directory");
+  }
+  std::map<std::string, std::string> byName;
+  for (const std::string& file : files) {
+    const auto [it, added] = byName.emplace(baseNameOf(file), file);
+    if (!added) {
+      return usageError("--output-dir: " + it->second + " and " + file +
+                        " would both be written as " + joinPath(o.outputDir, it->first));
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+int runModifyCommand(int argc, char** argv) {
+  // From the first moment: nothing is written before the run, and the run
+  // ends through its failure path when one of these comes.
+  StopSignals stopSignals;
+  Options options;
+  if (const int status = parseOptions(argc, argv, options); status >= 0) return status;
+  const FileList list = collectFiles(options.operands, options.sources);
+  for (const std::string& e : list.errors)
+    std::fprintf(stderr, "rilmaton-cli modify: %s\n", e.c_str());
+  const std::vector<std::string>& files = list.files;
+  if (files.empty()) {
+    if (list.errors.empty()) std::fputs("rilmaton-cli modify: no FILE found\n", stderr);
+    return 1;
+  }
+  if (const int status = checkOutputs(files, options); status >= 0) return status;
+  const unsigned jobs = options.sources.jobs ? options.sources.jobs : defaultJobs();
+  options.analysisThreads =
+      options.threads ? options.threads : threadsPerFile(availableProcessors(), jobs, files.size());
+  options.rewritingThreads =
+      options.threads ? options.threads : threadsPerFile(rewritingThreads(), jobs, files.size());
+  if (options.album) {
+    if (const int status = chooseAlbumFactor(files, jobs, options); status >= 0) return status;
+  }
+  const bool many = files.size() > 1;
+  const int status = combinedStatus(runEach(files.size(), jobs, true, [&](std::size_t i) {
+    if (many) std::fprintf(outStream(), "== %s\n", files[i].c_str());
+    if (const int signal = StopSignals::received(); signal != 0) {
+      std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
+                   signalName(signal).c_str(), files[i].c_str());
+      return StopSignals::exitStatus(signal);
+    }
+    Options o = options;
+    o.file = files[i];
+    if (!o.outputDir.empty()) o.output = joinPath(o.outputDir, baseNameOf(o.file));
+    return modifyOne(std::move(o));
+  }));
+  return list.errors.empty() ? status : std::max(status, 1);
 }
 
 }  // namespace ril::cli

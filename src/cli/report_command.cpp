@@ -1,4 +1,6 @@
 // rilmaton-cli report: the report the main window shows, for each file.
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -6,6 +8,9 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/file_list.h"
+#include "cli/file_runs.h"
+#include "cli/report_json.h"
 #include "cli/terminal.h"
 #include "core/analysis/analysis.h"
 #include "core/analysis/analysis_report.h"
@@ -21,17 +26,29 @@ namespace ril::cli {
 namespace {
 
 const char* kReportUsage =
-    "Usage: rilmaton-cli report [--crlf] [--threads N] FILE...\n"
+    "Usage: rilmaton-cli report [--crlf | --json] [--recursive] [--files-from LIST [-0]]\n"
+    "                           [--jobs N] [--threads N] FILE...\n"
     "\n"
     "Prints, for each FILE in turn, the report the main window shows after opening it.\n"
     "Lines end in LF; --crlf keeps CR LF as the report holds them.\n"
-    "--threads N: N threads share the work on each file (default: one per processor);\n"
-    "the report is the same for any N.\n"
+    "\n"
+    "  --json             one JSON object per FILE on a line of its own (NDJSON): every\n"
+    "                     figure of the report unrounded, with peak and RMS in dBFS,\n"
+    "                     the count of samples at full scale and the headroom factors\n"
+    "  -r, --recursive    a directory stands for the *.wav files (any case) under it\n"
+    "  --files-from LIST  also the paths in LIST, one a line (- reads standard input)\n"
+    "  -0, --null         the paths in LIST end in a NUL byte, not a line break\n"
+    "  -j, --jobs N       work on N files at once (default: one per processor); the\n"
+    "                     output still comes in the order of the files\n"
+    "  --threads N        N threads share the work on each file (default: the\n"
+    "                     processors shared among the files worked on at once); the\n"
+    "                     report is the same for any N\n"
     "\n"
     "Warnings (the lines the main window shows above the report) and errors go to\n"
     "stderr as \"warning: ...\" and \"error: ...\", with \"FILE: \" in front when more than\n"
     "one FILE is given. A file that cannot be read gets only its error; a file that\n"
-    "cannot be analysed gets its report, which says why, and an error.\n"
+    "cannot be analysed gets its report, which says why, and an error. With several\n"
+    "files on a terminal, one line on stderr counts the files done.\n"
     "\n"
     "Exit status: 0 every file was analysed, 1 a file could not be read or analysed\n"
     "(the other files are still reported), 2 usage error.\n";
@@ -80,47 +97,69 @@ class Diagnostics {
   explicit Diagnostics(bool nameFiles) : nameFiles_(nameFiles) {}
   void print(const std::string& file, const char* kind, const std::string& text) const {
     const std::string prefix = nameFiles_ ? file + ": " : std::string();
-    std::fprintf(stderr, "%s%s: %s\n", prefix.c_str(), kind, text.c_str());
+    std::fprintf(errStream(), "%s%s: %s\n", prefix.c_str(), kind, text.c_str());
   }
 
  private:
   bool nameFiles_;
 };
 
-void printReport(const std::string& file, const FileReport& r, bool crlf,
+void printReport(const std::string& file, const FileReport& r, bool crlf, bool json,
                  const Diagnostics& diagnostics) {
   for (const std::string& line : r.warnings) diagnostics.print(file, "warning", line);
-  if (r.readable()) {
+  if (json) {
+    const std::string line =
+        reportJson(file, r.header, r.result ? &*r.result : nullptr, r.warnings, r.error) + "\n";
+    std::fwrite(line.data(), 1, line.size(), outStream());
+  } else if (r.readable()) {
     const std::string text = crlf ? r.text : toUnixLines(r.text);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    std::fwrite(text.data(), 1, text.size(), outStream());
   }
+  std::fflush(outStream());
   if (!r.analysed()) diagnostics.print(file, "error", r.error);
 }
 
 }  // namespace
 
 int runReportCommand(int argc, char** argv) {
-  bool crlf = false;
-  int threads = availableProcessors();
+  bool crlf = false, json = false;
+  int threads = 0;  // 0: the processors shared among the files at once
+  FileSources sources;
   Arguments args("report");
   args.flag({"--crlf"}, crlf);
+  args.flag({"--json"}, json);
   args.threadsOption(threads);
+  sources.addTo(args);
   if (const int status = args.parseOrExit(argc, argv, kReportUsage); status >= 0) return status;
-  if (args.operands().empty()) {
+  if (crlf && json) return args.usageError("--crlf and --json exclude each other", kReportUsage);
+  if (args.operands().empty() && sources.lists.empty()) {
     std::fputs(kReportUsage, stderr);
     return 2;
   }
-  const Diagnostics diagnostics(args.operands().size() > 1);
-  int status = 0;
-  for (const std::string& file : args.operands()) {
-    const FileReport r = reportFile(file, threads);
-    printReport(file, r, crlf, diagnostics);
-    if (!r.analysed()) status = 1;
-    // Nobody reads the reports any more (a closed pipe).
-    if (std::ferror(stdout)) return 1;
+  const FileList list = collectFiles(args.operands(), sources);
+  for (const std::string& error : list.errors) std::fprintf(stderr, "error: %s\n", error.c_str());
+  const std::vector<std::string>& files = list.files;
+  if (files.empty()) {
+    if (list.errors.empty()) std::fputs("rilmaton-cli report: no FILE found\n", stderr);
+    return 1;
   }
-  return status;
+  const Diagnostics diagnostics(files.size() > 1 || sources.recursive || !sources.lists.empty());
+  std::atomic<bool> closed{false};
+  const unsigned jobs = sources.jobs ? sources.jobs : defaultJobs();
+  if (threads == 0) threads = threadsPerFile(availableProcessors(), jobs, files.size());
+  const std::vector<int> statuses = runEach(files.size(), jobs, true, [&](std::size_t i) {
+    // Nobody reads the reports any more (a closed pipe): the rest is not worked on.
+    if (closed || std::ferror(stdout)) {
+      closed = true;
+      return 1;
+    }
+    const FileReport r = reportFile(files[i], threads);
+    printReport(files[i], r, crlf, json, diagnostics);
+    return r.analysed() ? 0 : 1;
+  });
+  if (std::ferror(stdout)) return 1;
+  const int status = combinedStatus(statuses);
+  return list.errors.empty() ? status : std::max(status, 1);
 }
 
 }  // namespace ril::cli

@@ -10,7 +10,29 @@
 
 namespace ril::cli {
 
-ProgressBar::ProgressBar() : enabled_(::isatty(2) == 1) {}
+namespace {
+thread_local std::FILE* tOut = nullptr;
+thread_local std::FILE* tErr = nullptr;
+}  // namespace
+
+std::FILE* outStream() {
+  return tOut ? tOut : stdout;
+}
+
+std::FILE* errStream() {
+  return tErr ? tErr : stderr;
+}
+
+bool outputCaptured() {
+  return tOut != nullptr;
+}
+
+void captureOutput(std::FILE* out, std::FILE* err) {
+  tOut = out;
+  tErr = err;
+}
+
+ProgressBar::ProgressBar() : enabled_(!outputCaptured() && ::isatty(2) == 1) {}
 
 void ProgressBar::progress(double fraction, const std::string& text) {
   if (!enabled_) return;
@@ -36,7 +58,7 @@ void ProgressBar::clear() {
 void printMessage(const Message& message) {
   std::string title = message.title;
   if (!title.empty() && title.back() != ':') title += ':';
-  std::FILE* to = message.kind == MessageKind::kInformation ? stdout : stderr;
+  std::FILE* to = message.kind == MessageKind::kInformation ? outStream() : errStream();
   std::fprintf(to, "%s %s\n", title.c_str(), toUnixLines(message.text).c_str());
   std::fflush(to);
 }
@@ -56,6 +78,11 @@ Answer TerminalMessages::ask(const Message& message) {
   Message shown = message;
   shown.kind = MessageKind::kWarning;  // to stderr
   printMessage(shown);
+  if (outputCaptured()) {
+    std::fputs("Several files at once: answered No (use --in-place or --output-dir).\n",
+               errStream());
+    return Answer::kNo;
+  }
   if (::isatty(0) != 1 || ::isatty(2) != 1) {
     std::fputs("No terminal to answer the question: answered No (use --in-place or --output).\n",
                stderr);

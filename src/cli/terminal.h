@@ -2,11 +2,23 @@
 // terminal, and messages as lines.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "core/base/host.h"
 
 namespace ril::cli {
+
+// The standard output and error of the calling thread: the process's, or,
+// while a worker of a many-file run works on a file, that file's own
+// captured output (see file_runs.h).
+std::FILE* outStream();
+std::FILE* errStream();
+// Whether the calling thread's output is captured (no terminal to ask or to
+// draw a bar on).
+bool outputCaptured();
+// Makes `out` and `err` the calling thread's streams; nullptr for the process's.
+void captureOutput(std::FILE* out, std::FILE* err);
 
 // A bar on stderr while a pass runs, when stderr is a terminal; nothing
 // otherwise.

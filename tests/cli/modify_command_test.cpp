@@ -56,7 +56,9 @@ TEST(ModifyCommandTest, UsageErrorsExitWithTwo) {
   test::writeFile(f, wav(2, 16, kStereo));
   for (const std::string& args :
        {std::string(""), "--maximize --volume 150 " + f, "--output x.wav --in-place " + f,
-        "--frobnicate " + f, "--volume abc " + f, f + " " + f, std::string("--volume")}) {
+        "--frobnicate " + f, "--volume abc " + f, "--output x.wav " + f + " " + f, "--album " + f,
+        "--maximize --album --output-dir " + dir.path() + " " + f + " " + f, "--jobs 0 " + f,
+        std::string("--volume")}) {
     SCOPED_TRACE(args);
     CommandResult r = modify(args);
     EXPECT_EQ(r.status, 2);

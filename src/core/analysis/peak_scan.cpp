@@ -34,7 +34,7 @@ std::int32_t storedPeak(FileSystem& fs, const std::string& path, const WavHeader
     }
     const std::int64_t n = static_cast<std::int64_t>(eightBit ? got : got / 2);
     if (n > 0) {
-      const kernels::RunStats s = kernels::statsOf16(samples.data(), n);
+      const kernels::RunStats s = kernels::statsOf16(samples.data(), n, kernels::Limits{});
       low = std::min(low, s.min);
       high = std::max(high, s.max);
     }

@@ -11,8 +11,11 @@ namespace ril {
 
 namespace {
 
+// The filtered values count as full scale at or beyond the 16-bit range.
+constexpr kernels::Limits kFilteredLimits{-32768, 32767};
+
 // The update rule: strict comparisons, so the first frame of an extreme wins.
-inline void update(ChannelStats& r, std::int32_t v, std::int64_t pos) {
+inline void update(ChannelStats& r, std::int32_t v, std::int64_t pos, kernels::Limits limits) {
   if (v > r.max) {
     r.max = v;
     r.maxPos = pos;
@@ -23,6 +26,7 @@ inline void update(ChannelStats& r, std::int32_t v, std::int64_t pos) {
   }
   r.sum += v;
   r.sumSq += static_cast<std::uint64_t>(static_cast<std::int64_t>(v) * v);
+  if (v <= limits.low || v >= limits.high) ++r.fullScale;
 }
 
 inline std::int32_t sampleAt(const unsigned char* bytes, std::int64_t index, bool eightBit) {
@@ -41,6 +45,11 @@ SampleAccumulator::SampleAccumulator(int channels, int bitsPerSample, bool deemp
       deemphasis_(deemphasis),
       method_(method) {}
 
+kernels::Limits SampleAccumulator::storedLimits() const {
+  // An 8-bit byte b counts as (b - 128) x 256: 0 as -32768, 255 as 32512.
+  return bitsPerSample_ == 8 ? kernels::Limits{-32768, 32512} : kernels::Limits{-32768, 32767};
+}
+
 void SampleAccumulator::addBlock(const unsigned char* bytes, std::int64_t frames) {
   if (frames <= 0) return;
   if (method_ == Method::kPlain) {
@@ -53,12 +62,13 @@ void SampleAccumulator::addBlock(const unsigned char* bytes, std::int64_t frames
 
 void SampleAccumulator::addBlockPlain(const unsigned char* bytes, std::int64_t frames) {
   const bool eightBit = bitsPerSample_ == 8;
+  const kernels::Limits stored = storedLimits();
   for (int c = 0; c < channels_; ++c) {
     for (std::int64_t k = 0; k < frames; ++k) {
       const std::int32_t s = sampleAt(bytes, k * channels_ + c, eightBit);
       const std::int64_t p = frames_ + k;
-      update(records_[c], s, p);
-      if (deemphasis_) update(records_[c + 2], filters_[c].step(s), p);
+      update(records_[c], s, p, stored);
+      if (deemphasis_) update(records_[c + 2], filters_[c].step(s), p, kFilteredLimits);
     }
   }
 }
@@ -83,6 +93,7 @@ inline void merge(ChannelStats& r, const kernels::RunStats& s, std::int64_t base
   }
   r.sum += s.sum;
   r.sumSq += s.sumSq;
+  r.fullScale += s.atLimits;
 }
 
 }  // namespace
@@ -93,6 +104,7 @@ void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t f
   }
   std::int16_t* x[2] = {planar_.data() + 8, planar_.data() + 8 + kPlanarStride};
   const std::int64_t frameBytes = channels_ * (bitsPerSample_ == 8 ? 1 : 2);
+  const kernels::Limits stored = storedLimits();
 
   for (std::int64_t start = 0; start < frames; start += kChunk) {
     const std::int64_t n = std::min(kChunk, frames - start);
@@ -100,7 +112,7 @@ void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t f
     kernels::toPlanar16(bytes + start * frameBytes, n, channels_, bitsPerSample_, x[0], x[1]);
     for (int c = 0; c < channels_; ++c) {
       const std::int16_t* xc = x[c];
-      merge(records_[c], kernels::statsOf16(xc, n), base, [&](std::int32_t v) {
+      merge(records_[c], kernels::statsOf16(xc, n, stored), base, [&](std::int32_t v) {
         return kernels::firstIndexOf16(xc, n, static_cast<std::int16_t>(v));
       });
     }
@@ -149,6 +161,7 @@ void SampleAccumulator::append(const SampleAccumulator& later) {
     }
     r.sum += s.sum;
     r.sumSq += s.sumSq;
+    r.fullScale += s.fullScale;
   }
   frames_ = later.frames_;
   for (int c = 0; c < channels_; ++c) {

@@ -7,6 +7,7 @@
 
 #include "core/dsp/chunk_filter.h"
 #include "core/dsp/deemphasis_filter.h"
+#include "core/dsp/run_statistics.h"
 
 namespace ril {
 
@@ -17,8 +18,12 @@ struct ChannelStats {
   std::int64_t maxPos = 0;
   std::int64_t sum = 0;     // exact
   std::uint64_t sumSq = 0;  // exact
-  double avg = 0.0;         // fraction of 32768
-  double rms = 0.0;         // fraction of 32768
+  // Samples at the format's smallest or largest stored value (8-bit 0 or 255,
+  // 16-bit -32768 or 32767); in the de-emphasised records, filtered values at
+  // or beyond the 16-bit range.
+  std::int64_t fullScale = 0;
+  double avg = 0.0;  // fraction of 32768
+  double rms = 0.0;  // fraction of 32768
 
   bool operator==(const ChannelStats&) const = default;
 };
@@ -63,6 +68,8 @@ class SampleAccumulator {
  private:
   void addBlockPlain(const unsigned char* bytes, std::int64_t frames);
   void addBlockTuned(const unsigned char* bytes, std::int64_t frames);
+  // The values of the data as stored that count as full scale.
+  kernels::Limits storedLimits() const;
 
   int channels_;
   int bitsPerSample_;

@@ -4,6 +4,11 @@
 
 namespace ril::kernels {
 
+namespace {
+// Filtered values count when they reach or pass the 16-bit range.
+constexpr Limits kFilteredLimits{-32768, 32767};
+}  // namespace
+
 void ChunkFilter::run(int channels, const std::int16_t* const* x, std::int64_t n,
                       std::int64_t* state) {
   channels_ = channels;
@@ -25,7 +30,7 @@ void ChunkFilter::runSegmented(const std::int16_t* const* x, std::int64_t* state
   for (int c = 0; c < channels_; ++c) filterPrep(x[c], n_, prepared_.data() + c * D);
   filterChunk(channels_, prepared_.data(), x, n_, state, natural_.data());
   for (int c = 0; c < channels_; ++c) {
-    stats_[c] = statsOfBiased32(natural_.data() + c * D, n_, kOutputBias);
+    stats_[c] = statsOfBiased32(natural_.data() + c * D, n_, kOutputBias, kFilteredLimits);
   }
 }
 
@@ -70,13 +75,14 @@ RunStats ChunkFilter::statsInLanes(int c) const {
   // it, and the frames behind the last segment.
   constexpr std::int64_t W = kWarmUp;
   RunStats s = rowStatsOfBiased32Avx2(laneOutputs_.data() + laneRow(c, W), steps_ - W,
-                                      channels_ * kLanes, kOutputBias);
+                                      channels_ * kLanes, kOutputBias, kFilteredLimits);
   std::int32_t first[W];
   for (std::int64_t t = 0; t < W; ++t) first[t] = laneOutputs_[laneCell(c, t, 0)];
-  combine(s, statsOfBiased32(first, W, kOutputBias));
+  combine(s, statsOfBiased32(first, W, kOutputBias, kFilteredLimits));
   const std::int32_t* tail = natural_.data() + c * kChannelStride;
   if (begin_[kLanes] < n_) {
-    combine(s, statsOfBiased32(tail + begin_[kLanes], n_ - begin_[kLanes], kOutputBias));
+    combine(s, statsOfBiased32(tail + begin_[kLanes], n_ - begin_[kLanes], kOutputBias,
+                               kFilteredLimits));
   }
   return s;
 }

@@ -24,6 +24,115 @@ RunStats unbiased(std::int32_t mn, std::int32_t mx, std::uint64_t sum, std::uint
   return r;
 }
 
+// Values at or beyond the limits are rare in music (a clipped recording has
+// them in some chunks, most chunks have none): they are counted in a second
+// pass over a run only when its minimum or maximum shows that there are any.
+bool reachesLimits(std::int32_t mn, std::int32_t mx, Limits limits) {
+  return mn <= limits.low || mx >= limits.high;
+}
+
+#if RIL_AVX2
+// countAtLimits16 with 256-bit vectors over the first multiple of 16 values;
+// gives the number of values done and adds their count to `count`.
+__attribute__((target("avx2"))) std::int64_t countAtLimits16Avx2(const std::int16_t* x,
+                                                                 std::int64_t n, Limits limits,
+                                                                 std::int64_t& count) {
+  const __m256i below = _mm256_set1_epi16(static_cast<std::int16_t>(limits.low + 1));
+  const __m256i above = _mm256_set1_epi16(static_cast<std::int16_t>(limits.high - 1));
+  const __m256i ones = _mm256_set1_epi16(1);
+  std::int64_t i = 0;
+  while (i + 16 <= n) {
+    // A run adds at most kLaneRun to each 16-bit lane.
+    __m256i lanes = _mm256_setzero_si256();
+    const std::int64_t end = std::min(n - 15, i + 16 * kLaneRun);
+    for (; i < end; i += 16) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+      lanes = _mm256_sub_epi16(lanes, _mm256_cmpgt_epi16(below, v));
+      lanes = _mm256_sub_epi16(lanes, _mm256_cmpgt_epi16(v, above));
+    }
+    alignas(32) std::int32_t s[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(s), _mm256_madd_epi16(lanes, ones));
+    for (int k = 0; k < 8; ++k) count += s[k];
+  }
+  return i;
+}
+#endif
+
+// How many of x[0..n) lie at or beyond the limits.
+std::int64_t countAtLimits16(const std::int16_t* x, std::int64_t n, Limits limits) {
+  std::int64_t count = 0, i = 0;
+#if RIL_AVX2
+  if (haveAvx2()) i = countAtLimits16Avx2(x, n, limits, count);
+#endif
+#if RIL_SSE2
+  const __m128i below = _mm_set1_epi16(static_cast<std::int16_t>(limits.low + 1));
+  const __m128i above = _mm_set1_epi16(static_cast<std::int16_t>(limits.high - 1));
+  const __m128i ones = _mm_set1_epi16(1);
+  while (i + 8 <= n) {
+    // A run adds at most kLaneRun to each 16-bit lane.
+    __m128i lanes = _mm_setzero_si128();
+    const std::int64_t end = std::min(n - 7, i + 8 * kLaneRun);
+    for (; i < end; i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+      lanes = _mm_sub_epi16(lanes, _mm_cmplt_epi16(v, below));
+      lanes = _mm_sub_epi16(lanes, _mm_cmpgt_epi16(v, above));
+    }
+    alignas(16) std::int32_t s[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(s), _mm_madd_epi16(lanes, ones));
+    count += static_cast<std::int64_t>(s[0]) + s[1] + s[2] + s[3];
+  }
+#endif
+  for (; i < n; ++i) count += (x[i] <= limits.low) + (x[i] >= limits.high);
+  return count;
+}
+
+// How many of y[0..n) lie at or beyond the limits; n < 2^31.
+std::int64_t countAtLimits32(const std::int32_t* y, std::int64_t n, Limits limits) {
+  std::int64_t count = 0, i = 0;
+#if RIL_SSE2
+  const __m128i below = _mm_set1_epi32(limits.low + 1), above = _mm_set1_epi32(limits.high - 1);
+  __m128i lanes = _mm_setzero_si128();
+  for (; i + 4 <= n; i += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i));
+    lanes = _mm_sub_epi32(lanes, _mm_cmplt_epi32(v, below));
+    lanes = _mm_sub_epi32(lanes, _mm_cmpgt_epi32(v, above));
+  }
+  alignas(16) std::int32_t s[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(s), lanes);
+  count += static_cast<std::int64_t>(s[0]) + s[1] + s[2] + s[3];
+#endif
+  for (; i < n; ++i) count += (y[i] <= limits.low) + (y[i] >= limits.high);
+  return count;
+}
+
+#if RIL_AVX2
+// How many values of `rows` rows of eight, the rows `stride` values apart, lie
+// at or beyond the limits; fewer than 2^31 values in all.
+__attribute__((target("avx2"))) std::int64_t rowCountAtLimits32Avx2(const std::int32_t* y,
+                                                                    std::int64_t rows,
+                                                                    std::int64_t stride,
+                                                                    Limits limits) {
+  const __m256i below = _mm256_set1_epi32(limits.low + 1);
+  const __m256i above = _mm256_set1_epi32(limits.high - 1);
+  __m256i lanes = _mm256_setzero_si256();
+  for (std::int64_t r = 0; r < rows; ++r) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + r * stride));
+    lanes = _mm256_sub_epi32(lanes, _mm256_cmpgt_epi32(below, v));
+    lanes = _mm256_sub_epi32(lanes, _mm256_cmpgt_epi32(v, above));
+  }
+  alignas(32) std::int32_t s[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(s), lanes);
+  std::int64_t count = 0;
+  for (int k = 0; k < 8; ++k) count += s[k];
+  return count;
+}
+#endif
+
+// The limits of v - bias as limits of the biased values v.
+Limits biasedLimits(Limits limits, std::int32_t bias) {
+  return Limits{limits.low + bias, limits.high + bias};
+}
+
 #if RIL_AVX2
 // statsOf16 with 256-bit vectors over the first multiple of 16 values; gives
 // the number of values done and their statistics in r.
@@ -68,7 +177,8 @@ __attribute__((target("avx2"))) std::int64_t statsOf16Avx2(const std::int16_t* x
 #endif
 
 // statsOfBiased32 with the baseline vectors (SSE2) and scalar steps.
-RunStats statsOfBiased32Baseline(const std::int32_t* yb, std::int64_t n, std::int32_t bias) {
+RunStats statsOfBiased32Baseline(const std::int32_t* yb, std::int64_t n, std::int32_t bias,
+                                 Limits limits) {
   std::int32_t mn = yb[0], mx = yb[0];
   std::uint64_t sum = 0;  // of the biased values
   std::uint64_t sumSq = 0;
@@ -114,7 +224,11 @@ RunStats statsOfBiased32Baseline(const std::int32_t* yb, std::int64_t n, std::in
     sum += v;
     sumSq += v * v;
   }
-  return unbiased(mn, mx, sum, sumSq, n, bias);
+  RunStats r = unbiased(mn, mx, sum, sumSq, n, bias);
+  if (reachesLimits(r.min, r.max, limits)) {
+    r.atLimits = countAtLimits32(yb, n, biasedLimits(limits, bias));
+  }
+  return r;
 }
 
 }  // namespace
@@ -123,7 +237,7 @@ RunStats statsOfBiased32Baseline(const std::int32_t* yb, std::int64_t n, std::in
 __attribute__((target("avx2"))) RunStats rowStatsOfBiased32Avx2(const std::int32_t* yb,
                                                                 std::int64_t rows,
                                                                 std::int64_t stride,
-                                                                std::int32_t bias) {
+                                                                std::int32_t bias, Limits limits) {
   __m256i vmin = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(yb)), vmax = vmin;
   __m256i vsq = _mm256_setzero_si256();
   std::uint64_t sum = 0;
@@ -154,11 +268,15 @@ __attribute__((target("avx2"))) RunStats rowStatsOfBiased32Avx2(const std::int32
     mn = std::min(mn, a[k]);
     mx = std::max(mx, b[k]);
   }
-  return unbiased(mn, mx, sum, q[0] + q[1] + q[2] + q[3], rows * 8, bias);
+  RunStats stats = unbiased(mn, mx, sum, q[0] + q[1] + q[2] + q[3], rows * 8, bias);
+  if (reachesLimits(stats.min, stats.max, limits)) {
+    stats.atLimits = rowCountAtLimits32Avx2(yb, rows, stride, biasedLimits(limits, bias));
+  }
+  return stats;
 }
 #endif
 
-RunStats statsOf16(const std::int16_t* x, std::int64_t n) {
+RunStats statsOf16(const std::int16_t* x, std::int64_t n, Limits limits) {
   std::int32_t mn = x[0], mx = x[0];
   std::int64_t sum = 0;
   std::uint64_t sumSq = 0;
@@ -214,20 +332,23 @@ RunStats statsOf16(const std::int16_t* x, std::int64_t n) {
     sum += v;
     sumSq += static_cast<std::uint32_t>(v * v);
   }
-  return RunStats{mn, mx, sum, sumSq};
+  const std::int64_t atLimits = reachesLimits(mn, mx, limits) ? countAtLimits16(x, n, limits) : 0;
+  return RunStats{mn, mx, sum, sumSq, atLimits};
 }
 
-RunStats statsOfBiased32(const std::int32_t* yb, std::int64_t n, std::int32_t bias) {
+RunStats statsOfBiased32(const std::int32_t* yb, std::int64_t n, std::int32_t bias, Limits limits) {
 #if RIL_AVX2
   if (haveAvx2() && n >= 8) {
     // Whole rows of eight in the wide vectors, the few values behind them with the baseline.
     const std::int64_t rows = n / 8;
-    RunStats r = rowStatsOfBiased32Avx2(yb, rows, 8, bias);
-    if (8 * rows < n) combine(r, statsOfBiased32Baseline(yb + 8 * rows, n - 8 * rows, bias));
+    RunStats r = rowStatsOfBiased32Avx2(yb, rows, 8, bias, limits);
+    if (8 * rows < n) {
+      combine(r, statsOfBiased32Baseline(yb + 8 * rows, n - 8 * rows, bias, limits));
+    }
     return r;
   }
 #endif
-  return statsOfBiased32Baseline(yb, n, bias);
+  return statsOfBiased32Baseline(yb, n, bias, limits);
 }
 
 std::int64_t firstIndexOf16(const std::int16_t* x, std::int64_t n, std::int16_t v) {

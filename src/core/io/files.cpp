@@ -217,8 +217,9 @@ class PosixOutputFile : public OutputFile {
 };
 
 std::string uniqueSuffix() {
-  static std::mt19937_64 generator{std::random_device{}() ^
-                                   (static_cast<std::uint64_t>(::getpid()) << 32)};
+  // One generator per thread: several files may be written at once.
+  static thread_local std::mt19937_64 generator{std::random_device{}() ^
+                                                (static_cast<std::uint64_t>(::getpid()) << 32)};
   char text[32];
   std::snprintf(text, sizeof text, "%012llx",
                 static_cast<unsigned long long>(generator() & 0xFFFFFFFFFFFFull));

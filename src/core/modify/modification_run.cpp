@@ -315,7 +315,8 @@ ModifyResult runModification(const ModifyTarget& target, const ModifyRequest& re
                              ModifyServices& services, const CommitCheck& beforeCommit) {
   ModifyResult result;
   const bool deemphasis = services.deemphasisChosen && services.deemphasisChosen();
-  if (request.volumeTenths == 1000 && !request.maximize && !deemphasis) {
+  if (request.volumeTenths == 1000 && !request.maximize && !deemphasis &&
+      !request.copyWhenUnchanged) {
     result.outcome = ModifyOutcome::kNothingToDo;
     return result;
   }

@@ -35,6 +35,9 @@ struct ModifyRequest {
   bool maximize = false;    // use maxGain as the factor
   int volumeTenths = 1000;  // the volume in tenths of a percent otherwise
   double maxGain = 1.0;     // the largest factor that does not clip
+  // Factor 1 without de-emphasis writes the output all the same (an identical
+  // copy) instead of doing nothing.
+  bool copyWhenUnchanged = false;
   double factor() const { return maximize ? maxGain : volumeTenths / 1000.0; }
 };
 

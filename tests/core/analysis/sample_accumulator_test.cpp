@@ -66,6 +66,7 @@ StatsRecords literalReference(const Format& f, const Bytes& data) {
     std::int32_t min = 0, max = 0;
     std::int64_t minPos = 0, maxPos = 0;
     double sum = 0, sumSq = 0;
+    std::int64_t fullScale = 0;
   } rec[4];
   const std::int64_t frames = static_cast<std::int64_t>(data.size()) / frameBytes(f);
   for (int c = 0; c < f.channels; ++c) {
@@ -75,13 +76,16 @@ StatsRecords literalReference(const Format& f, const Bytes& data) {
       std::int32_t s = f.bits == 8
                            ? (data[i] - 128) * 256
                            : static_cast<std::int16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-      auto upd = [&](Rec& r, std::int32_t v) {
+      auto upd = [&](Rec& r, std::int32_t v, bool atLimit) {
+        r.fullScale += atLimit;
         if (v > r.max) r.max = v, r.maxPos = k;
         if (v < r.min) r.min = v, r.minPos = k;
         r.sum += v;
         r.sumSq += static_cast<double>(v * v);
       };
-      upd(rec[c], s);
+      const bool stored =
+          f.bits == 8 ? (data[i] == 0 || data[i] == 255) : (s == -32768 || s == 32767);
+      upd(rec[c], s, stored);
       if (f.deemphasis) {
         double v = 15.5 * x1 + (-2.75) * s;
         v = v + 20.75 * y1;
@@ -89,7 +93,7 @@ StatsRecords literalReference(const Format& f, const Bytes& data) {
         const double y = std::nearbyint(v);
         x1 = s;
         y1 = y;
-        upd(rec[c + 2], static_cast<std::int32_t>(y));
+        upd(rec[c + 2], static_cast<std::int32_t>(y), y <= -32768 || y >= 32767);
       }
     }
   }
@@ -101,6 +105,7 @@ StatsRecords literalReference(const Format& f, const Bytes& data) {
     out[r].maxPos = rec[r].maxPos;
     out[r].sum = static_cast<std::int64_t>(rec[r].sum);
     out[r].sumSq = static_cast<std::uint64_t>(rec[r].sumSq);
+    out[r].fullScale = rec[r].fullScale;
     if (frames > 0) {
       out[r].avg = (rec[r].sum / static_cast<double>(frames)) / 32768.0;
       out[r].rms = std::sqrt(rec[r].sumSq / static_cast<double>(frames)) / 32768.0;
@@ -138,6 +143,7 @@ void expectSameRecords(const StatsRecords& got, const StatsRecords& want) {
     EXPECT_EQ(got[r].maxPos, want[r].maxPos);
     EXPECT_EQ(got[r].sum, want[r].sum);
     EXPECT_EQ(got[r].sumSq, want[r].sumSq);
+    EXPECT_EQ(got[r].fullScale, want[r].fullScale);
     EXPECT_EQ(got[r].avg, want[r].avg);
     EXPECT_EQ(got[r].rms, want[r].rms);
   }
@@ -295,6 +301,7 @@ TEST(SampleAccumulatorTest, EightBitBytesUseTheSixteenBitScale) {
     EXPECT_EQ(r[0].maxPos, 2);
     EXPECT_EQ(r[0].sum, -256);
     EXPECT_EQ(r[0].sumSq, 32768ULL * 32768 + 32512ULL * 32512);
+    EXPECT_EQ(r[0].fullScale, 2);  // the bytes 0 and 255
   }
 }
 

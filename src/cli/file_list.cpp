@@ -1,0 +1,111 @@
+#include "cli/file_list.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <utility>
+
+#include "core/io/directories.h"
+
+namespace ril::cli {
+
+void FileSources::addTo(Arguments& args) {
+  args.flag({"--recursive", "-r"}, recursive);
+  args.flag({"--null", "-0"}, nulSeparated);
+  args.option({"--files-from"}, "a LIST", [this](const std::string& value) {
+    lists.push_back(value);
+    return value.empty() ? std::string("--files-from needs a LIST") : std::string();
+  });
+  args.option({"--jobs", "-j"}, "a number", [this](const std::string& value) {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1024) {
+      return "--jobs needs a number from 1 to 1024, not '" + value + "'";
+    }
+    jobs = static_cast<unsigned>(n);
+    return std::string();
+  });
+}
+
+namespace {
+
+class Collector {
+ public:
+  Collector(bool recursive, FileList& list) : recursive_(recursive), list_(list) {}
+
+  void add(const std::string& path) {
+    if (path.empty()) return;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      list_.files.push_back(path);  // what cannot be read fails as that file
+    } else if (recursive_) {
+      walk(path);
+    } else {
+      list_.errors.push_back(path + " is a directory (--recursive takes the WAV files under it)");
+    }
+  }
+
+ private:
+  void walk(const std::string& dir) {
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) return;
+    if (!seen_.insert({st.st_dev, st.st_ino}).second) return;  // a loop, or a second way in
+    const DirectoryListing wavs = listEntries(dir, EntryKind::kWavFile);
+    if (wavs.error != 0) {
+      list_.errors.push_back("cannot read directory " + dir + ": " + errorText(wavs.error));
+      return;
+    }
+    for (const std::string& name : wavs.names) list_.files.push_back(joinPath(dir, name));
+    for (const std::string& name : listEntries(dir, EntryKind::kDirectory).names) {
+      walk(joinPath(dir, name));
+    }
+  }
+
+  bool recursive_;
+  FileList& list_;
+  std::set<std::pair<dev_t, ino_t>> seen_;
+};
+
+// The whole of a list; false when it could not be read.
+bool readList(const std::string& name, std::string& text) {
+  std::FILE* f = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
+  if (!f) return false;
+  char buffer[65536];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
+  const bool ok = !std::ferror(f);
+  if (f != stdin) std::fclose(f);
+  return ok;
+}
+
+}  // namespace
+
+FileList collectFiles(const std::vector<std::string>& operands, const FileSources& sources) {
+  FileList list;
+  Collector collector(sources.recursive, list);
+  for (const std::string& operand : operands) collector.add(operand);
+  const char end = sources.nulSeparated ? '\0' : '\n';
+  for (const std::string& name : sources.lists) {
+    std::string text;
+    if (!readList(name, text)) {
+      const int error = errno;
+      list.errors.push_back("cannot read the list " + name + ": " + errorText(error));
+      continue;
+    }
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t stop = text.find(end, start);
+      if (stop == std::string::npos) stop = text.size();
+      collector.add(text.substr(start, stop - start));
+      start = stop + 1;
+    }
+  }
+  return list;
+}
+
+}  // namespace ril::cli

@@ -1,0 +1,36 @@
+// The files a many-file command works on: its operands, the paths of lists
+// (--files-from), and the WAV files under directories (--recursive).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/arguments.h"
+
+namespace ril::cli {
+
+struct FileSources {
+  bool recursive = false;
+  std::vector<std::string> lists;  // "-" is standard input
+  bool nulSeparated = false;       // the lists' paths end in NUL, not in a line break
+  unsigned jobs = 0;               // 0: one per processor
+
+  // Adds --recursive, --files-from, -0/--null and --jobs/-j to `args`.
+  void addTo(Arguments& args);
+};
+
+struct FileList {
+  std::vector<std::string> files;
+  std::vector<std::string>
+      errors;  // directories that could not be walked, lists that could not be read
+};
+
+// The operands in order, each directory among them (with --recursive)
+// replaced by the WAV files under it ("*.wav" in any case; in each directory
+// its files in name order, then its subdirectories in name order; a
+// directory reached twice, as through a link loop, is walked once); then
+// the paths of each list in the same way. Empty lines and entries are skipped;
+// a directory without --recursive is an error.
+FileList collectFiles(const std::vector<std::string>& operands, const FileSources& sources);
+
+}  // namespace ril::cli
