@@ -37,6 +37,7 @@ namespace {
 const char* kModifyUsage =
     "Usage: rilmaton-cli modify [--deemphasis] [--maximize | --volume PERCENT]\n"
     "                           [--output OUT | --in-place] FILE\n"
+    "       rilmaton-cli modify --deemphasis --cue SHEET   (see modify --cue --help)\n"
     "\n"
     "Analyses FILE, then rewrites its samples as the modification dialog's Modify does:\n"
     "every byte outside the sample data stays as it is, and the file keeps its length.\n"
@@ -405,6 +406,7 @@ class ModifyCommand {
 }  // namespace
 
 int runModifyCommand(int argc, char** argv) {
+  if (asksForCue(argc, argv)) return runCueModifyCommand(argc, argv);
   // From the first moment: nothing is written before the run, and the run
   // ends through its failure path when one of these comes.
   StopSignals stopSignals;
