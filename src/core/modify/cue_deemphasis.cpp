@@ -22,26 +22,13 @@ std::string trackList(const std::vector<int>& tracks) {
   return text;
 }
 
-// The flagged tracks with frames in file `file`, in order.
-std::vector<int> flaggedTracksIn(const CueSheet& sheet, int file) {
-  std::vector<int> tracks;
-  for (const CueTrack& t : sheet.tracks) {
-    if (!t.preEmphasis()) continue;
-    if (std::any_of(t.spans.begin(), t.spans.end(),
-                    [file](const CueSpan& s) { return s.file == file; })) {
-      tracks.push_back(t.number);
-    }
-  }
-  return tracks;
-}
-
 // The job for file `file`, or a refusal.
 std::optional<CueWavJob> planFile(FileSystem& fs, const CueSheet& sheet, int file,
                                   std::vector<std::string>& refusals) {
   CueWavJob job;
   job.file = file;
   job.path = withDirectory(sheet.files[static_cast<std::size_t>(file)].path);
-  job.tracks = flaggedTracksIn(sheet, file);
+  job.tracks = preEmphasisTracksIn(sheet, file);
   if (job.tracks.empty()) return std::nullopt;
   const std::string named = job.path + " (TRACK " + trackList(job.tracks) + ")";
   job.header = readWavFile(fs, job.path).header;
