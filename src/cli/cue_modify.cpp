@@ -1,5 +1,6 @@
 // rilmaton-cli modify --deemphasis --cue SHEET: de-emphasises exactly the
 // tracks the sheet flags PRE, then takes PRE off them in the sheet.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -46,10 +47,12 @@ const char* kCueModifyUsage =
     "Exit status: 0 done (or no track flagged), 1 refused or failed, 2 usage error,\n"
     "128+N stopped by signal N.\n";
 
-// "disk full (error 61): detail (No space left on device)".
+// "disk full (error 61): detail (No space left on device)", as modify words it.
 std::string failureText(int number, const std::string& detail, int systemError) {
   std::string text = errorDescription(number);
-  text = (text.empty() ? "error" : text) + " (error " + std::to_string(number) + ")";
+  if (text.empty()) text = "error";
+  text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  text += " (error " + std::to_string(number) + ")";
   if (!detail.empty()) text += ": " + detail;
   if (systemError != 0) text += " (" + std::string(std::strerror(systemError)) + ")";
   return text;
