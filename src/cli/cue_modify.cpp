@@ -211,7 +211,11 @@ int runCueModifyCommand(int argc, char** argv) {
     sheet = value;
     return value.empty() ? std::string("--cue needs a cue sheet") : std::string();
   });
-  if (!args.parse(argc, argv)) return args.usageError(args.error(), kCueModifyUsage);
+  // "--cue --help" asks for this text too, not for a sheet named --help.
+  for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
+    help = help || std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h";
+  }
+  if (!help && !args.parse(argc, argv)) return args.usageError(args.error(), kCueModifyUsage);
   if (help) {
     std::fputs(kCueModifyUsage, stdout);
     return 0;
