@@ -184,11 +184,12 @@ std::vector<Piece> piecesOf(const std::vector<std::pair<std::int64_t, std::int64
   return pieces;
 }
 
-// Ranges chosen by the option byte `choice` (none for 0) over a file of
-// `total` frames: up to three, in order and apart, some running past the end,
-// some adjacent, some empty.
+// Ranges chosen by the option byte `choice` over a file of `total` frames:
+// none when its high bit is clear (half of all inputs run over whole files),
+// else up to three, in order and apart, some running past the end, some
+// adjacent, some empty.
 std::optional<std::vector<FrameRange>> rangesFor(std::uint8_t choice, std::int64_t total) {
-  if (choice == 0) return std::nullopt;
+  if ((choice & 0x80) == 0) return std::nullopt;
   std::uint64_t x = choice * 2654435761u + static_cast<std::uint64_t>(total);
   auto next = [&x](std::int64_t below) {
     x = x * 6364136223846793005u + 1442695040888963407u;

@@ -237,7 +237,7 @@ int main(int argc, char** argv) {
     toggling.hsbVolume = 2000;
     ModifyOptions ranged = emphasis;
     ranged.placementCase = (c + 9) % ril::fuzz::kPlacementCases;
-    ranged.ranges = static_cast<std::uint8_t>(0x31 + c);
+    ranged.ranges = static_cast<std::uint8_t>(0x80 | ((0x31 + c) & 0x7F));
     for (const ModifyOptions& o : {louder, maximise, emphasis, toggling, ranged}) {
       std::string prefix = ril::fuzz::encodeModifyOptions(o);
       Bytes b(prefix.begin(), prefix.end());

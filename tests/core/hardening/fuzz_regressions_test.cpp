@@ -69,7 +69,7 @@ TEST(FuzzRegressionTest, CorpusFilesPassTheFuzzChecksInEverySetting) {
       emphasis.emphasisBits = 0xFF;
       emphasis.hsbVolume = 900;
       fuzz::ModifyOptions ranged = emphasis;
-      ranged.ranges = static_cast<std::uint8_t>(0x12 + placement);
+      ranged.ranges = static_cast<std::uint8_t>(0x92 + placement);
       for (const fuzz::ModifyOptions& o : {louder, maximise, emphasis, ranged}) {
         const std::string prefix = fuzz::encodeModifyOptions(o);
         test::Bytes input(prefix.begin(), prefix.end());
