@@ -43,6 +43,7 @@ const char* kModifyUsage =
     "Usage: rilmaton-cli modify [--deemphasis] [--maximize [--album] | --volume PERCENT]\n"
     "                           [--output OUT | --output-dir DIR | --in-place]\n"
     "                           [--recursive] [--files-from LIST [-0]] [--jobs N] FILE...\n"
+    "       rilmaton-cli modify --deemphasis --cue SHEET   (see modify --cue --help)\n"
     "\n"
     "Analyses each FILE, then rewrites its samples as the modification dialog's Modify\n"
     "does: every byte outside the sample data stays as it is, and the file keeps its length.\n"
@@ -557,6 +558,7 @@ int checkOutputs(const std::vector<std::string>& files, const Options& o) {
 }  // namespace
 
 int runModifyCommand(int argc, char** argv) {
+  if (asksForCue(argc, argv)) return runCueModifyCommand(argc, argv);
   // From the first moment: nothing is written before the run, and the run
   // ends through its failure path when one of these comes.
   StopSignals stopSignals;
