@@ -160,8 +160,59 @@ std::vector<Message> shownClips(const Expected& e, const std::string& path) {
   return messages;
 }
 
+// The stretches of the data a run processes in turn: each block whole, or
+// with frame ranges each range's part of each block, in order. `fresh`: the
+// filter starts afresh there.
+struct Piece {
+  std::int64_t start = 0;
+  std::int64_t frames = 0;
+  bool fresh = false;
+};
+
+std::vector<Piece> piecesOf(const std::vector<std::pair<std::int64_t, std::int64_t>>& blocks,
+                            const std::optional<std::vector<FrameRange>>& ranges) {
+  std::vector<Piece> pieces;
+  for (const auto& [start, frames] : blocks) {
+    if (!ranges) {
+      pieces.push_back({start, frames, false});
+      continue;
+    }
+    for (const FrameRange& r : *ranges) {
+      const std::int64_t from = std::max(r.first, start);
+      const std::int64_t to = std::min(r.first + r.count, start + frames);
+      if (from < to) pieces.push_back({from, to - from, r.first >= start});
+    }
+  }
+  return pieces;
+}
+
+// Ranges chosen by the option byte `choice` over a file of `total` frames:
+// none when its high bit is clear (half of all inputs run over whole files),
+// else up to three, in order and apart, some running past the end, some
+// adjacent, some empty.
+std::optional<std::vector<FrameRange>> rangesFor(std::uint8_t choice, std::int64_t total) {
+  if ((choice & 0x80) == 0) return std::nullopt;
+  std::uint64_t x = choice * 2654435761u + static_cast<std::uint64_t>(total);
+  auto next = [&x](std::int64_t below) {
+    x = x * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<std::int64_t>((x >> 33) % static_cast<std::uint64_t>(below));
+  };
+  std::vector<std::int64_t> points;
+  for (int i = 0; i < 2 * (1 + choice % 3); ++i) points.push_back(next(total + total / 8 + 2));
+  std::sort(points.begin(), points.end());
+  std::vector<FrameRange> ranges;
+  for (std::size_t i = 0; i < points.size(); i += 2) {
+    const std::int64_t first =
+        (choice & 0x10) && i > 0 ? ranges.back().first + ranges.back().count : points[i];
+    ranges.push_back({first, points[i + 1] - first});
+  }
+  if (choice & 0x20) ranges.back().count = std::int64_t{1} << 40;
+  return ranges;
+}
+
 Expected processSamples(const WavHeader& header, const Bytes& file, double factor,
-                        const ScriptedChoice& dialog, bool overflowCheckFirst) {
+                        const ScriptedChoice& dialog, bool overflowCheckFirst,
+                        const std::optional<std::vector<FrameRange>>& ranges) {
   Expected e;
   e.output = file;
   const int channels = header.format.channels;
@@ -209,9 +260,10 @@ Expected processSamples(const WavHeader& header, const Bytes& file, double facto
     }
   }
 
+  const std::vector<Piece> pieces = piecesOf(blocks, ranges);
   if (overflowCheckFirst) {
     // An in-place rewrite reads the whole file for a volume overflow first.
-    for (const auto& [start, frames] : blocks) {
+    for (const auto& [start, frames, fresh] : pieces) {
       for (int c = 0; c < channels; ++c) {
         for (std::int64_t i = 0; i < frames; ++i) {
           const std::int64_t value = volume(sampleAt(start + i, c));
@@ -227,7 +279,8 @@ Expected processSamples(const WavHeader& header, const Bytes& file, double facto
 
   DeemphasisFilterDouble filters[2];
   int call = 1;  // call 0 was the command's first look at chkEmph
-  for (const auto& [start, frames] : blocks) {
+  for (const auto& [start, frames, fresh] : pieces) {
+    if (fresh) filters[0] = filters[1] = DeemphasisFilterDouble{};
     for (int c = 0; c < channels; ++c) {
       const bool emphasis = dialog.valueAt(call++);
       for (std::int64_t i = 0; i < frames; ++i) {
@@ -445,7 +498,7 @@ std::string encodeModifyOptions(const ModifyOptions& o) {
   s[2] = static_cast<char>(o.emphasisBits);
   s[3] = static_cast<char>(o.hsbVolume & 0xFF);
   s[4] = static_cast<char>((o.hsbVolume >> 8) & 0xFF);
-  s[5] = 0;
+  s[5] = static_cast<char>(o.ranges);
   std::memcpy(&s[6], &o.rawGain, 4);
   return s;
 }
@@ -529,6 +582,7 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   request.maximize = chkVolume;
   request.volumeTenths = hsbVolume;
   request.maxGain = maxGain;
+  request.ranges = rangesFor(o[5], header.layout.framesInFile);
 
   // Threads share the de-emphasis; the output must not change.
   services.threads = 1 + o[5] % 4;
@@ -611,7 +665,8 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   }
 
   const bool inPlace = placementCase == 4 || placementCase == 7;
-  const Expected e = processSamples(header, file, factor, dialog, inPlace && !emphasisAtStart);
+  const Expected e =
+      processSamples(header, file, factor, dialog, inPlace && !emphasisAtStart, request.ranges);
   // The message for the clipped samples beyond the first ones comes after
   // the last block, which a run stopped by an overflow does not reach.
   std::vector<Message> clips = shownClips(e, path);

@@ -30,6 +30,7 @@ struct ModifyOptions {
   std::uint8_t emphasisBits = 0;  // chkEmph as read, call by call
   std::int16_t hsbVolume = 1000;  // tenths of a percent
   float rawGain = 1.0f;           // gainMode 3
+  std::uint8_t ranges = 0;        // high bit: frame ranges to process; see harness.cpp
 };
 inline constexpr int kPlacementCases = 12;
 std::string encodeModifyOptions(const ModifyOptions& options);  // kModifyOptionBytes bytes

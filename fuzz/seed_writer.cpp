@@ -235,7 +235,10 @@ int main(int argc, char** argv) {
     toggling.toggleEmphasis = true;
     toggling.emphasisBits = 0xB5;
     toggling.hsbVolume = 2000;
-    for (const ModifyOptions& o : {louder, maximise, emphasis, toggling}) {
+    ModifyOptions ranged = emphasis;
+    ranged.placementCase = (c + 9) % ril::fuzz::kPlacementCases;
+    ranged.ranges = static_cast<std::uint8_t>(0x80 | ((0x31 + c) & 0x7F));
+    for (const ModifyOptions& o : {louder, maximise, emphasis, toggling, ranged}) {
       std::string prefix = ril::fuzz::encodeModifyOptions(o);
       Bytes b(prefix.begin(), prefix.end());
       b.insert(b.end(), files[k].begin(), files[k].end());

@@ -8,4 +8,9 @@ int runReportCommand(int argc, char** argv);  // argv[0] is "report"
 int runModifyCommand(int argc, char** argv);  // argv[0] is "modify"
 int runCueCommand(int argc, char** argv);     // argv[0] is "cue"
 
+// modify --cue SHEET (cue_modify.cpp): whether the arguments ask for it, and
+// the run.
+bool asksForCue(int argc, char** argv);
+int runCueModifyCommand(int argc, char** argv);
+
 }  // namespace ril::cli

@@ -45,6 +45,7 @@ const char* kModifyUsage =
     "                           [--output OUT | --output-dir DIR | --in-place]\n"
     "                           [--recursive] [--files-from LIST [-0]] [--jobs N]\n"
     "                           [--threads N] FILE...\n"
+    "       rilmaton-cli modify --deemphasis --cue SHEET   (see modify --cue --help)\n"
     "\n"
     "Analyses each FILE, then rewrites its samples as the modification dialog's Modify\n"
     "does: every byte outside the sample data stays as it is, and the file keeps its length.\n"
@@ -568,6 +569,7 @@ int checkOutputs(const std::vector<std::string>& files, const Options& o) {
 }  // namespace
 
 int runModifyCommand(int argc, char** argv) {
+  if (asksForCue(argc, argv)) return runCueModifyCommand(argc, argv);
   // From the first moment: nothing is written before the run, and the run
   // ends through its failure path when one of these comes.
   StopSignals stopSignals;

@@ -5,6 +5,7 @@
 #include "core/analysis/analysis.h"
 #include "core/analysis/analysis_report.h"
 #include "core/base/thread_pool.h"
+#include "core/cue/cue_notice.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 #include "gui/file_selection_dialog.h"
@@ -51,6 +52,11 @@ std::unique_ptr<ByteSource> readHeader(AppContext& ctx, std::size_t index) {
   s.current = reading.header;
   ctx.mainWindow->clearFindings();
   for (const std::string& line : headerWarnings(s.current)) ctx.mainWindow->addFinding(line);
+  if (!path.empty()) {
+    for (const std::string& line : preEmphasisNotices(*ctx.fs, path)) {
+      ctx.mainWindow->addFinding(line);
+    }
+  }
   s.reportText += headerReportLines(path, s.current, s.lineBreak);
   ctx.mainWindow->setReportText(s.reportText);
   ctx.mainWindow->repaintNow();

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QUrl>
+#include <cstdio>
 
 #include "core/base/errors.h"
 #include "core/wav/header_report.h"
@@ -281,6 +282,40 @@ TEST_F(BatchRunTest, ReadFailureDuringTheAnalysisIsNotOfferedForModification) {
   EXPECT_EQ(ctx.session.peakLevel, (std::array<std::int32_t, 2>{1234, 5678}));
   EXPECT_NE(ctx.session.reportText.find("bad.wav"), std::string::npos);
   EXPECT_FALSE(ctx.batchRunning);
+}
+
+TEST_F(BatchRunTest, CueSheetsBesideTheFileThatFlagItsTracksPreAreNamedInTheFindings) {
+  test::writeFile(dataDir.file("album.wav"), test::wavWithPeak(1000));
+  auto sheet = [this](const std::string& name, const std::string& text) {
+    test::writeFile(dataDir.file(name), test::Bytes(text.begin(), text.end()));
+  };
+  auto tracks = [](const std::string& file, const std::vector<std::string>& flags) {
+    std::string text = "FILE \"" + file + "\" WAVE\r\n";
+    for (std::size_t i = 0; i < flags.size(); ++i) {
+      text += "  TRACK 0" + std::to_string(i + 1) + " AUDIO\r\n";
+      if (!flags[i].empty()) text += "    FLAGS " + flags[i] + "\r\n";
+      text += "    INDEX 01 00:00:0" + std::to_string(i) + "\r\n";
+    }
+    return text;
+  };
+  sheet("album.cue", tracks("album.wav", {"", "PRE", "DCP", "", "DCP PRE"}));
+  sheet("b.cue", tracks("./album.wav", {"", "", "PRE"}));
+  sheet("broken.cue", "TRACK 01 AUDIO\nINDEX 01 99:99:99\n");
+  sheet("other.cue", tracks("other.wav", {"PRE"}));
+  sheet("unflagged.cue", tracks("album.wav", {"DCP"}));
+  openAndChoose("album.wav");
+  EXPECT_EQ(main->findings(),
+            (std::vector<std::string>{"The cue sheet album.cue marks tracks 2, 5 as pre-emphasised",
+                                      "The cue sheet b.cue marks track 3 as pre-emphasised"}));
+  EXPECT_TRUE(main->findingsArea->isVisibleTo(main.get()));
+  // The report reads as it would without the sheets.
+  const std::string report = ctx.session.reportText;
+  for (const char* name : {"album.cue", "b.cue", "broken.cue", "other.cue", "unflagged.cue"}) {
+    std::remove(dataDir.file(name).c_str());
+  }
+  openAndChoose("album.wav");
+  EXPECT_TRUE(main->findings().empty());
+  EXPECT_EQ(test::withoutTimes(ctx.session.reportText), test::withoutTimes(report));
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ enum class FsOp {
   kOpenRead,
   kOpenWrite,
   kRenameNoReplace,
+  kRenameReplacing,
   kLink,
   kPublish,
   kRead,
@@ -67,6 +68,10 @@ class FaultyFileSystem : public ForwardingFileSystem {
   void renameNoReplace(const std::string& from, const std::string& to) override {
     check(FsOp::kRenameNoReplace, from);
     inner_.renameNoReplace(from, to);
+  }
+  void renameReplacing(const std::string& from, const std::string& to) override {
+    check(FsOp::kRenameReplacing, from);
+    inner_.renameReplacing(from, to);
   }
   bool linkNoReplace(const std::string& from, const std::string& to) override {
     check(FsOp::kLink, from);

@@ -24,6 +24,9 @@ class ForwardingFileSystem : public FileSystem {
   void renameNoReplace(const std::string& from, const std::string& to) override {
     inner_.renameNoReplace(from, to);
   }
+  void renameReplacing(const std::string& from, const std::string& to) override {
+    inner_.renameReplacing(from, to);
+  }
   bool linkNoReplace(const std::string& from, const std::string& to) override {
     return inner_.linkNoReplace(from, to);
   }

@@ -150,6 +150,14 @@ void MemoryFileSystem::renameNoReplace(const std::string& from, const std::strin
   files_[to] = bytes;
 }
 
+void MemoryFileSystem::renameReplacing(const std::string& from, const std::string& to) {
+  auto it = files_.find(from);
+  if (it == files_.end()) throw RunError(kErrFileNotFound, from);
+  auto bytes = it->second;
+  files_.erase(it);
+  files_[to] = bytes;
+}
+
 DiskFree MemoryFileSystem::freeSpace(const std::string&) {
   return free;
 }

@@ -19,6 +19,7 @@ class MemoryFileSystem : public FileSystem {
   std::uint64_t fileLength(const std::string& path) override;
   bool exists(const std::string& path) override { return files_.count(path) > 0; }
   void renameNoReplace(const std::string& from, const std::string& to) override;
+  void renameReplacing(const std::string& from, const std::string& to) override;
   bool linkNoReplace(const std::string& from, const std::string& to) override;
   void remove(const std::string& path) override { files_.erase(path); }
   DiskFree freeSpace(const std::string& dir) override;

@@ -78,4 +78,15 @@ std::string tidyPath(const std::string& path) {
   return out.empty() ? "." : out;
 }
 
+std::vector<int> preEmphasisTracksIn(const CueSheet& sheet, int file) {
+  std::vector<int> tracks;
+  for (const CueTrack& t : sheet.tracks) {
+    if (t.preEmphasis() && std::any_of(t.spans.begin(), t.spans.end(),
+                                       [file](const CueSpan& s) { return s.file == file; })) {
+      tracks.push_back(t.number);
+    }
+  }
+  return tracks;
+}
+
 }  // namespace ril

@@ -116,6 +116,10 @@ struct CueRange {
 // whether they fit the file is cueFileProblem's question (cue_wav.h).
 std::vector<CueRange> trackRangesIn(const CueSheet& sheet, int file, std::int64_t fileFrames);
 
+// The numbers of the tracks flagged PRE that have frames in file `file`, in
+// order.
+std::vector<int> preEmphasisTracksIn(const CueSheet& sheet, int file);
+
 // The index of the FILE whose path names `path`, or -1. Paths are compared
 // with "." steps and repeated slashes taken out.
 int findCueFile(const CueSheet& sheet, const std::string& path);

@@ -31,6 +31,8 @@ bool keeps(EntryKind kind, const char* name, const struct stat& st) {
       return S_ISDIR(st.st_mode);
     case EntryKind::kWavFile:
       return S_ISREG(st.st_mode) && isWavFileName(name);
+    case EntryKind::kCueSheet:
+      return S_ISREG(st.st_mode) && isCueSheetName(name);
   }
   return false;
 }
@@ -88,11 +90,24 @@ bool isWithin(const std::string& path, const std::string& root) {
   return root == "/" || path == root || startsWith(path, root + "/");
 }
 
-bool isWavFileName(const std::string& name) {
-  if (name.size() < 4) return false;
-  std::string tail = name.substr(name.size() - 4);
+namespace {
+
+// Whether `name` ends in `suffix` (in lower case), in any case.
+bool endsInAnyCase(const std::string& name, const std::string& suffix) {
+  if (name.size() < suffix.size()) return false;
+  std::string tail = name.substr(name.size() - suffix.size());
   for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return tail == ".wav";
+  return tail == suffix;
+}
+
+}  // namespace
+
+bool isWavFileName(const std::string& name) {
+  return endsInAnyCase(name, ".wav");
+}
+
+bool isCueSheetName(const std::string& name) {
+  return endsInAnyCase(name, ".cue");
 }
 
 bool lessIgnoringCase(const std::string& a, const std::string& b) {

@@ -17,6 +17,7 @@ namespace ril {
 enum class EntryKind {
   kDirectory,  // directories, and links to directories
   kWavFile,    // regular files (or links to them) named "*.wav" in any case
+  kCueSheet,   // regular files (or links to them) named "*.cue" in any case
 };
 
 struct DirectoryListing {
@@ -45,6 +46,8 @@ bool isWithin(const std::string& path, const std::string& root);
 
 // Whether a bare file name matches "*.wav" without regard to case.
 bool isWavFileName(const std::string& name);
+// The same for "*.cue".
+bool isCueSheetName(const std::string& name);
 
 // Byte order with A-Z taken as a-z; names equal but for case are ordered by
 // their bytes, so the order is total.

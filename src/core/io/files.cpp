@@ -364,6 +364,10 @@ class PosixFileSystem : public FileSystem {
     }
   }
 
+  void renameReplacing(const std::string& from, const std::string& to) override {
+    if (::rename(from.c_str(), to.c_str()) != 0) throwErrno(errno, Access::kRename, from);
+  }
+
   bool linkNoReplace(const std::string& from, const std::string& to) override {
     if (::link(from.c_str(), to.c_str()) == 0) return true;
     const int err = errno;

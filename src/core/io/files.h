@@ -120,6 +120,9 @@ class FileSystem {
   virtual bool exists(const std::string& path) = 0;
   // Fails with 58 when `to` exists; never replaces it.
   virtual void renameNoReplace(const std::string& from, const std::string& to) = 0;
+  // Gives the file `from` the name `to`, replacing a file of that name in one
+  // step (undoing a replacement: the original takes its name back).
+  virtual void renameReplacing(const std::string& from, const std::string& to) = 0;
   // Makes `to` a second name of the file `from`; fails with 58 when `to`
   // exists. False when the file system has no hard links.
   virtual bool linkNoReplace(const std::string& from, const std::string& to) = 0;

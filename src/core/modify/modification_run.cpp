@@ -10,6 +10,7 @@
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
 #include "core/modify/block_pipeline.h"
+#include "core/modify/joint_commit.h"
 #include "core/modify/modify_messages.h"
 #include "core/modify/output_placement.h"
 #include "core/wav/sample_blocks.h"
@@ -46,9 +47,11 @@ void copyBytes(ByteSource& source, OutputFile& out, std::uint64_t count, void* b
 
 class ModificationRun {
  public:
-  ModificationRun(const ModifyTarget& target, ModifyServices& services, double factor,
-                  bool deemphasisAtStart, ModifyResult& result, const CommitCheck& beforeCommit)
+  ModificationRun(const ModifyTarget& target, const ModifyRequest& request,
+                  ModifyServices& services, double factor, bool deemphasisAtStart,
+                  ModifyResult& result, const CommitCheck& beforeCommit)
       : target_(target),
+        request_(request),
         sv_(services),
         factor_(factor),
         deemphasisAtStart_(deemphasisAtStart),
@@ -65,7 +68,8 @@ class ModificationRun {
       checkExit();
       process();
       result_.outcome = ModifyOutcome::kCompleted;
-      result_.outputName = placement_.outputName;
+      result_.outputName =
+          result_.held ? result_.held->placement.outputName : placement_.outputName;
     } catch (const AbandonRun&) {
       cleanUp();
       result_.outcome = ModifyOutcome::kAbandoned;
@@ -92,6 +96,7 @@ class ModificationRun {
     request.appPath = target_.appPath;
     request.mode = sv_.placement;
     request.explicitOutput = sv_.explicitOutput;
+    request.mayOverwrite = !sv_.holdOutput;
     placeOutput(request, sv_.fs, sv_.messages, placement_);
     result_.inPlace = placement_.inPlace;
     result_.inProgramDir = placement_.inProgramDir;
@@ -111,8 +116,8 @@ class ModificationRun {
     const std::size_t bufferBytes = static_cast<std::size_t>(blocks.largest()) * frameBytes;
     std::vector<std::uint16_t> in((bufferBytes + 1) / 2);
     SampleRewriter::Hooks hooks{sv_.deemphasisChosen, [this](const Clip& clip) { clipped(clip); }};
-    rewriter_ =
-        std::make_unique<SampleRewriter>(format, factor_, std::move(hooks), sv_.followReportFilter);
+    rewriter_ = std::make_unique<SampleRewriter>(format, factor_, std::move(hooks),
+                                                 sv_.followReportFilter, request_.ranges, total);
     rewriter_->useThreads(format, factor_, sv_.threads);
 
     // An in-place rewrite must not stop half-way: the whole file is read once
@@ -193,6 +198,11 @@ class ModificationRun {
     newFile_->takeAttributesOf(placement_.attributesFrom);
     newFile_->sync();
     checkExit();
+    if (sv_.holdOutput) {
+      result_.held = std::make_shared<HeldOutput>(
+          HeldOutput{target_.path, std::move(newFile_), std::move(placement_)});
+      return;
+    }
     if (placement_.inProgramDir) keepOriginalAsOld(sv_.fs, target_.path, placement_);
     newFile_->publish();
     settleOriginal(sv_.fs, target_.path, placement_);
@@ -221,7 +231,7 @@ class ModificationRun {
       readExactly(*reader, buffer, static_cast<std::size_t>(blocks.frames()) * format.frameBytes());
       sv_.progress.yield();
       checkExit();
-      if (checkOverflow) rewriter_->checkVolume(buffer, blocks.frames());
+      if (checkOverflow) rewriter_->checkVolume(buffer, blocks.frames(), blocks.start());
     }
     while (reader->read(buffer, bufferBytes) == bufferBytes) {
     }
@@ -292,6 +302,7 @@ class ModificationRun {
   }
 
   const ModifyTarget& target_;
+  const ModifyRequest& request_;
   ModifyServices& sv_;
   const double factor_;
   const bool deemphasisAtStart_;
@@ -323,12 +334,13 @@ ModifyResult runModification(const ModifyTarget& target, const ModifyRequest& re
   const double factor = request.factor();
   std::optional<std::string> why = refusalText(target.path, target.header);
   if (!why && !(factor >= 0.0 && factor <= kLargestFactor)) why = factorRefusalText(factor);
+  if (!why && request.ranges && !rangesInOrder(*request.ranges)) why = rangesRefusalText();
   if (why) {
     result.outcome = ModifyOutcome::kRefused;
     result.refusal = *why;
     return result;
   }
-  ModificationRun(target, services, factor, deemphasis, result, beforeCommit).run();
+  ModificationRun(target, request, services, factor, deemphasis, result, beforeCommit).run();
   return result;
 }
 

@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/base/clock.h"
 #include "core/base/host.h"
@@ -38,8 +41,14 @@ struct ModifyRequest {
   // Factor 1 without de-emphasis writes the output all the same (an identical
   // copy) instead of doing nothing.
   bool copyWhenUnchanged = false;
+  // Only these frames are processed, each range from a fresh filter state;
+  // every other byte of the file is copied unchanged (see SampleRewriter).
+  // In order and apart; the parts beyond the data are left out.
+  std::optional<std::vector<FrameRange>> ranges;
   double factor() const { return maximize ? maxGain : volumeTenths / 1000.0; }
 };
+
+struct HeldOutput;  // joint_commit.h
 
 struct ModifyServices {
   FileSystem& fs;
@@ -55,7 +64,13 @@ struct ModifyServices {
   PlacementMode placement = PlacementMode::kProgramDirectory;
   std::string explicitOutput = {};  // for kExplicitOutput; "-" is standard output
   bool followReportFilter = false;  // fill ModifyResult::filteredRange
-  int threads = 1;                  // threads that share the de-emphasis
+  // Keeps a complete new file unnamed instead of giving it its name: the
+  // result's `held` owns it, synced and with the original's attributes, and
+  // publishTogether (joint_commit.h) names it along with others. A drive
+  // without the space for a copy fails with 61 instead of asking to overwrite
+  // in place. Outputs other than new files are written as usual.
+  bool holdOutput = false;
+  int threads = 1;  // threads that share the de-emphasis
 };
 
 enum class ModifyOutcome {
@@ -86,6 +101,9 @@ struct ModifyResult {
   double elapsedSeconds = 0.0;  // the time the "Manipulation time" line shows
   bool exitPending = false;     // an exit was asked for while an in-place rewrite ran
   FilteredRange filteredRange;  // with followReportFilter
+  // With holdOutput (kCompleted): the output waiting for its name; dropping
+  // it discards the output and leaves the original as it was.
+  std::shared_ptr<HeldOutput> held;
 };
 
 // Asked once, with the result so far, when a complete output is about to take

@@ -106,6 +106,10 @@ std::string factorRefusalText(double factor) {
          " cannot be applied! Modification cancelled!";
 }
 
+std::string rangesRefusalText() {
+  return "The frame ranges to process overlap or are out of order! Modification cancelled!";
+}
+
 std::string manipulationTimeLine(double seconds, char decimalSeparator) {
   return "Manipulation time = " +
          formatNumber(static_cast<float>(seconds), "0.00", decimalSeparator) + " sec.";

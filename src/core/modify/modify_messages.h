@@ -36,6 +36,7 @@ Message refusalMessage(const std::string& text);
 // Why the file `path` with this header cannot be modified, or nothing.
 std::optional<std::string> refusalText(const std::string& path, const WavHeader& header);
 std::string factorRefusalText(double factor);
+std::string rangesRefusalText();
 
 // "Manipulation time = 1.25 sec."
 std::string manipulationTimeLine(double seconds, char decimalSeparator);

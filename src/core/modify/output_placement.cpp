@@ -89,6 +89,9 @@ void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& m
     return;
   }
   double available = availableBytes(free);
+  if (!request.mayOverwrite) {
+    throw RunError(kErrDiskFull, "no room for a copy of " + path + " in " + request.appPath);
+  }
   if (messages.show(diskSpaceQuestion(request.appPath, length, available)) == Answer::kYes) {
     result.outputName = path;
     result.inPlace = true;

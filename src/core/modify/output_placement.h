@@ -44,6 +44,9 @@ struct PlacementRequest {
   std::string appPath;   // program directory, ending in "/"
   PlacementMode mode = PlacementMode::kProgramDirectory;
   std::string explicitOutput;  // PlacementMode::kExplicitOutput
+  // kProgramDirectory: whether the user is asked to overwrite P in place when
+  // the drive lacks the space for a copy; otherwise that fails with 61.
+  bool mayOverwrite = true;
 };
 
 // How the original came to be P.old at the end of a run.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cstring>
 #include <type_traits>
 #include <vector>
@@ -105,6 +106,7 @@ struct SampleRewriter::Impl {
   virtual void rewrite(const void* in, void* out, std::int64_t frames, std::int64_t first) = 0;
   virtual bool volumeCanOverflow() const = 0;
   virtual void checkVolume(const void* in, std::int64_t frames) = 0;
+  virtual void resetFilters() = 0;
 
   std::int64_t lastValue = 0;
   FilterFollower followers[2];
@@ -144,6 +146,11 @@ class Rewriter : public SampleRewriter::Impl {
   }
 
   bool volumeCanOverflow() const override { return table_.anyBad; }
+
+  void resetFilters() override {
+    filters_[0].reset();
+    filters_[1].reset();
+  }
 
   void checkVolume(const void* inBytes, std::int64_t frames) override {
     const auto* in = static_cast<const Word*>(inBytes);
@@ -446,8 +453,29 @@ class Rewriter : public SampleRewriter::Impl {
 
 }  // namespace
 
+bool rangesInOrder(const std::vector<FrameRange>& ranges) {
+  std::int64_t end = 0;
+  for (const FrameRange& r : ranges) {
+    if (r.first < end || r.count < 0 || r.count > INT64_MAX - r.first) return false;
+    end = r.end();
+  }
+  return true;
+}
+
 SampleRewriter::SampleRewriter(const WavFormat& format, double factor, Hooks hooks,
-                               bool followReportFilter) {
+                               bool followReportFilter,
+                               std::optional<std::vector<FrameRange>> ranges,
+                               std::int64_t framesInFile)
+    : frameBytes_(static_cast<std::size_t>(format.frameBytes())) {
+  if (ranges) {
+    ranges_.emplace();
+    for (const FrameRange& r : *ranges) {
+      const std::int64_t end = std::min(r.end(), framesInFile);
+      if (end > r.first) ranges_->push_back(FrameRange{r.first, end - r.first});
+    }
+    // The report's filter runs over whole files only.
+    followReportFilter = false;
+  }
   if (format.bitsPerSample == 8) {
     impl_ = std::make_unique<Rewriter<Pcm8>>(format.channels, factor, std::move(hooks),
                                              followReportFilter);
@@ -466,17 +494,54 @@ void SampleRewriter::useThreads(const WavFormat& format, double factor, int thre
   }
 }
 
+template <class Part>
+void SampleRewriter::forEachPart(std::int64_t firstFrame, std::int64_t frames, Part part) const {
+  const std::int64_t blockEnd = firstFrame + frames;
+  auto r = std::upper_bound(
+      ranges_->begin(), ranges_->end(), firstFrame,
+      [](std::int64_t frame, const FrameRange& range) { return frame < range.end(); });
+  for (; r != ranges_->end() && r->first < blockEnd; ++r) {
+    const std::int64_t from = std::max(r->first, firstFrame);
+    part(from - firstFrame, std::min(r->end(), blockEnd) - from, r->first >= firstFrame);
+  }
+}
+
 void SampleRewriter::rewrite(const void* in, void* out, std::int64_t frames,
                              std::int64_t firstFrame) {
-  impl_->rewrite(in, out, frames, firstFrame);
+  if (!ranges_) {
+    impl_->rewrite(in, out, frames, firstFrame);
+    return;
+  }
+  const auto* from = static_cast<const unsigned char*>(in);
+  auto* to = static_cast<unsigned char*>(out);
+  auto copy = [&](std::int64_t offset, std::int64_t count) {
+    const std::size_t at = static_cast<std::size_t>(offset) * frameBytes_;
+    if (count > 0) std::memcpy(to + at, from + at, static_cast<std::size_t>(count) * frameBytes_);
+  };
+  std::int64_t done = 0;  // frames of the block dealt with
+  forEachPart(firstFrame, frames, [&](std::int64_t offset, std::int64_t count, bool starts) {
+    copy(done, offset - done);
+    if (starts) impl_->resetFilters();
+    const std::size_t at = static_cast<std::size_t>(offset) * frameBytes_;
+    impl_->rewrite(from + at, to + at, count, firstFrame + offset);
+    done = offset + count;
+  });
+  copy(done, frames - done);
 }
 
 bool SampleRewriter::volumeCanOverflow() const {
   return impl_->volumeCanOverflow();
 }
 
-void SampleRewriter::checkVolume(const void* in, std::int64_t frames) {
-  impl_->checkVolume(in, frames);
+void SampleRewriter::checkVolume(const void* in, std::int64_t frames, std::int64_t firstFrame) {
+  if (!ranges_) {
+    impl_->checkVolume(in, frames);
+    return;
+  }
+  const auto* from = static_cast<const unsigned char*>(in);
+  forEachPart(firstFrame, frames, [&](std::int64_t offset, std::int64_t count, bool) {
+    impl_->checkVolume(from + static_cast<std::size_t>(offset) * frameBytes_, count);
+  });
 }
 
 std::int64_t SampleRewriter::lastValue() const {

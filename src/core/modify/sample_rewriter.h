@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "core/wav/wav_header.h"
 
@@ -28,6 +30,18 @@ struct Clip {
   std::int64_t limit = 0;
 };
 
+// `count` consecutive frames from frame `first` of the sample data.
+struct FrameRange {
+  std::int64_t first = 0;
+  std::int64_t count = 0;
+  std::int64_t end() const { return first + count; }
+  bool operator==(const FrameRange&) const = default;
+};
+
+// Whether `ranges` are in order and apart: each starts at or after the end of
+// the one before, none has a negative start or count.
+bool rangesInOrder(const std::vector<FrameRange>& ranges);
+
 class SampleRewriter {
  public:
   struct Hooks {
@@ -41,8 +55,13 @@ class SampleRewriter {
   };
 
   // `followReportFilter`: run the report's integer filter alongside (see
-  // FilteredRange).
-  SampleRewriter(const WavFormat& format, double factor, Hooks hooks, bool followReportFilter);
+  // FilteredRange). `ranges` (in order and apart, see rangesInOrder): only
+  // their frames are processed, and the filter starts afresh at the first
+  // frame of each; every other frame is copied unchanged. The parts of them
+  // beyond `framesInFile` are left out. Without them every frame is processed.
+  SampleRewriter(const WavFormat& format, double factor, Hooks hooks, bool followReportFilter,
+                 std::optional<std::vector<FrameRange>> ranges = std::nullopt,
+                 std::int64_t framesInFile = 0);
   ~SampleRewriter();
   SampleRewriter(const SampleRewriter&) = delete;
   SampleRewriter& operator=(const SampleRewriter&) = delete;
@@ -54,15 +73,17 @@ class SampleRewriter {
 
   // Rewrites `frames` interleaved frames from `in` into `out` (the same size;
   // 16-bit samples aligned to 2 bytes). `firstFrame` is the index of the
-  // first frame in the file. Without de-emphasis a result outside the sample
-  // range throws RunError 6 (overflow); lastValue() holds it.
+  // first frame in the file; blocks come in the order of the file. Without
+  // de-emphasis a result outside the sample range throws RunError 6
+  // (overflow); lastValue() holds it. With ranges, each range's part of the
+  // block is done as a block of its own, in order.
   void rewrite(const void* in, void* out, std::int64_t frames, std::int64_t firstFrame);
 
   // Whether some stored sample would overflow the volume pass at this factor.
   bool volumeCanOverflow() const;
   // Throws RunError 6 for the first sample of the block that the volume pass
   // cannot store, as rewrite() would without de-emphasis.
-  void checkVolume(const void* in, std::int64_t frames);
+  void checkVolume(const void* in, std::int64_t frames, std::int64_t firstFrame);
 
   std::int64_t lastValue() const;
   FilteredRange filteredRange() const;
@@ -70,7 +91,14 @@ class SampleRewriter {
   struct Impl;
 
  private:
+  // Calls `part(offset, count, startsRange)` for each range's part of the
+  // block of `frames` frames from `firstFrame`, in order.
+  template <class Part>
+  void forEachPart(std::int64_t firstFrame, std::int64_t frames, Part part) const;
+
   std::unique_ptr<Impl> impl_;
+  std::optional<std::vector<FrameRange>> ranges_;
+  std::size_t frameBytes_ = 0;
 };
 
 }  // namespace ril

@@ -68,7 +68,9 @@ TEST(FuzzRegressionTest, CorpusFilesPassTheFuzzChecksInEverySetting) {
       maximise.chkVolume = true;
       emphasis.emphasisBits = 0xFF;
       emphasis.hsbVolume = 900;
-      for (const fuzz::ModifyOptions& o : {louder, maximise, emphasis}) {
+      fuzz::ModifyOptions ranged = emphasis;
+      ranged.ranges = static_cast<std::uint8_t>(0x92 + placement);
+      for (const fuzz::ModifyOptions& o : {louder, maximise, emphasis, ranged}) {
         const std::string prefix = fuzz::encodeModifyOptions(o);
         test::Bytes input(prefix.begin(), prefix.end());
         input.insert(input.end(), wav.begin(), wav.end());

@@ -1,0 +1,245 @@
+// rilmaton-cli modify --deemphasis --cue SHEET: de-emphasises exactly the
+// tracks the sheet flags PRE, then takes PRE off them in the sheet.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/stop_signals.h"
+#include "cli/terminal.h"
+#include "core/base/clock.h"
+#include "core/base/errors.h"
+#include "core/cue/cue_reader.h"
+#include "core/io/files.h"
+#include "core/modify/cue_deemphasis.h"
+#include "core/modify/modify_messages.h"
+
+namespace ril::cli {
+
+namespace {
+
+const char* kCueModifyUsage =
+    "Usage: rilmaton-cli modify --deemphasis --cue SHEET\n"
+    "\n"
+    "De-emphasises exactly the tracks the cue sheet SHEET flags PRE, at their own\n"
+    "volume. A file that one flagged track fills is done as `modify --deemphasis FILE`\n"
+    "does it; in a file holding other tracks too (an image) only the flagged tracks'\n"
+    "frames change, each track starting the filter afresh, and every other byte stays\n"
+    "as it is. Samples the filter takes past full scale are clipped and counted.\n"
+    "\n"
+    "Every file is checked before anything is written: a flagged track that is not\n"
+    "audio, a file that is not a 44100 Hz WAV file of 8- or 16-bit PCM, a file that\n"
+    "cannot be read, or a FILE.old or SHEET.old that exists already refuses the\n"
+    "whole sheet.\n"
+    "\n"
+    "Each file is written completely beside itself first, then the sheet without PRE\n"
+    "on the de-emphasised tracks (nothing else in it changes). Only when all of them\n"
+    "are complete do names change: each original is kept as FILE.old (SHEET.old for\n"
+    "the sheet) and the new file takes its name, mode, owner and extended attributes.\n"
+    "A failure before then, or SIGHUP, SIGINT, SIGQUIT or SIGTERM, leaves every file\n"
+    "and the sheet as they were; a failure among the renames puts back the ones\n"
+    "already done. There is no --in-place, --output, --volume or --maximize with\n"
+    "--cue.\n"
+    "\n"
+    "Exit status: 0 done (or no track flagged), 1 refused or failed, 2 usage error,\n"
+    "128+N stopped by signal N.\n";
+
+// "disk full (error 61): detail (No space left on device)", as modify words it.
+std::string failureText(int number, const std::string& detail, int systemError) {
+  std::string text = errorDescription(number);
+  if (text.empty()) text = "error";
+  text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  text += " (error " + std::to_string(number) + ")";
+  if (!detail.empty()) text += ": " + detail;
+  if (systemError != 0) text += " (" + std::string(std::strerror(systemError)) + ")";
+  return text;
+}
+
+std::string trackList(const std::vector<int>& tracks) {
+  std::string text;
+  for (int t : tracks) text += (text.empty() ? "" : ", ") + twoDigits(t);
+  return text;
+}
+
+class CueModify {
+ public:
+  explicit CueModify(std::string sheet) : sheetPath_(std::move(sheet)), messages_(bar_) {}
+
+  int run() {
+    const CueReading reading = readCueSheet(fs_, sheetPath_);
+    if (!reading.sheet) {
+      std::fprintf(stderr, "rilmaton-cli modify: %s\n", reading.error.c_str());
+      return 1;
+    }
+    const CueSheet& sheet = *reading.sheet;
+    for (const std::string& note : sheet.notes) std::fprintf(stderr, "warning: %s\n", note.c_str());
+    const CueDeemphasisPlan plan = planCueDeemphasis(fs_, sheet);
+    if (plan.tracks.empty()) {
+      std::printf("Nothing to do: %s flags no track PRE.\n", sheetPath_.c_str());
+      return 0;
+    }
+    if (!plan.refusals.empty()) {
+      for (const std::string& why : plan.refusals) {
+        std::fprintf(stderr, "rilmaton-cli modify: refused: %s\n", why.c_str());
+      }
+      std::fprintf(stderr, "Nothing written: %s and its files are left as they were.\n",
+                   sheetPath_.c_str());
+      return 1;
+    }
+    const CueDeemphasisRun run =
+        runCueDeemphasis(sheet, plan, services(), [this](const CueWavJob& job) { starting(job); });
+    return report(plan, run);
+  }
+
+ private:
+  ModifyServices services() {
+    ModifyServices s{.fs = fs_, .clock = steadyClock(), .messages = messages_, .progress = bar_};
+    s.exitRequested = [] { return StopSignals::received() != 0; };
+    return s;
+  }
+
+  void starting(const CueWavJob& job) {
+    bar_.clear();
+    const std::string what =
+        job.ranges ? std::to_string(job.ranges->size()) + " of its tracks" : "the whole file";
+    std::printf("TRACK %s: %s (%s)\n", trackList(job.tracks).c_str(), job.path.c_str(),
+                what.c_str());
+    std::fflush(stdout);
+  }
+
+  int report(const CueDeemphasisPlan& plan, const CueDeemphasisRun& run) {
+    bar_.clear();
+    const int signal = StopSignals::received();
+    for (const ModifyResult& r : run.results) {
+      if (r.outcome == ModifyOutcome::kCompleted && r.clippedSamples > 0) {
+        std::fprintf(stderr, "%s: %lld samples clipped\n", r.outputName.c_str(),
+                     static_cast<long long>(r.clippedSamples));
+      }
+    }
+    if (run.done) {
+      std::printf(
+          "Info: the originals are kept as NAME.old, the sheet as %s.old; TRACK %s "
+          "de-emphasised and no longer flagged PRE.\n",
+          plan.sheetPath.c_str(), trackList(plan.tracks).c_str());
+      if (signal != 0) {
+        std::fprintf(stderr,
+                     "%s came when the renames could no longer be stopped; they were "
+                     "finished.\n",
+                     signalName(signal).c_str());
+      }
+      return 0;
+    }
+    const std::string asTheyWere = "every file and " + plan.sheetPath + " are left as they were";
+    const ModifyResult* last = run.results.empty() ? nullptr : &run.results.back();
+    if (signal != 0 && (run.abandoned || (last && last->outcome == ModifyOutcome::kAbandoned))) {
+      std::fprintf(stderr, "Stopped by %s: %s.\n", signalName(signal).c_str(), asTheyWere.c_str());
+      return StopSignals::exitStatus(signal);
+    }
+    if (last && last->outcome == ModifyOutcome::kRefused) {
+      printMessage(refusalMessage(last->refusal));
+    } else if (last && last->outcome != ModifyOutcome::kCompleted) {
+      std::fprintf(stderr, "rilmaton-cli modify: %s: %s; %s\n",
+                   last->outputName.empty() ? plan.files[run.results.size() - 1].path.c_str()
+                                            : last->outputName.c_str(),
+                   failureText(last->errorNumber, last->errorDetail, last->systemError).c_str(),
+                   asTheyWere.c_str());
+    } else if (run.sheetError != 0) {
+      std::fprintf(stderr, "rilmaton-cli modify: %s; %s\n",
+                   failureText(run.sheetError, run.sheetErrorDetail, 0).c_str(),
+                   asTheyWere.c_str());
+    } else {
+      reportPublishFailure(run.publish, asTheyWere);
+    }
+    return 1;
+  }
+
+  static void reportPublishFailure(const JointPublish& p, const std::string& asTheyWere) {
+    const std::string cause = failureText(p.errorNumber, p.errorDetail, p.systemError);
+    if (p.notRestored.empty()) {
+      std::fprintf(stderr, "rilmaton-cli modify: renaming failed: %s; %s\n", cause.c_str(),
+                   asTheyWere.c_str());
+      return;
+    }
+    std::fprintf(stderr, "rilmaton-cli modify: renaming failed: %s\n", cause.c_str());
+    for (const std::string& path : p.notRestored) {
+      std::fprintf(stderr,
+                   "rilmaton-cli modify: %s could not be put back: it holds the new contents, "
+                   "the original is %s.old\n",
+                   path.c_str(), path.c_str());
+    }
+  }
+
+  std::string sheetPath_;
+  FileSystem& fs_ = realFileSystem();
+  ProgressBar bar_;
+  TerminalMessages messages_;
+};
+
+}  // namespace
+
+bool asksForCue(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") return false;
+    if (arg == "--cue" || arg.rfind("--cue=", 0) == 0) return true;
+  }
+  return false;
+}
+
+int runCueModifyCommand(int argc, char** argv) {
+  StopSignals stopSignals;
+  bool help = false, deemphasis = false, maximize = false, inPlace = false;
+  bool volume = false, output = false;
+  std::string sheet;
+  Arguments args("modify");
+  args.flag({"--help", "-h"}, help);
+  args.flag({"--deemphasis"}, deemphasis);
+  args.flag({"--maximize"}, maximize);
+  args.flag({"--in-place"}, inPlace);
+  args.option({"--volume"}, "a PERCENT", [&](const std::string&) {
+    volume = true;
+    return std::string();
+  });
+  args.option({"--output"}, "a file name", [&](const std::string&) {
+    output = true;
+    return std::string();
+  });
+  args.option({"--cue"}, "a cue sheet", [&](const std::string& value) {
+    sheet = value;
+    return value.empty() ? std::string("--cue needs a cue sheet") : std::string();
+  });
+  // "--cue --help" asks for this text too, not for a sheet named --help.
+  for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
+    help = help || std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h";
+  }
+  if (!help && !args.parse(argc, argv)) return args.usageError(args.error(), kCueModifyUsage);
+  if (help) {
+    std::fputs(kCueModifyUsage, stdout);
+    return 0;
+  }
+  if (!deemphasis) return args.usageError("--cue needs --deemphasis", kCueModifyUsage);
+  if (volume || maximize) {
+    return args.usageError("--volume and --maximize are not offered with --cue", kCueModifyUsage);
+  }
+  if (output || inPlace) {
+    return args.usageError("--output and --in-place are not offered with --cue", kCueModifyUsage);
+  }
+  if (!args.operands().empty()) {
+    return args.usageError("no FILE with --cue: the sheet names the files", kCueModifyUsage);
+  }
+  CueModify command(sheet);
+  try {
+    return command.run();
+  } catch (const RunError& e) {
+    std::fprintf(stderr, "rilmaton-cli modify: %s; nothing was renamed\n",
+                 failureText(e.number(), e.detail(), e.sysErrno()).c_str());
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "rilmaton-cli modify: out of memory; nothing was renamed\n");
+  }
+  return 1;
+}
+
+}  // namespace ril::cli
