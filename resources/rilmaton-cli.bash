@@ -12,7 +12,7 @@ _rilmaton_cli() {
   case ${COMP_WORDS[1]} in
     report) options="--crlf --json $many" ;;
     modify)
-      options="--deemphasis --maximize --album --volume --output --output-dir --in-place $many"
+      options="--deemphasis --maximize --album --volume --output --output-dir --in-place --cue $many"
       ;;
     cue) options="--json --help -h" ;;
     *) return ;;
@@ -21,6 +21,11 @@ _rilmaton_cli() {
     --volume | --jobs | -j) return ;;
     --files-from | --output)
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      return
+      ;;
+    --cue)
+      mapfile -t COMPREPLY < <(compgen -f -X '!*.[cC][uU][eE]' -- "$cur"; compgen -d -- "$cur")
+      compopt -o filenames 2>/dev/null
       return
       ;;
     --output-dir)
