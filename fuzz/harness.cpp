@@ -9,10 +9,12 @@
 
 #include "core/analysis/analysis.h"
 #include "core/analysis/analysis_report.h"
+#include "core/analysis/parallel_statistics.h"
 #include "core/analysis/sample_statistics.h"
 #include "core/dsp/deemphasis_filter.h"
 #include "core/modify/modification_run.h"
 #include "core/modify/modify_messages.h"
+#include "core/modify/parallel_deemphasis.h"
 #include "core/modify/volume_policy.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
@@ -360,6 +362,71 @@ std::string compareFiles(const Files& got, const Files& want, const char* when) 
   return {};
 }
 
+// The first record of `got` that differs from `want`, described.
+std::string compareRecords(const char* method, const StatsRecords& got, const StatsRecords& want) {
+  for (int r = 0; r < 4; ++r) {
+    if (!(got[r] == want[r])) {
+      return std::string(method) + " statistics of record " + std::to_string(r + 1) +
+             " differ from the plain ones (min " + std::to_string(got[r].min) + "/" +
+             std::to_string(want[r].min) + ", max " + std::to_string(got[r].max) + "/" +
+             std::to_string(want[r].max) + ", sum " + std::to_string(got[r].sum) + "/" +
+             std::to_string(want[r].sum) + ", full scale " + std::to_string(got[r].fullScale) +
+             "/" + std::to_string(want[r].fullScale) + ")";
+    }
+  }
+  return {};
+}
+
+// BlockDeemphasis straight over the file's samples, in two blocks, with the
+// threads, ranges and wrong guesses that `choice` picks, against the serial
+// filter sample by sample.
+std::string checkBlockDeemphasis(const WavHeader& h, const Bytes& file, double factor,
+                                 std::uint8_t choice) {
+  const int channels = h.format.channels;
+  const int bits = h.format.bitsPerSample;
+  const std::int64_t frames = h.layout.framesInFile;
+  if (channels < 1 || channels > 2 || frames <= 0 || !(factor >= 0.0) || factor > 1.0e6) return {};
+  const unsigned char* in = file.data() + h.layout.dataOffset;
+  const std::size_t bytes = static_cast<std::size_t>(frames * h.format.frameBytes());
+  Bytes want(bytes), got(bytes);
+  DeemphasisFilterDouble serial[2];
+  unsigned wantLimited = 0;
+  for (std::int64_t k = 0; k < frames * channels; ++k) {
+    const int c = static_cast<int>(k % channels);
+    const double s =
+        bits == 8 ? in[k] - 128.0 : static_cast<std::int16_t>(in[2 * k] | in[2 * k + 1] << 8);
+    const auto r = static_cast<std::int64_t>(
+        std::floor(serial[c].step(s * factor) + (bits == 8 ? 128.5 : 0.5)));
+    const std::int64_t low = bits == 8 ? 0 : -32768, high = bits == 8 ? 255 : 32767;
+    if (r < low || r > high) wantLimited |= 1u << c;
+    const std::int64_t v = std::clamp(r, low, high);
+    if (bits == 8) {
+      want[static_cast<std::size_t>(k)] = static_cast<unsigned char>(v);
+    } else {
+      want[static_cast<std::size_t>(2 * k)] = static_cast<unsigned char>(v & 0xFF);
+      want[static_cast<std::size_t>(2 * k + 1)] = static_cast<unsigned char>((v >> 8) & 0xFF);
+    }
+  }
+  BlockDeemphasis block(channels, bits, factor, 1 + choice % 4);
+  block.setLeastRangeFrames(20 * ((choice >> 2) & 31));
+  if (choice & 0x80) block.spoilGuesses();
+  DeemphasisFilterDouble filters[2];
+  FollowedFilter follow[2];
+  const std::int64_t split = (choice * 7919) % frames;
+  const std::size_t splitBytes = static_cast<std::size_t>(split * h.format.frameBytes());
+  unsigned limited = block.run(in, got.data(), split, filters, follow);
+  limited |= block.run(in + splitBytes, got.data() + splitBytes, frames - split, filters, follow);
+  if (got != want) return "BlockDeemphasis differs from the serial filter";
+  if (limited != wantLimited)
+    return "BlockDeemphasis limited other channels than the serial filter";
+  for (int c = 0; c < channels; ++c) {
+    if (std::memcmp(&filters[c], &serial[c], sizeof serial[c]) != 0) {
+      return "BlockDeemphasis left another state than the serial filter";
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
@@ -389,15 +456,23 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
   if (split > 0) tuned.addBlock(samples, split);
   tuned.addBlock(samples + split * frameBytes, frames - split);
   const StatsRecords want = plain.finish();
-  const StatsRecords got = tuned.finish();
-  for (int r = 0; r < 4; ++r) {
-    if (!(got[r] == want[r])) {
-      return "tuned statistics of record " + std::to_string(r + 1) + " differ from the plain ones" +
-             " (min " + std::to_string(got[r].min) + "/" + std::to_string(want[r].min) + ", max " +
-             std::to_string(got[r].max) + "/" + std::to_string(want[r].max) + ", sum " +
-             std::to_string(got[r].sum) + "/" + std::to_string(want[r].sum) + ", full scale " +
-             std::to_string(got[r].fullScale) + "/" + std::to_string(want[r].fullScale) + ")";
-    }
+  if (std::string broken = compareRecords("tuned", tuned.finish(), want); !broken.empty()) {
+    return broken;
+  }
+  // The same split for threads side by side, in parts of a size and with
+  // guesses (spoilt or not) that the input chooses.
+  const std::uint8_t choice = data[(size - 1) / 2];
+  ParallelAccumulator parallel(format.channels, format.bitsPerSample, deemphasis, 1 + choice % 4,
+                               frames);
+  parallel.setPartUnit(65 + 37 * (choice >> 3));
+  if (choice & 4) parallel.spoilGuesses();
+  std::memcpy(parallel.nextBuffer(), samples, static_cast<std::size_t>(split * frameBytes));
+  parallel.addBlock(split);
+  std::memcpy(parallel.nextBuffer(), samples + split * frameBytes,
+              static_cast<std::size_t>((frames - split) * frameBytes));
+  parallel.addBlock(frames - split);
+  if (std::string broken = compareRecords("threaded", parallel.finish(), want); !broken.empty()) {
+    return broken;
   }
   // The peaks the analysis stored, from the plain records.
   auto peak = [&](int first) {
@@ -508,6 +583,14 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   request.volumeTenths = hsbVolume;
   request.maxGain = maxGain;
   request.ranges = rangesFor(o[5], header.layout.framesInFile);
+
+  // Threads share the de-emphasis; the output must not change.
+  services.threads = 1 + o[5] % 4;
+  const double requestFactor = chkVolume ? maxGain : hsbVolume / 1000.0;
+  if (std::string broken = checkBlockDeemphasis(header, file, requestFactor, o[5]);
+      !broken.empty()) {
+    return broken;
+  }
 
   const Files before = snapshot(fs);
   const ModifyTarget target{path, "f.wav", kProgramDir, header};

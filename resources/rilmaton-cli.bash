@@ -7,7 +7,7 @@ _rilmaton_cli() {
     mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
     return
   fi
-  local many="--recursive -r --files-from --null -0 --jobs -j --help -h"
+  local many="--recursive -r --files-from --null -0 --jobs -j --threads --help -h"
   local options
   case ${COMP_WORDS[1]} in
     report) options="--crlf --json $many" ;;
@@ -18,7 +18,7 @@ _rilmaton_cli() {
     *) return ;;
   esac
   case $prev in
-    --volume | --jobs | -j) return ;;
+    --volume | --jobs | -j | --threads) return ;;
     --files-from | --output)
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return

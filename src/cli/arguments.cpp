@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 namespace ril::cli {
 
@@ -20,6 +22,20 @@ void Arguments::option(std::vector<std::string> names, std::string valueName,
   spec.valueName = std::move(valueName);
   spec.handle = std::move(handle);
   specs_.push_back(std::move(spec));
+}
+
+void Arguments::threadsOption(int& threads) {
+  option({"--threads"}, "a number", [&threads](const std::string& value) {
+    constexpr long kMost = 64;
+    char* end = nullptr;
+    const long n = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || n < 1 || n > kMost) {
+      return "--threads needs a number from 1 to " + std::to_string(kMost) + ", not '" + value +
+             "'";
+    }
+    threads = static_cast<int>(n);
+    return std::string();
+  });
 }
 
 const Arguments::Spec* Arguments::find(const std::string& name) const {

@@ -32,6 +32,10 @@ class Arguments {
   // Prints "rilmaton-cli COMMAND: WHAT", a blank line and `usage` on stderr;
   // returns 2, the status of a usage error.
   int usageError(const std::string& what, const char* usage) const;
+  // The option --threads N (1 to 64): how many threads share the work on one
+  // file. `threads` keeps its value when the option is absent.
+  void threadsOption(int& threads);
+
   const std::vector<std::string>& operands() const { return operands_; }
   const std::string& error() const { return error_; }
 

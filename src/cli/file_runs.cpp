@@ -112,6 +112,11 @@ void emit(const Capture& capture) {
 
 }  // namespace
 
+int threadsPerFile(int processors, unsigned jobs, std::size_t files) {
+  const std::size_t atOnce = std::max<std::size_t>(1, std::min<std::size_t>(jobs, files));
+  return std::max(1, static_cast<int>(static_cast<std::size_t>(processors) / atOnce));
+}
+
 unsigned defaultJobs() {
   return std::max(1u, std::thread::hardware_concurrency());
 }

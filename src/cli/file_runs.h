@@ -26,4 +26,9 @@ int combinedStatus(const std::vector<int>& statuses);
 // The number of files worked on at once by default: the processors'.
 unsigned defaultJobs();
 
+// Threads for each file when `processors` are shared among the files worked
+// on at once: `jobs`, or fewer when there are fewer files (at least 1). One
+// file gets them all; many files at --jobs N one each.
+int threadsPerFile(int processors, unsigned jobs, std::size_t files);
+
 }  // namespace ril::cli

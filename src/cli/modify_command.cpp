@@ -26,6 +26,7 @@
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
 #include "core/base/text.h"
+#include "core/base/thread_pool.h"
 #include "core/io/directories.h"
 #include "core/io/files.h"
 #include "core/modify/modification_run.h"
@@ -42,7 +43,8 @@ namespace {
 const char* kModifyUsage =
     "Usage: rilmaton-cli modify [--deemphasis] [--maximize [--album] | --volume PERCENT]\n"
     "                           [--output OUT | --output-dir DIR | --in-place]\n"
-    "                           [--recursive] [--files-from LIST [-0]] [--jobs N] FILE...\n"
+    "                           [--recursive] [--files-from LIST [-0]] [--jobs N]\n"
+    "                           [--threads N] FILE...\n"
     "       rilmaton-cli modify --deemphasis --cue SHEET   (see modify --cue --help)\n"
     "\n"
     "Analyses each FILE, then rewrites its samples as the modification dialog's Modify\n"
@@ -71,6 +73,10 @@ const char* kModifyUsage =
     "  -j, --jobs N       work on N files at once (default: one per processor); the\n"
     "                     output comes in the order of the files, each file's after a\n"
     "                     line \"== FILE\" when there are several\n"
+    "  --threads N        N threads share the work on each file's samples (default: the\n"
+    "                     processors shared among the files worked on at once, one fewer\n"
+    "                     while rewriting, where a reader and a writer thread run beside\n"
+    "                     them); the result is the same for any N\n"
     "\n"
     "Without --output, --output-dir or --in-place, the result is written completely\n"
     "beside FILE first; then FILE is kept as FILE.old and the result takes FILE's name,\n"
@@ -97,7 +103,10 @@ struct Options {
   bool percentRounded = false;
   std::string output;
   bool inPlace = false;
-  std::string file;  // the file of one ModifyCommand
+  int threads = 0;           // --threads; 0: as many as suit each step
+  int analysisThreads = 1;   // per file, for the analysis
+  int rewritingThreads = 1;  // per file, beside the reader and writer
+  std::string file;          // the file of one ModifyCommand
   std::string outputDir;
   bool album = false;
   double albumGain = 0;  // with --album: the factor for every file
@@ -135,6 +144,7 @@ int parseOptions(int argc, char** argv, Options& o) {
   args.flag({"--deemphasis"}, o.deemphasis);
   args.flag({"--maximize"}, o.maximize);
   args.flag({"--in-place"}, o.inPlace);
+  args.threadsOption(o.threads);
   args.option({"--volume"}, "a PERCENT", [&](const std::string& value) {
     o.haveVolume = true;
     return parsePercent(value, o.tenths, o.percentRounded)
@@ -279,8 +289,8 @@ class ModifyCommand {
   bool analyse() {
     const WavHeader& header = target_.header;
     if (!header.hasFrames()) return true;  // the run refuses the file and says why
-    const AnalysisResult result =
-        analyseSamples(*reading_.samples, header.format, header.layout, silent_, steadyClock());
+    const AnalysisResult result = analyseSamples(*reading_.samples, header.format, header.layout,
+                                                 silent_, steadyClock(), '.', o_.analysisThreads);
     reading_.samples.reset();
     if (result.complete()) {
       peak_[0] = result.peak[0];
@@ -298,6 +308,7 @@ class ModifyCommand {
     ModifyServices s{.fs = fs_, .clock = steadyClock(), .messages = messages_, .progress = bar_};
     s.deemphasisChosen = [this] { return o_.deemphasis; };
     s.exitRequested = [] { return StopSignals::received() != 0; };
+    s.threads = o_.rewritingThreads;
     if (!o_.output.empty()) {
       s.placement = PlacementMode::kExplicitOutput;
       s.explicitOutput = o_.output;
@@ -574,6 +585,10 @@ int runModifyCommand(int argc, char** argv) {
   }
   if (const int status = checkOutputs(files, options); status >= 0) return status;
   const unsigned jobs = options.sources.jobs ? options.sources.jobs : defaultJobs();
+  options.analysisThreads =
+      options.threads ? options.threads : threadsPerFile(availableProcessors(), jobs, files.size());
+  options.rewritingThreads =
+      options.threads ? options.threads : threadsPerFile(rewritingThreads(), jobs, files.size());
   if (options.album) {
     if (const int status = chooseAlbumFactor(files, jobs, options); status >= 0) return status;
   }

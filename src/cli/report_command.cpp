@@ -16,6 +16,7 @@
 #include "core/analysis/analysis_report.h"
 #include "core/base/clock.h"
 #include "core/base/text.h"
+#include "core/base/thread_pool.h"
 #include "core/io/files.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
@@ -26,7 +27,7 @@ namespace {
 
 const char* kReportUsage =
     "Usage: rilmaton-cli report [--crlf | --json] [--recursive] [--files-from LIST [-0]]\n"
-    "                           [--jobs N] FILE...\n"
+    "                           [--jobs N] [--threads N] FILE...\n"
     "\n"
     "Prints, for each FILE in turn, the report the main window shows after opening it.\n"
     "Lines end in LF; --crlf keeps CR LF as the report holds them.\n"
@@ -39,6 +40,9 @@ const char* kReportUsage =
     "  -0, --null         the paths in LIST end in a NUL byte, not a line break\n"
     "  -j, --jobs N       work on N files at once (default: one per processor); the\n"
     "                     output still comes in the order of the files\n"
+    "  --threads N        N threads share the work on each file (default: the\n"
+    "                     processors shared among the files worked on at once); the\n"
+    "                     report is the same for any N\n"
     "\n"
     "Warnings (the lines the main window shows above the report) and errors go to\n"
     "stderr as \"warning: ...\" and \"error: ...\", with \"FILE: \" in front when more than\n"
@@ -69,7 +73,7 @@ std::string analysisProblem(const AnalysisResult& result, const WavFormat& forma
   return line;
 }
 
-FileReport reportFile(const std::string& file) {
+FileReport reportFile(const std::string& file, int threads) {
   FileReport r;
   HeaderReading reading = readWavFile(realFileSystem(), file);
   r.header = reading.header;
@@ -78,8 +82,8 @@ FileReport reportFile(const std::string& file) {
   r.error = headerProblem(r.header);
   if (r.header.ready()) {
     SilentProgress progress;
-    r.result =
-        analyseSamples(*reading.samples, r.header.format, r.header.layout, progress, steadyClock());
+    r.result = analyseSamples(*reading.samples, r.header.format, r.header.layout, progress,
+                              steadyClock(), '.', threads);
     r.text += analysisReportLines(*r.result, r.header.format, ReportFormat{});
     r.error = analysisProblem(*r.result, r.header.format);
   }
@@ -119,10 +123,12 @@ void printReport(const std::string& file, const FileReport& r, bool crlf, bool j
 
 int runReportCommand(int argc, char** argv) {
   bool crlf = false, json = false;
+  int threads = 0;  // 0: the processors shared among the files at once
   FileSources sources;
   Arguments args("report");
   args.flag({"--crlf"}, crlf);
   args.flag({"--json"}, json);
+  args.threadsOption(threads);
   sources.addTo(args);
   if (const int status = args.parseOrExit(argc, argv, kReportUsage); status >= 0) return status;
   if (crlf && json) return args.usageError("--crlf and --json exclude each other", kReportUsage);
@@ -139,17 +145,18 @@ int runReportCommand(int argc, char** argv) {
   }
   const Diagnostics diagnostics(files.size() > 1 || sources.recursive || !sources.lists.empty());
   std::atomic<bool> closed{false};
-  const std::vector<int> statuses =
-      runEach(files.size(), sources.jobs ? sources.jobs : defaultJobs(), true, [&](std::size_t i) {
-        // Nobody reads the reports any more (a closed pipe): the rest is not worked on.
-        if (closed || std::ferror(stdout)) {
-          closed = true;
-          return 1;
-        }
-        const FileReport r = reportFile(files[i]);
-        printReport(files[i], r, crlf, json, diagnostics);
-        return r.analysed() ? 0 : 1;
-      });
+  const unsigned jobs = sources.jobs ? sources.jobs : defaultJobs();
+  if (threads == 0) threads = threadsPerFile(availableProcessors(), jobs, files.size());
+  const std::vector<int> statuses = runEach(files.size(), jobs, true, [&](std::size_t i) {
+    // Nobody reads the reports any more (a closed pipe): the rest is not worked on.
+    if (closed || std::ferror(stdout)) {
+      closed = true;
+      return 1;
+    }
+    const FileReport r = reportFile(files[i], threads);
+    printReport(files[i], r, crlf, json, diagnostics);
+    return r.analysed() ? 0 : 1;
+  });
   if (std::ferror(stdout)) return 1;
   const int status = combinedStatus(statuses);
   return list.errors.empty() ? status : std::max(status, 1);

@@ -4,6 +4,7 @@
 
 #include "core/analysis/analysis.h"
 #include "core/analysis/analysis_report.h"
+#include "core/base/thread_pool.h"
 #include "core/cue/cue_notice.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
@@ -66,8 +67,9 @@ std::unique_ptr<ByteSource> readHeader(AppContext& ctx, std::size_t index) {
 // peaks; true when every sample was read.
 bool analyse(AppContext& ctx, ByteSource& samples) {
   Session& s = ctx.session;
-  const AnalysisResult result = analyseSamples(samples, s.current.format, s.current.layout,
-                                               *ctx.mainWindow, *ctx.clock, ctx.decimalSeparator);
+  const AnalysisResult result =
+      analyseSamples(samples, s.current.format, s.current.layout, *ctx.mainWindow, *ctx.clock,
+                     ctx.decimalSeparator, availableProcessors());
   s.reportText += analysisReportLines(result, s.current.format,
                                       ReportFormat{s.lineBreak, ctx.decimalSeparator});
   ctx.mainWindow->setReportText(s.reportText);

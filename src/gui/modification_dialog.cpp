@@ -12,6 +12,7 @@
 
 #include "core/base/number_format.h"
 #include "core/base/text.h"
+#include "core/base/thread_pool.h"
 #include "core/modify/modify_messages.h"
 #include "core/modify/volume_policy.h"
 #include "gui/file_selection_dialog.h"
@@ -219,6 +220,7 @@ void ModificationDialog::modify() {
                           .progress = *this,
                           .deemphasisChosen = [this] { return deemphasisCheck->isChecked(); },
                           .exitRequested = [this] { return ctx_.exitRequested; }};
+  services.threads = rewritingThreads();
 
   ModifyOutcome outcome;
   {

@@ -77,5 +77,30 @@ TEST(ReportCommandTest, ExitStatusAndStderrTellAScriptWhichFilesFailedAndWhy) {
             std::string::npos);
 }
 
+TEST(ReportCommandTest, ThreadsShareTheWorkWithoutChangingTheReport) {
+  test::TempDir dir;
+  WavShape s;
+  std::uint32_t noise = 1;
+  for (int i = 0; i < 2 * 300000; ++i) {
+    noise = noise * 1664525u + 1013904223u;
+    test::putLe16(s.data, static_cast<std::uint16_t>(noise >> 16));
+  }
+  const std::string file = dir.file("noise.wav");
+  test::writeFile(file, test::buildWav(s));
+  const std::string cli = "'" + test::builtProgram("rilmaton-cli") + "' report ";
+  const CommandResult one = test::runCommand(cli + "--threads 1 '" + file + "'");
+  EXPECT_EQ(one.status, 0);
+  for (const char* threads : {"--threads 2 ", "--threads=3 ", ""}) {
+    const CommandResult r = test::runCommand(cli + threads + "'" + file + "'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(test::withoutTimes(r.out), test::withoutTimes(one.out)) << threads;
+  }
+  for (const char* bad : {"--threads 0 ", "--threads 65 ", "--threads two "}) {
+    const CommandResult r = test::runCommand(cli + bad + "'" + file + "'");
+    EXPECT_EQ(r.status, 2) << bad;
+    EXPECT_NE(r.err.find("--threads needs a number from 1 to 64"), std::string::npos) << bad;
+  }
+}
+
 }  // namespace
 }  // namespace ril

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/analysis/parallel_statistics.h"
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
 #include "core/wav/sample_blocks.h"
@@ -24,21 +25,20 @@ std::int32_t peakOf(const StatsRecords& records, int first, int channels) {
   return peak;
 }
 
-// Reads and accumulates every block; returns the failure, or nothing.
-std::string readAllBlocks(ByteSource& samples, const WavFormat& format, std::int64_t frames,
-                          SampleAccumulator& acc, ProgressSink& progress, char decimalSeparator,
-                          std::int64_t& framesRead) {
+// Reads and accumulates every block, reading each while the one before is
+// accumulated; returns the failure, or nothing.
+std::string readAllBlocks(ByteSource& samples, const WavFormat& format, SampleBlocks& blocks,
+                          std::int64_t frames, ParallelAccumulator& acc, ProgressSink& progress,
+                          char decimalSeparator, std::int64_t& framesRead) {
   const std::int64_t frameBytes = format.frameBytes();
-  SampleBlocks blocks(frames, nominalBlockFrames(format.channels, format.bitsPerSample));
-  std::vector<unsigned char> buffer(static_cast<std::size_t>(blocks.largest() * frameBytes));
   try {
     while (blocks.next()) {
       const std::size_t want = static_cast<std::size_t>(blocks.frames() * frameBytes);
-      if (samples.read(buffer.data(), want) != want) return "the file ended early.";
+      if (samples.read(acc.nextBuffer(), want) != want) return "the file ended early.";
       const double done = static_cast<double>(blocks.start()) / static_cast<double>(frames);
       progress.progress(done, formatNumber(done, "0%", decimalSeparator));
       progress.yield();
-      acc.addBlock(buffer.data(), blocks.frames());
+      acc.addBlock(blocks.frames());
       framesRead = blocks.start() + blocks.frames();
     }
   } catch (const RunError& e) {
@@ -58,7 +58,8 @@ double AnalysisResult::volumeLimitDeemphasis() const {
 }
 
 AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, const WavLayout& layout,
-                              ProgressSink& progress, Clock& clock, char decimalSeparator) {
+                              ProgressSink& progress, Clock& clock, char decimalSeparator,
+                              int threads) {
   AnalysisResult result;
   result.frames = layout.framesInFile;
   result.declaredFrames = layout.sampleFrames;
@@ -69,10 +70,12 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
   }
 
   const double startTime = clock.seconds();
-  SampleAccumulator acc(format.channels, format.bitsPerSample, result.deemphasised);
+  SampleBlocks blocks(result.frames, nominalBlockFrames(format.channels, format.bitsPerSample));
+  ParallelAccumulator acc(format.channels, format.bitsPerSample, result.deemphasised, threads,
+                          blocks.largest());
   try {
-    result.failure = readAllBlocks(samples, format, result.frames, acc, progress, decimalSeparator,
-                                   result.framesRead);
+    result.failure = readAllBlocks(samples, format, blocks, result.frames, acc, progress,
+                                   decimalSeparator, result.framesRead);
   } catch (...) {
     progress.progressDone({});
     throw;

@@ -42,7 +42,10 @@ struct AnalysisResult {
 // Reads the `format` samples of `layout` from `samples` (positioned at the
 // first sample byte) block by block, showing progress as "44%" and yielding
 // once per block. A failing read ends the pass (outcome kReadFailed).
+// `threads` threads share the work (this one included); progress and
+// yielding stay on this thread.
 AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, const WavLayout& layout,
-                              ProgressSink& progress, Clock& clock, char decimalSeparator = '.');
+                              ProgressSink& progress, Clock& clock, char decimalSeparator = '.',
+                              int threads = 1);
 
 }  // namespace ril

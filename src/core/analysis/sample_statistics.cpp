@@ -132,6 +132,44 @@ void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t f
   }
 }
 
+void SampleAccumulator::restartAt(std::int64_t first, const FastDeemphasisState* state,
+                                  const StatsRecords& before) {
+  frames_ = first;
+  for (std::size_t i = 0; i < records_.size(); ++i) {
+    ChannelStats extremes;
+    extremes.min = before[i].min;
+    extremes.minPos = before[i].minPos;
+    extremes.max = before[i].max;
+    extremes.maxPos = before[i].maxPos;
+    records_[i] = extremes;
+  }
+  for (int c = 0; c < channels_; ++c) fast_[c] = state[c];
+}
+
+void SampleAccumulator::append(const SampleAccumulator& later) {
+  for (std::size_t i = 0; i < records_.size(); ++i) {
+    ChannelStats& r = records_[i];
+    const ChannelStats& s = later.records_[i];
+    // Strict comparisons: on a tie the earlier frame keeps the extreme.
+    if (s.max > r.max) {
+      r.max = s.max;
+      r.maxPos = s.maxPos;
+    }
+    if (s.min < r.min) {
+      r.min = s.min;
+      r.minPos = s.minPos;
+    }
+    r.sum += s.sum;
+    r.sumSq += s.sumSq;
+    r.fullScale += s.fullScale;
+  }
+  frames_ = later.frames_;
+  for (int c = 0; c < channels_; ++c) {
+    fast_[c] = later.fast_[c];
+    filters_[c] = later.filters_[c];
+  }
+}
+
 StatsRecords SampleAccumulator::finish() const {
   StatsRecords out = records_;
   if (frames_ <= 0) return out;

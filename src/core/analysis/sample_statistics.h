@@ -53,6 +53,18 @@ class SampleAccumulator {
   const StatsRecords& records() const { return records_; }
   std::int64_t frames() const { return frames_; }
 
+  // For accumulating the data in parts side by side (tuned method): starts
+  // over at frame `first` with the filter states `state` (one per channel),
+  // the sums at 0 and the extremes (with their frames) those of `before`, the
+  // records of frames in front of the part. The extremes the part then finds
+  // are those that beat them, as in one pass; fewer are looked up.
+  void restartAt(std::int64_t first, const FastDeemphasisState* state, const StatsRecords& before);
+  const FastDeemphasisState* filterState() const { return fast_; }
+  // Adds the records of the part that `later` accumulated right behind this
+  // one's frames, and takes over its frame count and filter state. The same
+  // as having accumulated the later frames here.
+  void append(const SampleAccumulator& later);
+
  private:
   void addBlockPlain(const unsigned char* bytes, std::int64_t frames);
   void addBlockTuned(const unsigned char* bytes, std::int64_t frames);

@@ -9,6 +9,7 @@
 
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
+#include "core/modify/block_pipeline.h"
 #include "core/modify/joint_commit.h"
 #include "core/modify/modify_messages.h"
 #include "core/modify/output_placement.h"
@@ -113,10 +114,11 @@ class ModificationRun {
     SampleBlocks blocks(total, nominal);
     // 16-bit words, so that 16-bit samples are aligned.
     const std::size_t bufferBytes = static_cast<std::size_t>(blocks.largest()) * frameBytes;
-    std::vector<std::uint16_t> in((bufferBytes + 1) / 2), processed(in.size());
+    std::vector<std::uint16_t> in((bufferBytes + 1) / 2);
     SampleRewriter::Hooks hooks{sv_.deemphasisChosen, [this](const Clip& clip) { clipped(clip); }};
     rewriter_ = std::make_unique<SampleRewriter>(format, factor_, std::move(hooks),
                                                  sv_.followReportFilter, request_.ranges, total);
+    rewriter_->useThreads(format, factor_, sv_.threads);
 
     // An in-place rewrite must not stop half-way: the whole file is read once
     // before anything is written, so that a volume pass that would overflow,
@@ -132,15 +134,7 @@ class ModificationRun {
     InputFile& input = *placement_.input;
     copyBytes(input, out, static_cast<std::uint64_t>(target_.header.layout.dataOffset), in.data(),
               bufferBytes);
-    while (blocks.next()) {
-      const std::size_t bytes = static_cast<std::size_t>(blocks.frames()) * frameBytes;
-      readExactly(input, in.data(), bytes);
-      showProgress(blocks.start(), total);
-      rewriter_->rewrite(in.data(), processed.data(), blocks.frames(), blocks.start());
-      if (!placement_.inPlace) checkExit();
-      rewriting_ = placement_.inPlace;
-      out.write(processed.data(), bytes);
-    }
+    rewriteBlocks(input, out, blocks, frameBytes);
     showLaterClips();
     if (sv_.followReportFilter) result_.filteredRange = rewriter_->filteredRange();
 
@@ -154,6 +148,27 @@ class ModificationRun {
       out.sync();
       out.close();
     }
+  }
+
+  // Reading runs ahead of the rewriting and writing behind it, each on a
+  // thread of its own; the blocks are written in order.
+  void rewriteBlocks(InputFile& input, OutputFile& out, SampleBlocks& blocks,
+                     std::size_t frameBytes) {
+    const std::int64_t total = target_.header.layout.framesInFile;
+    std::vector<std::size_t> sizes;
+    for (SampleBlocks b = blocks; b.next();) {
+      sizes.push_back(static_cast<std::size_t>(b.frames()) * frameBytes);
+    }
+    BlockPipeline pipeline(input, out, std::move(sizes));
+    while (blocks.next()) {
+      const BlockPipeline::Block block = pipeline.next();
+      showProgress(blocks.start(), total);
+      rewriter_->rewrite(block.in, block.out, blocks.frames(), blocks.start());
+      if (!placement_.inPlace) checkExit();
+      rewriting_ = placement_.inPlace;
+      pipeline.write();
+    }
+    pipeline.finish();
   }
 
   OutputFile& openOutput() {

@@ -70,6 +70,7 @@ struct ModifyServices {
   // without the space for a copy fails with 61 instead of asking to overwrite
   // in place. Outputs other than new files are written as usual.
   bool holdOutput = false;
+  int threads = 1;  // threads that share the de-emphasis
 };
 
 enum class ModifyOutcome {

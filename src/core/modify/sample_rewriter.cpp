@@ -14,6 +14,7 @@
 #include "core/base/errors.h"
 #include "core/dsp/deemphasis_filter.h"
 #include "core/dsp/double_pair.h"
+#include "core/modify/parallel_deemphasis.h"
 
 namespace ril {
 
@@ -109,7 +110,8 @@ struct SampleRewriter::Impl {
 
   std::int64_t lastValue = 0;
   FilterFollower followers[2];
-  bool following = false;  // every block so far went through the followers
+  bool following = false;                  // every block so far went through the followers
+  std::unique_ptr<BlockDeemphasis> block;  // long blocks of 1 or 2 channels
 };
 
 namespace {
@@ -285,6 +287,8 @@ class Rewriter : public SampleRewriter::Impl {
   // Follow, the report's filter runs alongside.
   template <bool Follow>
   bool filterQuietly(const Word* in, Word* out, std::int64_t frames, int channel) {
+    if (channels_ == 1 && block && frames >= kBlockFrames)
+      return filterInBlock<Follow>(in, out, frames);
     DeemphasisFilterDouble filter = filters_[channel];
     FilterFollower f = followers[channel];
     bool clipped = false;
@@ -297,6 +301,23 @@ class Rewriter : public SampleRewriter::Impl {
     }
     filters_[channel] = filter;
     if constexpr (Follow) followers[channel] = f;
+    return clipped;
+  }
+
+  // Every channel of a long block without the chain (BlockDeemphasis); the
+  // channels that had a sample limited.
+  template <bool Follow>
+  unsigned filterInBlock(const Word* in, Word* out, std::int64_t frames) {
+    FollowedFilter follow[2];
+    for (int c = 0; Follow && c < channels_; ++c) {
+      const FilterFollower& f = followers[c];
+      follow[c] = FollowedFilter{{f.prevInput, f.prevOutput + 2 * fastdiv::kBias}, f.min, f.max};
+    }
+    const unsigned clipped = block->run(in, out, frames, filters_, Follow ? follow : nullptr);
+    for (int c = 0; Follow && c < channels_; ++c) {
+      const FollowedFilter& f = follow[c];
+      followers[c] = FilterFollower{f.state.prevInput, f.state.output(), f.min, f.max};
+    }
     return clipped;
   }
 
@@ -321,6 +342,12 @@ class Rewriter : public SampleRewriter::Impl {
   template <bool Follow>
   void filterStereoQuietly(const Word* in, Word* out, std::int64_t frames, bool& clipped1,
                            bool& clipped2) {
+    if (block && frames >= kBlockFrames) {
+      const unsigned clipped = filterInBlock<Follow>(in, out, frames);
+      clipped1 = (clipped & 1) != 0;
+      clipped2 = (clipped & 2) != 0;
+      return;
+    }
 #if defined(__SSE2__)
     if constexpr (std::is_same_v<Pcm, Pcm16>) {
       if (factor_ <= kPackedFactorLimit) {
@@ -414,6 +441,9 @@ class Rewriter : public SampleRewriter::Impl {
   }
 #endif
 
+  // Shorter blocks run as one chain: too short for segments to pay.
+  static constexpr std::int64_t kBlockFrames = 4096;
+
   const int channels_;
   const double factor_;
   const VolumeTable<Pcm> table_;
@@ -456,6 +486,13 @@ SampleRewriter::SampleRewriter(const WavFormat& format, double factor, Hooks hoo
 }
 
 SampleRewriter::~SampleRewriter() = default;
+
+void SampleRewriter::useThreads(const WavFormat& format, double factor, int threads) {
+  if (format.channels >= 1 && format.channels <= 2) {
+    impl_->block =
+        std::make_unique<BlockDeemphasis>(format.channels, format.bitsPerSample, factor, threads);
+  }
+}
 
 template <class Part>
 void SampleRewriter::forEachPart(std::int64_t firstFrame, std::int64_t frames, Part part) const {

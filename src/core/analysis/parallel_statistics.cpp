@@ -1,0 +1,119 @@
+#include "core/analysis/parallel_statistics.h"
+
+#include <algorithm>
+
+#include "core/dsp/filter_chain.h"
+#include "core/dsp/planar_conversion.h"
+#include "core/dsp/segmented_filter.h"
+
+namespace ril {
+
+ParallelAccumulator::ParallelAccumulator(int channels, int bitsPerSample, bool deemphasis,
+                                         int threads, std::int64_t largestBlockFrames)
+    : channels_(channels),
+      frameBytes_(channels * (bitsPerSample == 8 ? 1 : 2)),
+      deemphasis_(deemphasis),
+      pool_(threads),
+      total_(channels, bitsPerSample, deemphasis) {
+  const int parts = std::max(1, pool_.threads());
+  parts_.assign(static_cast<std::size_t>(parts),
+                SampleAccumulator(channels, bitsPerSample, deemphasis));
+  guesses_.resize(static_cast<std::size_t>(parts));
+  begin_.resize(static_cast<std::size_t>(parts) + 1);
+  const auto bytes = static_cast<std::size_t>(std::max<std::int64_t>(largestBlockFrames, 0)) *
+                     static_cast<std::size_t>(frameBytes_);
+  for (std::vector<unsigned char>& b : buffers_) b.resize(bytes);
+}
+
+ParallelAccumulator::~ParallelAccumulator() {
+  // A block may still be in the workers' hands when reading fails part-way.
+  try {
+    pool_.wait();
+  } catch (...) {
+  }
+}
+
+void ParallelAccumulator::setPartUnit(std::int64_t frames) {
+  partUnit_ = std::max(frames, kernels::kWarmUp + 1);
+}
+
+void ParallelAccumulator::guessState(int part, const unsigned char* bytes) {
+  constexpr std::int64_t W = kernels::kWarmUp;
+  const std::int64_t b = begin_[static_cast<std::size_t>(part)];
+  std::int16_t x[2][W + 1];
+  kernels::toPlanar16(bytes + (b - W - 1) * frameBytes_, W + 1, channels_,
+                      frameBytes_ / channels_ * 8, x[0], x[1]);
+  std::array<FastDeemphasisState, 2>& guess = guesses_[static_cast<std::size_t>(part)];
+  for (int c = 0; c < channels_; ++c) {
+    auto y = static_cast<std::uint64_t>(x[c][0] + kernels::kOutputBias);
+    for (std::int64_t i = 1; i <= W; ++i) y = kernels::chainStep(kernels::preparedAt(x[c], i), y);
+    guess[static_cast<std::size_t>(c)].prevInput = x[c][W];
+    guess[static_cast<std::size_t>(c)].biasedOutput =
+        static_cast<std::int64_t>(y) + (spoil_ ? 1 : 0);
+  }
+}
+
+void ParallelAccumulator::addBlock(std::int64_t frames) {
+  settle();
+  if (frames <= 0) return;
+  const unsigned char* bytes = buffers_[next_].data();
+  next_ ^= 1;
+  const std::int64_t units = (frames + partUnit_ - 1) / partUnit_;
+  partsInUse_ =
+      static_cast<int>(std::min<std::int64_t>(static_cast<std::int64_t>(parts_.size()), units));
+  for (int j = 0; j <= partsInUse_; ++j) {
+    begin_[static_cast<std::size_t>(j)] =
+        j == partsInUse_ ? frames : (units * j / partsInUse_) * partUnit_;
+  }
+  const std::int64_t first = total_.frames();
+  parts_[0].restartAt(first, total_.filterState(), total_.records());
+  for (int j = 1; j < partsInUse_; ++j) {
+    if (deemphasis_) guessState(j, bytes);
+    parts_[static_cast<std::size_t>(j)].restartAt(first + begin_[static_cast<std::size_t>(j)],
+                                                  guesses_[static_cast<std::size_t>(j)].data(),
+                                                  total_.records());
+  }
+  pending_ = bytes;
+  pool_.start(partsInUse_, [this, bytes](int j) {
+    const std::int64_t b = begin_[static_cast<std::size_t>(j)];
+    parts_[static_cast<std::size_t>(j)].addBlock(bytes + b * frameBytes_,
+                                                 begin_[static_cast<std::size_t>(j) + 1] - b);
+  });
+}
+
+void ParallelAccumulator::settle() {
+  if (!pending_) return;
+  const unsigned char* bytes = pending_;
+  pending_ = nullptr;
+  pool_.wait();
+  for (int j = 0; j < partsInUse_; ++j) {
+    SampleAccumulator& part = parts_[static_cast<std::size_t>(j)];
+    const std::int64_t b = begin_[static_cast<std::size_t>(j)];
+    bool guessed = true;
+    for (int c = 0; j > 0 && deemphasis_ && c < channels_; ++c) {
+      const FastDeemphasisState& truth = total_.filterState()[c];
+      const FastDeemphasisState& guess =
+          guesses_[static_cast<std::size_t>(j)][static_cast<std::size_t>(c)];
+      guessed =
+          guessed && truth.prevInput == guess.prevInput && truth.biasedOutput == guess.biasedOutput;
+    }
+    if (!guessed) {
+      ++repairs_;
+      part.restartAt(total_.frames(), total_.filterState(), total_.records());
+      part.addBlock(bytes + b * frameBytes_, begin_[static_cast<std::size_t>(j) + 1] - b);
+    }
+    total_.append(part);
+  }
+}
+
+StatsRecords ParallelAccumulator::finish() {
+  settle();
+  return total_.finish();
+}
+
+std::int64_t ParallelAccumulator::frames() {
+  settle();
+  return total_.frames();
+}
+
+}  // namespace ril

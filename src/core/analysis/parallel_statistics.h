@@ -1,0 +1,73 @@
+// The tuned statistics pass over several threads: each block is cut into
+// parts that accumulate side by side, and the parts' records are merged in
+// frame order, so the result is exactly that of one SampleAccumulator.
+//
+// The de-emphasis filter carries its state from frame to frame. A part after
+// the first starts from a guess: the filter run over the kWarmUp frames in
+// front of the part from the input there (the filter's gain at 0 Hz is 1).
+// When the true state at the part's start, known once the parts in front are
+// merged, differs from the guess, the part is accumulated again from the true
+// state on the owner's thread; otherwise its run is the true run from its
+// first frame.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "core/analysis/sample_statistics.h"
+#include "core/base/thread_pool.h"
+#include "core/dsp/segmented_filter.h"
+
+namespace ril {
+
+class ParallelAccumulator {
+ public:
+  // `largestBlockFrames`: the largest block addBlock() will be given.
+  ParallelAccumulator(int channels, int bitsPerSample, bool deemphasis, int threads,
+                      std::int64_t largestBlockFrames);
+  ~ParallelAccumulator();
+  ParallelAccumulator(const ParallelAccumulator&) = delete;
+  ParallelAccumulator& operator=(const ParallelAccumulator&) = delete;
+
+  // Where to read the next block's bytes. It stays untouched while the
+  // block before it is accumulated, so that reading and accumulating overlap.
+  unsigned char* nextBuffer() { return buffers_[next_].data(); }
+  // Finishes the block before and starts on the `frames` frames in
+  // nextBuffer(), which then takes the other buffer.
+  void addBlock(std::int64_t frames);
+  // Finishes the block in progress and gives the records of every frame.
+  StatsRecords finish();
+  std::int64_t frames();
+
+  // Parts hold whole multiples of this many frames (at least kWarmUp + 1);
+  // by default one chunk of the tuned pass.
+  void setPartUnit(std::int64_t frames);
+  // For tests: every later part's guess is made wrong, so that every part
+  // after the first is accumulated again from the true state.
+  void spoilGuesses() { spoil_ = true; }
+  // Parts accumulated again because their guess was wrong.
+  std::int64_t repairs() const { return repairs_; }
+
+ private:
+  void settle();
+  void guessState(int part, const unsigned char* bytes);
+
+  int channels_;
+  int frameBytes_;
+  bool deemphasis_;
+  ThreadPool pool_;
+  SampleAccumulator total_;
+  std::vector<SampleAccumulator> parts_;
+  std::vector<std::array<FastDeemphasisState, 2>> guesses_;
+  std::vector<std::int64_t> begin_;  // parts' first frames in the block, and its end
+  int partsInUse_ = 0;
+  std::int64_t partUnit_ = kernels::kChunkFrames;
+  std::vector<unsigned char> buffers_[2];
+  int next_ = 0;
+  const unsigned char* pending_ = nullptr;  // the block in progress
+  bool spoil_ = false;
+  std::int64_t repairs_ = 0;
+};
+
+}  // namespace ril

@@ -1,0 +1,193 @@
+#include "core/dsp/segmented_deemphasis.h"
+
+#include <bit>
+
+#include "core/dsp/cpu_features.h"
+
+namespace ril::kernels {
+
+namespace {
+
+constexpr std::int64_t W = kDoubleWarmUp;
+// Segments per run, one per vector lane: two AVX2 vectors or four SSE2 ones.
+constexpr int kSegments = 8;
+
+bool sameBits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+void serialRun(const double* x, double* y, std::int64_t from, std::int64_t to,
+               DeemphasisFilterDouble& filter) {
+  for (std::int64_t i = from; i < to; ++i) y[i] = filter.step(x[i]);
+}
+
+// The lanes' states: previous input and previous output per segment.
+struct LaneStates {
+  alignas(32) double in[kSegments];
+  alignas(32) double out[kSegments];
+};
+
+// Steps t in [from, to) of every segment; segment j reads xs[j][t] and
+// writes ys[j][t]. Each lane does deemphasisStep's operations in its order.
+#if RIL_AVX2
+__attribute__((target("avx2"))) void stepLanesAvx2(const double* const* xs, double* const* ys,
+                                                   std::int64_t from, std::int64_t to,
+                                                   LaneStates& s) {
+  const __m256d prevInputWeight = _mm256_set1_pd(deemphasis::kPrevInput);
+  const __m256d inputWeight = _mm256_set1_pd(deemphasis::kInput);
+  const __m256d prevOutputWeight = _mm256_set1_pd(deemphasis::kPrevOutput);
+  const __m256d divisor = _mm256_set1_pd(deemphasis::kDivisor);
+  __m256d in[2] = {_mm256_load_pd(s.in), _mm256_load_pd(s.in + 4)};
+  __m256d out[2] = {_mm256_load_pd(s.out), _mm256_load_pd(s.out + 4)};
+  for (std::int64_t t = from; t < to; ++t) {
+#pragma GCC unroll 2
+    for (int g = 0; g < 2; ++g) {
+      const double* const* xg = xs + 4 * g;
+      double* const* yg = ys + 4 * g;
+      const __m256d x = _mm256_set_pd(xg[3][t], xg[2][t], xg[1][t], xg[0][t]);
+      __m256d v =
+          _mm256_add_pd(_mm256_mul_pd(prevInputWeight, in[g]), _mm256_mul_pd(inputWeight, x));
+      v = _mm256_add_pd(v, _mm256_mul_pd(prevOutputWeight, out[g]));
+      v = _mm256_div_pd(v, divisor);
+      in[g] = x;
+      out[g] = v;
+      const __m128d lo = _mm256_castpd256_pd128(v);
+      const __m128d hi = _mm256_extractf128_pd(v, 1);
+      _mm_storel_pd(yg[0] + t, lo);
+      _mm_storeh_pd(yg[1] + t, lo);
+      _mm_storel_pd(yg[2] + t, hi);
+      _mm_storeh_pd(yg[3] + t, hi);
+    }
+  }
+  for (int g = 0; g < 2; ++g) {
+    _mm256_store_pd(s.in + 4 * g, in[g]);
+    _mm256_store_pd(s.out + 4 * g, out[g]);
+  }
+}
+#endif
+
+#if RIL_SSE2
+void stepLanesSse2(const double* const* xs, double* const* ys, std::int64_t from, std::int64_t to,
+                   LaneStates& s) {
+  const __m128d prevInputWeight = _mm_set1_pd(deemphasis::kPrevInput);
+  const __m128d inputWeight = _mm_set1_pd(deemphasis::kInput);
+  const __m128d prevOutputWeight = _mm_set1_pd(deemphasis::kPrevOutput);
+  const __m128d divisor = _mm_set1_pd(deemphasis::kDivisor);
+  __m128d in[4], out[4];
+  for (int g = 0; g < 4; ++g) {
+    in[g] = _mm_load_pd(s.in + 2 * g);
+    out[g] = _mm_load_pd(s.out + 2 * g);
+  }
+  for (std::int64_t t = from; t < to; ++t) {
+#pragma GCC unroll 4
+    for (int g = 0; g < 4; ++g) {
+      const __m128d x = _mm_set_pd(xs[2 * g + 1][t], xs[2 * g][t]);
+      __m128d v = _mm_add_pd(_mm_mul_pd(prevInputWeight, in[g]), _mm_mul_pd(inputWeight, x));
+      v = _mm_add_pd(v, _mm_mul_pd(prevOutputWeight, out[g]));
+      v = _mm_div_pd(v, divisor);
+      in[g] = x;
+      out[g] = v;
+      _mm_storel_pd(ys[2 * g] + t, v);
+      _mm_storeh_pd(ys[2 * g + 1] + t, v);
+    }
+  }
+  for (int g = 0; g < 4; ++g) {
+    _mm_store_pd(s.in + 2 * g, in[g]);
+    _mm_store_pd(s.out + 2 * g, out[g]);
+  }
+}
+#else
+void stepLanesScalar(const double* const* xs, double* const* ys, std::int64_t from, std::int64_t to,
+                     LaneStates& s) {
+  DeemphasisFilterDouble f[kSegments];
+  for (int j = 0; j < kSegments; ++j) f[j] = {s.in[j], s.out[j]};
+  for (std::int64_t t = from; t < to; ++t) {
+    for (int j = 0; j < kSegments; ++j) ys[j][t] = f[j].step(xs[j][t]);
+  }
+  for (int j = 0; j < kSegments; ++j) {
+    s.in[j] = f[j].prevInput;
+    s.out[j] = f[j].prevOutput;
+  }
+}
+#endif
+
+void stepLanes(const double* const* xs, double* const* ys, std::int64_t from, std::int64_t to,
+               LaneStates& s) {
+#if RIL_AVX2
+  if (haveAvx2()) {
+    stepLanesAvx2(xs, ys, from, to, s);
+    return;
+  }
+#endif
+#if RIL_SSE2
+  stepLanesSse2(xs, ys, from, to, s);
+#else
+  stepLanesScalar(xs, ys, from, to, s);
+#endif
+}
+
+}  // namespace
+
+DeemphasisFilterDouble guessStateBefore(const double* x, std::int64_t b) {
+  DeemphasisFilterDouble f;
+  f.prevInput = x[b - W - 1];
+  f.prevOutput = x[b - W - 1];
+  for (std::int64_t i = b - W; i < b; ++i) f.step(x[i]);
+  return f;
+}
+
+DeemphasisFilterDouble settleSegment(const double* x, double* y, std::int64_t b, std::int64_t e,
+                                     const DeemphasisFilterDouble& guess,
+                                     const DeemphasisFilterDouble& truth) {
+  if (!sameBits(guess.prevInput, truth.prevInput) ||
+      !sameBits(guess.prevOutput, truth.prevOutput)) {
+    DeemphasisFilterDouble f = truth;
+    for (std::int64_t i = b; i < e; ++i) {
+      const double v = f.step(x[i]);
+      if (sameBits(v, y[i])) break;  // the runs have met
+      y[i] = v;
+    }
+  }
+  return DeemphasisFilterDouble{x[e - 1], y[e - 1]};
+}
+
+void deemphasiseSegmented(const double* x, double* y, std::int64_t n,
+                          DeemphasisFilterDouble& filter) {
+  if (n < 4 * W * kSegments) {
+    serialRun(x, y, 0, n, filter);
+    return;
+  }
+  // Segment 0 owns the first T frames, every later one the next T - W after
+  // warming up over the W in front of them; the rest runs serially.
+  const std::int64_t T = (n + (kSegments - 1) * W) / kSegments;
+  std::int64_t begin[kSegments + 1];
+  begin[0] = 0;
+  begin[1] = T;
+  for (int j = 1; j < kSegments; ++j) begin[j + 1] = begin[j] + T - W;
+
+  const double* xs[kSegments];
+  double* ys[kSegments];
+  LaneStates s;
+  for (int j = 0; j < kSegments; ++j) {
+    const std::int64_t start = j == 0 ? 0 : begin[j] - W;
+    xs[j] = x + start;
+    ys[j] = y + start;
+    s.in[j] = j == 0 ? filter.prevInput : x[start - 1];
+    s.out[j] = j == 0 ? filter.prevOutput : x[start - 1];
+  }
+  // The warm-up's outputs land on frames of the segment in front, which
+  // writes them again later (T >= 2 W).
+  stepLanes(xs, ys, 0, W, s);
+  LaneStates guess = s;
+  stepLanes(xs, ys, W, T, s);
+
+  DeemphasisFilterDouble state{x[begin[1] - 1], y[begin[1] - 1]};
+  for (int j = 1; j < kSegments; ++j) {
+    state = settleSegment(x, y, begin[j], begin[j + 1],
+                          DeemphasisFilterDouble{guess.in[j], guess.out[j]}, state);
+  }
+  serialRun(x, y, begin[kSegments], n, state);
+  filter = state;
+}
+
+}  // namespace ril::kernels

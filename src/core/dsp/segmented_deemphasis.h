@@ -1,0 +1,44 @@
+// The double de-emphasis filter (the modification's) without its chain: the
+// inputs are cut into segments that run side by side, in vector lanes and on
+// several threads, with a result that is exactly that of one serial chain.
+//
+// A segment after the first starts from a guess: the input kDoubleWarmUp
+// frames in front of it taken as the output there (the filter's gain at 0 Hz
+// is 1), and the filter run from there up to the segment's first frame. The
+// filter forgets its state by a factor 20.75 / 33.5 per step, so after the
+// warm-up the guess almost always is the true state, bit for bit. Once the
+// true output in front of the segment is known, the two are compared; where
+// they differ, the segment is computed again serially from the true state
+// until an output equals the one the segment stored (from there on the two
+// runs are the same run).
+#pragma once
+
+#include <cstdint>
+
+#include "core/dsp/deemphasis_filter.h"
+
+namespace ril::kernels {
+
+// Steps a later segment runs over the frames in front of it.
+inline constexpr std::int64_t kDoubleWarmUp = 128;
+
+// Outputs y[0..n) of the filter over inputs x[0..n) from the state `filter`,
+// which is then the state after x[n - 1]; exactly DeemphasisFilterDouble's
+// steps in order. Long runs go in segments over vector lanes (AVX2 where the
+// processor has it, else SSE2).
+void deemphasiseSegmented(const double* x, double* y, std::int64_t n,
+                          DeemphasisFilterDouble& filter);
+
+// The guessed state in front of frame b of x (b > kDoubleWarmUp).
+DeemphasisFilterDouble guessStateBefore(const double* x, std::int64_t b);
+
+// Settles frames [b, e) of a segment whose outputs y were computed from a
+// guessed state: `truth` is the true state in front of frame b. Where the
+// guess differed, outputs are computed again from the truth until one equals
+// the stored one. Returns the state after frame e - 1. `guess` is the state
+// the segment started from.
+DeemphasisFilterDouble settleSegment(const double* x, double* y, std::int64_t b, std::int64_t e,
+                                     const DeemphasisFilterDouble& guess,
+                                     const DeemphasisFilterDouble& truth);
+
+}  // namespace ril::kernels
