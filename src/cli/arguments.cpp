@@ -8,20 +8,20 @@
 namespace ril::cli {
 
 void Arguments::flag(std::vector<std::string> names, bool& target) {
-  Spec spec;
-  spec.names = std::move(names);
-  spec.flag = &target;
-  specs_.push_back(std::move(spec));
+  Option option;
+  option.names = std::move(names);
+  option.flag = &target;
+  options_.push_back(std::move(option));
 }
 
 void Arguments::option(std::vector<std::string> names, std::string valueName,
                        std::function<std::string(const std::string&)> handle) {
-  Spec spec;
-  spec.names = std::move(names);
-  spec.takesValue = true;
-  spec.valueName = std::move(valueName);
-  spec.handle = std::move(handle);
-  specs_.push_back(std::move(spec));
+  Option option;
+  option.names = std::move(names);
+  option.takesValue = true;
+  option.valueName = std::move(valueName);
+  option.handle = std::move(handle);
+  options_.push_back(std::move(option));
 }
 
 void Arguments::threadsOption(int& threads) {
@@ -38,9 +38,10 @@ void Arguments::threadsOption(int& threads) {
   });
 }
 
-const Arguments::Spec* Arguments::find(const std::string& name) const {
-  for (const Spec& spec : specs_) {
-    if (std::find(spec.names.begin(), spec.names.end(), name) != spec.names.end()) return &spec;
+const Arguments::Option* Arguments::find(const std::string& name) const {
+  for (const Option& option : options_) {
+    if (std::find(option.names.begin(), option.names.end(), name) != option.names.end())
+      return &option;
   }
   return nullptr;
 }
@@ -64,18 +65,18 @@ bool Arguments::parse(int argc, char** argv) {
     }
     const std::size_t equals = a.rfind("--", 0) == 0 ? a.find('=') : std::string::npos;
     const std::string name = a.substr(0, equals);
-    const Spec* spec = find(name);
+    const Option* option = find(name);
     std::string attached;  // "-j4": a short option with its value
-    if (!spec && a[1] != '-' && a.size() > 2) {
-      spec = find(a.substr(0, 2));
-      if (spec && !spec->takesValue) spec = nullptr;
+    if (!option && a[1] != '-' && a.size() > 2) {
+      option = find(a.substr(0, 2));
+      if (option && !option->takesValue) option = nullptr;
       attached = a.substr(2);
     }
-    if (!spec) return fail("unknown option '" + a + "'");
-    if (!spec->takesValue) {
+    if (!option) return fail("unknown option '" + a + "'");
+    if (!option->takesValue) {
       if (equals != std::string::npos) return fail(name + " takes no value");
-      *spec->flag = true;
-      if (spec->names.front() == "--help") return true;  // the rest does not matter
+      *option->flag = true;
+      if (option->names.front() == "--help") return true;  // the rest does not matter
       continue;
     }
     std::string value;
@@ -86,9 +87,9 @@ bool Arguments::parse(int argc, char** argv) {
     } else if (i + 1 < argc) {
       value = argv[++i];
     } else {
-      return fail(name + " needs " + spec->valueName);
+      return fail(name + " needs " + option->valueName);
     }
-    if (std::string error = spec->handle(value); !error.empty()) return fail(error);
+    if (std::string error = option->handle(value); !error.empty()) return fail(error);
   }
   return true;
 }

@@ -40,18 +40,18 @@ class Arguments {
   const std::string& error() const { return error_; }
 
  private:
-  struct Spec {
+  struct Option {
     std::vector<std::string> names;
     bool takesValue = false;
     std::string valueName;
     bool* flag = nullptr;
     std::function<std::string(const std::string&)> handle;
   };
-  const Spec* find(const std::string& name) const;
+  const Option* find(const std::string& name) const;
   bool fail(std::string error);
 
   std::string command_;
-  std::vector<Spec> specs_;
+  std::vector<Option> options_;
   std::vector<std::string> operands_;
   std::string error_;
   bool help_ = false;
