@@ -120,10 +120,12 @@ class CueModify {
       }
     }
     if (run.done) {
+      std::string originals;
+      for (const CueWavJob& job : plan.files) originals += job.path + ".old, ";
       std::printf(
-          "Info: the originals are kept as NAME.old, the sheet as %s.old; TRACK %s "
+          "Info: the originals are kept as %sthe sheet as %s.old; TRACK %s "
           "de-emphasised and no longer flagged PRE.\n",
-          plan.sheetPath.c_str(), trackList(plan.tracks).c_str());
+          originals.c_str(), plan.sheetPath.c_str(), trackList(plan.tracks).c_str());
       if (signal != 0) {
         std::fprintf(stderr,
                      "%s came when the renames could no longer be stopped; they were "
