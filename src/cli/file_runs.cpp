@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "cli/terminal.h"
+#include "core/base/thread_pool.h"
 
 namespace ril::cli {
 
@@ -118,7 +119,7 @@ int threadsPerFile(int processors, unsigned jobs, std::size_t files) {
 }
 
 unsigned defaultJobs() {
-  return std::max(1u, std::thread::hardware_concurrency());
+  return static_cast<unsigned>(availableProcessors());
 }
 
 std::vector<int> runEach(std::size_t count, unsigned jobs, bool progress,

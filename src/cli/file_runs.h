@@ -23,7 +23,8 @@ std::vector<int> runEach(std::size_t count, unsigned jobs, bool progress,
 // signal's (128+N) when one ended a file, else 1 when any file failed, else 0.
 int combinedStatus(const std::vector<int>& statuses);
 
-// The number of files worked on at once by default: the processors'.
+// The number of files worked on at once by default: the processors this
+// process may run on, as for the threads within one file.
 unsigned defaultJobs();
 
 // Threads for each file when `processors` are shared among the files worked
