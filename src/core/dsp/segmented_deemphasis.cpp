@@ -9,8 +9,10 @@ namespace ril::kernels {
 namespace {
 
 constexpr std::int64_t W = kDoubleWarmUp;
-// Segments per run, one per vector lane: two AVX2 vectors or four SSE2 ones.
-constexpr int kSegments = 8;
+// Segments per run, one per vector lane: four AVX2 vectors or eight SSE2
+// ones. The step's division is the slow part; this many chains keep the
+// divider busy while each waits for its own previous output.
+constexpr int kSegments = 16;
 
 bool sameBits(double a, double b) {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
@@ -30,36 +32,73 @@ struct LaneStates {
 // Steps t in [from, to) of every segment; segment j reads xs[j][t] and
 // writes ys[j][t]. Each lane does deemphasisStep's operations in its order.
 #if RIL_AVX2
+// Row k of the result holds element k of each of the four rows.
+__attribute__((target("avx2"))) inline void transpose4(__m256d (&r)[4]) {
+  const __m256d a0 = _mm256_unpacklo_pd(r[0], r[1]);
+  const __m256d a1 = _mm256_unpackhi_pd(r[0], r[1]);
+  const __m256d a2 = _mm256_unpacklo_pd(r[2], r[3]);
+  const __m256d a3 = _mm256_unpackhi_pd(r[2], r[3]);
+  r[0] = _mm256_permute2f128_pd(a0, a2, 0x20);
+  r[1] = _mm256_permute2f128_pd(a1, a3, 0x20);
+  r[2] = _mm256_permute2f128_pd(a0, a2, 0x31);
+  r[3] = _mm256_permute2f128_pd(a1, a3, 0x31);
+}
+
+// deemphasisStep on four lanes, updating the lanes' previous input and output.
+__attribute__((target("avx2"))) inline __m256d stepAvx2(__m256d x, __m256d& in, __m256d& out) {
+  __m256d v = _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(deemphasis::kPrevInput), in),
+                            _mm256_mul_pd(_mm256_set1_pd(deemphasis::kInput), x));
+  v = _mm256_add_pd(v, _mm256_mul_pd(_mm256_set1_pd(deemphasis::kPrevOutput), out));
+  v = _mm256_div_pd(v, _mm256_set1_pd(deemphasis::kDivisor));
+  in = x;
+  out = v;
+  return v;
+}
+
+// Four steps at a time: each segment's four inputs are one load, turned
+// into four vectors of one step each, and the outputs turned back.
 __attribute__((target("avx2"))) void stepLanesAvx2(const double* const* xs, double* const* ys,
                                                    std::int64_t from, std::int64_t to,
                                                    LaneStates& s) {
-  const __m256d prevInputWeight = _mm256_set1_pd(deemphasis::kPrevInput);
-  const __m256d inputWeight = _mm256_set1_pd(deemphasis::kInput);
-  const __m256d prevOutputWeight = _mm256_set1_pd(deemphasis::kPrevOutput);
-  const __m256d divisor = _mm256_set1_pd(deemphasis::kDivisor);
-  __m256d in[2] = {_mm256_load_pd(s.in), _mm256_load_pd(s.in + 4)};
-  __m256d out[2] = {_mm256_load_pd(s.out), _mm256_load_pd(s.out + 4)};
-  for (std::int64_t t = from; t < to; ++t) {
-#pragma GCC unroll 2
-    for (int g = 0; g < 2; ++g) {
-      const double* const* xg = xs + 4 * g;
-      double* const* yg = ys + 4 * g;
-      const __m256d x = _mm256_set_pd(xg[3][t], xg[2][t], xg[1][t], xg[0][t]);
-      __m256d v =
-          _mm256_add_pd(_mm256_mul_pd(prevInputWeight, in[g]), _mm256_mul_pd(inputWeight, x));
-      v = _mm256_add_pd(v, _mm256_mul_pd(prevOutputWeight, out[g]));
-      v = _mm256_div_pd(v, divisor);
-      in[g] = x;
-      out[g] = v;
-      const __m128d lo = _mm256_castpd256_pd128(v);
-      const __m128d hi = _mm256_extractf128_pd(v, 1);
-      _mm_storel_pd(yg[0] + t, lo);
-      _mm_storeh_pd(yg[1] + t, lo);
-      _mm_storel_pd(yg[2] + t, hi);
-      _mm_storeh_pd(yg[3] + t, hi);
+  constexpr int kGroups = kSegments / 4;
+  __m256d in[kGroups], out[kGroups];
+  for (int g = 0; g < kGroups; ++g) {
+    in[g] = _mm256_load_pd(s.in + 4 * g);
+    out[g] = _mm256_load_pd(s.out + 4 * g);
+  }
+  std::int64_t t = from;
+  for (; t + 4 <= to; t += 4) {
+    __m256d v[kGroups][4];
+#pragma GCC unroll 4
+    for (int g = 0; g < kGroups; ++g) {
+#pragma GCC unroll 4
+      for (int k = 0; k < 4; ++k) v[g][k] = _mm256_loadu_pd(xs[4 * g + k] + t);
+      transpose4(v[g]);
+    }
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) {
+#pragma GCC unroll 4
+      for (int g = 0; g < kGroups; ++g) v[g][k] = stepAvx2(v[g][k], in[g], out[g]);
+    }
+#pragma GCC unroll 4
+    for (int g = 0; g < kGroups; ++g) {
+      transpose4(v[g]);
+#pragma GCC unroll 4
+      for (int k = 0; k < 4; ++k) _mm256_storeu_pd(ys[4 * g + k] + t, v[g][k]);
     }
   }
-  for (int g = 0; g < 2; ++g) {
+  for (; t < to; ++t) {
+    for (int g = 0; g < kGroups; ++g) {
+      const double* const* xg = xs + 4 * g;
+      double* const* yg = ys + 4 * g;
+      const __m256d v =
+          stepAvx2(_mm256_set_pd(xg[3][t], xg[2][t], xg[1][t], xg[0][t]), in[g], out[g]);
+      alignas(32) double lanes[4];
+      _mm256_store_pd(lanes, v);
+      for (int k = 0; k < 4; ++k) yg[k][t] = lanes[k];
+    }
+  }
+  for (int g = 0; g < kGroups; ++g) {
     _mm256_store_pd(s.in + 4 * g, in[g]);
     _mm256_store_pd(s.out + 4 * g, out[g]);
   }
@@ -73,14 +112,15 @@ void stepLanesSse2(const double* const* xs, double* const* ys, std::int64_t from
   const __m128d inputWeight = _mm_set1_pd(deemphasis::kInput);
   const __m128d prevOutputWeight = _mm_set1_pd(deemphasis::kPrevOutput);
   const __m128d divisor = _mm_set1_pd(deemphasis::kDivisor);
-  __m128d in[4], out[4];
-  for (int g = 0; g < 4; ++g) {
+  constexpr int kGroups = kSegments / 2;
+  __m128d in[kGroups], out[kGroups];
+  for (int g = 0; g < kGroups; ++g) {
     in[g] = _mm_load_pd(s.in + 2 * g);
     out[g] = _mm_load_pd(s.out + 2 * g);
   }
   for (std::int64_t t = from; t < to; ++t) {
-#pragma GCC unroll 4
-    for (int g = 0; g < 4; ++g) {
+#pragma GCC unroll 8
+    for (int g = 0; g < kGroups; ++g) {
       const __m128d x = _mm_set_pd(xs[2 * g + 1][t], xs[2 * g][t]);
       __m128d v = _mm_add_pd(_mm_mul_pd(prevInputWeight, in[g]), _mm_mul_pd(inputWeight, x));
       v = _mm_add_pd(v, _mm_mul_pd(prevOutputWeight, out[g]));
@@ -91,7 +131,7 @@ void stepLanesSse2(const double* const* xs, double* const* ys, std::int64_t from
       _mm_storeh_pd(ys[2 * g + 1] + t, v);
     }
   }
-  for (int g = 0; g < 4; ++g) {
+  for (int g = 0; g < kGroups; ++g) {
     _mm_store_pd(s.in + 2 * g, in[g]);
     _mm_store_pd(s.out + 2 * g, out[g]);
   }

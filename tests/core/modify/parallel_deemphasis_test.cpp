@@ -35,7 +35,7 @@ bool sameBits(double a, double b) {
 TEST(SegmentedDeemphasisTest, SegmentsGiveTheSerialChainBitForBitOnEveryVectorPath) {
   for (bool wide : {true, false}) {
     kernels::allowWideVectors(wide);
-    for (std::size_t n : {100u, 4095u, 4096u, 50001u}) {
+    for (std::size_t n : {100u, 8191u, 8192u, 50001u, 70003u}) {
       SCOPED_TRACE(testing::Message() << n << " inputs, wide " << wide);
       const std::vector<double> x = noiseWithSilences(n, static_cast<std::uint32_t>(n), 1.7);
       DeemphasisFilterDouble serial{3.0, -1234.5};
