@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/base/errors.h"
+#include "core/io/background_flush.h"
 #include "core/io/file_attributes.h"
 
 namespace ril {
@@ -154,8 +155,12 @@ class PosixInputFile : public InputFile {
 
 class PosixOutputFile : public OutputFile {
  public:
-  PosixOutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  PosixOutputFile(int fd, std::string path)
+      : fd_(fd),
+        path_(std::move(path)),
+        flush_([this] { return ::fdatasync(fd_) == 0 ? 0 : errno; }) {}
   ~PosixOutputFile() override {
+    flush_.finish();
     if (fd_ >= 0) ::close(fd_);
   }
 
@@ -175,11 +180,14 @@ class PosixOutputFile : public OutputFile {
   }
 
   void sync() override {
+    // A failure the background flush saw is not reported again by fsync.
+    if (const int err = flush_.finish(); err != 0) throwErrno(err, Access::kWrite, path_);
     if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
       throwErrno(errno, Access::kWrite, path_);
   }
 
   void close() override {
+    flush_.finish();
     if (fd_ < 0) return;
     int fd = fd_;
     fd_ = -1;
@@ -199,21 +207,25 @@ class PosixOutputFile : public OutputFile {
   int fd() const { return fd_; }
 
  private:
-  // Hands every further 8 MiB to the disk while the writing goes on, so the
-  // final fsync waits for the last stretch only. A hint: errors show at fsync.
+  // Hands every further 8 MiB to the disk while the writing goes on, and
+  // flushes every further 64 MiB behind it, so the final fsync waits for the
+  // last stretch only. The hand-over is a hint whose errors show at fsync.
   void startWriteback() {
     constexpr std::uint64_t kStretch = 8u << 20;
+    constexpr std::uint64_t kFlushEvery = 64u << 20;
     if (written_ - handedOn_ < kStretch) return;
     const std::uint64_t length = (written_ - handedOn_) / kStretch * kStretch;
     ::sync_file_range(fd_, static_cast<off_t>(handedOn_), static_cast<off_t>(length),
                       SYNC_FILE_RANGE_WRITE);
     handedOn_ += length;
+    if (handedOn_ / kFlushEvery != (handedOn_ - length) / kFlushEvery) flush_.request();
   }
 
   int fd_;
   std::string path_;
   std::uint64_t written_ = 0;   // since opening: the offset, as files are written in order
   std::uint64_t handedOn_ = 0;  // bytes handed to the disk by startWriteback
+  BackgroundFlush flush_;       // declared last: it uses fd_
 };
 
 std::string uniqueSuffix() {
