@@ -151,6 +151,7 @@ main() {
   if [[ "$WHICH" != files ]]; then
     echo "making $file ..."
     make_test_file "$file"
+    sync  # its writeback must not overlap the first timings
   fi
   case "$WHICH" in
     report) report_comparison "$file" ;;
