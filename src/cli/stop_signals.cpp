@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <array>
+#include <atomic>
 
 namespace ril::cli {
 
@@ -11,11 +12,16 @@ namespace {
 
 constexpr std::array<int, 4> kStopSignals{SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
-volatile sig_atomic_t firstSignal = 0;
+// Set by the handler on whichever thread the signal lands (the reader and
+// writer threads too), read by the run: an atomic, which a lock-free one is
+// safe to use in a handler; volatile sig_atomic_t is safe only within a thread.
+std::atomic<int> firstSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 std::array<struct sigaction, kStopSignals.size()> previous{};
 
 extern "C" void noteStopSignal(int signal) {
-  if (firstSignal == 0) firstSignal = signal;
+  int none = 0;
+  firstSignal.compare_exchange_strong(none, signal);
 }
 
 }  // namespace
@@ -38,7 +44,7 @@ StopSignals::~StopSignals() {
 }
 
 int StopSignals::received() {
-  return firstSignal;
+  return firstSignal.load();
 }
 
 std::string signalName(int signal) {
