@@ -18,4 +18,11 @@ void toScaledDoubles(const unsigned char* in, std::int64_t n, int channels, int 
 unsigned storeRounded(const double* y0, const double* y1, std::int64_t n, int channels,
                       int bitsPerSample, unsigned char* out);
 
+// The volume change of 16-bit samples: out[i] = floor(in[i] * factor + 0.5)
+// for as many of the n words as the vector path takes (a multiple of 16; none
+// without AVX2), returned. `outside` is set when a result lies outside the
+// 16-bit range; that word is then meaningless.
+std::int64_t scaleRounded16(const std::uint16_t* in, std::uint16_t* out, std::int64_t n,
+                            double factor, bool& outside);
+
 }  // namespace ril::kernels

@@ -13,6 +13,7 @@
 
 #include "core/base/errors.h"
 #include "core/dsp/deemphasis_filter.h"
+#include "core/dsp/double_conversion.h"
 #include "core/dsp/double_pair.h"
 #include "core/modify/parallel_deemphasis.h"
 
@@ -217,15 +218,22 @@ class Rewriter : public SampleRewriter::Impl {
 
   // The volume pass over `count` samples; true when one overflowed.
   bool volumeAll(const Word* in, Word* out, std::int64_t count) const {
+    // 16-bit words are computed in vector lanes where the processor allows,
+    // with the table's very operations; the table does the rest.
+    std::size_t k = 0;
+    bool outside = false;
+    if constexpr (std::is_same_v<Pcm, Pcm16>) {
+      k = static_cast<std::size_t>(kernels::scaleRounded16(in, out, count, factor_, outside));
+    }
     const auto* stored = table_.stored.data();
     const std::size_t n = static_cast<std::size_t>(count);
     if (!table_.anyBad) {
-      for (std::size_t k = 0; k < n; ++k) out[k] = stored[in[k]];
+      for (; k < n; ++k) out[k] = stored[in[k]];
       return false;
     }
     const std::uint8_t* bad = table_.bad.data();
-    std::uint8_t any = 0;
-    for (std::size_t k = 0; k < n; ++k) {
+    std::uint8_t any = outside ? 1 : 0;
+    for (; k < n; ++k) {
       out[k] = stored[in[k]];
       any |= bad[in[k]];
     }
