@@ -278,7 +278,7 @@ Expected processSamples(const WavHeader& header, const Bytes& file, double facto
   }
 
   DeemphasisFilterDouble filters[2];
-  int call = 1;  // call 0 was the command's first look at chkEmph
+  int call = 1;  // call 0 was the command's first look at the de-emphasis box
   for (const auto& [start, frames, fresh] : pieces) {
     if (fresh) filters[0] = filters[1] = DeemphasisFilterDouble{};
     for (int c = 0; c < channels; ++c) {
@@ -494,10 +494,10 @@ std::string encodeModifyOptions(const ModifyOptions& o) {
   std::string s(kModifyOptionBytes, '\0');
   s[0] = static_cast<char>(o.placementCase);
   s[1] =
-      static_cast<char>((o.chkVolume ? 1 : 0) | (o.gainMode & 3) << 1 | (o.toggleEmphasis ? 8 : 0));
+      static_cast<char>((o.maximize ? 1 : 0) | (o.gainMode & 3) << 1 | (o.toggleEmphasis ? 8 : 0));
   s[2] = static_cast<char>(o.emphasisBits);
-  s[3] = static_cast<char>(o.hsbVolume & 0xFF);
-  s[4] = static_cast<char>((o.hsbVolume >> 8) & 0xFF);
+  s[3] = static_cast<char>(o.volumeTenths & 0xFF);
+  s[4] = static_cast<char>((o.volumeTenths >> 8) & 0xFF);
   s[5] = static_cast<char>(o.ranges);
   std::memcpy(&s[6], &o.rawGain, 4);
   return s;
@@ -516,10 +516,10 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   if (size < kModifyOptionBytes) return {};
   const std::uint8_t* o = data;
   const int placementCase = o[0] % kPlacementCases;
-  const bool chkVolume = (o[1] & 1) != 0;
+  const bool maximize = (o[1] & 1) != 0;
   const int gainMode = (o[1] >> 1) & 3;
   const bool toggle = (o[1] & 8) != 0;
-  const auto hsbVolume = static_cast<std::int16_t>(o[3] | o[4] << 8);
+  const auto volumeTenths = static_cast<std::int16_t>(o[3] | o[4] << 8);
   float rawGain;
   std::memcpy(&rawGain, o + 6, 4);
   const Bytes file(data + kModifyOptionBytes, data + size);
@@ -579,14 +579,14 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
     services.explicitOutput = "-";
   }
   ModifyRequest request;
-  request.maximize = chkVolume;
-  request.volumeTenths = hsbVolume;
+  request.maximize = maximize;
+  request.volumeTenths = volumeTenths;
   request.maxGain = maxGain;
   request.ranges = rangesFor(o[5], header.layout.framesInFile);
 
   // Threads share the de-emphasis; the output must not change.
   services.threads = 1 + o[5] % 4;
-  const double requestFactor = chkVolume ? maxGain : hsbVolume / 1000.0;
+  const double requestFactor = maximize ? maxGain : volumeTenths / 1000.0;
   if (std::string broken = checkBlockDeemphasis(header, file, requestFactor, o[5]);
       !broken.empty()) {
     return broken;
@@ -600,12 +600,12 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
 
   // What must have happened.
   const bool emphasisAtStart = dialog.valueAt(0);
-  if (hsbVolume == 1000 && !chkVolume && !emphasisAtStart) {
+  if (volumeTenths == 1000 && !maximize && !emphasisAtStart) {
     if (result.outcome != ModifyOutcome::kNothingToDo) return "ran although nothing was to do";
     if (!host.messages.empty()) return "nothing to do, yet a message was shown";
     return compareFiles(after, before, "nothing to do");
   }
-  const double factor = chkVolume ? maxGain : hsbVolume / 1000.0;
+  const double factor = maximize ? maxGain : volumeTenths / 1000.0;
   const bool ready = header.hasFrames();
   const bool refusable = !ready || !(factor >= 0.0) || factor > 1.0e6;
   if (result.outcome == ModifyOutcome::kRefused) {
@@ -673,7 +673,7 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   if (e.failed) clips.resize(std::min<std::size_t>(clips.size(), kClipMessagesShown));
   want.insert(want.end(), clips.begin(), clips.end());
   if (e.failed) {
-    if (chkVolume && gainMode <= 1) return "the largest safe factor overflows the volume pass";
+    if (maximize && gainMode <= 1) return "the largest safe factor overflows the volume pass";
     if (result.lastValue != e.lastValue) {
       return "overflow with last value " + std::to_string(result.lastValue) + ", expected " +
              std::to_string(e.lastValue);
@@ -692,7 +692,7 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   }
   if (host.caption != "Done!") return "the caption does not read Done!";
   if (range.complete) {
-    // Every block was de-emphasised in every channel (chkEmph may have been
+    // Every block was de-emphasised in every channel (the de-emphasis box may have been
     // ticked only after the start): the range is the analysis' filtered one.
     SampleAccumulator plain(header.format.channels, bits, true, SampleAccumulator::Method::kPlain);
     plain.addBlock(file.data() + header.layout.dataOffset, header.layout.framesInFile);

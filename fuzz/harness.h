@@ -23,14 +23,14 @@ std::string checkModify(const std::uint8_t* data, std::size_t size);
 
 // Option bytes of checkModify, for building seeds.
 struct ModifyOptions {
-  int placementCase = 0;          // 0 .. kPlacementCases - 1, see harness.cpp
-  bool chkVolume = false;         // use the largest safe factor
-  int gainMode = 0;               // 0..3: which factor chkVolume uses
-  bool toggleEmphasis = false;    // chkEmph changes during the run
-  std::uint8_t emphasisBits = 0;  // chkEmph as read, call by call
-  std::int16_t hsbVolume = 1000;  // tenths of a percent
-  float rawGain = 1.0f;           // gainMode 3
-  std::uint8_t ranges = 0;        // high bit: frame ranges to process; see harness.cpp
+  int placementCase = 0;             // 0 .. kPlacementCases - 1, see harness.cpp
+  bool maximize = false;             // use the largest safe factor
+  int gainMode = 0;                  // 0..3: which factor maximize uses
+  bool toggleEmphasis = false;       // the de-emphasis box changes during the run
+  std::uint8_t emphasisBits = 0;     // the de-emphasis box as read, call by call
+  std::int16_t volumeTenths = 1000;  // tenths of a percent
+  float rawGain = 1.0f;              // gainMode 3
+  std::uint8_t ranges = 0;           // high bit: frame ranges to process; see harness.cpp
 };
 inline constexpr int kPlacementCases = 12;
 std::string encodeModifyOptions(const ModifyOptions& options);  // kModifyOptionBytes bytes

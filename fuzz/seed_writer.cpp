@@ -222,10 +222,10 @@ int main(int argc, char** argv) {
     const int c = static_cast<int>(k);
     ModifyOptions louder;
     louder.placementCase = c % ril::fuzz::kPlacementCases;
-    louder.hsbVolume = 1100;
+    louder.volumeTenths = 1100;
     ModifyOptions maximise;
     maximise.placementCase = (c + 3) % ril::fuzz::kPlacementCases;
-    maximise.chkVolume = true;
+    maximise.maximize = true;
     maximise.gainMode = c % 3;
     ModifyOptions emphasis;
     emphasis.placementCase = (c + 5) % ril::fuzz::kPlacementCases;
@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
     toggling.placementCase = (c + 7) % ril::fuzz::kPlacementCases;
     toggling.toggleEmphasis = true;
     toggling.emphasisBits = 0xB5;
-    toggling.hsbVolume = 2000;
+    toggling.volumeTenths = 2000;
     ModifyOptions ranged = emphasis;
     ranged.placementCase = (c + 9) % ril::fuzz::kPlacementCases;
     ranged.ranges = static_cast<std::uint8_t>(0x80 | ((0x31 + c) & 0x7F));

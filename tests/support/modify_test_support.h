@@ -107,7 +107,7 @@ inline std::int64_t framesPerBlock(int channels, int bits) {
   return (bits == 8 ? 1048576 : 524288) / channels;
 }
 
-// `emphasisFor(block, channel)` says whether chkEmph is ticked for that pass.
+// `emphasisFor(block, channel)` says whether the de-emphasis box is ticked for that pass.
 template <class EmphasisFor>
 Expected expectedOutput(const Bytes& data, int channels, int bits, double factor,
                         EmphasisFor emphasisFor) {

@@ -64,10 +64,10 @@ TEST(FuzzRegressionTest, CorpusFilesPassTheFuzzChecksInEverySetting) {
     for (int placement = 0; placement < fuzz::kPlacementCases; ++placement) {
       fuzz::ModifyOptions louder, maximise, emphasis;
       louder.placementCase = maximise.placementCase = emphasis.placementCase = placement;
-      louder.hsbVolume = 1100;
-      maximise.chkVolume = true;
+      louder.volumeTenths = 1100;
+      maximise.maximize = true;
       emphasis.emphasisBits = 0xFF;
-      emphasis.hsbVolume = 900;
+      emphasis.volumeTenths = 900;
       fuzz::ModifyOptions ranged = emphasis;
       ranged.ranges = static_cast<std::uint8_t>(0x92 + placement);
       for (const fuzz::ModifyOptions& o : {louder, maximise, emphasis, ranged}) {

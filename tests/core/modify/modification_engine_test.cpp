@@ -125,7 +125,7 @@ struct OutputCase {
   int channels;
   int bits;
   bool emphasis;
-  int hsbVolume;
+  int volumeTenths;
 };
 
 class OutputBytesTest : public ::testing::TestWithParam<OutputCase> {};
@@ -143,9 +143,10 @@ TEST_P(OutputBytesTest, SamplesMatchAPlainComputationAndEverythingElseIsCopied) 
   Bytes file = test::buildWav(s);
   h.load(file);
   h.host.emphasis = c.emphasis;
-  h.request.volumeTenths = c.hsbVolume;
+  h.request.volumeTenths = c.volumeTenths;
 
-  Expected want = test::expectedOutput(data, c.channels, c.bits, c.hsbVolume / 1000.0, c.emphasis);
+  Expected want =
+      test::expectedOutput(data, c.channels, c.bits, c.volumeTenths / 1000.0, c.emphasis);
   ModifyResult r = h.run();
   ASSERT_FALSE(want.overflow);
   ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted);
