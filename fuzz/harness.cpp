@@ -11,7 +11,9 @@
 #include "core/analysis/analysis_report.h"
 #include "core/analysis/parallel_statistics.h"
 #include "core/analysis/sample_statistics.h"
+#include "core/dsp/cpu_features.h"
 #include "core/dsp/deemphasis_filter.h"
+#include "core/dsp/segmented_deemphasis.h"
 #include "core/modify/modification_run.h"
 #include "core/modify/modify_messages.h"
 #include "core/modify/parallel_deemphasis.h"
@@ -427,6 +429,32 @@ std::string checkBlockDeemphasis(const WavHeader& h, const Bytes& file, double f
   return {};
 }
 
+// The segmented double filter on its own, over the file's bytes taken as
+// 16-bit samples and repeated up to a length (chosen by `choice`) at which it
+// runs in lanes, on the vector path `choice` picks, against the serial steps:
+// the modification's ranges are mostly too short for the lanes.
+std::string checkSegmentedDeemphasis(const Bytes& file, double factor, std::uint8_t choice) {
+  if (file.size() < 2 || !(factor >= 0.0) || factor > 1.0e6) return {};
+  const std::size_t words = file.size() / 2;
+  const std::size_t n = 8000 + static_cast<std::size_t>(choice) * 160 + words % 97;
+  std::vector<double> x(n), want(n), got(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t k = 2 * (i % words);
+    x[i] = static_cast<std::int16_t>(file[k] | file[k + 1] << 8) * factor;
+  }
+  DeemphasisFilterDouble serial{x[0], 0.5 * x[n - 1]};
+  DeemphasisFilterDouble segmented = serial;
+  for (std::size_t i = 0; i < n; ++i) want[i] = serial.step(x[i]);
+  kernels::allowWideVectors((choice & 1) != 0);
+  kernels::deemphasiseSegmented(x.data(), got.data(), static_cast<std::int64_t>(n), segmented);
+  kernels::allowWideVectors(true);
+  if (std::memcmp(got.data(), want.data(), n * sizeof(double)) != 0)
+    return "the segmented filter differs from the serial one";
+  if (std::memcmp(&segmented, &serial, sizeof serial) != 0)
+    return "the segmented filter left another state than the serial one";
+  return {};
+}
+
 }  // namespace
 
 std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
@@ -588,6 +616,11 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   services.threads = 1 + o[5] % 4;
   const double requestFactor = maximize ? maxGain : volumeTenths / 1000.0;
   if (std::string broken = checkBlockDeemphasis(header, file, requestFactor, o[5]);
+      !broken.empty()) {
+    return broken;
+  }
+  if (std::string broken =
+          checkSegmentedDeemphasis(file, requestFactor, static_cast<std::uint8_t>(o[5] ^ o[6]));
       !broken.empty()) {
     return broken;
   }
