@@ -16,19 +16,7 @@ namespace {
 // own rounding of each: the result for that factor is then known complete.
 TEST(ScaleRounded16Test, EveryWordComesOutAsTheScalarRoundingGivesIt) {
   std::mt19937 rng(16);
-  std::vector<double> factors = {1.0,
-                                 0.5,
-                                 1.5,
-                                 2.0,
-                                 0.3,
-                                 1.0 / 3.0,
-                                 0.999,
-                                 1.001,
-                                 1e-5,
-                                 32767.0 / 32768.0,
-                                 32768.0 / 32767.0,
-                                 0.000030517578125,
-                                 37.25};
+  std::vector<double> factors = {1.0, 0.5, 1.5, 1.0 / 3.0, 1e-5, 32767.0 / 32768.0, 37.25};
   for (int i = 0; i < 20; ++i) factors.push_back(std::uniform_real_distribution<double>(0, 3)(rng));
   std::vector<std::uint16_t> in(65536 + 13);  // a tail the vector path leaves
   for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::uint16_t>(i * 40503u);
@@ -42,7 +30,7 @@ TEST(ScaleRounded16Test, EveryWordComesOutAsTheScalarRoundingGivesIt) {
       EXPECT_EQ(done, 0);
       continue;
     }
-    EXPECT_EQ(done, 65536 + 0);
+    EXPECT_EQ(done, 65536);
     bool anyOutside = false;
     std::size_t differing = 0;
     for (std::int64_t i = 0; i < done; ++i) {
