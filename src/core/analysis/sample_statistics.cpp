@@ -11,9 +11,6 @@ namespace ril {
 
 namespace {
 
-// The filtered values count as full scale at or beyond the 16-bit range.
-constexpr kernels::Limits kFilteredLimits{-32768, 32767};
-
 // The update rule: strict comparisons, so the first frame of an extreme wins.
 inline void update(ChannelStats& r, std::int32_t v, std::int64_t pos, kernels::Limits limits) {
   if (v > r.max) {
@@ -68,7 +65,7 @@ void SampleAccumulator::addBlockPlain(const unsigned char* bytes, std::int64_t f
       const std::int32_t s = sampleAt(bytes, k * channels_ + c, eightBit);
       const std::int64_t p = frames_ + k;
       update(records_[c], s, p, stored);
-      if (deemphasis_) update(records_[c + 2], filters_[c].step(s), p, kFilteredLimits);
+      if (deemphasis_) update(records_[c + 2], filters_[c].step(s), p, kernels::kFilteredLimits);
     }
   }
 }

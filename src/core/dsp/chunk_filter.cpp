@@ -4,11 +4,6 @@
 
 namespace ril::kernels {
 
-namespace {
-// Filtered values count when they reach or pass the 16-bit range.
-constexpr Limits kFilteredLimits{-32768, 32767};
-}  // namespace
-
 void ChunkFilter::run(int channels, const std::int16_t* const* x, std::int64_t n,
                       std::int64_t* state) {
   channels_ = channels;

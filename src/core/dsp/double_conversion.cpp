@@ -60,9 +60,9 @@ __attribute__((target("avx2"))) std::int64_t toScaledDoubles16Avx2(const unsigne
 
 // floor(y + 0.5) of four values limited to the 16-bit range; `flag` marks
 // those that had to be limited.
-__attribute__((target("avx2"))) inline __m128i floorLimited16(const double* y, __m256d& flag) {
+__attribute__((target("avx2"))) inline __m128i floorLimited16(__m256d y, __m256d& flag) {
   const __m256d low = _mm256_set1_pd(-32768.0);
-  const __m256d t = _mm256_add_pd(_mm256_loadu_pd(y), _mm256_set1_pd(0.5));
+  const __m256d t = _mm256_add_pd(y, _mm256_set1_pd(0.5));
   flag = _mm256_or_pd(flag, _mm256_or_pd(_mm256_cmp_pd(t, _mm256_set1_pd(32768.0), _CMP_GE_OQ),
                                          _mm256_cmp_pd(t, low, _CMP_LT_OQ)));
   const __m256d limited = _mm256_min_pd(_mm256_max_pd(t, low), _mm256_set1_pd(32767.0));
@@ -78,9 +78,9 @@ __attribute__((target("avx2"))) std::int64_t storeRounded16Avx2(const double* y0
   __m256d flags[2] = {_mm256_setzero_pd(), _mm256_setzero_pd()};
   std::int64_t i = 0;
   for (; i + 4 <= n; i += 4) {
-    const __m128i r0 = floorLimited16(y0 + i, flags[0]);
+    const __m128i r0 = floorLimited16(_mm256_loadu_pd(y0 + i), flags[0]);
     if (channels == 2) {
-      const __m128i r1 = floorLimited16(y1 + i, flags[1]);
+      const __m128i r1 = floorLimited16(_mm256_loadu_pd(y1 + i), flags[1]);
       const __m128i words = _mm_packs_epi32(_mm_unpacklo_epi32(r0, r1), _mm_unpackhi_epi32(r0, r1));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), words);
     } else {
@@ -92,23 +92,14 @@ __attribute__((target("avx2"))) std::int64_t storeRounded16Avx2(const double* y0
   }
   return i;
 }
-// Eight words scaled and rounded: floor(w * factor + 0.5) as 32-bit values,
-// `flag` marking those outside the 16-bit range.
+// Eight words scaled and rounded as the modification rounds, as 32-bit
+// values; `flag` marks those outside the 16-bit range.
 __attribute__((target("avx2"))) inline __m256i scaleRounded8(__m128i words, __m256d factor,
                                                              __m256d& flag) {
   const __m256i wide = _mm256_cvtepi16_epi32(words);
-  const __m256d half = _mm256_set1_pd(0.5);
-  const __m256d low = _mm256_set1_pd(-32768.0);
-  const __m256d high = _mm256_set1_pd(32767.0);
-  __m256d r[2];
-  for (int h = 0; h < 2; ++h) {
-    const __m128i part = h == 0 ? _mm256_castsi256_si128(wide) : _mm256_extracti128_si256(wide, 1);
-    r[h] = _mm256_floor_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(part), factor), half));
-    flag = _mm256_or_pd(flag, _mm256_or_pd(_mm256_cmp_pd(r[h], low, _CMP_LT_OQ),
-                                           _mm256_cmp_pd(r[h], high, _CMP_GT_OQ)));
-    r[h] = _mm256_min_pd(_mm256_max_pd(r[h], low), high);
-  }
-  return _mm256_set_m128i(_mm256_cvttpd_epi32(r[1]), _mm256_cvttpd_epi32(r[0]));
+  const __m256d lo = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(wide)), factor);
+  const __m256d hi = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(wide, 1)), factor);
+  return _mm256_set_m128i(floorLimited16(hi, flag), floorLimited16(lo, flag));
 }
 
 __attribute__((target("avx2"))) std::int64_t scaleRounded16Avx2(const std::uint16_t* in,

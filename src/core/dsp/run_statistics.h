@@ -27,6 +27,9 @@ struct Limits {
   std::int32_t high = 32767;
 };
 
+// De-emphasised values count when they reach or pass the 16-bit range.
+inline constexpr Limits kFilteredLimits{-32768, 32767};
+
 // Adds the statistics of another run to `into`.
 inline void combine(RunStats& into, const RunStats& s) {
   into.min = std::min(into.min, s.min);

@@ -9,10 +9,6 @@ namespace ril::kernels {
 namespace {
 
 constexpr std::int64_t W = kDoubleWarmUp;
-// Segments per run, one per vector lane: four AVX2 vectors or eight SSE2
-// ones. The step's division is the slow part; this many chains keep the
-// divider busy while each waits for its own previous output.
-constexpr int kSegments = 16;
 
 bool sameBits(double a, double b) {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
@@ -25,8 +21,8 @@ void serialRun(const double* x, double* y, std::int64_t from, std::int64_t to,
 
 // The lanes' states: previous input and previous output per segment.
 struct LaneStates {
-  alignas(32) double in[kSegments];
-  alignas(32) double out[kSegments];
+  alignas(32) double in[kDoubleSegments];
+  alignas(32) double out[kDoubleSegments];
 };
 
 // Steps t in [from, to) of every segment; segment j reads xs[j][t] and
@@ -60,7 +56,7 @@ __attribute__((target("avx2"))) inline __m256d stepAvx2(__m256d x, __m256d& in, 
 __attribute__((target("avx2"))) void stepLanesAvx2(const double* const* xs, double* const* ys,
                                                    std::int64_t from, std::int64_t to,
                                                    LaneStates& s) {
-  constexpr int kGroups = kSegments / 4;
+  constexpr int kGroups = kDoubleSegments / 4;
   __m256d in[kGroups], out[kGroups];
   for (int g = 0; g < kGroups; ++g) {
     in[g] = _mm256_load_pd(s.in + 4 * g);
@@ -112,7 +108,7 @@ void stepLanesSse2(const double* const* xs, double* const* ys, std::int64_t from
   const __m128d inputWeight = _mm_set1_pd(deemphasis::kInput);
   const __m128d prevOutputWeight = _mm_set1_pd(deemphasis::kPrevOutput);
   const __m128d divisor = _mm_set1_pd(deemphasis::kDivisor);
-  constexpr int kGroups = kSegments / 2;
+  constexpr int kGroups = kDoubleSegments / 2;
   __m128d in[kGroups], out[kGroups];
   for (int g = 0; g < kGroups; ++g) {
     in[g] = _mm_load_pd(s.in + 2 * g);
@@ -139,12 +135,12 @@ void stepLanesSse2(const double* const* xs, double* const* ys, std::int64_t from
 #else
 void stepLanesScalar(const double* const* xs, double* const* ys, std::int64_t from, std::int64_t to,
                      LaneStates& s) {
-  DeemphasisFilterDouble f[kSegments];
-  for (int j = 0; j < kSegments; ++j) f[j] = {s.in[j], s.out[j]};
+  DeemphasisFilterDouble f[kDoubleSegments];
+  for (int j = 0; j < kDoubleSegments; ++j) f[j] = {s.in[j], s.out[j]};
   for (std::int64_t t = from; t < to; ++t) {
-    for (int j = 0; j < kSegments; ++j) ys[j][t] = f[j].step(xs[j][t]);
+    for (int j = 0; j < kDoubleSegments; ++j) ys[j][t] = f[j].step(xs[j][t]);
   }
-  for (int j = 0; j < kSegments; ++j) {
+  for (int j = 0; j < kDoubleSegments; ++j) {
     s.in[j] = f[j].prevInput;
     s.out[j] = f[j].prevOutput;
   }
@@ -193,22 +189,22 @@ DeemphasisFilterDouble settleSegment(const double* x, double* y, std::int64_t b,
 
 void deemphasiseSegmented(const double* x, double* y, std::int64_t n,
                           DeemphasisFilterDouble& filter) {
-  if (n < 4 * W * kSegments) {
+  if (n < kLeastSegmentedFrames) {
     serialRun(x, y, 0, n, filter);
     return;
   }
   // Segment 0 owns the first T frames, every later one the next T - W after
   // warming up over the W in front of them; the rest runs serially.
-  const std::int64_t T = (n + (kSegments - 1) * W) / kSegments;
-  std::int64_t begin[kSegments + 1];
+  const std::int64_t T = (n + (kDoubleSegments - 1) * W) / kDoubleSegments;
+  std::int64_t begin[kDoubleSegments + 1];
   begin[0] = 0;
   begin[1] = T;
-  for (int j = 1; j < kSegments; ++j) begin[j + 1] = begin[j] + T - W;
+  for (int j = 1; j < kDoubleSegments; ++j) begin[j + 1] = begin[j] + T - W;
 
-  const double* xs[kSegments];
-  double* ys[kSegments];
+  const double* xs[kDoubleSegments];
+  double* ys[kDoubleSegments];
   LaneStates s;
-  for (int j = 0; j < kSegments; ++j) {
+  for (int j = 0; j < kDoubleSegments; ++j) {
     const std::int64_t start = j == 0 ? 0 : begin[j] - W;
     xs[j] = x + start;
     ys[j] = y + start;
@@ -222,11 +218,11 @@ void deemphasiseSegmented(const double* x, double* y, std::int64_t n,
   stepLanes(xs, ys, W, T, s);
 
   DeemphasisFilterDouble state{x[begin[1] - 1], y[begin[1] - 1]};
-  for (int j = 1; j < kSegments; ++j) {
+  for (int j = 1; j < kDoubleSegments; ++j) {
     state = settleSegment(x, y, begin[j], begin[j + 1],
                           DeemphasisFilterDouble{guess.in[j], guess.out[j]}, state);
   }
-  serialRun(x, y, begin[kSegments], n, state);
+  serialRun(x, y, begin[kDoubleSegments], n, state);
   filter = state;
 }
 

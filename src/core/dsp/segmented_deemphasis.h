@@ -21,6 +21,12 @@ namespace ril::kernels {
 
 // Steps a later segment runs over the frames in front of it.
 inline constexpr std::int64_t kDoubleWarmUp = 128;
+// Segments side by side, one per vector lane: four AVX2 vectors or eight SSE2
+// ones. The step's division is the slow part; this many chains keep the
+// divider busy while each waits for its own previous output.
+inline constexpr int kDoubleSegments = 16;
+// Shorter runs go as one chain: too short for the segments to pay.
+inline constexpr std::int64_t kLeastSegmentedFrames = 4 * kDoubleWarmUp * kDoubleSegments;
 
 // Outputs y[0..n) of the filter over inputs x[0..n) from the state `filter`,
 // which is then the state after x[n - 1]; exactly DeemphasisFilterDouble's

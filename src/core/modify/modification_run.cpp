@@ -118,7 +118,7 @@ class ModificationRun {
     SampleRewriter::Hooks hooks{sv_.deemphasisChosen, [this](const Clip& clip) { clipped(clip); }};
     rewriter_ = std::make_unique<SampleRewriter>(format, factor_, std::move(hooks),
                                                  sv_.followReportFilter, request_.ranges, total);
-    rewriter_->useThreads(format, factor_, sv_.threads);
+    rewriter_->useThreads(sv_.threads);
 
     // An in-place rewrite must not stop half-way: the whole file is read once
     // before anything is written, so that a volume pass that would overflow,

@@ -15,6 +15,7 @@
 #include "core/dsp/deemphasis_filter.h"
 #include "core/dsp/double_conversion.h"
 #include "core/dsp/double_pair.h"
+#include "core/dsp/segmented_deemphasis.h"
 #include "core/modify/parallel_deemphasis.h"
 
 namespace ril {
@@ -108,6 +109,7 @@ struct SampleRewriter::Impl {
   virtual bool volumeCanOverflow() const = 0;
   virtual void checkVolume(const void* in, std::int64_t frames) = 0;
   virtual void resetFilters() = 0;
+  virtual void useThreads(int threads) = 0;
 
   std::int64_t lastValue = 0;
   FilterFollower followers[2];
@@ -147,6 +149,13 @@ class Rewriter : public SampleRewriter::Impl {
   }
 
   bool volumeCanOverflow() const override { return table_.anyBad; }
+
+  void useThreads(int threads) override {
+    if (channels_ >= 1 && channels_ <= 2) {
+      block = std::make_unique<BlockDeemphasis>(channels_, 8 * static_cast<int>(sizeof(Word)),
+                                                factor_, threads);
+    }
+  }
 
   void resetFilters() override {
     filters_[0].reset();
@@ -449,8 +458,8 @@ class Rewriter : public SampleRewriter::Impl {
   }
 #endif
 
-  // Shorter blocks run as one chain: too short for segments to pay.
-  static constexpr std::int64_t kBlockFrames = 4096;
+  // Shorter blocks run as one chain (two side by side for stereo).
+  static constexpr std::int64_t kBlockFrames = kernels::kLeastSegmentedFrames;
 
   const int channels_;
   const double factor_;
@@ -495,11 +504,8 @@ SampleRewriter::SampleRewriter(const WavFormat& format, double factor, Hooks hoo
 
 SampleRewriter::~SampleRewriter() = default;
 
-void SampleRewriter::useThreads(const WavFormat& format, double factor, int threads) {
-  if (format.channels >= 1 && format.channels <= 2) {
-    impl_->block =
-        std::make_unique<BlockDeemphasis>(format.channels, format.bitsPerSample, factor, threads);
-  }
+void SampleRewriter::useThreads(int threads) {
+  impl_->useThreads(threads);
 }
 
 template <class Part>

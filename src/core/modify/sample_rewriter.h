@@ -67,9 +67,8 @@ class SampleRewriter {
   SampleRewriter& operator=(const SampleRewriter&) = delete;
 
   // Lets long blocks of 1 or 2 channels be de-emphasised in segments, on
-  // `threads` threads (1: on this one); the output is the same. `format` and
-  // `factor` as given to the constructor.
-  void useThreads(const WavFormat& format, double factor, int threads);
+  // `threads` threads (1: on this one); the output is the same.
+  void useThreads(int threads);
 
   // Rewrites `frames` interleaved frames from `in` into `out` (the same size;
   // 16-bit samples aligned to 2 bytes). `firstFrame` is the index of the
