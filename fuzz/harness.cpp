@@ -692,8 +692,8 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
       if (!m.empty()) return m;
       return compareFiles(after, before, "declined");
     }
-    if (host.messages.empty() || host.messages[0].defaultAnswer != Answer::kYes) {
-      return "the disk-space question does not default to Yes";
+    if (host.messages.empty() || host.messages[0].defaultAnswer != Answer::kNo) {
+      return "the disk-space question does not default to No";
     }
   }
 

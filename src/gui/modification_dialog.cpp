@@ -254,10 +254,12 @@ void ModificationDialog::tellOutcome(const ModifyResult& result) {
           ctx_.mainWindow->reportViewText() + kLineBreak +
           manipulationTimeLine(result.elapsedSeconds, ctx_.decimalSeparator) + kLineBreak);
       // When the program is ending, no notice holds the exit up.
-      if (!result.exitPending) ctx_.messages->show(closingNotice(result.inProgramDir, s.lineBreak));
+      if (!result.exitPending) {
+        ctx_.messages->show(closingNotice(result.inProgramDir, s.lineBreak, result.outputName));
+      }
       break;
     case ModifyOutcome::kFailed:
-      ctx_.messages->show(failureMessage(result.errorNumber, result.lastValue, s.currentPath()));
+      ctx_.messages->show(failureMessage(result, s.currentPath()));
       break;
     case ModifyOutcome::kRefused:
       ctx_.messages->show(refusalMessage(result.refusal));

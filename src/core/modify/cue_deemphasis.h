@@ -36,12 +36,24 @@ struct CueDeemphasisPlan {
   // audio", "album.wav: 48000 Hz, not 44100 Hz"). With any, nothing may be
   // written.
   std::vector<std::string> refusals;
+  // Stale FILE.old and SHEET.old (second names of the file itself, left by a
+  // run that was killed) removed while planning.
+  std::vector<Message> notices;
 };
 
+// Why the FILE `file` of `sheet` lies outside the sheet's directory and its
+// subdirectories once every link is followed ("FILE \"../x.wav\" leads
+// outside the sheet's directory, to /music/x.wav"), or empty when it lies
+// within. A link the kernel's protection would not follow throws RefusedLink.
+std::string outsideSheetProblem(FileSystem& fs, const CueSheet& sheet, int file);
+
 // Reads the header of every file holding a flagged track and checks all of
-// them, and that no FILE.old and no SHEET.old exists, before anything is
-// written.
-CueDeemphasisPlan planCueDeemphasis(FileSystem& fs, const CueSheet& sheet);
+// them, that each lies within the sheet's directory (unless `outsideAllowed`)
+// and comes once, and that no FILE.old and no SHEET.old exists, before
+// anything is written. A link the kernel's protection would not follow
+// throws RefusedLink.
+CueDeemphasisPlan planCueDeemphasis(FileSystem& fs, const CueSheet& sheet,
+                                    bool outsideAllowed = false);
 
 struct CueDeemphasisRun {
   bool done = false;  // every file and the sheet have their new contents

@@ -97,6 +97,7 @@ class ModificationRun {
     request.mode = sv_.placement;
     request.explicitOutput = sv_.explicitOutput;
     request.mayOverwrite = !sv_.holdOutput;
+    request.inputLocked = sv_.inputLocked;
     placeOutput(request, sv_.fs, sv_.messages, placement_);
     result_.inPlace = placement_.inPlace;
     result_.inProgramDir = placement_.inProgramDir;
@@ -204,7 +205,14 @@ class ModificationRun {
       return;
     }
     if (placement_.inProgramDir) keepOriginalAsOld(sv_.fs, target_.path, placement_);
-    newFile_->publish();
+    if (placement_.replacesOutput) {
+      newFile_->publish();
+    } else {
+      newFile_->publishWithoutReplacing();
+    }
+    // From here on nothing is undone: a failure says where the files are.
+    result_.committed = true;
+    result_.outputName = placement_.outputName;
     settleOriginal(sv_.fs, target_.path, placement_);
     const std::string outputDir = directoryOf(placement_.outputName);
     sv_.fs.syncDirectory(outputDir);
@@ -287,7 +295,11 @@ class ModificationRun {
 
   void fail(int number, const std::string& detail) {
     if (rewriter_ && number == kErrOverflow) result_.lastValue = rewriter_->lastValue();
-    cleanUp();
+    if (result_.committed) {
+      if (placement_.input) placement_.input->close();
+    } else {
+      cleanUp();
+    }
     result_.outcome = ModifyOutcome::kFailed;
     result_.errorNumber = number;
     result_.errorDetail = detail;

@@ -71,6 +71,9 @@ struct ModifyServices {
   // in place. Outputs other than new files are written as usual.
   bool holdOutput = false;
   int threads = 1;  // threads that share the de-emphasis
+  // The caller holds FileSystem::lockForRun on the file already; otherwise
+  // the run takes it (a file another run holds fails with 70).
+  bool inputLocked = false;
 };
 
 enum class ModifyOutcome {
@@ -92,6 +95,10 @@ struct ModifyResult {
   std::string errorDetail;       // kFailed: the file or step the failure concerned
   int systemError = 0;           // kFailed: the errno behind it, if any
   bool partlyRewritten = false;  // kFailed in place after the first sample was written
+  // kFailed after the output had its name (flushing the directory failed):
+  // the modified file is outputName and the original is kept as P.old (or
+  // is P itself, for an explicit output); nothing was undone.
+  bool committed = false;
   std::int64_t lastValue = 0;    // the value an overflow did not fit
   std::string refusal;           // kRefused
   std::string outputName;        // where the modified file went (kCompleted)

@@ -275,6 +275,7 @@ TEST(ReadErrorTest, InPlaceRewriteFailingBeforeItsFirstWriteLeavesTheFileAlone) 
   const Bytes file = threeBlockFile();
   f.load(file);
   f.fs.free = DiskFree{1, 4096, 3};
+  f.host.answers = {Answer::kYes};
   f.fs.before = [&](Op op, const std::string& path, std::uint64_t) {
     if (op == Op::kRead) throwErrno(EIO, Access::kRead, path);
   };
@@ -329,6 +330,7 @@ TEST(VanishedInputTest, FileCutShortBeforeAnInPlaceRewriteIsNotTouched) {
   const Bytes file = threeBlockFile();
   f.load(file);
   f.fs.free = DiskFree{1, 4096, 3};
+  f.host.answers = {Answer::kYes};
   const Bytes cut(file.begin(), file.begin() + kHeader + 5000);
   test::writeFile(f.path(), cut);
   const ModifyResult r = f.run();
@@ -372,6 +374,7 @@ TEST(ReadOnlyTest, ReadOnlyFileForAnInPlaceRewriteIsReportedAndUntouched) {
   const Bytes file = threeBlockFile();
   f.load(file);
   f.fs.free = DiskFree{1, 4096, 3};
+  f.host.answers = {Answer::kYes};
   f.fs.before = [&](Op op, const std::string& path, std::uint64_t) {
     if (op == Op::kOpenWrite) throwErrno(EROFS, Access::kWrite, path);
   };

@@ -97,9 +97,6 @@ TEST(ModificationFailureTest, EveryFailingStepLeavesTheUsersFilesAsTheyWere) {
     SCOPED_TRACE(row.name);
     ModifyHarness h;
     h.load(stereoFile());
-    // A file of the same name in the program directory is only ever replaced
-    // by a complete result.
-    test::writeFile(h.progDir + "a.wav", Bytes{1, 2, 3});
     if (row.oldExists) test::writeFile(h.path() + ".old", Bytes{4, 5});
     h.fs.faults = row.faults;
     h.fs.hardLinks = row.hardLinks;
@@ -152,9 +149,11 @@ TEST(ModificationFailureTest, ExplicitOutputFailureLeavesNoOutputAndNoTemporaryF
   EXPECT_EQ(h.host.messages.back().text, "Unknown error number 61! Modification cancelled!");
 }
 
-// The disk-space question comes up: too little room in the program directory.
+// The disk-space question comes up (too little room in the program
+// directory) and is answered Yes.
 void tooLittleRoom(ModifyHarness& h) {
   h.fs.free = DiskFree{1, 4096, 3};
+  h.host.answers = {Answer::kYes};
 }
 
 TEST(InPlaceTest, OverflowIsFoundBeforeTheFirstByteIsWritten) {
@@ -236,6 +235,7 @@ TEST(InPlaceTest, SpaceIsReservedBeforeTheFirstWriteAndALaterFailureSaysItIsPart
   // Past the reservation (a file system that could not reserve, or one that
   // fails for another reason) the file is no longer the original.
   h.fs.faults = {{FsOp::kWrite, "a.wav", 57, 44 + 1048576 + 10}};
+  h.host.answers = {Answer::kYes};
   r = h.run();
   EXPECT_EQ(r.errorNumber, 57);
   EXPECT_TRUE(r.partlyRewritten);
