@@ -521,6 +521,8 @@ std::string startOf(const std::string& path) {
   return dir;
 }
 
+std::unique_ptr<NewFile> hiddenNewFile(const std::string& target);
+
 class PosixFileSystem : public FileSystem {
  public:
   std::unique_ptr<InputFile> openRead(const std::string& path) override {
@@ -632,7 +634,7 @@ class PosixFileSystem : public FileSystem {
       if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
         throwErrno(errno, Access::kWrite, target);
     }
-    return createHiddenNewFile(target);
+    return hiddenNewFile(target);
   }
 
   std::unique_ptr<OutputFile> openStandardOutput() override {
@@ -768,6 +770,13 @@ std::string temporaryNamePrefix(const std::string& target) {
 }
 
 std::unique_ptr<NewFile> createHiddenNewFile(const std::string& target) {
+  removeUnheldTemporaries(target);
+  return hiddenNewFile(target);
+}
+
+namespace {
+
+std::unique_ptr<NewFile> hiddenNewFile(const std::string& target) {
   int fd = -1;
   for (int tries = 0;; ++tries) {
     const std::string temp = withFreeTemporaryName(target, [&](const std::string& name) {
@@ -780,6 +789,8 @@ std::unique_ptr<NewFile> createHiddenNewFile(const std::string& target) {
     if (tries >= 20) throwErrno(EEXIST, Access::kWrite, target);
   }
 }
+
+}  // namespace
 
 FileSystem& realFileSystem() {
   static PosixFileSystem fs;
