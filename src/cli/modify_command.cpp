@@ -444,7 +444,8 @@ class ModifyCommand {
       // directory ./ could not be flushed to disk (error 57)"
       std::string line = committedStateText(result, o_.file) + ", but " + result.errorDetail +
                          " (error " + std::to_string(result.errorNumber) + ")";
-      if (result.systemError != 0) line += " (" + std::string(std::strerror(result.systemError)) + ")";
+      if (result.systemError != 0)
+        line += " (" + std::string(std::strerror(result.systemError)) + ")";
       std::fprintf(errStream(), "rilmaton-cli modify: %s\n",
                    withShownNames(line, messages_.names).c_str());
       return;
@@ -550,7 +551,7 @@ AlbumTrack analyseAlbumTrack(const std::string& file, bool deemphasis) {
     problem = r.failure.empty() ? std::string("the samples could not all be read") : r.failure;
   }
   std::fprintf(errStream(), "rilmaton-cli modify: %s: %s\n", shownName(file).c_str(),
-              problem.c_str());
+               problem.c_str());
   return track;
 }
 
@@ -602,8 +603,7 @@ int checkOutputs(const std::vector<std::string>& files, const Options& o) {
     const auto [it, added] = byName.emplace(baseNameOf(file), file);
     if (!added) {
       return usageError("--output-dir: " + shownName(it->second) + " and " + shownName(file) +
-                        " would both be written as " +
-                        shownName(joinPath(o.outputDir, it->first)));
+                        " would both be written as " + shownName(joinPath(o.outputDir, it->first)));
     }
   }
   return -1;

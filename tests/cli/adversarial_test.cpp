@@ -68,7 +68,8 @@ struct StickyDirectory {
 };
 
 TEST(AdversarialTest, ALinkAnotherUserPlantedInAStickyDirectoryIsRefused) {
-  if (!StickyDirectory::possible()) GTEST_SKIP() << "needs root and setpriv to plant as another user";
+  if (!StickyDirectory::possible())
+    GTEST_SKIP() << "needs root and setpriv to plant as another user";
   StickyDirectory sticky;
   const std::string precious = sticky.dir.file("precious.wav");
   const Bytes original = noiseWav(1000);
@@ -104,12 +105,12 @@ TEST(AdversarialTest, ACueSheetNamingFilesOutsideItsDirectoryIsRefusedWholly) {
   ASSERT_EQ(::symlink("../other/victim.wav", dir.file("album/linked.wav").c_str()), 0);
   const std::string sheet = dir.file("album/album.cue");
   auto sheetNaming = [&](const std::string& file) {
-    const std::string text = "FILE \"" + file +
-                             "\" WAVE\n  TRACK 01 AUDIO\n    FLAGS PRE\n    INDEX 01 00:00:00\n";
+    const std::string text =
+        "FILE \"" + file + "\" WAVE\n  TRACK 01 AUDIO\n    FLAGS PRE\n    INDEX 01 00:00:00\n";
     test::writeFile(sheet, Bytes(text.begin(), text.end()));
   };
-  for (const std::string& file :
-       {std::string("../other/victim.wav"), dir.file("other/victim.wav"), std::string("linked.wav")}) {
+  for (const std::string& file : {std::string("../other/victim.wav"), dir.file("other/victim.wav"),
+                                  std::string("linked.wav")}) {
     SCOPED_TRACE(file);
     sheetNaming(file);
     const CommandResult r = run("modify --deemphasis --cue " + inQuotes(sheet));
@@ -132,10 +133,12 @@ TEST(AdversarialTest, ACueSheetNamingFilesOutsideItsDirectoryIsRefusedWholly) {
   // One file under two names (a hard link) is refused too.
   ::unlink((sheet + ".old").c_str());
   ::unlink(dir.file("album/disc/track.wav.old").c_str());
-  ASSERT_EQ(::link(dir.file("album/disc/track.wav").c_str(), dir.file("album/same.wav").c_str()), 0);
-  const std::string twice = "FILE \"disc/track.wav\" WAVE\n  TRACK 01 AUDIO\n    FLAGS PRE\n"
-                            "    INDEX 01 00:00:00\nFILE \"same.wav\" WAVE\n  TRACK 02 AUDIO\n"
-                            "    FLAGS PRE\n    INDEX 01 00:00:00\n";
+  ASSERT_EQ(::link(dir.file("album/disc/track.wav").c_str(), dir.file("album/same.wav").c_str()),
+            0);
+  const std::string twice =
+      "FILE \"disc/track.wav\" WAVE\n  TRACK 01 AUDIO\n    FLAGS PRE\n"
+      "    INDEX 01 00:00:00\nFILE \"same.wav\" WAVE\n  TRACK 02 AUDIO\n"
+      "    FLAGS PRE\n    INDEX 01 00:00:00\n";
   test::writeFile(sheet, Bytes(twice.begin(), twice.end()));
   const CommandResult r = run("modify --deemphasis --cue " + inQuotes(sheet));
   EXPECT_EQ(r.status, 1);
@@ -230,10 +233,10 @@ TEST(AdversarialTest, TwoRunsOnOneFileNeverMixTheirWork) {
     test::writeFile(file, original);
     ::unlink((file + ".old").c_str());
     // An in-place run and a default one at once, through a shell each.
-    const CommandResult r = test::runCommand(
-        "cd " + inQuotes(dir.path()) + " && { " + cli() +
-        " modify --volume 50 --in-place a.wav 2>e1 >/dev/null & " + cli() +
-        " modify --volume 50 a.wav 2>e2 >/dev/null & wait; }; cat e1 e2");
+    const CommandResult r =
+        test::runCommand("cd " + inQuotes(dir.path()) + " && { " + cli() +
+                         " modify --volume 50 --in-place a.wav 2>e1 >/dev/null & " + cli() +
+                         " modify --volume 50 a.wav 2>e2 >/dev/null & wait; }; cat e1 e2");
     const Bytes now = test::readFile(file);
     EXPECT_TRUE(now == once || now == twice) << "trial " << trial << ": a mix\n" << r.out;
     if (test::fileExists(file + ".old")) {
@@ -248,7 +251,8 @@ TEST(AdversarialTest, TwoRunsOnOneFileNeverMixTheirWork) {
   // Two jobs on the same file, one run each: one of them is refused.
   test::writeFile(file, original);
   ::unlink((file + ".old").c_str());
-  const CommandResult jobs = run("modify --volume 50 --jobs 2 " + inQuotes(file) + " " + inQuotes(file));
+  const CommandResult jobs =
+      run("modify --volume 50 --jobs 2 " + inQuotes(file) + " " + inQuotes(file));
   EXPECT_EQ(jobs.status, 1);
   EXPECT_EQ(test::readFile(file), once);
 }
@@ -312,7 +316,8 @@ TEST(AdversarialTest, SmallFaultsGetOneClearLine) {
   EXPECT_FALSE(contains(r.err, "0 Hz")) << r.err;
 
   test::writeFile(dir.file("a.wav"), noiseWav(1000));
-  r = run("modify --volume 80 --output-dir " + inQuotes(dir.path()) + " " + inQuotes(dir.file("a.wav")));
+  r = run("modify --volume 80 --output-dir " + inQuotes(dir.path()) + " " +
+          inQuotes(dir.file("a.wav")));
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   EXPECT_TRUE(contains(r.err, dir.file("a.wav"))) << r.err;

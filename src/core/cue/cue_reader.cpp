@@ -344,8 +344,9 @@ CueReading readCueSheet(FileSystem& fs, const std::string& path) {
     if (bytes.size() > kMaxCueSheetBytes) return tooLarge(path, std::nullopt);
   } catch (const RunError& e) {
     const bool irregular = e.detail() == path + " is not a regular file";
-    return failure(path, 0,
-                   irregular ? "not a regular file" : "cannot be read: " + errorDescription(e.number()));
+    return failure(
+        path, 0,
+        irregular ? "not a regular file" : "cannot be read: " + errorDescription(e.number()));
   }
   return parseCueSheet(bytes, path);
 }

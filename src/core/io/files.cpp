@@ -182,10 +182,7 @@ int checkClose(int fd) {
 class PosixOutputFile : public OutputFile {
  public:
   PosixOutputFile(int fd, std::string path)
-      : fd_(fd),
-        path_(std::move(path)),
-        mayRefuseFlush_(mayRefuseFlush(fd)),
-        flush_([this] {
+      : fd_(fd), path_(std::move(path)), mayRefuseFlush_(mayRefuseFlush(fd)), flush_([this] {
           if (::fdatasync(fd_) == 0) return 0;
           return mayRefuseFlush_ && refusesFlush(errno) ? BackgroundFlush::kCannotFlush : errno;
         }) {}
@@ -450,7 +447,8 @@ int openAnyLength(const std::string& path, int flags, mode_t mode = 0) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t slash = path.find('/', start);
-    const bool last = slash == std::string::npos || path.find_first_not_of('/', slash) == std::string::npos;
+    const bool last =
+        slash == std::string::npos || path.find_first_not_of('/', slash) == std::string::npos;
     const std::string name = path.substr(start, last ? std::string::npos : slash - start);
     const int fd = name.empty() && !last ? dir
                    : last ? ::openat(dir, name.empty() ? "." : name.c_str(), flags, mode)

@@ -99,9 +99,9 @@ struct ModifyResult {
   // the modified file is outputName and the original is kept as P.old (or
   // is P itself, for an explicit output); nothing was undone.
   bool committed = false;
-  std::int64_t lastValue = 0;    // the value an overflow did not fit
-  std::string refusal;           // kRefused
-  std::string outputName;        // where the modified file went (kCompleted)
+  std::int64_t lastValue = 0;  // the value an overflow did not fit
+  std::string refusal;         // kRefused
+  std::string outputName;      // where the modified file went (kCompleted)
   bool inProgramDir = false;
   bool inPlace = false;
   std::int64_t clippedSamples = 0;

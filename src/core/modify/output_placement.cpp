@@ -64,8 +64,8 @@ void placeExplicitOutput(const PlacementRequest& request, FileSystem& fs, Placem
 
 // The checks of the program-directory placement before anything is written:
 // no P.old (but a stale one goes), and no other file of the output's name.
-void checkProgramDirectory(const PlacementRequest& request, FileSystem& fs,
-                           MessageSink& messages, const std::string& output) {
+void checkProgramDirectory(const PlacementRequest& request, FileSystem& fs, MessageSink& messages,
+                           const std::string& output) {
   const std::string old = request.path + ".old";
   if (fs.exists(old) && !removeStaleOld(fs, request.path, &messages)) {
     throw RunError(kErrFileExists, old);

@@ -43,12 +43,11 @@ struct HeldFlush {
 // flushing and is what finish() (the final sync) reports, EROFS from a
 // regular file too; a file that cannot be flushed (a pipe) only stops it.
 TEST(BackgroundFlushTest, FoldsRequestsMadeMeanwhileAndKeepsTheFirstFailureForTheFinalSync) {
-  for (const auto& [err, reported, flushes] :
-       {std::tuple{0, 0, 2},
-        {EIO, EIO, 1},
-        {ENOSPC, ENOSPC, 1},
-        {EROFS, EROFS, 1},
-        {BackgroundFlush::kCannotFlush, 0, 1}}) {
+  for (const auto& [err, reported, flushes] : {std::tuple{0, 0, 2},
+                                               {EIO, EIO, 1},
+                                               {ENOSPC, ENOSPC, 1},
+                                               {EROFS, EROFS, 1},
+                                               {BackgroundFlush::kCannotFlush, 0, 1}}) {
     HeldFlush held;
     held.result = err;
     BackgroundFlush flush([&] { return held(); });

@@ -165,8 +165,8 @@ TEST(Files, ExplicitOutputsLeadToFilesDevicesPipesOrStandardOutput) {
     // The temporary directory may itself lie behind a link: compare files.
     if (c.route == OutputRoute::kNewFile) {
       EXPECT_EQ(baseNameOf(target.path), baseNameOf(c.written));
-      EXPECT_TRUE(fs.identify(directoryOf(target.path))
-                      .sameFileAs(fs.identify(directoryOf(c.written))));
+      EXPECT_TRUE(
+          fs.identify(directoryOf(target.path)).sameFileAs(fs.identify(directoryOf(c.written))));
     } else if (c.route == OutputRoute::kDirect) {
       EXPECT_TRUE(fs.identify(target.path).sameFileAs(fs.identify(c.written)));
     }
