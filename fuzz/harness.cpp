@@ -658,7 +658,7 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
              std::to_string(static_cast<int>(result.outcome)) + " error " +
              std::to_string(result.errorNumber);
     }
-    const Message shown = failureMessage(result.errorNumber, result.lastValue, path);
+    const Message shown = failureMessage(result, path);
     if (shown.text != text || shown.kind != MessageKind::kWarning || shown.title != "Warning") {
       return "the failure message reads \"" + shown.text + "\", expected \"" + text + "\"";
     }
@@ -670,6 +670,8 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   switch (placementCase) {
     case 3:
       return failWith(58, "File " + path + ".old already exists! Modification cancelled!");
+    case 8:  // no result in the program directory is ever replaced
+      return failWith(58, "File " + programCopy + " already exists! Modification cancelled!");
     case 6:
       return failWith(11, "Unknown error number 11! Modification cancelled!");
     case 9:
