@@ -117,19 +117,6 @@ std::string describeFiles(const Files& files) {
   return s;
 }
 
-// The de-emphasis choice as the run reads it, call by call.
-class ScriptedChoice {
- public:
-  ScriptedChoice(bool toggle, std::uint8_t bits) : toggle_(toggle), bits_(bits) {}
-  bool next() { return valueAt(calls_++); }
-  bool valueAt(int call) const { return ((bits_ >> (toggle_ ? call % 8 : 0)) & 1) != 0; }
-
- private:
-  bool toggle_;
-  std::uint8_t bits_;
-  int calls_ = 0;
-};
-
 Message clip(std::int64_t frame, std::int64_t shown, const char* ending) {
   Message m;
   m.kind = MessageKind::kError;
@@ -145,6 +132,7 @@ struct Expected {
   std::int64_t lastValue = 0;
   std::vector<Message> clips;  // one per clipped sample
   std::vector<std::int64_t> clipFrames;
+  std::int64_t firstBlockFrames = 0;
   Bytes output;
 };
 
@@ -212,8 +200,8 @@ std::optional<std::vector<FrameRange>> rangesFor(std::uint8_t choice, std::int64
   return ranges;
 }
 
-Expected processSamples(const WavHeader& header, const Bytes& file, double factor,
-                        const ScriptedChoice& dialog, bool overflowCheckFirst,
+Expected processSamples(const WavHeader& header, const Bytes& file, double factor, bool emphasis,
+                        bool overflowCheckFirst,
                         const std::optional<std::vector<FrameRange>>& ranges) {
   Expected e;
   e.output = file;
@@ -262,6 +250,7 @@ Expected processSamples(const WavHeader& header, const Bytes& file, double facto
     }
   }
 
+  if (!blocks.empty()) e.firstBlockFrames = blocks.front().second;
   const std::vector<Piece> pieces = piecesOf(blocks, ranges);
   if (overflowCheckFirst) {
     // An in-place rewrite reads the whole file for a volume overflow first.
@@ -280,11 +269,9 @@ Expected processSamples(const WavHeader& header, const Bytes& file, double facto
   }
 
   DeemphasisFilterDouble filters[2];
-  int call = 1;  // call 0 was the command's first look at the de-emphasis box
   for (const auto& [start, frames, fresh] : pieces) {
     if (fresh) filters[0] = filters[1] = DeemphasisFilterDouble{};
     for (int c = 0; c < channels; ++c) {
-      const bool emphasis = dialog.valueAt(call++);
       for (std::int64_t i = 0; i < frames; ++i) {
         const double v = sampleAt(start + i, c);
         std::int64_t r;
@@ -522,8 +509,8 @@ std::string encodeModifyOptions(const ModifyOptions& o) {
   std::string s(kModifyOptionBytes, '\0');
   s[0] = static_cast<char>(o.placementCase);
   s[1] =
-      static_cast<char>((o.maximize ? 1 : 0) | (o.gainMode & 3) << 1 | (o.toggleEmphasis ? 8 : 0));
-  s[2] = static_cast<char>(o.emphasisBits);
+      static_cast<char>((o.maximize ? 1 : 0) | (o.gainMode & 3) << 1 | (o.stopAtFirstClip ? 8 : 0));
+  s[2] = static_cast<char>(o.deemphasis ? 1 : 0);
   s[3] = static_cast<char>(o.volumeTenths & 0xFF);
   s[4] = static_cast<char>((o.volumeTenths >> 8) & 0xFF);
   s[5] = static_cast<char>(o.ranges);
@@ -545,8 +532,8 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   const std::uint8_t* o = data;
   const int placementCase = o[0] % kPlacementCases;
   const bool maximize = (o[1] & 1) != 0;
+  const bool stopAtFirstClip = (o[1] & 8) != 0;
   const int gainMode = (o[1] >> 1) & 3;
-  const bool toggle = (o[1] & 8) != 0;
   const auto volumeTenths = static_cast<std::int16_t>(o[3] | o[4] << 8);
   float rawGain;
   std::memcpy(&rawGain, o + 6, 4);
@@ -591,10 +578,9 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   ScriptedHost host;
   if (placementCase == 5) host.answers = {Answer::kNo};
   if (placementCase == 4) host.answers = {Answer::kYes};
-  ScriptedChoice dialog(toggle, o[2]);
+  const bool emphasis = (o[2] & 1) != 0;
   ManualClock clock;
   ModifyServices services{.fs = fs, .clock = clock, .messages = host, .progress = host};
-  services.deemphasisChosen = [&dialog] { return dialog.next(); };
   // The run also follows the report's filter; that must change nothing else.
   services.followReportFilter = true;
   if (placementCase == 0) {
@@ -607,6 +593,8 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
     services.explicitOutput = "-";
   }
   ModifyRequest request;
+  request.deemphasis = emphasis;
+  request.stopAtFirstClip = stopAtFirstClip;
   request.maximize = maximize;
   request.volumeTenths = volumeTenths;
   request.maxGain = maxGain;
@@ -632,8 +620,7 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   const FilteredRange& range = result.filteredRange;
 
   // What must have happened.
-  const bool emphasisAtStart = dialog.valueAt(0);
-  if (volumeTenths == 1000 && !maximize && !emphasisAtStart) {
+  if (volumeTenths == 1000 && !maximize && !emphasis) {
     if (result.outcome != ModifyOutcome::kNothingToDo) return "ran although nothing was to do";
     if (!host.messages.empty()) return "nothing to do, yet a message was shown";
     return compareFiles(after, before, "nothing to do");
@@ -699,11 +686,20 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
 
   const bool inPlace = placementCase == 4 || placementCase == 7;
   const Expected e =
-      processSamples(header, file, factor, dialog, inPlace && !emphasisAtStart, request.ranges);
+      processSamples(header, file, factor, emphasis, inPlace && !emphasis, request.ranges);
   // The message for the clipped samples beyond the first ones comes after
   // the last block, which a run stopped by an overflow does not reach.
   std::vector<Message> clips = shownClips(e, path);
   if (e.failed) clips.resize(std::min<std::size_t>(clips.size(), kClipMessagesShown));
+  // A trial ends at its first clipped sample, unless an in-place rewrite
+  // has begun writing: that happens once the first block is rewritten.
+  if (stopAtFirstClip && !e.clipFrames.empty() &&
+      !(inPlace && e.clipFrames.front() >= e.firstBlockFrames)) {
+    if (result.outcome != ModifyOutcome::kClipped) return "a trial run went on past a clip";
+    std::string m = compareMessages(host.messages, want);
+    if (!m.empty()) return m;
+    return compareFiles(after, before, "stopped at a clip");
+  }
   want.insert(want.end(), clips.begin(), clips.end());
   if (e.failed) {
     if (maximize && gainMode <= 1) return "the largest safe factor overflows the volume pass";
@@ -725,8 +721,8 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
   }
   if (host.caption != "Done!") return "the caption does not read Done!";
   if (range.complete) {
-    // Every block was de-emphasised in every channel (the de-emphasis box may have been
-    // ticked only after the start): the range is the analysis' filtered one.
+    // Every block was de-emphasised in every channel: the range is the analysis'
+    // filtered one.
     SampleAccumulator plain(header.format.channels, bits, true, SampleAccumulator::Method::kPlain);
     plain.addBlock(file.data() + header.layout.dataOffset, header.layout.framesInFile);
     const StatsRecords records = plain.finish();

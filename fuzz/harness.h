@@ -26,8 +26,8 @@ struct ModifyOptions {
   int placementCase = 0;             // 0 .. kPlacementCases - 1, see harness.cpp
   bool maximize = false;             // use the largest safe factor
   int gainMode = 0;                  // 0..3: which factor maximize uses
-  bool toggleEmphasis = false;       // the de-emphasis box changes during the run
-  std::uint8_t emphasisBits = 0;     // the de-emphasis box as read, call by call
+  bool deemphasis = false;           // the de-emphasis box
+  bool stopAtFirstClip = false;      // a trial run that ends at the first clipped sample
   std::int16_t volumeTenths = 1000;  // tenths of a percent
   float rawGain = 1.0f;              // gainMode 3
   std::uint8_t ranges = 0;           // high bit: frame ranges to process; see harness.cpp

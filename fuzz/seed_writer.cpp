@@ -229,16 +229,16 @@ int main(int argc, char** argv) {
     maximise.gainMode = c % 3;
     ModifyOptions emphasis;
     emphasis.placementCase = (c + 5) % ril::fuzz::kPlacementCases;
-    emphasis.emphasisBits = 0xFF;
-    ModifyOptions toggling;
-    toggling.placementCase = (c + 7) % ril::fuzz::kPlacementCases;
-    toggling.toggleEmphasis = true;
-    toggling.emphasisBits = 0xB5;
-    toggling.volumeTenths = 2000;
+    emphasis.deemphasis = true;
+    ModifyOptions trial;
+    trial.placementCase = (c + 7) % ril::fuzz::kPlacementCases;
+    trial.deemphasis = true;
+    trial.stopAtFirstClip = true;
+    trial.volumeTenths = 2000;
     ModifyOptions ranged = emphasis;
     ranged.placementCase = (c + 9) % ril::fuzz::kPlacementCases;
     ranged.ranges = static_cast<std::uint8_t>(0x80 | ((0x31 + c) & 0x7F));
-    for (const ModifyOptions& o : {louder, maximise, emphasis, toggling, ranged}) {
+    for (const ModifyOptions& o : {louder, maximise, emphasis, trial, ranged}) {
       std::string prefix = ril::fuzz::encodeModifyOptions(o);
       Bytes b(prefix.begin(), prefix.end());
       b.insert(b.end(), files[k].begin(), files[k].end());

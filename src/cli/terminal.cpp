@@ -64,10 +64,6 @@ void printMessage(const Message& message) {
 }
 
 Answer TerminalMessages::show(const Message& message) {
-  if (trial && message.kind == MessageKind::kError) {
-    clipSeen = true;  // the trial ends; the run that counts shows the message
-    return Answer::kOk;
-  }
   bar_.clear();
   if (message.kind == MessageKind::kQuestion) return ask(message);
   printMessage(message);

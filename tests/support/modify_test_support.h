@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -36,7 +37,7 @@ struct ModifyHarness {
   ModifyRequest request;
   PlacementMode placement = PlacementMode::kProgramDirectory;
   std::string explicitOutput;
-  std::function<bool()> exitRequested;
+  std::stop_source stop;  // stops the run where it looks
   bool followReportFilter = false;
 
   ModifyHarness() {
@@ -63,8 +64,7 @@ struct ModifyHarness {
   // refusal messages the dialog shows afterwards are added to the host's.
   ModifyResult run(const CommitCheck& beforeCommit = {}) {
     ModifyServices services{.fs = fs, .clock = clock, .messages = host, .progress = host};
-    services.deemphasisChosen = host.deemphasisChosen;
-    services.exitRequested = exitRequested;
+    services.stop = stop.get_token();
     services.placement = placement;
     services.explicitOutput = explicitOutput;
     services.followReportFilter = followReportFilter;

@@ -124,27 +124,32 @@ class Rewriter : public SampleRewriter::Impl {
   using Word = typename Pcm::Word;
 
  public:
-  Rewriter(int channels, double factor, SampleRewriter::Hooks hooks, bool follow)
-      : channels_(channels), factor_(factor), table_(factor), hooks_(std::move(hooks)) {
-    following = follow && channels <= 2;
+  Rewriter(int channels, double factor, bool deemphasis, SampleRewriter::ClipHook clipped,
+           bool follow)
+      : channels_(channels),
+        factor_(factor),
+        deemphasis_(deemphasis),
+        table_(factor),
+        clipped_(std::move(clipped)) {
+    following = follow && deemphasis && channels <= 2;
   }
 
   void rewrite(const void* inBytes, void* outBytes, std::int64_t frames,
                std::int64_t firstFrame) override {
     const auto* in = static_cast<const Word*>(inBytes);
     auto* out = static_cast<Word*>(outBytes);
-    const bool emphasis = chosen();  // channel 1
-    if (channels_ == 1) {
-      if (emphasis) {
-        deemphasiseChannel(in, out, frames, 0, firstFrame, following);
-      } else {
-        following = false;
-        if (volumeAll(in, out, frames)) throwFirstOverflow(in, frames, 0);
+    if (!deemphasis_) {
+      if (volumeAll(in, out, frames * channels_)) {
+        for (int c = 0; c < channels_; ++c) throwFirstOverflow(in, frames, c);
       }
+    } else if (channels_ == 1) {
+      deemphasiseChannel(in, out, frames, 0, firstFrame, following);
     } else if (channels_ == 2) {
-      rewriteStereo(in, out, frames, firstFrame, emphasis);
+      deemphasiseStereo(in, out, frames, firstFrame);
     } else {
-      rewriteMany(in, out, frames, firstFrame, emphasis);
+      // More than two channels never come from a file the header reader lets
+      // through; the filter keeps state for two, and a third must not index past.
+      throw RunError(kErrSubscript, "de-emphasis of more than two channels");
     }
   }
 
@@ -172,59 +177,6 @@ class Rewriter : public SampleRewriter::Impl {
   }
 
  private:
-  bool chosen() { return hooks_.deemphasisChosen && hooks_.deemphasisChosen(); }
-
-  // Stereo: both channels in one interleaved pass; channel 2 is done again on
-  // its own when the choice changed after channel 1, or to report its clipped
-  // samples after channel 1's.
-  void rewriteStereo(const Word* in, Word* out, std::int64_t frames, std::int64_t firstFrame,
-                     bool emphasis) {
-    const DeemphasisFilterDouble channel2AtStart = filters_[1];
-    bool clipped2 = false;
-    bool bad = false;
-    if (emphasis) {
-      clipped2 = deemphasiseStereo(in, out, frames, firstFrame);
-    } else {
-      following = false;
-      bad = volumeAll(in, out, frames * 2);
-      if (bad) throwFirstOverflow(in, frames, 0);
-    }
-    const bool emphasis2 = chosen();  // channel 2
-    if (emphasis2 == emphasis) {
-      if (emphasis && clipped2) {
-        filters_[1] = channel2AtStart;
-        deemphasiseChannel(in, out, frames, 1, firstFrame);
-      } else if (!emphasis && bad) {
-        throwFirstOverflow(in, frames, 1);
-      }
-      return;
-    }
-    following = false;
-    filters_[1] = channel2AtStart;
-    if (emphasis2) {
-      deemphasiseChannel(in, out, frames, 1, firstFrame);
-    } else {
-      volumeChannel(in, out, frames, 1);
-    }
-  }
-
-  // More than two channels never come from a file the header reader lets
-  // through; the filter keeps state for two, and a third must not index past.
-  void rewriteMany(const Word* in, Word* out, std::int64_t frames, std::int64_t firstFrame,
-                   bool emphasis) {
-    following = false;
-    for (int c = 0; c < channels_; ++c) {
-      const bool e = c == 0 ? emphasis : chosen();
-      if (!e) {
-        volumeChannel(in, out, frames, c);
-      } else if (c < 2) {
-        deemphasiseChannel(in, out, frames, c, firstFrame);
-      } else {
-        throw RunError(kErrSubscript, "de-emphasis of more than two channels");
-      }
-    }
-  }
-
   // The volume pass over `count` samples; true when one overflowed.
   bool volumeAll(const Word* in, Word* out, std::int64_t count) const {
     // 16-bit words are computed in vector lanes where the processor allows,
@@ -247,14 +199,6 @@ class Rewriter : public SampleRewriter::Impl {
       any |= bad[in[k]];
     }
     return any != 0;
-  }
-
-  void volumeChannel(const Word* in, Word* out, std::int64_t frames, int channel) {
-    throwFirstOverflow(in, frames, channel);
-    for (std::int64_t i = 0; i < frames; ++i) {
-      const std::size_t k = static_cast<std::size_t>(i * channels_ + channel);
-      out[k] = table_.stored[in[k]];
-    }
   }
 
   void throwFirstOverflow(const Word* in, std::int64_t frames, int channel) {
@@ -289,9 +233,7 @@ class Rewriter : public SampleRewriter::Impl {
       std::int64_t r = Pcm::roundFiltered(y);
       if (r > Pcm::kHigh || r < Pcm::kLow) {
         const std::int64_t limit = r > Pcm::kHigh ? Pcm::kHigh : Pcm::kLow;
-        if (hooks_.clipped) {
-          hooks_.clipped(Clip{firstFrame + i, Pcm::shownValue(r), Pcm::shownValue(limit)});
-        }
+        if (clipped_) clipped_(Clip{firstFrame + i, Pcm::shownValue(r), Pcm::shownValue(limit)});
         r = limit;
       }
       out[k] = Pcm::store(r);
@@ -339,21 +281,21 @@ class Rewriter : public SampleRewriter::Impl {
   }
 
   // Both channels' chains side by side, so that the two divisions overlap.
-  // Returns whether channel 2 clipped: it is done again once channel 1's
-  // clipped samples have been reported.
-  bool deemphasiseStereo(const Word* in, Word* out, std::int64_t frames, std::int64_t firstFrame) {
-    const DeemphasisFilterDouble channel1AtStart = filters_[0];
-    bool clipped1 = false, clipped2 = false;
+  // A channel that clipped is done again from its state at the start of the
+  // block to report its clipped samples, channel 1's before channel 2's.
+  void deemphasiseStereo(const Word* in, Word* out, std::int64_t frames, std::int64_t firstFrame) {
+    const DeemphasisFilterDouble atStart[2] = {filters_[0], filters_[1]};
+    bool clipped[2] = {false, false};
     if (following) {
-      filterStereoQuietly<true>(in, out, frames, clipped1, clipped2);
+      filterStereoQuietly<true>(in, out, frames, clipped[0], clipped[1]);
     } else {
-      filterStereoQuietly<false>(in, out, frames, clipped1, clipped2);
+      filterStereoQuietly<false>(in, out, frames, clipped[0], clipped[1]);
     }
-    if (clipped1) {
-      filters_[0] = channel1AtStart;
-      filterReportingClips(in, out, frames, 0, firstFrame);
+    for (int c = 0; c < 2; ++c) {
+      if (!clipped[c]) continue;
+      filters_[c] = atStart[c];
+      filterReportingClips(in, out, frames, c, firstFrame);
     }
-    return clipped2;
   }
 
   template <bool Follow>
@@ -463,8 +405,9 @@ class Rewriter : public SampleRewriter::Impl {
 
   const int channels_;
   const double factor_;
+  const bool deemphasis_;
   const VolumeTable<Pcm> table_;
-  SampleRewriter::Hooks hooks_;
+  SampleRewriter::ClipHook clipped_;
   DeemphasisFilterDouble filters_[2];
 };
 
@@ -479,8 +422,8 @@ bool rangesInOrder(const std::vector<FrameRange>& ranges) {
   return true;
 }
 
-SampleRewriter::SampleRewriter(const WavFormat& format, double factor, Hooks hooks,
-                               bool followReportFilter,
+SampleRewriter::SampleRewriter(const WavFormat& format, double factor, bool deemphasis,
+                               ClipHook clipped, bool followReportFilter,
                                std::optional<std::vector<FrameRange>> ranges,
                                std::int64_t framesInFile)
     : frameBytes_(static_cast<std::size_t>(format.frameBytes())) {
@@ -494,11 +437,11 @@ SampleRewriter::SampleRewriter(const WavFormat& format, double factor, Hooks hoo
     followReportFilter = false;
   }
   if (format.bitsPerSample == 8) {
-    impl_ = std::make_unique<Rewriter<Pcm8>>(format.channels, factor, std::move(hooks),
-                                             followReportFilter);
+    impl_ = std::make_unique<Rewriter<Pcm8>>(format.channels, factor, deemphasis,
+                                             std::move(clipped), followReportFilter);
   } else {
-    impl_ = std::make_unique<Rewriter<Pcm16>>(format.channels, factor, std::move(hooks),
-                                              followReportFilter);
+    impl_ = std::make_unique<Rewriter<Pcm16>>(format.channels, factor, deemphasis,
+                                              std::move(clipped), followReportFilter);
   }
 }
 

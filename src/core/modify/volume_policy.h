@@ -36,13 +36,14 @@ long long tenthsAtMost(double maxGain);
 VolumeChoice chooseVolume(long long tenths, double maxGain, bool maximize);
 
 // A de-emphasis into a file of its own can start before the analysis: the
-// run follows the report's filter alongside, and its result stands when no
-// sample clipped and the followed peak leaves the asked volume as it is.
-// Whether such a trial is worth making (a volume asked for, not maximize; the
-// file has frames to work on).
+// run follows the report's filter alongside and stops at the first clipped
+// sample, and its result stands when the followed peak leaves the asked
+// volume as it is. Whether such a trial is worth making (a volume asked for,
+// not maximize; the file has frames to work on).
 bool deemphasisTrialPays(bool deemphasis, bool maximize, bool ownOutput, bool hasFrames);
-// Whether a completed trial stands; `peak` receives the de-emphasised peak.
-bool deemphasisTrialHolds(const FilteredRange& range, bool clipped, int channels, int bitsPerSample,
+// Whether a trial that ran through without a clipped sample stands; `peak`
+// receives the de-emphasised peak.
+bool deemphasisTrialHolds(const FilteredRange& range, int channels, int bitsPerSample,
                           long long tenths, std::int32_t& peak);
 
 // The de-emphasised peak as the analysis finds it (-32768 counting as

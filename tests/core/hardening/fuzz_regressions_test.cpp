@@ -66,7 +66,7 @@ TEST(FuzzRegressionTest, CorpusFilesPassTheFuzzChecksInEverySetting) {
       louder.placementCase = maximise.placementCase = emphasis.placementCase = placement;
       louder.volumeTenths = 1100;
       maximise.maximize = true;
-      emphasis.emphasisBits = 0xFF;
+      emphasis.deemphasis = true;
       emphasis.volumeTenths = 900;
       fuzz::ModifyOptions ranged = emphasis;
       ranged.ranges = static_cast<std::uint8_t>(0x92 + placement);
