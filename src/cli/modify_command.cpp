@@ -273,7 +273,7 @@ class ModifyCommand {
   }
 
   double maxGain() const {
-    return dialogMaxGain(peak_[0], peak_[1], target_.header.format.bitsPerSample, o_.deemphasis);
+    return safeGain(peak_[0], peak_[1], target_.header.format.bitsPerSample, o_.deemphasis);
   }
 
   // Holds the volume at or below maxGain, and says so.
@@ -503,7 +503,7 @@ AlbumTrack analyseAlbumTrack(const std::string& file, bool deemphasis) {
       track.analysed = true;
       const std::int32_t peak = deemphasis ? r.peak[1] : r.peak[0];
       track.silent = peak == 0;
-      track.gain = dialogMaxGain(r.peak[0], r.peak[1], h.format.bitsPerSample, deemphasis);
+      track.gain = safeGain(r.peak[0], r.peak[1], h.format.bitsPerSample, deemphasis);
       return track;
     }
     problem = r.failure.empty() ? std::string("the samples could not all be read") : r.failure;

@@ -19,8 +19,8 @@ namespace ril {
 
 namespace {
 
-// Volume factors beyond this cannot come from the dialog (its largest is
-// 32767 for a peak of 1) and would leave the integer range of the arithmetic.
+// Volume factors beyond this are never safe (the largest safe factor is 32767,
+// for a peak of 1) and would leave the integer range of the arithmetic.
 constexpr double kLargestFactor = 1.0e6;
 
 struct AbandonRun {};

@@ -80,7 +80,7 @@ struct ModifyServices {
 };
 
 enum class ModifyOutcome {
-  kNothingToDo,  // factor 1, no de-emphasis: the dialog stays open
+  kNothingToDo,  // factor 1, no de-emphasis: nothing was written
   kDeclined,     // disk-space question answered No
   kCompleted,
   kFailed,     // the user's files as before; errorNumber says why

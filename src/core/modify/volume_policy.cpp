@@ -29,8 +29,8 @@ double maximumGain(std::int32_t peak, int bitsPerSample, bool cutToThousandths) 
   return gain;
 }
 
-double dialogMaxGain(std::int32_t peak, std::int32_t peakDeemphasised, int bitsPerSample,
-                     bool deemphasis) {
+double safeGain(std::int32_t peak, std::int32_t peakDeemphasised, int bitsPerSample,
+                bool deemphasis) {
   return deemphasis ? maximumGain(peakDeemphasised, bitsPerSample, true)
                     : maximumGain(peak, bitsPerSample, false);
 }
