@@ -13,13 +13,15 @@
 #include "core/analysis/sample_statistics.h"
 #include "core/dsp/cpu_features.h"
 #include "core/dsp/deemphasis_filter.h"
-#include "core/dsp/segmented_deemphasis.h"
+#include "core/dsp/double_filter/segmented_deemphasis.h"
+#include "core/dsp/integer_filter/filter_follower.h"
 #include "core/modify/modification_run.h"
 #include "core/modify/modify_messages.h"
 #include "core/modify/parallel_deemphasis.h"
 #include "core/modify/volume_policy.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
+#include "support/kernel_switches.h"
 #include "support/manual_clock.h"
 #include "support/memory_file_system.h"
 #include "support/scripted_host.h"
@@ -396,9 +398,9 @@ std::string checkBlockDeemphasis(const WavHeader& h, const Bytes& file, double f
       want[static_cast<std::size_t>(2 * k + 1)] = static_cast<unsigned char>((v >> 8) & 0xFF);
     }
   }
+  const test::KernelPaths paths(kernels::haveAvx2(), (choice & 0x80) != 0);
   BlockDeemphasis block(channels, bits, factor, 1 + choice % 4);
   block.setLeastRangeFrames(20 * ((choice >> 2) & 31));
-  if (choice & 0x80) block.spoilGuesses();
   DeemphasisFilterDouble filters[2];
   FollowedFilter follow[2];
   const std::int64_t split = (choice * 7919) % frames;
@@ -432,9 +434,10 @@ std::string checkSegmentedDeemphasis(const Bytes& file, double factor, std::uint
   DeemphasisFilterDouble serial{x[0], 0.5 * x[n - 1]};
   DeemphasisFilterDouble segmented = serial;
   for (std::size_t i = 0; i < n; ++i) want[i] = serial.step(x[i]);
-  kernels::allowWideVectors((choice & 1) != 0);
-  kernels::deemphasiseSegmented(x.data(), got.data(), static_cast<std::int64_t>(n), segmented);
-  kernels::allowWideVectors(true);
+  {
+    const test::KernelPaths paths((choice & 1) != 0);
+    kernels::deemphasiseSegmented(x.data(), got.data(), static_cast<std::int64_t>(n), segmented);
+  }
   if (std::memcmp(got.data(), want.data(), n * sizeof(double)) != 0)
     return "the segmented filter differs from the serial one";
   if (std::memcmp(&segmented, &serial, sizeof serial) != 0)
@@ -477,10 +480,10 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
   // The same split for threads side by side, in parts of a size and with
   // guesses (spoilt or not) that the input chooses.
   const std::uint8_t choice = data[(size - 1) / 2];
+  const test::KernelPaths paths(kernels::haveAvx2(), (choice & 4) != 0);
   ParallelAccumulator parallel(format.channels, format.bitsPerSample, deemphasis, 1 + choice % 4,
                                frames);
   parallel.setPartUnit(65 + 37 * (choice >> 3));
-  if (choice & 4) parallel.spoilGuesses();
   std::memcpy(parallel.nextBuffer(), samples, static_cast<std::size_t>(split * frameBytes));
   parallel.addBlock(split);
   std::memcpy(parallel.nextBuffer(), samples + split * frameBytes,
