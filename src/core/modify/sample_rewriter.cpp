@@ -30,7 +30,7 @@ struct SampleRewriter::Impl {
 
   std::int64_t lastValue = 0;
   FollowedFilter followers[2];
-  bool following = false;                  // every block so far went through the followers
+  bool following = false;                  // the run follows the report's filter
   std::unique_ptr<BlockDeemphasis> block;  // long blocks of 1 or 2 channels
 };
 
