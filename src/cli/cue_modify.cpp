@@ -118,7 +118,7 @@ class CueModify {
  private:
   ModifyServices services() {
     ModifyServices s{.fs = fs_, .clock = steadyClock(), .messages = messages_, .progress = bar_};
-    s.exitRequested = [] { return StopSignals::received() != 0; };
+    s.stop = StopSignals::stopToken();
     return s;
   }
 

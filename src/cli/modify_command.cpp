@@ -299,7 +299,7 @@ class ModifyCommand {
   }
 
   double maxGain() const {
-    return dialogMaxGain(peak_[0], peak_[1], target_.header.format.bitsPerSample, o_.deemphasis);
+    return safeGain(peak_[0], peak_[1], target_.header.format.bitsPerSample, o_.deemphasis);
   }
 
   // Holds the volume at or below maxGain, and says so.
@@ -332,8 +332,7 @@ class ModifyCommand {
 
   ModifyServices services() {
     ModifyServices s{.fs = fs_, .clock = steadyClock(), .messages = messages_, .progress = bar_};
-    s.deemphasisChosen = [this] { return o_.deemphasis; };
-    s.exitRequested = [] { return StopSignals::received() != 0; };
+    s.stop = StopSignals::stopToken();
     s.threads = o_.rewritingThreads;
     s.inputLocked = lock_ != nullptr;
     if (!o_.output.empty()) {
@@ -347,6 +346,7 @@ class ModifyCommand {
 
   ModifyRequest request(double gain) const {
     ModifyRequest r;
+    r.deemphasis = o_.deemphasis;
     r.maximize = o_.maximize;
     r.volumeTenths = static_cast<int>(o_.tenths);
     r.maxGain = gain;
@@ -358,16 +358,19 @@ class ModifyCommand {
   // A volume change needs only the loudest sample. With de-emphasis maxGain
   // comes from the filtered samples, which the analysis gives. Into a new
   // file of its own (--output) the modification is tried at once instead,
-  // following the report's filter alongside: the trial counts when nothing
-  // clipped and the filtered peak leaves the volume as asked. Otherwise it is
-  // thrown away and the analysis runs, then the run that counts. Written
-  // where it is (standard output, a pipe), nothing could be thrown away.
+  // following the report's filter alongside and stopping at the first
+  // clipped sample: the trial counts when nothing clipped and the filtered
+  // peak leaves the volume as asked. Otherwise it is thrown away and the
+  // analysis runs, then the run that counts. Written where it is (standard
+  // output, a pipe), nothing could be thrown away.
   ModifyResult modify() {
     const bool trial =
         deemphasisTrialPays(o_.deemphasis, o_.maximize, newFileOutput_, target_.header.hasFrames());
     if (trial) {
       ModifyResult result = tryDeemphasisFirst();
-      if (result.outcome != ModifyOutcome::kAbandoned || StopSignals::received()) return result;
+      const bool givenUp =
+          result.outcome == ModifyOutcome::kClipped || result.outcome == ModifyOutcome::kAbandoned;
+      if (!givenUp || StopSignals::received()) return result;
       bar_.clear();
     }
     if (o_.albumGain > 0) {
@@ -392,16 +395,12 @@ class ModifyCommand {
   ModifyResult tryDeemphasisFirst() {
     ModifyServices s = services();
     s.followReportFilter = true;
-    s.exitRequested = [this] { return StopSignals::received() != 0 || messages_.clipSeen; };
-    messages_.trial = true;
-    const ModifyResult result =
-        runModification(target_, request(1.0), s, [this](const ModifyResult& soFar) {
-          return deemphasisTrialHolds(soFar.filteredRange, messages_.clipSeen,
-                                      target_.header.format.channels,
-                                      target_.header.format.bitsPerSample, o_.tenths, peak_[1]);
-        });
-    messages_.trial = false;
-    return result;
+    ModifyRequest r = request(1.0);
+    r.stopAtFirstClip = true;
+    return runModification(target_, r, s, [this](const ModifyResult& soFar) {
+      return deemphasisTrialHolds(soFar.filteredRange, target_.header.format.channels,
+                                  target_.header.format.bitsPerSample, o_.tenths, peak_[1]);
+    });
   }
 
   // Texts about the result go to stdout, unless the WAV data goes there.
@@ -419,6 +418,7 @@ class ModifyCommand {
         return reportCompleted(result, signal);
       case ModifyOutcome::kDeclined:
       case ModifyOutcome::kAbandoned:
+      case ModifyOutcome::kClipped:
         if (signal != 0) {
           std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
                        signalName(signal).c_str(), shown().c_str());
@@ -545,7 +545,7 @@ AlbumTrack analyseAlbumTrack(const std::string& file, bool deemphasis) {
       track.analysed = true;
       const std::int32_t peak = deemphasis ? r.peak[1] : r.peak[0];
       track.silent = peak == 0;
-      track.gain = dialogMaxGain(r.peak[0], r.peak[1], h.format.bitsPerSample, deemphasis);
+      track.gain = safeGain(r.peak[0], r.peak[1], h.format.bitsPerSample, deemphasis);
       return track;
     }
     problem = r.failure.empty() ? std::string("the samples could not all be read") : r.failure;

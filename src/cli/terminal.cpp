@@ -66,10 +66,6 @@ void printMessage(const Message& message, const std::vector<std::string>& names)
 }
 
 Answer TerminalMessages::show(const Message& message) {
-  if (trial && message.kind == MessageKind::kError) {
-    clipSeen = true;  // the trial ends; the run that counts shows the message
-    return Answer::kOk;
-  }
   bar_.clear();
   if (message.kind == MessageKind::kQuestion) return ask(message);
   printMessage(message, names);

@@ -53,10 +53,6 @@ class TerminalMessages : public MessageSink {
   explicit TerminalMessages(ProgressBar& bar) : bar_(bar) {}
   Answer show(const Message& message) override;
 
-  // While true, clipped-sample messages are not printed; the first one sets
-  // clipSeen (a trial run that clips is given up and run again).
-  bool trial = false;
-  bool clipSeen = false;
   // File names the messages may hold, shown escaped (see withShownNames).
   std::vector<std::string> names;
 

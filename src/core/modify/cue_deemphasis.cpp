@@ -128,16 +128,16 @@ CueDeemphasisRun runCueDeemphasis(const CueSheet& sheet, const CueDeemphasisPlan
     s.placement = PlacementMode::kProgramDirectory;
     s.holdOutput = true;
     s.followReportFilter = false;
-    s.deemphasisChosen = [] { return true; };
     const ModifyTarget target{job.path, baseNameOf(job.path), directoryOf(job.path), job.header};
     ModifyRequest request;
+    request.deemphasis = true;
     request.ranges = job.ranges;
     ModifyResult result = runModification(target, request, s);
     held.push_back(std::move(result.held));
     run.results.push_back(std::move(result));
     if (run.results.back().outcome != ModifyOutcome::kCompleted) return run;
   }
-  if (services.exitRequested && services.exitRequested()) {
+  if (services.stop.stop_requested()) {
     run.abandoned = true;
     return run;
   }

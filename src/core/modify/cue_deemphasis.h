@@ -64,7 +64,7 @@ struct CueDeemphasisRun {
   // the error number and its detail.
   int sheetError = 0;
   std::string sheetErrorDetail;
-  bool abandoned = false;  // an exit was asked for before the names changed
+  bool abandoned = false;  // a stop was requested before the names changed
   JointPublish publish;    // once every new file was complete
 };
 
@@ -72,7 +72,7 @@ struct CueDeemphasisRun {
 // new files, writes the sheet without PRE on the flagged tracks, and then
 // gives every one of them its name at once, each original kept as NAME.old
 // (see publishTogether). `services` gives the file system, clock, messages,
-// progress and exit check; `starting` is told of each file before its run.
+// progress and stop token; `starting` is told of each file before its run.
 CueDeemphasisRun runCueDeemphasis(const CueSheet& sheet, const CueDeemphasisPlan& plan,
                                   const ModifyServices& services,
                                   const std::function<void(const CueWavJob&)>& starting = {});

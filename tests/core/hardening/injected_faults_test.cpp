@@ -171,7 +171,6 @@ struct Fixture {
 
   ModifyResult run() {
     ModifyServices services{.fs = fs, .clock = clock, .messages = host, .progress = host};
-    services.deemphasisChosen = host.deemphasisChosen;
     services.placement = placement;
     services.explicitOutput = explicitOutput;
     ModifyResult result = runModification(target, request, services);
