@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/analysis/frame_source.h"
+#include "core/analysis/loudness_meter.h"
 #include "core/analysis/sample_statistics.h"
 #include "core/base/thread_pool.h"
 #include "core/dsp/segmented_filter.h"
@@ -39,6 +41,9 @@ class ParallelAccumulator {
   // Finishes the block in progress and gives the records of every frame.
   StatsRecords finish();
   std::int64_t frames();
+
+  // Feeds every block to `meter` as well, its tasks beside the parts.
+  void measureLoudness(LoudnessMeter* meter) { meter_ = meter; }
 
   // Parts hold whole multiples of this many frames (at least kWarmUp + 1);
   // by default one chunk of the tuned pass.
@@ -67,6 +72,9 @@ class ParallelAccumulator {
   int next_ = 0;
   const unsigned char* pending_ = nullptr;  // the block in progress
   bool spoil_ = false;
+  LoudnessMeter* meter_ = nullptr;
+  PcmFrameSource source_;
+  bool meterPending_ = false;
   std::int64_t repairs_ = 0;
 };
 
