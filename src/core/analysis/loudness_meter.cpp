@@ -85,9 +85,12 @@ int LoudnessMeter::plan(std::int64_t frames) {
   // Segments of at least three warm-ups, so that the warm-ups cost little.
   std::int64_t segments = std::clamp<std::int64_t>(frames / (3 * warmUp_ + B), 1, segments_);
   if (!trace_.weighted) segments = 1;
+  // Segment 0 has no warm-up: it is longer by one, so that every lane takes
+  // about as many steps.
+  const std::int64_t own = (frames - (segments > 1 ? warmUp_ : 0)) / segments;
   std::vector<std::int64_t> begin(static_cast<std::size_t>(segments) + 1);
   begin[0] = A;
-  for (std::int64_t j = 1; j < segments; ++j) begin[j] = (A + j * frames / segments) / B * B;
+  for (std::int64_t j = 1; j < segments; ++j) begin[j] = (A + warmUp_ + j * own) / B * B;
   begin[segments] = A + frames;
   lanesPerChannel_ = static_cast<int>(segments);
   lanes_.clear();
@@ -127,7 +130,6 @@ void LoudnessMeter::runTask(int task, const FrameSource& source) {
 
 void LoudnessMeter::startLanes(Lane* lanes, int count, const FrameSource& source, TaskScratch& s) {
   s.planar.assign(static_cast<std::size_t>(kKLanes * kRow), 0.0);
-  s.interleaved.assign(static_cast<std::size_t>(kKLanes * kChunk), 0.0);
   s.k = kernels::KLaneStates{};
   for (int i = 0; i < count; ++i) {
     Lane& lane = lanes[i];
@@ -154,7 +156,7 @@ void LoudnessMeter::fillLanes(Lane* lanes, int count, const FrameSource& source,
     const std::int64_t at = lane.stream + t0;
     const std::int64_t n = std::clamp<std::int64_t>(lane.end - at, 0, steps);
     if (n > 0) source.read(lane.channel, at - blockStart_, n, x);
-    std::fill(x + n, x + steps + kPad, 0.0);
+    if (n < steps) std::fill(x + n, x + steps + kPad, 0.0);
     const std::int64_t from = std::max(lane.own, at), to = std::min(lane.end, at + n);
     if (from < to) {
       kernels::scanPeaks(x + (from - at), to - from, from, factor_, lane.sample, lane.interpolated);
@@ -163,7 +165,6 @@ void LoudnessMeter::fillLanes(Lane* lanes, int count, const FrameSource& source,
       std::copy_n(x + n - kTruePeakHistory, kTruePeakHistory,
                   endHistory_.data() + static_cast<std::size_t>(lane.channel) * kTruePeakHistory);
     }
-    for (std::int64_t t = 0; t < steps; ++t) s.interleaved[t * kKLanes + i] = x[t];
   }
 }
 
@@ -195,7 +196,7 @@ void LoudnessMeter::filterSteps(Lane* lanes, int count, std::int64_t from, std::
   while (t < to) {
     std::int64_t next = to;
     for (int i = 0; i < count; ++i) next = std::min(next, nextEvent(lanes[i], t));
-    kernels::kWeightLanes(k_, s.interleaved.data(), t - from, next - from, s.k);
+    kernels::kWeightLanes(k_, s.planar.data() + kTruePeakHistory, kRow, t - from, next - from, s.k);
     t = next;
     for (int i = 0; i < count; ++i) {
       const std::int64_t at = lanes[i].stream + t;

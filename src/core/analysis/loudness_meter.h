@@ -81,11 +81,10 @@ class LoudnessMeter {
     std::int64_t end = 0;
     kernels::PeakFound sample, interpolated;
   };
-  // One task's buffers: each lane's frames (kTruePeakHistory in front), the
-  // lanes' frames interleaved for the filter, and the filter's lanes.
+  // One task's buffers: each lane's frames (kTruePeakHistory in front) and
+  // the filter's lanes.
   struct TaskScratch {
     std::vector<double> planar;
-    std::vector<double> interleaved;
     kernels::KLaneStates k;
   };
   void startLanes(Lane* lanes, int count, const FrameSource& source, TaskScratch& s);

@@ -23,9 +23,9 @@ struct KLaneStates {
   }
 };
 
-// Steps [from, to): lane j's input of step t is x[t * kKLanes + j]; each
+// Steps [from, to): lane j's input of step t is rows[j * stride + t]; each
 // lane's squared output is added to its sum, step by step.
-void kWeightLanes(const KWeighting& k, const double* x, std::int64_t from, std::int64_t to,
-                  KLaneStates& lanes);
+void kWeightLanes(const KWeighting& k, const double* rows, std::int64_t stride, std::int64_t from,
+                  std::int64_t to, KLaneStates& lanes);
 
 }  // namespace ril::kernels

@@ -27,16 +27,17 @@ struct KState {
 KWeighting kWeightingFor(double sampleRate);
 
 // One step of the cascade; the reference every faster form follows operation
-// for operation.
+// for operation. The high-pass's numerator 1, -2, 1 is taken as it is: its
+// products are exact, so they are left out.
 inline double kStep(const KWeighting& k, KState& st, double x) {
   const Biquad& p = k.shelf;
   const double u = p.b0 * x + st.s[0];
-  st.s[0] = (p.b1 * x - p.a1 * u) + st.s[1];
+  st.s[0] = (p.b1 * x + st.s[1]) - p.a1 * u;
   st.s[1] = p.b2 * x - p.a2 * u;
   const Biquad& q = k.highPass;
-  const double y = q.b0 * u + st.s[2];
-  st.s[2] = (q.b1 * u - q.a1 * y) + st.s[3];
-  st.s[3] = q.b2 * u - q.a2 * y;
+  const double y = u + st.s[2];
+  st.s[2] = (st.s[3] - (u + u)) - q.a1 * y;
+  st.s[3] = u - q.a2 * y;
   return y;
 }
 

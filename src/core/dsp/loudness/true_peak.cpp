@@ -26,35 +26,69 @@ constexpr double kTaps[4][kTruePeakTaps] = {
      0.0109863281250, 0.0017089843750},
 };
 
+constexpr float tapFloat(int p, int k) {
+  return static_cast<float>(kTaps[p][k]);  // every tap is a multiple of 2^-13: exact
+}
+constexpr float kTapsFloat[4][kTruePeakTaps] = {
+    {tapFloat(0, 0), tapFloat(0, 1), tapFloat(0, 2), tapFloat(0, 3), tapFloat(0, 4), tapFloat(0, 5),
+     tapFloat(0, 6), tapFloat(0, 7), tapFloat(0, 8), tapFloat(0, 9), tapFloat(0, 10),
+     tapFloat(0, 11)},
+    {tapFloat(1, 0), tapFloat(1, 1), tapFloat(1, 2), tapFloat(1, 3), tapFloat(1, 4), tapFloat(1, 5),
+     tapFloat(1, 6), tapFloat(1, 7), tapFloat(1, 8), tapFloat(1, 9), tapFloat(1, 10),
+     tapFloat(1, 11)},
+    {tapFloat(2, 0), tapFloat(2, 1), tapFloat(2, 2), tapFloat(2, 3), tapFloat(2, 4), tapFloat(2, 5),
+     tapFloat(2, 6), tapFloat(2, 7), tapFloat(2, 8), tapFloat(2, 9), tapFloat(2, 10),
+     tapFloat(2, 11)},
+    {tapFloat(3, 0), tapFloat(3, 1), tapFloat(3, 2), tapFloat(3, 3), tapFloat(3, 4), tapFloat(3, 5),
+     tapFloat(3, 6), tapFloat(3, 7), tapFloat(3, 8), tapFloat(3, 9), tapFloat(3, 10),
+     tapFloat(3, 11)},
+};
+
 // Outputs are computed eight input frames at a time.
 constexpr int kRun = 8;
 // The largest absolute sum of a phase's taps (phases 1 and 2: 2.0228...),
-// with room for the rounding of the sums.
-constexpr double kBoundFactor = 2.0228271484375 * (1.0 + 1e-12);
+// with room for the rounding of the single-precision sums and inputs.
+constexpr double kBoundFactor = 2.0228271484375 * (1.0 + 1e-5);
+// A peak no bound beats: no interpolation wanted.
+constexpr double kNoBound = 1e300;
 
-// The interpolated values of inputs i .. i + count - 1 for one phase.
-void phaseRun(const double* x, std::int64_t i, std::int64_t count, int phase, double* out) {
-  const double* h = kTaps[phase];
+// The interpolated values of inputs i .. i + count - 1 for one phase, in
+// single precision (ample for a peak in dB): products and sums in tap order.
+void phaseRun(const double* x, std::int64_t i, std::int64_t count, int phase, float* out) {
   for (std::int64_t o = 0; o < count; ++o) {
-    double acc = 0.0;
-    for (int k = 0; k < kTruePeakTaps; ++k) acc = acc + h[k] * x[i + o - k];
+    float acc = 0.0f;
+    for (int k = 0; k < kTruePeakTaps; ++k) {
+      acc = acc + kTapsFloat[phase][k] * static_cast<float>(x[i + o - k]);
+    }
     out[o] = acc;
   }
 }
 
 #if RIL_AVX2
-// The same for a whole run, four outputs to a vector.
-__attribute__((target("avx2"))) void phaseRunAvx2(const double* x, std::int64_t i, int phase,
-                                                  double* out) {
-  const double* h = kTaps[phase];
-  __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd();
-  for (int k = 0; k < kTruePeakTaps; ++k) {
-    const __m256d c = _mm256_set1_pd(h[k]);
-    a0 = _mm256_add_pd(a0, _mm256_mul_pd(c, _mm256_loadu_pd(x + i - k)));
-    a1 = _mm256_add_pd(a1, _mm256_mul_pd(c, _mm256_loadu_pd(x + i + 4 - k)));
+// The four phases' values of a whole run, eight outputs to a vector, and the
+// largest magnitude among them.
+__attribute__((target("avx2"))) float phaseRunsAvx2(const double* x, std::int64_t i, int step,
+                                                    float (*out)[kRun]) {
+  // x[i - 12 .. i + 8) as floats, at f[0 .. 20).
+  alignas(32) float f[24];
+  for (int b = 0; b < 20; b += 4) {
+    _mm_store_ps(f + b, _mm256_cvtpd_ps(_mm256_loadu_pd(x + i - 12 + b)));
   }
-  _mm256_storeu_pd(out, a0);
-  _mm256_storeu_pd(out + 4, a1);
+  const __m256 sign = _mm256_set1_ps(-0.0f);
+  __m256 top = _mm256_setzero_ps();
+  for (int p = 0; p < 4; p += step) {
+    __m256 acc = _mm256_setzero_ps();
+#pragma GCC unroll 12
+    for (int k = 0; k < kTruePeakTaps; ++k) {
+      const __m256 v = _mm256_loadu_ps(f + 12 - k);
+      acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_set1_ps(kTapsFloat[p][k]), v));
+    }
+    _mm256_storeu_ps(out[p], acc);
+    top = _mm256_max_ps(top, _mm256_andnot_ps(sign, acc));
+  }
+  const __m128 h = _mm_max_ps(_mm256_castps256_ps128(top), _mm256_extractf128_ps(top, 1));
+  const __m128 q = _mm_max_ps(h, _mm_movehl_ps(h, h));
+  return _mm_cvtss_f32(_mm_max_ss(q, _mm_shuffle_ps(q, q, 1)));
 }
 
 // The largest magnitude of each whole run of x[0, n).
@@ -75,20 +109,19 @@ __attribute__((target("avx2"))) void runMagnitudesAvx2(const double* x, std::int
 // order of their positions, against `found`.
 void interpolateRun(const double* x, std::int64_t i, std::int64_t count, std::int64_t first,
                     int factor, PeakFound& found) {
-  double values[4][kRun];
+  float values[4][kRun];
   const int step = 4 / factor;
-  for (int p = 0; p < 4; p += step) {
+  bool computed = false;
 #if RIL_AVX2
-    if (count == kRun && haveAvx2()) {
-      phaseRunAvx2(x, i, p, values[p]);
-      continue;
-    }
-#endif
-    phaseRun(x, i, count, p, values[p]);
+  if (count == kRun && haveAvx2()) {
+    if (phaseRunsAvx2(x, i, step, values) <= found.peak) return;
+    computed = true;
   }
+#endif
+  for (int p = 0; p < 4 && !computed; p += step) phaseRun(x, i, count, p, values[p]);
   for (std::int64_t o = 0; o < count; ++o) {
     for (int p = 0; p < 4; p += step) {
-      const double v = std::fabs(values[p][o]);
+      const double v = std::fabs(static_cast<double>(values[p][o]));
       if (v > found.peak) {
         found.peak = v;
         found.at = static_cast<double>(first + i + o) - 5.875 + p / 4.0;
@@ -120,6 +153,45 @@ void runMagnitudes(const double* x, std::int64_t n, double* m) {
   }
 }
 
+#if RIL_AVX2
+__attribute__((target("avx2"))) std::int64_t markCandidatesAvx2(const double* m, std::int64_t runs,
+                                                                double sampleTop, double top,
+                                                                unsigned char* hit) {
+  const __m256d sampleTopV = _mm256_set1_pd(sampleTop), topV = _mm256_set1_pd(top);
+  const __m256d factor = _mm256_set1_pd(kBoundFactor);
+  std::int64_t r = 0;
+  for (; r + 4 <= runs; r += 4) {
+    const __m256d own = _mm256_loadu_pd(m + r + 2);
+    const __m256d window =
+        _mm256_max_pd(_mm256_max_pd(_mm256_loadu_pd(m + r), _mm256_loadu_pd(m + r + 1)), own);
+    const __m256d may =
+        _mm256_or_pd(_mm256_cmp_pd(own, sampleTopV, _CMP_GT_OQ),
+                     _mm256_cmp_pd(_mm256_mul_pd(factor, window), topV, _CMP_GT_OQ));
+    const int bits = _mm256_movemask_pd(may);
+    for (int k = 0; k < 4; ++k) hit[r + k] = static_cast<unsigned char>((bits >> k) & 1);
+  }
+  return r;
+}
+#endif
+
+// Marks in `hit` (one byte a run) the runs of the batch that may beat either
+// peak: a sample magnitude above `sampleTop`, or a bound above `top`. m[r + 2]
+// is run r's magnitude, m[r] and m[r + 1] those of the two runs in front.
+std::int64_t markCandidates(const double* m, std::int64_t runs, double sampleTop, double top,
+                            bool interpolate, unsigned char* hit) {
+  std::int64_t any = 0;
+  std::int64_t r = 0;
+#if RIL_AVX2
+  if (haveAvx2()) r = markCandidatesAvx2(m, runs, sampleTop, interpolate ? top : kNoBound, hit);
+#endif
+  for (; r < runs; ++r) {
+    const double window = std::max(std::max(m[r], m[r + 1]), m[r + 2]);
+    hit[r] = m[r + 2] > sampleTop || (interpolate && kBoundFactor * window > top);
+  }
+  for (r = 0; r < runs; ++r) any |= hit[r];
+  return any;
+}
+
 }  // namespace
 
 int truePeakFactor(double sampleRate) {
@@ -134,29 +206,35 @@ double truePeakTap(int phase, int k) {
 void scanPeaks(const double* x, std::int64_t n, std::int64_t first, int factor, PeakFound& sample,
                PeakFound& interpolated) {
   constexpr std::int64_t kBatch = 64;  // runs whose magnitudes are found at once
-  double m[kBatch];
-  // The largest magnitude of the 11 frames in front of the run.
-  double before = runMagnitude(x, -(kTruePeakTaps - 1), 0);
+  // m[0] and m[1] are the magnitudes of the two runs in front of the batch:
+  // a run's interpolated values read its own frames and the 11 in front.
+  double m[kBatch + 2];
+  unsigned char hit[kBatch];
+  m[0] = runMagnitude(x, -2 * kRun, -kRun);
+  m[1] = runMagnitude(x, -kRun, 0);
   for (std::int64_t b = 0; b < n; b += kBatch * kRun) {
     const std::int64_t batch = std::min(kBatch * kRun, n - b);
-    runMagnitudes(x + b, batch, m);
-    for (std::int64_t i = b; i < b + batch; i += kRun) {
-      const std::int64_t count = std::min<std::int64_t>(kRun, n - i);
-      const double own = m[(i - b) / kRun];
-      if (own > sample.peak) {
-        for (std::int64_t j = i; j < i + count; ++j) {
+    runMagnitudes(x + b, batch, m + 2);
+    const std::int64_t runs = (batch + kRun - 1) / kRun;
+    if (markCandidates(m, runs, sample.peak, interpolated.peak, factor > 1, hit)) {
+      for (std::int64_t r = 0; r < runs; ++r) {
+        if (!hit[r]) continue;
+        const std::int64_t i = b + r * kRun;
+        const std::int64_t count = std::min<std::int64_t>(kRun, n - i);
+        for (std::int64_t j = i; j < i + count && m[r + 2] > sample.peak; ++j) {
           if (std::fabs(x[j]) > sample.peak) {
             sample.peak = std::fabs(x[j]);
             sample.at = static_cast<double>(first + j);
           }
         }
+        const double window = std::max(std::max(m[r], m[r + 1]), m[r + 2]);
+        if (factor > 1 && kBoundFactor * window > interpolated.peak) {
+          interpolateRun(x, i, count, first, factor, interpolated);
+        }
       }
-      if (factor > 1 && kBoundFactor * std::max(before, own) > interpolated.peak) {
-        interpolateRun(x, i, count, first, factor, interpolated);
-      }
-      // The next run reads this run's frames and the three before it.
-      before = std::max(own, runMagnitude(x, i + count - (kTruePeakTaps - 1), i));
     }
+    m[0] = m[runs];
+    m[1] = m[runs + 1];
   }
 }
 
