@@ -46,9 +46,19 @@ constexpr float kTapsFloat[4][kTruePeakTaps] = {
 
 // Outputs are computed eight input frames at a time.
 constexpr int kRun = 8;
-// The largest absolute sum of a phase's taps (phases 1 and 2: 2.0228...),
-// with room for the rounding of the single-precision sums and inputs.
-constexpr double kBoundFactor = 2.0228271484375 * (1.0 + 1e-5);
+// A bound on the interpolated values of a run: the two taps nearest the point
+// (the larger of their absolute sums, phases 1 and 2) read only this run and
+// the one in front; the other ten reach two runs back. The absolute sums are
+// those of the printed taps; the margin covers single-precision rounding.
+constexpr double kNearTaps = 1.24487304687500;
+constexpr double kFarTaps = 0.7779541015625;
+constexpr double kMargin = 1.0 + 1e-5;
+
+// m[r + 2] is a run's largest magnitude, m[r + 1] and m[r] the two in front.
+inline double runBound(const double* m, std::int64_t r) {
+  const double near = std::max(m[r + 1], m[r + 2]);
+  return (kNearTaps * near + kFarTaps * std::max(near, m[r])) * kMargin;
+}
 // A peak no bound beats: no interpolation wanted.
 constexpr double kNoBound = 1e300;
 
@@ -158,15 +168,17 @@ __attribute__((target("avx2"))) std::int64_t markCandidatesAvx2(const double* m,
                                                                 double sampleTop, double top,
                                                                 unsigned char* hit) {
   const __m256d sampleTopV = _mm256_set1_pd(sampleTop), topV = _mm256_set1_pd(top);
-  const __m256d factor = _mm256_set1_pd(kBoundFactor);
+  const __m256d nearTaps = _mm256_set1_pd(kNearTaps), farTaps = _mm256_set1_pd(kFarTaps);
+  const __m256d margin = _mm256_set1_pd(kMargin);
   std::int64_t r = 0;
   for (; r + 4 <= runs; r += 4) {
     const __m256d own = _mm256_loadu_pd(m + r + 2);
-    const __m256d window =
-        _mm256_max_pd(_mm256_max_pd(_mm256_loadu_pd(m + r), _mm256_loadu_pd(m + r + 1)), own);
-    const __m256d may =
-        _mm256_or_pd(_mm256_cmp_pd(own, sampleTopV, _CMP_GT_OQ),
-                     _mm256_cmp_pd(_mm256_mul_pd(factor, window), topV, _CMP_GT_OQ));
+    const __m256d near = _mm256_max_pd(_mm256_loadu_pd(m + r + 1), own);
+    const __m256d far = _mm256_max_pd(near, _mm256_loadu_pd(m + r));
+    const __m256d bound = _mm256_mul_pd(
+        _mm256_add_pd(_mm256_mul_pd(nearTaps, near), _mm256_mul_pd(farTaps, far)), margin);
+    const __m256d may = _mm256_or_pd(_mm256_cmp_pd(own, sampleTopV, _CMP_GT_OQ),
+                                     _mm256_cmp_pd(bound, topV, _CMP_GT_OQ));
     const int bits = _mm256_movemask_pd(may);
     for (int k = 0; k < 4; ++k) hit[r + k] = static_cast<unsigned char>((bits >> k) & 1);
   }
@@ -184,10 +196,7 @@ std::int64_t markCandidates(const double* m, std::int64_t runs, double sampleTop
 #if RIL_AVX2
   if (haveAvx2()) r = markCandidatesAvx2(m, runs, sampleTop, interpolate ? top : kNoBound, hit);
 #endif
-  for (; r < runs; ++r) {
-    const double window = std::max(std::max(m[r], m[r + 1]), m[r + 2]);
-    hit[r] = m[r + 2] > sampleTop || (interpolate && kBoundFactor * window > top);
-  }
+  for (; r < runs; ++r) hit[r] = m[r + 2] > sampleTop || (interpolate && runBound(m, r) > top);
   for (r = 0; r < runs; ++r) any |= hit[r];
   return any;
 }
@@ -197,10 +206,6 @@ std::int64_t markCandidates(const double* m, std::int64_t runs, double sampleTop
 int truePeakFactor(double sampleRate) {
   if (sampleRate < 96000) return 4;
   return sampleRate < 192000 ? 2 : 1;
-}
-
-double truePeakTap(int phase, int k) {
-  return kTaps[phase][k];
 }
 
 void scanPeaks(const double* x, std::int64_t n, std::int64_t first, int factor, PeakFound& sample,
@@ -227,8 +232,7 @@ void scanPeaks(const double* x, std::int64_t n, std::int64_t first, int factor, 
             sample.at = static_cast<double>(first + j);
           }
         }
-        const double window = std::max(std::max(m[r], m[r + 1]), m[r + 2]);
-        if (factor > 1 && kBoundFactor * window > interpolated.peak) {
+        if (factor > 1 && runBound(m, r) > interpolated.peak) {
           interpolateRun(x, i, count, first, factor, interpolated);
         }
       }

@@ -33,8 +33,4 @@ struct PeakFound {
 void scanPeaks(const double* x, std::int64_t n, std::int64_t first, int factor, PeakFound& sample,
                PeakFound& interpolated);
 
-// Phase p's interpolated value at input frame i: sum over k of
-// tap(p, k) * x[i - k], at the frame position i - 5.875 + p / 4.
-double truePeakTap(int phase, int k);
-
 }  // namespace ril::kernels
