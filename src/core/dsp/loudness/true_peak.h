@@ -26,10 +26,11 @@ struct PeakFound {
 // the file (x[-kTruePeakHistory, 0) are the frames in front, zeros at the
 // start of the file), for sample magnitudes above `sample.peak` and
 // interpolated ones above `interpolated.peak`, keeping the first of the
-// largest in each. Runs of frames whose bound (the taps' largest absolute sum
-// times their largest sample) cannot beat interpolated.peak are passed over:
-// the result is the same as with every value computed. With factor 1 nothing
-// is interpolated.
+// largest in each (phase p of 4 at input frame i lies at frame position
+// i - 5.875 + p / 4). Runs of frames whose bound (the taps' absolute sums
+// times their largest samples) cannot beat interpolated.peak are passed
+// over: the result is the same as with every value computed. With factor 1
+// nothing is interpolated.
 void scanPeaks(const double* x, std::int64_t n, std::int64_t first, int factor, PeakFound& sample,
                PeakFound& interpolated);
 
