@@ -1,6 +1,7 @@
 #include "core/dsp/loudness/true_peak.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "core/dsp/cpu_features.h"
@@ -26,23 +27,15 @@ constexpr double kTaps[4][kTruePeakTaps] = {
      0.0109863281250, 0.0017089843750},
 };
 
-constexpr float tapFloat(int p, int k) {
-  return static_cast<float>(kTaps[p][k]);  // every tap is a multiple of 2^-13: exact
+// The taps in single precision: each a multiple of 2^-13, so exact.
+constexpr std::array<std::array<float, kTruePeakTaps>, 4> singleTaps() {
+  std::array<std::array<float, kTruePeakTaps>, 4> t{};
+  for (int p = 0; p < 4; ++p) {
+    for (int k = 0; k < kTruePeakTaps; ++k) t[p][k] = static_cast<float>(kTaps[p][k]);
+  }
+  return t;
 }
-constexpr float kTapsFloat[4][kTruePeakTaps] = {
-    {tapFloat(0, 0), tapFloat(0, 1), tapFloat(0, 2), tapFloat(0, 3), tapFloat(0, 4), tapFloat(0, 5),
-     tapFloat(0, 6), tapFloat(0, 7), tapFloat(0, 8), tapFloat(0, 9), tapFloat(0, 10),
-     tapFloat(0, 11)},
-    {tapFloat(1, 0), tapFloat(1, 1), tapFloat(1, 2), tapFloat(1, 3), tapFloat(1, 4), tapFloat(1, 5),
-     tapFloat(1, 6), tapFloat(1, 7), tapFloat(1, 8), tapFloat(1, 9), tapFloat(1, 10),
-     tapFloat(1, 11)},
-    {tapFloat(2, 0), tapFloat(2, 1), tapFloat(2, 2), tapFloat(2, 3), tapFloat(2, 4), tapFloat(2, 5),
-     tapFloat(2, 6), tapFloat(2, 7), tapFloat(2, 8), tapFloat(2, 9), tapFloat(2, 10),
-     tapFloat(2, 11)},
-    {tapFloat(3, 0), tapFloat(3, 1), tapFloat(3, 2), tapFloat(3, 3), tapFloat(3, 4), tapFloat(3, 5),
-     tapFloat(3, 6), tapFloat(3, 7), tapFloat(3, 8), tapFloat(3, 9), tapFloat(3, 10),
-     tapFloat(3, 11)},
-};
+constexpr std::array<std::array<float, kTruePeakTaps>, 4> kTapsFloat = singleTaps();
 
 // Outputs are computed eight input frames at a time.
 constexpr int kRun = 8;
