@@ -45,8 +45,7 @@ ChannelWeights channelWeightsFor(int channels, std::uint32_t channelMask) {
 }
 
 LoudnessMeter::LoudnessMeter(double sampleRate, ChannelWeights weights)
-    : rate_(sampleRate),
-      channels_(static_cast<int>(weights.weights.size())),
+    : channels_(static_cast<int>(weights.weights.size())),
       k_(kernels::kWeightingFor(std::max(sampleRate, double{kLeastLoudnessRate}))),
       factor_(kernels::truePeakFactor(sampleRate)),
       warmUp_(kernels::kWarmUpFrames(std::max(sampleRate, double{kLeastLoudnessRate}))),

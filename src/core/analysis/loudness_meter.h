@@ -95,7 +95,6 @@ class LoudnessMeter {
   void handleEvent(const Lane& lane, int index, std::int64_t t, TaskScratch& s);
   void mergeBins();
 
-  double rate_;
   int channels_;
   LoudnessTrace trace_;
   kernels::KWeighting k_;
