@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 
 #include "core/base/clock.h"
@@ -18,6 +19,7 @@ class MainWindow;
 class FileSelectionDialog;
 class ModificationDialog;
 class AboutBox;
+class RecentFiles;
 
 // Starts the desktop's text editor on a file without waiting; false when no
 // editor could be started.
@@ -33,7 +35,8 @@ struct AppContext {
   Clock* clock = nullptr;
   MessageSink* messages = nullptr;  // message boxes (Qt, or scripted in tests)
   EditorLauncher* editor = nullptr;
-  char decimalSeparator = '.';  // the user's locale's
+  RecentFiles* recentFiles = nullptr;  // File, Open Recent; none in most tests
+  char decimalSeparator = '.';         // the user's locale's
 
   MainWindow* mainWindow = nullptr;
   QPointer<FileSelectionDialog> selectionDialog;
@@ -42,7 +45,9 @@ struct AppContext {
 
   bool batchRunning = false;   // File, Open is disabled while true
   bool modifyRunning = false;  // set by the modification dialog during a run
-  bool exitRequested = false;  // Exit asked for while a run was yielding
+  bool exitRequested = false;  // Exit asked for while a modification ran
+  // Stops the modification in progress; each run gets a fresh one.
+  std::stop_source stopRun;
   // The program is ending on a signal: message boxes are answered at once
   // with their default (OK, or No) instead of waiting for the user.
   bool messagesDismissed = false;

@@ -49,7 +49,7 @@ class BatchRunTest : public DialogTest {
     QApplication::sendEvent(main.get(), &dropped);
     EXPECT_EQ(enter.isAccepted(), dropped.isAccepted());
     QCoreApplication::processEvents();
-    flushDeletes();
+    if (dropped.isAccepted()) finishRuns();
     return dropped.isAccepted();
   }
 };
@@ -112,6 +112,7 @@ TEST_F(BatchRunTest, WholeRoadFromFileOpenToTheModifiedFile) {
   };
   d->deemphasisCheck->click();
   d->modifyButton->click();
+  finishRuns();
   EXPECT_EQ(captionAtNotice, "Done!");
   EXPECT_TRUE(ctx.modificationDialog.isNull());
   ASSERT_FALSE(host.messages.empty());
@@ -147,20 +148,19 @@ TEST_F(BatchRunTest, WholeRoadFromFileOpenToTheModifiedFile) {
 TEST_F(BatchRunTest, AWavFileDroppedOntoTheWindowIsReadAsIfChosenInFileOpen) {
   const std::string path = dataDir.file("Song.WAV");
   const QString wav = QString::fromStdString(path);
-  test::WavShape junkFirst;  // read right, with a warning
+  test::WavShape junkFirst;  // read right, with a finding
   junkFirst.firstChunks.push_back({"JUNK", test::Bytes(28, 0)});
   junkFirst.data = test::pcm16({100, -100, 200, -200});
   test::writeFile(path, test::buildWav(junkFirst));
   test::writeFile(dataDir.file("notes.txt"), {'h', 'i'});
   ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dataDir.file("folder.wav"))));
-  // Refused: other files, two files, and anything while a run is in progress.
+  // Refused: other files, and anything while a run is in progress.
   EXPECT_FALSE(drop({QString::fromStdString(dataDir.file("notes.txt"))}));
   EXPECT_FALSE(drop({QString::fromStdString(dataDir.file("folder.wav"))}));
-  EXPECT_FALSE(drop({wav, wav}));
   for (bool* running : {&ctx.batchRunning, &ctx.modifyRunning}) {
     *running = true;
     EXPECT_FALSE(drop({wav}));
-    EXPECT_FALSE(main->openDroppedFile(path));  // taken just before the run began
+    EXPECT_FALSE(main->openFiles({path}));  // taken just before the run began
     *running = false;
   }
   EXPECT_TRUE(ctx.session.filePaths.empty());
@@ -178,22 +178,56 @@ TEST_F(BatchRunTest, AWavFileDroppedOntoTheWindowIsReadAsIfChosenInFileOpen) {
   ASSERT_NE(ctx.modificationDialog, nullptr);
   EXPECT_TRUE(ctx.modificationDialog->isVisible());
 
-  // The header's warning shows in the findings area, not in the report, until
+  // The header's finding shows in the findings area, not in the report, until
   // the next file is read.
-  EXPECT_EQ(main->findings(), std::vector<std::string>{"WAVEJUNK"});
+  ASSERT_EQ(main->findings().size(), 1u);
+  EXPECT_EQ(main->findings()[0],
+            "A 'JUNK' chunk comes before the format chunk, keeping room for a larger header; "
+            "the file is read correctly. (WAVEJUNK)");
   EXPECT_TRUE(main->findingsArea->isVisibleTo(main.get()));
-  EXPECT_EQ(ctx.session.reportText.find("WAVEJUNK"), std::string::npos);
+  EXPECT_EQ(ctx.session.reportText.find("JUNK"), std::string::npos);
   test::writeFile(dataDir.file("plain.wav"), test::wavWithPeak(1000));
   openAndChoose("plain.wav");
   EXPECT_TRUE(main->findings().empty());
   EXPECT_FALSE(main->findingsArea->isVisibleTo(main.get()));
 }
 
+TEST_F(BatchRunTest, SeveralFilesAreReadInTurnAndTheLastIsOfferedUnderItsOwnName) {
+  // Dropped together with a file that is not WAV; the 48 kHz file comes last.
+  const std::string first = dataDir.file("a.wav");
+  const std::string second = dataDir.file("b.wav");
+  test::writeFile(first, test::wavWithPeak(8000));
+  test::writeFile(second, test::wavWithPeak(16384, 48000));
+  test::writeFile(dataDir.file("notes.txt"), {'h', 'i'});
+  EXPECT_TRUE(
+      drop({QString::fromStdString(first), QString::fromStdString(dataDir.file("notes.txt")),
+            QString::fromStdString(second)}));
+  EXPECT_EQ(ctx.session.filePaths, (std::vector<std::string>{first, second}));
+  EXPECT_EQ(ctx.session.fileNames, (std::vector<std::string>{"a.wav", "b.wav"}));
+  const std::string& report = ctx.session.reportText;
+  EXPECT_EQ(report.rfind(headerLines(first), 0), 0u);
+  EXPECT_NE(report.find(headerLines(second)), std::string::npos);
+  EXPECT_EQ(ctx.session.currentPath(), second);
+  ModificationDialog* d = ctx.modificationDialog;
+  ASSERT_NE(d, nullptr);
+  EXPECT_TRUE(d->isEnabled());
+  EXPECT_FALSE(d->deemphasisCheck->isEnabled());  // b.wav's 48 kHz
+  EXPECT_EQ(d->maxGain(), 32767.0 / 16384.0);
+
+  // Modify works on b.wav, not on the first file chosen.
+  d->maximizeCheck->click();
+  d->modifyButton->click();
+  finishRuns();
+  EXPECT_EQ(test::readFile(first), test::wavWithPeak(8000));
+  EXPECT_TRUE(test::fileExists(second + ".old"));
+  EXPECT_TRUE(test::fileExists(programDir.file("b.wav")));
+}
+
 TEST_F(BatchRunTest, FileOpenIsDisabledAndThePointerBusyWhileFilesAreRead) {
   test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(1000));
   bool sawRun = false;
   main->openAction->trigger();
-  duringNextYield([&] {
+  duringTheRun([&] {
     sawRun = true;
     EXPECT_TRUE(ctx.batchRunning);
     EXPECT_FALSE(main->openAction->isEnabled());
@@ -204,6 +238,7 @@ TEST_F(BatchRunTest, FileOpenIsDisabledAndThePointerBusyWhileFilesAreRead) {
   ASSERT_EQ(ctx.selectionDialog->directoryList->setPath(dataDir.path()), "");
   ctx.selectionDialog->fileList->setSelected(0, true);
   ctx.selectionDialog->okButton->click();
+  finishRuns();
   EXPECT_TRUE(sawRun);
   EXPECT_FALSE(ctx.batchRunning);
   EXPECT_TRUE(main->openAction->isEnabled());
@@ -235,6 +270,7 @@ TEST_F(BatchRunTest, DialogLeftOpenIsInitialisedForTheNextFileAnalysed) {
   EXPECT_EQ(d->maxGain(), 32767.0 / 19660.0);
   // Modify now has nothing to do: b.wav is not touched.
   d->modifyButton->click();
+  finishRuns();
   EXPECT_EQ(test::readFile(dataDir.file("b.wav")), test::wavWithPeak(19660, 48000));
   EXPECT_TRUE(host.messages.empty());
 }
