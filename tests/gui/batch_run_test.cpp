@@ -10,10 +10,12 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QUrl>
 #include <cstdio>
 
@@ -21,6 +23,8 @@
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 #include "gui/dialog_test_fixture.h"
+#include "gui/recent_files.h"
+#include "gui/twips.h"
 #include "support/forwarding_file_system.h"
 
 namespace ril {
@@ -223,6 +227,58 @@ TEST_F(BatchRunTest, SeveralFilesAreReadInTurnAndTheLastIsOfferedUnderItsOwnName
   EXPECT_TRUE(test::fileExists(programDir.file("b.wav")));
 }
 
+TEST_F(BatchRunTest, FilesNamedOnTheCommandLineAreReadAsIfChosen) {
+  const std::string a = dataDir.file("a.wav"), b = dataDir.file("b.wav");
+  test::writeFile(a, test::wavWithPeak(8000));
+  test::writeFile(b, test::wavWithPeak(9000));
+  const std::unique_ptr<MainWindow> started = startUp(ctx, programDir.path(), {a, b});
+  EXPECT_TRUE(ctx.session.filePaths.empty());  // not before the window is up
+  QCoreApplication::processEvents();
+  finishRuns();
+  EXPECT_EQ(ctx.session.filePaths, (std::vector<std::string>{a, b}));
+  EXPECT_EQ(ctx.session.fileNames, (std::vector<std::string>{"a.wav", "b.wav"}));
+  EXPECT_NE(ctx.session.reportText.find("Filename:\t" + b), std::string::npos);
+  EXPECT_EQ(started->reportViewText(), ctx.session.reportText);
+}
+
+TEST_F(BatchRunTest, OpenRecentListsTheFilesReadNewestFirstAndReadsTheOneChosen) {
+  RecentFiles recent(QString::fromStdString(programDir.file("config/recent-files.ini")));
+  ctx.recentFiles = &recent;
+  EXPECT_FALSE(main->recentMenu->isEnabled());
+  test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(8000));
+  test::writeFile(dataDir.file("b.wav"), test::wavWithPeak(9000));
+  openAndChoose("a.wav");
+  openAndChoose("b.wav");
+  EXPECT_EQ(recent.list(),
+            (std::vector<std::string>{dataDir.file("b.wav"), dataDir.file("a.wav")}));
+  main->fillRecentMenu();
+  EXPECT_TRUE(main->recentMenu->isEnabled());
+  const QList<QAction*> entries = main->recentMenu->actions();
+  ASSERT_EQ(entries.size(), 2);
+  EXPECT_EQ(entries[0]->text(),
+            QStringLiteral("&1 ") + QString::fromStdString(dataDir.file("b.wav")));
+  entries[1]->trigger();
+  finishRuns();
+  EXPECT_EQ(ctx.session.filePaths, std::vector<std::string>{dataDir.file("a.wav")});
+  EXPECT_EQ(recent.list().front(), dataDir.file("a.wav"));
+  ctx.recentFiles = nullptr;
+}
+
+TEST(RecentFiles, KeepsTheNewestEightOnceEachWithTheirBytesAsTheyWere) {
+  test::TempDir dir;
+  const QString file = QString::fromStdString(dir.file("sub/recent.ini"));
+  RecentFiles recent(file);
+  EXPECT_TRUE(recent.list().empty());
+  const std::string latin1 = "/music/caf\xE9.wav";  // not UTF-8
+  for (int i = 0; i < 10; ++i) recent.add("/music/" + std::to_string(i) + ".wav");
+  recent.add("/music/3.wav");
+  recent.add(latin1);
+  const std::vector<std::string> kept = RecentFiles(file).list();  // read anew
+  EXPECT_EQ(kept, (std::vector<std::string>{latin1, "/music/3.wav", "/music/9.wav", "/music/8.wav",
+                                            "/music/7.wav", "/music/6.wav", "/music/5.wav",
+                                            "/music/4.wav"}));
+}
+
 TEST_F(BatchRunTest, FileOpenIsDisabledAndThePointerBusyWhileFilesAreRead) {
   test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(1000));
   bool sawRun = false;
@@ -243,6 +299,34 @@ TEST_F(BatchRunTest, FileOpenIsDisabledAndThePointerBusyWhileFilesAreRead) {
   EXPECT_FALSE(ctx.batchRunning);
   EXPECT_TRUE(main->openAction->isEnabled());
   EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(BatchRunTest, TheWindowStaysResponsiveWhileALargeFileIsAnalysed) {
+  // Four blocks; the analysis is held in the second.
+  const std::string path = dataDir.file("long.wav");
+  test::writeFile(path, test::wavWithPeak(16384, 44100, 2, 800000));
+  test::HeldReads held(1536 * 1024);
+  ctx.fs = &held;
+  main->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+  ASSERT_TRUE(main->openFiles({path}));
+  ASSERT_TRUE(held.waitUntilHeld());
+  // The header is shown, the title follows the analysis, and the window
+  // handles events and repaints while the analysis waits for its data.
+  EXPECT_EQ(main->reportViewText(), headerLines(path));
+  EXPECT_TRUE(
+      QTest::qWaitFor([this] { return main->windowTitle().endsWith(QStringLiteral("%")); }));
+  EXPECT_FALSE(main->openAction->isEnabled());
+  main->setOuterSizeTwips(12000, 9000);
+  EXPECT_GT(main->reportView->width(), twipsToPixelsX(11000, main.get()));
+  EXPECT_FALSE(main->grab().isNull());
+  EXPECT_TRUE(ctx.batchRunning);
+  held.release();
+  finishRuns();
+  ctx.fs = &realFileSystem();
+  EXPECT_EQ(main->windowTitle().toStdString(), MainWindow::kTitle);
+  EXPECT_NE(ctx.session.reportText.find("Volume of original data"), std::string::npos);
+  EXPECT_NE(ctx.modificationDialog, nullptr);
 }
 
 TEST_F(BatchRunTest, DialogLeftOpenIsInitialisedForTheNextFileAnalysed) {

@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <QStyleOptionSlider>
 #include <QTest>
+#include <QThread>
 #include <cmath>
 
 #include "gui/batch_run.h"
@@ -461,6 +462,60 @@ TEST_F(ModifyRunTest, StopSignalDuringARunAbandonsItAndEndsWithItsStatus) {
     EXPECT_FALSE(test::fileExists(programDir.file("song.wav")));
     flushDeletes();
   }
+}
+
+TEST_F(ModifyRunTest, ClippedSamplesAreToldOnTheUserInterfaceThreadInOrderBeforeTheNotice) {
+  std::vector<std::uint8_t> bytes(40, 0);
+  bytes.insert(bytes.end(), 40, 255);
+  test::WavShape shape;
+  shape.channels = 1;
+  shape.bitsPerSample = 8;
+  shape.data = test::pcm8(bytes);
+  ASSERT_NE(analyse(test::buildWav(shape)), nullptr);
+  // Peaks that let the volume rise far enough for the filtered samples to clip.
+  ctx.session.peakLevel = {1000, 1000};
+  ModificationDialog* d = showModificationDialog(ctx);
+  d->deemphasisCheck->click();
+  d->volumeScrollBar->setValue(1200);
+  std::vector<bool> onUserInterfaceThread;
+  host.onMessage = [&](const Message&) {
+    onUserInterfaceThread.push_back(QThread::currentThread() == qApp->thread());
+  };
+  d->modifyButton->click();
+  finishRuns();
+  ASSERT_EQ(host.messages.size(), 12u);  // ten clips, one for the rest, the closing notice
+  for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(host.messages[i].title, "Error:") << i;
+  EXPECT_EQ(host.messages[0].text, "Error at sample 4! Calculated value of -129 limited to -128!");
+  EXPECT_EQ(host.messages[10].text.rfind("Another ", 0), 0u);
+  EXPECT_EQ(host.messages[11].title, "Info:");
+  EXPECT_EQ(onUserInterfaceThread, std::vector<bool>(12, true));
+}
+
+// A drive with one free cluster: the disk-space question comes up.
+class NoRoom : public test::ForwardingFileSystem {
+ public:
+  DiskFree freeSpace(const std::string&) override { return {1, 512, 1}; }
+};
+
+TEST_F(ModifyRunTest, TheDiskSpaceQuestionIsAskedOnTheUserInterfaceThreadAndNoLeavesAllAsItWas) {
+  ModificationDialog* d = analyse(test::wavWithPeak(16384));
+  ASSERT_NE(d, nullptr);
+  NoRoom noRoom;
+  ctx.fs = &noRoom;
+  host.answers = {Answer::kNo};
+  bool onUserInterfaceThread = false;
+  host.onMessage = [&](const Message&) {
+    onUserInterfaceThread = QThread::currentThread() == qApp->thread();
+  };
+  d->maximizeCheck->click();
+  d->modifyButton->click();
+  finishRuns();
+  ctx.fs = &realFileSystem();
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].kind, MessageKind::kQuestion);
+  EXPECT_TRUE(onUserInterfaceThread);
+  EXPECT_EQ(test::readFile(path), original);
+  EXPECT_FALSE(test::fileExists(path + ".old"));
 }
 
 TEST_F(ModificationDialogTest, StopSignalWithoutARunEndsTheProgramAtOnce) {
