@@ -115,6 +115,8 @@ class BatchRun : public QObject {
     window.clearFindings();
     for (const std::string& line : headerWarnings(header)) window.addFinding(line);
     for (const std::string& line : notices) window.addFinding(line);
+    // The reports of several files read together stand a blank line apart.
+    if (index > 0) s.reportText += s.lineBreak;
     s.reportText += headerReportLines(path, header, s.lineBreak);
     window.setReportText(s.reportText);
     if (ctx_.recentFiles && header.status != HeaderStatus::kUnreadable) {

@@ -219,13 +219,13 @@ void ModificationDialog::onDeemphasisToggled() {
   clampStep();
 }
 
+// The manual volume is greyed out while "maximize volume" is ticked; the
+// frame and its label stay readable, for the label shows the factor then.
 void ModificationDialog::onMaximizeToggled() {
   const int v = maximizeCheck->isChecked() ? 1 : 0;
   const bool enabled = v - 1 != 0;
-  volumeFrame->setEnabled(enabled);
   volumeScrollBar->setEnabled(enabled);
   volumeSpinBox->setEnabled(enabled);
-  volumeLabel->setEnabled(enabled);
   showVolume();
 }
 

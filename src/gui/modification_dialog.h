@@ -41,7 +41,8 @@ class ModificationDialog : public QWidget {
   // maxGain becomes the factor the de-emphasised (checked) or the original
   // (unchecked) data allows, cut to a thousandth; the volume is held at or below it.
   void onDeemphasisToggled();
-  // The manual volume is greyed out while "maximize volume" is checked.
+  // The scroll bar and the spin box are greyed out while "maximize volume"
+  // is checked; the label then shows the factor the run will apply.
   void onMaximizeToggled();
   void onVolumeChanged();   // held at most at maxGain, the label follows
   void onVolumeScrolled();  // the thumb dragged by the user: the same

@@ -210,7 +210,7 @@ TEST_F(BatchRunTest, SeveralFilesAreReadInTurnAndTheLastIsOfferedUnderItsOwnName
   EXPECT_EQ(ctx.session.fileNames, (std::vector<std::string>{"a.wav", "b.wav"}));
   const std::string& report = ctx.session.reportText;
   EXPECT_EQ(report.rfind(headerLines(first), 0), 0u);
-  EXPECT_NE(report.find(headerLines(second)), std::string::npos);
+  EXPECT_NE(report.find("\r\n\r\n" + headerLines(second)), std::string::npos);
   EXPECT_EQ(ctx.session.currentPath(), second);
   ModificationDialog* d = ctx.modificationDialog;
   ASSERT_NE(d, nullptr);
