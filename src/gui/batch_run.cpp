@@ -111,6 +111,7 @@ class BatchRun : public QObject {
     Session& s = ctx_.session;
     s.current = header;
     s.currentIndex = index;
+    if (!ctx_.mainWindow) return;  // the program is ending
     MainWindow& window = *ctx_.mainWindow;
     window.clearFindings();
     for (const std::string& line : headerWarnings(header)) window.addFinding(line);
@@ -132,14 +133,14 @@ class BatchRun : public QObject {
     if (pass.analysed) {
       s.reportText += analysisReportLines(pass.result, pass.header.format,
                                           ReportFormat{s.lineBreak, ctx_.decimalSeparator});
-      ctx_.mainWindow->setReportText(s.reportText);
+      if (ctx_.mainWindow) ctx_.mainWindow->setReportText(s.reportText);
       if (pass.result.complete()) {
         s.peakLevel[0] = pass.result.peak[0];
         if (pass.result.deemphasised) s.peakLevel[1] = pass.result.peak[1];
         offered = s.current.hasFrames();
       }
     }
-    if (offered) {
+    if (offered && ctx_.mainWindow) {
       // Greyed out until the run is over, like a dialog left open before it.
       showModificationDialog(ctx_)->setEnabled(false);
     } else if (ctx_.modificationDialog) {
@@ -151,8 +152,10 @@ class BatchRun : public QObject {
   void finish() {
     ctx_.batchRunning = false;
     if (ctx_.modificationDialog) ctx_.modificationDialog->setEnabled(true);
-    ctx_.mainWindow->setBusyPointer(false);
-    ctx_.mainWindow->updateCommands();
+    if (ctx_.mainWindow) {
+      ctx_.mainWindow->setBusyPointer(false);
+      ctx_.mainWindow->updateCommands();
+    }
     deleteLater();
   }
 

@@ -307,19 +307,19 @@ void ModificationDialog::modify() {
 // The dialog is greyed out and cannot be closed, and File, Open and a
 // selection dialog left open are disabled, from the start of a run to its end.
 void ModificationDialog::enterRun() {
-  running_ = true;
-  ctx_.modifyRunning = true;
-  setEnabled(false);
-  // A selection dialog left open must not start a batch run under this one.
-  if (ctx_.selectionDialog) ctx_.selectionDialog->setEnabled(false);
-  if (ctx_.mainWindow) ctx_.mainWindow->updateCommands();
+  markRunning(true);
 }
 
 void ModificationDialog::leaveRun() {
-  running_ = false;
-  ctx_.modifyRunning = false;
-  setEnabled(true);
-  if (ctx_.selectionDialog) ctx_.selectionDialog->setEnabled(true);
+  markRunning(false);
+}
+
+void ModificationDialog::markRunning(bool running) {
+  running_ = running;
+  ctx_.modifyRunning = running;
+  setEnabled(!running);
+  // A selection dialog left open must not start a batch run under this one.
+  if (ctx_.selectionDialog) ctx_.selectionDialog->setEnabled(!running);
   if (ctx_.mainWindow) ctx_.mainWindow->updateCommands();
 }
 

@@ -91,6 +91,7 @@ class ModificationDialog : public QWidget {
   void showVolume();
   void enterRun();
   void leaveRun();
+  void markRunning(bool running);
   void endRun(const ModifyResult& result);
   void tellOutcome(const ModifyResult& result);
   void setVolumeValue(int value);
