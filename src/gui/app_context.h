@@ -46,7 +46,8 @@ struct AppContext {
   bool batchRunning = false;   // File, Open is disabled while true
   bool modifyRunning = false;  // set by the modification dialog during a run
   bool exitRequested = false;  // Exit asked for while a modification ran
-  // Stops the modification in progress; each run gets a fresh one.
+  // Stops the modification in progress (File, Exit, a stop signal); each run
+  // gets a fresh one.
   std::stop_source stopRun;
   // The program is ending on a signal: message boxes are answered at once
   // with their default (OK, or No) instead of waiting for the user.

@@ -46,22 +46,20 @@ struct ModifyJob {
     }
   }
 
-  // The choices stay those made when the run started; the run stops when
-  // `stop` is asked to (File, Exit, a stop signal).
+  // The choices are those in `request`, made when the run started; the run
+  // stops when `stop` is asked to (File, Exit, a stop signal).
   ModifyServices servicesFor(std::stop_token stop) {
     ModifyServices services{.fs = fs,
                             .clock = clock,
                             .messages = messages,
                             .progress = progress,
-                            .deemphasisChosen = [chosen = deemphasis] { return chosen; },
-                            .exitRequested = [stop] { return stop.stop_requested(); }};
+                            .stop = std::move(stop)};
     services.threads = rewritingThreads();
     return services;
   }
 
   ModifyTarget target;
-  ModifyRequest request;
-  bool deemphasis = false;
+  ModifyRequest request;  // de-emphasis and factor, fixed for the run
   FileSystem& fs;
   Clock& clock;
   GuiThreadMessages messages;  // the disk-space question, clipped samples
@@ -287,10 +285,10 @@ void ModificationDialog::modify() {
   if (!ctx_.fs || !ctx_.clock || !ctx_.messages || !ctx_.mainWindow) return;
   const Session& s = ctx_.session;
   auto job = std::make_shared<ModifyJob>(*ctx_.fs, *ctx_.clock, *ctx_.messages);
+  job->request.deemphasis = deemphasisCheck->isChecked();
   job->request.maximize = maximizeCheck->isChecked();
   job->request.volumeTenths = volumeScrollBar->value();
   job->request.maxGain = maxGain_;
-  job->deemphasis = deemphasisCheck->isChecked();
   job->target = ModifyTarget{s.currentPath(), s.currentName(), s.appPath, s.current};
   connect(&job->progress, &PassProgress::progressed, this,
           [this](double, const QString& text) { setWindowTitle(text); });
@@ -372,10 +370,12 @@ void ModificationDialog::tellOutcome(const ModifyResult& result) {
           ctx_.mainWindow->reportViewText() + kLineBreak +
           manipulationTimeLine(result.elapsedSeconds, ctx_.decimalSeparator) + kLineBreak);
       // When the program is ending, no notice holds the exit up.
-      if (!result.exitPending) ctx_.messages->show(closingNotice(result.inProgramDir, s.lineBreak));
+      if (!result.exitPending) {
+        ctx_.messages->show(closingNotice(result.inProgramDir, s.lineBreak, result.outputName));
+      }
       break;
     case ModifyOutcome::kFailed:
-      ctx_.messages->show(failureMessage(result.errorNumber, result.lastValue, s.currentPath()));
+      ctx_.messages->show(failureMessage(result, s.currentPath()));
       break;
     case ModifyOutcome::kRefused:
       ctx_.messages->show(refusalMessage(result.refusal));
@@ -383,6 +383,7 @@ void ModificationDialog::tellOutcome(const ModifyResult& result) {
     case ModifyOutcome::kNothingToDo:
     case ModifyOutcome::kDeclined:
     case ModifyOutcome::kAbandoned:
+    case ModifyOutcome::kClipped:
       break;
   }
 }

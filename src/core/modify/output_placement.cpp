@@ -26,47 +26,67 @@ double availableBytes(const DiskFree& free) {
   return static_cast<double>(clusterBytes) * static_cast<double>(free.freeClusters);
 }
 
+OutputTarget resolveOutput(FileSystem& fs, const std::string& path) {
+  if (path == "-") return {std::string(), OutputRoute::kStandardOutput};
+  const std::string resolved = fs.resolveLinks(path);
+  const FileKind kind = fs.identify(resolved).kind;
+  if (kind == FileKind::kDevice || kind == FileKind::kFifo || kind == FileKind::kOther) {
+    return {resolved, OutputRoute::kDirect};
+  }
+  return {resolved, OutputRoute::kNewFile};
+}
+
+bool removeStaleOld(FileSystem& fs, const std::string& path, MessageSink* messages) {
+  const std::string old = path + ".old";
+  if (!fs.exists(old) || !fs.identify(old).sameFileAs(fs.identify(path))) return false;
+  fs.remove(old);
+  if (fs.exists(old)) return false;
+  if (messages) messages->show(staleOldNotice(path));
+  return true;
+}
+
 namespace {
 
-bool underDev(const std::string& path) {
-  return path == "/dev" || path.rfind("/dev/", 0) == 0;
+void placeExplicitOutput(const PlacementRequest& request, FileSystem& fs, Placement& result) {
+  const OutputTarget target = resolveOutput(fs, request.explicitOutput);
+  result.outputName = target.path;
+  result.route = target.route;
+  if (target.route == OutputRoute::kNewFile) {
+    const FileKind kind = fs.identify(target.path).kind;
+    if (kind == FileKind::kDirectory) {
+      throw RunError(kErrPathFileAccess, request.explicitOutput + " is a directory");
+    }
+    // A file that is replaced passes its own attributes on.
+    if (kind == FileKind::kRegular) result.attributesFrom = target.path;
+  }
+  result.input = fs.openRead(request.path);
+}
+
+// The checks of the program-directory placement before anything is written:
+// no P.old (but a stale one goes), and no other file of the output's name.
+void checkProgramDirectory(const PlacementRequest& request, FileSystem& fs, MessageSink& messages,
+                           const std::string& output) {
+  const std::string old = request.path + ".old";
+  if (fs.exists(old) && !removeStaleOld(fs, request.path, &messages)) {
+    throw RunError(kErrFileExists, old);
+  }
+  if (fs.exists(output) && !fs.identify(output).sameFileAs(fs.identify(request.path))) {
+    throw RunError(kErrFileExists, output);
+  }
 }
 
 }  // namespace
-
-OutputTarget resolveOutput(FileSystem& fs, const std::string& path) {
-  if (path == "-") return {std::string(), OutputRoute::kStandardOutput};
-  if (underDev(path)) return {path, OutputRoute::kDirect};
-  const FileKind kind = fs.identify(path).kind;
-  if (kind == FileKind::kDevice || kind == FileKind::kFifo || kind == FileKind::kOther) {
-    return {path, OutputRoute::kDirect};
-  }
-  const std::string resolved = fs.resolveLinks(path);
-  if (underDev(resolved)) return {path, OutputRoute::kDirect};
-  return {resolved, OutputRoute::kNewFile};
-}
 
 void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& messages,
                  Placement& result) {
   const std::string& path = request.path;
   result.inputPath = path;
   result.attributesFrom = path;
+  if (!request.inputLocked) result.lock = fs.lockForRun(path);
   switch (request.mode) {
-    case PlacementMode::kExplicitOutput: {
-      const OutputTarget target = resolveOutput(fs, request.explicitOutput);
-      result.outputName = target.path;
-      result.route = target.route;
-      if (target.route == OutputRoute::kNewFile) {
-        const FileKind kind = fs.identify(target.path).kind;
-        if (kind == FileKind::kDirectory) {
-          throw RunError(kErrPathFileAccess, request.explicitOutput + " is a directory");
-        }
-        // A file that is replaced passes its own attributes on.
-        if (kind == FileKind::kRegular) result.attributesFrom = target.path;
-      }
-      result.input = fs.openRead(path);
+    case PlacementMode::kExplicitOutput:
+      placeExplicitOutput(request, fs, result);
       return;
-    }
     case PlacementMode::kInPlace:
       result.outputName = path;
       result.inPlace = true;
@@ -80,12 +100,13 @@ void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& m
   std::uint64_t length = fs.fileLength(path);
   std::int64_t required = requiredClusters(length, free);
   if (free.freeClusters >= required) {
-    const std::string old = path + ".old";
-    if (fs.exists(old)) throw RunError(kErrFileExists, old);
+    const std::string output = request.appPath + request.bareName;
+    checkProgramDirectory(request, fs, messages, output);
     result.input = fs.openRead(path);
     result.inputIdentity = fs.identify(path);
-    result.outputName = request.appPath + request.bareName;
+    result.outputName = output;
     result.inProgramDir = true;
+    result.replacesOutput = fs.identify(output).sameFileAs(result.inputIdentity);
     return;
   }
   double available = availableBytes(free);

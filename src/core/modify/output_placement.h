@@ -23,7 +23,7 @@ double availableBytes(const DiskFree& free);
 // How an output is written.
 enum class OutputRoute {
   kNewFile,         // a new file that takes the target's name once complete
-  kDirect,          // a device, a pipe, or anything under /dev: written where it is
+  kDirect,          // a device or a pipe: written where it is
   kStandardOutput,  // the process's standard output
 };
 
@@ -34,9 +34,16 @@ struct OutputTarget {
 
 // Where an explicit output named `path` leads: "-" is standard output; a
 // symbolic link leads to the file it names, which is replaced while the link
-// stays; devices, pipes and everything under /dev are written where they are,
-// never renamed or replaced.
+// stays, but only where the kernel's protection of sticky world-writable
+// directories would follow it (else RefusedLink); what it leads to decides
+// the route: a regular file, or none, is replaced by a new file; devices and
+// pipes are written where they are, never renamed or replaced.
 OutputTarget resolveOutput(FileSystem& fs, const std::string& path);
+
+// Removes P.old when it is a second name of P itself: the mark of a run
+// killed between keeping the original and naming the output. True when it
+// did; `messages` is told.
+bool removeStaleOld(FileSystem& fs, const std::string& path, MessageSink* messages);
 
 struct PlacementRequest {
   std::string path;      // P
@@ -47,6 +54,7 @@ struct PlacementRequest {
   // kProgramDirectory: whether the user is asked to overwrite P in place when
   // the drive lacks the space for a copy; otherwise that fails with 61.
   bool mayOverwrite = true;
+  bool inputLocked = false;  // the caller holds lockForRun(P) already
 };
 
 // How the original came to be P.old at the end of a run.
@@ -68,11 +76,17 @@ struct Placement {
   // Whose permission bits, owner and extended attributes a new file takes.
   std::string attributesFrom;
   KeptAsOld keptAsOld = KeptAsOld::kNo;  // a failed run undoes it
+  // Whether the new file may replace a file of its name: P itself, or an
+  // explicit output; never another file in the program directory.
+  bool replacesOutput = true;
+  std::shared_ptr<FileLock> lock;  // keeps other runs off P until the run ends
 };
 
-// The placement step: where the output goes, and the input opened. Nothing
-// is renamed here; P.old existing already fails with RunError 58. Fills
-// `result` as it goes.
+// The placement step: where the output goes, and the input opened and locked
+// against other runs. Nothing is renamed here. In the program directory,
+// P.old existing already fails with RunError 58, and so does a file of the
+// output's name there other than P (no result is replaced). Fills `result`
+// as it goes.
 void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& messages,
                  Placement& result);
 
