@@ -76,7 +76,7 @@ std::optional<std::int64_t> countOf(const CueSpan& span, const std::vector<FileF
 
 // Channels, rate, bits and frames, as far as the header tells them.
 std::string formatText(const WavHeader& h) {
-  if (h.status == HeaderStatus::kUnreadable || !h.findings.formatRead) return {};
+  if (h.status == HeaderStatus::kUnreadable || !h.formatKnown()) return {};
   const WavFormat& f = h.format;
   std::string text = std::to_string(f.channels) + (f.channels == 1 ? " channel, " : " channels, ") +
                      std::to_string(f.sampleRate) + " Hz, " + std::to_string(f.bitsPerSample) +
@@ -172,7 +172,7 @@ Json trackJson(const CueSheet& sheet, const CueTrack& t, const std::vector<FileF
 Json fileJson(const CueFile& cf, const FileFacts& facts) {
   Json j = {{"name", cf.name}, {"path", cf.path}, {"type", cf.type}};
   const WavHeader* h = facts.header ? &*facts.header : nullptr;
-  const bool format = h && h->status != HeaderStatus::kUnreadable && h->findings.formatRead;
+  const bool format = h && h->status != HeaderStatus::kUnreadable && h->formatKnown();
   j["channels"] = format ? Json(h->format.channels) : Json(nullptr);
   j["sample_rate"] = format ? Json(h->format.sampleRate) : Json(nullptr);
   j["bits_per_sample"] = format ? Json(h->format.bitsPerSample) : Json(nullptr);

@@ -56,8 +56,9 @@ Json headroomJson(std::int32_t peak, double factor, double reportFactor) {
   return h;
 }
 
+// Null for a file whose bytes hold no format that could be read.
 Json formatJson(const WavHeader& header) {
-  if (!header.findings.formatRead) return nullptr;
+  if (!header.formatKnown()) return nullptr;
   const WavFormat& f = header.format;
   Json j;
   j["formatTag"] = f.formatTag;

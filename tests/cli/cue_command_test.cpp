@@ -77,6 +77,31 @@ TEST_F(CueCommandTest, ListsTracksAndWhichFilesCanBeModified) {
   EXPECT_EQ(r.err, "warning: " + sheet + ":15: unknown command LYRICS, kept as it stands\n");
 }
 
+TEST_F(CueCommandTest, AFileOfAnotherKindIsNamedWithoutFiguresMadeFromItsBytes) {
+  test::Bytes flac = {'f', 'L', 'a', 'C', 0, 0, 0, 0x22, 0x10, 0, 0x10, 0};
+  flac.resize(4000, 0x5A);
+  test::writeFile(dir.file("tune.wav"), flac);
+  const std::string other = dir.file("other.cue");
+  writeText(other, "FILE \"tune.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  const CommandResult r = cue("'" + other + "'");
+  EXPECT_NE(r.out.find("\ntune.wav: WAVE; cannot be modified: it is not a WAV file but a FLAC "
+                       "file.\n"),
+            std::string::npos)
+      << r.out;
+  const nlohmann::json files = nlohmann::json::parse(cue("--json '" + other + "'").out)["files"];
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(files[0]["channels"].is_null());
+  EXPECT_TRUE(files[0]["sample_rate"].is_null());
+
+  // report --json: no format at all.
+  const CommandResult json = test::runCommand("'" + test::builtProgram("rilmaton-cli") +
+                                              "' report --json '" + dir.file("tune.wav") + "'");
+  const nlohmann::json report = nlohmann::json::parse(json.out);
+  EXPECT_TRUE(report["format"].is_null());
+  EXPECT_EQ(report["reason"],
+            "This file cannot be analysed: it is not a WAV file but a FLAC file.");
+}
+
 TEST_F(CueCommandTest, JsonHoldsTheSameFacts) {
   const CommandResult r = cue("--json '" + sheet + "'");
   ASSERT_EQ(r.status, 0) << r.err;

@@ -36,7 +36,10 @@ TEST(ReportCommandTest, ExitStatusAndStderrTellAScriptWhichFilesFailedAndWhy) {
   EXPECT_EQ(ok.err, "");
   const CommandResult warned = report({junk});
   EXPECT_EQ(warned.status, 0);
-  EXPECT_EQ(warned.err, "warning: WAVEJUNK\n");
+  const std::string junkFinding =
+      "A 'JUNK' chunk comes before the format chunk, keeping room for a larger header; the file "
+      "is read correctly. (WAVEJUNK)\n";
+  EXPECT_EQ(warned.err, "warning: " + junkFinding);
   EXPECT_EQ(warned.out.find("WAVEJUNK"), std::string::npos);
 
   const std::string missing = dir.file("missing.wav");
@@ -46,7 +49,7 @@ TEST(ReportCommandTest, ExitStatusAndStderrTellAScriptWhichFilesFailedAndWhy) {
   EXPECT_EQ(alone.out, "");
   EXPECT_EQ(alone.err, "error: " + cannotRead);
   const CommandResult two = report({junk, missing});
-  EXPECT_EQ(two.err, junk + ": warning: WAVEJUNK\n" + missing + ": error: " + cannotRead);
+  EXPECT_EQ(two.err, junk + ": warning: " + junkFinding + missing + ": error: " + cannotRead);
   EXPECT_EQ(test::withoutTimes(two.out), test::withoutTimes(warned.out));
 
   const std::string text = "Notes on the data of my recordings, not a sound.";
@@ -71,9 +74,11 @@ TEST(ReportCommandTest, ExitStatusAndStderrTellAScriptWhichFilesFailedAndWhy) {
     EXPECT_NE(r.out.find("Volume of original data"), std::string::npos);
   }
   const std::string notWave =
-      "This file cannot be analysed: it is not a WAV file: it does not begin with a RIFF or RF64 "
-      "header of form WAVE.\n";
-  EXPECT_NE(report({dir.file("text.wav")}).out.find("No data chuk found!\n" + notWave),
+      "This file cannot be analysed: it is not a WAV file: it does not begin with a RIFF, RF64 or "
+      "RIFX header of form WAVE.\n";
+  EXPECT_NE(report({dir.file("text.wav")}).out.find("Filelength:\t0.000 MB\n" + notWave),
+            std::string::npos);
+  EXPECT_NE(report({dir.file("song.mp3.wav")}).out.find("it is not a WAV file but an MP3 file.\n"),
             std::string::npos);
 }
 
