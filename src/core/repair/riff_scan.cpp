@@ -1,0 +1,248 @@
+#include "core/repair/riff_scan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace ril {
+
+namespace {
+
+// A walk through this many chunks before the audio is no header.
+constexpr int kMostChunks = 1 << 16;
+// How far a stretch of zero bytes before the data chunk is gone over.
+constexpr std::size_t kZeroedStretch = 65536;
+
+// Reads forward only, from wherever it is asked, skipping what lies between;
+// the bytes of the last small read can be asked for again.
+class ForwardReader {
+ public:
+  ForwardReader(ByteSource& source, std::uint64_t position) : source_(source), pos_(position) {}
+
+  // Up to `count` bytes at `offset`; fewer at the end of the file, and none
+  // of those that lie behind what was read already (and not held).
+  std::size_t readAt(std::uint64_t offset, unsigned char* out, std::size_t count) {
+    std::size_t done = 0;
+    if (offset >= lastAt_ && offset < lastAt_ + last_.size()) {
+      done =
+          static_cast<std::size_t>(std::min<std::uint64_t>(count, lastAt_ + last_.size() - offset));
+      std::memcpy(out, last_.data() + (offset - lastAt_), done);
+      offset += done;
+    }
+    if (done == count || offset < pos_) return done;
+    if (offset > pos_) pos_ += source_.skip(offset - pos_);
+    if (pos_ != offset) return done;
+    const std::size_t got = source_.read(out + done, count - done);
+    if (count - done <= kHeld) {
+      last_.assign(out + done, out + done + got);
+      lastAt_ = pos_;
+    }
+    pos_ += got;
+    return done + got;
+  }
+  std::uint64_t position() const { return pos_; }
+
+ private:
+  static constexpr std::size_t kHeld = 2 * kZeroedStretch;
+  ByteSource& source_;
+  std::uint64_t pos_;
+  std::vector<unsigned char> last_;
+  std::uint64_t lastAt_ = 0;
+};
+
+bool printable(unsigned char c) {
+  return c >= 0x20 && c < 0x7F;
+}
+
+bool printableId(const unsigned char* p) {
+  return printable(p[0]) && printable(p[1]) && printable(p[2]) && printable(p[3]);
+}
+
+bool isId(const unsigned char* p, const char* id) {
+  return std::memcmp(p, id, 4) == 0;
+}
+
+std::string idText(const unsigned char* p) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) s += printable(p[i]) ? static_cast<char>(p[i]) : '?';
+  return s;
+}
+
+// Walks the chunks from offset 12 up to the data chunk's header.
+class ChunkWalk {
+ public:
+  ChunkWalk(ForwardReader& in, RiffScan& scan) : in_(in), s_(scan) {}
+
+  void run() {
+    std::uint64_t pos = 12;
+    bool oddBefore = false;  // the chunk before has an odd size: a pad byte may follow
+    for (int count = 0; count < kMostChunks; ++count) {
+      unsigned char b[9] = {};
+      const std::size_t got = in_.readAt(pos, b, oddBefore ? 9 : 8);
+      const unsigned char* head = nullptr;
+      if (oddBefore && got == 9 && valid(b + 1, pos + 1)) {
+        head = b + 1;
+        ++pos;
+      } else if (got >= 8 && valid(b, pos)) {
+        head = b;
+      } else if (const std::uint64_t after =
+                     got >= 1 && b[0] == 0 && !s_.zeroedFrom ? pastZeros(pos) : 0;
+                 after != 0) {
+        pos = after;
+        oddBefore = false;
+        continue;
+      } else {
+        if (got >= 8) s_.broken = "the chunk list breaks at offset " + std::to_string(pos);
+        return;
+      }
+      const std::uint32_t size = readLe32(head + 4);
+      if (isId(head, "data")) {
+        s_.data = {true, pos, size};
+        return;
+      }
+      take(head, pos, size);
+      pos += 8 + std::uint64_t{size};
+      oddBefore = size % 2 != 0;
+    }
+    s_.broken = "more than " + std::to_string(kMostChunks) + " chunks come before the audio";
+  }
+
+ private:
+  // Four printable characters and a size within the file (the data chunk's
+  // may reach past its end: a file cut short keeps its audio).
+  bool valid(const unsigned char* head, std::uint64_t at) const {
+    return printableId(head) &&
+           (isId(head, "data") || at + 8 + readLe32(head + 4) <= s_.fileLength);
+  }
+
+  // Goes over zero bytes from `from` up to a valid chunk header; its offset,
+  // or 0 when none follows them closely.
+  std::uint64_t pastZeros(std::uint64_t from) {
+    std::vector<unsigned char> bytes(kZeroedStretch + 8);
+    const std::size_t got = in_.readAt(from, bytes.data(), bytes.size());
+    std::size_t i = 0;
+    while (i < got && bytes[i] == 0) ++i;
+    if (i + 8 > got || !valid(bytes.data() + i, from + i)) return 0;
+    s_.zeroedFrom = from;
+    return from + i;
+  }
+
+  void take(const unsigned char* head, std::uint64_t pos, std::uint32_t size) {
+    if (isId(head, "fmt ") && !s_.fmt.found) {
+      s_.fmt = {true, pos, size};
+      in_.readAt(pos + 8, s_.fmtBody.data(), std::min<std::size_t>(size, s_.fmtBody.size()));
+    } else if (isId(head, "ds64") && !s_.ds64.found) {
+      s_.ds64 = {true, pos, size};
+      unsigned char body[24] = {};
+      if (size >= 24 && in_.readAt(pos + 8, body, 24) == 24) {
+        s_.ds64RiffSize = readLe64(body);
+        s_.ds64DataSize = readLe64(body + 8);
+        s_.ds64SampleCount = readLe64(body + 16);
+      }
+    } else if (isId(head, "JUNK") && pos == 12) {
+      s_.firstJunk = {true, pos, size};
+      if (size >= s_.junkBody.size()) in_.readAt(pos + 8, s_.junkBody.data(), s_.junkBody.size());
+    }
+  }
+
+  ForwardReader& in_;
+  RiffScan& s_;
+};
+
+}  // namespace
+
+std::uint32_t readLe32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::uint64_t readLe64(const unsigned char* p) {
+  return static_cast<std::uint64_t>(readLe32(p)) | static_cast<std::uint64_t>(readLe32(p + 4))
+                                                       << 32;
+}
+
+RiffScan scanRiff(ByteSource& source, std::uint64_t fileLength, std::uint64_t& position) {
+  RiffScan s;
+  s.fileLength = fileLength;
+  ForwardReader in(source, 0);
+  unsigned char h[12] = {};
+  const std::size_t got = in.readAt(0, h, sizeof h);
+  const bool riffFamily = isId(h, "RIFF") || isId(h, "RF64") || isId(h, "BW64");
+  if (got < sizeof h || (!riffFamily && !isId(h, "RIFX"))) {
+    s.form = RiffForm::kHeaderless;
+  } else if (!isId(h + 8, "WAVE")) {
+    s.form = RiffForm::kOtherRiff;
+    s.formText = idText(h + 8);
+  } else if (isId(h, "RIFX")) {
+    s.form = RiffForm::kBigEndian;
+  } else {
+    s.form = isId(h, "RIFF") ? RiffForm::kRiff : RiffForm::kRf64;
+  }
+  s.riffSize = readLe32(h + 4);
+  if (s.form == RiffForm::kRiff || s.form == RiffForm::kRf64) {
+    try {
+      ChunkWalk(in, s).run();
+    } catch (...) {
+      position = in.position();
+      throw;
+    }
+  }
+  position = in.position();
+  return s;
+}
+
+bool knownTrailingChunk(const std::string& id) {
+  static const char* const kKnown[] = {"LIST", "cue ", "id3 ", "ID3 ", "iXML", "bext", "axml",
+                                       "smpl", "inst", "fact", "JUNK", "PAD ", "_PMX", "cart",
+                                       "umid", "acid", "labl", "note", "ltxt", "plst"};
+  return std::any_of(std::begin(kKnown), std::end(kKnown),
+                     [&](const char* known) { return id == known; });
+}
+
+TrailingChain findTrailingChain(ByteSource& source, std::uint64_t position,
+                                std::uint64_t fileLength, std::uint64_t dataStart,
+                                std::uint64_t frameBytes) {
+  TrailingChain chain;
+  chain.start = fileLength;
+  const std::uint64_t from =
+      std::max({position, dataStart, fileLength > kTailWindow ? fileLength - kTailWindow : 0});
+  if (from + 8 > fileLength) return chain;
+  std::vector<unsigned char> tail(static_cast<std::size_t>(fileLength - from));
+  ForwardReader in(source, position);
+  if (in.readAt(from, tail.data(), tail.size()) != tail.size()) return chain;
+
+  // Walking back from the end: every offset whose chunk leads, through
+  // valid chunks, exactly to the end of the file (a last odd chunk may lack
+  // its pad byte). `starts` holds them from the end backwards.
+  std::vector<std::uint64_t> starts;
+  const auto isStart = [&](std::uint64_t at) {
+    return at == fileLength ||
+           std::binary_search(starts.begin(), starts.end(), at, std::greater<std::uint64_t>());
+  };
+  // Where the chunk at `at` leads: past its pad byte where that is a start.
+  const auto next = [&](std::uint64_t at) -> std::uint64_t {
+    const unsigned char* p = tail.data() + (at - from);
+    const std::uint32_t size = readLe32(p + 4);
+    const std::uint64_t end = at + 8 + size;
+    if (size % 2 != 0 && end + 1 <= fileLength && isStart(end + 1)) return end + 1;
+    return end <= fileLength && isStart(end) ? end : 0;
+  };
+  for (std::uint64_t at = fileLength - 8 + 1; at-- > from;) {
+    if (printableId(tail.data() + (at - from)) && next(at) != 0) starts.push_back(at);
+  }
+
+  const std::uint64_t unit = std::max<std::uint64_t>(frameBytes, 1);
+  for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
+    const std::uint64_t at = *it, into = at - dataStart;
+    const bool aligned = into % unit == 0 || (into % 2 == 0 && into > 0 && (into - 1) % unit == 0);
+    if (!aligned || !knownTrailingChunk(idText(tail.data() + (at - from)))) continue;
+    chain.start = at;
+    for (std::uint64_t c = at; c != fileLength; c = next(c)) {
+      chain.ids.push_back(idText(tail.data() + (c - from)));
+    }
+    break;
+  }
+  return chain;
+}
+
+}  // namespace ril
