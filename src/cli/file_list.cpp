@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 
 #include "core/io/directories.h"
+#include "core/io/files.h"
 
 namespace ril::cli {
 
@@ -106,6 +108,27 @@ FileList collectFiles(const std::vector<std::string>& operands, const FileSource
     }
   }
   return list;
+}
+
+std::string outputsProblem(const std::vector<std::string>& files, const std::string& output,
+                           const std::string& outputDir) {
+  if (files.size() > 1 && !output.empty()) {
+    return "--output takes one FILE; use --output-dir for several";
+  }
+  if (outputDir.empty()) return {};
+  struct stat st;
+  if (::stat(outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return "--output-dir " + outputDir + " is not a directory";
+  }
+  std::map<std::string, std::string> byName;
+  for (const std::string& file : files) {
+    const auto [it, added] = byName.emplace(baseNameOf(file), file);
+    if (!added) {
+      return "--output-dir: " + it->second + " and " + file + " would both be written as " +
+             joinPath(outputDir, it->first);
+    }
+  }
+  return {};
 }
 
 }  // namespace ril::cli

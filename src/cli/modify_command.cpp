@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <new>
 #include <string>
 
@@ -543,29 +542,6 @@ int chooseAlbumFactor(const std::vector<std::string>& files, unsigned jobs, Opti
   return -1;
 }
 
-// Refuses --output with several files, an --output-dir that is not a
-// directory, and two files that would take the same name in it. Returns the
-// exit status of a usage error, or -1.
-int checkOutputs(const std::vector<std::string>& files, const Options& o) {
-  if (files.size() > 1 && !o.output.empty()) {
-    return usageError("--output takes one FILE; use --output-dir for several");
-  }
-  if (o.outputDir.empty()) return -1;
-  struct stat st;
-  if (::stat(o.outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    return usageError("--output-dir " + o.outputDir + " is not a directory");
-  }
-  std::map<std::string, std::string> byName;
-  for (const std::string& file : files) {
-    const auto [it, added] = byName.emplace(baseNameOf(file), file);
-    if (!added) {
-      return usageError("--output-dir: " + it->second + " and " + file +
-                        " would both be written as " + joinPath(o.outputDir, it->first));
-    }
-  }
-  return -1;
-}
-
 }  // namespace
 
 int runModifyCommand(int argc, char** argv) {
@@ -583,7 +559,10 @@ int runModifyCommand(int argc, char** argv) {
     if (list.errors.empty()) std::fputs("rilmaton-cli modify: no FILE found\n", stderr);
     return 1;
   }
-  if (const int status = checkOutputs(files, options); status >= 0) return status;
+  if (const std::string problem = outputsProblem(files, options.output, options.outputDir);
+      !problem.empty()) {
+    return usageError(problem);
+  }
   const unsigned jobs = options.sources.jobs ? options.sources.jobs : defaultJobs();
   options.analysisThreads =
       options.threads ? options.threads : threadsPerFile(availableProcessors(), jobs, files.size());

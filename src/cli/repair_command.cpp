@@ -1,0 +1,323 @@
+// rilmaton-cli repair: mends the header fields of WAV files whose headers lie.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/file_list.h"
+#include "cli/file_runs.h"
+#include "cli/repair_json.h"
+#include "cli/stop_signals.h"
+#include "cli/terminal.h"
+#include "core/base/errors.h"
+#include "core/io/directories.h"
+#include "core/io/files.h"
+#include "core/repair/repair_run.h"
+#include "core/repair/repair_text.h"
+
+namespace ril::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char* kRepairUsage =
+    "Usage: rilmaton-cli repair [--dry-run] [--in-place | --output OUT | --output-dir DIR]\n"
+    "                           [--format RATE:CHANNELS:BITS[:float]] [--json]\n"
+    "                           [--recursive] [--files-from LIST [-0]] [--jobs N] FILE...\n"
+    "\n"
+    "Mends the header of each FILE where it lies about the audio: a data size of 0 or\n"
+    "0xFFFFFFFF left by a recording that was never finished, a data chunk that declares\n"
+    "more than a file cut short holds (the seconds missing are stated), 32-bit sizes\n"
+    "that wrapped or stuck past 4 GiB (the file becomes an RF64 file), a RIFF size that\n"
+    "is not the file's length less 8, blockAlign and byteRate that disagree with the\n"
+    "channels and bits. Only header fields change, never a sample byte; each change is\n"
+    "shown with its offset, old and new value. The header and the last bytes of FILE\n"
+    "are read, never its audio.\n"
+    "\n"
+    "Where the data size is 0, 0xFFFFFFFF or past the end, the audio runs to the end of\n"
+    "FILE, but for a chain of chunks that ends exactly there, begins at a frame\n"
+    "boundary and starts with a chunk that may follow audio (LIST, cue, id3, bext,\n"
+    "...): found by walking back from the end, it stays as it is. A partial last frame\n"
+    "stays behind the data as trailing bytes.\n"
+    "\n"
+    "  --dry-run          show what a repair would change, and write nothing\n"
+    "  --in-place         write only the changed fields into FILE, each in one write,\n"
+    "                     then flush; their old values go to stderr first. Refused\n"
+    "                     where bytes must be inserted (a ds64 chunk without a JUNK\n"
+    "                     chunk to take its place, a header for --format)\n"
+    "  --output OUT       write the repaired file to OUT (one FILE only); FILE stays as\n"
+    "                     it is. OUT - is standard output (not a terminal); OUT may\n"
+    "                     not be FILE itself (use --in-place)\n"
+    "  --output-dir DIR   write each repaired file to DIR under its FILE's own name\n"
+    "  --format RATE:CHANNELS:BITS[:float]\n"
+    "                     the format of a FILE whose format chunk is missing or zeroed,\n"
+    "                     or that has no header at all (44100:2:16, 48000:1:32:float):\n"
+    "                     a new header goes in front of its audio. It is never guessed\n"
+    "  --json             one JSON object per FILE on a line of its own: the outcome\n"
+    "                     and the changes (field, offset, old, new)\n"
+    "  -r, --recursive    a directory stands for the *.wav files (any case) under it\n"
+    "  --files-from LIST  also the paths in LIST, one a line (- reads standard input)\n"
+    "  -0, --null         the paths in LIST end in a NUL byte, not a line break\n"
+    "  -j, --jobs N       work on N files at once (default: one per processor); the\n"
+    "                     output comes in the order of the files\n"
+    "\n"
+    "Without --output, --output-dir or --in-place, the repaired file is written\n"
+    "completely beside FILE first; then FILE is kept as FILE.old and the repaired file\n"
+    "takes FILE's name, mode, owner and extended attributes.\n"
+    "\n"
+    "A FILE that cannot be repaired without guessing (no data chunk, a format chunk\n"
+    "that contradicts itself, trailing bytes that are neither audio nor chunks) is\n"
+    "refused with the reason and left as it is; a healthy FILE gets \"nothing to\n"
+    "repair\". SIGHUP, SIGINT, SIGQUIT and SIGTERM stop a repair with FILE as it was\n"
+    "and no temporary file left.\n"
+    "\n"
+    "Exit status: 0 every FILE repaired or with nothing to repair, 1 a FILE refused or\n"
+    "not repaired, 2 usage error, 128+N stopped by signal N (129 SIGHUP, 130 SIGINT,\n"
+    "131 SIGQUIT, 143 SIGTERM).\n";
+
+struct Options {
+  bool dryRun = false;
+  bool inPlace = false;
+  bool json = false;
+  std::string output;
+  std::string outputDir;
+  RepairOptions repair;
+  FileSources sources;
+};
+
+int usageError(const std::string& what) {
+  std::fprintf(stderr, "rilmaton-cli repair: %s\n\n%s", what.c_str(), kRepairUsage);
+  return 2;
+}
+
+// "Disk full (error 61)".
+std::string causeText(int number) {
+  return errorDescription(number) + " (error " + std::to_string(number) + ")";
+}
+
+// The bytes of a field as hexadecimal pairs: "24 00 00 00".
+std::string hexBytes(const std::vector<unsigned char>& bytes) {
+  std::string text;
+  char pair[4];
+  for (unsigned char b : bytes) {
+    std::snprintf(pair, sizeof pair, "%02x", b);
+    text += (text.empty() ? "" : " ") + std::string(pair);
+  }
+  return text;
+}
+
+// One FILE: its plan shown, then carried out.
+class RepairOne {
+ public:
+  RepairOne(const Options& o, std::string file) : o_(o), file_(std::move(file)) {
+    json_["path"] = file_;
+  }
+
+  int run() {
+    if (!o_.output.empty()) {
+      dataOnStdout_ =
+          o_.output == "-" || fs_.identify(o_.output).sameFileAs(fs_.identify("/dev/stdout"));
+      if (fs_.identify(o_.output).sameFileAs(fs_.identify(file_))) {
+        return usageError("--output names FILE itself; use --in-place to repair FILE");
+      }
+      if (dataOnStdout_ && ::isatty(STDOUT_FILENO) == 1) {
+        return usageError("the WAV data would go to a terminal; redirect standard output");
+      }
+    }
+    const RepairPlan plan = planFileRepair(fs_, file_, o_.repair);
+    json_["changes"] = repairChangesJson(plan);
+    json_["notes"] = plan.notes;
+    switch (plan.verdict) {
+      case RepairVerdict::kNothingToRepair:
+        if (!o_.json) std::fprintf(notices(), "%s: nothing to repair\n", file_.c_str());
+        return done("nothingToRepair", 0);
+      case RepairVerdict::kRefused:
+        return refused(plan.refusal);
+      case RepairVerdict::kRepair:
+        break;
+    }
+    json_["insertedBytes"] = static_cast<std::int64_t>(plan.header.size()) -
+                             static_cast<std::int64_t>(plan.sourceOffset);
+    if (!o_.json) printPlan(plan);
+    if (o_.dryRun) {
+      if (!o_.json) std::fputs("Not written (--dry-run).\n", notices());
+      return done("wouldRepair", 0);
+    }
+    return apply(plan);
+  }
+
+ private:
+  std::FILE* notices() const { return dataOnStdout_ ? errStream() : outStream(); }
+
+  int done(const char* outcome, int status) {
+    json_["outcome"] = outcome;
+    if (o_.json) {
+      const std::string line = json_.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+      std::fwrite(line.data(), 1, line.size(), outStream());
+    }
+    std::fflush(outStream());
+    return status;
+  }
+
+  int refused(const std::string& why) {
+    std::fprintf(errStream(), "rilmaton-cli repair: %s: not repaired: %s\n", file_.c_str(),
+                 why.c_str());
+    json_["reason"] = why;
+    return done("refused", 1);
+  }
+
+  void printPlan(const RepairPlan& plan) {
+    std::FILE* to = notices();
+    std::fprintf(to, "%s:\n", file_.c_str());
+    for (const std::string& line : planLines(plan)) std::fprintf(to, "  %s\n", line.c_str());
+  }
+
+  RepairServices services() {
+    RepairServices s{.fs = fs_, .progress = bar_};
+    s.stopRequested = [] { return StopSignals::received() != 0; };
+    if (o_.inPlace) {
+      s.placement = RepairPlacement::kInPlace;
+    } else if (!o_.output.empty()) {
+      s.placement = RepairPlacement::kExplicitOutput;
+      s.output = o_.output;
+    }
+    return s;
+  }
+
+  int apply(const RepairPlan& plan) {
+    if (o_.inPlace && !plan.insertsBytes()) {
+      // Written first, so that the file can be put back whatever happens next.
+      for (const FieldChange& c : plan.changes) {
+        std::fprintf(errStream(), "rilmaton-cli repair: %s: old value of %s at offset %llu: %s\n",
+                     file_.c_str(), c.field.c_str(), static_cast<unsigned long long>(c.offset),
+                     hexBytes(c.oldBytes).c_str());
+      }
+      std::fflush(errStream());
+    }
+    RepairServices s = services();
+    const RepairResult result = applyRepair(file_, plan, s);
+    bar_.clear();
+    const int signal = StopSignals::received();
+    switch (result.outcome) {
+      case RepairOutcome::kRepaired:
+        return repaired(result);
+      case RepairOutcome::kRefused:
+        return refused(result.refusal);
+      case RepairOutcome::kStopped:
+        std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
+                     signalName(signal).c_str(), file_.c_str());
+        return done("stopped", StopSignals::exitStatus(signal));
+      case RepairOutcome::kFailed:
+        break;
+    }
+    std::string line = causeText(result.errorNumber);
+    if (!result.errorDetail.empty()) line += ": " + result.errorDetail;
+    if (result.systemError != 0)
+      line += " (" + std::string(std::strerror(result.systemError)) + ")";
+    line += "; " + file_ +
+            (result.partlyWritten ? " is partly repaired: the old values above put it back"
+                                  : " is left as it was");
+    std::fprintf(errStream(), "rilmaton-cli repair: %s\n", line.c_str());
+    json_["reason"] = line;
+    return done("failed", 1);
+  }
+
+  int repaired(const RepairResult& result) {
+    json_["output"] = result.outputName.empty() ? Json(nullptr) : Json(result.outputName);
+    json_["keptAsOld"] = result.keptAsOld;
+    if (!o_.json) {
+      std::FILE* to = notices();
+      if (o_.inPlace) {
+        std::fprintf(to, "Repaired in place: %s\n", file_.c_str());
+      } else if (result.keptAsOld) {
+        std::fprintf(to, "Repaired: %s (the original is kept as %s.old)\n", file_.c_str(),
+                     file_.c_str());
+      } else if (o_.output == "-") {
+        std::fputs("Written to standard output.\n", to);
+      } else {
+        std::fprintf(to, "Written: %s\n", result.outputName.c_str());
+      }
+    }
+    return done("repaired", 0);
+  }
+
+  const Options& o_;
+  std::string file_;
+  FileSystem& fs_ = realFileSystem();
+  ProgressBar bar_;
+  Json json_;
+  bool dataOnStdout_ = false;
+};
+
+int parseOptions(int argc, char** argv, Options& o, std::vector<std::string>& operands) {
+  Arguments args("repair");
+  args.flag({"--dry-run"}, o.dryRun);
+  args.flag({"--in-place"}, o.inPlace);
+  args.flag({"--json"}, o.json);
+  bool haveOutput = false;
+  args.option({"--output"}, "a file name", [&](const std::string& value) {
+    haveOutput = true;
+    o.output = value;
+    return value.empty() ? std::string("--output needs a file name") : std::string();
+  });
+  args.option({"--output-dir"}, "a directory", [&](const std::string& value) {
+    o.outputDir = value;
+    return value.empty() ? std::string("--output-dir needs a directory") : std::string();
+  });
+  args.option({"--format"}, "RATE:CHANNELS:BITS[:float]", [&](const std::string& value) {
+    std::string error;
+    o.repair.format = parseGivenFormat(value, error);
+    return error;
+  });
+  o.sources.addTo(args);
+  if (const int status = args.parseOrExit(argc, argv, kRepairUsage); status >= 0) return status;
+  operands = args.operands();
+  if (operands.empty() && o.sources.lists.empty()) return usageError("no FILE given");
+  if (haveOutput + o.inPlace + !o.outputDir.empty() > 1) {
+    return usageError("--output, --output-dir and --in-place exclude each other");
+  }
+  return -1;
+}
+
+}  // namespace
+
+int runRepairCommand(int argc, char** argv) {
+  // From the first moment: a stop signal ends a repair through its failure path.
+  StopSignals stopSignals;
+  Options options;
+  std::vector<std::string> operands;
+  if (const int status = parseOptions(argc, argv, options, operands); status >= 0) return status;
+  const FileList list = collectFiles(operands, options.sources);
+  for (const std::string& e : list.errors) {
+    std::fprintf(stderr, "rilmaton-cli repair: %s\n", e.c_str());
+  }
+  const std::vector<std::string>& files = list.files;
+  if (files.empty()) {
+    if (list.errors.empty()) std::fputs("rilmaton-cli repair: no FILE found\n", stderr);
+    return 1;
+  }
+  if (const std::string problem = outputsProblem(files, options.output, options.outputDir);
+      !problem.empty()) {
+    return usageError(problem);
+  }
+  const unsigned jobs = options.sources.jobs ? options.sources.jobs : defaultJobs();
+  const int status = combinedStatus(runEach(files.size(), jobs, true, [&](std::size_t i) {
+    if (const int signal = StopSignals::received(); signal != 0) {
+      std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
+                   signalName(signal).c_str(), files[i].c_str());
+      return StopSignals::exitStatus(signal);
+    }
+    Options o = options;
+    if (!o.outputDir.empty()) o.output = joinPath(o.outputDir, baseNameOf(files[i]));
+    return RepairOne(o, files[i]).run();
+  }));
+  return list.errors.empty() ? status : std::max(status, 1);
+}
+
+}  // namespace ril::cli
