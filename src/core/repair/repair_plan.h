@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/io/files.h"
+#include "core/wav/wav_header.h"
 
 namespace ril {
 
@@ -83,5 +84,12 @@ RepairPlan planRepair(ByteSource& source, std::uint64_t fileLength,
 // the reason.
 RepairPlan planFileRepair(FileSystem& fs, const std::string& path,
                           const RepairOptions& options = {});
+
+// The plan a report states for the file `path` whose header was read as
+// `header`: made only where the header shows a sign of a lie a repair mends
+// (a size that disagrees with the file, blockAlign or byteRate that disagree
+// with the format), so healthy files cost nothing more; kNothingToRepair
+// otherwise.
+RepairPlan planReportedRepair(FileSystem& fs, const std::string& path, const WavHeader& header);
 
 }  // namespace ril

@@ -226,11 +226,21 @@ class Planner {
 
   // The data runs to the end of the file, or up to the trailing chunks:
   // whole frames, a partial last frame left behind as trailing bytes.
-  // Returns the bytes before the trailing chunks (or the end).
-  std::uint64_t runToEnd(std::uint64_t dataStart) {
+  // Returns the bytes before the trailing chunks (or the end); nothing when
+  // refused, because chunks behind the audio do not end at the end.
+  std::optional<std::uint64_t> runToEnd(std::uint64_t dataStart) {
     const TrailingChain chain =
         findTrailingChain(source_, position_, s_.fileLength, dataStart, frameBytes_);
     position_ = s_.fileLength;
+    if (chain.ids.empty() && chain.looseStart != 0) {
+      const bool past = chain.looseEnd > s_.fileLength;
+      refuse("the chunks after its audio ('" + chain.looseId + "' at offset " +
+             groupedNumber(chain.looseStart) + ") end " +
+             groupedNumber(past ? chain.looseEnd - s_.fileLength : s_.fileLength - chain.looseEnd) +
+             (past ? " bytes past" : " bytes before") +
+             " the end of the file, so where its audio ends is not known");
+      return std::nullopt;
+    }
     const std::uint64_t region = chain.start - dataStart;
     if (!chain.ids.empty()) {
       newDataSize_ = region % frameBytes_ == 0 ? region : region - 1;  // behind a pad byte
@@ -258,7 +268,9 @@ class Planner {
     newDataSize_ = declared;
     sizeBasis_ = declared;
     if (s_.form == RiffForm::kRiff && s_.fileLength - 8 > kMost32) {
-      sizeBasis_ = runToEnd(start);
+      const std::optional<std::uint64_t> region = runToEnd(start);
+      if (!region) return false;
+      sizeBasis_ = *region;
       const bool wrapped = declared == 0 || declared == kMost32 ||
                            declared == (sizeBasis_ & kMost32) ||
                            declared == (newDataSize_ & kMost32);
@@ -271,7 +283,9 @@ class Planner {
       return true;
     }
     if (!((declared == 0 && avail > 0) || declared > avail)) return true;
-    sizeBasis_ = runToEnd(start);
+    const std::optional<std::uint64_t> region = runToEnd(start);
+    if (!region) return false;
+    sizeBasis_ = *region;
     if (newDataSize_ == declared) return true;
     const bool placeholder = declared == 0 || declared == kMost32 || declared == UINT64_MAX;
     std::string finding = "The data chunk declares " + groupedNumber(declared) + " bytes, but " +
@@ -525,8 +539,8 @@ RepairPlan& Planner::withGivenFormat(std::uint64_t start, std::optional<std::uin
       declared && *declared != 0 && *declared < kMost32 && *declared <= available(start);
   if (keep) {
     newDataSize_ = *declared;
-  } else {
-    runToEnd(start);
+  } else if (!runToEnd(start)) {
+    return plan_;
   }
   plan_.changes = canonicalHeader(g, newDataSize_, s_.fileLength - start, plan_.header);
   plan_.sourceOffset = start;
@@ -566,6 +580,19 @@ RepairPlan planFileRepair(FileSystem& fs, const std::string& path, const RepairO
                    std::to_string(e.number()) + ")";
     return plan;
   }
+}
+
+RepairPlan planReportedRepair(FileSystem& fs, const std::string& path, const WavHeader& header) {
+  const HeaderFindings& f = header.findings;
+  const WavLayout& layout = header.layout;
+  const bool sizeLies = f.dataFound && ((layout.dataSize == 0 && layout.trailerLength > 0) ||
+                                        layout.trailerLength < 0 || layout.dataSize == kMost32);
+  const bool formatLies = f.formatChunkFound && (f.byteRateWrong || f.blockAlignWrong);
+  if (header.status == HeaderStatus::kUnreadable || header.status == HeaderStatus::kEmpty ||
+      !(f.riffSizeWrong || sizeLies || formatLies || f.sizesFromDs64)) {
+    return RepairPlan{};
+  }
+  return planFileRepair(fs, path);
 }
 
 }  // namespace ril

@@ -68,6 +68,15 @@ std::string idText(const unsigned char* p) {
   return s;
 }
 
+// The chunks that may follow the audio.
+bool knownId(const unsigned char* p) {
+  static const char* const kKnown[] = {"LIST", "cue ", "id3 ", "ID3 ", "iXML", "bext", "axml",
+                                       "smpl", "inst", "fact", "JUNK", "PAD ", "_PMX", "cart",
+                                       "umid", "acid", "labl", "note", "ltxt", "plst"};
+  return std::any_of(std::begin(kKnown), std::end(kKnown),
+                     [&](const char* known) { return std::memcmp(p, known, 4) == 0; });
+}
+
 // Walks the chunks from offset 12 up to the data chunk's header.
 class ChunkWalk {
  public:
@@ -192,57 +201,112 @@ RiffScan scanRiff(ByteSource& source, std::uint64_t fileLength, std::uint64_t& p
 }
 
 bool knownTrailingChunk(const std::string& id) {
-  static const char* const kKnown[] = {"LIST", "cue ", "id3 ", "ID3 ", "iXML", "bext", "axml",
-                                       "smpl", "inst", "fact", "JUNK", "PAD ", "_PMX", "cart",
-                                       "umid", "acid", "labl", "note", "ltxt", "plst"};
-  return std::any_of(std::begin(kKnown), std::end(kKnown),
-                     [&](const char* known) { return id == known; });
+  return id.size() == 4 && knownId(reinterpret_cast<const unsigned char*>(id.data()));
 }
+
+namespace {
+
+// The last bytes of a file, searched for the chunks that follow its audio.
+class TailSearch {
+ public:
+  TailSearch(std::uint64_t from, std::vector<unsigned char> tail, std::uint64_t dataStart,
+             std::uint64_t frameBytes)
+      : from_(from),
+        end_(from + tail.size()),
+        tail_(std::move(tail)),
+        dataStart_(dataStart),
+        unit_(std::max<std::uint64_t>(frameBytes, 1)) {}
+
+  TrailingChain run() {
+    TrailingChain chain;
+    chain.start = end_;
+    collectStarts();
+    // The earliest start: the longest chain.
+    for (auto it = starts_.rbegin(); it != starts_.rend(); ++it) {
+      if (!opensChain(*it)) continue;
+      chain.start = *it;
+      for (std::uint64_t c = *it; c != end_; c = next(c)) chain.ids.push_back(idAt(c));
+      return chain;
+    }
+    findLooseChain(chain);
+    return chain;
+  }
+
+ private:
+  const unsigned char* at(std::uint64_t offset) const { return tail_.data() + (offset - from_); }
+  std::string idAt(std::uint64_t offset) const { return idText(at(offset)); }
+  std::uint64_t endOf(std::uint64_t offset) const { return offset + 8 + readLe32(at(offset) + 4); }
+
+  bool isStart(std::uint64_t offset) const {
+    return offset == end_ || std::binary_search(starts_.begin(), starts_.end(), offset,
+                                                std::greater<std::uint64_t>());
+  }
+
+  // Where the chunk at `offset` leads, past its pad byte where that is a
+  // start (a last odd chunk may lack it); 0 when not to a start.
+  std::uint64_t next(std::uint64_t offset) const {
+    const std::uint64_t end = endOf(offset);
+    if (end % 2 != offset % 2 && end + 1 <= end_ && isStart(end + 1)) return end + 1;
+    return end <= end_ && isStart(end) ? end : 0;
+  }
+
+  // Walking back from the end: every offset whose chunk leads, through valid
+  // chunks, exactly to the end of the file, from the end backwards.
+  void collectStarts() {
+    for (std::uint64_t offset = end_ - 8 + 1; offset-- > from_;) {
+      if (printableId(at(offset)) && next(offset) != 0) starts_.push_back(offset);
+    }
+  }
+
+  // A known chunk at a frame boundary, or one pad byte behind an odd number
+  // of whole frames.
+  bool opensChain(std::uint64_t offset) const {
+    const std::uint64_t into = offset - dataStart_;
+    const bool aligned =
+        into % unit_ == 0 || (into % 2 == 0 && into > 0 && (into - 1) % unit_ == 0);
+    return aligned && knownId(at(offset));
+  }
+
+  // A chain that opens as a trailing one does but ends near the end of the
+  // file without reaching it exactly: cut off, or with bytes behind it.
+  void findLooseChain(TrailingChain& chain) const {
+    constexpr std::uint64_t kNear = 65536;
+    for (std::uint64_t offset = from_; offset + 8 <= end_; ++offset) {
+      if (!opensChain(offset)) continue;
+      std::uint64_t c = offset;
+      while (c + 8 <= end_ && printableId(at(c)) && endOf(c) <= end_) {
+        c = endOf(c) + (endOf(c) % 2 != c % 2 && endOf(c) < end_ ? 1 : 0);
+      }
+      const std::uint64_t reach = c + 8 <= end_ && printableId(at(c)) ? endOf(c) : c;
+      if (reach != end_ && reach + kNear >= end_ && reach <= end_ + kNear) {
+        chain.looseStart = offset;
+        chain.looseId = idAt(offset);
+        chain.looseEnd = reach;
+        return;
+      }
+    }
+  }
+
+  std::uint64_t from_, end_;
+  std::vector<unsigned char> tail_;
+  std::uint64_t dataStart_, unit_;
+  std::vector<std::uint64_t> starts_;
+};
+
+}  // namespace
 
 TrailingChain findTrailingChain(ByteSource& source, std::uint64_t position,
                                 std::uint64_t fileLength, std::uint64_t dataStart,
                                 std::uint64_t frameBytes) {
-  TrailingChain chain;
-  chain.start = fileLength;
   const std::uint64_t from =
       std::max({position, dataStart, fileLength > kTailWindow ? fileLength - kTailWindow : 0});
-  if (from + 8 > fileLength) return chain;
+  TrailingChain none;
+  none.start = fileLength;
+  if (from + 8 > fileLength) return none;
   std::vector<unsigned char> tail(static_cast<std::size_t>(fileLength - from));
   ForwardReader in(source, position);
-  if (in.readAt(from, tail.data(), tail.size()) != tail.size()) return chain;
-
-  // Walking back from the end: every offset whose chunk leads, through
-  // valid chunks, exactly to the end of the file (a last odd chunk may lack
-  // its pad byte). `starts` holds them from the end backwards.
-  std::vector<std::uint64_t> starts;
-  const auto isStart = [&](std::uint64_t at) {
-    return at == fileLength ||
-           std::binary_search(starts.begin(), starts.end(), at, std::greater<std::uint64_t>());
-  };
-  // Where the chunk at `at` leads: past its pad byte where that is a start.
-  const auto next = [&](std::uint64_t at) -> std::uint64_t {
-    const unsigned char* p = tail.data() + (at - from);
-    const std::uint32_t size = readLe32(p + 4);
-    const std::uint64_t end = at + 8 + size;
-    if (size % 2 != 0 && end + 1 <= fileLength && isStart(end + 1)) return end + 1;
-    return end <= fileLength && isStart(end) ? end : 0;
-  };
-  for (std::uint64_t at = fileLength - 8 + 1; at-- > from;) {
-    if (printableId(tail.data() + (at - from)) && next(at) != 0) starts.push_back(at);
-  }
-
-  const std::uint64_t unit = std::max<std::uint64_t>(frameBytes, 1);
-  for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
-    const std::uint64_t at = *it, into = at - dataStart;
-    const bool aligned = into % unit == 0 || (into % 2 == 0 && into > 0 && (into - 1) % unit == 0);
-    if (!aligned || !knownTrailingChunk(idText(tail.data() + (at - from)))) continue;
-    chain.start = at;
-    for (std::uint64_t c = at; c != fileLength; c = next(c)) {
-      chain.ids.push_back(idText(tail.data() + (c - from)));
-    }
-    break;
-  }
-  return chain;
+  if (in.readAt(from, tail.data(), tail.size()) != tail.size()) return none;
+  return TailSearch(from, std::move(tail), dataStart, frameBytes).run();
 }
 
 }  // namespace ril

@@ -58,6 +58,12 @@ RiffScan scanRiff(ByteSource& source, std::uint64_t fileLength, std::uint64_t& p
 struct TrailingChain {
   std::uint64_t start = 0;       // its first chunk's header; the file length when there is none
   std::vector<std::string> ids;  // its chunks' identifiers
+  // Without one: a chain that opens as one would but ends near the end of
+  // the file, not at it (cut off, or bytes behind it): where it begins, its
+  // first identifier and where it ends. looseStart is 0 when there is none.
+  std::uint64_t looseStart = 0;
+  std::string looseId;
+  std::uint64_t looseEnd = 0;
 };
 
 // How far from the end of the file a trailing chain is looked for.
@@ -67,7 +73,8 @@ inline constexpr std::uint64_t kTailWindow = std::uint64_t{4} << 20;
 // frames of `frameBytes`: walking back from the end of the file within the
 // last kTailWindow bytes, the earliest chain of valid chunks that ends
 // exactly at the end, begins at a frame boundary (or one pad byte after it,
-// behind an odd data size) and whose first identifier is a known chunk's.
+// behind an odd data size) and whose first identifier is a known chunk's;
+// without one, a chain that ends within 64 KiB of the end but not at it.
 // Reads from `source`, at `position` (at most `dataStart`), to the end.
 TrailingChain findTrailingChain(ByteSource& source, std::uint64_t position,
                                 std::uint64_t fileLength, std::uint64_t dataStart,
