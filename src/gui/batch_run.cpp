@@ -6,6 +6,7 @@
 #include "core/analysis/analysis_report.h"
 #include "core/base/thread_pool.h"
 #include "core/cue/cue_notice.h"
+#include "core/repair/repair_text.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 #include "gui/file_selection_dialog.h"
@@ -79,6 +80,17 @@ bool analyse(AppContext& ctx, ByteSource& samples) {
   return true;
 }
 
+// The line that says what a repair would mend, when the header lies.
+void addRepairLine(AppContext& ctx, std::size_t index) {
+  Session& s = ctx.session;
+  if (index >= s.filePaths.size()) return;
+  const std::string line =
+      repairReportLine(planReportedRepair(*ctx.fs, s.filePaths[index], s.current), s.lineBreak);
+  if (line.empty()) return;
+  s.reportText += line;
+  ctx.mainWindow->setReportText(s.reportText);
+}
+
 }  // namespace
 
 void runBatch(AppContext& ctx) {
@@ -94,6 +106,7 @@ void runBatch(AppContext& ctx) {
     bool analysed = false;
     if (samples) analysed = analyse(ctx, *samples) && s.current.hasFrames();
     samples.reset();
+    addRepairLine(ctx, static_cast<std::size_t>(i));
     if (analysed) {
       showModificationDialog(ctx);
     } else if (ctx.modificationDialog) {
