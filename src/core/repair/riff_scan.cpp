@@ -206,16 +206,43 @@ bool knownTrailingChunk(const std::string& id) {
 
 namespace {
 
-// The last bytes of a file, searched for the chunks that follow its audio.
+// Chunks behind the audio that end this close to the end of the file, but
+// not at it, stop a repair.
+constexpr std::uint64_t kNear = 65536;
+
+// What looks like a chunk header in the last bytes of a file: four printable
+// characters and a size that ends it no further than kNear past the end.
+// Audio rarely gives one: the size must fall into a few MiB of 4 GiB.
+struct Head {
+  std::uint64_t offset = 0;
+  std::uint64_t end = 0;  // past its body, without a pad byte
+  unsigned char id[4] = {};
+};
+
+// The chunk headers of the file's last bytes, read front to back through a
+// small buffer, searched for the chunks that follow its audio.
 class TailSearch {
  public:
-  TailSearch(std::uint64_t from, std::vector<unsigned char> tail, std::uint64_t dataStart,
-             std::uint64_t frameBytes)
-      : from_(from),
-        end_(from + tail.size()),
-        tail_(std::move(tail)),
-        dataStart_(dataStart),
-        unit_(std::max<std::uint64_t>(frameBytes, 1)) {}
+  TailSearch(std::uint64_t fileLength, std::uint64_t dataStart, std::uint64_t frameBytes)
+      : end_(fileLength), dataStart_(dataStart), unit_(std::max<std::uint64_t>(frameBytes, 1)) {}
+
+  // Reads from `from` to the end; false when the file ends early.
+  bool read(ForwardReader& in, std::uint64_t from) {
+    constexpr std::size_t kBlock = 65536;
+    std::vector<unsigned char> buffer(kBlock + 7);
+    std::size_t carry = 0;  // the last 7 bytes of the block before
+    for (std::uint64_t pos = from; pos < end_;) {
+      const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, end_ - pos));
+      if (in.readAt(pos, buffer.data() + carry, want) != want) return false;
+      const std::size_t held = carry + want;
+      const std::uint64_t base = pos - carry;
+      for (std::size_t i = 0; i + 8 <= held; ++i) look(base + i, buffer.data() + i);
+      carry = std::min<std::size_t>(held, 7);
+      std::memmove(buffer.data(), buffer.data() + held - carry, carry);
+      pos += want;
+    }
+    return true;
+  }
 
   TrailingChain run() {
     TrailingChain chain;
@@ -223,9 +250,12 @@ class TailSearch {
     collectStarts();
     // The earliest start: the longest chain.
     for (auto it = starts_.rbegin(); it != starts_.rend(); ++it) {
-      if (!opensChain(*it)) continue;
-      chain.start = *it;
-      for (std::uint64_t c = *it; c != end_; c = next(c)) chain.ids.push_back(idAt(c));
+      const Head& h = *headAt(*it);
+      if (!opensChain(h)) continue;
+      chain.start = h.offset;
+      for (std::uint64_t c = h.offset; c != end_; c = next(*headAt(c))) {
+        chain.ids.push_back(idText(headAt(c)->id));
+      }
       return chain;
     }
     findLooseChain(chain);
@@ -233,64 +263,78 @@ class TailSearch {
   }
 
  private:
-  const unsigned char* at(std::uint64_t offset) const { return tail_.data() + (offset - from_); }
-  std::string idAt(std::uint64_t offset) const { return idText(at(offset)); }
-  std::uint64_t endOf(std::uint64_t offset) const { return offset + 8 + readLe32(at(offset) + 4); }
+  void look(std::uint64_t offset, const unsigned char* p) {
+    if (!printableId(p)) return;
+    Head h;
+    h.offset = offset;
+    h.end = offset + 8 + readLe32(p + 4);
+    if (h.end > end_ + kNear) return;
+    std::memcpy(h.id, p, 4);
+    heads_.push_back(h);
+  }
+
+  const Head* headAt(std::uint64_t offset) const {
+    const auto it = std::lower_bound(heads_.begin(), heads_.end(), offset,
+                                     [](const Head& h, std::uint64_t o) { return h.offset < o; });
+    return it != heads_.end() && it->offset == offset ? &*it : nullptr;
+  }
 
   bool isStart(std::uint64_t offset) const {
     return offset == end_ || std::binary_search(starts_.begin(), starts_.end(), offset,
                                                 std::greater<std::uint64_t>());
   }
 
-  // Where the chunk at `offset` leads, past its pad byte where that is a
-  // start (a last odd chunk may lack it); 0 when not to a start.
-  std::uint64_t next(std::uint64_t offset) const {
-    const std::uint64_t end = endOf(offset);
-    if (end % 2 != offset % 2 && end + 1 <= end_ && isStart(end + 1)) return end + 1;
-    return end <= end_ && isStart(end) ? end : 0;
+  // Where the chunk leads, past its pad byte where that is a start (a last
+  // odd chunk may lack it); 0 when not to a start.
+  std::uint64_t next(const Head& h) const {
+    const bool odd = (h.end - h.offset) % 2 != 0;
+    if (odd && h.end + 1 <= end_ && isStart(h.end + 1)) return h.end + 1;
+    return h.end <= end_ && isStart(h.end) ? h.end : 0;
   }
 
   // Walking back from the end: every offset whose chunk leads, through valid
   // chunks, exactly to the end of the file, from the end backwards.
   void collectStarts() {
-    for (std::uint64_t offset = end_ - 8 + 1; offset-- > from_;) {
-      if (printableId(at(offset)) && next(offset) != 0) starts_.push_back(offset);
+    for (auto it = heads_.rbegin(); it != heads_.rend(); ++it) {
+      if (next(*it) != 0) starts_.push_back(it->offset);
     }
   }
 
   // A known chunk at a frame boundary, or one pad byte behind an odd number
   // of whole frames.
-  bool opensChain(std::uint64_t offset) const {
-    const std::uint64_t into = offset - dataStart_;
+  bool opensChain(const Head& h) const {
+    const std::uint64_t into = h.offset - dataStart_;
     const bool aligned =
         into % unit_ == 0 || (into % 2 == 0 && into > 0 && (into - 1) % unit_ == 0);
-    return aligned && knownId(at(offset));
+    return aligned && knownId(h.id);
   }
 
   // A chain that opens as a trailing one does but ends near the end of the
   // file without reaching it exactly: cut off, or with bytes behind it.
   void findLooseChain(TrailingChain& chain) const {
-    constexpr std::uint64_t kNear = 65536;
-    for (std::uint64_t offset = from_; offset + 8 <= end_; ++offset) {
-      if (!opensChain(offset)) continue;
-      std::uint64_t c = offset;
-      while (c + 8 <= end_ && printableId(at(c)) && endOf(c) <= end_) {
-        c = endOf(c) + (endOf(c) % 2 != c % 2 && endOf(c) < end_ ? 1 : 0);
+    for (const Head& first : heads_) {
+      if (!opensChain(first)) continue;
+      std::uint64_t reach = first.offset;
+      for (const Head* h = &first; h; h = headAt(reach)) {
+        if (h->end > end_) {
+          reach = h->end;
+          break;
+        }
+        const bool odd = (h->end - h->offset) % 2 != 0;
+        reach = h->end + (odd && h->end < end_ ? 1 : 0);
       }
-      const std::uint64_t reach = c + 8 <= end_ && printableId(at(c)) ? endOf(c) : c;
-      if (reach != end_ && reach + kNear >= end_ && reach <= end_ + kNear) {
-        chain.looseStart = offset;
-        chain.looseId = idAt(offset);
+      if (reach != end_ && reach + kNear >= end_) {
+        chain.looseStart = first.offset;
+        chain.looseId = idText(first.id);
         chain.looseEnd = reach;
         return;
       }
     }
   }
 
-  std::uint64_t from_, end_;
-  std::vector<unsigned char> tail_;
-  std::uint64_t dataStart_, unit_;
-  std::vector<std::uint64_t> starts_;
+  std::uint64_t end_, dataStart_, unit_;
+  std::vector<Head> heads_;            // in the order of their offsets
+  std::vector<std::uint64_t> starts_;  // from the end backwards
 };
 
 }  // namespace
@@ -303,10 +347,10 @@ TrailingChain findTrailingChain(ByteSource& source, std::uint64_t position,
   TrailingChain none;
   none.start = fileLength;
   if (from + 8 > fileLength) return none;
-  std::vector<unsigned char> tail(static_cast<std::size_t>(fileLength - from));
   ForwardReader in(source, position);
-  if (in.readAt(from, tail.data(), tail.size()) != tail.size()) return none;
-  return TailSearch(from, std::move(tail), dataStart, frameBytes).run();
+  TailSearch search(fileLength, dataStart, frameBytes);
+  if (!search.read(in, from)) return none;
+  return search.run();
 }
 
 }  // namespace ril
