@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "harness.h"
+#include "repair_check.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -50,6 +51,18 @@ TEST(FuzzRegressionTest, SeedSheetsAndEveryInputTheCueReaderOnceFailedOnPass) {
   for (const test::Bytes& bytes : inputs) {
     EXPECT_EQ(fuzz::checkCueSheet(bytes.data(), bytes.size()), "")
         << std::string(bytes.begin(), bytes.end());
+  }
+}
+
+// The repair's checks over every WAV file a fuzz target once failed on, and
+// the real-world files.
+TEST(FuzzRegressionTest, EveryInputTheRepairOrReaderOnceFailedOnAndEveryCorpusFilePasses) {
+  std::vector<std::string> files = regressionFiles("repair");
+  for (const std::string& path : regressionFiles("read_and_analyse")) files.push_back(path);
+  for (const std::string& path : test::corpusFiles()) files.push_back(path);
+  for (const std::string& path : files) {
+    const test::Bytes bytes = test::readFile(path);
+    EXPECT_EQ(fuzz::checkRepair(bytes.data(), bytes.size()), "") << path;
   }
 }
 
