@@ -110,6 +110,18 @@ FileList collectFiles(const std::vector<std::string>& operands, const FileSource
   return list;
 }
 
+FileList collectCommandFiles(const std::string& command, const std::vector<std::string>& operands,
+                             const FileSources& sources) {
+  FileList list = collectFiles(operands, sources);
+  for (const std::string& e : list.errors) {
+    std::fprintf(stderr, "rilmaton-cli %s: %s\n", command.c_str(), e.c_str());
+  }
+  if (list.files.empty() && list.errors.empty()) {
+    std::fprintf(stderr, "rilmaton-cli %s: no FILE found\n", command.c_str());
+  }
+  return list;
+}
+
 std::string outputsProblem(const std::vector<std::string>& files, const std::string& output,
                            const std::string& outputDir) {
   if (files.size() > 1 && !output.empty()) {

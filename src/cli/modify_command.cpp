@@ -150,15 +150,7 @@ int parseOptions(int argc, char** argv, Options& o) {
                ? std::string()
                : "--volume needs a number, not '" + value + "'";
   });
-  args.option({"--output"}, "a file name", [&](const std::string& value) {
-    haveOutput = true;
-    o.output = value;
-    return value.empty() ? std::string("--output needs a file name") : std::string();
-  });
-  args.option({"--output-dir"}, "a directory", [&](const std::string& value) {
-    o.outputDir = value;
-    return value.empty() ? std::string("--output-dir needs a directory") : std::string();
-  });
+  args.outputOptions(o.output, haveOutput, o.outputDir);
   args.flag({"--album"}, o.album);
   o.sources.addTo(args);
   if (!args.parse(argc, argv)) return usageError(args.error());
@@ -391,11 +383,7 @@ class ModifyCommand {
         return reportCompleted(result, signal);
       case ModifyOutcome::kDeclined:
       case ModifyOutcome::kAbandoned:
-        if (signal != 0) {
-          std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
-                       signalName(signal).c_str(), o_.file.c_str());
-          return StopSignals::exitStatus(signal);
-        }
+        if (signal != 0) return stoppedLeavingFile(signal, o_.file);
         std::fprintf(errStream(), "%s not modified.\n", o_.file.c_str());
         return 1;
       case ModifyOutcome::kFailed:
@@ -551,14 +539,9 @@ int runModifyCommand(int argc, char** argv) {
   StopSignals stopSignals;
   Options options;
   if (const int status = parseOptions(argc, argv, options); status >= 0) return status;
-  const FileList list = collectFiles(options.operands, options.sources);
-  for (const std::string& e : list.errors)
-    std::fprintf(stderr, "rilmaton-cli modify: %s\n", e.c_str());
+  const FileList list = collectCommandFiles("modify", options.operands, options.sources);
   const std::vector<std::string>& files = list.files;
-  if (files.empty()) {
-    if (list.errors.empty()) std::fputs("rilmaton-cli modify: no FILE found\n", stderr);
-    return 1;
-  }
+  if (files.empty()) return 1;
   if (const std::string problem = outputsProblem(files, options.output, options.outputDir);
       !problem.empty()) {
     return usageError(problem);
@@ -575,9 +558,7 @@ int runModifyCommand(int argc, char** argv) {
   const int status = combinedStatus(runEach(files.size(), jobs, true, [&](std::size_t i) {
     if (many) std::fprintf(outStream(), "== %s\n", files[i].c_str());
     if (const int signal = StopSignals::received(); signal != 0) {
-      std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
-                   signalName(signal).c_str(), files[i].c_str());
-      return StopSignals::exitStatus(signal);
+      return stoppedLeavingFile(signal, files[i]);
     }
     Options o = options;
     o.file = files[i];

@@ -210,9 +210,7 @@ class RepairOne {
       case RepairOutcome::kRefused:
         return refused(result.refusal);
       case RepairOutcome::kStopped:
-        std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
-                     signalName(signal).c_str(), file_.c_str());
-        return done("stopped", StopSignals::exitStatus(signal));
+        return done("stopped", stoppedLeavingFile(signal, file_));
       case RepairOutcome::kFailed:
         break;
     }
@@ -261,15 +259,7 @@ int parseOptions(int argc, char** argv, Options& o, std::vector<std::string>& op
   args.flag({"--in-place"}, o.inPlace);
   args.flag({"--json"}, o.json);
   bool haveOutput = false;
-  args.option({"--output"}, "a file name", [&](const std::string& value) {
-    haveOutput = true;
-    o.output = value;
-    return value.empty() ? std::string("--output needs a file name") : std::string();
-  });
-  args.option({"--output-dir"}, "a directory", [&](const std::string& value) {
-    o.outputDir = value;
-    return value.empty() ? std::string("--output-dir needs a directory") : std::string();
-  });
+  args.outputOptions(o.output, haveOutput, o.outputDir);
   args.option({"--format"}, "RATE:CHANNELS:BITS[:float]", [&](const std::string& value) {
     std::string error;
     o.repair.format = parseGivenFormat(value, error);
@@ -293,15 +283,9 @@ int runRepairCommand(int argc, char** argv) {
   Options options;
   std::vector<std::string> operands;
   if (const int status = parseOptions(argc, argv, options, operands); status >= 0) return status;
-  const FileList list = collectFiles(operands, options.sources);
-  for (const std::string& e : list.errors) {
-    std::fprintf(stderr, "rilmaton-cli repair: %s\n", e.c_str());
-  }
+  const FileList list = collectCommandFiles("repair", operands, options.sources);
   const std::vector<std::string>& files = list.files;
-  if (files.empty()) {
-    if (list.errors.empty()) std::fputs("rilmaton-cli repair: no FILE found\n", stderr);
-    return 1;
-  }
+  if (files.empty()) return 1;
   if (const std::string problem = outputsProblem(files, options.output, options.outputDir);
       !problem.empty()) {
     return usageError(problem);
@@ -309,9 +293,7 @@ int runRepairCommand(int argc, char** argv) {
   const unsigned jobs = options.sources.jobs ? options.sources.jobs : defaultJobs();
   const int status = combinedStatus(runEach(files.size(), jobs, true, [&](std::size_t i) {
     if (const int signal = StopSignals::received(); signal != 0) {
-      std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
-                   signalName(signal).c_str(), files[i].c_str());
-      return StopSignals::exitStatus(signal);
+      return stoppedLeavingFile(signal, files[i]);
     }
     Options o = options;
     if (!o.outputDir.empty()) o.output = joinPath(o.outputDir, baseNameOf(files[i]));

@@ -5,6 +5,9 @@
 
 #include <array>
 #include <atomic>
+#include <cstdio>
+
+#include "cli/terminal.h"
 
 namespace ril::cli {
 
@@ -50,6 +53,12 @@ int StopSignals::received() {
 std::string signalName(int signal) {
   const char* abbreviation = ::sigabbrev_np(signal);
   return abbreviation ? "SIG" + std::string(abbreviation) : "signal " + std::to_string(signal);
+}
+
+int stoppedLeavingFile(int signal, const std::string& file) {
+  std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n", signalName(signal).c_str(),
+               file.c_str());
+  return StopSignals::exitStatus(signal);
 }
 
 }  // namespace ril::cli
