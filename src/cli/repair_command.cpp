@@ -272,6 +272,9 @@ int parseOptions(int argc, char** argv, Options& o, std::vector<std::string>& op
   if (haveOutput + o.inPlace + !o.outputDir.empty() > 1) {
     return usageError("--output, --output-dir and --in-place exclude each other");
   }
+  if (o.json && o.output == "-") {
+    return usageError("--json and --output - would both write to standard output");
+  }
   return -1;
 }
 

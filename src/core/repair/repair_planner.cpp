@@ -112,8 +112,14 @@ std::string contradiction(const RiffScan& s, const FormatFields& f) {
   return {};
 }
 
-std::string secondsText(double seconds) {
-  return formatNumber(seconds, "0.000") + (seconds == 1.0 ? " second" : " seconds");
+// What is missing of audio declared but not there: seconds, or bytes when
+// that is less than a millisecond.
+std::string missingText(std::uint64_t bytes, std::uint64_t bytesPerSecond) {
+  const double seconds = static_cast<double>(bytes) / static_cast<double>(bytesPerSecond);
+  if (seconds < 0.0005) {
+    return std::to_string(bytes) + (bytes == 1 ? " byte is" : " bytes are");
+  }
+  return formatNumber(seconds, "0.000") + (seconds == 1.0 ? " second is" : " seconds are");
 }
 
 class Planner {
@@ -292,11 +298,9 @@ class Planner {
                           (declared > newDataSize_ ? "only " : "") + groupedNumber(newDataSize_) +
                           " bytes of audio follow it";
     if (!placeholder && declared > newDataSize_) {
-      const double missing = static_cast<double>(declared - newDataSize_) /
-                             (static_cast<double>(frameBytes_) * f.rate);
-      finding += " (" + secondsText(missing) + " missing)";
-      plan_.notes.push_back("The file is cut short: " + secondsText(missing) +
-                            " of audio are missing.");
+      const std::string missing = missingText(declared - newDataSize_, frameBytes_ * f.rate);
+      finding += " (" + missing + " missing)";
+      plan_.notes.push_back("The file is cut short: " + missing + " missing.");
     }
     plan_.finding = finding;
     return true;
@@ -567,6 +571,14 @@ RepairPlan planRepair(ByteSource& source, std::uint64_t fileLength, const Repair
 
 RepairPlan planFileRepair(FileSystem& fs, const std::string& path, const RepairOptions& options) {
   try {
+    const FileKind kind = fs.identify(path).kind;
+    if (kind != FileKind::kRegular && kind != FileKind::kMissing) {
+      RepairPlan plan;
+      plan.options = options;
+      plan.verdict = RepairVerdict::kRefused;
+      plan.refusal = "it is not a regular file";
+      return plan;
+    }
     const std::uint64_t length = fs.fileLength(path);
     std::unique_ptr<InputFile> input = fs.openRead(path);
     RepairPlan plan = planRepair(*input, length, options);

@@ -92,7 +92,7 @@ std::vector<Lie> lies() {
                  buildWav(s),
                  {"data size", "RIFF size"},
                  24000,
-                 "The file is cut short: 0.500 seconds of audio are missing."});
+                 "The file is cut short: 0.500 seconds are missing."});
   s = shapeOf(1, 16, 100);
   s.riffSize = 1234;
   all.push_back({"a wrong RIFF size", buildWav(s), {"RIFF size"}, 200, ""});
