@@ -214,7 +214,12 @@ class Planner {
       return false;
     }
     if (s_.form == RiffForm::kRf64 && !(s_.ds64.found && s_.ds64.size >= 24)) {
-      refuse("it is an RF64 file without a ds64 chunk that holds its sizes");
+      refuse("it is an RF64 file without a ds64 chunk first that holds its sizes");
+      return false;
+    }
+    if (s_.form == RiffForm::kRf64 && s_.ds64Chunks > 1) {
+      refuse("it has " + std::to_string(s_.ds64Chunks) +
+             " ds64 chunks, so which of them holds its sizes is not known");
       return false;
     }
     return true;
@@ -539,8 +544,10 @@ std::vector<FieldChange> canonicalHeader(const GivenFormat& format, std::uint64_
 RepairPlan& Planner::withGivenFormat(std::uint64_t start, std::optional<std::uint64_t> declared) {
   const GivenFormat& g = *plan_.options.format;
   frameBytes_ = std::uint64_t{g.channels} * ((g.bitsPerSample + 7u) / 8u);
-  const bool keep =
-      declared && *declared != 0 && *declared < kMost32 && *declared <= available(start);
+  // A size that may have wrapped past 4 GiB is no size to keep.
+  const bool wrapped = s_.form == RiffForm::kRiff && s_.fileLength - 8 > kMost32;
+  const bool keep = declared && *declared != 0 && *declared < kMost32 && !wrapped &&
+                    *declared <= available(start);
   if (keep) {
     newDataSize_ = *declared;
   } else if (!runToEnd(start)) {

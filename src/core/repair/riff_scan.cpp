@@ -140,7 +140,7 @@ class ChunkWalk {
     if (isId(head, "fmt ") && !s_.fmt.found) {
       s_.fmt = {true, pos, size};
       in_.readAt(pos + 8, s_.fmtBody.data(), std::min<std::size_t>(size, s_.fmtBody.size()));
-    } else if (isId(head, "ds64") && !s_.ds64.found) {
+    } else if (isId(head, "ds64") && ++s_.ds64Chunks == 1 && pos == 12) {
       s_.ds64 = {true, pos, size};
       unsigned char body[24] = {};
       if (size >= 24 && in_.readAt(pos + 8, body, 24) == 24) {

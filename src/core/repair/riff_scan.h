@@ -36,7 +36,8 @@ struct RiffScan {
   std::uint32_t riffSize = 0;
   ChunkSpot firstJunk;                       // a JUNK chunk right after "WAVE" (offset 12)
   std::array<unsigned char, 28> junkBody{};  // its first bytes, when it has 28
-  ChunkSpot ds64;
+  ChunkSpot ds64;      // the ds64 chunk, where an RF64 file has it: first, at offset 12
+  int ds64Chunks = 0;  // ds64 chunks before the data chunk, wherever they are
   std::uint64_t ds64RiffSize = 0, ds64DataSize = 0, ds64SampleCount = 0;  // when ds64.size >= 24
   ChunkSpot fmt;
   std::array<unsigned char, 40> fmtBody{};  // its first bytes, zeros beyond the chunk
