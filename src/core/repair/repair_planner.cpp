@@ -241,9 +241,9 @@ class Planner {
   // refused, because chunks behind the audio do not end at the end.
   std::optional<std::uint64_t> runToEnd(std::uint64_t dataStart) {
     const TrailingChain chain =
-        findTrailingChain(source_, position_, s_.fileLength, dataStart, frameBytes_);
+        findTrailingChain(source_, position_, s_.front, s_.fileLength, dataStart, frameBytes_);
     position_ = s_.fileLength;
-    if (chain.ids.empty() && chain.looseStart != 0) {
+    if (chain.ids.empty() && chain.loose) {
       const bool past = chain.looseEnd > s_.fileLength;
       refuse("the chunks after its audio ('" + chain.looseId + "' at offset " +
              groupedNumber(chain.looseStart) + ") end " +

@@ -176,6 +176,7 @@ RiffScan scanRiff(ByteSource& source, std::uint64_t fileLength, std::uint64_t& p
   ForwardReader in(source, 0);
   unsigned char h[12] = {};
   const std::size_t got = in.readAt(0, h, sizeof h);
+  s.front.assign(h, h + got);
   const bool riffFamily = isId(h, "RIFF") || isId(h, "RF64") || isId(h, "BW64");
   if (got < sizeof h || (!riffFamily && !isId(h, "RIFX"))) {
     s.form = RiffForm::kHeaderless;
@@ -324,6 +325,7 @@ class TailSearch {
         reach = h->end + (odd && h->end < end_ ? 1 : 0);
       }
       if (reach != end_ && reach + kNear >= end_) {
+        chain.loose = true;
         chain.looseStart = first.offset;
         chain.looseId = idText(first.id);
         chain.looseEnd = reach;
@@ -339,15 +341,52 @@ class TailSearch {
 
 }  // namespace
 
+namespace {
+
+// The file's first bytes, read already, then the rest of it.
+class FrontThenRest : public ByteSource {
+ public:
+  FrontThenRest(const std::vector<unsigned char>& front, std::uint64_t position, ByteSource& rest)
+      : front_(front), pos_(position), rest_(rest) {}
+  std::size_t read(void* buffer, std::size_t count) override {
+    const std::size_t n = fromFront(count);
+    if (n > 0) std::memcpy(buffer, front_.data() + (pos_ - n), n);
+    return n + (n < count ? rest_.read(static_cast<unsigned char*>(buffer) + n, count - n) : 0);
+  }
+  std::uint64_t skip(std::uint64_t count) override {
+    const std::size_t n = fromFront(count);
+    return n + (n < count ? rest_.skip(count - n) : 0);
+  }
+
+ private:
+  // Takes up to `count` bytes of the front; how many.
+  std::size_t fromFront(std::uint64_t count) {
+    const std::uint64_t left = pos_ < front_.size() ? front_.size() - pos_ : 0;
+    const auto n = static_cast<std::size_t>(std::min(count, left));
+    pos_ += n;
+    return n;
+  }
+
+  const std::vector<unsigned char>& front_;
+  std::uint64_t pos_;
+  ByteSource& rest_;
+};
+
+}  // namespace
+
 TrailingChain findTrailingChain(ByteSource& source, std::uint64_t position,
-                                std::uint64_t fileLength, std::uint64_t dataStart,
-                                std::uint64_t frameBytes) {
+                                const std::vector<unsigned char>& front, std::uint64_t fileLength,
+                                std::uint64_t dataStart, std::uint64_t frameBytes) {
+  // Audio that begins among the bytes read already is read again from them.
+  const std::uint64_t start =
+      dataStart < position && position == front.size() ? dataStart : position;
+  FrontThenRest again(front, start, source);
   const std::uint64_t from =
-      std::max({position, dataStart, fileLength > kTailWindow ? fileLength - kTailWindow : 0});
+      std::max({start, dataStart, fileLength > kTailWindow ? fileLength - kTailWindow : 0});
   TrailingChain none;
   none.start = fileLength;
   if (from + 8 > fileLength) return none;
-  ForwardReader in(source, position);
+  ForwardReader in(again, start);
   TailSearch search(fileLength, dataStart, frameBytes);
   if (!search.read(in, from)) return none;
   return search.run();

@@ -47,6 +47,9 @@ struct RiffScan {
   std::uint64_t zeroedFrom = 0;
   // Why the walk ended before a data chunk, or empty.
   std::string broken;
+  // The file's first bytes as read (up to 12): a headerless file's audio
+  // begins among them.
+  std::vector<unsigned char> front;
 };
 
 // Reads the file's header from `source` (at offset 0), chunk by chunk: no
@@ -61,7 +64,8 @@ struct TrailingChain {
   std::vector<std::string> ids;  // its chunks' identifiers
   // Without one: a chain that opens as one would but ends near the end of
   // the file, not at it (cut off, or bytes behind it): where it begins, its
-  // first identifier and where it ends. looseStart is 0 when there is none.
+  // first identifier and where it ends.
+  bool loose = false;
   std::uint64_t looseStart = 0;
   std::string looseId;
   std::uint64_t looseEnd = 0;
@@ -76,10 +80,11 @@ inline constexpr std::uint64_t kTailWindow = std::uint64_t{4} << 20;
 // exactly at the end, begins at a frame boundary (or one pad byte after it,
 // behind an odd data size) and whose first identifier is a known chunk's;
 // without one, a chain that ends within 64 KiB of the end but not at it.
-// Reads from `source`, at `position` (at most `dataStart`), to the end.
+// Reads from `source`, at `position`, to the end; bytes before `position`
+// come from `front`, the file's first bytes.
 TrailingChain findTrailingChain(ByteSource& source, std::uint64_t position,
-                                std::uint64_t fileLength, std::uint64_t dataStart,
-                                std::uint64_t frameBytes);
+                                const std::vector<unsigned char>& front, std::uint64_t fileLength,
+                                std::uint64_t dataStart, std::uint64_t frameBytes);
 
 // Whether `id` names a chunk that may follow the audio.
 bool knownTrailingChunk(const std::string& id);
