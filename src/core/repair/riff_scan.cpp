@@ -124,14 +124,16 @@ class ChunkWalk {
            (isId(head, "data") || at + 8 + readLe32(head + 4) <= s_.fileLength);
   }
 
-  // Goes over zero bytes from `from` up to a valid chunk header; its offset,
-  // or 0 when none follows them closely.
+  // Goes over zero bytes from `from` up to the data chunk's header (a wiped
+  // format chunk); its offset, or 0 when it does not follow them closely.
+  // Readers that search for the data chunk where the chunk list breaks find
+  // that one too.
   std::uint64_t pastZeros(std::uint64_t from) {
     std::vector<unsigned char> bytes(kZeroedStretch + 8);
     const std::size_t got = in_.readAt(from, bytes.data(), bytes.size());
     std::size_t i = 0;
     while (i < got && bytes[i] == 0) ++i;
-    if (i + 8 > got || !valid(bytes.data() + i, from + i)) return 0;
+    if (i + 8 > got || !isId(bytes.data() + i, "data")) return 0;
     s_.zeroedFrom = from;
     return from + i;
   }

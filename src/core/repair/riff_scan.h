@@ -42,8 +42,8 @@ struct RiffScan {
   ChunkSpot fmt;
   std::array<unsigned char, 40> fmtBody{};  // its first bytes, zeros beyond the chunk
   ChunkSpot data;                           // its header: the audio begins at data.body()
-  // Where the walk came upon zero bytes before the data chunk (a wiped
-  // stretch it went over), or 0.
+  // Where the walk came upon zero bytes that run up to the data chunk (a
+  // wiped format chunk it went over), or 0.
   std::uint64_t zeroedFrom = 0;
   // Why the walk ended before a data chunk, or empty.
   std::string broken;
