@@ -155,7 +155,7 @@ class Planner {
     } else {
       sizeChanges();
     }
-    return finish();
+    return plan_.verdict == RepairVerdict::kRefused ? plan_ : finish();
   }
 
  private:
@@ -359,6 +359,16 @@ class Planner {
     if (s_.form == RiffForm::kRf64) {
       rf64SizeChanges();
     } else if (newDataSize_ != s_.data.size) {
+      // Behind a missing pad byte, "ata" and the size's first byte read as a
+      // chunk's identifier to readers that expect the pad: a printable byte
+      // there would hide the data chunk from them.
+      const auto first = static_cast<unsigned char>(newDataSize_ & 0xFF);
+      if (s_.dataWithoutPad && first >= 0x20 && first < 0x7F) {
+        refuse(
+            "its data chunk follows a chunk of odd size without the pad byte, and readers "
+            "that expect one would take the repaired size for another chunk");
+        return;
+      }
       out.push_back(numberChange("data size", s_.data.offset + 4, 4, newDataSize_,
                                  littleEndian(s_.data.size, 4)));
     }
@@ -471,7 +481,7 @@ class Planner {
     }
     newDataSize_ = declared;
     sizeChanges();
-    return finish();
+    return plan_.verdict == RepairVerdict::kRefused ? plan_ : finish();
   }
 
   RepairPlan& withGivenFormat(std::uint64_t start, std::optional<std::uint64_t> declared);

@@ -107,6 +107,7 @@ class ChunkWalk {
       const std::uint32_t size = readLe32(head + 4);
       if (isId(head, "data")) {
         s_.data = {true, pos, size};
+        s_.dataWithoutPad = oddBefore && head == b;
         return;
       }
       take(head, pos, size);

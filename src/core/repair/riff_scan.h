@@ -42,6 +42,8 @@ struct RiffScan {
   ChunkSpot fmt;
   std::array<unsigned char, 40> fmtBody{};  // its first bytes, zeros beyond the chunk
   ChunkSpot data;                           // its header: the audio begins at data.body()
+  // The data chunk follows a chunk of odd size without the pad byte between.
+  bool dataWithoutPad = false;
   // Where the walk came upon zero bytes that run up to the data chunk (a
   // wiped format chunk it went over), or 0.
   std::uint64_t zeroedFrom = 0;
