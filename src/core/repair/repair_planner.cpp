@@ -240,8 +240,7 @@ class Planner {
   // Returns the bytes before the trailing chunks (or the end); nothing when
   // refused, because chunks behind the audio do not end at the end.
   std::optional<std::uint64_t> runToEnd(std::uint64_t dataStart) {
-    const TrailingChain chain =
-        findTrailingChain(source_, position_, s_.front, s_.fileLength, dataStart, frameBytes_);
+    const TrailingChain chain = findTrailingChain(source_, position_, s_, dataStart, frameBytes_);
     position_ = s_.fileLength;
     if (chain.ids.empty() && chain.loose) {
       const bool past = chain.looseEnd > s_.fileLength;
@@ -363,7 +362,7 @@ class Planner {
       // chunk's identifier to readers that expect the pad: a printable byte
       // there would hide the data chunk from them.
       const auto first = static_cast<unsigned char>(newDataSize_ & 0xFF);
-      if (s_.dataWithoutPad && first >= 0x20 && first < 0x7F) {
+      if (s_.dataBehindOddChunk && first >= 0x20 && first < 0x7F) {
         refuse(
             "its data chunk follows a chunk of odd size without the pad byte, and readers "
             "that expect one would take the repaired size for another chunk");

@@ -10,8 +10,8 @@ namespace {
 
 // A walk through this many chunks before the audio is no header.
 constexpr int kMostChunks = 1 << 16;
-// How far a stretch of zero bytes before the data chunk is gone over.
-constexpr std::size_t kZeroedStretch = 65536;
+// How far the data chunk is searched for where the chunk list breaks.
+constexpr std::size_t kSearched = std::size_t{1} << 20;
 
 // Reads forward only, from wherever it is asked, skipping what lies between;
 // the bytes of the last small read can be asked for again.
@@ -43,7 +43,7 @@ class ForwardReader {
   std::uint64_t position() const { return pos_; }
 
  private:
-  static constexpr std::size_t kHeld = 2 * kZeroedStretch;
+  static constexpr std::size_t kHeld = 131072;
   ByteSource& source_;
   std::uint64_t pos_;
   std::vector<unsigned char> last_;
@@ -82,61 +82,78 @@ class ChunkWalk {
  public:
   ChunkWalk(ForwardReader& in, RiffScan& scan) : in_(in), s_(scan) {}
 
+  // As readers walk it: a pad byte after each odd size, and where the list
+  // breaks (an identifier that is not printable, a size past the end of the
+  // file), the first "data" from there on taken for the data chunk.
   void run() {
     std::uint64_t pos = 12;
-    bool oddBefore = false;  // the chunk before has an odd size: a pad byte may follow
+    bool oddBefore = false;  // the chunk before has an odd size: a pad byte follows
     for (int count = 0; count < kMostChunks; ++count) {
       unsigned char b[9] = {};
       const std::size_t got = in_.readAt(pos, b, oddBefore ? 9 : 8);
-      const unsigned char* head = nullptr;
-      if (oddBefore && got == 9 && valid(b + 1, pos + 1)) {
-        head = b + 1;
-        ++pos;
-      } else if (got >= 8 && valid(b, pos)) {
-        head = b;
-      } else if (const std::uint64_t after =
-                     got >= 1 && b[0] == 0 && !s_.zeroedFrom ? pastZeros(pos) : 0;
-                 after != 0) {
-        pos = after;
-        oddBefore = false;
-        continue;
-      } else {
-        if (got >= 8) s_.broken = "the chunk list breaks at offset " + std::to_string(pos);
+      const unsigned char* head = oddBefore ? b + 1 : b;
+      const std::uint64_t at = oddBefore ? pos + 1 : pos;
+      if (got < (oddBefore ? 9u : 8u) || !valid(head, at)) {
+        search(pos, oddBefore);
         return;
       }
       const std::uint32_t size = readLe32(head + 4);
       if (isId(head, "data")) {
-        s_.data = {true, pos, size};
-        s_.dataWithoutPad = oddBefore && head == b;
+        s_.data = {true, at, size};
         return;
       }
-      take(head, pos, size);
-      pos += 8 + std::uint64_t{size};
+      take(head, at, size);
+      pos = at + 8 + std::uint64_t{size};
       oddBefore = size % 2 != 0;
     }
     s_.broken = "more than " + std::to_string(kMostChunks) + " chunks come before the audio";
   }
 
  private:
-  // Four printable characters and a size within the file (the data chunk's
-  // may reach past its end: a file cut short keeps its audio).
+  // Four printable characters and a size within the file; the data chunk's
+  // may reach past its end (a file cut short keeps its audio), and a format
+  // chunk right after "WAVE" is taken as it stands.
   bool valid(const unsigned char* head, std::uint64_t at) const {
-    return printableId(head) &&
-           (isId(head, "data") || at + 8 + readLe32(head + 4) <= s_.fileLength);
+    return printableId(head) && (isId(head, "data") || (at == 12 && isId(head, "fmt ")) ||
+                                 at + 8 + readLe32(head + 4) <= s_.fileLength);
   }
 
-  // Goes over zero bytes from `from` up to the data chunk's header (a wiped
-  // format chunk); its offset, or 0 when it does not follow them closely.
-  // Readers that search for the data chunk where the chunk list breaks find
-  // that one too.
-  std::uint64_t pastZeros(std::uint64_t from) {
-    std::vector<unsigned char> bytes(kZeroedStretch + 8);
-    const std::size_t got = in_.readAt(from, bytes.data(), bytes.size());
-    std::size_t i = 0;
-    while (i < got && bytes[i] == 0) ++i;
-    if (i + 8 > got || !isId(bytes.data() + i, "data")) return 0;
-    s_.zeroedFrom = from;
-    return from + i;
+  // The first "data" with its size from `from` on, within kSearched bytes:
+  // the data chunk, where the chunk list broke at `from`. What is read past
+  // its header is held for the search of the chunks after the audio.
+  void search(std::uint64_t from, bool afterOddSize) {
+    constexpr std::size_t kBlock = 65536;
+    std::vector<unsigned char> bytes;
+    for (std::uint64_t pos = from; pos < from + kSearched;) {
+      const std::size_t old = bytes.size();
+      bytes.resize(old + kBlock);
+      const std::size_t got = in_.readAt(pos, bytes.data() + old, kBlock);
+      bytes.resize(old + got);
+      pos += got;
+      const char id[] = "data";
+      const auto at = std::search(bytes.begin(), bytes.end(), id, id + 4);
+      if (bytes.end() - at >= 8) {
+        takeFound(static_cast<std::size_t>(at - bytes.begin()), bytes, from, afterOddSize);
+        return;
+      }
+      if (got < kBlock) break;
+    }
+    s_.broken = "the chunk list breaks at offset " + std::to_string(from);
+  }
+
+  void takeFound(std::size_t into, const std::vector<unsigned char>& bytes, std::uint64_t from,
+                 bool afterOddSize) {
+    // Bytes written into the size of a data chunk that overlaps the broken
+    // header could make that header whole: readers would then walk on.
+    if (into != 0 && into < 9) {
+      s_.broken =
+          "the chunk list breaks at offset " + std::to_string(from) + ", right before a data chunk";
+      return;
+    }
+    s_.data = {true, from + into, readLe32(bytes.data() + into + 4)};
+    s_.dataBehindOddChunk = afterOddSize && into == 0;
+    s_.heldFrom = from + into + 8;
+    s_.held.assign(bytes.begin() + static_cast<std::ptrdiff_t>(into + 8), bytes.end());
   }
 
   void take(const unsigned char* head, std::uint64_t pos, std::uint32_t size) {
@@ -179,7 +196,7 @@ RiffScan scanRiff(ByteSource& source, std::uint64_t fileLength, std::uint64_t& p
   ForwardReader in(source, 0);
   unsigned char h[12] = {};
   const std::size_t got = in.readAt(0, h, sizeof h);
-  s.front.assign(h, h + got);
+  s.held.assign(h, h + got);
   const bool riffFamily = isId(h, "RIFF") || isId(h, "RF64") || isId(h, "BW64");
   if (got < sizeof h || (!riffFamily && !isId(h, "RIFX"))) {
     s.form = RiffForm::kHeaderless;
@@ -346,44 +363,48 @@ class TailSearch {
 
 namespace {
 
-// The file's first bytes, read already, then the rest of it.
-class FrontThenRest : public ByteSource {
+// Bytes of the file read already (from `heldFrom` on), then the rest of it.
+class HeldThenRest : public ByteSource {
  public:
-  FrontThenRest(const std::vector<unsigned char>& front, std::uint64_t position, ByteSource& rest)
-      : front_(front), pos_(position), rest_(rest) {}
+  HeldThenRest(const std::vector<unsigned char>& held, std::uint64_t heldFrom,
+               std::uint64_t position, ByteSource& rest)
+      : held_(held), heldFrom_(heldFrom), pos_(position), rest_(rest) {}
   std::size_t read(void* buffer, std::size_t count) override {
-    const std::size_t n = fromFront(count);
-    if (n > 0) std::memcpy(buffer, front_.data() + (pos_ - n), n);
+    const std::uint64_t at = pos_;
+    const std::size_t n = fromHeld(count);
+    if (n > 0) std::memcpy(buffer, held_.data() + (at - heldFrom_), n);
     return n + (n < count ? rest_.read(static_cast<unsigned char*>(buffer) + n, count - n) : 0);
   }
   std::uint64_t skip(std::uint64_t count) override {
-    const std::size_t n = fromFront(count);
+    const std::size_t n = fromHeld(count);
     return n + (n < count ? rest_.skip(count - n) : 0);
   }
 
  private:
-  // Takes up to `count` bytes of the front; how many.
-  std::size_t fromFront(std::uint64_t count) {
-    const std::uint64_t left = pos_ < front_.size() ? front_.size() - pos_ : 0;
-    const auto n = static_cast<std::size_t>(std::min(count, left));
+  // Takes up to `count` of the held bytes; how many.
+  std::size_t fromHeld(std::uint64_t count) {
+    const std::uint64_t end = heldFrom_ + held_.size();
+    const auto n = static_cast<std::size_t>(std::min(count, pos_ < end ? end - pos_ : 0));
     pos_ += n;
     return n;
   }
 
-  const std::vector<unsigned char>& front_;
+  const std::vector<unsigned char>& held_;
+  std::uint64_t heldFrom_;
   std::uint64_t pos_;
   ByteSource& rest_;
 };
 
 }  // namespace
 
-TrailingChain findTrailingChain(ByteSource& source, std::uint64_t position,
-                                const std::vector<unsigned char>& front, std::uint64_t fileLength,
+TrailingChain findTrailingChain(ByteSource& source, std::uint64_t position, const RiffScan& scan,
                                 std::uint64_t dataStart, std::uint64_t frameBytes) {
+  const std::uint64_t fileLength = scan.fileLength;
   // Audio that begins among the bytes read already is read again from them.
-  const std::uint64_t start =
-      dataStart < position && position == front.size() ? dataStart : position;
-  FrontThenRest again(front, start, source);
+  const bool held = dataStart >= scan.heldFrom && dataStart < position &&
+                    scan.heldFrom + scan.held.size() == position;
+  const std::uint64_t start = held ? dataStart : position;
+  HeldThenRest again(scan.held, scan.heldFrom, start, source);
   const std::uint64_t from =
       std::max({start, dataStart, fileLength > kTailWindow ? fileLength - kTailWindow : 0});
   TrailingChain none;

@@ -42,16 +42,16 @@ struct RiffScan {
   ChunkSpot fmt;
   std::array<unsigned char, 40> fmtBody{};  // its first bytes, zeros beyond the chunk
   ChunkSpot data;                           // its header: the audio begins at data.body()
-  // The data chunk follows a chunk of odd size without the pad byte between.
-  bool dataWithoutPad = false;
-  // Where the walk came upon zero bytes that run up to the data chunk (a
-  // wiped format chunk it went over), or 0.
-  std::uint64_t zeroedFrom = 0;
+  // The data chunk follows a chunk of odd size without the pad byte between
+  // (found by the search where the walk broke).
+  bool dataBehindOddChunk = false;
   // Why the walk ended before a data chunk, or empty.
   std::string broken;
-  // The file's first bytes as read (up to 12): a headerless file's audio
-  // begins among them.
-  std::vector<unsigned char> front;
+  // Bytes read beyond where the audio may begin, from `heldFrom` up to where
+  // the reading stopped: the first bytes of a headerless file, or what the
+  // search for the data chunk read past its header.
+  std::uint64_t heldFrom = 0;
+  std::vector<unsigned char> held;
 };
 
 // Reads the file's header from `source` (at offset 0), chunk by chunk: no
@@ -82,10 +82,9 @@ inline constexpr std::uint64_t kTailWindow = std::uint64_t{4} << 20;
 // exactly at the end, begins at a frame boundary (or one pad byte after it,
 // behind an odd data size) and whose first identifier is a known chunk's;
 // without one, a chain that ends within 64 KiB of the end but not at it.
-// Reads from `source`, at `position`, to the end; bytes before `position`
-// come from `front`, the file's first bytes.
-TrailingChain findTrailingChain(ByteSource& source, std::uint64_t position,
-                                const std::vector<unsigned char>& front, std::uint64_t fileLength,
+// Reads from `source`, at `position` where scanRiff left it, to the end;
+// bytes before `position` come from what `scan` holds.
+TrailingChain findTrailingChain(ByteSource& source, std::uint64_t position, const RiffScan& scan,
                                 std::uint64_t dataStart, std::uint64_t frameBytes);
 
 // Whether `id` names a chunk that may follow the audio.
