@@ -6,10 +6,6 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Seconds each fuzz target runs in `make test`; `make fuzz FUZZ_SECONDS=900` for longer.
 FUZZ_SECONDS ?= 60
-# Tests that only run on request (`make test-huge`) carry the label "huge";
-# "slow" ones are left out of the sanitizer run.
-SKIP_LABELS ?= huge
-SAN_SKIP_LABELS ?= slow|huge
 SAN_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
           LSAN_OPTIONS=suppressions=$(CURDIR)/tests/core/hardening/lsan.supp:print_suppressions=0 \
           UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -37,12 +33,12 @@ check-layers:
 test-plain: setup
 	@cmake -S . -B $(BUILD) $(CMAKE_ARGS) -DRIL_WERROR=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE '$(SKIP_LABELS)'
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-sanitize: setup
 	@cmake -S . -B $(BUILD_SAN) $(CMAKE_ARGS) -DRIL_SANITIZE=ON -DRIL_BUILD_BENCH=OFF -DRIL_WERROR=ON >/dev/null
 	@cmake --build $(BUILD_SAN) -j $(JOBS)
-	@cd $(BUILD_SAN) && $(SAN_ENV) ctest --output-on-failure -j $(JOBS) -LE '$(SAN_SKIP_LABELS)'
+	@cd $(BUILD_SAN) && $(SAN_ENV) ctest --output-on-failure -j $(JOBS)
 
 fuzz: setup
 	@cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

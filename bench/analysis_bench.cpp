@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "core/analysis/sample_statistics.h"
-#include "core/dsp/chunk_filter.h"
 #include "core/dsp/deemphasis_filter.h"
-#include "core/dsp/filter_chain.h"
+#include "core/dsp/integer_filter/chunk_filter.h"
+#include "core/dsp/integer_filter/filter_chain.h"
+#include "core/dsp/integer_filter/segmented_filter.h"
 #include "core/dsp/planar_conversion.h"
 #include "core/dsp/run_statistics.h"
-#include "core/dsp/segmented_filter.h"
 
 namespace {
 

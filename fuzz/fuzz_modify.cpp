@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "harness.h"
+#include "properties/properties.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string broken = ril::fuzz::checkModify(data, size);
+  const std::string broken = ril::properties::checkModify(data, size);
   if (!broken.empty()) {
     std::fprintf(stderr, "broken: %s\n", broken.c_str());
     std::abort();

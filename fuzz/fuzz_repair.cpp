@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "repair_check.h"
+#include "properties/properties.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string broken = ril::fuzz::checkRepair(data, size);
+  const std::string broken = ril::properties::checkRepair(data, size);
   if (!broken.empty()) {
     std::fprintf(stderr, "broken: %s\n", broken.c_str());
     std::abort();

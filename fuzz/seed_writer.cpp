@@ -2,7 +2,7 @@
 //   fuzz_seed_writer <read-dir> <modify-dir> <cue-dir> [wav files...]
 // <read-dir> gets small WAV files built here, each of a different shape (the
 // formats, odd chunk layouts, cut and lying headers); <modify-dir> gets each
-// of those and each named file with option bytes in front (harness.h), in a
+// of those and each named file with option bytes in front (properties.h), in a
 // few settings each; <cue-dir> gets cue sheets of the kinds rippers write.
 #include <algorithm>
 #include <cmath>
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "harness.h"
+#include "properties/properties.h"
 
 namespace {
 
@@ -216,36 +216,37 @@ int main(int argc, char** argv) {
     files.emplace_back(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
   }
 
-  using ril::fuzz::ModifyOptions;
+  using ril::properties::ModifyOptions;
+  const int scenarios = static_cast<int>(ril::properties::modifyScenarios().size());
   n = 0;
   for (std::size_t k = 0; k < files.size(); ++k) {
     const int c = static_cast<int>(k);
     ModifyOptions louder;
-    louder.placementCase = c % ril::fuzz::kPlacementCases;
+    louder.scenario = c % scenarios;
     louder.volumeTenths = 1100;
     ModifyOptions maximise;
-    maximise.placementCase = (c + 3) % ril::fuzz::kPlacementCases;
+    maximise.scenario = (c + 3) % scenarios;
     maximise.maximize = true;
     maximise.gainMode = c % 3;
     ModifyOptions emphasis;
-    emphasis.placementCase = (c + 5) % ril::fuzz::kPlacementCases;
-    emphasis.emphasisBits = 0xFF;
-    ModifyOptions toggling;
-    toggling.placementCase = (c + 7) % ril::fuzz::kPlacementCases;
-    toggling.toggleEmphasis = true;
-    toggling.emphasisBits = 0xB5;
-    toggling.volumeTenths = 2000;
+    emphasis.scenario = (c + 5) % scenarios;
+    emphasis.deemphasis = true;
+    ModifyOptions trial;
+    trial.scenario = (c + 7) % scenarios;
+    trial.deemphasis = true;
+    trial.stopAtFirstClip = true;
+    trial.volumeTenths = 2000;
     ModifyOptions ranged = emphasis;
-    ranged.placementCase = (c + 9) % ril::fuzz::kPlacementCases;
+    ranged.scenario = (c + 9) % scenarios;
     ranged.ranges = static_cast<std::uint8_t>(0x80 | ((0x31 + c) & 0x7F));
-    for (const ModifyOptions& o : {louder, maximise, emphasis, toggling, ranged}) {
-      std::string prefix = ril::fuzz::encodeModifyOptions(o);
+    for (const ModifyOptions& o : {louder, maximise, emphasis, trial, ranged}) {
+      std::string prefix = ril::properties::encodeModifyOptions(o);
       Bytes b(prefix.begin(), prefix.end());
       b.insert(b.end(), files[k].begin(), files[k].end());
       if (!writeFile(modifyDir + "seed-" + std::to_string(n++) + ".bin", b)) return 1;
     }
   }
-  const std::vector<std::string> sheets = ril::fuzz::cueSeedSheets();
+  const std::vector<std::string> sheets = ril::properties::cueSeedSheets();
   for (std::size_t k = 0; k < sheets.size(); ++k) {
     if (!writeFile(cueDir + "seed-" + std::to_string(k) + ".cue",
                    Bytes(sheets[k].begin(), sheets[k].end()))) {

@@ -12,7 +12,8 @@ _rilmaton_cli() {
   case ${COMP_WORDS[1]} in
     report) options="--crlf --json $many" ;;
     modify)
-      options="--deemphasis --maximize --album --volume --output --output-dir --in-place --cue $many"
+      options="--deemphasis --maximize --album --volume --output --output-dir --in-place"
+      options="$options --cue --cue-outside-ok $many"
       ;;
     cue) options="--json --help -h" ;;
     repair)

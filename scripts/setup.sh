@@ -2,7 +2,7 @@
 # Installs what building and testing Rilmaton needs on Debian 12, only what is missing.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl1-mesa-dev
-          libgtest-dev libgmock-dev libbenchmark-dev sox fonts-liberation
+          libgtest-dev libgmock-dev libbenchmark-dev sox strace fonts-liberation
           clang libclang-rt-14-dev nlohmann-json3-dev help2man)
 missing=()
 for p in "${packages[@]}"; do

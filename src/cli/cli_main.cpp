@@ -59,6 +59,9 @@ int main(int argc, char** argv) {
   // A reader that goes away shows up as a failing write, not as the end of
   // the process half-way through a run.
   std::signal(SIGPIPE, SIG_IGN);
+  // A file-size limit (ulimit -f) shows up as a failing write (EFBIG: disk
+  // full, error 61) with the files as they were, not as a silent end.
+  std::signal(SIGXFSZ, SIG_IGN);
   // The buffers of a file's analysis (up to a few MiB) are used again for the
   // next file rather than handed back to the system and faulted in afresh:
   // with many small files that would cost more than reading them.

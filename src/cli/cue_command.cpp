@@ -9,10 +9,12 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/terminal.h"
 #include "core/cue/cue_reader.h"
 #include "core/cue/cue_sheet.h"
 #include "core/cue/cue_wav.h"
 #include "core/io/files.h"
+#include "core/modify/cue_deemphasis.h"
 #include "core/wav/wav_header_reader.h"
 
 namespace ril::cli {
@@ -34,7 +36,10 @@ const char* kCueUsage =
     "\n"
     "  --json   print the same as one JSON document\n"
     "\n"
-    "Oddities the sheet gets away with are noted on stderr, prefixed \"warning: \".\n"
+    "Oddities the sheet gets away with are noted on stderr, prefixed \"warning: \";\n"
+    "so is a FILE that leads outside the sheet's directory and its subdirectories\n"
+    "(after links), which the modify command's de-emphasis of a sheet refuses unless\n"
+    "told to allow it.\n"
     "\n"
     "Exit status: 0 listed, 1 the sheet could not be read or is malformed, 2 usage error.\n";
 
@@ -106,7 +111,7 @@ void printText(const CueSheet& sheet, const std::vector<FileFacts>& files) {
     for (const CueSpan& s : t.spans) {
       const std::optional<std::int64_t> count = countOf(s, files);
       rows.push_back({first ? twoDigits(t.number) : "", first ? t.mode : "",
-                      sheet.files[static_cast<std::size_t>(s.file)].name,
+                      shownName(sheet.files[static_cast<std::size_t>(s.file)].name),
                       std::to_string(s.firstFrame), count ? std::to_string(*count) : "?",
                       first ? cueFlagsText(t.flags) : ""});
       first = false;
@@ -116,7 +121,7 @@ void printText(const CueSheet& sheet, const std::vector<FileFacts>& files) {
   std::printf("\n");
   for (std::size_t i = 0; i < files.size(); ++i) {
     const CueFile& cf = sheet.files[i];
-    std::string line = cf.name + ": " + cf.type;
+    std::string line = shownName(cf.name) + ": " + cf.type;
     if (files[i].header) {
       const std::string format = formatText(*files[i].header);
       if (!format.empty()) line += ", " + format;
@@ -191,6 +196,21 @@ void printJson(const CueSheet& sheet, const std::vector<FileFacts>& files) {
   std::printf("%s\n", text.c_str());
 }
 
+// A warning for each FILE that leads outside the sheet's directory, or
+// through a link the kernel would not follow.
+void warnOutside(const CueSheet& sheet) {
+  for (std::size_t i = 0; i < sheet.files.size(); ++i) {
+    std::string problem;
+    try {
+      problem = outsideSheetProblem(realFileSystem(), sheet, static_cast<int>(i));
+      if (!problem.empty()) problem += "; modify --cue refuses it without --cue-outside-ok";
+    } catch (const RunError& e) {
+      problem = e.detail();
+    }
+    if (!problem.empty()) std::fprintf(stderr, "warning: %s\n", shownName(problem).c_str());
+  }
+}
+
 }  // namespace
 
 int runCueCommand(int argc, char** argv) {
@@ -203,11 +223,14 @@ int runCueCommand(int argc, char** argv) {
 
   const CueReading reading = readCueSheet(realFileSystem(), args.operands().front());
   if (!reading.sheet) {
-    std::fprintf(stderr, "rilmaton-cli cue: %s\n", reading.error.c_str());
+    std::fprintf(stderr, "rilmaton-cli cue: %s\n", shownName(reading.error).c_str());
     return 1;
   }
   const CueSheet& sheet = *reading.sheet;
-  for (const std::string& note : sheet.notes) std::fprintf(stderr, "warning: %s\n", note.c_str());
+  for (const std::string& note : sheet.notes) {
+    std::fprintf(stderr, "warning: %s\n", shownName(note).c_str());
+  }
+  warnOutside(sheet);
   const std::vector<FileFacts> files = examineFiles(sheet);
   if (json) {
     printJson(sheet, files);

@@ -22,7 +22,7 @@ namespace ril::cli {
 namespace {
 
 const char* kCueModifyUsage =
-    "Usage: rilmaton-cli modify --deemphasis --cue SHEET\n"
+    "Usage: rilmaton-cli modify --deemphasis --cue SHEET [--cue-outside-ok]\n"
     "\n"
     "De-emphasises exactly the tracks the cue sheet SHEET flags PRE, at their own\n"
     "volume. A file that one flagged track fills is done as `modify --deemphasis FILE`\n"
@@ -32,8 +32,17 @@ const char* kCueModifyUsage =
     "\n"
     "Every file is checked before anything is written: a flagged track that is not\n"
     "audio, a file that is not a 44100 Hz WAV file of 8- or 16-bit PCM, a file that\n"
-    "cannot be read, or a FILE.old or SHEET.old that exists already refuses the\n"
-    "whole sheet.\n"
+    "cannot be read, a FILE that leads outside the sheet's directory and its\n"
+    "subdirectories (after links), one file named twice, or a FILE.old or SHEET.old\n"
+    "that exists already refuses the whole sheet. A FILE.old that is a second name of\n"
+    "FILE, left by a killed run, is removed.\n"
+    "\n"
+    "  --cue-outside-ok   allow FILEs outside the sheet's directory (a downloaded\n"
+    "                     sheet could otherwise name any file of yours)\n"
+    "\n"
+    "A symbolic link in a sticky world-writable directory (as /tmp) is followed only\n"
+    "when it is yours or the directory owner's; another refuses the sheet (exit\n"
+    "status 2).\n"
     "\n"
     "Each file is written completely beside itself first, then the sheet without PRE\n"
     "on the de-emphasised tracks (nothing else in it changes). Only when all of them\n"
@@ -44,8 +53,8 @@ const char* kCueModifyUsage =
     "already done. There is no --in-place, --output, --volume or --maximize with\n"
     "--cue.\n"
     "\n"
-    "Exit status: 0 done (or no track flagged), 1 refused or failed, 2 usage error,\n"
-    "128+N stopped by signal N.\n";
+    "Exit status: 0 done (or no track flagged), 1 refused or failed, 2 usage error or\n"
+    "a refused link, 128+N stopped by signal N.\n";
 
 // "disk full (error 61): detail (No space left on device)", as modify words it.
 std::string failureText(int number, const std::string& detail, int systemError) {
@@ -66,27 +75,39 @@ std::string trackList(const std::vector<int>& tracks) {
 
 class CueModify {
  public:
-  explicit CueModify(std::string sheet) : sheetPath_(std::move(sheet)), messages_(bar_) {}
+  CueModify(std::string sheet, bool outsideAllowed)
+      : sheetPath_(std::move(sheet)), outsideAllowed_(outsideAllowed), messages_(bar_) {}
 
   int run() {
     const CueReading reading = readCueSheet(fs_, sheetPath_);
     if (!reading.sheet) {
-      std::fprintf(stderr, "rilmaton-cli modify: %s\n", reading.error.c_str());
+      std::fprintf(stderr, "rilmaton-cli modify: %s\n", shownName(reading.error).c_str());
       return 1;
     }
     const CueSheet& sheet = *reading.sheet;
-    for (const std::string& note : sheet.notes) std::fprintf(stderr, "warning: %s\n", note.c_str());
-    const CueDeemphasisPlan plan = planCueDeemphasis(fs_, sheet);
+    for (const std::string& note : sheet.notes) {
+      std::fprintf(stderr, "warning: %s\n", shownName(note).c_str());
+    }
+    CueDeemphasisPlan plan;
+    try {
+      plan = planCueDeemphasis(fs_, sheet, outsideAllowed_);
+    } catch (const RefusedLink& e) {
+      std::fprintf(stderr, "rilmaton-cli modify: refused: %s\n", shownName(e.detail()).c_str());
+      std::fprintf(stderr, "Nothing written: %s and its files are left as they were.\n",
+                   shownName(sheetPath_).c_str());
+      return 2;
+    }
+    for (const Message& notice : plan.notices) printMessage(notice, {notice.text});
     if (plan.tracks.empty()) {
-      std::printf("Nothing to do: %s flags no track PRE.\n", sheetPath_.c_str());
+      std::printf("Nothing to do: %s flags no track PRE.\n", shownName(sheetPath_).c_str());
       return 0;
     }
     if (!plan.refusals.empty()) {
       for (const std::string& why : plan.refusals) {
-        std::fprintf(stderr, "rilmaton-cli modify: refused: %s\n", why.c_str());
+        std::fprintf(stderr, "rilmaton-cli modify: refused: %s\n", shownName(why).c_str());
       }
       std::fprintf(stderr, "Nothing written: %s and its files are left as they were.\n",
-                   sheetPath_.c_str());
+                   shownName(sheetPath_).c_str());
       return 1;
     }
     const CueDeemphasisRun run =
@@ -97,7 +118,7 @@ class CueModify {
  private:
   ModifyServices services() {
     ModifyServices s{.fs = fs_, .clock = steadyClock(), .messages = messages_, .progress = bar_};
-    s.exitRequested = [] { return StopSignals::received() != 0; };
+    s.stop = StopSignals::stopToken();
     return s;
   }
 
@@ -105,7 +126,7 @@ class CueModify {
     bar_.clear();
     const std::string what =
         job.ranges ? std::to_string(job.ranges->size()) + " of its tracks" : "the whole file";
-    std::printf("TRACK %s: %s (%s)\n", trackList(job.tracks).c_str(), job.path.c_str(),
+    std::printf("TRACK %s: %s (%s)\n", trackList(job.tracks).c_str(), shownName(job.path).c_str(),
                 what.c_str());
     std::fflush(stdout);
   }
@@ -115,17 +136,24 @@ class CueModify {
     const int signal = StopSignals::received();
     for (const ModifyResult& r : run.results) {
       if (r.outcome == ModifyOutcome::kCompleted && r.clippedSamples > 0) {
-        std::fprintf(stderr, "%s: %lld samples clipped\n", r.outputName.c_str(),
+        std::fprintf(stderr, "%s: %lld samples clipped\n", shownName(r.outputName).c_str(),
                      static_cast<long long>(r.clippedSamples));
       }
     }
     if (run.done) {
       std::string originals;
-      for (const CueWavJob& job : plan.files) originals += job.path + ".old, ";
+      for (const CueWavJob& job : plan.files) originals += shownName(job.path) + ".old, ";
       std::printf(
           "Info: the originals are kept as %sthe sheet as %s.old; TRACK %s "
           "de-emphasised and no longer flagged PRE.\n",
-          originals.c_str(), plan.sheetPath.c_str(), trackList(plan.tracks).c_str());
+          originals.c_str(), shownName(plan.sheetPath).c_str(), trackList(plan.tracks).c_str());
+      if (run.publish.errorNumber != 0) {
+        std::fprintf(stderr, "rilmaton-cli modify: every file has its new contents, but %s\n",
+                     shownName(failureText(run.publish.errorNumber, run.publish.errorDetail,
+                                           run.publish.systemError))
+                         .c_str());
+        return 1;
+      }
       if (signal != 0) {
         std::fprintf(stderr,
                      "%s came when the renames could no longer be stopped; they were "
@@ -134,23 +162,25 @@ class CueModify {
       }
       return 0;
     }
-    const std::string asTheyWere = "every file and " + plan.sheetPath + " are left as they were";
+    const std::string asTheyWere =
+        "every file and " + shownName(plan.sheetPath) + " are left as they were";
     const ModifyResult* last = run.results.empty() ? nullptr : &run.results.back();
     if (signal != 0 && (run.abandoned || (last && last->outcome == ModifyOutcome::kAbandoned))) {
       std::fprintf(stderr, "Stopped by %s: %s.\n", signalName(signal).c_str(), asTheyWere.c_str());
       return StopSignals::exitStatus(signal);
     }
     if (last && last->outcome == ModifyOutcome::kRefused) {
-      printMessage(refusalMessage(last->refusal));
+      printMessage(refusalMessage(shownName(last->refusal)));
     } else if (last && last->outcome != ModifyOutcome::kCompleted) {
-      std::fprintf(stderr, "rilmaton-cli modify: %s: %s; %s\n",
-                   last->outputName.empty() ? plan.files[run.results.size() - 1].path.c_str()
-                                            : last->outputName.c_str(),
-                   failureText(last->errorNumber, last->errorDetail, last->systemError).c_str(),
-                   asTheyWere.c_str());
+      const std::string& file =
+          last->outputName.empty() ? plan.files[run.results.size() - 1].path : last->outputName;
+      std::fprintf(
+          stderr, "rilmaton-cli modify: %s: %s; %s\n", shownName(file).c_str(),
+          shownName(failureText(last->errorNumber, last->errorDetail, last->systemError)).c_str(),
+          asTheyWere.c_str());
     } else if (run.sheetError != 0) {
       std::fprintf(stderr, "rilmaton-cli modify: %s; %s\n",
-                   failureText(run.sheetError, run.sheetErrorDetail, 0).c_str(),
+                   shownName(failureText(run.sheetError, run.sheetErrorDetail, 0)).c_str(),
                    asTheyWere.c_str());
     } else {
       reportPublishFailure(run.publish, asTheyWere);
@@ -159,7 +189,7 @@ class CueModify {
   }
 
   static void reportPublishFailure(const JointPublish& p, const std::string& asTheyWere) {
-    const std::string cause = failureText(p.errorNumber, p.errorDetail, p.systemError);
+    const std::string cause = shownName(failureText(p.errorNumber, p.errorDetail, p.systemError));
     if (p.notRestored.empty()) {
       std::fprintf(stderr, "rilmaton-cli modify: renaming failed: %s; %s\n", cause.c_str(),
                    asTheyWere.c_str());
@@ -170,11 +200,12 @@ class CueModify {
       std::fprintf(stderr,
                    "rilmaton-cli modify: %s could not be put back: it holds the new contents, "
                    "the original is %s.old\n",
-                   path.c_str(), path.c_str());
+                   shownName(path).c_str(), shownName(path).c_str());
     }
   }
 
   std::string sheetPath_;
+  bool outsideAllowed_;
   FileSystem& fs_ = realFileSystem();
   ProgressBar bar_;
   TerminalMessages messages_;
@@ -194,13 +225,14 @@ bool asksForCue(int argc, char** argv) {
 int runCueModifyCommand(int argc, char** argv) {
   StopSignals stopSignals;
   bool help = false, deemphasis = false, maximize = false, inPlace = false;
-  bool volume = false, output = false;
+  bool volume = false, output = false, outsideAllowed = false;
   std::string sheet;
   Arguments args("modify");
   args.flag({"--help", "-h"}, help);
   args.flag({"--deemphasis"}, deemphasis);
   args.flag({"--maximize"}, maximize);
   args.flag({"--in-place"}, inPlace);
+  args.flag({"--cue-outside-ok"}, outsideAllowed);
   args.option({"--volume"}, "a PERCENT", [&](const std::string&) {
     volume = true;
     return std::string();
@@ -232,12 +264,12 @@ int runCueModifyCommand(int argc, char** argv) {
   if (!args.operands().empty()) {
     return args.usageError("no FILE with --cue: the sheet names the files", kCueModifyUsage);
   }
-  CueModify command(sheet);
+  CueModify command(sheet, outsideAllowed);
   try {
     return command.run();
   } catch (const RunError& e) {
     std::fprintf(stderr, "rilmaton-cli modify: %s; nothing was renamed\n",
-                 failureText(e.number(), e.detail(), e.sysErrno()).c_str());
+                 shownName(failureText(e.number(), e.detail(), e.sysErrno())).c_str());
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "rilmaton-cli modify: out of memory; nothing was renamed\n");
   }

@@ -1,7 +1,11 @@
 #include "cli/file_list.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +14,7 @@
 #include <set>
 #include <utility>
 
+#include "cli/terminal.h"
 #include "core/io/directories.h"
 #include "core/io/files.h"
 
@@ -36,6 +41,14 @@ void FileSources::addTo(Arguments& args) {
 
 namespace {
 
+// Closes a descriptor at the end of its scope.
+struct Descriptor {
+  int fd;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
 class Collector {
  public:
   Collector(bool recursive, FileList& list) : recursive_(recursive), list_(list) {}
@@ -46,26 +59,82 @@ class Collector {
     if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
       list_.files.push_back(path);  // what cannot be read fails as that file
     } else if (recursive_) {
-      walk(path);
+      const Descriptor dir{::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+      if (dir.fd < 0) {
+        cannot("read directory", path, errno);
+      } else {
+        walk(dir.fd, path);
+      }
     } else {
-      list_.errors.push_back(path + " is a directory (--recursive takes the WAV files under it)");
+      list_.errors.push_back(shownName(path) +
+                             " is a directory (--recursive takes the WAV files under it)");
     }
   }
 
  private:
-  void walk(const std::string& dir) {
+  void cannot(const char* what, const std::string& path, int error) {
+    list_.errors.push_back(std::string("cannot ") + what + " " + shownName(path) + ": " +
+                           errorText(error));
+  }
+
+  // The directory open as `dirFd`, named `dir`: each step goes from the
+  // directory's descriptor, so that paths of any length are walked.
+  void walk(int dirFd, const std::string& dir) {
     struct stat st;
-    if (::stat(dir.c_str(), &st) != 0) return;
+    if (::fstat(dirFd, &st) != 0) return cannot("examine", dir, errno);
     if (!seen_.insert({st.st_dev, st.st_ino}).second) return;  // a loop, or a second way in
-    const DirectoryListing wavs = listEntries(dir, EntryKind::kWavFile);
-    if (wavs.error != 0) {
-      list_.errors.push_back("cannot read directory " + dir + ": " + errorText(wavs.error));
-      return;
+    std::vector<std::string> wavs, dirs;
+    if (!listDirectory(dirFd, dir, wavs, dirs)) return;
+    for (const std::string& name : wavs) list_.files.push_back(joinPath(dir, name));
+    for (const std::string& name : dirs) {
+      const Descriptor sub{::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+      if (sub.fd < 0) {
+        cannot("read directory", joinPath(dir, name), errno);
+        continue;
+      }
+      walk(sub.fd, joinPath(dir, name));
     }
-    for (const std::string& name : wavs.names) list_.files.push_back(joinPath(dir, name));
-    for (const std::string& name : listEntries(dir, EntryKind::kDirectory).names) {
-      walk(joinPath(dir, name));
+  }
+
+  // The WAV files and the subdirectories of the directory open as `dirFd`,
+  // in name order; hidden entries and links that lead nowhere are left out,
+  // any other entry that cannot be examined is an error. False when the
+  // directory could not be read.
+  bool listDirectory(int dirFd, const std::string& dir, std::vector<std::string>& wavs,
+                     std::vector<std::string>& dirs) {
+    DIR* d = ::fdopendir(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+    if (!d) {
+      cannot("read directory", dir, errno);
+      return false;
     }
+    errno = 0;
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name.front() == '.') continue;
+      struct stat st;
+      if (::fstatat(dirFd, e->d_name, &st, 0) != 0) {
+        const int error = errno;
+        struct stat link;
+        const bool dangling = error == ENOENT &&
+                              ::fstatat(dirFd, e->d_name, &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+                              S_ISLNK(link.st_mode);
+        if (!dangling) cannot("examine", joinPath(dir, name), error);
+      } else if (S_ISDIR(st.st_mode)) {
+        dirs.push_back(name);
+      } else if (S_ISREG(st.st_mode) && isWavFileName(name)) {
+        wavs.push_back(name);
+      }
+      errno = 0;
+    }
+    const int error = errno;
+    ::closedir(d);
+    if (error != 0) {
+      cannot("read directory", dir, error);
+      return false;
+    }
+    std::sort(wavs.begin(), wavs.end(), lessIgnoringCase);
+    std::sort(dirs.begin(), dirs.end(), lessIgnoringCase);
+    return true;
   }
 
   bool recursive_;
@@ -96,7 +165,7 @@ FileList collectFiles(const std::vector<std::string>& operands, const FileSource
     std::string text;
     if (!readList(name, text)) {
       const int error = errno;
-      list.errors.push_back("cannot read the list " + name + ": " + errorText(error));
+      list.errors.push_back("cannot read the list " + shownName(name) + ": " + errorText(error));
       continue;
     }
     std::size_t start = 0;
@@ -130,14 +199,14 @@ std::string outputsProblem(const std::vector<std::string>& files, const std::str
   if (outputDir.empty()) return {};
   struct stat st;
   if (::stat(outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    return "--output-dir " + outputDir + " is not a directory";
+    return "--output-dir " + shownName(outputDir) + " is not a directory";
   }
   std::map<std::string, std::string> byName;
   for (const std::string& file : files) {
     const auto [it, added] = byName.emplace(baseNameOf(file), file);
     if (!added) {
-      return "--output-dir: " + it->second + " and " + file + " would both be written as " +
-             joinPath(outputDir, it->first);
+      return "--output-dir: " + shownName(it->second) + " and " + shownName(file) +
+             " would both be written as " + shownName(joinPath(outputDir, it->first));
     }
   }
   return {};

@@ -44,7 +44,9 @@ const char* kModifyUsage =
     "                           [--output OUT | --output-dir DIR | --in-place]\n"
     "                           [--recursive] [--files-from LIST [-0]] [--jobs N]\n"
     "                           [--threads N] FILE...\n"
-    "       rilmaton-cli modify --deemphasis --cue SHEET   (see modify --cue --help)\n"
+    "       rilmaton-cli modify --deemphasis --cue SHEET [--cue-outside-ok]\n"
+    "                           (see modify --cue --help; --cue-outside-ok allows files\n"
+    "                           outside the sheet's directory)\n"
     "\n"
     "Analyses each FILE, then rewrites its samples as the modification dialog's Modify\n"
     "does: every byte outside the sample data stays as it is, and the file keeps its length.\n"
@@ -60,8 +62,11 @@ const char* kModifyUsage =
     "  --output OUT       write the result to OUT (one FILE only); FILE stays as it is.\n"
     "                     When the settings change nothing, OUT is an identical copy.\n"
     "                     OUT - is standard output (not a terminal); a symbolic link\n"
-    "                     keeps pointing at the new file; a device or pipe is written as\n"
-    "                     it is. OUT may not be FILE itself (use --in-place)\n"
+    "                     keeps pointing at the new file (in a sticky world-writable\n"
+    "                     directory such as /tmp only a link of yours or of the\n"
+    "                     directory's owner is followed; another is refused); a device\n"
+    "                     or pipe is written as it is. OUT may not be FILE itself (use\n"
+    "                     --in-place)\n"
     "  --output-dir DIR   write each result to DIR under its FILE's own name (as --output\n"
     "                     does); two FILEs of the same name are refused before anything\n"
     "                     is written\n"
@@ -80,8 +85,10 @@ const char* kModifyUsage =
     "Without --output, --output-dir or --in-place, the result is written completely\n"
     "beside FILE first; then FILE is kept as FILE.old and the result takes FILE's name,\n"
     "mode, owner and extended attributes. When FILE's drive lacks the space for a copy\n"
-    "you are asked whether to overwrite FILE instead (answered No when there is no\n"
-    "terminal to ask, and with several FILEs, which are worked on at once).\n"
+    "you are asked whether to overwrite FILE instead: [y/N], only y overwrites (answered\n"
+    "No when there is no terminal to ask, and with several FILEs, which are worked on at\n"
+    "once). A FILE.old that is a second name of FILE, left by a killed run, is removed.\n"
+    "A FILE that another run is modifying is refused at once.\n"
     "\n"
     "SIGHUP, SIGINT, SIGQUIT and SIGTERM stop a run with FILE as it was and no temporary\n"
     "file left; an in-place rewrite that has begun writing is finished first; files not\n"
@@ -198,22 +205,26 @@ class ModifyCommand {
   ModifyCommand(Options options) : o_(std::move(options)), messages_(bar_) {}
 
   int run() {
+    messages_.names = {o_.file, o_.output};
     if (const int status = checkOutput(); status >= 0) return status;
+    // No second run may work on the file meanwhile, from its reading on.
+    lock_ = fs_.lockForRun(o_.file);
     reading_ = readWavFile(fs_, o_.file);
     const WavHeader& header = reading_.header;
     for (const std::string& line : headerWarnings(header)) {
       std::fprintf(errStream(), "warning: %s\n", line.c_str());
     }
     if (header.status == HeaderStatus::kUnreadable) {
-      std::fprintf(errStream(), "rilmaton-cli modify: cannot read %s: %s\n", o_.file.c_str(),
+      std::fprintf(errStream(), "rilmaton-cli modify: cannot read %s: %s\n", shown().c_str(),
                    causeText(header.findings.readErrorNumber, 0).c_str());
       return 1;
     }
-    if (o_.deemphasis && header.format.sampleRate != 44100) {
+    // A file without a format (an empty one) is refused by the run, which says why.
+    if (o_.deemphasis && header.findings.formatRead && header.format.sampleRate != 44100) {
       std::fprintf(errStream(),
                    "rilmaton-cli modify: de-emphasis is offered for 44100 Hz files only; %s is at "
                    "%d Hz\n",
-                   o_.file.c_str(), static_cast<int>(header.format.sampleRate));
+                   shown().c_str(), static_cast<int>(header.format.sampleRate));
       return 1;
     }
     target_ = ModifyTarget{o_.file, baseNameOf(o_.file), directoryOf(o_.file), header};
@@ -233,12 +244,19 @@ class ModifyCommand {
   }
 
  private:
-  // Refuses outputs that cannot be: FILE itself, or a terminal. Returns the
-  // exit status of a usage error, or -1.
+  // Refuses outputs that cannot be: FILE itself, a terminal, or a link the
+  // kernel would not follow. Returns the exit status of a usage error, or -1.
   int checkOutput() {
     if (o_.output.empty()) return -1;
     const FileIdentity terminal = identityOf(STDOUT_FILENO);
     const FileIdentity output = o_.output == "-" ? terminal : fs_.identify(o_.output);
+    if (fs_.identify(o_.file).sameFileAs(output) && !o_.outputDir.empty()) {
+      std::fprintf(errStream(),
+                   "rilmaton-cli modify: --output-dir: the result of %s would be written over %s "
+                   "itself; use --in-place to overwrite it\n",
+                   shown().c_str(), shown().c_str());
+      return 2;
+    }
     if (fs_.identify(o_.file).sameFileAs(output)) {
       return usageError("--output names FILE itself; use --in-place to overwrite FILE");
     }
@@ -246,9 +264,17 @@ class ModifyCommand {
     if (dataOnStdout_ && ::isatty(STDOUT_FILENO) == 1) {
       return usageError("the WAV data would go to a terminal; redirect standard output");
     }
-    newFileOutput_ = resolveOutput(fs_, o_.output).route == OutputRoute::kNewFile;
+    try {
+      newFileOutput_ = resolveOutput(fs_, o_.output).route == OutputRoute::kNewFile;
+    } catch (const RefusedLink& e) {
+      std::fprintf(errStream(), "rilmaton-cli modify: refused: %s\n",
+                   shownName(e.detail()).c_str());
+      return 2;
+    }
     return -1;
   }
+
+  std::string shown() const { return shownName(o_.file); }
 
   void noteRequestedVolume() {
     if (o_.percentRounded) {
@@ -264,7 +290,7 @@ class ModifyCommand {
   }
 
   double maxGain() const {
-    return dialogMaxGain(peak_[0], peak_[1], target_.header.format.bitsPerSample, o_.deemphasis);
+    return safeGain(peak_[0], peak_[1], target_.header.format.bitsPerSample, o_.deemphasis);
   }
 
   // Holds the volume at or below maxGain, and says so.
@@ -297,9 +323,9 @@ class ModifyCommand {
 
   ModifyServices services() {
     ModifyServices s{.fs = fs_, .clock = steadyClock(), .messages = messages_, .progress = bar_};
-    s.deemphasisChosen = [this] { return o_.deemphasis; };
-    s.exitRequested = [] { return StopSignals::received() != 0; };
+    s.stop = StopSignals::stopToken();
     s.threads = o_.rewritingThreads;
+    s.inputLocked = lock_ != nullptr;
     if (!o_.output.empty()) {
       s.placement = PlacementMode::kExplicitOutput;
       s.explicitOutput = o_.output;
@@ -311,6 +337,7 @@ class ModifyCommand {
 
   ModifyRequest request(double gain) const {
     ModifyRequest r;
+    r.deemphasis = o_.deemphasis;
     r.maximize = o_.maximize;
     r.volumeTenths = static_cast<int>(o_.tenths);
     r.maxGain = gain;
@@ -322,16 +349,19 @@ class ModifyCommand {
   // A volume change needs only the loudest sample. With de-emphasis maxGain
   // comes from the filtered samples, which the analysis gives. Into a new
   // file of its own (--output) the modification is tried at once instead,
-  // following the report's filter alongside: the trial counts when nothing
-  // clipped and the filtered peak leaves the volume as asked. Otherwise it is
-  // thrown away and the analysis runs, then the run that counts. Written
-  // where it is (standard output, a pipe), nothing could be thrown away.
+  // following the report's filter alongside and stopping at the first
+  // clipped sample: the trial counts when nothing clipped and the filtered
+  // peak leaves the volume as asked. Otherwise it is thrown away and the
+  // analysis runs, then the run that counts. Written where it is (standard
+  // output, a pipe), nothing could be thrown away.
   ModifyResult modify() {
     const bool trial =
         deemphasisTrialPays(o_.deemphasis, o_.maximize, newFileOutput_, target_.header.hasFrames());
     if (trial) {
       ModifyResult result = tryDeemphasisFirst();
-      if (result.outcome != ModifyOutcome::kAbandoned || StopSignals::received()) return result;
+      const bool givenUp =
+          result.outcome == ModifyOutcome::kClipped || result.outcome == ModifyOutcome::kAbandoned;
+      if (!givenUp || StopSignals::received()) return result;
       bar_.clear();
     }
     if (o_.albumGain > 0) {
@@ -356,16 +386,12 @@ class ModifyCommand {
   ModifyResult tryDeemphasisFirst() {
     ModifyServices s = services();
     s.followReportFilter = true;
-    s.exitRequested = [this] { return StopSignals::received() != 0 || messages_.clipSeen; };
-    messages_.trial = true;
-    const ModifyResult result =
-        runModification(target_, request(1.0), s, [this](const ModifyResult& soFar) {
-          return deemphasisTrialHolds(soFar.filteredRange, messages_.clipSeen,
-                                      target_.header.format.channels,
-                                      target_.header.format.bitsPerSample, o_.tenths, peak_[1]);
-        });
-    messages_.trial = false;
-    return result;
+    ModifyRequest r = request(1.0);
+    r.stopAtFirstClip = true;
+    return runModification(target_, r, s, [this](const ModifyResult& soFar) {
+      return deemphasisTrialHolds(soFar.filteredRange, target_.header.format.channels,
+                                  target_.header.format.bitsPerSample, o_.tenths, peak_[1]);
+    });
   }
 
   // Texts about the result go to stdout, unless the WAV data goes there.
@@ -383,15 +409,16 @@ class ModifyCommand {
         return reportCompleted(result, signal);
       case ModifyOutcome::kDeclined:
       case ModifyOutcome::kAbandoned:
+      case ModifyOutcome::kClipped:
         if (signal != 0) return stoppedLeavingFile(signal, o_.file);
-        std::fprintf(errStream(), "%s not modified.\n", o_.file.c_str());
+        std::fprintf(errStream(), "%s not modified.\n", shown().c_str());
         return 1;
       case ModifyOutcome::kFailed:
         if (result.errorNumber != 0) reportFailure(result);
         // A stop signal that cut a wait short (a pipe nobody opened) ended it.
         return signal != 0 && !result.partlyRewritten ? StopSignals::exitStatus(signal) : 1;
       case ModifyOutcome::kRefused:
-        printMessage(refusalMessage(result.refusal));
+        printMessage(refusalMessage(result.refusal), messages_.names);
         return 1;
     }
     return 1;
@@ -399,6 +426,17 @@ class ModifyCommand {
 
   // "rilmaton-cli modify: disk full (error 61): OUT; FILE is left as it was".
   void reportFailure(const ModifyResult& result) {
+    if (result.committed) {
+      // "a.wav is the modified file and a.wav.old the original, but the
+      // directory ./ could not be flushed to disk (error 57)"
+      std::string line = committedStateText(result, o_.file) + ", but " + result.errorDetail +
+                         " (error " + std::to_string(result.errorNumber) + ")";
+      if (result.systemError != 0)
+        line += " (" + std::string(std::strerror(result.systemError)) + ")";
+      std::fprintf(errStream(), "rilmaton-cli modify: %s\n",
+                   withShownNames(line, messages_.names).c_str());
+      return;
+    }
     std::string line = causeText(result.errorNumber, result.lastValue);
     if (!result.errorDetail.empty() && result.errorNumber != kErrOverflow) {
       line += ": " + result.errorDetail;
@@ -407,7 +445,8 @@ class ModifyCommand {
       line += " (" + std::string(std::strerror(result.systemError)) + ")";
     line +=
         "; " + o_.file + (result.partlyRewritten ? " is partly rewritten" : " is left as it was");
-    std::fprintf(errStream(), "rilmaton-cli modify: %s\n", line.c_str());
+    std::fprintf(errStream(), "rilmaton-cli modify: %s\n",
+                 withShownNames(line, messages_.names).c_str());
   }
 
   int reportCompleted(const ModifyResult& result, int signal) {
@@ -417,18 +456,20 @@ class ModifyCommand {
       std::fprintf(errStream(), "%lld samples clipped\n",
                    static_cast<long long>(result.clippedSamples));
     }
+    const std::string file = shown();
+    const std::string output = shownName(o_.output);
     if (result.inPlace) {
-      std::fprintf(to, "Info: %s is overwritten with the modified file.\n", o_.file.c_str());
+      std::fprintf(to, "Info: %s is overwritten with the modified file.\n", file.c_str());
     } else if (result.inProgramDir) {
       std::fprintf(to, "Info: the original is kept as %s.old; the modified file is %s.\n",
-                   o_.file.c_str(), o_.file.c_str());
+                   file.c_str(), file.c_str());
     } else if (o_.output == "-") {
       std::fputs("Written to standard output.\n", to);
     } else if (unchanged_) {
       std::fprintf(to, "Written: %s, an identical copy of %s (the settings change nothing)\n",
-                   o_.output.c_str(), o_.file.c_str());
+                   output.c_str(), file.c_str());
     } else {
-      std::fprintf(to, "Written: %s\n", o_.output.c_str());
+      std::fprintf(to, "Written: %s\n", output.c_str());
     }
     if (signal != 0) {
       std::fprintf(errStream(),
@@ -440,6 +481,7 @@ class ModifyCommand {
 
   Options o_;
   FileSystem& fs_ = realFileSystem();
+  std::unique_ptr<FileLock> lock_;  // FILE, for the whole command
   ProgressBar bar_;
   SilentProgress silent_;
   TerminalMessages messages_;
@@ -490,12 +532,13 @@ AlbumTrack analyseAlbumTrack(const std::string& file, bool deemphasis) {
       track.analysed = true;
       const std::int32_t peak = deemphasis ? r.peak[1] : r.peak[0];
       track.silent = peak == 0;
-      track.gain = dialogMaxGain(r.peak[0], r.peak[1], h.format.bitsPerSample, deemphasis);
+      track.gain = safeGain(r.peak[0], r.peak[1], h.format.bitsPerSample, deemphasis);
       return track;
     }
     problem = r.failure.empty() ? std::string("the samples could not all be read") : r.failure;
   }
-  std::fprintf(errStream(), "rilmaton-cli modify: %s: %s\n", file.c_str(), problem.c_str());
+  std::fprintf(errStream(), "rilmaton-cli modify: %s: %s\n", shownName(file).c_str(),
+               problem.c_str());
   return track;
 }
 
@@ -524,7 +567,7 @@ int chooseAlbumFactor(const std::vector<std::string>& files, unsigned jobs, Opti
   } else {
     o.albumGain = tracks[limiting].gain;
     std::printf("Album factor: %.6f (%.1f%%), limited by %s\n", o.albumGain, o.albumGain * 100.0,
-                files[limiting].c_str());
+                shownName(files[limiting]).c_str());
   }
   std::fflush(stdout);
   return -1;
@@ -556,7 +599,7 @@ int runModifyCommand(int argc, char** argv) {
   }
   const bool many = files.size() > 1;
   const int status = combinedStatus(runEach(files.size(), jobs, true, [&](std::size_t i) {
-    if (many) std::fprintf(outStream(), "== %s\n", files[i].c_str());
+    if (many) std::fprintf(outStream(), "== %s\n", shownName(files[i]).c_str());
     if (const int signal = StopSignals::received(); signal != 0) {
       return stoppedLeavingFile(signal, files[i]);
     }

@@ -17,6 +17,8 @@
 #include "core/base/errors.h"
 #include "core/io/directories.h"
 #include "core/io/files.h"
+#include "core/io/safe_outputs.h"
+#include "core/modify/modify_messages.h"
 #include "core/repair/repair_run.h"
 #include "core/repair/repair_text.h"
 
@@ -52,8 +54,11 @@ const char* kRepairUsage =
     "                     where bytes must be inserted (a ds64 chunk without a JUNK\n"
     "                     chunk to take its place, a header for --format)\n"
     "  --output OUT       write the repaired file to OUT (one FILE only); FILE stays as\n"
-    "                     it is. OUT - is standard output (not a terminal); OUT may\n"
-    "                     not be FILE itself (use --in-place)\n"
+    "                     it is. OUT - is standard output (not a terminal); a symbolic\n"
+    "                     link keeps pointing at the new file (in a sticky\n"
+    "                     world-writable directory such as /tmp only a link of yours\n"
+    "                     or of the directory's owner is followed). OUT may not be\n"
+    "                     FILE itself (use --in-place)\n"
     "  --output-dir DIR   write each repaired file to DIR under its FILE's own name\n"
     "  --format RATE:CHANNELS:BITS[:float]\n"
     "                     the format of a FILE whose format chunk is missing or zeroed,\n"
@@ -69,7 +74,9 @@ const char* kRepairUsage =
     "\n"
     "Without --output, --output-dir or --in-place, the repaired file is written\n"
     "completely beside FILE first; then FILE is kept as FILE.old and the repaired file\n"
-    "takes FILE's name, mode, owner and extended attributes.\n"
+    "takes FILE's name, mode, owner and extended attributes. A FILE.old that is a\n"
+    "second name of FILE, left by a killed run, is removed. A FILE that another run is\n"
+    "modifying or repairing is refused at once.\n"
     "\n"
     "A FILE that cannot be repaired without guessing (no data chunk, a format chunk\n"
     "that contradicts itself, trailing bytes that are neither audio nor chunks) is\n"
@@ -120,14 +127,17 @@ class RepairOne {
   }
 
   int run() {
-    if (!o_.output.empty()) {
-      dataOnStdout_ =
-          o_.output == "-" || fs_.identify(o_.output).sameFileAs(fs_.identify("/dev/stdout"));
-      if (fs_.identify(o_.output).sameFileAs(fs_.identify(file_))) {
-        return usageError("--output names FILE itself; use --in-place to repair FILE");
-      }
-      if (dataOnStdout_ && ::isatty(STDOUT_FILENO) == 1) {
-        return usageError("the WAV data would go to a terminal; redirect standard output");
+    if (const int status = checkOutput(); status >= 0) return status;
+    if (!o_.dryRun) {
+      // No second run may change the file meanwhile, from the plan on.
+      try {
+        lock_ = fs_.lockForRun(file_);
+      } catch (const RunError& e) {
+        RepairResult result;
+        result.errorNumber = e.number();
+        result.errorDetail = e.detail();
+        result.systemError = e.sysErrno();
+        return failed(result);
       }
     }
     const RepairPlan plan = planFileRepair(fs_, file_, o_.repair);
@@ -135,7 +145,7 @@ class RepairOne {
     json_["notes"] = plan.notes;
     switch (plan.verdict) {
       case RepairVerdict::kNothingToRepair:
-        if (!o_.json) std::fprintf(notices(), "%s: nothing to repair\n", file_.c_str());
+        if (!o_.json) std::fprintf(notices(), "%s: nothing to repair\n", shown().c_str());
         return done("nothingToRepair", 0);
       case RepairVerdict::kRefused:
         return refused(plan.refusal);
@@ -153,6 +163,37 @@ class RepairOne {
   }
 
  private:
+  // Refuses outputs that cannot be: FILE itself, a terminal, or a link the
+  // kernel would not follow. Returns the exit status of a usage error, or -1.
+  int checkOutput() {
+    if (o_.output.empty()) return -1;
+    dataOnStdout_ =
+        o_.output == "-" || fs_.identify(o_.output).sameFileAs(fs_.identify("/dev/stdout"));
+    if (fs_.identify(o_.output).sameFileAs(fs_.identify(file_))) {
+      if (o_.outputDir.empty()) {
+        return usageError("--output names FILE itself; use --in-place to repair FILE");
+      }
+      std::fprintf(errStream(),
+                   "rilmaton-cli repair: --output-dir: the repaired %s would be written over %s "
+                   "itself; use --in-place to repair it\n",
+                   shown().c_str(), shown().c_str());
+      return 2;
+    }
+    if (dataOnStdout_ && ::isatty(STDOUT_FILENO) == 1) {
+      return usageError("the WAV data would go to a terminal; redirect standard output");
+    }
+    try {
+      resolveOutput(fs_, o_.output);
+    } catch (const RefusedLink& e) {
+      std::fprintf(errStream(), "rilmaton-cli repair: refused: %s\n",
+                   shownName(e.detail()).c_str());
+      return 2;
+    }
+    return -1;
+  }
+
+  std::string shown() const { return shownName(file_); }
+
   std::FILE* notices() const { return dataOnStdout_ ? errStream() : outStream(); }
 
   int done(const char* outcome, int status) {
@@ -166,21 +207,25 @@ class RepairOne {
   }
 
   int refused(const std::string& why) {
-    std::fprintf(errStream(), "rilmaton-cli repair: %s: not repaired: %s\n", file_.c_str(),
-                 why.c_str());
+    std::fprintf(errStream(), "rilmaton-cli repair: %s: not repaired: %s\n", shown().c_str(),
+                 withShownNames(why, names()).c_str());
     json_["reason"] = why;
     return done("refused", 1);
   }
 
+  // The file names a line may hold, shown escaped.
+  std::vector<std::string> names() const { return {file_, o_.output}; }
+
   void printPlan(const RepairPlan& plan) {
     std::FILE* to = notices();
-    std::fprintf(to, "%s:\n", file_.c_str());
+    std::fprintf(to, "%s:\n", shown().c_str());
     for (const std::string& line : planLines(plan)) std::fprintf(to, "  %s\n", line.c_str());
   }
 
   RepairServices services() {
     RepairServices s{.fs = fs_, .progress = bar_};
-    s.stopRequested = [] { return StopSignals::received() != 0; };
+    s.stop = StopSignals::stopToken();
+    s.inputLocked = lock_ != nullptr;
     if (o_.inPlace) {
       s.placement = RepairPlacement::kInPlace;
     } else if (!o_.output.empty()) {
@@ -195,7 +240,7 @@ class RepairOne {
       // Written first, so that the file can be put back whatever happens next.
       for (const FieldChange& c : plan.changes) {
         std::fprintf(errStream(), "rilmaton-cli repair: %s: old value of %s at offset %llu: %s\n",
-                     file_.c_str(), c.field.c_str(), static_cast<unsigned long long>(c.offset),
+                     shown().c_str(), c.field.c_str(), static_cast<unsigned long long>(c.offset),
                      hexBytes(c.oldBytes).c_str());
       }
       std::fflush(errStream());
@@ -203,25 +248,43 @@ class RepairOne {
     RepairServices s = services();
     const RepairResult result = applyRepair(file_, plan, s);
     bar_.clear();
-    const int signal = StopSignals::received();
+    if (result.staleOldRemoved) {
+      std::fprintf(o_.json ? errStream() : notices(), "Info: %s\n",
+                   withShownNames(staleOldNotice(file_).text, names()).c_str());
+    }
     switch (result.outcome) {
       case RepairOutcome::kRepaired:
         return repaired(result);
       case RepairOutcome::kRefused:
         return refused(result.refusal);
       case RepairOutcome::kStopped:
-        return done("stopped", stoppedLeavingFile(signal, file_));
+        return done("stopped", stoppedLeavingFile(StopSignals::received(), file_));
       case RepairOutcome::kFailed:
         break;
     }
+    return failed(result);
+  }
+
+  // "rilmaton-cli repair: Disk full (error 61): OUT; FILE is left as it was".
+  int failed(const RepairResult& result) {
     std::string line = causeText(result.errorNumber);
     if (!result.errorDetail.empty()) line += ": " + result.errorDetail;
     if (result.systemError != 0)
       line += " (" + std::string(std::strerror(result.systemError)) + ")";
-    line += "; " + file_ +
-            (result.partlyWritten ? " is partly repaired: the old values above put it back"
-                                  : " is left as it was");
-    std::fprintf(errStream(), "rilmaton-cli repair: %s\n", line.c_str());
+    if (result.committed) {
+      // "a.wav is the repaired file and a.wav.old the original, but ..."
+      const std::string where =
+          result.keptAsOld ? file_ + ".old the original" : file_ + " is as it was";
+      line = result.outputName + " is the repaired file and " + where + ", but " + line;
+    } else {
+      line += "; " + file_ +
+              (result.partlyWritten ? " is partly repaired: the old values above put it back"
+                                    : " is left as it was");
+    }
+    std::vector<std::string> shownNames = names();
+    shownNames.push_back(result.outputName);
+    std::fprintf(errStream(), "rilmaton-cli repair: %s\n",
+                 withShownNames(line, shownNames).c_str());
     json_["reason"] = line;
     return done("failed", 1);
   }
@@ -232,14 +295,14 @@ class RepairOne {
     if (!o_.json) {
       std::FILE* to = notices();
       if (o_.inPlace) {
-        std::fprintf(to, "Repaired in place: %s\n", file_.c_str());
+        std::fprintf(to, "Repaired in place: %s\n", shown().c_str());
       } else if (result.keptAsOld) {
-        std::fprintf(to, "Repaired: %s (the original is kept as %s.old)\n", file_.c_str(),
-                     file_.c_str());
+        std::fprintf(to, "Repaired: %s (the original is kept as %s.old)\n", shown().c_str(),
+                     shown().c_str());
       } else if (o_.output == "-") {
         std::fputs("Written to standard output.\n", to);
       } else {
-        std::fprintf(to, "Written: %s\n", result.outputName.c_str());
+        std::fprintf(to, "Written: %s\n", shownName(result.outputName).c_str());
       }
     }
     return done("repaired", 0);
@@ -248,6 +311,7 @@ class RepairOne {
   const Options& o_;
   std::string file_;
   FileSystem& fs_ = realFileSystem();
+  std::unique_ptr<FileLock> lock_;  // FILE, from its plan on
   ProgressBar bar_;
   Json json_;
   bool dataOnStdout_ = false;

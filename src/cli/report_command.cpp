@@ -80,7 +80,7 @@ FileReport reportFile(const std::string& file, int threads) {
   HeaderReading reading = readWavFile(realFileSystem(), file);
   r.header = reading.header;
   r.warnings = headerWarnings(r.header);
-  r.text = headerReportLines(file, r.header, kLineBreak);
+  r.text = headerReportLines(shownName(file), r.header, kLineBreak);
   r.error = headerProblem(r.header);
   if (r.header.ready()) {
     SilentProgress progress;
@@ -100,8 +100,9 @@ class Diagnostics {
  public:
   explicit Diagnostics(bool nameFiles) : nameFiles_(nameFiles) {}
   void print(const std::string& file, const char* kind, const std::string& text) const {
-    const std::string prefix = nameFiles_ ? file + ": " : std::string();
-    std::fprintf(errStream(), "%s%s: %s\n", prefix.c_str(), kind, text.c_str());
+    const std::string prefix = nameFiles_ ? shownName(file) + ": " : std::string();
+    std::fprintf(errStream(), "%s%s: %s\n", prefix.c_str(), kind,
+                 withShownNames(text, {file}).c_str());
   }
 
  private:

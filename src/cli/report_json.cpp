@@ -97,11 +97,11 @@ std::string reportJson(const std::string& path, const WavHeader& header,
     j["deemphasis"] = result->deemphasised
                           ? Json{{"channels", channelsJson(*result, f.channels, rate, 2)}}
                           : Json(nullptr);
-    j["headroom"] = headroomJson(result->peak[0], dialogMaxGain(result->peak[0], 0, bits, false),
+    j["headroom"] = headroomJson(result->peak[0], safeGain(result->peak[0], 0, bits, false),
                                  result->volumeLimit());
     j["headroomDeemphasis"] =
         result->deemphasised
-            ? headroomJson(result->peak[1], dialogMaxGain(0, result->peak[1], bits, true),
+            ? headroomJson(result->peak[1], safeGain(0, result->peak[1], bits, true),
                            result->volumeLimitDeemphasis())
             : Json(nullptr);
   }

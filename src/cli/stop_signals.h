@@ -3,12 +3,14 @@
 // through its failure path with the user's files as they were.
 #pragma once
 
+#include <stop_token>
 #include <string>
 
 namespace ril::cli {
 
 // While this lives, SIGHUP, SIGINT, SIGQUIT and SIGTERM only note that they
-// came; the previous handling is restored at the end of its scope.
+// came and request a stop through stopToken(); the previous handling is
+// restored at the end of its scope.
 class StopSignals {
  public:
   StopSignals();
@@ -18,6 +20,9 @@ class StopSignals {
 
   // The first stop signal that came, or 0.
   static int received();
+  // Stopped once a stop signal has come (a moment after received() says so:
+  // a thread of this class requests the stop, which a handler may not).
+  static std::stop_token stopToken();
   // The exit status after stop signal `signal`: 128 + its number, as shells
   // report a program that the signal ended.
   static int exitStatus(int signal) { return 128 + signal; }

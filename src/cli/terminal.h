@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/base/host.h"
 
@@ -51,17 +53,24 @@ class TerminalMessages : public MessageSink {
   explicit TerminalMessages(ProgressBar& bar) : bar_(bar) {}
   Answer show(const Message& message) override;
 
-  // While true, clipped-sample messages are not printed; the first one sets
-  // clipSeen (a trial run that clips is given up and run again).
-  bool trial = false;
-  bool clipSeen = false;
+  // File names the messages may hold, shown escaped (see withShownNames).
+  std::vector<std::string> names;
 
  private:
   Answer ask(const Message& message);
   ProgressBar& bar_;
 };
 
-// Prints `message` as TerminalMessages does.
-void printMessage(const Message& message);
+// Prints `message` as TerminalMessages does, the file `names` in it escaped.
+void printMessage(const Message& message, const std::vector<std::string>& names = {});
+
+// A file name as text output shows it: control characters (C0, DEL and
+// C1), bytes that are not UTF-8, and the backslash escaped as `ls -b` does
+// ("\n", "\033", "\\"), so that a name can neither move the cursor nor
+// begin a line of its own. Other characters stay as they are.
+std::string shownName(std::string_view name);
+
+// `text` with every occurrence of each of `names` shown escaped.
+std::string withShownNames(std::string text, const std::vector<std::string>& names);
 
 }  // namespace ril::cli

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 
 #include "core/base/clock.h"
@@ -43,6 +44,7 @@ struct AppContext {
   bool batchRunning = false;   // File, Open is disabled while true
   bool modifyRunning = false;  // set by the modification dialog during a run
   bool exitRequested = false;  // Exit asked for while a run was yielding
+  std::stop_source runStop;    // stops the run in progress (Exit during a run)
   // The program is ending on a signal: message boxes are answered at once
   // with their default (OK, or No) instead of waiting for the user.
   bool messagesDismissed = false;

@@ -65,6 +65,8 @@ int main(int argc, char* argv[]) {
   // status 128 + the signal's number); a reader that goes away is a failing
   // write, not the end of the process.
   ::signal(SIGPIPE, SIG_IGN);
+  // A file-size limit is a failing write (disk full), not a silent end.
+  ::signal(SIGXFSZ, SIG_IGN);
   const ril::StopSignalNotifier stopSignals(
       [&ctx](int signal) { ril::stopForSignal(ctx, signal); });
 

@@ -196,6 +196,7 @@ void MainWindow::exitProgram() {
     // A file is being rewritten further down the stack: let the engine finish
     // or abandon it cleanly; the modification dialog ends the program then.
     ctx_.exitRequested = true;
+    ctx_.runStop.request_stop();
     return;
   }
   if (ctx_.endProgram) ctx_.endProgram();

@@ -209,17 +209,18 @@ void ModificationDialog::modify() {
   if (!ctx_.fs || !ctx_.clock || !ctx_.messages || !ctx_.mainWindow) return;
   const Session& s = ctx_.session;
   ModifyRequest request;
+  request.deemphasis = deemphasisCheck->isChecked();
   request.maximize = maximizeCheck->isChecked();
   request.volumeTenths = volumeScrollBar->value();
   request.maxGain = maxGain_;
   const ModifyTarget target{s.currentPath(), s.fileNames.empty() ? std::string() : s.fileNames[0],
                             s.appPath, s.current};
+  ctx_.runStop = std::stop_source();
   ModifyServices services{.fs = *ctx_.fs,
                           .clock = *ctx_.clock,
                           .messages = *ctx_.messages,
                           .progress = *this,
-                          .deemphasisChosen = [this] { return deemphasisCheck->isChecked(); },
-                          .exitRequested = [this] { return ctx_.exitRequested; }};
+                          .stop = ctx_.runStop.get_token()};
   services.threads = rewritingThreads();
 
   ModifyOutcome outcome;
@@ -254,10 +255,12 @@ void ModificationDialog::tellOutcome(const ModifyResult& result) {
           ctx_.mainWindow->reportViewText() + kLineBreak +
           manipulationTimeLine(result.elapsedSeconds, ctx_.decimalSeparator) + kLineBreak);
       // When the program is ending, no notice holds the exit up.
-      if (!result.exitPending) ctx_.messages->show(closingNotice(result.inProgramDir, s.lineBreak));
+      if (!result.exitPending) {
+        ctx_.messages->show(closingNotice(result.inProgramDir, s.lineBreak, result.outputName));
+      }
       break;
     case ModifyOutcome::kFailed:
-      ctx_.messages->show(failureMessage(result.errorNumber, result.lastValue, s.currentPath()));
+      ctx_.messages->show(failureMessage(result, s.currentPath()));
       break;
     case ModifyOutcome::kRefused:
       ctx_.messages->show(refusalMessage(result.refusal));
@@ -265,6 +268,7 @@ void ModificationDialog::tellOutcome(const ModifyResult& result) {
     case ModifyOutcome::kNothingToDo:
     case ModifyOutcome::kDeclined:
     case ModifyOutcome::kAbandoned:
+    case ModifyOutcome::kClipped:
       break;
   }
 }

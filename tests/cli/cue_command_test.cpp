@@ -115,11 +115,13 @@ TEST_F(CueCommandTest, MalformedSheetsAndUsageErrorsExitAsDocumented) {
                          ":3: bad time 03:75:00 (mm:ss:ff, with seconds below 60 and frames "
                          "below 75)\n");
   EXPECT_EQ(cue("'" + dir.file("none.cue") + "'").status, 1);
-  // A device measures 0 bytes and never ends.
-  const CommandResult endless = cue("/dev/zero");
-  EXPECT_EQ(endless.status, 1);
-  EXPECT_EQ(endless.err,
-            "rilmaton-cli cue: /dev/zero: too large for a cue sheet (more than 4194304 bytes)\n");
+  // A device never ends, and a pipe nobody writes to would be waited on.
+  ASSERT_EQ(::mkfifo(dir.file("pipe.cue").c_str(), 0600), 0);
+  for (const std::string& irregular : {std::string("/dev/zero"), dir.file("pipe.cue")}) {
+    const CommandResult r = cue("'" + irregular + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "rilmaton-cli cue: " + irregular + ": not a regular file\n");
+  }
   for (const std::string& args : {std::string(""), "--frobnicate '" + sheet + "'",
                                   "'" + sheet + "' '" + sheet + "'", "--json=1 '" + sheet + "'"}) {
     SCOPED_TRACE(args);

@@ -118,7 +118,9 @@ TEST_F(BatchRunTest, WholeRoadFromFileOpenToTheModifiedFile) {
   EXPECT_EQ(host.messages.back().title, "Info:");
   EXPECT_EQ(host.messages.back().text,
             "The original file is stored with additional extension .old.\r\n"
-            "The modified file is stored under the original filename in the program directory!");
+            "The modified file is stored under the original filename in the program directory!"
+            "\r\n" +
+                programDir.file("song.wav"));
 
   EXPECT_FALSE(test::fileExists(path));
   EXPECT_EQ(test::readFile(path + ".old"), wav);

@@ -13,7 +13,7 @@
 
 #include "gui/batch_run.h"
 #include "gui/dialog_test_fixture.h"
-#include "harness.h"
+#include "properties/properties.h"
 #include "support/analysed_file.h"
 
 namespace ril {
@@ -44,8 +44,9 @@ std::vector<Input> badInputs() {
     for (const std::string& path : files) {
       Bytes bytes = test::readFile(path);
       if (std::string(target) == "modify") {
-        bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(
-                                                       bytes.size(), fuzz::kModifyOptionBytes)));
+        bytes.erase(bytes.begin(),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(
+                                        std::min(bytes.size(), properties::kModifyOptionBytes)));
       }
       inputs.push_back({path, bytes});
     }

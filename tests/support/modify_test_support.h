@@ -1,16 +1,14 @@
-// A modification run without windows, and an independent plain computation of
-// what a run must write.
+// A modification run without windows, and the reference computation of what
+// a run must write (reference_modification.h).
 #pragma once
 
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <stop_token>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "core/modify/modification_run.h"
@@ -19,6 +17,7 @@
 #include "core/wav/wav_header_reader.h"
 #include "support/faulty_file_system.h"
 #include "support/manual_clock.h"
+#include "support/reference_modification.h"
 #include "support/scripted_host.h"
 #include "support/test_support.h"
 
@@ -36,7 +35,7 @@ struct ModifyHarness {
   ModifyRequest request;
   PlacementMode placement = PlacementMode::kProgramDirectory;
   std::string explicitOutput;
-  std::function<bool()> exitRequested;
+  std::stop_source stop;  // stops the run where it looks
   bool followReportFilter = false;
 
   ModifyHarness() {
@@ -63,8 +62,7 @@ struct ModifyHarness {
   // refusal messages the dialog shows afterwards are added to the host's.
   ModifyResult run(const CommitCheck& beforeCommit = {}) {
     ModifyServices services{.fs = fs, .clock = clock, .messages = host, .progress = host};
-    services.deemphasisChosen = host.deemphasisChosen;
-    services.exitRequested = exitRequested;
+    services.stop = stop.get_token();
     services.placement = placement;
     services.explicitOutput = explicitOutput;
     services.followReportFilter = followReportFilter;
@@ -94,104 +92,6 @@ struct ModifyHarness {
     return texts;
   }
 };
-
-// What a run must produce, computed sample by sample over each whole channel.
-struct Expected {
-  Bytes samples;                         // whole frames only
-  std::vector<std::string> messages;     // a clipping message per clipped sample, in order
-  std::vector<std::int64_t> clipFrames;  // the frame of each
-  std::optional<std::int64_t> overflow;  // the value of the first overflow
-};
-
-inline std::int64_t framesPerBlock(int channels, int bits) {
-  return (bits == 8 ? 1048576 : 524288) / channels;
-}
-
-// `emphasisFor(block, channel)` says whether the de-emphasis box is ticked for that pass.
-template <class EmphasisFor>
-Expected expectedOutput(const Bytes& data, int channels, int bits, double factor,
-                        EmphasisFor emphasisFor) {
-  const int width = bits == 8 ? 1 : 2;
-  const std::int64_t frames = static_cast<std::int64_t>(data.size()) / (width * channels);
-  const std::int64_t perBlock = std::min(framesPerBlock(channels, bits), frames);
-  const std::int64_t blocks = frames / perBlock;
-  auto blockOf = [&](std::int64_t i) { return std::min(i / perBlock, blocks - 1); };
-
-  Expected out;
-  out.samples = Bytes(static_cast<std::size_t>(frames * width * channels));
-  // (block, channel, frame) -> message, to put them in the order they are shown.
-  std::vector<std::tuple<std::int64_t, int, std::int64_t, std::string>> messages;
-  std::optional<std::tuple<std::int64_t, int, std::int64_t, std::int64_t>> firstOverflow;
-  for (int c = 0; c < channels; ++c) {
-    double prevIn = 0, prevOut = 0;
-    for (std::int64_t i = 0; i < frames; ++i) {
-      std::size_t at = static_cast<std::size_t>((i * channels + c) * width);
-      double v =
-          bits == 8 ? data[at] - 128.0 : static_cast<std::int16_t>(data[at] | (data[at + 1] << 8));
-      std::int64_t r;
-      if (!emphasisFor(blockOf(i), c)) {
-        r = bits == 8 ? static_cast<std::int64_t>(std::trunc(v * factor + 128.5))
-                      : static_cast<std::int64_t>(std::floor(v * factor + 0.5));
-        bool bad = bits == 8 ? (r < 0 || r > 255) : (r < -32768 || r > 32767);
-        if (bad) {
-          auto key = std::make_tuple(blockOf(i), c, i, r);
-          if (!firstOverflow || key < *firstOverflow) firstOverflow = key;
-          r = 0;
-        }
-      } else {
-        double x = v * factor;
-        double y = (15.5 * prevIn + (-2.75) * x + 20.75 * prevOut) / 33.5;
-        prevIn = x;
-        prevOut = y;
-        std::int64_t high = bits == 8 ? 255 : 32767, low = bits == 8 ? 0 : -32768;
-        r = static_cast<std::int64_t>(std::floor(y + (bits == 8 ? 128.5 : 0.5)));
-        std::int64_t shown = bits == 8 ? r - 128 : r;
-        std::string head = "Error at sample " + std::to_string(i) + "! Calculated value of " +
-                           std::to_string(shown);
-        if (r > high) {
-          messages.emplace_back(blockOf(i), c, i,
-                                head + (bits == 8 ? " limited to 127!" : " limited to 32767!"));
-          r = high;
-        } else if (r < low) {
-          messages.emplace_back(blockOf(i), c, i,
-                                head + (bits == 8 ? " limited to -128!" : " limited to -32768!"));
-          r = low;
-        }
-      }
-      out.samples[at] = static_cast<unsigned char>(r & 0xFF);
-      if (width == 2) out.samples[at + 1] = static_cast<unsigned char>((r >> 8) & 0xFF);
-    }
-  }
-  std::sort(messages.begin(), messages.end());
-  for (auto& m : messages) {
-    out.messages.push_back(std::get<3>(m));
-    out.clipFrames.push_back(std::get<2>(m));
-  }
-  if (firstOverflow) out.overflow = std::get<3>(*firstOverflow);
-  return out;
-}
-
-// The clipping messages a run on `path` shows: the first ones one by one,
-// then one for all the others.
-inline std::vector<std::string> shownClips(const Expected& want, const std::string& path) {
-  const std::size_t shown = std::min<std::size_t>(want.messages.size(), kClipMessagesShown);
-  std::vector<std::string> texts(want.messages.begin(),
-                                 want.messages.begin() + static_cast<std::ptrdiff_t>(shown));
-  if (want.messages.size() > shown) {
-    const auto later = want.clipFrames.begin() + static_cast<std::ptrdiff_t>(shown);
-    texts.push_back(laterClipsMessage(path, static_cast<std::int64_t>(want.messages.size() - shown),
-                                      *std::min_element(later, want.clipFrames.end()),
-                                      *std::max_element(later, want.clipFrames.end()))
-                        .text);
-  }
-  return texts;
-}
-
-inline Expected expectedOutput(const Bytes& data, int channels, int bits, double factor,
-                               bool emphasis) {
-  return expectedOutput(data, channels, bits, factor,
-                        [emphasis](std::int64_t, int) { return emphasis; });
-}
 
 // Deterministic noise with occasional full-scale bursts.
 inline Bytes noiseSamples(std::size_t count, int bits, std::uint32_t seed) {

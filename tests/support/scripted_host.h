@@ -28,8 +28,6 @@ class ScriptedHost : public MessageSink, public ProgressSink {
   std::vector<double> fractions;      // every progress fraction
   std::string caption;                // the last of them
   int yields = 0;
-  bool emphasis = false;  // what deemphasisChosen() answers
-  std::function<bool()> deemphasisChosen = [this] { return emphasis; };
   std::function<void()> onYield;                  // runs inside each yield
   std::function<void(const Message&)> onMessage;  // runs for each message
 };

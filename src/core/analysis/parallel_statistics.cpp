@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
-#include "core/dsp/filter_chain.h"
+#include "core/dsp/integer_filter/filter_chain.h"
+#include "core/dsp/integer_filter/segmented_filter.h"
+#include "core/dsp/kernel_switches.h"
 #include "core/dsp/planar_conversion.h"
-#include "core/dsp/segmented_filter.h"
 
 namespace ril {
 
@@ -49,7 +50,7 @@ void ParallelAccumulator::guessState(int part, const unsigned char* bytes) {
     for (std::int64_t i = 1; i <= W; ++i) y = kernels::chainStep(kernels::preparedAt(x[c], i), y);
     guess[static_cast<std::size_t>(c)].prevInput = x[c][W];
     guess[static_cast<std::size_t>(c)].biasedOutput =
-        static_cast<std::int64_t>(y) + (spoil_ ? 1 : 0);
+        static_cast<std::int64_t>(y) + (kernels::spoilGuesses() ? 1 : 0);
   }
 }
 

@@ -1,14 +1,10 @@
 // The tuned statistics pass over several threads: each block is cut into
 // parts that accumulate side by side, and the parts' records are merged in
-// frame order, so the result is exactly that of one SampleAccumulator.
-//
-// The de-emphasis filter carries its state from frame to frame. A part after
-// the first starts from a guess: the filter run over the kWarmUp frames in
-// front of the part from the input there (the filter's gain at 0 Hz is 1).
-// When the true state at the part's start, known once the parts in front are
-// merged, differs from the guess, the part is accumulated again from the true
-// state on the owner's thread; otherwise its run is the true run from its
-// first frame.
+// frame order, so the result is exactly that of one SampleAccumulator. The
+// de-emphasis filter carries its state from frame to frame: a part after the
+// first starts from a guess, and a part whose guess was wrong is accumulated
+// again from the true state on the owner's thread (the scheme and why it is
+// exact: core/dsp/README.md).
 #pragma once
 
 #include <array>
@@ -17,7 +13,8 @@
 
 #include "core/analysis/sample_statistics.h"
 #include "core/base/thread_pool.h"
-#include "core/dsp/segmented_filter.h"
+#include "core/dsp/integer_filter/fast_division.h"
+#include "core/dsp/integer_filter/segmented_filter.h"
 
 namespace ril {
 
@@ -43,9 +40,6 @@ class ParallelAccumulator {
   // Parts hold whole multiples of this many frames (at least kWarmUp + 1);
   // by default one chunk of the tuned pass.
   void setPartUnit(std::int64_t frames);
-  // For tests: every later part's guess is made wrong, so that every part
-  // after the first is accumulated again from the true state.
-  void spoilGuesses() { spoil_ = true; }
   // Parts accumulated again because their guess was wrong.
   std::int64_t repairs() const { return repairs_; }
 
@@ -66,7 +60,6 @@ class ParallelAccumulator {
   std::vector<unsigned char> buffers_[2];
   int next_ = 0;
   const unsigned char* pending_ = nullptr;  // the block in progress
-  bool spoil_ = false;
   std::int64_t repairs_ = 0;
 };
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/dsp/integer_filter/segmented_filter.h"
 #include "core/dsp/planar_conversion.h"
 #include "core/dsp/run_statistics.h"
-#include "core/dsp/segmented_filter.h"
 
 namespace ril {
 

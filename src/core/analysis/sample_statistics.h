@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/dsp/chunk_filter.h"
 #include "core/dsp/deemphasis_filter.h"
+#include "core/dsp/integer_filter/chunk_filter.h"
+#include "core/dsp/integer_filter/fast_division.h"
 #include "core/dsp/run_statistics.h"
 
 namespace ril {

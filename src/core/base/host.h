@@ -1,7 +1,7 @@
 // What the core needs from whoever shows its work: progress of a long pass,
 // messages the user acknowledges or answers, and a moment for pending user
-// events. The desktop program implements these with windows, the command-line
-// tool with a terminal, the tests with scripts.
+// events. The desktop program implements these with its widgets, the
+// command-line tool with a terminal, the tests with scripts.
 #pragma once
 
 #include <string>

@@ -326,11 +326,12 @@ CueReading parseCueSheet(std::string_view bytes, const std::string& path) {
 CueReading readCueSheet(FileSystem& fs, const std::string& path) {
   std::string bytes;
   try {
+    // A regular file only: a pipe or a device is refused, not waited on.
+    std::unique_ptr<InputFile> in = fs.openRegularFile(path);
     const std::uint64_t length = fs.fileLength(path);
     if (length > kMaxCueSheetBytes) return tooLarge(path, length);
     // Read to the end, not to the measured length, and stop one byte past
-    // the limit: a file still growing, or a device, is refused too.
-    std::unique_ptr<InputFile> in = fs.openRead(path);
+    // the limit: a file still growing is refused too.
     constexpr std::size_t kStep = 64 * 1024;
     std::size_t got = kStep;
     while (got == kStep && bytes.size() <= kMaxCueSheetBytes) {
@@ -342,7 +343,10 @@ CueReading readCueSheet(FileSystem& fs, const std::string& path) {
     in->close();
     if (bytes.size() > kMaxCueSheetBytes) return tooLarge(path, std::nullopt);
   } catch (const RunError& e) {
-    return failure(path, 0, "cannot be read: " + errorDescription(e.number()));
+    const bool irregular = e.detail() == path + " is not a regular file";
+    return failure(
+        path, 0,
+        irregular ? "not a regular file" : "cannot be read: " + errorDescription(e.number()));
   }
   return parseCueSheet(bytes, path);
 }

@@ -1,22 +1,24 @@
 #include "core/dsp/cpu_features.h"
 
+#include "core/dsp/kernel_switches.h"
+
 namespace ril::kernels {
 
-namespace {
-bool wideAllowed = true;
-}  // namespace
+__attribute__((weak)) bool wideVectorsAllowed() {
+  return true;
+}
+
+__attribute__((weak)) bool spoilGuesses() {
+  return false;
+}
 
 bool haveAvx2() {
 #if RIL_AVX2
   static const bool have = __builtin_cpu_supports("avx2");
-  return have && wideAllowed;
+  return have && wideVectorsAllowed();
 #else
   return false;
 #endif
-}
-
-void allowWideVectors(bool allow) {
-  wideAllowed = allow;
 }
 
 }  // namespace ril::kernels

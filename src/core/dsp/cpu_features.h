@@ -15,11 +15,8 @@
 
 namespace ril::kernels {
 
-// True when the processor has AVX2 and the kernels are allowed to use it.
+// True when the processor has AVX2 (and tests have not kept the kernels to
+// the baseline, kernel_switches.h).
 bool haveAvx2();
-
-// Lets the kernels use AVX2 where the processor has it (the default), or
-// keeps them to the baseline; for tests of both paths.
-void allowWideVectors(bool allow);
 
 }  // namespace ril::kernels

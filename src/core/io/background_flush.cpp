@@ -1,7 +1,5 @@
 #include "core/io/background_flush.h"
 
-#include <cerrno>
-
 namespace ril {
 
 BackgroundFlush::BackgroundFlush(std::function<int()> flush) : flush_(std::move(flush)) {}
@@ -42,7 +40,7 @@ void BackgroundFlush::loop() {
     lock.unlock();
     const int err = flush_();
     lock.lock();
-    if (err == EINVAL || err == EROFS) {
+    if (err == kCannotFlush) {
       unsupported_ = true;
       wanted_ = false;
     } else if (err != 0 && error_ == 0) {

@@ -14,7 +14,12 @@ namespace ril {
 
 class BackgroundFlush {
  public:
-  // `flush` flushes the file and returns 0, or the errno it failed with.
+  // What `flush` returns when the file cannot be flushed at all (a pipe, a
+  // device): no failure, and no flush is tried after it.
+  static constexpr int kCannotFlush = -1;
+
+  // `flush` flushes the file and returns 0, the errno it failed with, or
+  // kCannotFlush.
   explicit BackgroundFlush(std::function<int()> flush);
   ~BackgroundFlush();  // finish()
   BackgroundFlush(const BackgroundFlush&) = delete;
@@ -25,8 +30,7 @@ class BackgroundFlush {
   void request();
   // Waits for a flush under way (one only asked for is dropped: the caller
   // flushes the file itself next), ends the thread, and returns the errno of
-  // the first flush that failed (0 when none did). A flush the file cannot do
-  // (EINVAL, EROFS: a pipe, a device) is no failure; none is tried after it.
+  // the first flush that failed (0 when none did), every time it is called.
   int finish();
 
  private:

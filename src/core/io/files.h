@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/base/errors.h"
+
 namespace ril {
 
 // Something bytes are read from sequentially. A short read means end of data;
@@ -75,9 +77,11 @@ class OutputFile {
 
 // A new file that takes its name only once it is complete: written without
 // a name (O_TMPFILE) where the file system allows it, otherwise under a
-// hidden temporary name (.NAME.RANDOM.tmp) beside its target. Nothing of it
+// hidden temporary name (.NAME.RANDOM.tmp, see temporaryNamePrefix) beside
+// its target. It holds an exclusive flock while it is open. Nothing of it
 // stays behind unless it is published; a killed process leaves no trace of
-// an unnamed one.
+// an unnamed one, and a hidden name it leaves is removed by the next file
+// made for the same target.
 class NewFile : public OutputFile {
  public:
   // Takes on the permission bits of `source`, its owner and group where this
@@ -85,8 +89,13 @@ class NewFile : public OutputFile {
   // as far as they can be set. Throws RunError when `source` cannot be read.
   virtual void takeAttributesOf(const std::string& source) = 0;
   // Gives the file (synced by the caller) its target's name, replacing a
-  // file of that name in one step, and closes it.
+  // file of that name in one step, and closes it. Every check that can fail
+  // (its close among them) comes before the name changes: a failure leaves
+  // the target as it was.
   virtual void publish() = 0;
+  // As publish(), but a file of the target's name is never replaced: that
+  // fails with RunError 58. File systems that cannot tell replace it.
+  virtual void publishWithoutReplacing() { publish(); }
   // Closes and removes it; never throws. Also done on destruction unless
   // published.
   virtual void discard() noexcept = 0;
@@ -96,8 +105,28 @@ enum class WriteMode {
   kCreateOrTruncate,  // create when missing, else empty it
   kCreateNew,         // fail with 58 when it exists
   kExisting,          // rewrite an existing file in place, keep its length
-  kDirect,            // a device, a pipe, or a file under /dev: written where it
-                      // is, never created; a regular file is emptied first
+  kDirect,            // a device or a pipe: written where it is, never created;
+                      // a symbolic link is not followed (but for the links of
+                      // /proc that lead to a pipe or socket)
+};
+
+// An open file's lock that keeps a second run off the file; released with it.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+
+// A symbolic link the kernel's protection of sticky world-writable
+// directories (fs.protected_symlinks) would not follow: in such a directory
+// (as /tmp) a link is followed only when it belongs to this user or to the
+// directory's owner. RunError 70, naming the link.
+class RefusedLink : public RunError {
+ public:
+  explicit RefusedLink(const std::string& link);
+  const std::string& link() const { return link_; }
+
+ private:
+  std::string link_;
 };
 
 // What a path names, following symbolic links.
@@ -143,15 +172,35 @@ class FileSystem {
   // The process's standard output, for writing.
   virtual std::unique_ptr<OutputFile> openStandardOutput() = 0;
   virtual FileIdentity identify(const std::string& path) = 0;  // never throws
-  // The path a chain of symbolic links at `path` ends in, with the links in
-  // its directory part resolved too; `path` itself when it is no link.
+  // The path `path` leads to once every symbolic link in it is followed, made
+  // absolute and without "." and ".." steps; the part from a missing entry on
+  // stays as it is. A link the kernel's protection would not follow throws
+  // RefusedLink; a pipe or socket that only a link of /proc leads to ends the
+  // path at that link.
   virtual std::string resolveLinks(const std::string& path) = 0;
-  // Flushes a directory's entries (renames, new names) to disk; best effort.
+  // Flushes a directory's entries (renames, new names) to disk; a failure
+  // throws RunError.
   virtual void syncDirectory(const std::string& dir) = 0;
+  // Keeps other runs off the regular file `path` while the lock lives: a
+  // file another run holds fails at once with RunError 70 ("P is being
+  // modified by another run"). Anything but a regular file is not locked.
+  virtual std::unique_ptr<FileLock> lockForRun(const std::string& path);
+  // openRead() for a regular file only: anything else (a pipe, a device) is
+  // refused with RunError 75 without waiting for it.
+  virtual std::unique_ptr<InputFile> openRegularFile(const std::string& path);
 };
 
 // The POSIX file system.
 FileSystem& realFileSystem();
+
+// The start of every hidden temporary name of a new file for `target`:
+// ".NAME." in its directory, where NAME is the target's name, or its first
+// 200 bytes and a hash of it when the whole would make a name too long.
+std::string temporaryNamePrefix(const std::string& target);
+
+// A new file under a hidden temporary name, as on a file system without
+// O_TMPFILE (the tests use it to take that way).
+std::unique_ptr<NewFile> createHiddenNewFile(const std::string& target);
 
 // Directory part of a path ending in "/", and the bare name.
 std::string directoryOf(const std::string& path);

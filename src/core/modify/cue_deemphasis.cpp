@@ -5,6 +5,9 @@
 #include "core/base/errors.h"
 #include "core/cue/cue_rewrite.h"
 #include "core/cue/cue_wav.h"
+#include "core/io/directories.h"
+#include "core/modify/modify_messages.h"
+#include "core/modify/output_placement.h"
 #include "core/wav/wav_header_reader.h"
 
 namespace ril {
@@ -22,21 +25,40 @@ std::string trackList(const std::vector<int>& tracks) {
   return text;
 }
 
+// Whether P.old is in the way; a stale one (a second name of P) goes.
+bool oldInTheWay(FileSystem& fs, const std::string& path, std::vector<Message>& notices) {
+  if (!fs.exists(path + ".old")) return false;
+  if (!removeStaleOld(fs, path)) return true;
+  notices.push_back(staleOldNotice(path));
+  return false;
+}
+
 // The job for file `file`, or a refusal.
 std::optional<CueWavJob> planFile(FileSystem& fs, const CueSheet& sheet, int file,
-                                  std::vector<std::string>& refusals) {
+                                  CueDeemphasisPlan& plan, bool outsideAllowed) {
+  std::vector<std::string>& refusals = plan.refusals;
   CueWavJob job;
   job.file = file;
   job.path = withDirectory(sheet.files[static_cast<std::size_t>(file)].path);
   job.tracks = preEmphasisTracksIn(sheet, file);
   if (job.tracks.empty()) return std::nullopt;
   const std::string named = job.path + " (TRACK " + trackList(job.tracks) + ")";
+  if (const std::string outside = outsideSheetProblem(fs, sheet, file);
+      !outside.empty() && !outsideAllowed) {
+    refusals.push_back(named + ": " + outside);
+    return std::nullopt;
+  }
+  const FileKind kind = fs.identify(job.path).kind;
+  if (kind != FileKind::kRegular && kind != FileKind::kMissing) {
+    refusals.push_back(named + ": not a regular file");
+    return std::nullopt;
+  }
   job.header = readWavFile(fs, job.path).header;
   if (const std::string problem = cueFileProblem(sheet, file, job.header); !problem.empty()) {
     refusals.push_back(named + ": " + problem);
     return std::nullopt;
   }
-  if (fs.exists(job.path + ".old")) {
+  if (oldInTheWay(fs, job.path, plan.notices)) {
     refusals.push_back(named + ": " + job.path + ".old already exists");
     return std::nullopt;
   }
@@ -55,7 +77,17 @@ std::optional<CueWavJob> planFile(FileSystem& fs, const CueSheet& sheet, int fil
 
 }  // namespace
 
-CueDeemphasisPlan planCueDeemphasis(FileSystem& fs, const CueSheet& sheet) {
+std::string outsideSheetProblem(FileSystem& fs, const CueSheet& sheet, int file) {
+  const std::string dir = directoryOf(sheet.path);
+  const std::string here = currentDirectory();
+  const std::string root = normalPath(fs.resolveLinks(dir.empty() ? "." : dir), here);
+  const CueFile& f = sheet.files[static_cast<std::size_t>(file)];
+  const std::string resolved = normalPath(fs.resolveLinks(f.path), here);
+  if (isWithin(resolved, root)) return {};
+  return "FILE \"" + f.name + "\" leads outside the sheet's directory, to " + resolved;
+}
+
+CueDeemphasisPlan planCueDeemphasis(FileSystem& fs, const CueSheet& sheet, bool outsideAllowed) {
   CueDeemphasisPlan plan;
   plan.sheetPath = withDirectory(sheet.path);
   for (const CueTrack& t : sheet.tracks) {
@@ -66,11 +98,11 @@ CueDeemphasisPlan planCueDeemphasis(FileSystem& fs, const CueSheet& sheet) {
     }
   }
   if (plan.tracks.empty()) return plan;
-  if (fs.exists(plan.sheetPath + ".old")) {
+  if (oldInTheWay(fs, plan.sheetPath, plan.notices)) {
     plan.refusals.push_back(plan.sheetPath + ".old already exists");
   }
   for (std::size_t f = 0; f < sheet.files.size(); ++f) {
-    std::optional<CueWavJob> job = planFile(fs, sheet, static_cast<int>(f), plan.refusals);
+    std::optional<CueWavJob> job = planFile(fs, sheet, static_cast<int>(f), plan, outsideAllowed);
     if (!job) continue;
     const FileIdentity id = fs.identify(job->path);
     for (const CueWavJob& other : plan.files) {
@@ -96,16 +128,16 @@ CueDeemphasisRun runCueDeemphasis(const CueSheet& sheet, const CueDeemphasisPlan
     s.placement = PlacementMode::kProgramDirectory;
     s.holdOutput = true;
     s.followReportFilter = false;
-    s.deemphasisChosen = [] { return true; };
     const ModifyTarget target{job.path, baseNameOf(job.path), directoryOf(job.path), job.header};
     ModifyRequest request;
+    request.deemphasis = true;
     request.ranges = job.ranges;
     ModifyResult result = runModification(target, request, s);
     held.push_back(std::move(result.held));
     run.results.push_back(std::move(result));
     if (run.results.back().outcome != ModifyOutcome::kCompleted) return run;
   }
-  if (services.exitRequested && services.exitRequested()) {
+  if (services.stop.stop_requested()) {
     run.abandoned = true;
     return run;
   }

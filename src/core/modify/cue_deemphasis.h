@@ -36,12 +36,24 @@ struct CueDeemphasisPlan {
   // audio", "album.wav: 48000 Hz, not 44100 Hz"). With any, nothing may be
   // written.
   std::vector<std::string> refusals;
+  // Stale FILE.old and SHEET.old (second names of the file itself, left by a
+  // run that was killed) removed while planning.
+  std::vector<Message> notices;
 };
 
+// Why the FILE `file` of `sheet` lies outside the sheet's directory and its
+// subdirectories once every link is followed ("FILE \"../x.wav\" leads
+// outside the sheet's directory, to /music/x.wav"), or empty when it lies
+// within. A link the kernel's protection would not follow throws RefusedLink.
+std::string outsideSheetProblem(FileSystem& fs, const CueSheet& sheet, int file);
+
 // Reads the header of every file holding a flagged track and checks all of
-// them, and that no FILE.old and no SHEET.old exists, before anything is
-// written.
-CueDeemphasisPlan planCueDeemphasis(FileSystem& fs, const CueSheet& sheet);
+// them, that each lies within the sheet's directory (unless `outsideAllowed`)
+// and comes once, and that no FILE.old and no SHEET.old exists, before
+// anything is written. A link the kernel's protection would not follow
+// throws RefusedLink.
+CueDeemphasisPlan planCueDeemphasis(FileSystem& fs, const CueSheet& sheet,
+                                    bool outsideAllowed = false);
 
 struct CueDeemphasisRun {
   bool done = false;  // every file and the sheet have their new contents
@@ -52,7 +64,7 @@ struct CueDeemphasisRun {
   // the error number and its detail.
   int sheetError = 0;
   std::string sheetErrorDetail;
-  bool abandoned = false;  // an exit was asked for before the names changed
+  bool abandoned = false;  // a stop was requested before the names changed
   JointPublish publish;    // once every new file was complete
 };
 
@@ -60,7 +72,7 @@ struct CueDeemphasisRun {
 // new files, writes the sheet without PRE on the flagged tracks, and then
 // gives every one of them its name at once, each original kept as NAME.old
 // (see publishTogether). `services` gives the file system, clock, messages,
-// progress and exit check; `starting` is told of each file before its run.
+// progress and stop token; `starting` is told of each file before its run.
 CueDeemphasisRun runCueDeemphasis(const CueSheet& sheet, const CueDeemphasisPlan& plan,
                                   const ModifyServices& services,
                                   const std::function<void(const CueWavJob&)>& starting = {});

@@ -8,8 +8,7 @@
 namespace ril {
 
 HeldOutput holdNewContents(FileSystem& fs, const std::string& path, std::string_view bytes) {
-  const std::string old = path + ".old";
-  if (fs.exists(old)) throw RunError(kErrFileExists, old);
+  clearOldName(fs, path);
   HeldOutput held;
   held.path = path;
   Placement& p = held.placement;
@@ -90,12 +89,22 @@ JointPublish publishTogether(FileSystem& fs, std::vector<HeldOutput*> outputs) {
   }
   if (result.errorNumber != 0) {
     result.notRestored = undo(fs, outputs, published);
-    syncDirectories(fs, outputs);
+    try {
+      syncDirectories(fs, outputs);
+    } catch (const RunError&) {
+      // The failure that undid the renames is the one reported.
+    }
     return result;
   }
   for (HeldOutput* o : outputs) settleOriginal(fs, o->path, o->placement);
-  syncDirectories(fs, outputs);
   result.done = true;
+  try {
+    syncDirectories(fs, outputs);
+  } catch (const RunError& e) {
+    result.errorNumber = e.number();
+    result.errorDetail = e.detail();
+    result.systemError = e.sysErrno();
+  }
   return result;
 }
 

@@ -29,7 +29,9 @@ HeldOutput holdNewContents(FileSystem& fs, const std::string& path, std::string_
 // How publishing ended. On failure every original holds its name and its
 // contents again and no P.old made here is left, except for the files named
 // in `notRestored`: putting those back failed too, and each of them holds its
-// new contents with the original kept as P.old.
+// new contents with the original kept as P.old. When `done` comes with an
+// error, every file has its new contents and its original as P.old, but the
+// directories could not be flushed to disk.
 struct JointPublish {
   bool done = false;
   int errorNumber = 0;

@@ -19,11 +19,12 @@ namespace ril {
 
 namespace {
 
-// Volume factors beyond this cannot come from the dialog (its largest is
-// 32767 for a peak of 1) and would leave the integer range of the arithmetic.
+// Volume factors beyond this are never safe (the largest safe factor is 32767,
+// for a peak of 1) and would leave the integer range of the arithmetic.
 constexpr double kLargestFactor = 1.0e6;
 
 struct AbandonRun {};
+struct StoppedAtClip {};
 
 void readExactly(ByteSource& source, void* buffer, std::size_t count) {
   if (source.read(buffer, count) != count) throw RunError(kErrInputPastEnd, "sample data");
@@ -48,13 +49,12 @@ void copyBytes(ByteSource& source, OutputFile& out, std::uint64_t count, void* b
 class ModificationRun {
  public:
   ModificationRun(const ModifyTarget& target, const ModifyRequest& request,
-                  ModifyServices& services, double factor, bool deemphasisAtStart,
-                  ModifyResult& result, const CommitCheck& beforeCommit)
+                  ModifyServices& services, double factor, ModifyResult& result,
+                  const CommitCheck& beforeCommit)
       : target_(target),
         request_(request),
         sv_(services),
         factor_(factor),
-        deemphasisAtStart_(deemphasisAtStart),
         result_(result),
         beforeCommit_(beforeCommit) {}
 
@@ -73,6 +73,10 @@ class ModificationRun {
     } catch (const AbandonRun&) {
       cleanUp();
       result_.outcome = ModifyOutcome::kAbandoned;
+      return;
+    } catch (const StoppedAtClip&) {
+      cleanUp();
+      result_.outcome = ModifyOutcome::kClipped;
       return;
     } catch (const RunError& e) {
       fail(e.number(), e.detail());
@@ -97,6 +101,7 @@ class ModificationRun {
     request.mode = sv_.placement;
     request.explicitOutput = sv_.explicitOutput;
     request.mayOverwrite = !sv_.holdOutput;
+    request.inputLocked = sv_.inputLocked;
     placeOutput(request, sv_.fs, sv_.messages, placement_);
     result_.inPlace = placement_.inPlace;
     result_.inProgramDir = placement_.inProgramDir;
@@ -115,9 +120,9 @@ class ModificationRun {
     // 16-bit words, so that 16-bit samples are aligned.
     const std::size_t bufferBytes = static_cast<std::size_t>(blocks.largest()) * frameBytes;
     std::vector<std::uint16_t> in((bufferBytes + 1) / 2);
-    SampleRewriter::Hooks hooks{sv_.deemphasisChosen, [this](const Clip& clip) { clipped(clip); }};
-    rewriter_ = std::make_unique<SampleRewriter>(format, factor_, std::move(hooks),
-                                                 sv_.followReportFilter, request_.ranges, total);
+    rewriter_ = std::make_unique<SampleRewriter>(
+        format, factor_, request_.deemphasis, [this](const Clip& clip) { clipped(clip); },
+        sv_.followReportFilter, request_.ranges, total);
     rewriter_->useThreads(sv_.threads);
 
     // An in-place rewrite must not stop half-way: the whole file is read once
@@ -127,7 +132,7 @@ class ModificationRun {
     // before any byte changes (where the file system can reserve space).
     if (placement_.inPlace) {
       readThroughFirst(in.data(), bufferBytes,
-                       !deemphasisAtStart_ && rewriter_->volumeCanOverflow());
+                       !request_.deemphasis && rewriter_->volumeCanOverflow());
       out.reserve(target_.header.layout.fileLength);
     }
 
@@ -204,7 +209,14 @@ class ModificationRun {
       return;
     }
     if (placement_.inProgramDir) keepOriginalAsOld(sv_.fs, target_.path, placement_);
-    newFile_->publish();
+    if (placement_.replacesOutput) {
+      newFile_->publish();
+    } else {
+      newFile_->publishWithoutReplacing();
+    }
+    // From here on nothing is undone: a failure says where the files are.
+    result_.committed = true;
+    result_.outputName = placement_.outputName;
     settleOriginal(sv_.fs, target_.path, placement_);
     const std::string outputDir = directoryOf(placement_.outputName);
     sv_.fs.syncDirectory(outputDir);
@@ -241,6 +253,9 @@ class ModificationRun {
   // The first clipped samples get a message each; the others are counted,
   // with the range of their frames, for one message at the end.
   void clipped(const Clip& clip) {
+    // Like a stop request, this cannot end an in-place rewrite that has
+    // begun writing.
+    if (request_.stopAtFirstClip && !rewriting_) throw StoppedAtClip{};
     if (++result_.clippedSamples <= kClipMessagesShown) {
       sv_.messages.show(clipMessage(clip));
       return;
@@ -265,7 +280,7 @@ class ModificationRun {
     if (!placement_.inPlace) checkExit();
   }
 
-  bool exitAsked() const { return sv_.exitRequested && sv_.exitRequested(); }
+  bool exitAsked() const { return sv_.stop.stop_requested(); }
 
   void checkExit() {
     if (exitAsked()) throw AbandonRun{};
@@ -287,7 +302,11 @@ class ModificationRun {
 
   void fail(int number, const std::string& detail) {
     if (rewriter_ && number == kErrOverflow) result_.lastValue = rewriter_->lastValue();
-    cleanUp();
+    if (result_.committed) {
+      if (placement_.input) placement_.input->close();
+    } else {
+      cleanUp();
+    }
     result_.outcome = ModifyOutcome::kFailed;
     result_.errorNumber = number;
     result_.errorDetail = detail;
@@ -305,7 +324,6 @@ class ModificationRun {
   const ModifyRequest& request_;
   ModifyServices& sv_;
   const double factor_;
-  const bool deemphasisAtStart_;
   ModifyResult& result_;
   const CommitCheck& beforeCommit_;
   Placement placement_;
@@ -325,8 +343,7 @@ class ModificationRun {
 ModifyResult runModification(const ModifyTarget& target, const ModifyRequest& request,
                              ModifyServices& services, const CommitCheck& beforeCommit) {
   ModifyResult result;
-  const bool deemphasis = services.deemphasisChosen && services.deemphasisChosen();
-  if (request.volumeTenths == 1000 && !request.maximize && !deemphasis &&
+  if (request.volumeTenths == 1000 && !request.maximize && !request.deemphasis &&
       !request.copyWhenUnchanged) {
     result.outcome = ModifyOutcome::kNothingToDo;
     return result;
@@ -340,7 +357,7 @@ ModifyResult runModification(const ModifyTarget& target, const ModifyRequest& re
     result.refusal = *why;
     return result;
   }
-  ModificationRun(target, request, services, factor, deemphasis, result, beforeCommit).run();
+  ModificationRun(target, request, services, factor, result, beforeCommit).run();
   return result;
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,10 @@ struct ModifyTarget {
   WavHeader header;
 };
 
-// What the user chose.
+// What the user chose, fixed for the whole run: a run does what was chosen
+// when it started.
 struct ModifyRequest {
+  bool deemphasis = false;  // apply the de-emphasis filter
   bool maximize = false;    // use maxGain as the factor
   int volumeTenths = 1000;  // the volume in tenths of a percent otherwise
   double maxGain = 1.0;     // the largest factor that does not clip
@@ -45,6 +48,11 @@ struct ModifyRequest {
   // every other byte of the file is copied unchanged (see SampleRewriter).
   // In order and apart; the parts beyond the data are left out.
   std::optional<std::vector<FrameRange>> ranges;
+  // Ends the run at the first sample the de-emphasis has to limit, before
+  // any message about it, with nothing left behind (outcome kClipped): for a
+  // trial run whose result only counts when nothing clips. An in-place
+  // rewrite that has begun writing goes on as without it.
+  bool stopAtFirstClip = false;
   double factor() const { return maximize ? maxGain : volumeTenths / 1000.0; }
 };
 
@@ -55,12 +63,10 @@ struct ModifyServices {
   Clock& clock;
   MessageSink& messages;   // the disk-space question and the clipped samples
   ProgressSink& progress;  // "Progress 44%" per block, "Done!" at the end
-  // Whether de-emphasis is chosen, asked for each channel of each block.
-  std::function<bool()> deemphasisChosen = {};
-  // Asked after each yield and once more before the names change: true
-  // abandons the run (nothing is left behind; an in-place rewrite that has
-  // begun writing finishes first).
-  std::function<bool()> exitRequested = {};
+  // Looked at after each yield and once more before the names change: a stop
+  // requested abandons the run (nothing is left behind; an in-place rewrite
+  // that has begun writing finishes first).
+  std::stop_token stop = {};
   PlacementMode placement = PlacementMode::kProgramDirectory;
   std::string explicitOutput = {};  // for kExplicitOutput; "-" is standard output
   bool followReportFilter = false;  // fill ModifyResult::filteredRange
@@ -71,15 +77,19 @@ struct ModifyServices {
   // in place. Outputs other than new files are written as usual.
   bool holdOutput = false;
   int threads = 1;  // threads that share the de-emphasis
+  // The caller holds FileSystem::lockForRun on the file already; otherwise
+  // the run takes it (a file another run holds fails with 70).
+  bool inputLocked = false;
 };
 
 enum class ModifyOutcome {
-  kNothingToDo,  // factor 1, no de-emphasis: the dialog stays open
+  kNothingToDo,  // factor 1, no de-emphasis: nothing was written
   kDeclined,     // disk-space question answered No
   kCompleted,
   kFailed,     // the user's files as before; errorNumber says why
   kRefused,    // the file or the factor cannot be used; refusal says why
-  kAbandoned,  // exit requested mid-run; nothing left behind
+  kAbandoned,  // a stop requested mid-run; nothing left behind
+  kClipped,    // stopAtFirstClip and a sample clipped; nothing left behind
 };
 
 // Clipping messages shown one by one; later clipped samples are counted and
@@ -92,14 +102,18 @@ struct ModifyResult {
   std::string errorDetail;       // kFailed: the file or step the failure concerned
   int systemError = 0;           // kFailed: the errno behind it, if any
   bool partlyRewritten = false;  // kFailed in place after the first sample was written
-  std::int64_t lastValue = 0;    // the value an overflow did not fit
-  std::string refusal;           // kRefused
-  std::string outputName;        // where the modified file went (kCompleted)
+  // kFailed after the output had its name (flushing the directory failed):
+  // the modified file is outputName and the original is kept as P.old (or
+  // is P itself, for an explicit output); nothing was undone.
+  bool committed = false;
+  std::int64_t lastValue = 0;  // the value an overflow did not fit
+  std::string refusal;         // kRefused
+  std::string outputName;      // where the modified file went (kCompleted)
   bool inProgramDir = false;
   bool inPlace = false;
   std::int64_t clippedSamples = 0;
   double elapsedSeconds = 0.0;  // the time the "Manipulation time" line shows
-  bool exitPending = false;     // an exit was asked for while an in-place rewrite ran
+  bool exitPending = false;     // a stop was requested while an in-place rewrite ran
   FilteredRange filteredRange;  // with followReportFilter
   // With holdOutput (kCompleted): the output waiting for its name; dropping
   // it discards the output and leaves the original as it was.
@@ -107,7 +121,7 @@ struct ModifyResult {
 };
 
 // Asked once, with the result so far, when a complete output is about to take
-// its name (not in place); false abandons the run as an exit request would.
+// its name (not in place); false abandons the run as a stop request would.
 using CommitCheck = std::function<bool(const ModifyResult&)>;
 
 // Runs the modification.

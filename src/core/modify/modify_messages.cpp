@@ -2,6 +2,7 @@
 
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
+#include "core/modify/modification_run.h"
 
 namespace ril {
 
@@ -12,11 +13,12 @@ Message diskSpaceQuestion(const std::string& appPath, std::uint64_t length, doub
   m.text = "Not enough discspace available to create copy of file in " + appPath + " (" +
            std::to_string(length) + " bytes required, but only " + formatNumber(available, "0") +
            " bytes available)!" + "\r\n" + "Do you want to overwrite the existing file?";
-  m.defaultAnswer = Answer::kYes;
+  m.defaultAnswer = Answer::kNo;
   return m;
 }
 
-Message closingNotice(bool inProgramDir, const std::string& lineBreak) {
+Message closingNotice(bool inProgramDir, const std::string& lineBreak,
+                      const std::string& outputPath) {
   Message m;
   m.kind = MessageKind::kInformation;
   m.title = "Info:";
@@ -27,6 +29,7 @@ Message closingNotice(bool inProgramDir, const std::string& lineBreak) {
   } else {
     m.text = "The original file is overwritten with the modified one!";
   }
+  if (!outputPath.empty()) m.text += (lineBreak.empty() ? "\r\n" : lineBreak) + outputPath;
   return m;
 }
 
@@ -49,6 +52,39 @@ Message failureMessage(int number, std::int64_t lastValue, const std::string& pa
       m.text = "Unknown error number " + std::to_string(number) + "! Modification cancelled!";
       break;
   }
+  return m;
+}
+
+Message failureMessage(const ModifyResult& result, const std::string& path) {
+  if (result.committed) {
+    Message m = failureMessage(kErrInternal, 0, path);
+    m.text = committedStateText(result, path) + ", but " + result.errorDetail + " (error " +
+             std::to_string(result.errorNumber) + ")!";
+    return m;
+  }
+  Message m = failureMessage(result.errorNumber, result.lastValue, path);
+  if (result.errorNumber == kErrFileExists && !result.errorDetail.empty()) {
+    m.text = "File " + result.errorDetail + " already exists! Modification cancelled!";
+  }
+  return m;
+}
+
+std::string committedStateText(const ModifyResult& result, const std::string& path) {
+  if (result.inProgramDir && result.outputName == path) {
+    return path + " is the modified file and " + path + ".old the original";
+  }
+  if (result.inProgramDir) {
+    return result.outputName + " is the modified file and " + path + ".old the original";
+  }
+  return result.outputName + " is the modified file and " + path + " is as it was";
+}
+
+Message staleOldNotice(const std::string& path) {
+  Message m;
+  m.kind = MessageKind::kInformation;
+  m.title = "Info:";
+  m.text = path + ".old was a second name of " + path +
+           ", left by a run that was interrupted; it is removed.";
   return m;
 }
 

@@ -12,15 +12,31 @@
 
 namespace ril {
 
-// Asked when the program directory's drive lacks the space for a copy.
+struct ModifyResult;
+
+// Asked when the program directory's drive lacks the space for a copy. No is
+// the default: the file is overwritten without a copy only when asked for.
 Message diskSpaceQuestion(const std::string& appPath, std::uint64_t length, double available);
 
-// After a completed run: where the files are now.
-Message closingNotice(bool inProgramDir, const std::string& lineBreak);
+// After a completed run: where the files are now; `outputPath`, when given,
+// is named on a line of its own.
+Message closingNotice(bool inProgramDir, const std::string& lineBreak,
+                      const std::string& outputPath = {});
 
 // The one message of a failed run for error `number`; `path` is the file the
 // run worked on, `lastValue` the value an overflow did not fit.
 Message failureMessage(int number, std::int64_t lastValue, const std::string& path);
+// The same for a failed run's result: a file that exists names the file
+// (P.old, or the output's name in the program directory), and a failure after
+// the output had its name says where the files are.
+Message failureMessage(const ModifyResult& result, const std::string& path);
+
+// Where the files are after a run that failed once its output had its name:
+// "a.wav is the modified file and a.wav.old the original".
+std::string committedStateText(const ModifyResult& result, const std::string& path);
+
+// Told when a stale P.old (a second name of P) was removed.
+Message staleOldNotice(const std::string& path);
 
 // A de-emphasised sample that had to be limited.
 Message clipMessage(const Clip& clip);

@@ -28,45 +28,28 @@ double availableBytes(const DiskFree& free) {
 
 namespace {
 
-bool underDev(const std::string& path) {
-  return path == "/dev" || path.rfind("/dev/", 0) == 0;
+// The checks of the program-directory placement before anything is written:
+// no P.old (but a stale one goes), and no other file of the output's name.
+void checkProgramDirectory(const PlacementRequest& request, FileSystem& fs, MessageSink& messages,
+                           const std::string& output) {
+  if (clearOldName(fs, request.path)) messages.show(staleOldNotice(request.path));
+  if (fs.exists(output) && !fs.identify(output).sameFileAs(fs.identify(request.path))) {
+    throw RunError(kErrFileExists, output);
+  }
 }
 
 }  // namespace
-
-OutputTarget resolveOutput(FileSystem& fs, const std::string& path) {
-  if (path == "-") return {std::string(), OutputRoute::kStandardOutput};
-  if (underDev(path)) return {path, OutputRoute::kDirect};
-  const FileKind kind = fs.identify(path).kind;
-  if (kind == FileKind::kDevice || kind == FileKind::kFifo || kind == FileKind::kOther) {
-    return {path, OutputRoute::kDirect};
-  }
-  const std::string resolved = fs.resolveLinks(path);
-  if (underDev(resolved)) return {path, OutputRoute::kDirect};
-  return {resolved, OutputRoute::kNewFile};
-}
 
 void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& messages,
                  Placement& result) {
   const std::string& path = request.path;
   result.inputPath = path;
   result.attributesFrom = path;
+  if (!request.inputLocked) result.lock = fs.lockForRun(path);
   switch (request.mode) {
-    case PlacementMode::kExplicitOutput: {
-      const OutputTarget target = resolveOutput(fs, request.explicitOutput);
-      result.outputName = target.path;
-      result.route = target.route;
-      if (target.route == OutputRoute::kNewFile) {
-        const FileKind kind = fs.identify(target.path).kind;
-        if (kind == FileKind::kDirectory) {
-          throw RunError(kErrPathFileAccess, request.explicitOutput + " is a directory");
-        }
-        // A file that is replaced passes its own attributes on.
-        if (kind == FileKind::kRegular) result.attributesFrom = target.path;
-      }
-      result.input = fs.openRead(path);
+    case PlacementMode::kExplicitOutput:
+      placeExplicitOutput(fs, path, request.explicitOutput, result);
       return;
-    }
     case PlacementMode::kInPlace:
       result.outputName = path;
       result.inPlace = true;
@@ -80,12 +63,13 @@ void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& m
   std::uint64_t length = fs.fileLength(path);
   std::int64_t required = requiredClusters(length, free);
   if (free.freeClusters >= required) {
-    const std::string old = path + ".old";
-    if (fs.exists(old)) throw RunError(kErrFileExists, old);
+    const std::string output = request.appPath + request.bareName;
+    checkProgramDirectory(request, fs, messages, output);
     result.input = fs.openRead(path);
     result.inputIdentity = fs.identify(path);
-    result.outputName = request.appPath + request.bareName;
+    result.outputName = output;
     result.inProgramDir = true;
+    result.replacesOutput = fs.identify(output).sameFileAs(result.inputIdentity);
     return;
   }
   double available = availableBytes(free);
@@ -99,53 +83,6 @@ void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& m
   } else {
     result.declined = true;
   }
-}
-
-void keepOriginalAsOld(FileSystem& fs, const std::string& path, Placement& placement) {
-  if (!fs.identify(path).sameFileAs(placement.inputIdentity)) {
-    throw RunError(kErrFileNotFound, path + " changed while it was read");
-  }
-  const std::string old = path + ".old";
-  if (fs.linkNoReplace(path, old)) {
-    placement.keptAsOld = KeptAsOld::kLinked;
-  } else {
-    fs.renameNoReplace(path, old);
-    placement.keptAsOld = KeptAsOld::kRenamed;
-  }
-}
-
-void settleOriginal(FileSystem& fs, const std::string& path, Placement& placement) {
-  // Where the output took P's own name, P is the new file already.
-  if (placement.keptAsOld == KeptAsOld::kLinked &&
-      fs.identify(path).sameFileAs(fs.identify(path + ".old"))) {
-    fs.remove(path);
-  }
-  placement.keptAsOld = KeptAsOld::kNo;
-}
-
-bool restoreOriginal(FileSystem& fs, const std::string& path, Placement& placement) {
-  if (placement.input) placement.input->close();
-  const std::string old = path + ".old";
-  try {
-    switch (placement.keptAsOld) {
-      case KeptAsOld::kNo:
-        return true;
-      case KeptAsOld::kLinked:
-        if (fs.identify(path).sameFileAs(fs.identify(old))) {
-          fs.remove(old);
-          break;
-        }
-        // P has gone meanwhile: the original takes its name back if it is free.
-        [[fallthrough]];
-      case KeptAsOld::kRenamed:
-        fs.renameNoReplace(old, path);
-        break;
-    }
-  } catch (...) {
-    return false;
-  }
-  placement.keptAsOld = KeptAsOld::kNo;
-  return true;
 }
 
 }  // namespace ril

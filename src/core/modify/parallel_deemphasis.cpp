@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/dsp/double_conversion.h"
-#include "core/dsp/planar_conversion.h"
-#include "core/dsp/segmented_deemphasis.h"
-#include "core/dsp/segmented_filter.h"
+#include "core/dsp/double_filter/double_conversion.h"
+#include "core/dsp/double_filter/segmented_deemphasis.h"
+#include "core/dsp/kernel_switches.h"
 
 namespace ril {
 
@@ -68,7 +67,7 @@ unsigned BlockDeemphasis::runSlice(const unsigned char* in, unsigned char* out, 
     if (task < count) {
       filterRange(in, ranges_[static_cast<std::size_t>(task)], filters);
     } else {
-      followBlock(in, frames, follow);
+      follower_.follow(in, frames, channels_, bits_, follow);
     }
   });
   // Settling is serial but short: a comparison per range unless a guess was wrong.
@@ -78,7 +77,7 @@ unsigned BlockDeemphasis::runSlice(const unsigned char* in, unsigned char* out, 
     for (int r = 1; r < count; ++r) {
       const Range& range = ranges_[static_cast<std::size_t>(r)];
       const DeemphasisFilterDouble& guess = range.guess[c];
-      if (guess.prevOutput != state.prevOutput || spoil_) ++repairs_;
+      if (guess.prevOutput != state.prevOutput) ++repairs_;
       state =
           kernels::settleSegment(x_[c].data(), y_[c].data(), range.begin, range.end, guess, state);
     }
@@ -105,7 +104,7 @@ void BlockDeemphasis::filterRange(const unsigned char* in, Range& r,
     DeemphasisFilterDouble state = filters[c];
     if (r.begin > 0) {
       state = kernels::guessStateBefore(front[c], W + 1);
-      if (spoil_) state.prevOutput = std::nextafter(state.prevOutput, 1e300);
+      if (kernels::spoilGuesses()) state.prevOutput = std::nextafter(state.prevOutput, 1e300);
       r.guess[c] = state;
     }
     kernels::deemphasiseSegmented(x_[c].data() + r.begin, y_[c].data() + r.begin, n, state);
@@ -115,29 +114,6 @@ void BlockDeemphasis::filterRange(const unsigned char* in, Range& r,
 void BlockDeemphasis::storeRange(unsigned char* out, Range& r) const {
   r.clipped = kernels::storeRounded(y_[0].data() + r.begin, y_[1].data() + r.begin, r.end - r.begin,
                                     channels_, bits_, out + r.begin * frameBytes_);
-}
-
-void BlockDeemphasis::followBlock(const unsigned char* in, std::int64_t frames,
-                                  FollowedFilter* follow) {
-  constexpr std::int64_t kChunk = kernels::kChunkFrames;
-  constexpr std::int64_t kStride = kChunk + 16;  // room for the previous input in front
-  if (planar_.empty()) planar_.assign(2 * kStride, 0);
-  std::int16_t* x[2] = {planar_.data() + 8, planar_.data() + 8 + kStride};
-  for (std::int64_t start = 0; start < frames; start += kChunk) {
-    const std::int64_t n = std::min(kChunk, frames - start);
-    kernels::toPlanar16(in + start * frameBytes_, n, channels_, bits_, x[0], x[1]);
-    std::int64_t state[2];
-    for (int c = 0; c < channels_; ++c) {
-      x[c][-1] = static_cast<std::int16_t>(follow[c].state.prevInput);
-      state[c] = follow[c].state.biasedOutput;
-    }
-    follower_.run(channels_, x, n, state);
-    for (int c = 0; c < channels_; ++c) {
-      follow[c].state = FastDeemphasisState{x[c][n - 1], state[c]};
-      follow[c].min = std::min(follow[c].min, follower_.stats(c).min);
-      follow[c].max = std::max(follow[c].max, follower_.stats(c).max);
-    }
-  }
 }
 
 }  // namespace ril

@@ -1,28 +1,20 @@
 // The modification's de-emphasis over whole blocks of 1 or 2 channels, on
-// several threads and in vector lanes (segmented_deemphasis.h), with the
-// outputs exactly those of the serial filter. Each slice of a block is cut
-// into one range per thread; a range after the first starts from a guessed
-// state and is settled against the true one once the ranges in front are
-// done. Samples that do not fit are limited silently; the caller learns which
-// channels had any and redoes those serially to report them in order.
+// several threads and in vector lanes, with the outputs exactly those of the
+// serial filter: each slice of a block is cut into one range per thread, a
+// range after the first starting from a guess (the scheme and why it is
+// exact: core/dsp/README.md). Samples that do not fit are limited silently;
+// the caller learns which channels had any and redoes those serially to
+// report them in order.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "core/base/thread_pool.h"
-#include "core/dsp/chunk_filter.h"
 #include "core/dsp/deemphasis_filter.h"
+#include "core/dsp/integer_filter/filter_follower.h"
 
 namespace ril {
-
-// The report's integer filter over one channel, followed alongside: its
-// state and the smallest and largest output so far.
-struct FollowedFilter {
-  FastDeemphasisState state;
-  std::int32_t min = 0;
-  std::int32_t max = 0;
-};
 
 class BlockDeemphasis {
  public:
@@ -38,9 +30,6 @@ class BlockDeemphasis {
   // A slice is cut into ranges of at least this many frames (at least
   // kDoubleWarmUp + 1); by default enough to be worth a thread.
   void setLeastRangeFrames(std::int64_t frames);
-  // For tests: every later range's guess is made wrong, so that each is
-  // settled from the true state.
-  void spoilGuesses() { spoil_ = true; }
   std::int64_t repairs() const { return repairs_; }  // ranges whose guess was wrong
 
  private:
@@ -52,7 +41,6 @@ class BlockDeemphasis {
   };
   void filterRange(const unsigned char* in, Range& r, const DeemphasisFilterDouble* filters);
   void storeRange(unsigned char* out, Range& r) const;
-  void followBlock(const unsigned char* in, std::int64_t frames, FollowedFilter* follow);
   unsigned runSlice(const unsigned char* in, unsigned char* out, std::int64_t frames,
                     DeemphasisFilterDouble* filters, FollowedFilter* follow);
 
@@ -64,10 +52,8 @@ class BlockDeemphasis {
   std::vector<Range> ranges_;
   std::vector<double> x_[2];
   std::vector<double> y_[2];
-  std::vector<std::int16_t> planar_;  // the followed filter's inputs
-  kernels::ChunkFilter follower_;
+  BlockFollower follower_;
   std::int64_t leastRangeFrames_;
-  bool spoil_ = false;
   std::int64_t repairs_ = 0;
 };
 

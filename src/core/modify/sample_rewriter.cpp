@@ -1,107 +1,24 @@
 #include "core/modify/sample_rewriter.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
-#include <type_traits>
 #include <vector>
 
 #include "core/base/errors.h"
 #include "core/dsp/deemphasis_filter.h"
-#include "core/dsp/double_conversion.h"
-#include "core/dsp/double_pair.h"
-#include "core/dsp/segmented_deemphasis.h"
+#include "core/dsp/double_filter/chain_filter.h"
+#include "core/dsp/double_filter/pcm_words.h"
+#include "core/dsp/double_filter/segmented_deemphasis.h"
+#include "core/dsp/double_filter/volume_pass.h"
+#include "core/dsp/integer_filter/filter_follower.h"
 #include "core/modify/parallel_deemphasis.h"
 
 namespace ril {
 
 static_assert(std::endian::native == std::endian::little,
               "sample blocks are processed as little-endian words");
-
-namespace {
-
-// floor(t) as an integer, for |t| well inside the 64-bit range.
-inline std::int64_t floorToInt(double t) {
-  auto i = static_cast<std::int64_t>(t);
-  if (static_cast<double>(i) > t) --i;
-  return i;
-}
-
-// The two sample formats: how a stored sample becomes v, and how a
-// de-emphasised value is rounded, limited and stored.
-struct Pcm8 {
-  using Word = std::uint8_t;
-  static constexpr std::int64_t kHigh = 255;
-  static constexpr std::int64_t kLow = 0;
-  static double sampleValue(Word s) { return static_cast<double>(static_cast<int>(s) - 128); }
-  static std::int64_t roundVolume(double v, double factor) {
-    return static_cast<std::int64_t>(v * factor + 128.5);  // truncated toward zero
-  }
-  static std::int64_t roundFiltered(double y) { return floorToInt(y + 128.5); }
-  static std::int32_t analysisValue(Word s) { return (static_cast<std::int32_t>(s) - 128) * 256; }
-  static std::int64_t shownValue(std::int64_t r) { return r - 128; }
-  static Word store(std::int64_t r) { return static_cast<Word>(r); }
-};
-
-struct Pcm16 {
-  using Word = std::uint16_t;  // raw bits of a signed little-endian sample
-  static constexpr std::int64_t kHigh = 32767;
-  static constexpr std::int64_t kLow = -32768;
-  static double sampleValue(Word s) { return static_cast<double>(static_cast<std::int16_t>(s)); }
-  static std::int64_t roundVolume(double v, double factor) { return floorToInt(v * factor + 0.5); }
-  static std::int64_t roundFiltered(double y) { return floorToInt(y + 0.5); }
-  static std::int32_t analysisValue(Word s) { return static_cast<std::int16_t>(s); }
-  static std::int64_t shownValue(std::int64_t r) { return r; }
-  static Word store(std::int64_t r) { return static_cast<Word>(static_cast<std::int16_t>(r)); }
-};
-
-// The volume pass for every possible stored sample, computed once per run.
-template <class Pcm>
-struct VolumeTable {
-  using Word = typename Pcm::Word;
-  static constexpr std::size_t kSize = std::size_t{1} << (8 * sizeof(Word));
-
-  explicit VolumeTable(double factor) : stored(kSize), value(kSize), bad(kSize) {
-    for (std::size_t raw = 0; raw < kSize; ++raw) {
-      const std::int64_t result =
-          Pcm::roundVolume(Pcm::sampleValue(static_cast<Word>(raw)), factor);
-      value[raw] = result;
-      bad[raw] = result < Pcm::kLow || result > Pcm::kHigh;
-      anyBad = anyBad || bad[raw];
-      stored[raw] = bad[raw] ? Word{0} : Pcm::store(result);
-    }
-  }
-
-  std::vector<Word> stored;
-  std::vector<std::int64_t> value;
-  std::vector<std::uint8_t> bad;
-  bool anyBad = false;
-};
-
-// The report's integer de-emphasis filter on one channel, with the range of
-// its outputs. Its chain is short beside the double one's division, so it
-// runs alongside at little cost.
-struct FilterFollower {
-  std::int32_t prevInput = 0;
-  std::int32_t prevOutput = 0;
-  std::int32_t min = 0;
-  std::int32_t max = 0;
-
-  void step(std::int32_t x) {
-    const std::int32_t y = divide134RoundEvenFast(deemphasisNumerator(prevInput, x, prevOutput));
-    prevInput = x;
-    prevOutput = y;
-    min = std::min(min, y);
-    max = std::max(max, y);
-  }
-};
-
-}  // namespace
 
 struct SampleRewriter::Impl {
   virtual ~Impl() = default;
@@ -112,8 +29,8 @@ struct SampleRewriter::Impl {
   virtual void useThreads(int threads) = 0;
 
   std::int64_t lastValue = 0;
-  FilterFollower followers[2];
-  bool following = false;                  // every block so far went through the followers
+  FollowedFilter followers[2];
+  bool following = false;                  // the run follows the report's filter
   std::unique_ptr<BlockDeemphasis> block;  // long blocks of 1 or 2 channels
 };
 
@@ -124,31 +41,41 @@ class Rewriter : public SampleRewriter::Impl {
   using Word = typename Pcm::Word;
 
  public:
-  Rewriter(int channels, double factor, SampleRewriter::Hooks hooks, bool follow)
-      : channels_(channels), factor_(factor), table_(factor), hooks_(std::move(hooks)) {
-    following = follow && channels <= 2;
+  Rewriter(int channels, double factor, bool deemphasis, SampleRewriter::ClipHook clipped,
+           bool follow)
+      : channels_(channels),
+        factor_(factor),
+        deemphasis_(deemphasis),
+        volume_(factor),
+        clipped_(std::move(clipped)) {
+    following = follow && deemphasis && channels <= 2;
   }
 
   void rewrite(const void* inBytes, void* outBytes, std::int64_t frames,
                std::int64_t firstFrame) override {
     const auto* in = static_cast<const Word*>(inBytes);
     auto* out = static_cast<Word*>(outBytes);
-    const bool emphasis = chosen();  // channel 1
-    if (channels_ == 1) {
-      if (emphasis) {
-        deemphasiseChannel(in, out, frames, 0, firstFrame, following);
-      } else {
-        following = false;
-        if (volumeAll(in, out, frames)) throwFirstOverflow(in, frames, 0);
+    if (!deemphasis_) {
+      if (volume_.apply(in, out, frames * channels_)) {
+        for (int c = 0; c < channels_; ++c) throwFirstOverflow(in, frames, c);
       }
-    } else if (channels_ == 2) {
-      rewriteStereo(in, out, frames, firstFrame, emphasis);
-    } else {
-      rewriteMany(in, out, frames, firstFrame, emphasis);
+      return;
+    }
+    // More than two channels never come from a file the header reader lets
+    // through; the filter keeps state for two, and a third must not index past.
+    if (channels_ > 2) throw RunError(kErrSubscript, "de-emphasis of more than two channels");
+    const DeemphasisFilterDouble atStart[2] = {filters_[0], filters_[1]};
+    const unsigned clipped = filterQuietly(in, out, frames);
+    // A channel that clipped is done again from its state at the start of the
+    // block to report its clipped samples, channel 1's before channel 2's.
+    for (int c = 0; c < channels_; ++c) {
+      if ((clipped & (1u << c)) == 0) continue;
+      filters_[c] = atStart[c];
+      filterReportingClips(in, out, frames, c, firstFrame);
     }
   }
 
-  bool volumeCanOverflow() const override { return table_.anyBad; }
+  bool volumeCanOverflow() const override { return volume_.canOverflow(); }
 
   void useThreads(int threads) override {
     if (channels_ >= 1 && channels_ <= 2) {
@@ -166,120 +93,36 @@ class Rewriter : public SampleRewriter::Impl {
     const auto* in = static_cast<const Word*>(inBytes);
     bool bad = false;
     const std::size_t n = static_cast<std::size_t>(frames) * channels_;
-    for (std::size_t k = 0; k < n; ++k) bad |= table_.bad[in[k]] != 0;
+    for (std::size_t k = 0; k < n; ++k) bad |= volume_.overflows(in[k]);
     if (!bad) return;
     for (int c = 0; c < channels_; ++c) throwFirstOverflow(in, frames, c);
   }
 
  private:
-  bool chosen() { return hooks_.deemphasisChosen && hooks_.deemphasisChosen(); }
-
-  // Stereo: both channels in one interleaved pass; channel 2 is done again on
-  // its own when the choice changed after channel 1, or to report its clipped
-  // samples after channel 1's.
-  void rewriteStereo(const Word* in, Word* out, std::int64_t frames, std::int64_t firstFrame,
-                     bool emphasis) {
-    const DeemphasisFilterDouble channel2AtStart = filters_[1];
-    bool clipped2 = false;
-    bool bad = false;
-    if (emphasis) {
-      clipped2 = deemphasiseStereo(in, out, frames, firstFrame);
-    } else {
-      following = false;
-      bad = volumeAll(in, out, frames * 2);
-      if (bad) throwFirstOverflow(in, frames, 0);
-    }
-    const bool emphasis2 = chosen();  // channel 2
-    if (emphasis2 == emphasis) {
-      if (emphasis && clipped2) {
-        filters_[1] = channel2AtStart;
-        deemphasiseChannel(in, out, frames, 1, firstFrame);
-      } else if (!emphasis && bad) {
-        throwFirstOverflow(in, frames, 1);
-      }
-      return;
-    }
-    following = false;
-    filters_[1] = channel2AtStart;
-    if (emphasis2) {
-      deemphasiseChannel(in, out, frames, 1, firstFrame);
-    } else {
-      volumeChannel(in, out, frames, 1);
-    }
-  }
-
-  // More than two channels never come from a file the header reader lets
-  // through; the filter keeps state for two, and a third must not index past.
-  void rewriteMany(const Word* in, Word* out, std::int64_t frames, std::int64_t firstFrame,
-                   bool emphasis) {
-    following = false;
-    for (int c = 0; c < channels_; ++c) {
-      const bool e = c == 0 ? emphasis : chosen();
-      if (!e) {
-        volumeChannel(in, out, frames, c);
-      } else if (c < 2) {
-        deemphasiseChannel(in, out, frames, c, firstFrame);
-      } else {
-        throw RunError(kErrSubscript, "de-emphasis of more than two channels");
-      }
-    }
-  }
-
-  // The volume pass over `count` samples; true when one overflowed.
-  bool volumeAll(const Word* in, Word* out, std::int64_t count) const {
-    // 16-bit words are computed in vector lanes where the processor allows,
-    // with the table's very operations; the table does the rest.
-    std::size_t k = 0;
-    bool outside = false;
-    if constexpr (std::is_same_v<Pcm, Pcm16>) {
-      k = static_cast<std::size_t>(kernels::scaleRounded16(in, out, count, factor_, outside));
-    }
-    const auto* stored = table_.stored.data();
-    const std::size_t n = static_cast<std::size_t>(count);
-    if (!table_.anyBad) {
-      for (; k < n; ++k) out[k] = stored[in[k]];
-      return false;
-    }
-    const std::uint8_t* bad = table_.bad.data();
-    std::uint8_t any = outside ? 1 : 0;
-    for (; k < n; ++k) {
-      out[k] = stored[in[k]];
-      any |= bad[in[k]];
-    }
-    return any != 0;
-  }
-
-  void volumeChannel(const Word* in, Word* out, std::int64_t frames, int channel) {
-    throwFirstOverflow(in, frames, channel);
-    for (std::int64_t i = 0; i < frames; ++i) {
-      const std::size_t k = static_cast<std::size_t>(i * channels_ + channel);
-      out[k] = table_.stored[in[k]];
-    }
-  }
-
   void throwFirstOverflow(const Word* in, std::int64_t frames, int channel) {
     for (std::int64_t i = 0; i < frames; ++i) {
       const Word s = in[static_cast<std::size_t>(i * channels_ + channel)];
-      if (table_.bad[s]) {
-        lastValue = table_.value[s];
+      if (volume_.overflows(s)) {
+        lastValue = volume_.value(s);
         throw RunError(kErrOverflow, "volume pass");
       }
     }
   }
 
-  // The de-emphasis pass over one channel of a block, clipped samples in frame
-  // order. The block is done without reporting first; only a block that clips
-  // is done again from the same filter state to report them.
-  void deemphasiseChannel(const Word* in, Word* out, std::int64_t frames, int channel,
-                          std::int64_t firstFrame, bool follow = false) {
-    const DeemphasisFilterDouble atStart = filters_[channel];
-    const bool clipped = follow ? filterQuietly<true>(in, out, frames, channel)
-                                : filterQuietly<false>(in, out, frames, channel);
-    if (!clipped) return;
-    filters_[channel] = atStart;
-    filterReportingClips(in, out, frames, channel, firstFrame);
+  // Every channel of the block with the results limited silently: long
+  // blocks in segments (BlockDeemphasis), shorter ones as one chain per
+  // channel, two side by side for stereo. Returns a bit per channel (1 << c)
+  // that had a value limited.
+  unsigned filterQuietly(const Word* in, Word* out, std::int64_t frames) {
+    FollowedFilter* follow = following ? followers : nullptr;
+    if (block && frames >= kBlockFrames) return block->run(in, out, frames, filters_, follow);
+    if (channels_ == 2)
+      return kernels::filterStereo<Pcm>(in, out, frames, factor_, filters_, follow);
+    return kernels::filterChannel<Pcm>(in, out, frames, 1, 0, factor_, filters_[0], follow) ? 1u
+                                                                                            : 0u;
   }
 
+  // One channel again, each limited sample reported in frame order.
   void filterReportingClips(const Word* in, Word* out, std::int64_t frames, int channel,
                             std::int64_t firstFrame) {
     DeemphasisFilterDouble filter = filters_[channel];
@@ -289,9 +132,7 @@ class Rewriter : public SampleRewriter::Impl {
       std::int64_t r = Pcm::roundFiltered(y);
       if (r > Pcm::kHigh || r < Pcm::kLow) {
         const std::int64_t limit = r > Pcm::kHigh ? Pcm::kHigh : Pcm::kLow;
-        if (hooks_.clipped) {
-          hooks_.clipped(Clip{firstFrame + i, Pcm::shownValue(r), Pcm::shownValue(limit)});
-        }
+        if (clipped_) clipped_(Clip{firstFrame + i, Pcm::shownValue(r), Pcm::shownValue(limit)});
         r = limit;
       }
       out[k] = Pcm::store(r);
@@ -299,172 +140,14 @@ class Rewriter : public SampleRewriter::Impl {
     filters_[channel] = filter;
   }
 
-  // One channel's chain with the results limited silently; true when a result
-  // had to be limited. No calls inside, so the state stays in registers. With
-  // Follow, the report's filter runs alongside.
-  template <bool Follow>
-  bool filterQuietly(const Word* in, Word* out, std::int64_t frames, int channel) {
-    if (channels_ == 1 && block && frames >= kBlockFrames)
-      return filterInBlock<Follow>(in, out, frames);
-    DeemphasisFilterDouble filter = filters_[channel];
-    FilterFollower f = followers[channel];
-    bool clipped = false;
-    for (std::int64_t i = 0; i < frames; ++i) {
-      const std::size_t k = static_cast<std::size_t>(i * channels_ + channel);
-      if constexpr (Follow) f.step(Pcm::analysisValue(in[k]));
-      const std::int64_t r = Pcm::roundFiltered(filter.step(Pcm::sampleValue(in[k]) * factor_));
-      clipped |= (r > Pcm::kHigh) | (r < Pcm::kLow);
-      out[k] = Pcm::store(std::clamp(r, Pcm::kLow, Pcm::kHigh));
-    }
-    filters_[channel] = filter;
-    if constexpr (Follow) followers[channel] = f;
-    return clipped;
-  }
-
-  // Every channel of a long block without the chain (BlockDeemphasis); the
-  // channels that had a sample limited.
-  template <bool Follow>
-  unsigned filterInBlock(const Word* in, Word* out, std::int64_t frames) {
-    FollowedFilter follow[2];
-    for (int c = 0; Follow && c < channels_; ++c) {
-      const FilterFollower& f = followers[c];
-      follow[c] = FollowedFilter{{f.prevInput, f.prevOutput + 2 * fastdiv::kBias}, f.min, f.max};
-    }
-    const unsigned clipped = block->run(in, out, frames, filters_, Follow ? follow : nullptr);
-    for (int c = 0; Follow && c < channels_; ++c) {
-      const FollowedFilter& f = follow[c];
-      followers[c] = FilterFollower{f.state.prevInput, f.state.output(), f.min, f.max};
-    }
-    return clipped;
-  }
-
-  // Both channels' chains side by side, so that the two divisions overlap.
-  // Returns whether channel 2 clipped: it is done again once channel 1's
-  // clipped samples have been reported.
-  bool deemphasiseStereo(const Word* in, Word* out, std::int64_t frames, std::int64_t firstFrame) {
-    const DeemphasisFilterDouble channel1AtStart = filters_[0];
-    bool clipped1 = false, clipped2 = false;
-    if (following) {
-      filterStereoQuietly<true>(in, out, frames, clipped1, clipped2);
-    } else {
-      filterStereoQuietly<false>(in, out, frames, clipped1, clipped2);
-    }
-    if (clipped1) {
-      filters_[0] = channel1AtStart;
-      filterReportingClips(in, out, frames, 0, firstFrame);
-    }
-    return clipped2;
-  }
-
-  template <bool Follow>
-  void filterStereoQuietly(const Word* in, Word* out, std::int64_t frames, bool& clipped1,
-                           bool& clipped2) {
-    if (block && frames >= kBlockFrames) {
-      const unsigned clipped = filterInBlock<Follow>(in, out, frames);
-      clipped1 = (clipped & 1) != 0;
-      clipped2 = (clipped & 2) != 0;
-      return;
-    }
-#if defined(__SSE2__)
-    if constexpr (std::is_same_v<Pcm, Pcm16>) {
-      if (factor_ <= kPackedFactorLimit) {
-        filterStereoPacked16<Follow>(in, out, frames, clipped1, clipped2);
-        return;
-      }
-    }
-#endif
-    DeemphasisFilterDouble f1 = filters_[0], f2 = filters_[1];
-    FilterFollower g1 = followers[0], g2 = followers[1];
-    bool c1 = false, c2 = false;
-    for (std::int64_t i = 0; i < frames; ++i) {
-      const std::size_t k = static_cast<std::size_t>(2 * i);
-      if constexpr (Follow) {
-        g1.step(Pcm::analysisValue(in[k]));
-        g2.step(Pcm::analysisValue(in[k + 1]));
-      }
-      const std::int64_t r1 = Pcm::roundFiltered(f1.step(Pcm::sampleValue(in[k]) * factor_));
-      const std::int64_t r2 = Pcm::roundFiltered(f2.step(Pcm::sampleValue(in[k + 1]) * factor_));
-      c1 |= (r1 > Pcm::kHigh) | (r1 < Pcm::kLow);
-      c2 |= (r2 > Pcm::kHigh) | (r2 < Pcm::kLow);
-      out[k] = Pcm::store(std::clamp(r1, Pcm::kLow, Pcm::kHigh));
-      out[k + 1] = Pcm::store(std::clamp(r2, Pcm::kLow, Pcm::kHigh));
-    }
-    filters_[0] = f1;
-    filters_[1] = f2;
-    if constexpr (Follow) {
-      followers[0] = g1;
-      followers[1] = g2;
-    }
-    clipped1 = c1;
-    clipped2 = c2;
-  }
-
-#if defined(__SSE2__)
-  // Below this factor every filtered value stays well inside 32 bits: the
-  // output is at most 1.44 times the largest input (15.5 + 2.75 over
-  // 33.5 - 20.75), and the largest input is 32768 x factor.
-  static constexpr double kPackedFactorLimit = 16384.0;
-
-  // 16-bit stereo as filterStereoQuietly's loop, both channels in the two
-  // lanes of one register through the same filter step: each lane does the
-  // same IEEE operations in the same order, so the results are those of the
-  // scalar loop, bit for bit. The
-  // rounding is floor(v + 0.5) as there (truncate, then step down where that
-  // went up), and the limiting is the saturation of the pack to 16 bits.
-  template <bool Follow>
-  void filterStereoPacked16(const Word* in, Word* out, std::int64_t frames, bool& clipped1,
-                            bool& clipped2) {
-    const DoublePair f(factor_);
-    const __m128d half = _mm_set1_pd(0.5);
-    const __m128i high = _mm_set1_epi32(32767);
-    const __m128i low = _mm_set1_epi32(-32768);
-    DoublePair prevIn(filters_[0].prevInput, filters_[1].prevInput);
-    DoublePair prevOut(filters_[0].prevOutput, filters_[1].prevOutput);
-    __m128i outside = _mm_setzero_si128();
-    FilterFollower g1 = followers[0], g2 = followers[1];
-    for (std::int64_t i = 0; i < frames; ++i) {
-      if constexpr (Follow) {
-        g1.step(Pcm16::analysisValue(in[2 * i]));
-        g2.step(Pcm16::analysisValue(in[2 * i + 1]));
-      }
-      std::int32_t pair;
-      std::memcpy(&pair, in + 2 * i, sizeof pair);
-      __m128i w = _mm_cvtsi32_si128(pair);
-      w = _mm_srai_epi32(_mm_unpacklo_epi16(w, w), 16);  // the two samples, sign-extended
-      const DoublePair x = DoublePair(_mm_cvtepi32_pd(w)) * f;
-      const DoublePair v = deemphasisStep(prevIn, x, prevOut);
-      prevIn = x;
-      prevOut = v;
-      const __m128d t = _mm_add_pd(v.vector(), half);
-      __m128i r = _mm_cvttpd_epi32(t);
-      const __m128d up = _mm_cmpgt_pd(_mm_cvtepi32_pd(r), t);
-      r = _mm_add_epi32(r, _mm_shuffle_epi32(_mm_castpd_si128(up), 0x08));
-      outside =
-          _mm_or_si128(outside, _mm_or_si128(_mm_cmpgt_epi32(r, high), _mm_cmplt_epi32(r, low)));
-      const std::int32_t stored = _mm_cvtsi128_si32(_mm_packs_epi32(r, r));
-      std::memcpy(out + 2 * i, &stored, sizeof stored);
-    }
-    filters_[0].prevInput = prevIn.first();
-    filters_[1].prevInput = prevIn.second();
-    filters_[0].prevOutput = prevOut.first();
-    filters_[1].prevOutput = prevOut.second();
-    if constexpr (Follow) {
-      followers[0] = g1;
-      followers[1] = g2;
-    }
-    const int mask = _mm_movemask_ps(_mm_castsi128_ps(outside));
-    clipped1 = (mask & 1) != 0;
-    clipped2 = (mask & 2) != 0;
-  }
-#endif
-
-  // Shorter blocks run as one chain (two side by side for stereo).
+  // Shorter blocks run as chains.
   static constexpr std::int64_t kBlockFrames = kernels::kLeastSegmentedFrames;
 
   const int channels_;
   const double factor_;
-  const VolumeTable<Pcm> table_;
-  SampleRewriter::Hooks hooks_;
+  const bool deemphasis_;
+  const VolumePass<Pcm> volume_;
+  SampleRewriter::ClipHook clipped_;
   DeemphasisFilterDouble filters_[2];
 };
 
@@ -479,8 +162,8 @@ bool rangesInOrder(const std::vector<FrameRange>& ranges) {
   return true;
 }
 
-SampleRewriter::SampleRewriter(const WavFormat& format, double factor, Hooks hooks,
-                               bool followReportFilter,
+SampleRewriter::SampleRewriter(const WavFormat& format, double factor, bool deemphasis,
+                               ClipHook clipped, bool followReportFilter,
                                std::optional<std::vector<FrameRange>> ranges,
                                std::int64_t framesInFile)
     : frameBytes_(static_cast<std::size_t>(format.frameBytes())) {
@@ -494,11 +177,11 @@ SampleRewriter::SampleRewriter(const WavFormat& format, double factor, Hooks hoo
     followReportFilter = false;
   }
   if (format.bitsPerSample == 8) {
-    impl_ = std::make_unique<Rewriter<Pcm8>>(format.channels, factor, std::move(hooks),
-                                             followReportFilter);
+    impl_ = std::make_unique<Rewriter<Pcm8>>(format.channels, factor, deemphasis,
+                                             std::move(clipped), followReportFilter);
   } else {
-    impl_ = std::make_unique<Rewriter<Pcm16>>(format.channels, factor, std::move(hooks),
-                                              followReportFilter);
+    impl_ = std::make_unique<Rewriter<Pcm16>>(format.channels, factor, deemphasis,
+                                              std::move(clipped), followReportFilter);
   }
 }
 

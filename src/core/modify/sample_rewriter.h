@@ -1,5 +1,6 @@
 // Rewrites blocks of sample data: every sample scaled by the volume factor
-// and, on request, passed through the de-emphasis filter, rounded and stored.
+// and, when asked for, passed through the de-emphasis filter, rounded and
+// stored.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,8 @@ namespace ril {
 // The report's de-emphasis filter (integer, rounded), followed over the
 // samples a de-emphasis run reads: the smallest and largest output per
 // channel, both starting at 0, as the analysis finds them. `complete` is true
-// only when every block of the run was de-emphasised in every channel.
+// only when the whole run was de-emphasised and followed (1 or 2 channels,
+// no frame ranges).
 struct FilteredRange {
   std::int32_t min[2] = {0, 0};
   std::int32_t max[2] = {0, 0};
@@ -44,22 +46,19 @@ bool rangesInOrder(const std::vector<FrameRange>& ranges);
 
 class SampleRewriter {
  public:
-  struct Hooks {
-    // Whether de-emphasis is chosen; asked again for each channel of each
-    // block, as the choice may change while a run lets user events run.
-    std::function<bool()> deemphasisChosen;
-    // Called for each limited sample, in the order the samples are processed:
-    // block by block, within a block channel 1 before channel 2, each channel
-    // in frame order.
-    std::function<void(const Clip&)> clipped;
-  };
+  // Called for each limited sample, in the order the samples are processed:
+  // block by block, within a block channel 1 before channel 2, each channel
+  // in frame order. It may throw to end the rewriting.
+  using ClipHook = std::function<void(const Clip&)>;
 
+  // `deemphasis`: filter the samples (else the volume pass alone).
   // `followReportFilter`: run the report's integer filter alongside (see
   // FilteredRange). `ranges` (in order and apart, see rangesInOrder): only
   // their frames are processed, and the filter starts afresh at the first
   // frame of each; every other frame is copied unchanged. The parts of them
   // beyond `framesInFile` are left out. Without them every frame is processed.
-  SampleRewriter(const WavFormat& format, double factor, Hooks hooks, bool followReportFilter,
+  SampleRewriter(const WavFormat& format, double factor, bool deemphasis, ClipHook clipped,
+                 bool followReportFilter,
                  std::optional<std::vector<FrameRange>> ranges = std::nullopt,
                  std::int64_t framesInFile = 0);
   ~SampleRewriter();

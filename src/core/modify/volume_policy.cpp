@@ -29,8 +29,8 @@ double maximumGain(std::int32_t peak, int bitsPerSample, bool cutToThousandths) 
   return gain;
 }
 
-double dialogMaxGain(std::int32_t peak, std::int32_t peakDeemphasised, int bitsPerSample,
-                     bool deemphasis) {
+double safeGain(std::int32_t peak, std::int32_t peakDeemphasised, int bitsPerSample,
+                bool deemphasis) {
   return deemphasis ? maximumGain(peakDeemphasised, bitsPerSample, true)
                     : maximumGain(peak, bitsPerSample, false);
 }
@@ -65,9 +65,9 @@ bool deemphasisTrialPays(bool deemphasis, bool maximize, bool ownOutput, bool ha
   return deemphasis && !maximize && ownOutput && hasFrames;
 }
 
-bool deemphasisTrialHolds(const FilteredRange& range, bool clipped, int channels, int bitsPerSample,
+bool deemphasisTrialHolds(const FilteredRange& range, int channels, int bitsPerSample,
                           long long tenths, std::int32_t& peak) {
-  if (!range.complete || clipped) return false;
+  if (!range.complete) return false;
   peak = peakOfRange(range, channels);
   return !holdsDown(maximumGain(peak, bitsPerSample, true), tenths, false);
 }

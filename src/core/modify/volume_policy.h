@@ -13,13 +13,13 @@ namespace ril {
 // loudest sample would overflow the byte.
 double maximumGain(std::int32_t peak, int bitsPerSample, bool cutToThousandths);
 
-// The factor the modification dialog allows for a file: uncut for the data as
-// stored, cut to thousandths once de-emphasis is chosen.
-double dialogMaxGain(std::int32_t peak, std::int32_t peakDeemphasised, int bitsPerSample,
-                     bool deemphasis);
+// The largest factor a file's volume may be changed by without clipping:
+// uncut for the data as stored, cut to thousandths once de-emphasis is chosen.
+double safeGain(std::int32_t peak, std::int32_t peakDeemphasised, int bitsPerSample,
+                bool deemphasis);
 
-// A volume asked for in tenths of a percent, held as the dialog's scroll bar
-// holds it: first to its range of 0 to 10000, then at or below maxGain.
+// A volume asked for in tenths of a percent, held as both front ends hold it:
+// first to the range of 0 to 10000, then at or below maxGain.
 struct VolumeChoice {
   long long tenths = 1000;
   bool limitedToRange = false;  // the request lay outside 0 to 10000
@@ -27,7 +27,8 @@ struct VolumeChoice {
 };
 VolumeChoice limitToRange(long long tenths);
 // Whether maxGain holds `tenths` down (compared in single precision, as the
-// dialog compares them); never with maximize, which uses maxGain itself.
+// volume setting always has been); never with maximize, which uses maxGain
+// itself.
 bool holdsDown(double maxGain, long long tenths, bool maximize);
 // maxGain x 1000 to the nearest tenth of a percent, but never above maxGain,
 // where the loudest sample would overflow.
@@ -36,13 +37,14 @@ long long tenthsAtMost(double maxGain);
 VolumeChoice chooseVolume(long long tenths, double maxGain, bool maximize);
 
 // A de-emphasis into a file of its own can start before the analysis: the
-// run follows the report's filter alongside, and its result stands when no
-// sample clipped and the followed peak leaves the asked volume as it is.
-// Whether such a trial is worth making (a volume asked for, not maximize; the
-// file has frames to work on).
+// run follows the report's filter alongside and stops at the first clipped
+// sample, and its result stands when the followed peak leaves the asked
+// volume as it is. Whether such a trial is worth making (a volume asked for,
+// not maximize; the file has frames to work on).
 bool deemphasisTrialPays(bool deemphasis, bool maximize, bool ownOutput, bool hasFrames);
-// Whether a completed trial stands; `peak` receives the de-emphasised peak.
-bool deemphasisTrialHolds(const FilteredRange& range, bool clipped, int channels, int bitsPerSample,
+// Whether a trial that ran through without a clipped sample stands; `peak`
+// receives the de-emphasised peak.
+bool deemphasisTrialHolds(const FilteredRange& range, int channels, int bitsPerSample,
                           long long tenths, std::int32_t& peak);
 
 // The de-emphasised peak as the analysis finds it (-32768 counting as

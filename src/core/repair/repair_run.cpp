@@ -5,7 +5,7 @@
 
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
-#include "core/modify/output_placement.h"
+#include "core/io/safe_outputs.h"
 
 namespace ril {
 
@@ -17,11 +17,12 @@ constexpr std::uint64_t kStretch = std::uint64_t{64} << 20;
 
 struct Stopped {};
 
-// The placement never asks: a drive without room for the copy fails.
-class NoQuestions : public MessageSink {
- public:
-  Answer show(const Message&) override { return Answer::kNo; }
-};
+void noteFailure(RepairResult& result, const RunError& e) {
+  result.outcome = RepairOutcome::kFailed;
+  result.errorNumber = e.number();
+  result.errorDetail = e.detail();
+  result.systemError = e.sysErrno();
+}
 
 // The repaired file written anew: the plan's header, the file's header
 // bytes with the changes written over them, then the rest copied as it is.
@@ -32,44 +33,48 @@ class RepairCopy {
 
   void run(RepairResult& result) {
     try {
-      place();
+      place(result);
       result.outputName = placement_.outputName;
       write();
-      commit();
+      commit(result);
       result.keptAsOld = placement_.inProgramDir;
       result.outcome = RepairOutcome::kRepaired;
       return;
     } catch (const Stopped&) {
       result.outcome = RepairOutcome::kStopped;
     } catch (const RunError& e) {
-      result.outcome = RepairOutcome::kFailed;
-      result.errorNumber = e.number();
-      result.errorDetail = e.detail();
-      result.systemError = e.sysErrno();
+      noteFailure(result, e);
     } catch (const std::bad_alloc&) {
       result.outcome = RepairOutcome::kFailed;
       result.errorNumber = kErrOutOfMemory;
     }
-    undo();
+    if (result.committed) {
+      result.keptAsOld = placement_.inProgramDir;
+      if (placement_.input) placement_.input->close();
+    } else {
+      undo();
+    }
   }
 
  private:
-  void place() {
-    PlacementRequest request;
-    request.path = path_;
-    request.bareName = baseNameOf(path_);
-    request.appPath = directoryOf(path_).empty() ? "./" : directoryOf(path_);
-    request.mayOverwrite = false;
+  // Beside P (P.old must be free, or stale from a killed run), or where
+  // `output` leads. Nothing is renamed here.
+  void place(RepairResult& result) {
+    placement_.inputPath = path_;
+    placement_.attributesFrom = path_;
     if (sv_.placement == RepairPlacement::kExplicitOutput) {
-      request.mode = PlacementMode::kExplicitOutput;
-      request.explicitOutput = sv_.output;
+      placeExplicitOutput(sv_.fs, path_, sv_.output, placement_);
+      if (placement_.route != OutputRoute::kStandardOutput &&
+          sv_.fs.identify(placement_.outputName).sameFileAs(sv_.fs.identify(path_))) {
+        throw RunError(kErrFileExists, placement_.outputName + " is the file to be repaired");
+      }
+      return;
     }
-    NoQuestions none;
-    placeOutput(request, sv_.fs, none, placement_);
-    if (placement_.route != OutputRoute::kStandardOutput && !placement_.inProgramDir &&
-        sv_.fs.identify(placement_.outputName).sameFileAs(sv_.fs.identify(path_))) {
-      throw RunError(kErrFileExists, placement_.outputName + " is the file to be repaired");
-    }
+    result.staleOldRemoved = clearOldName(sv_.fs, path_);
+    placement_.input = sv_.fs.openRead(path_);
+    placement_.inputIdentity = sv_.fs.identify(path_);
+    placement_.outputName = path_;
+    placement_.inProgramDir = true;
   }
 
   OutputFile& open() {
@@ -131,8 +136,8 @@ class RepairCopy {
   }
 
   // Complete and on disk first; then the original is kept as P.old and the
-  // repaired file takes its name.
-  void commit() {
+  // repaired file takes its name, and the directory is flushed.
+  void commit(RepairResult& result) {
     if (!newFile_) {
       plain_->sync();
       plain_->close();
@@ -142,7 +147,13 @@ class RepairCopy {
     newFile_->sync();
     checkStop();
     if (placement_.inProgramDir) keepOriginalAsOld(sv_.fs, path_, placement_);
-    newFile_->publish();
+    if (placement_.replacesOutput) {
+      newFile_->publish();
+    } else {
+      newFile_->publishWithoutReplacing();
+    }
+    // From here on nothing is undone: a failure says where the files are.
+    result.committed = true;
     settleOriginal(sv_.fs, path_, placement_);
     sv_.fs.syncDirectory(directoryOf(placement_.outputName));
   }
@@ -159,7 +170,7 @@ class RepairCopy {
   }
 
   void checkStop() {
-    if (sv_.stopRequested && sv_.stopRequested()) throw Stopped{};
+    if (sv_.stop.stop_requested()) throw Stopped{};
   }
 
   const std::string& path_;
@@ -185,10 +196,7 @@ void repairInPlace(const std::string& path, const RepairPlan& plan, RepairServic
     result.outcome = RepairOutcome::kRepaired;
     result.partlyWritten = false;
   } catch (const RunError& e) {
-    result.outcome = RepairOutcome::kFailed;
-    result.errorNumber = e.number();
-    result.errorDetail = e.detail();
-    result.systemError = e.sysErrno();
+    noteFailure(result, e);
   }
 }
 
@@ -209,13 +217,21 @@ RepairResult applyRepair(const std::string& path, const RepairPlan& plan,
   if (inPlace && plan.insertsBytes()) {
     return refused("an in-place repair cannot insert bytes: " + plan.insertion);
   }
+  RepairResult result;
+  // No other run may change the file from here to the end.
+  std::unique_ptr<FileLock> lock;
+  try {
+    if (!services.inputLocked) lock = services.fs.lockForRun(path);
+  } catch (const RunError& e) {
+    noteFailure(result, e);
+    return result;
+  }
   const RepairPlan now = planFileRepair(services.fs, path, plan.options);
   if (now != plan) {
     return refused(now.verdict == RepairVerdict::kRefused && !now.refusal.empty()
                        ? now.refusal
                        : "the file has changed since the repair was planned");
   }
-  RepairResult result;
   if (inPlace) {
     repairInPlace(path, plan, services, result);
   } else {

@@ -9,8 +9,8 @@ namespace ril {
 
 namespace {
 
-// A number as the window's print operation writes it: a blank in front when
-// not negative, and a blank behind.
+// A number as the report prints it: a blank in front when not negative, and a
+// blank behind.
 std::string printedNumber(std::int64_t v) {
   return (v >= 0 ? " " : "") + std::to_string(v) + " ";
 }

@@ -1,5 +1,5 @@
-// The report's lines for one file's header, and the warnings the main window
-// draws for it.
+// The report's lines for one file's header, and the warnings that the front
+// ends show beside the report.
 #pragma once
 
 #include <string>

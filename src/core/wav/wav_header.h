@@ -40,7 +40,7 @@ struct WavLayout {
   std::int64_t framesInFile = 0;
 };
 
-// What the reader noticed on the way, as the report and the window warnings
+// What the reader noticed on the way, as the report and the header warnings
 // show it. Identifier texts hold the bytes as read, "?" for unprintable ones.
 struct HeaderFindings {
   bool lengthKnown = false;  // the file could be measured

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "core/dsp/cpu_features.h"
+#include "support/kernel_switches.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -30,8 +30,8 @@ struct Parallel {
 Parallel accumulateInParallel(const Layout& r, const test::Bytes& data, int threads,
                               const std::vector<std::int64_t>& blocks, bool spoil = false) {
   const std::int64_t frames = static_cast<std::int64_t>(data.size()) / r.frameBytes();
+  test::spoilGuesses(spoil);
   ParallelAccumulator acc(r.channels, r.bits, r.deemphasis, threads, frames);
-  if (spoil) acc.spoilGuesses();
   std::int64_t done = 0;
   auto add = [&](std::int64_t n) {
     std::memcpy(acc.nextBuffer(), data.data() + done * r.frameBytes(),
@@ -42,7 +42,9 @@ Parallel accumulateInParallel(const Layout& r, const test::Bytes& data, int thre
   for (std::int64_t b : blocks) add(std::min(b, frames - done));
   add(frames - done);
   EXPECT_EQ(acc.frames(), frames);
-  return {acc.finish(), acc.repairs()};
+  const Parallel result{acc.finish(), acc.repairs()};
+  test::spoilGuesses(false);
+  return result;
 }
 
 StatsRecords accumulatePlainly(const Layout& r, const test::Bytes& data) {
@@ -71,7 +73,7 @@ const Layout kRuns[] = {{2, 16, true}, {1, 16, true}, {2, 8, true}, {1, 8, false
 TEST(ParallelAccumulatorTest, AnyThreadCountAndBlockSplitGivesThePlainRecords) {
   std::mt19937 rng(15);
   for (bool wide : {true, false}) {
-    kernels::allowWideVectors(wide);
+    test::allowWideVectors(wide);
     for (const Layout& r : kRuns) {
       // Noise, and full scale throughout: every part then holds the extremes,
       // and the first frame of the file must keep them.
@@ -91,7 +93,7 @@ TEST(ParallelAccumulatorTest, AnyThreadCountAndBlockSplitGivesThePlainRecords) {
       }
     }
   }
-  kernels::allowWideVectors(true);
+  test::allowWideVectors(true);
 }
 
 TEST(ParallelAccumulatorTest, PartsWhoseGuessIsWrongAreRedoneFromTheTrueState) {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/analysis/sample_statistics.h"
-#include "core/dsp/cpu_features.h"
 #include "core/wav/sample_blocks.h"
+#include "support/kernel_switches.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -23,10 +23,10 @@ template <typename Check>
 void onBothVectorPaths(Check check) {
   for (bool wide : {true, false}) {
     SCOPED_TRACE(wide ? "AVX2 where available" : "baseline vectors");
-    kernels::allowWideVectors(wide);
+    test::allowWideVectors(wide);
     check();
   }
-  kernels::allowWideVectors(true);
+  test::allowWideVectors(true);
 }
 
 struct Format {

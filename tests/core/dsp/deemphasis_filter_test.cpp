@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "core/dsp/integer_filter/fast_division.h"
+
 namespace ril {
 namespace {
 

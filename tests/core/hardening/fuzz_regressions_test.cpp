@@ -1,11 +1,10 @@
 // Every input a fuzz target ever failed on, run again through the same checks
-// (fuzz/harness.h). The files live in tests/data/fuzz-regressions/<target>/.
+// (tests/properties/properties.h). The files live in tests/data/fuzz-regressions/<target>/.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "harness.h"
-#include "repair_check.h"
+#include "properties/properties.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -28,7 +27,7 @@ TEST(FuzzRegressionTest, EveryInputTheReaderOnceFailedOnNowPasses) {
   ASSERT_FALSE(files.empty());
   for (const std::string& path : files) {
     const test::Bytes bytes = test::readFile(path);
-    EXPECT_EQ(fuzz::checkReadAndAnalyse(bytes.data(), bytes.size()), "") << path;
+    EXPECT_EQ(properties::checkReadAndAnalyse(bytes.data(), bytes.size()), "") << path;
   }
 }
 
@@ -37,7 +36,7 @@ TEST(FuzzRegressionTest, EveryInputTheModificationOnceFailedOnNowPasses) {
   ASSERT_FALSE(files.empty());
   for (const std::string& path : files) {
     const test::Bytes bytes = test::readFile(path);
-    EXPECT_EQ(fuzz::checkModify(bytes.data(), bytes.size()), "") << path;
+    EXPECT_EQ(properties::checkModify(bytes.data(), bytes.size()), "") << path;
   }
 }
 
@@ -45,11 +44,11 @@ TEST(FuzzRegressionTest, EveryInputTheModificationOnceFailedOnNowPasses) {
 // malformed ones) and every sheet the cue target once failed on.
 TEST(FuzzRegressionTest, SeedSheetsAndEveryInputTheCueReaderOnceFailedOnPass) {
   std::vector<test::Bytes> inputs;
-  for (const std::string& sheet : fuzz::cueSeedSheets())
+  for (const std::string& sheet : properties::cueSeedSheets())
     inputs.emplace_back(sheet.begin(), sheet.end());
   for (const std::string& path : regressionFiles("cue")) inputs.push_back(test::readFile(path));
   for (const test::Bytes& bytes : inputs) {
-    EXPECT_EQ(fuzz::checkCueSheet(bytes.data(), bytes.size()), "")
+    EXPECT_EQ(properties::checkCueSheet(bytes.data(), bytes.size()), "")
         << std::string(bytes.begin(), bytes.end());
   }
 }
@@ -62,33 +61,36 @@ TEST(FuzzRegressionTest, EveryInputTheRepairOrReaderOnceFailedOnAndEveryCorpusFi
   for (const std::string& path : test::corpusFiles()) files.push_back(path);
   for (const std::string& path : files) {
     const test::Bytes bytes = test::readFile(path);
-    EXPECT_EQ(fuzz::checkRepair(bytes.data(), bytes.size()), "") << path;
+    EXPECT_EQ(properties::checkRepair(bytes.data(), bytes.size()), "") << path;
   }
 }
 
 // The same checks over the real-world files, read and modified with each
-// option set in each placement.
-TEST(FuzzRegressionTest, CorpusFilesPassTheFuzzChecksInEverySetting) {
+// option set in each scenario.
+TEST(FuzzRegressionTest, CorpusFilesPassTheFuzzChecksInEveryScenario) {
   const auto files = test::corpusFiles();
   if (files.empty()) GTEST_SKIP() << "../shared/corpus is absent";
+  const std::vector<std::string> scenarios = properties::modifyScenarios();
   for (const std::string& path : files) {
     const test::Bytes wav = test::readFile(path);
-    EXPECT_EQ(fuzz::checkReadAndAnalyse(wav.data(), wav.size()), "") << path;
-    for (int placement = 0; placement < fuzz::kPlacementCases; ++placement) {
-      fuzz::ModifyOptions louder, maximise, emphasis;
-      louder.placementCase = maximise.placementCase = emphasis.placementCase = placement;
+    EXPECT_EQ(properties::checkReadAndAnalyse(wav.data(), wav.size()), "") << path;
+    for (std::size_t scenario = 0; scenario < scenarios.size(); ++scenario) {
+      properties::ModifyOptions louder, maximise, emphasis;
+      louder.scenario = maximise.scenario = emphasis.scenario = static_cast<int>(scenario);
       louder.volumeTenths = 1100;
       maximise.maximize = true;
-      emphasis.emphasisBits = 0xFF;
+      emphasis.deemphasis = true;
       emphasis.volumeTenths = 900;
-      fuzz::ModifyOptions ranged = emphasis;
-      ranged.ranges = static_cast<std::uint8_t>(0x92 + placement);
-      for (const fuzz::ModifyOptions& o : {louder, maximise, emphasis, ranged}) {
-        const std::string prefix = fuzz::encodeModifyOptions(o);
+      properties::ModifyOptions ranged = emphasis, trial = emphasis;
+      ranged.ranges = static_cast<std::uint8_t>(0x92 + scenario);
+      trial.stopAtFirstClip = true;
+      trial.volumeTenths = 1500;
+      for (const properties::ModifyOptions& o : {louder, maximise, emphasis, ranged, trial}) {
+        const std::string prefix = properties::encodeModifyOptions(o);
         test::Bytes input(prefix.begin(), prefix.end());
         input.insert(input.end(), wav.begin(), wav.end());
-        EXPECT_EQ(fuzz::checkModify(input.data(), input.size()), "")
-            << path << " placement " << placement;
+        EXPECT_EQ(properties::checkModify(input.data(), input.size()), "")
+            << path << ": " << scenarios[scenario];
       }
     }
   }

@@ -171,7 +171,6 @@ struct Fixture {
 
   ModifyResult run() {
     ModifyServices services{.fs = fs, .clock = clock, .messages = host, .progress = host};
-    services.deemphasisChosen = host.deemphasisChosen;
     services.placement = placement;
     services.explicitOutput = explicitOutput;
     ModifyResult result = runModification(target, request, services);
@@ -275,6 +274,7 @@ TEST(ReadErrorTest, InPlaceRewriteFailingBeforeItsFirstWriteLeavesTheFileAlone) 
   const Bytes file = threeBlockFile();
   f.load(file);
   f.fs.free = DiskFree{1, 4096, 3};
+  f.host.answers = {Answer::kYes};
   f.fs.before = [&](Op op, const std::string& path, std::uint64_t) {
     if (op == Op::kRead) throwErrno(EIO, Access::kRead, path);
   };
@@ -329,6 +329,7 @@ TEST(VanishedInputTest, FileCutShortBeforeAnInPlaceRewriteIsNotTouched) {
   const Bytes file = threeBlockFile();
   f.load(file);
   f.fs.free = DiskFree{1, 4096, 3};
+  f.host.answers = {Answer::kYes};
   const Bytes cut(file.begin(), file.begin() + kHeader + 5000);
   test::writeFile(f.path(), cut);
   const ModifyResult r = f.run();
@@ -372,6 +373,7 @@ TEST(ReadOnlyTest, ReadOnlyFileForAnInPlaceRewriteIsReportedAndUntouched) {
   const Bytes file = threeBlockFile();
   f.load(file);
   f.fs.free = DiskFree{1, 4096, 3};
+  f.host.answers = {Answer::kYes};
   f.fs.before = [&](Op op, const std::string& path, std::uint64_t) {
     if (op == Op::kOpenWrite) throwErrno(EROFS, Access::kWrite, path);
   };

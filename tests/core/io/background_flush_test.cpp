@@ -40,11 +40,14 @@ struct HeldFlush {
 };
 
 // Requests made while a flush runs come to one more; a failure stops the
-// flushing and is what finish() (the final sync) reports; EINVAL (a pipe)
-// only stops it.
+// flushing and is what finish() (the final sync) reports, EROFS from a
+// regular file too; a file that cannot be flushed (a pipe) only stops it.
 TEST(BackgroundFlushTest, FoldsRequestsMadeMeanwhileAndKeepsTheFirstFailureForTheFinalSync) {
-  for (const auto& [err, reported, flushes] :
-       {std::tuple{0, 0, 2}, {EIO, EIO, 1}, {ENOSPC, ENOSPC, 1}, {EINVAL, 0, 1}}) {
+  for (const auto& [err, reported, flushes] : {std::tuple{0, 0, 2},
+                                               {EIO, EIO, 1},
+                                               {ENOSPC, ENOSPC, 1},
+                                               {EROFS, EROFS, 1},
+                                               {BackgroundFlush::kCannotFlush, 0, 1}}) {
     HeldFlush held;
     held.result = err;
     BackgroundFlush flush([&] { return held(); });

@@ -22,7 +22,7 @@ TEST(ModificationCorpusTest, ModifiableFilesKeepLengthAndEveryNonSampleByte) {
       ModifyHarness h;
       h.load(original, baseNameOf(file));  // a copy: the corpus is never written
       if (emphasis && h.target.header.format.sampleRate != 44100) continue;
-      h.host.emphasis = emphasis;
+      h.request.deemphasis = emphasis;
       h.request.volumeTenths = emphasis ? 900 : 500;
       auto before = h.snapshot();
       ModifyResult r = h.run();

@@ -142,7 +142,7 @@ TEST_P(OutputBytesTest, SamplesMatchAPlainComputationAndEverythingElseIsCopied) 
   s.after = {{"id3 ", Bytes(11, 'y')}};
   Bytes file = test::buildWav(s);
   h.load(file);
-  h.host.emphasis = c.emphasis;
+  h.request.deemphasis = c.emphasis;
   h.request.volumeTenths = c.volumeTenths;
 
   Expected want =
@@ -181,7 +181,7 @@ TEST(ModificationEngineTest, EightBitClippingMessagesCountFromTheFileStart) {
   bytes.insert(bytes.end(), 40, 255);
   ModifyHarness h;
   h.load(test::buildWav(wavLayout(1, 8, test::pcm8(bytes))));
-  h.host.emphasis = true;
+  h.request.deemphasis = true;
   h.request.volumeTenths = 1200;
   Expected want = test::expectedOutput(test::pcm8(bytes), 1, 8, 1.2, true);
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
@@ -205,7 +205,7 @@ TEST(ModificationEngineTest, ClipsOfTheSecondBlockNameTheFrameInTheFile) {
   for (std::size_t i = 524288 + 5; i < samples.size(); ++i) samples[i] = 30000;
   ModifyHarness h;
   h.load(test::buildWav(wavLayout(1, 16, test::pcm16(samples))));
-  h.host.emphasis = true;
+  h.request.deemphasis = true;
   h.request.volumeTenths = 2000;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   std::vector<std::string> got = clipMessages(h.host);
@@ -224,7 +224,7 @@ TEST(ModificationEngineTest, StereoShowsChannelOnesMessagesBeforeChannelTwos) {
   }
   ModifyHarness h;
   h.load(test::buildWav(wavLayout(2, 16, test::pcm16(samples))));
-  h.host.emphasis = true;
+  h.request.deemphasis = true;
   h.request.volumeTenths = 1100;
   Expected want = test::expectedOutput(test::pcm16(samples), 2, 16, 1.1, true);
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
@@ -233,24 +233,51 @@ TEST(ModificationEngineTest, StereoShowsChannelOnesMessagesBeforeChannelTwos) {
               test::buildWav(wavLayout(2, 16, want.samples)));
 }
 
-TEST(ModificationEngineTest, ChkEmphIsReadAgainForEachChannelOfEachBlock) {
-  // Unticked while channel 1's first clipping message is shown: channel 2 of
-  // that block already gets the volume pass.
+TEST(ModificationEngineTest, ARunDoesWhatWasChosenWhenItStarted) {
+  // Loud enough that channel 1 clips in every block: the request is the
+  // caller's own, so changing it while a clipping message is shown or while
+  // the run yields changes nothing of the run.
   std::vector<std::int16_t> samples;
   for (int i = 0; i < 300; ++i) {
     samples.push_back(i % 10 < 5 ? 32767 : -32768);
     samples.push_back(static_cast<std::int16_t>(i * 7));
   }
-  ModifyHarness h;
-  h.load(test::buildWav(wavLayout(2, 16, test::pcm16(samples))));
-  h.host.emphasis = true;
-  h.host.onMessage = [&](const Message&) { h.host.emphasis = false; };
-  h.request.volumeTenths = 1000;
-  ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
-  Expected want = test::expectedOutput(test::pcm16(samples), 2, 16, 1.0,
-                                       [](std::int64_t, int channel) { return channel == 0; });
-  EXPECT_TRUE(test::readFile(h.progDir + "a.wav") ==
-              test::buildWav(wavLayout(2, 16, want.samples)));
+  const Bytes data = test::pcm16(samples);
+  for (bool deemphasis : {true, false}) {
+    ModifyHarness h;
+    h.load(test::buildWav(wavLayout(2, 16, data)));
+    h.request.deemphasis = deemphasis;
+    h.request.volumeTenths = 900;
+    h.host.onMessage = [&](const Message&) { h.request.deemphasis = !deemphasis; };
+    h.host.onYield = [&] { h.request.deemphasis = !deemphasis; };
+    ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted) << deemphasis;
+    const Expected want = test::expectedOutput(data, 2, 16, 0.9, deemphasis);
+    EXPECT_EQ(clipMessages(h.host), test::shownClips(want, h.path())) << deemphasis;
+    EXPECT_TRUE(test::readFile(h.progDir + "a.wav") ==
+                test::buildWav(wavLayout(2, 16, want.samples)))
+        << deemphasis;
+  }
+}
+
+TEST(ModificationEngineTest, StopAtFirstClipEndsTheRunSilentlyWithNothingLeftBehind) {
+  // Three blocks; a burst at full scale in the second clips once de-emphasised.
+  const std::size_t count = static_cast<std::size_t>(test::framesPerBlock(2, 16)) * 3 * 2;
+  const std::vector<std::int16_t> quiet(count, 1000);
+  std::vector<std::int16_t> loud = quiet;
+  for (std::size_t k = 0; k < 2000; ++k) loud[count / 2 + k] = k / 2 % 10 < 5 ? 32767 : -32768;
+  for (const bool clips : {true, false}) {
+    ModifyHarness h;
+    h.load(test::buildWav(wavLayout(2, 16, test::pcm16(clips ? loud : quiet))));
+    h.request.deemphasis = true;
+    h.request.stopAtFirstClip = true;
+    const auto before = h.snapshot();
+    const ModifyResult r = h.run();
+    EXPECT_EQ(r.outcome, clips ? ModifyOutcome::kClipped : ModifyOutcome::kCompleted);
+    EXPECT_TRUE(clipMessages(h.host).empty());
+    if (clips) {
+      EXPECT_EQ(h.snapshot(), before);
+    }
+  }
 }
 
 TEST(ModificationEngineTest, TenThousandClippedSamplesShowTenMessagesAndOneForTheRest) {
@@ -267,7 +294,7 @@ TEST(ModificationEngineTest, TenThousandClippedSamplesShowTenMessagesAndOneForTh
   ASSERT_EQ(want.messages.size(), 10000u);
   ModifyHarness h;
   h.load(test::buildWav(wavLayout(1, 16, data)));
-  h.host.emphasis = true;
+  h.request.deemphasis = true;
   h.request.volumeTenths = 2000;
   const ModifyResult r = h.run();
   ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted);
@@ -483,7 +510,7 @@ TEST(ModificationEngineTest, FilesTheReaderCouldNotMakeReadyAreRefused) {
   h.load(test::buildWav(s));
   ASSERT_EQ(h.target.header.status, HeaderStatus::kUnsupported);
   auto before = h.snapshot();
-  h.host.emphasis = true;
+  h.request.deemphasis = true;
   EXPECT_EQ(h.run().outcome, ModifyOutcome::kRefused);
   ASSERT_EQ(h.host.messages.size(), 1u);
   EXPECT_NE(h.host.messages[0].text.find("Modification cancelled!"), std::string::npos);
@@ -504,7 +531,7 @@ TEST(ModificationEngineTest, StereoDeemphasisWithHugeFactorsMatchesThePlainCompu
   for (double gain : {16384.0, 16384.5, 32767.0}) {
     ModifyHarness h;
     h.load(test::buildWav(wavLayout(2, 16, data)));
-    h.host.emphasis = true;
+    h.request.deemphasis = true;
     h.request.maximize = true;
     h.request.maxGain = gain;
     const Expected want = test::expectedOutput(data, 2, 16, gain, true);
@@ -529,7 +556,7 @@ TEST(ModificationEngineTest, FollowedFilterRangeIsTheAnalysisRangeInEveryFormat)
 
       ModifyHarness h;
       h.load(test::buildWav(wavLayout(channels, bits, data)));
-      h.host.emphasis = true;
+      h.request.deemphasis = true;
       h.request.volumeTenths = 1300;
       h.followReportFilter = true;
       const ModifyResult r = h.run();
@@ -545,19 +572,19 @@ TEST(ModificationEngineTest, FollowedFilterRangeIsTheAnalysisRangeInEveryFormat)
   }
 }
 
-TEST(ModificationEngineTest, FollowedFilterRangeIsIncompleteWhenABlockWasNotDeemphasised) {
+TEST(ModificationEngineTest, FollowedFilterRangeIsCompleteOnlyForADeemphasisRun) {
+  // Unticking the box mid-run leaves the run, and its range, as it started.
   std::vector<std::int16_t> samples(2 * 1000, 1000);
-  for (bool untickMidRun : {false, true}) {
+  for (bool deemphasis : {false, true}) {
     ModifyHarness h;
     h.load(test::buildWav(wavLayout(2, 16, test::pcm16(samples))));
-    // Without de-emphasis, or unticked in the first yield (before the first block).
-    h.host.emphasis = untickMidRun;
-    if (untickMidRun) h.host.onYield = [&] { h.host.emphasis = false; };
+    h.request.deemphasis = deemphasis;
+    h.host.onYield = [&] { h.request.deemphasis = false; };
     h.request.volumeTenths = 900;
     h.followReportFilter = true;
     const ModifyResult r = h.run();
     ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted);
-    EXPECT_FALSE(r.filteredRange.complete) << untickMidRun;
+    EXPECT_EQ(r.filteredRange.complete, deemphasis);
   }
 }
 
@@ -566,7 +593,7 @@ TEST(ModificationEngineTest, AppliesDeemphasisAtFullVolume) {
   std::vector<std::int16_t> steps(20, 10000);
   Bytes file = test::buildWav(wavLayout(1, 16, test::pcm16(steps)));
   h.load(file);
-  h.host.emphasis = true;
+  h.request.deemphasis = true;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
   Bytes out = test::readFile(h.progDir + "a.wav");
   // -820.8955, 3297.5050, 5848.4546, ... rounded down after adding 0.5

@@ -97,9 +97,6 @@ TEST(ModificationFailureTest, EveryFailingStepLeavesTheUsersFilesAsTheyWere) {
     SCOPED_TRACE(row.name);
     ModifyHarness h;
     h.load(stereoFile());
-    // A file of the same name in the program directory is only ever replaced
-    // by a complete result.
-    test::writeFile(h.progDir + "a.wav", Bytes{1, 2, 3});
     if (row.oldExists) test::writeFile(h.path() + ".old", Bytes{4, 5});
     h.fs.faults = row.faults;
     h.fs.hardLinks = row.hardLinks;
@@ -152,9 +149,11 @@ TEST(ModificationFailureTest, ExplicitOutputFailureLeavesNoOutputAndNoTemporaryF
   EXPECT_EQ(h.host.messages.back().text, "Unknown error number 61! Modification cancelled!");
 }
 
-// The disk-space question comes up: too little room in the program directory.
+// The disk-space question comes up (too little room in the program
+// directory) and is answered Yes.
 void tooLittleRoom(ModifyHarness& h) {
   h.fs.free = DiskFree{1, 4096, 3};
+  h.host.answers = {Answer::kYes};
 }
 
 TEST(InPlaceTest, OverflowIsFoundBeforeTheFirstByteIsWritten) {
@@ -192,7 +191,7 @@ TEST(InPlaceTest, RewritesTheFileKeepingItsLengthAndEveryNonSampleByte) {
   Bytes file = stereoFile();
   h.load(file);
   tooLittleRoom(h);
-  h.host.emphasis = true;
+  h.request.deemphasis = true;
   h.request.volumeTenths = 1200;
   ModifyResult r = h.run();
   ASSERT_EQ(r.outcome, ModifyOutcome::kCompleted);
@@ -212,7 +211,7 @@ TEST(InPlaceTest, ReadErrorLaterInTheFileFailsBeforeAnythingIsWritten) {
   Bytes file = stereoFile();
   h.load(file);
   tooLittleRoom(h);
-  h.host.emphasis = true;
+  h.request.deemphasis = true;
   h.fs.faults = {{FsOp::kRead, "a.wav", 57, 2000000}};
   EXPECT_EQ(h.run().outcome, ModifyOutcome::kFailed);
   EXPECT_EQ(h.host.messages.back().text, "Unknown error number 57! Modification cancelled!");
@@ -236,6 +235,7 @@ TEST(InPlaceTest, SpaceIsReservedBeforeTheFirstWriteAndALaterFailureSaysItIsPart
   // Past the reservation (a file system that could not reserve, or one that
   // fails for another reason) the file is no longer the original.
   h.fs.faults = {{FsOp::kWrite, "a.wav", 57, 44 + 1048576 + 10}};
+  h.host.answers = {Answer::kYes};
   r = h.run();
   EXPECT_EQ(r.errorNumber, 57);
   EXPECT_TRUE(r.partlyRewritten);
@@ -257,9 +257,9 @@ TEST(InPlaceTest, AnsweringNoClosesWithoutTouchingAnything) {
 TEST(ExitDuringRunTest, CopyToTheProgramDirectoryIsAbandonedAndUndone) {
   ModifyHarness h;
   h.load(stereoFile());
-  bool exit = false;
-  h.exitRequested = [&] { return exit; };
-  h.host.onYield = [&] { exit = h.host.yields == 2; };  // during the second block
+  h.host.onYield = [&] {  // during the second block
+    if (h.host.yields == 2) h.stop.request_stop();
+  };
   h.request.volumeTenths = 500;
   auto before = h.snapshot();
   ModifyResult r = h.run();
@@ -291,9 +291,9 @@ TEST(ExitDuringRunTest, InPlaceRewriteFinishesFirst) {
   Bytes file = stereoFile();
   h.load(file);
   tooLittleRoom(h);
-  bool exit = false;
-  h.exitRequested = [&] { return exit; };
-  h.host.onYield = [&] { exit = !h.host.captions.empty(); };  // once writing began
+  h.host.onYield = [&] {  // once writing began
+    if (!h.host.captions.empty()) h.stop.request_stop();
+  };
   h.request.volumeTenths = 500;
   ModifyResult r = h.run();
   EXPECT_EQ(r.outcome, ModifyOutcome::kCompleted);
@@ -312,9 +312,7 @@ TEST(ExitDuringRunTest, InPlaceCheckBeforeWritingMayStillBeLeft) {
   Bytes file = stereoFile();
   h.load(file);
   tooLittleRoom(h);
-  bool exit = false;
-  h.exitRequested = [&] { return exit; };
-  h.host.onYield = [&] { exit = true; };
+  h.host.onYield = [&] { h.stop.request_stop(); };
   h.request.volumeTenths = 2000;
   EXPECT_EQ(h.run().outcome, ModifyOutcome::kAbandoned);
   EXPECT_EQ(h.fs.bytesWrittenTo("a.wav"), 0u);

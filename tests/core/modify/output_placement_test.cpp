@@ -52,7 +52,8 @@ TEST(PlacementMessagesTest, TextsTitlesIconsAndButtonsAreTheProgramsOwn) {
             "required, but only 409600 bytes available)!\r\nDo you want to overwrite the "
             "existing file?");
   EXPECT_EQ(q.kind, MessageKind::kQuestion);
-  EXPECT_EQ(q.defaultAnswer, Answer::kYes);
+  // Only an answer Yes overwrites the file: No is the default.
+  EXPECT_EQ(q.defaultAnswer, Answer::kNo);
 
   Message inDir = closingNotice(true, "\r\n");
   EXPECT_EQ(inDir.title, "Info:");
@@ -138,7 +139,8 @@ TEST(PlaceOutputTest, AnswerNoTouchesNothingAndOpensNothing) {
 
 TEST(PlaceOutputTest, AnswerYesRewritesTheFileInPlace) {
   PlacementCase c(1000000, DiskFree{8, 512, 100});
-  c.place();  // the default button is Yes
+  c.host.answers = {Answer::kYes};
+  c.place();
   EXPECT_FALSE(c.result.declined);
   EXPECT_TRUE(c.result.inPlace);
   EXPECT_FALSE(c.result.inProgramDir);

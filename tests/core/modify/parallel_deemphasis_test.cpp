@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "core/dsp/cpu_features.h"
-#include "core/dsp/segmented_deemphasis.h"
+#include "core/dsp/double_filter/segmented_deemphasis.h"
+#include "support/kernel_switches.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -34,7 +34,7 @@ bool sameBits(double a, double b) {
 
 TEST(SegmentedDeemphasisTest, SegmentsGiveTheSerialChainBitForBitOnEveryVectorPath) {
   for (bool wide : {true, false}) {
-    kernels::allowWideVectors(wide);
+    test::allowWideVectors(wide);
     for (std::size_t n : {100u, 8191u, 8192u, 50001u, 70003u}) {
       SCOPED_TRACE(testing::Message() << n << " inputs, wide " << wide);
       const std::vector<double> x = noiseWithSilences(n, static_cast<std::uint32_t>(n), 1.7);
@@ -51,7 +51,7 @@ TEST(SegmentedDeemphasisTest, SegmentsGiveTheSerialChainBitForBitOnEveryVectorPa
       EXPECT_TRUE(sameBits(segmented.prevInput, serial.prevInput));
     }
   }
-  kernels::allowWideVectors(true);
+  test::allowWideVectors(true);
 }
 
 // The modification's rounding and limiting of one filtered value.
@@ -100,9 +100,8 @@ TEST(BlockDeemphasisTest, ThreadsAndWrongGuessesGiveTheSerialSamplesLimitsAndSta
           SCOPED_TRACE(testing::Message() << channels << " ch " << bits << " bit, factor " << factor
                                           << ", " << threads << " threads, spoilt " << spoil);
           // Odd thread counts with AVX2 where the processor has it, even ones without.
-          kernels::allowWideVectors(threads % 2 == 1);
+          const test::KernelPaths paths(threads % 2 == 1, spoil);
           BlockDeemphasis block(channels, bits, factor, threads);
-          if (spoil) block.spoilGuesses();
           DeemphasisFilterDouble filters[2];
           FollowedFilter follow[2];
           test::Bytes got(in.size());
@@ -127,7 +126,6 @@ TEST(BlockDeemphasisTest, ThreadsAndWrongGuessesGiveTheSerialSamplesLimitsAndSta
       }
     }
   }
-  kernels::allowWideVectors(true);
 }
 
 }  // namespace

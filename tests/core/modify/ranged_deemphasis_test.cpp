@@ -26,7 +26,7 @@ Bytes wavOf(int channels, int bits, const Bytes& data) {
 ModifyResult deemphasise(ModifyHarness& h, const Bytes& file,
                          std::optional<std::vector<FrameRange>> ranges = std::nullopt) {
   h.load(file);
-  h.host.emphasis = true;
+  h.request.deemphasis = true;
   h.request.volumeTenths = 1300;
   h.placement = PlacementMode::kExplicitOutput;
   h.explicitOutput = h.progDir + "out.wav";

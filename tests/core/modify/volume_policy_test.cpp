@@ -31,17 +31,16 @@ TEST(VolumePolicyTest, FollowedRangePeakCountsOnlyExactMinusFullScaleAsOneLess) 
   EXPECT_EQ(peakOfRange(range, 2), 38000);
 }
 
-TEST(VolumePolicyTest, DeemphasisTrialStandsOnlyWhenCompleteUnclippedAndNotHeldDown) {
+TEST(VolumePolicyTest, DeemphasisTrialStandsOnlyWhenCompleteAndNotHeldDown) {
   FilteredRange range;
   range.complete = true;
   range.max[0] = 20000;  // de-emphasised peak 20000: at most 163.8%
   std::int32_t peak = 0;
-  EXPECT_TRUE(deemphasisTrialHolds(range, false, 1, 16, 1638, peak));
+  EXPECT_TRUE(deemphasisTrialHolds(range, 1, 16, 1638, peak));
   EXPECT_EQ(peak, 20000);
-  EXPECT_FALSE(deemphasisTrialHolds(range, false, 1, 16, 1639, peak));
-  EXPECT_FALSE(deemphasisTrialHolds(range, true, 1, 16, 1000, peak));
+  EXPECT_FALSE(deemphasisTrialHolds(range, 1, 16, 1639, peak));
   range.complete = false;
-  EXPECT_FALSE(deemphasisTrialHolds(range, false, 1, 16, 1000, peak));
+  EXPECT_FALSE(deemphasisTrialHolds(range, 1, 16, 1000, peak));
   EXPECT_TRUE(deemphasisTrialPays(true, false, true, true));
   EXPECT_FALSE(deemphasisTrialPays(true, true, true, true));
   EXPECT_FALSE(deemphasisTrialPays(true, false, false, true));

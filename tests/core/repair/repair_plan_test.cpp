@@ -5,7 +5,8 @@
 #include "core/repair/repair_run.h"
 #include "core/repair/repair_text.h"
 #include "core/wav/wav_header_reader.h"
-#include "repair_check.h"
+#include "properties/properties.h"
+#include "properties/repair_properties.h"
 #include "support/memory_file_system.h"
 #include "support/scripted_host.h"
 #include "support/test_support.h"
@@ -147,14 +148,14 @@ TEST(RepairPlanTest, EachLieIsMendedInItsStatedFieldsOnlyAndOnce) {
     RepairServices services{.fs = fs, .progress = host};
     ASSERT_EQ(applyRepair(kPath, plan, services).outcome, RepairOutcome::kRepaired);
     const Bytes repaired = *fs.get(kPath);
-    EXPECT_EQ(fuzz::unplannedDifference(lie.file, repaired, plan), "");
+    EXPECT_EQ(properties::unplannedDifference(lie.file, repaired, plan), "");
     EXPECT_EQ(*fs.get(std::string(kPath) + ".old"), lie.file);
     const WavHeader header =
         readWavHeader(std::make_unique<MemorySource>(repaired), repaired.size()).header;
     EXPECT_EQ(header.layout.dataSize, lie.dataSize);
     EXPECT_EQ(planFileRepair(fs, kPath, lie.options).verdict, RepairVerdict::kNothingToRepair);
     // In place where nothing is inserted, the same bytes.
-    EXPECT_EQ(fuzz::checkRepair(lie.file.data(), lie.file.size()), "");
+    EXPECT_EQ(properties::checkRepair(lie.file.data(), lie.file.size()), "");
   }
 }
 

@@ -8,7 +8,7 @@
 #include "core/repair/repair_run.h"
 #include "core/repair/repair_text.h"
 #include "core/wav/wav_header_reader.h"
-#include "repair_check.h"
+#include "properties/repair_properties.h"
 #include "support/scripted_host.h"
 #include "support/test_support.h"
 
@@ -105,7 +105,8 @@ TEST(Rf64ConversionTest, AJunkChunkBeforeTheFormatTakesTheDs64ChunkInPlace) {
   RepairServices services{.fs = realFileSystem(), .progress = host};
   services.placement = RepairPlacement::kInPlace;
   ASSERT_EQ(applyRepair(path, plan, services).outcome, RepairOutcome::kRepaired);
-  EXPECT_EQ(fuzz::unplannedDifference(head, readAt(path, 0, kWindow), headOf(plan, kWindow)), "");
+  EXPECT_EQ(properties::unplannedDifference(head, readAt(path, 0, kWindow), headOf(plan, kWindow)),
+            "");
   EXPECT_EQ(readAt(path, lengthOf(path) - kWindow, kWindow), tail);
   EXPECT_EQ(planFileRepair(realFileSystem(), path).verdict, RepairVerdict::kNothingToRepair);
   expectFullLength(path);
@@ -133,8 +134,9 @@ TEST(Rf64ConversionTest, WithoutRoomTheDs64ChunkIsInsertedInANewFileThatKeepsThe
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512, std::uint64_t{16} << 20);
   EXPECT_EQ(readAt(path + ".old", 0, kWindow), head);
-  EXPECT_EQ(fuzz::unplannedDifference(head, readAt(path, 0, kWindow + 36), headOf(plan, kWindow)),
-            "");
+  EXPECT_EQ(
+      properties::unplannedDifference(head, readAt(path, 0, kWindow + 36), headOf(plan, kWindow)),
+      "");
   EXPECT_EQ(readAt(path, length + 36 - kWindow, kWindow), tail);
   EXPECT_EQ(planFileRepair(realFileSystem(), path).verdict, RepairVerdict::kNothingToRepair);
   expectFullLength(path);

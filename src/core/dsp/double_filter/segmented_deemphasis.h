@@ -1,16 +1,8 @@
-// The double de-emphasis filter (the modification's) without its chain: the
-// inputs are cut into segments that run side by side, in vector lanes and on
-// several threads, with a result that is exactly that of one serial chain.
-//
-// A segment after the first starts from a guess: the input kDoubleWarmUp
-// frames in front of it taken as the output there (the filter's gain at 0 Hz
-// is 1), and the filter run from there up to the segment's first frame. The
-// filter forgets its state by a factor 20.75 / 33.5 per step, so after the
-// warm-up the guess almost always is the true state, bit for bit. Once the
-// true output in front of the segment is known, the two are compared; where
-// they differ, the segment is computed again serially from the true state
-// until an output equals the one the segment stored (from there on the two
-// runs are the same run).
+// The rewriting's double filter without its chain: the inputs are cut into
+// segments that run side by side in vector lanes (and, through
+// BlockDeemphasis, on several threads), each after the first from a guessed
+// state settled against the true one, with a result that is exactly that of
+// one serial chain (the scheme and why: core/dsp/README.md).
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "core/dsp/segmented_deemphasis.h"
+#include "core/dsp/double_filter/segmented_deemphasis.h"
 
 #include <bit>
 

@@ -1,4 +1,4 @@
-#include "core/dsp/filter_chain.h"
+#include "core/dsp/integer_filter/filter_chain.h"
 
 #include "core/dsp/cpu_features.h"
 

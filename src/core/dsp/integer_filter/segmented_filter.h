@@ -1,19 +1,13 @@
-// The filter of the tuned pass over a chunk, cut into segments that run as
-// independent chains, so that the processor overlaps several recurrences.
-//
-// A segment after the first starts from a guess and warms up over the
-// kWarmUp inputs in front of it; as the recursion forgets its state by a
-// factor 83/134 per step, the guess has then almost always become the true
-// state. Afterwards each segment's state at its start is compared with the
-// true output of the segment before; where they differ, the segment is
-// recomputed serially until its output meets the speculative one (from there
-// on the two runs are the same run). The result is always exactly the serial
-// recurrence.
+// The report's filter over a chunk, cut into segments that run as
+// independent chains, so that the processor overlaps several recurrences;
+// each segment after the first starts from a guess and is settled against the
+// true state (the scheme and why the result is exactly the serial recurrence:
+// core/dsp/README.md).
 #pragma once
 
 #include <cstdint>
 
-#include "core/dsp/filter_chain.h"
+#include "core/dsp/integer_filter/filter_chain.h"
 
 namespace ril::kernels {
 

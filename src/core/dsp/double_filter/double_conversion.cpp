@@ -1,4 +1,4 @@
-#include "core/dsp/double_conversion.h"
+#include "core/dsp/double_filter/double_conversion.h"
 
 #include <algorithm>
 #include <cstring>

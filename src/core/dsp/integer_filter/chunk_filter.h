@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/dsp/lane_filter.h"
+#include "core/dsp/integer_filter/lane_filter.h"
 #include "core/dsp/run_statistics.h"
 
 namespace ril::kernels {

@@ -1,9 +1,9 @@
-#include "core/dsp/lane_filter.h"
+#include "core/dsp/integer_filter/lane_filter.h"
 
 #if RIL_AVX2
 
 #include "core/dsp/cpu_features.h"
-#include "core/dsp/segmented_filter.h"
+#include "core/dsp/integer_filter/segmented_filter.h"
 
 namespace ril::kernels {
 

@@ -1,4 +1,4 @@
-#include "core/dsp/double_pair.h"
+#include "core/dsp/double_filter/double_pair.h"
 
 #include <gtest/gtest.h>
 

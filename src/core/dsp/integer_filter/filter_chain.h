@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "core/dsp/deemphasis_filter.h"
+#include "core/dsp/integer_filter/fast_division.h"
 
 namespace ril::kernels {
 

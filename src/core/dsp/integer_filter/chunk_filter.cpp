@@ -1,6 +1,6 @@
-#include "core/dsp/chunk_filter.h"
+#include "core/dsp/integer_filter/chunk_filter.h"
 
-#include "core/dsp/segmented_filter.h"
+#include "core/dsp/integer_filter/segmented_filter.h"
 
 namespace ril::kernels {
 

@@ -1,4 +1,4 @@
-#include "core/dsp/segmented_filter.h"
+#include "core/dsp/integer_filter/segmented_filter.h"
 
 namespace ril::kernels {
 

@@ -1,4 +1,4 @@
-#include "repair_check.h"
+#include "properties/repair_properties.h"
 
 #include <algorithm>
 
@@ -6,10 +6,11 @@
 #include "core/repair/repair_text.h"
 #include "core/repair/riff_scan.h"
 #include "core/wav/wav_header_reader.h"
+#include "properties/properties.h"
 #include "support/memory_file_system.h"
 #include "support/scripted_host.h"
 
-namespace ril::fuzz {
+namespace ril::properties {
 
 namespace {
 
@@ -142,4 +143,4 @@ std::string checkRepair(const std::uint8_t* data, std::size_t size) {
   return {};
 }
 
-}  // namespace ril::fuzz
+}  // namespace ril::properties

@@ -1,4 +1,4 @@
-// The cue sheet reader and rewriter on arbitrary bytes (see harness.h).
+// The cue sheet reader and rewriter on arbitrary bytes (properties.h).
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -7,10 +7,10 @@
 #include "core/cue/cue_reader.h"
 #include "core/cue/cue_rewrite.h"
 #include "core/cue/cue_wav.h"
-#include "harness.h"
+#include "properties/properties.h"
 #include "support/memory_file_system.h"
 
-namespace ril::fuzz {
+namespace ril::properties {
 
 namespace {
 
@@ -224,4 +224,4 @@ std::vector<std::string> cueSeedSheets() {
   };
 }
 
-}  // namespace ril::fuzz
+}  // namespace ril::properties

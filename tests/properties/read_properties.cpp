@@ -1,0 +1,164 @@
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "core/analysis/analysis_report.h"
+#include "core/analysis/parallel_statistics.h"
+#include "core/analysis/sample_statistics.h"
+#include "core/wav/header_report.h"
+#include "core/wav/wav_header_reader.h"
+#include "properties/analysed_input.h"
+#include "properties/properties.h"
+#include "support/kernel_switches.h"
+#include "support/manual_clock.h"
+#include "support/scripted_host.h"
+
+namespace ril::properties {
+
+using Bytes = MemoryFileSystem::Bytes;
+
+std::string readAndAnalyse(const std::string& path, MemoryFileSystem& fs, std::uint64_t length,
+                           Analysed& a) {
+  ManualClock clock;
+  ScriptedHost host;
+  HeaderReading reading = readWavFile(fs, path);
+  a.header = reading.header;
+  a.report = headerReportLines(path, a.header, "\r\n");
+  if (a.header.ready()) {
+    if (!reading.samples) return "a ready header without its samples";
+    a.result = analyseSamples(*reading.samples, a.header.format, a.header.layout, host, clock);
+    a.report += analysisReportLines(a.result, a.header.format, ReportFormat{});
+  } else if (reading.samples) {
+    return "a header that is not ready left its samples open";
+  }
+
+  if (a.report.rfind("Filename:\t", 0) != 0) return "the report does not start with the name";
+  // The lines with computed numbers never show a value that is not a number
+  // (other lines may echo bytes of the file, which can read "NaN").
+  std::size_t start = 0;
+  while (start < a.report.size()) {
+    std::size_t end = a.report.find('\n', start);
+    if (end == std::string::npos) end = a.report.size();
+    const std::string line = a.report.substr(start, end - start);
+    start = end + 1;
+    const bool computed =
+        (line.size() > 1 && line[0] >= '1' && line[0] <= '4' && line[1] == '\t') ||
+        line.rfind("Volume", 0) == 0 || line.rfind("Calculation", 0) == 0 ||
+        line.rfind("Filelength", 0) == 0 || line.rfind("Length of file", 0) == 0;
+    if (!computed) continue;
+    for (const char* bad : {"nan", "inf", "NaN", "Inf"}) {
+      if (line.find(bad) != std::string::npos) return "the report line \"" + line + "\"";
+    }
+  }
+  if (!host.messages.empty()) return "reading or analysing showed a message";
+  const WavHeader& h = a.header;
+  if (h.layout.fileLength != length) return "wrong file length";
+  if (headerProblem(h).empty() != h.ready()) return "a problem line for a ready header, or none";
+  if (h.findings.dataFound &&
+      (h.layout.dataOffset < 8 || h.layout.dataOffset > static_cast<std::int64_t>(length))) {
+    return "the samples start outside the file";
+  }
+  if (h.ready()) {
+    if (!h.findings.waveForm || !h.findings.formatChunkFound) {
+      return "ready without a WAVE form and a format chunk";
+    }
+    if (h.format.formatTag != 1 && h.format.formatTag != -2) return "ready with a non-PCM tag";
+    if (h.format.channels != 1 && h.format.channels != 2) {
+      return "ready with a channel count not 1 or 2";
+    }
+    if (h.format.bitsPerSample != 8 && h.format.bitsPerSample != 16) {
+      return "ready with odd resolution";
+    }
+    if (h.layout.framesInFile < 0 || h.layout.framesInFile > h.layout.sampleFrames + 1) {
+      return "frames in the file beyond the declared frames";
+    }
+    const std::int64_t end = h.layout.dataOffset + h.layout.framesInFile * h.format.frameBytes();
+    if (h.layout.dataOffset < 0 || end > static_cast<std::int64_t>(length)) {
+      return "frames reach past the end";
+    }
+    if (a.result.peak[0] < 0 || a.result.peak[0] > 32767) return "peak level out of range";
+  }
+  return {};
+}
+
+namespace {
+
+// The first record of `got` that differs from `want`, described.
+std::string compareRecords(const char* method, const StatsRecords& got, const StatsRecords& want) {
+  for (int r = 0; r < 4; ++r) {
+    if (!(got[r] == want[r])) {
+      return std::string(method) + " statistics of record " + std::to_string(r + 1) +
+             " differ from the plain ones (min " + std::to_string(got[r].min) + "/" +
+             std::to_string(want[r].min) + ", max " + std::to_string(got[r].max) + "/" +
+             std::to_string(want[r].max) + ", sum " + std::to_string(got[r].sum) + "/" +
+             std::to_string(want[r].sum) + ", full scale " + std::to_string(got[r].fullScale) +
+             "/" + std::to_string(want[r].fullScale) + ")";
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
+  MemoryFileSystem fs;
+  fs.put("/in/f.wav", Bytes(data, data + size));
+  Analysed a;
+  std::string broken = readAndAnalyse("/in/f.wav", fs, size, a);
+  if (!broken.empty()) return broken;
+  if (fs.paths().size() != 1 || *fs.get("/in/f.wav") != Bytes(data, data + size)) {
+    return "reading changed the file system";
+  }
+  if (!a.header.hasFrames()) return {};
+  const WavFormat& format = a.header.format;
+
+  // The tuned statistics, with the data split in two blocks at a point the
+  // input chooses, against the plain ones in a single block.
+  const std::int64_t frames = a.header.layout.framesInFile;
+  const unsigned char* samples = data + a.header.layout.dataOffset;
+  const std::int64_t frameBytes = format.frameBytes();
+  const bool deemphasis = format.sampleRate == 44100;
+  SampleAccumulator plain(format.channels, format.bitsPerSample, deemphasis,
+                          SampleAccumulator::Method::kPlain);
+  plain.addBlock(samples, frames);
+  SampleAccumulator tuned(format.channels, format.bitsPerSample, deemphasis,
+                          SampleAccumulator::Method::kTuned);
+  const std::int64_t split = data[size - 1] % frames;
+  if (split > 0) tuned.addBlock(samples, split);
+  tuned.addBlock(samples + split * frameBytes, frames - split);
+  const StatsRecords want = plain.finish();
+  if (std::string broken = compareRecords("tuned", tuned.finish(), want); !broken.empty()) {
+    return broken;
+  }
+  // The same split for threads side by side, in parts of a size and with
+  // guesses (spoilt or not) that the input chooses.
+  const std::uint8_t choice = data[(size - 1) / 2];
+  const test::KernelPaths paths(kernels::haveAvx2(), (choice & 4) != 0);
+  ParallelAccumulator parallel(format.channels, format.bitsPerSample, deemphasis, 1 + choice % 4,
+                               frames);
+  parallel.setPartUnit(65 + 37 * (choice >> 3));
+  std::memcpy(parallel.nextBuffer(), samples, static_cast<std::size_t>(split * frameBytes));
+  parallel.addBlock(split);
+  std::memcpy(parallel.nextBuffer(), samples + split * frameBytes,
+              static_cast<std::size_t>((frames - split) * frameBytes));
+  parallel.addBlock(frames - split);
+  if (std::string broken = compareRecords("threaded", parallel.finish(), want); !broken.empty()) {
+    return broken;
+  }
+  // The peaks the analysis stored, from the plain records.
+  auto peak = [&](int first) {
+    std::int32_t p = 0;
+    for (int c = 0; c < format.channels; ++c) {
+      const ChannelStats& r = want[first + c];
+      p = std::max({p, r.max, r.min == -32768 ? 32767 : -r.min});
+    }
+    return p;
+  };
+  if (a.result.peak[0] != peak(0)) return "the peak differs from the plain statistics";
+  if (deemphasis && a.result.peak[1] != peak(2)) {
+    return "the de-emphasised peak differs from the plain statistics";
+  }
+  return {};
+}
+
+}  // namespace ril::properties
