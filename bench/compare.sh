@@ -5,11 +5,12 @@
 # cp and sync, and in place on a 4 GiB one; and on many small files (300
 # files of 2.5 s each), --jobs 1 against --jobs 2 and a shell loop over sox.
 #
-#   bench/compare.sh [BUILD_DIR [report|modify|repair|files|all]]   (default: build all)
+#   bench/compare.sh [BUILD_DIR [report|loudness|modify|repair|files|all]]   (default: build all)
 #   CACHE=cold bench/compare.sh ...   the page cache dropped before every run
 #                                     (as root: sync; echo 3 > /proc/sys/vm/drop_caches)
 #
-# Needs sox, ffmpeg, hyperfine and python3. Every comparison is a function;
+# Needs sox, ffmpeg, hyperfine and python3; the loudness comparison also the
+# build's ebur128_peer (built where libebur128-dev is installed). Every comparison is a function;
 # main() lists the ones that run. The modifications write into the same
 # directory as the file; each run starts with the output removed and the disk
 # synced. rilmaton-cli flushes its output, so cp is followed by sync to match;
@@ -73,6 +74,39 @@ report_comparison() {
   echo "ffmpeg astats / report: $(ratio "$t_ffmpeg" "$t_report")x   (target >= 25)"
   echo "report / cat:           $(ratio "$t_report" "$t_cat")x   (target <= 3)"
   echo "peak memory of report:  $(peak_memory_kib "'$CLI' report '$file'") KiB   (limit 32768)"
+}
+
+# The loudness: the report with and without it, side by side in one hyperfine
+# run (interleaved, so that the machine's load falls on both alike), against
+# ffmpeg's ebur128 filter with true peak and libebur128 with true peak.
+loudness_comparison() {
+  local file=$1 json="$WORK/loudness.json" peer
+  peer="$(dirname "$CLI")/ebur128_peer"
+  [[ -x "$peer" ]] || { echo "compare.sh: $peer not built (libebur128-dev)" >&2; exit 1; }
+  echo "== loudness: $(du -h "$file" | cut -f1) file, $CACHE page cache, load $(cut -d' ' -f1-3 /proc/loadavg)"
+  hyperfine --style none --warmup 1 --runs "$RUNS" --export-json "$json" \
+    -n with "'$CLI' report '$file'" -n without "'$CLI' report --no-loudness '$file'" \
+    -n with1 "'$CLI' report --threads 1 '$file'" \
+    -n without1 "'$CLI' report --threads 1 --no-loudness '$file'" >/dev/null
+  local t_with t_without t_with1 t_without1 t_ffmpeg t_peer
+  read -r t_with t_without t_with1 t_without1 < <(python3 -c '
+import json, sys
+r = {x["command"]: x["median"] for x in json.load(open(sys.argv[1]))["results"]}
+print(r["with"], r["without"], r["with1"], r["without1"])' "$json")
+  t_ffmpeg=$(time_command ffmpeg-ebur128 "$SLOW_RUNS" \
+    "ffmpeg -v error -nostats -i '$file' -af ebur128=peak=true -f null -")
+  t_peer=$(time_command libebur128 "$SLOW_RUNS" "'$peer' '$file'")
+  printf '%-46s %8.3f s\n' "rilmaton-cli report" "$t_with" \
+    "rilmaton-cli report --no-loudness" "$t_without" \
+    "rilmaton-cli report --threads 1" "$t_with1" \
+    "rilmaton-cli report --threads 1 --no-loudness" "$t_without1" \
+    "ffmpeg -af ebur128=peak=true" "$t_ffmpeg" \
+    "libebur128 (true peak)" "$t_peer"
+  echo "with / without loudness:        $(ratio "$t_with" "$t_without")x   (target <= 1.5)"
+  echo "with / without, one thread:     $(ratio "$t_with1" "$t_without1")x"
+  echo "ffmpeg ebur128 / report:        $(ratio "$t_ffmpeg" "$t_with")x   (target >= 20)"
+  echo "libebur128 / report:            $(ratio "$t_peer" "$t_with")x   (target >= 20)"
+  echo "load after:                     $(cut -d' ' -f1-3 /proc/loadavg)"
 }
 
 # The modification: rilmaton-cli modify against cp, sox and ffmpeg.
@@ -196,16 +230,18 @@ main() {
   fi
   case "$WHICH" in
     report) report_comparison "$file" ;;
+    loudness) loudness_comparison "$file" ;;
     modify) modify_comparison "$file" ;;
     repair) repair_comparison "$file" ;;
     files) many_files_comparison ;;
     all)
       report_comparison "$file"
+      loudness_comparison "$file"
       modify_comparison "$file"
       repair_comparison "$file"
       many_files_comparison
       ;;
-    *) echo "compare.sh: report, modify, repair, files or all, not '$WHICH'" >&2; exit 2 ;;
+    *) echo "compare.sh: report, loudness, modify, repair, files or all, not '$WHICH'" >&2; exit 2 ;;
   esac
 }
 

@@ -10,7 +10,7 @@ _rilmaton_cli() {
   local many="--recursive -r --files-from --null -0 --jobs -j --threads --help -h"
   local options
   case ${COMP_WORDS[1]} in
-    report) options="--crlf --json $many" ;;
+    report) options="--crlf --json --no-loudness $many" ;;
     modify)
       options="--deemphasis --maximize --album --volume --output --output-dir --in-place"
       options="$options --cue --cue-outside-ok $many"

@@ -306,8 +306,9 @@ class ModifyCommand {
   bool analyse() {
     const WavHeader& header = target_.header;
     if (!header.hasFrames()) return true;  // the run refuses the file and says why
-    const AnalysisResult result = analyseSamples(*reading_.samples, header.format, header.layout,
-                                                 silent_, steadyClock(), '.', o_.analysisThreads);
+    const AnalysisResult result =
+        analyseSamples(*reading_.samples, header.format, header.layout, silent_, steadyClock(), '.',
+                       o_.analysisThreads, false);
     reading_.samples.reset();
     if (result.complete()) {
       peak_[0] = result.peak[0];
@@ -527,7 +528,7 @@ AlbumTrack analyseAlbumTrack(const std::string& file, bool deemphasis) {
   if (problem.empty()) {
     SilentProgress silent;
     const AnalysisResult r =
-        analyseSamples(*reading.samples, h.format, h.layout, silent, steadyClock());
+        analyseSamples(*reading.samples, h.format, h.layout, silent, steadyClock(), '.', 1, false);
     if (r.complete()) {
       track.analysed = true;
       const std::int32_t peak = deemphasis ? r.peak[1] : r.peak[0];

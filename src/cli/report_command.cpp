@@ -27,8 +27,8 @@ namespace ril::cli {
 namespace {
 
 const char* kReportUsage =
-    "Usage: rilmaton-cli report [--crlf | --json] [--recursive] [--files-from LIST [-0]]\n"
-    "                           [--jobs N] [--threads N] FILE...\n"
+    "Usage: rilmaton-cli report [--crlf | --json] [--no-loudness] [--recursive]\n"
+    "                           [--files-from LIST [-0]] [--jobs N] [--threads N] FILE...\n"
     "\n"
     "Prints, for each FILE in turn, the report the main window shows after opening it.\n"
     "Lines end in LF; --crlf keeps CR LF as the report holds them.\n"
@@ -36,6 +36,8 @@ const char* kReportUsage =
     "  --json             one JSON object per FILE on a line of its own (NDJSON): every\n"
     "                     figure of the report unrounded, with peak and RMS in dBFS,\n"
     "                     the count of samples at full scale and the headroom factors\n"
+    "  --no-loudness      leaves out the loudness measurement (integrated loudness,\n"
+    "                     loudness range, true peak): only the peak statistics\n"
     "  -r, --recursive    a directory stands for the *.wav files (any case) under it\n"
     "  --files-from LIST  also the paths in LIST, one a line (- reads standard input)\n"
     "  -0, --null         the paths in LIST end in a NUL byte, not a line break\n"
@@ -75,7 +77,7 @@ std::string analysisProblem(const AnalysisResult& result, const WavFormat& forma
   return line;
 }
 
-FileReport reportFile(const std::string& file, int threads) {
+FileReport reportFile(const std::string& file, int threads, bool loudness) {
   FileReport r;
   HeaderReading reading = readWavFile(realFileSystem(), file);
   r.header = reading.header;
@@ -85,7 +87,7 @@ FileReport reportFile(const std::string& file, int threads) {
   if (r.header.ready()) {
     SilentProgress progress;
     r.result = analyseSamples(*reading.samples, r.header.format, r.header.layout, progress,
-                              steadyClock(), '.', threads);
+                              steadyClock(), '.', threads, loudness);
     r.text += analysisReportLines(*r.result, r.header.format, ReportFormat{});
     r.error = analysisProblem(*r.result, r.header.format);
   }
@@ -128,12 +130,13 @@ void printReport(const std::string& file, const FileReport& r, bool crlf, bool j
 }  // namespace
 
 int runReportCommand(int argc, char** argv) {
-  bool crlf = false, json = false;
+  bool crlf = false, json = false, noLoudness = false;
   int threads = 0;  // 0: the processors shared among the files at once
   FileSources sources;
   Arguments args("report");
   args.flag({"--crlf"}, crlf);
   args.flag({"--json"}, json);
+  args.flag({"--no-loudness"}, noLoudness);
   args.threadsOption(threads);
   sources.addTo(args);
   if (const int status = args.parseOrExit(argc, argv, kReportUsage); status >= 0) return status;
@@ -159,7 +162,7 @@ int runReportCommand(int argc, char** argv) {
       closed = true;
       return 1;
     }
-    const FileReport r = reportFile(files[i], threads);
+    const FileReport r = reportFile(files[i], threads, !noLoudness);
     printReport(files[i], r, crlf, json, diagnostics);
     return r.analysed() ? 0 : 1;
   });

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "cli/loudness_json.h"
 #include "cli/repair_json.h"
 #include "core/modify/volume_policy.h"
 
@@ -104,6 +105,8 @@ std::string reportJson(const std::string& path, const WavHeader& header,
             ? headroomJson(result->peak[1], safeGain(0, result->peak[1], bits, true),
                            result->volumeLimitDeemphasis())
             : Json(nullptr);
+    j["loudness"] =
+        result->loudness ? loudnessJson(loudnessFigures(*result->loudness)) : Json(nullptr);
   }
   // Bytes that are not UTF-8 (a path, an identifier as read) are replaced
   // rather than ending the report.

@@ -102,7 +102,7 @@ TEST(ReportCommandTest, ThreadsShareTheWorkWithoutChangingTheReport) {
   }
 }
 
-TEST(ReportCommandTest, PrintsTheMonoExampleExactly) {
+TEST(ReportCommandTest, PrintsTheMonoExampleExactlyWithTheLoudnessBlockAfterIt) {
   const std::string cli = test::builtProgram("rilmaton-cli");
   test::TempDir dir;
   test::WavShape shape;
@@ -110,27 +110,41 @@ TEST(ReportCommandTest, PrintsTheMonoExampleExactly) {
   shape.data = test::pcm16({0, 16384, -16384, 0});
   const std::string file = dir.file("example.wav");
   test::writeFile(file, test::buildWav(shape));
-  test::CommandResult r = test::runCommand("'" + cli + "' report --crlf '" + file + "'");
+  const std::string expected =
+      "Filename:\t" + file +
+      "\r\n"
+      "Filelength:\t0.000 MB\r\n"
+      "Nr of channels:\t1 (Mono)\r\n"
+      "Sample frequ.:\t44100 Hz\r\n"
+      "Resolution:\t16 bit\r\n"
+      "Length of file:\t00:00 (Min:Sec)\r\n"
+      "Channel\tMin\t@ sec.\tMax\t@ sec.\tAvg\tRms\r\n"
+      "1\t-50.00%\t0.000\t50.00%\t0.000\t0.00%\t35.36%\r\n"
+      "\r\n"
+      "After application of De-emphasis:\r\n"
+      "Channel\tMin\t@ sec.\tMax\t@ sec.\tAvg\tRms\r\n"
+      "1\t-7.84%\t0.000\t24.70%\t0.000\t3.19%\t13.12%\r\n"
+      "\r\n"
+      "Calculation time = T sec.\r\n"
+      "\r\n"
+      "Volume of original data may be increased by up to 190.0%\r\n"
+      "Volume of original data with de-emphasis may be increased by up to 404.8%\r\n";
+  const test::CommandResult plain =
+      test::runCommand("'" + cli + "' report --crlf --no-loudness '" + file + "'");
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(test::withoutTimes(plain.out), expected);
+  // With the loudness block after the same lines: four samples are too short for any loudness.
+  const test::CommandResult r = test::runCommand("'" + cli + "' report --crlf '" + file + "'");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(test::withoutTimes(r.out),
-            "Filename:\t" + file +
-                "\r\n"
-                "Filelength:\t0.000 MB\r\n"
-                "Nr of channels:\t1 (Mono)\r\n"
-                "Sample frequ.:\t44100 Hz\r\n"
-                "Resolution:\t16 bit\r\n"
-                "Length of file:\t00:00 (Min:Sec)\r\n"
-                "Channel\tMin\t@ sec.\tMax\t@ sec.\tAvg\tRms\r\n"
-                "1\t-50.00%\t0.000\t50.00%\t0.000\t0.00%\t35.36%\r\n"
-                "\r\n"
-                "After application of De-emphasis:\r\n"
-                "Channel\tMin\t@ sec.\tMax\t@ sec.\tAvg\tRms\r\n"
-                "1\t-7.84%\t0.000\t24.70%\t0.000\t3.19%\t13.12%\r\n"
-                "\r\n"
-                "Calculation time = T sec.\r\n"
-                "\r\n"
-                "Volume of original data may be increased by up to 190.0%\r\n"
-                "Volume of original data with de-emphasis may be increased by up to 404.8%\r\n");
+  const std::string out = test::withoutTimes(r.out);
+  EXPECT_EQ(out.substr(0, expected.size()), expected);
+  EXPECT_EQ(
+      out.substr(expected.size())
+          .rfind("\r\nLoudness (ITU-R BS.1770-4):\r\nIntegrated loudness\tnone (too short)\r\n"
+                 "Loudness range\tnone (too short)\r\nTrue peak\t",
+                 0),
+      0u)
+      << out;
 }
 
 }  // namespace

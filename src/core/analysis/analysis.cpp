@@ -59,7 +59,7 @@ double AnalysisResult::volumeLimitDeemphasis() const {
 
 AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, const WavLayout& layout,
                               ProgressSink& progress, Clock& clock, char decimalSeparator,
-                              int threads) {
+                              int threads, bool loudness) {
   AnalysisResult result;
   result.frames = layout.framesInFile;
   result.declaredFrames = layout.sampleFrames;
@@ -71,8 +71,13 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
 
   const double startTime = clock.seconds();
   SampleBlocks blocks(result.frames, nominalBlockFrames(format.channels, format.bitsPerSample));
+  std::optional<LoudnessMeter> meter;
+  if (loudness) {
+    meter.emplace(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
+  }
   ParallelAccumulator acc(format.channels, format.bitsPerSample, result.deemphasised, threads,
                           blocks.largest());
+  if (meter) acc.measureLoudness(&*meter);
   try {
     result.failure = readAllBlocks(samples, format, blocks, result.frames, acc, progress,
                                    decimalSeparator, result.framesRead);
@@ -88,6 +93,7 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
   }
   result.outcome = AnalysisResult::Outcome::kComplete;
   result.records = acc.finish();
+  if (meter) result.loudness = meter->trace();
   result.peak[0] = peakOf(result.records, 0, format.channels);
   if (result.deemphasised) result.peak[1] = peakOf(result.records, 2, format.channels);
   return result;

@@ -4,8 +4,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "core/analysis/loudness_meter.h"
 #include "core/analysis/sample_statistics.h"
 #include "core/base/clock.h"
 #include "core/base/host.h"
@@ -31,6 +33,8 @@ struct AnalysisResult {
   // Largest magnitudes on the 16-bit scale (-32768 counting as -32767) of the
   // data as stored [0] and de-emphasised [1] (only when deemphasised).
   std::array<std::int32_t, 2> peak{0, 0};
+  // The loudness meter's trace of the data as stored, when it was asked for.
+  std::optional<LoudnessTrace> loudness;
 
   bool complete() const { return outcome == Outcome::kComplete; }
   // How far the volume can be raised: in tenths of a factor for the data as
@@ -43,9 +47,10 @@ struct AnalysisResult {
 // first sample byte) block by block, showing progress as "44%" and yielding
 // once per block. A failing read ends the pass (outcome kReadFailed).
 // `threads` threads share the work (this one included); progress and
-// yielding stay on this thread.
+// yielding stay on this thread. With `loudness` the loudness meter takes
+// every block as well.
 AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, const WavLayout& layout,
                               ProgressSink& progress, Clock& clock, char decimalSeparator = '.',
-                              int threads = 1);
+                              int threads = 1, bool loudness = true);
 
 }  // namespace ril

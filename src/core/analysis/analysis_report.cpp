@@ -1,5 +1,6 @@
 #include "core/analysis/analysis_report.h"
 
+#include "core/analysis/loudness_report.h"
 #include "core/base/number_format.h"
 
 namespace ril {
@@ -103,6 +104,7 @@ std::string analysisReportLines(const AnalysisResult& result, const WavFormat& f
   if (result.frames < result.declaredFrames) {
     text += shortFileLine(result.frames, result.declaredFrames, f);
   }
+  if (result.loudness) text += loudnessReportLines(loudnessFigures(*result.loudness), f);
   return text;
 }
 

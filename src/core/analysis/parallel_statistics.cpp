@@ -15,7 +15,8 @@ ParallelAccumulator::ParallelAccumulator(int channels, int bitsPerSample, bool d
       frameBytes_(channels * (bitsPerSample == 8 ? 1 : 2)),
       deemphasis_(deemphasis),
       pool_(threads),
-      total_(channels, bitsPerSample, deemphasis) {
+      total_(channels, bitsPerSample, deemphasis),
+      source_(nullptr, channels, bitsPerSample) {
   const int parts = std::max(1, pool_.threads());
   parts_.assign(static_cast<std::size_t>(parts),
                 SampleAccumulator(channels, bitsPerSample, deemphasis));
@@ -75,7 +76,14 @@ void ParallelAccumulator::addBlock(std::int64_t frames) {
                                                   total_.records());
   }
   pending_ = bytes;
-  pool_.start(partsInUse_, [this, bytes](int j) {
+  const int loudnessTasks = meter_ ? meter_->plan(frames) : 0;
+  meterPending_ = loudnessTasks > 0;
+  source_.setBytes(bytes);
+  pool_.start(partsInUse_ + loudnessTasks, [this, bytes](int j) {
+    if (j >= partsInUse_) {
+      meter_->runTask(j - partsInUse_, source_);
+      return;
+    }
     const std::int64_t b = begin_[static_cast<std::size_t>(j)];
     parts_[static_cast<std::size_t>(j)].addBlock(bytes + b * frameBytes_,
                                                  begin_[static_cast<std::size_t>(j) + 1] - b);
@@ -104,6 +112,10 @@ void ParallelAccumulator::settle() {
       part.addBlock(bytes + b * frameBytes_, begin_[static_cast<std::size_t>(j) + 1] - b);
     }
     total_.append(part);
+  }
+  if (meterPending_) {
+    meterPending_ = false;
+    meter_->finishBlock();
   }
 }
 

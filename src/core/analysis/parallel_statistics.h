@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/analysis/frame_source.h"
+#include "core/analysis/loudness_meter.h"
 #include "core/analysis/sample_statistics.h"
 #include "core/base/thread_pool.h"
 #include "core/dsp/integer_filter/fast_division.h"
@@ -37,6 +39,9 @@ class ParallelAccumulator {
   StatsRecords finish();
   std::int64_t frames();
 
+  // Feeds every block to `meter` as well, its tasks beside the parts.
+  void measureLoudness(LoudnessMeter* meter) { meter_ = meter; }
+
   // Parts hold whole multiples of this many frames (at least kWarmUp + 1);
   // by default one chunk of the tuned pass.
   void setPartUnit(std::int64_t frames);
@@ -60,6 +65,9 @@ class ParallelAccumulator {
   std::vector<unsigned char> buffers_[2];
   int next_ = 0;
   const unsigned char* pending_ = nullptr;  // the block in progress
+  LoudnessMeter* meter_ = nullptr;
+  PcmFrameSource source_;
+  bool meterPending_ = false;
   std::int64_t repairs_ = 0;
 };
 

@@ -21,6 +21,8 @@ struct WavFormat {
   std::int16_t channels = 0;
   std::int16_t bitsPerSample = 0;
   std::int32_t sampleRate = 0;
+  // The speakers of an extensible format chunk, one bit each; 0 without one.
+  std::uint32_t channelMask = 0;
 
   // Bytes per frame of a supported format (8- or 16-bit, 1 or 2 channels).
   int frameBytes() const { return channels * (bitsPerSample == 8 ? 1 : 2); }

@@ -228,6 +228,7 @@ FormatExtension readFormatBody(HeaderStream& in, ChunkWalker& walker, std::uint3
     ext.present = true;
     ext.subFormat = more[8] | more[9] << 8;
     ext.pcmSubFormat = ext.subFormat == 1 && std::memcmp(more + 10, kGuidTail, 14) == 0;
+    w.format.channelMask = le32(more + 4);
   }
   walker.skipBody(length, 16 + extGot);
   return ext;

@@ -53,11 +53,12 @@ struct Fixture {
   }
   // The report lines of the pass.
   std::string run(char separator = '.') {
-    result = analyseSamples(*source, format, layout, host, clock, separator);
+    result = analyseSamples(*source, format, layout, host, clock, separator, 1, loudness);
     source.reset();
     return analysisReportLines(result, format, ReportFormat{"\r\n", separator});
   }
   bool analysed() const { return result.complete(); }
+  bool loudness = false;  // the block after these lines has tests of its own
   WavFormat format;
   WavLayout layout;
   AnalysisResult result;

@@ -1,0 +1,255 @@
+#include "core/analysis/loudness_meter.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+
+namespace ril {
+
+namespace {
+
+using kernels::kKLanes;
+using kernels::kTruePeakHistory;
+
+// Steps filled and filtered at a time.
+constexpr std::int64_t kChunk = 512;
+// Room behind a lane's frames for the interpolator's whole runs.
+constexpr std::int64_t kPad = 8;
+constexpr std::int64_t kRow = kTruePeakHistory + kChunk + kPad;
+constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+
+// Speaker bits of the extensible format, in channel order, and their weights:
+// front left, right, centre, LFE, back left, right, front left and right of
+// centre, back centre, side left, right; higher ones count as 1.0.
+constexpr double kSpeakerWeights[11] = {1.0, 1.0, 1.0, 0.0, 1.41, 1.41, 1.0, 1.0, 1.0, 1.41, 1.41};
+
+}  // namespace
+
+ChannelWeights channelWeightsFor(int channels, std::uint32_t channelMask) {
+  ChannelWeights w;
+  w.weights.assign(static_cast<std::size_t>(std::max(channels, 0)), 1.0);
+  if (channelMask != 0) {
+    int bit = 0;
+    for (double& weight : w.weights) {
+      while (bit < 32 && (channelMask & (1u << bit)) == 0) ++bit;
+      if (bit >= 32) break;  // more channels than speakers named
+      weight = bit < 11 ? kSpeakerWeights[bit] : 1.0;
+      ++bit;
+    }
+  } else if (channels == 6) {
+    w.weights = {1.0, 1.0, 1.0, 0.0, 1.41, 1.41};
+    w.orderAssumed = true;
+  }
+  return w;
+}
+
+LoudnessMeter::LoudnessMeter(double sampleRate, ChannelWeights weights)
+    : channels_(static_cast<int>(weights.weights.size())),
+      k_(kernels::kWeightingFor(std::max(sampleRate, double{kLeastLoudnessRate}))),
+      factor_(kernels::truePeakFactor(sampleRate)),
+      warmUp_(kernels::kWarmUpFrames(std::max(sampleRate, double{kLeastLoudnessRate}))),
+      segments_(channels_ <= 1   ? 16
+                : channels_ == 2 ? 8
+                                 : 4) {
+  trace_.sampleRate = sampleRate;
+  trace_.binFrames = std::max<std::int64_t>(1, (static_cast<std::int64_t>(sampleRate) + 5) / 10);
+  trace_.weighted = sampleRate >= kLeastLoudnessRate;
+  trace_.weights = std::move(weights);
+  const auto c = static_cast<std::size_t>(channels_);
+  trace_.samplePeaks.resize(c);
+  interpolated_.resize(c);
+  state_.resize(c);
+  endState_.resize(c);
+  openBin_.assign(c, 0.0);
+  history_.assign(c * kTruePeakHistory, 0.0);
+  endHistory_ = history_;
+}
+
+void LoudnessMeter::add(const FrameSource& source, std::int64_t frames) {
+  const int tasks = plan(frames);
+  for (int t = 0; t < tasks; ++t) runTask(t, source);
+  if (tasks > 0) finishBlock();
+}
+
+int LoudnessMeter::plan(std::int64_t frames) {
+  if (frames <= 0 || channels_ <= 0) return 0;
+  const std::int64_t B = trace_.binFrames;
+  const std::int64_t A = trace_.frames;
+  blockStart_ = A;
+  blockFrames_ = frames;
+  firstBin_ = A / B;
+  const std::int64_t bins = (A + frames - 1) / B - firstBin_ + 1;
+  blockBins_.assign(static_cast<std::size_t>(bins * channels_), 0.0);
+  // Segments of at least three warm-ups, so that the warm-ups cost little.
+  std::int64_t segments = std::clamp<std::int64_t>(frames / (3 * warmUp_ + B), 1, segments_);
+  if (!trace_.weighted) segments = 1;
+  // Segment 0 has no warm-up: it is longer by one, so that every lane takes
+  // about as many steps.
+  const std::int64_t own = (frames - (segments > 1 ? warmUp_ : 0)) / segments;
+  std::vector<std::int64_t> begin(static_cast<std::size_t>(segments) + 1);
+  begin[0] = A;
+  for (std::int64_t j = 1; j < segments; ++j) begin[j] = (A + warmUp_ + j * own) / B * B;
+  begin[segments] = A + frames;
+  lanesPerChannel_ = static_cast<int>(segments);
+  lanes_.clear();
+  for (int c = 0; c < channels_; ++c) {
+    for (std::int64_t j = 0; j < segments; ++j) {
+      Lane lane;
+      lane.channel = c;
+      lane.own = begin[j];
+      lane.stream = j == 0 ? A : begin[j] - warmUp_;
+      lane.end = begin[j + 1];
+      lanes_.push_back(lane);
+    }
+  }
+  const int tasks = static_cast<int>((lanes_.size() + kKLanes - 1) / kKLanes);
+  if (static_cast<int>(scratch_.size()) < tasks) scratch_.resize(static_cast<std::size_t>(tasks));
+  return tasks;
+}
+
+void LoudnessMeter::runTask(int task, const FrameSource& source) {
+  const std::size_t first = static_cast<std::size_t>(task) * kKLanes;
+  const int count = static_cast<int>(std::min<std::size_t>(kKLanes, lanes_.size() - first));
+  Lane* lanes = lanes_.data() + first;
+  TaskScratch& s = scratch_[static_cast<std::size_t>(task)];
+  startLanes(lanes, count, source, s);
+  std::int64_t steps = 0;
+  for (int i = 0; i < count; ++i) steps = std::max(steps, lanes[i].end - lanes[i].stream);
+  for (std::int64_t t0 = 0; t0 < steps; t0 += kChunk) {
+    const std::int64_t n = std::min(kChunk, steps - t0);
+    fillLanes(lanes, count, source, t0, n, s);
+    if (trace_.weighted) filterSteps(lanes, count, t0, t0 + n, s);
+    for (int i = 0; i < count; ++i) {
+      double* row = s.planar.data() + i * kRow;
+      if (n >= kTruePeakHistory) std::memmove(row, row + n, kTruePeakHistory * sizeof(double));
+    }
+  }
+}
+
+void LoudnessMeter::startLanes(Lane* lanes, int count, const FrameSource& source, TaskScratch& s) {
+  s.planar.assign(static_cast<std::size_t>(kKLanes * kRow), 0.0);
+  s.k = kernels::KLaneStates{};
+  for (int i = 0; i < count; ++i) {
+    Lane& lane = lanes[i];
+    const auto c = static_cast<std::size_t>(lane.channel);
+    lane.sample = {trace_.samplePeaks[c].peak, -1};
+    lane.interpolated = {interpolated_[c].peak, -1};
+    if (lane.stream == blockStart_) {
+      s.k.setState(i, state_[c]);
+      std::copy_n(history_.data() + c * kTruePeakHistory, kTruePeakHistory,
+                  s.planar.data() + i * kRow);
+    } else {
+      double x0 = 0;
+      source.read(lane.channel, lane.stream - blockStart_, 1, &x0);
+      s.k.setState(i, kernels::steadyState(k_, x0));
+    }
+  }
+}
+
+void LoudnessMeter::fillLanes(Lane* lanes, int count, const FrameSource& source, std::int64_t t0,
+                              std::int64_t steps, TaskScratch& s) {
+  for (int i = 0; i < count; ++i) {
+    Lane& lane = lanes[i];
+    double* x = s.planar.data() + i * kRow + kTruePeakHistory;
+    const std::int64_t at = lane.stream + t0;
+    const std::int64_t n = std::clamp<std::int64_t>(lane.end - at, 0, steps);
+    if (n > 0) source.read(lane.channel, at - blockStart_, n, x);
+    if (n < steps) std::fill(x + n, x + steps + kPad, 0.0);
+    const std::int64_t from = std::max(lane.own, at), to = std::min(lane.end, at + n);
+    if (from < to) {
+      kernels::scanPeaks(x + (from - at), to - from, from, factor_, lane.sample, lane.interpolated);
+    }
+    if (to == lane.end && n > 0 && lane.end == blockStart_ + blockFrames_) {
+      std::copy_n(x + n - kTruePeakHistory, kTruePeakHistory,
+                  endHistory_.data() + static_cast<std::size_t>(lane.channel) * kTruePeakHistory);
+    }
+  }
+}
+
+std::int64_t LoudnessMeter::nextEvent(const Lane& lane, std::int64_t t) const {
+  const std::int64_t at = lane.stream + t;
+  if (at >= lane.end) return kNever;
+  if (at < lane.own) return lane.own - lane.stream;
+  const std::int64_t B = trace_.binFrames;
+  return std::min(lane.end, (at / B + 1) * B) - lane.stream;
+}
+
+void LoudnessMeter::handleEvent(const Lane& lane, int index, std::int64_t t, TaskScratch& s) {
+  const std::int64_t at = lane.stream + t;
+  if (at == lane.own) {  // the warm-up is over: what it summed does not count
+    s.k.sum[index] = 0.0;
+    return;
+  }
+  const std::int64_t bin = (at - 1) / trace_.binFrames - firstBin_;
+  blockBins_[static_cast<std::size_t>(bin * channels_ + lane.channel)] = s.k.sum[index];
+  s.k.sum[index] = 0.0;
+  if (at == lane.end && lane.end == blockStart_ + blockFrames_) {
+    endState_[static_cast<std::size_t>(lane.channel)] = s.k.state(index);
+  }
+}
+
+void LoudnessMeter::filterSteps(Lane* lanes, int count, std::int64_t from, std::int64_t to,
+                                TaskScratch& s) {
+  std::int64_t t = from;
+  while (t < to) {
+    std::int64_t next = to;
+    for (int i = 0; i < count; ++i) next = std::min(next, nextEvent(lanes[i], t));
+    kernels::kWeightLanes(k_, s.planar.data() + kTruePeakHistory, kRow, t - from, next - from, s.k);
+    t = next;
+    for (int i = 0; i < count; ++i) {
+      const std::int64_t at = lanes[i].stream + t;
+      const bool event =
+          at <= lanes[i].end && t > 0 &&
+          (at == lanes[i].own ||
+           (at > lanes[i].own && (at == lanes[i].end || at % trace_.binFrames == 0)));
+      if (event) handleEvent(lanes[i], i, t, s);
+    }
+  }
+}
+
+void LoudnessMeter::mergeBins() {
+  const std::int64_t B = trace_.binFrames;
+  const std::int64_t end = blockStart_ + blockFrames_;
+  const std::int64_t bins = static_cast<std::int64_t>(blockBins_.size()) / channels_;
+  for (std::int64_t b = 0; b < bins; ++b) {
+    const bool whole = (firstBin_ + b + 1) * B <= end;
+    double weighted = 0.0;
+    for (int c = 0; c < channels_; ++c) {
+      double sum = blockBins_[static_cast<std::size_t>(b * channels_ + c)];
+      if (b == 0) sum = openBin_[static_cast<std::size_t>(c)] + sum;
+      openBin_[static_cast<std::size_t>(c)] = whole ? 0.0 : sum;
+      weighted = weighted + trace_.weights.weights[static_cast<std::size_t>(c)] * sum;
+    }
+    if (whole) trace_.bins.push_back(weighted);
+  }
+}
+
+void LoudnessMeter::finishBlock() {
+  for (const Lane& lane : lanes_) {
+    const auto c = static_cast<std::size_t>(lane.channel);
+    if (lane.sample.at >= 0 && lane.sample.peak > trace_.samplePeaks[c].peak) {
+      trace_.samplePeaks[c] = lane.sample;
+    }
+    if (lane.interpolated.at >= 0 && lane.interpolated.peak > interpolated_[c].peak) {
+      interpolated_[c] = lane.interpolated;
+    }
+  }
+  if (trace_.weighted) mergeBins();
+  state_ = endState_;
+  history_ = endHistory_;
+  trace_.frames += blockFrames_;
+  blockFrames_ = 0;
+}
+
+LoudnessTrace LoudnessMeter::trace() const {
+  LoudnessTrace t = trace_;
+  t.truePeaks.resize(t.samplePeaks.size());
+  for (std::size_t c = 0; c < t.samplePeaks.size(); ++c) {
+    t.truePeaks[c] =
+        interpolated_[c].peak > t.samplePeaks[c].peak ? interpolated_[c] : t.samplePeaks[c];
+  }
+  return t;
+}
+
+}  // namespace ril

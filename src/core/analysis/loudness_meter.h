@@ -1,0 +1,121 @@
+// The loudness meter: K-weighted power in 100 ms steps, from which the
+// integrated loudness, the loudness range and the largest momentary and
+// short-term loudness follow, and the sample and true peaks of each channel.
+//
+// The filters carry their state from frame to frame. To run them side by
+// side, in vector lanes and on several threads, each block of frames is cut
+// into segments at 100 ms boundaries; a segment after the first starts from
+// the state the filters would rest in had its input stood still, and runs
+// over the kWarmUpFrames frames in front of it before its own: by then the
+// state's error has died away below 1e-13 of the signal. The cut depends only
+// on the block, so the result is the same for any number of threads.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/analysis/frame_source.h"
+#include "core/dsp/loudness/k_lanes.h"
+#include "core/dsp/loudness/k_weighting.h"
+#include "core/dsp/loudness/true_peak.h"
+
+namespace ril {
+
+// How much each channel counts: 1.0 for left, right and centre, 1.41 for the
+// surround channels, 0 for the LFE.
+struct ChannelWeights {
+  std::vector<double> weights;
+  bool orderAssumed = false;  // six channels without a mask: L R C LFE Ls Rs taken
+};
+
+// From the extensible format's speaker mask (0 when there is none): channel
+// i is the i-th speaker the mask names. Without a mask six channels are taken
+// as L R C LFE Ls Rs; other counts count every channel as 1.0.
+ChannelWeights channelWeightsFor(int channels, std::uint32_t channelMask);
+
+// The lowest sample rate at which the K-weighting is measured.
+inline constexpr int kLeastLoudnessRate = 8000;
+
+// Everything the figures need, compact: one number per 100 ms, and the peaks.
+// Traces of several files can be gated together (an album).
+struct LoudnessTrace {
+  double sampleRate = 0;
+  std::int64_t binFrames = 0;  // frames per 100 ms, rounded
+  std::int64_t frames = 0;
+  bool weighted = false;  // the sample rate allowed the K-weighting
+  // The channels' weighted sums of squared K-weighted samples over each whole
+  // 100 ms from the first frame on.
+  std::vector<double> bins;
+  ChannelWeights weights;
+  std::vector<kernels::PeakFound> samplePeaks;  // per channel
+  std::vector<kernels::PeakFound> truePeaks;    // per channel, never below the sample peak
+};
+
+class LoudnessMeter {
+ public:
+  LoudnessMeter(double sampleRate, ChannelWeights weights);
+
+  // The next `frames` frames of `source` (its frame 0 the first of them),
+  // on this thread.
+  void add(const FrameSource& source, std::int64_t frames);
+
+  // The same in parallel: plan() the block and get the number of tasks,
+  // runTask() each once (on any thread, side by side), then finishBlock().
+  int plan(std::int64_t frames);
+  void runTask(int task, const FrameSource& source);
+  void finishBlock();
+
+  // The trace of every frame added.
+  LoudnessTrace trace() const;
+
+  // Segments per channel of a block (at most; short blocks get fewer). One
+  // makes the meter the plain serial computation, for comparisons.
+  void setSegments(int perChannel) { segments_ = perChannel; }
+  std::int64_t warmUpFrames() const { return warmUp_; }
+
+ private:
+  struct Lane {
+    int channel = 0;
+    std::int64_t stream = 0;  // first frame it filters (the warm-up's first)
+    std::int64_t own = 0;     // its segment's first frame
+    std::int64_t end = 0;
+    kernels::PeakFound sample, interpolated;
+  };
+  // One task's buffers: each lane's frames (kTruePeakHistory in front) and
+  // the filter's lanes.
+  struct TaskScratch {
+    std::vector<double> planar;
+    kernels::KLaneStates k;
+  };
+  void startLanes(Lane* lanes, int count, const FrameSource& source, TaskScratch& s);
+  void fillLanes(Lane* lanes, int count, const FrameSource& source, std::int64_t t0,
+                 std::int64_t steps, TaskScratch& s);
+  void filterSteps(Lane* lanes, int count, std::int64_t from, std::int64_t to, TaskScratch& s);
+  std::int64_t nextEvent(const Lane& lane, std::int64_t t) const;
+  void handleEvent(const Lane& lane, int index, std::int64_t t, TaskScratch& s);
+  void mergeBins();
+
+  int channels_;
+  LoudnessTrace trace_;
+  kernels::KWeighting k_;
+  int factor_;
+  std::int64_t warmUp_;
+  int segments_;
+  // Carried from block to block, per channel.
+  std::vector<kernels::KState> state_;
+  std::vector<double> openBin_;  // the partial sum of the 100 ms the last block ended in
+  std::vector<double> history_;  // the last kTruePeakHistory frames
+  std::vector<kernels::PeakFound> interpolated_;
+  // What the block's last segments leave for the next block.
+  std::vector<kernels::KState> endState_;
+  std::vector<double> endHistory_;
+  // The block in progress.
+  std::int64_t blockStart_ = 0, blockFrames_ = 0;
+  std::int64_t firstBin_ = 0;
+  std::vector<double> blockBins_;  // [channel][bin - firstBin_]
+  std::vector<Lane> lanes_;
+  std::vector<TaskScratch> scratch_;
+  int lanesPerChannel_ = 1;
+};
+
+}  // namespace ril

@@ -1,0 +1,31 @@
+// The K-weighting over eight independent runs at once (segments of one or
+// more channels), in the lanes of two AVX2 vectors where the processor has
+// them; each lane does kStep's operations in its order, so a lane's outputs
+// are bit for bit those of kStep over the same inputs.
+#pragma once
+
+#include <cstdint>
+
+#include "core/dsp/loudness/k_weighting.h"
+
+namespace ril::kernels {
+
+inline constexpr int kKLanes = 8;
+
+// The lanes' states (s[i][j]: state i of lane j) and sums of squared outputs.
+struct KLaneStates {
+  alignas(32) double s[4][kKLanes] = {};
+  alignas(32) double sum[kKLanes] = {};
+
+  KState state(int lane) const { return KState{{s[0][lane], s[1][lane], s[2][lane], s[3][lane]}}; }
+  void setState(int lane, const KState& st) {
+    for (int i = 0; i < 4; ++i) s[i][lane] = st.s[i];
+  }
+};
+
+// Steps [from, to): lane j's input of step t is rows[j * stride + t]; each
+// lane's squared output is added to its sum, step by step.
+void kWeightLanes(const KWeighting& k, const double* rows, std::int64_t stride, std::int64_t from,
+                  std::int64_t to, KLaneStates& lanes);
+
+}  // namespace ril::kernels

@@ -1,0 +1,62 @@
+#include "core/dsp/loudness/lane_input.h"
+
+#include "core/dsp/cpu_features.h"
+
+namespace ril::kernels {
+
+namespace {
+
+#if RIL_AVX2
+// Eight 16-bit words at p, every `stride`-th (1 or 2) taken: as doubles / 32768.
+__attribute__((target("avx2"))) std::int64_t words16Avx2(const unsigned char* p, int stride,
+                                                         std::int64_t count, double* out) {
+  const __m256d scale = _mm256_set1_pd(1.0 / 32768.0);
+  std::int64_t i = 0;
+  // Two channels: the last load reaches one word past the eighth frame.
+  const std::int64_t whole = stride == 1 ? count : count - 1;
+  for (; i + 8 <= whole; i += 8) {
+    __m128i w;
+    if (stride == 1) {
+      w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i));
+    } else {
+      // Sixteen words, of which the even ones are this channel's.
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * i + 16));
+      const __m128i even = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
+      w = _mm_unpacklo_epi64(_mm_shuffle_epi8(a, even), _mm_shuffle_epi8(b, even));
+    }
+    const __m256i v = _mm256_cvtepi16_epi32(w);
+    _mm256_storeu_pd(out + i, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(v)), scale));
+    _mm256_storeu_pd(out + i + 4,
+                     _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(v, 1)), scale));
+  }
+  return i;
+}
+
+#endif
+
+}  // namespace
+
+void pcmToDoubles(const unsigned char* bytes, int channels, int bitsPerSample, int channel,
+                  std::int64_t first, std::int64_t count, double* out) {
+  const std::int64_t stride = channels;
+  if (bitsPerSample == 8) {
+    const unsigned char* p = bytes + first * stride + channel;
+    for (std::int64_t i = 0; i < count; ++i) {
+      out[i] = static_cast<double>(static_cast<int>(p[i * stride]) - 128) * (1.0 / 128.0);
+    }
+    return;
+  }
+  const unsigned char* p = bytes + (first * stride + channel) * 2;
+  std::int64_t i = 0;
+#if RIL_AVX2
+  if (stride <= 2 && haveAvx2()) i = words16Avx2(p, static_cast<int>(stride), count, out);
+#endif
+  for (; i < count; ++i) {
+    const unsigned char* w = p + i * stride * 2;
+    const auto v = static_cast<std::int16_t>(static_cast<std::uint16_t>(w[0] | w[1] << 8));
+    out[i] = static_cast<double>(v) * (1.0 / 32768.0);
+  }
+}
+
+}  // namespace ril::kernels
