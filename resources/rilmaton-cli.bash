@@ -2,7 +2,7 @@
 # WAV files, directories or cue sheets as their operands.
 _rilmaton_cli() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="report modify cue --help --version"
+  local commands="report modify cue repair --help --version"
   if [ "$COMP_CWORD" -eq 1 ]; then
     mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
     return
@@ -16,10 +16,14 @@ _rilmaton_cli() {
       options="$options --cue --cue-outside-ok $many"
       ;;
     cue) options="--json --help -h" ;;
+    repair)
+      options="--dry-run --in-place --output --output-dir --format --json --recursive -r"
+      options="$options --files-from --null -0 --jobs -j --help -h"
+      ;;
     *) return ;;
   esac
   case $prev in
-    --volume | --jobs | -j | --threads) return ;;
+    --volume | --jobs | -j | --threads | --format) return ;;
     --files-from | --output)
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return

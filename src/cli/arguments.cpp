@@ -38,6 +38,18 @@ void Arguments::threadsOption(int& threads) {
   });
 }
 
+void Arguments::outputOptions(std::string& output, bool& outputGiven, std::string& outputDir) {
+  option({"--output"}, "a file name", [&](const std::string& value) {
+    outputGiven = true;
+    output = value;
+    return value.empty() ? std::string("--output needs a file name") : std::string();
+  });
+  option({"--output-dir"}, "a directory", [&](const std::string& value) {
+    outputDir = value;
+    return value.empty() ? std::string("--output-dir needs a directory") : std::string();
+  });
+}
+
 const Arguments::Option* Arguments::find(const std::string& name) const {
   for (const Option& option : options_) {
     if (std::find(option.names.begin(), option.names.end(), name) != option.names.end())

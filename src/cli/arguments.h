@@ -35,6 +35,9 @@ class Arguments {
   // The option --threads N (1 to 64): how many threads share the work on one
   // file. `threads` keeps its value when the option is absent.
   void threadsOption(int& threads);
+  // The options --output OUT and --output-dir DIR into `output` and
+  // `outputDir`; `outputGiven` notes --output.
+  void outputOptions(std::string& output, bool& outputGiven, std::string& outputDir);
 
   const std::vector<std::string>& operands() const { return operands_; }
   const std::string& error() const { return error_; }

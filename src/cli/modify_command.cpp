@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <new>
 #include <string>
 
@@ -158,15 +157,7 @@ int parseOptions(int argc, char** argv, Options& o) {
                ? std::string()
                : "--volume needs a number, not '" + value + "'";
   });
-  args.option({"--output"}, "a file name", [&](const std::string& value) {
-    haveOutput = true;
-    o.output = value;
-    return value.empty() ? std::string("--output needs a file name") : std::string();
-  });
-  args.option({"--output-dir"}, "a directory", [&](const std::string& value) {
-    o.outputDir = value;
-    return value.empty() ? std::string("--output-dir needs a directory") : std::string();
-  });
+  args.outputOptions(o.output, haveOutput, o.outputDir);
   args.flag({"--album"}, o.album);
   o.sources.addTo(args);
   if (!args.parse(argc, argv)) return usageError(args.error());
@@ -420,11 +411,7 @@ class ModifyCommand {
       case ModifyOutcome::kDeclined:
       case ModifyOutcome::kAbandoned:
       case ModifyOutcome::kClipped:
-        if (signal != 0) {
-          std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
-                       signalName(signal).c_str(), shown().c_str());
-          return StopSignals::exitStatus(signal);
-        }
+        if (signal != 0) return stoppedLeavingFile(signal, o_.file);
         std::fprintf(errStream(), "%s not modified.\n", shown().c_str());
         return 1;
       case ModifyOutcome::kFailed:
@@ -587,29 +574,6 @@ int chooseAlbumFactor(const std::vector<std::string>& files, unsigned jobs, Opti
   return -1;
 }
 
-// Refuses --output with several files, an --output-dir that is not a
-// directory, and two files that would take the same name in it. Returns the
-// exit status of a usage error, or -1.
-int checkOutputs(const std::vector<std::string>& files, const Options& o) {
-  if (files.size() > 1 && !o.output.empty()) {
-    return usageError("--output takes one FILE; use --output-dir for several");
-  }
-  if (o.outputDir.empty()) return -1;
-  struct stat st;
-  if (::stat(o.outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    return usageError("--output-dir " + shownName(o.outputDir) + " is not a directory");
-  }
-  std::map<std::string, std::string> byName;
-  for (const std::string& file : files) {
-    const auto [it, added] = byName.emplace(baseNameOf(file), file);
-    if (!added) {
-      return usageError("--output-dir: " + shownName(it->second) + " and " + shownName(file) +
-                        " would both be written as " + shownName(joinPath(o.outputDir, it->first)));
-    }
-  }
-  return -1;
-}
-
 }  // namespace
 
 int runModifyCommand(int argc, char** argv) {
@@ -619,15 +583,13 @@ int runModifyCommand(int argc, char** argv) {
   StopSignals stopSignals;
   Options options;
   if (const int status = parseOptions(argc, argv, options); status >= 0) return status;
-  const FileList list = collectFiles(options.operands, options.sources);
-  for (const std::string& e : list.errors)
-    std::fprintf(stderr, "rilmaton-cli modify: %s\n", e.c_str());
+  const FileList list = collectCommandFiles("modify", options.operands, options.sources);
   const std::vector<std::string>& files = list.files;
-  if (files.empty()) {
-    if (list.errors.empty()) std::fputs("rilmaton-cli modify: no FILE found\n", stderr);
-    return 1;
+  if (files.empty()) return 1;
+  if (const std::string problem = outputsProblem(files, options.output, options.outputDir);
+      !problem.empty()) {
+    return usageError(problem);
   }
-  if (const int status = checkOutputs(files, options); status >= 0) return status;
   const unsigned jobs = options.sources.jobs ? options.sources.jobs : defaultJobs();
   options.analysisThreads =
       options.threads ? options.threads : threadsPerFile(availableProcessors(), jobs, files.size());
@@ -640,9 +602,7 @@ int runModifyCommand(int argc, char** argv) {
   const int status = combinedStatus(runEach(files.size(), jobs, true, [&](std::size_t i) {
     if (many) std::fprintf(outStream(), "== %s\n", shownName(files[i]).c_str());
     if (const int signal = StopSignals::received(); signal != 0) {
-      std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
-                   signalName(signal).c_str(), shownName(files[i]).c_str());
-      return StopSignals::exitStatus(signal);
+      return stoppedLeavingFile(signal, files[i]);
     }
     Options o = options;
     o.file = files[i];

@@ -18,6 +18,7 @@
 #include "core/base/text.h"
 #include "core/base/thread_pool.h"
 #include "core/io/files.h"
+#include "core/repair/repair_text.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 
@@ -62,6 +63,7 @@ struct FileReport {
   std::string text;                      // the report, lines ending in CR LF
   std::vector<std::string> warnings;     // the header's warnings
   std::string error;                     // why there are no statistics; empty when there are
+  RepairPlan repair;                     // what a repair would do
 
   bool analysed() const { return error.empty(); }
   bool readable() const { return header.status != HeaderStatus::kUnreadable; }
@@ -89,6 +91,8 @@ FileReport reportFile(const std::string& file, int threads, bool loudness) {
     r.text += analysisReportLines(*r.result, r.header.format, ReportFormat{});
     r.error = analysisProblem(*r.result, r.header.format);
   }
+  r.repair = planReportedRepair(realFileSystem(), file, r.header);
+  r.text += repairReportLine(r.repair, kLineBreak);
   return r;
 }
 
@@ -111,8 +115,9 @@ void printReport(const std::string& file, const FileReport& r, bool crlf, bool j
                  const Diagnostics& diagnostics) {
   for (const std::string& line : r.warnings) diagnostics.print(file, "warning", line);
   if (json) {
-    const std::string line =
-        reportJson(file, r.header, r.result ? &*r.result : nullptr, r.warnings, r.error) + "\n";
+    const std::string line = reportJson(file, r.header, r.result ? &*r.result : nullptr, r.warnings,
+                                        r.error, &r.repair) +
+                             "\n";
     std::fwrite(line.data(), 1, line.size(), outStream());
   } else if (r.readable()) {
     const std::string text = crlf ? r.text : toUnixLines(r.text);

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/loudness_json.h"
+#include "cli/repair_json.h"
 #include "core/modify/volume_policy.h"
 
 namespace ril::cli {
@@ -81,7 +82,7 @@ Json formatJson(const WavHeader& header) {
 
 std::string reportJson(const std::string& path, const WavHeader& header,
                        const AnalysisResult* result, const std::vector<std::string>& warnings,
-                       const std::string& reason) {
+                       const std::string& reason, const RepairPlan* repair) {
   Json j;
   j["path"] = path;
   j["bytes"] = header.findings.lengthKnown ? Json(header.layout.fileLength) : Json(nullptr);
@@ -89,6 +90,7 @@ std::string reportJson(const std::string& path, const WavHeader& header,
   if (!reason.empty()) j["reason"] = reason;
   j["format"] = formatJson(header);
   j["warnings"] = warnings;
+  j["repair"] = repair ? repairChangesJson(*repair) : Json(nullptr);
   if (result && result->complete()) {
     const WavFormat& f = header.format;
     const double rate = static_cast<double>(f.sampleRate);

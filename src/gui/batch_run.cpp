@@ -8,6 +8,7 @@
 #include "core/analysis/analysis_report.h"
 #include "core/base/thread_pool.h"
 #include "core/cue/cue_notice.h"
+#include "core/repair/repair_text.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 #include "gui/background_pass.h"
@@ -29,6 +30,7 @@ struct FilePass {
   WavHeader header;
   bool analysed = false;  // the analysis ran (completely or not)
   AnalysisResult result;
+  std::string repairLine;  // what a repair would mend, when the header lies
 };
 
 // The run over the chosen files, one file after the other: the header read
@@ -73,8 +75,10 @@ class BatchRun : public QObject {
     if (pass->index < s.filePaths.size()) pass->path = s.filePaths[pass->index];
     runOffThread(
         this,
-        [this, pass, &fs = *ctx_.fs, &clock = *ctx_.clock, separator = ctx_.decimalSeparator] {
+        [this, pass, &fs = *ctx_.fs, &clock = *ctx_.clock, separator = ctx_.decimalSeparator,
+         lineBreak = s.lineBreak] {
           readAndAnalyse(*pass, fs, clock, separator);
+          findRepair(*pass, fs, lineBreak);
         },
         [this, pass] {
           showAnalysis(*pass);
@@ -102,6 +106,17 @@ class BatchRun : public QObject {
     } catch (const std::exception&) {
       // Out of memory and the like: the file is reported without its analysis.
       pass.analysed = false;
+    }
+  }
+
+  // On the pass's thread, after the analysis: the plan a repair would carry
+  // out, read from the header and the file's end.
+  static void findRepair(FilePass& pass, FileSystem& fs, const std::string& lineBreak) {
+    if (pass.path.empty()) return;
+    try {
+      pass.repairLine = repairReportLine(planReportedRepair(fs, pass.path, pass.header), lineBreak);
+    } catch (const std::exception&) {
+      pass.repairLine.clear();  // no line rather than a guess
     }
   }
 
@@ -139,6 +154,10 @@ class BatchRun : public QObject {
         if (pass.result.deemphasised) s.peakLevel[1] = pass.result.peak[1];
         offered = s.current.hasFrames();
       }
+    }
+    if (!pass.repairLine.empty()) {
+      s.reportText += pass.repairLine;
+      if (ctx_.mainWindow) ctx_.mainWindow->setReportText(s.reportText);
     }
     if (offered && ctx_.mainWindow) {
       // Greyed out until the run is over, like a dialog left open before it.

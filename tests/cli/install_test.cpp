@@ -57,7 +57,7 @@ TEST(InstallTest, InstallPutsTheToolOnThePathWithItsManPageAndCompletion) {
   EXPECT_EQ(completed(completion, "rilmaton-cli mo"), "modify\n");
   // Every option a command's help names is completed.
   const std::string cli = "'" + test::builtProgram("rilmaton-cli") + "'";
-  for (const std::string command : {"report", "modify", "cue"}) {
+  for (const std::string command : {"report", "modify", "cue", "repair"}) {
     SCOPED_TRACE(command);
     const std::string help = test::runCommand(cli + " " + command + " --help").out;
     const std::string offered = " " + completed(completion, "rilmaton-cli " + command + " -");
@@ -71,7 +71,8 @@ TEST(InstallTest, InstallPutsTheToolOnThePathWithItsManPageAndCompletion) {
     GTEST_SKIP() << "help2man is not installed: the build makes no man page";
   }
   const std::string man = textOf(manPage);
-  for (const char* text : {"REPORT COMMAND", "MODIFY COMMAND", "CUE COMMAND", "files\\-from"}) {
+  for (const char* text :
+       {"REPORT COMMAND", "MODIFY COMMAND", "CUE COMMAND", "REPAIR COMMAND", "files\\-from"}) {
     EXPECT_NE(man.find(text), std::string::npos) << text;
   }
 }

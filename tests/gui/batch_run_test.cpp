@@ -390,6 +390,22 @@ TEST_F(BatchRunTest, FilesThatCannotBeAnalysedAreReportedAndNotOffered) {
   }
 }
 
+TEST_F(BatchRunTest, AnUnfinishedRecordingsReportEndsWithWhatARepairWouldMend) {
+  test::WavShape open;
+  open.data = test::Bytes(4000, 0x81);
+  open.dataSize = 0;
+  test::writeFile(dataDir.file("open.wav"), test::buildWav(open));
+  openAndChoose("open.wav");
+  const std::string end =
+      "The data chunk holds no samples.\r\nThe data chunk declares 0 bytes, but 4,000 bytes of "
+      "audio follow it: it can be repaired (rilmaton-cli repair, or Repair\u2026 in the "
+      "window).\r\n";
+  const std::string& report = ctx.session.reportText;
+  ASSERT_GE(report.size(), end.size());
+  EXPECT_EQ(report.substr(report.size() - end.size()), end);
+  EXPECT_EQ(main->reportViewText(), report);
+}
+
 TEST_F(BatchRunTest, ReadFailureDuringTheAnalysisIsNotOfferedForModification) {
   // 2 MiB of samples; reads fail past the first MiB, inside the analysis.
   std::vector<std::int16_t> samples(1024 * 1024, 100);
