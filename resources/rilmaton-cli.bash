@@ -12,14 +12,15 @@ _rilmaton_cli() {
   case ${COMP_WORDS[1]} in
     report) options="--crlf --json --no-loudness $many" ;;
     modify)
-      options="--deemphasis --maximize --album --volume --output --output-dir --in-place"
+      options="--deemphasis --maximize --album --volume --loudness --true-peak-limit"
+      options="$options --output --output-dir --in-place"
       options="$options --cue --cue-outside-ok $many"
       ;;
     cue) options="--json --help -h" ;;
     *) return ;;
   esac
   case $prev in
-    --volume | --jobs | -j | --threads) return ;;
+    --volume | --loudness | --true-peak-limit | --jobs | -j | --threads) return ;;
     --files-from | --output)
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return
