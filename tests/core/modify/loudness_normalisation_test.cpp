@@ -53,18 +53,12 @@ TEST(LoudnessGainTest, TruePeakLimitHoldsTheGainDownAndTheFactorStaysUnderIt) {
   }
 }
 
-TEST(AlbumLoudnessTest, BlocksOfAllFilesAreGatedTogether) {
+TEST(AlbumLoudnessTest, QuietFilesBelowTheAlbumsGateAndShortOnesCountForNothing) {
   const LoudnessTrace loud = steadyTrace(-10.0, 10), quiet = steadyTrace(-25.0, 10);
   // Apart each has its own level; together the quiet one falls below the
   // album's relative gate (10 LU under the blocks' mean) and counts for nothing.
   EXPECT_NEAR(*programmeLoudness({&quiet}).integratedLufs.value, -25.0, 1e-9);
   EXPECT_NEAR(*programmeLoudness({&loud, &quiet}).integratedLufs.value, -10.0, 1e-9);
-  // Within the gate the blocks' powers are averaged: 97 blocks of 400 ms
-  // (one every 100 ms) in 10 s, 297 in 30 s.
-  const LoudnessTrace near = steadyTrace(-14.0, 30);
-  const double mean = (97 * std::pow(10.0, -1.0) + 297 * std::pow(10.0, -1.4)) / 394;
-  EXPECT_NEAR(*programmeLoudness({&loud, &near}).integratedLufs.value, 10.0 * std::log10(mean),
-              1e-9);
   // A file too short for a block adds none; the album's true peak is the largest.
   LoudnessTrace shortOne = steadyTrace(-5.0, 0);
   shortOne.bins = {1.0, 1.0, 1.0};
