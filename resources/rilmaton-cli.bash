@@ -12,7 +12,8 @@ _rilmaton_cli() {
   case ${COMP_WORDS[1]} in
     report) options="--crlf --json --no-loudness $many" ;;
     modify)
-      options="--deemphasis --maximize --album --volume --output --output-dir --in-place"
+      options="--deemphasis --maximize --album --volume --loudness --true-peak-limit"
+      options="$options --output --output-dir --in-place"
       options="$options --cue --cue-outside-ok $many"
       ;;
     cue) options="--json --help -h" ;;
@@ -23,7 +24,7 @@ _rilmaton_cli() {
     *) return ;;
   esac
   case $prev in
-    --volume | --jobs | -j | --threads | --format) return ;;
+    --volume | --loudness | --true-peak-limit | --jobs | -j | --threads | --format) return ;;
     --files-from | --output)
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return

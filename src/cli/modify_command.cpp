@@ -28,6 +28,7 @@
 #include "core/base/thread_pool.h"
 #include "core/io/directories.h"
 #include "core/io/files.h"
+#include "core/modify/loudness_normalisation.h"
 #include "core/modify/modification_run.h"
 #include "core/modify/modify_messages.h"
 #include "core/modify/output_placement.h"
@@ -40,7 +41,8 @@ namespace ril::cli {
 namespace {
 
 const char* kModifyUsage =
-    "Usage: rilmaton-cli modify [--deemphasis] [--maximize [--album] | --volume PERCENT]\n"
+    "Usage: rilmaton-cli modify [--deemphasis] [--maximize [--album] | --volume PERCENT |\n"
+    "                           --loudness TARGET [--true-peak-limit DBTP] [--album]]\n"
     "                           [--output OUT | --output-dir DIR | --in-place]\n"
     "                           [--recursive] [--files-from LIST [-0]] [--jobs N]\n"
     "                           [--threads N] FILE...\n"
@@ -56,9 +58,20 @@ const char* kModifyUsage =
     "  --album            with --maximize: one factor for all FILEs, the smallest of\n"
     "                     their own (with --deemphasis, of the de-emphasised data), so\n"
     "                     the tracks keep their levels; it is stated with the file that\n"
-    "                     limited it. Every FILE is analysed before any is written\n"
+    "                     limited it. With --loudness: the FILEs' integrated loudness\n"
+    "                     gated as one programme, and one gain for all. Every FILE is\n"
+    "                     analysed before any is written\n"
     "  --volume PERCENT   change the volume by PERCENT (steps of 0.1, 0 to 1000), held\n"
     "                     at or below the largest factor that does not clip\n"
+    "  --loudness TARGET  change the volume so that the integrated loudness (ITU-R\n"
+    "                     BS.1770-4) comes to TARGET LUFS (-70 to 0; e.g. -23, -16,\n"
+    "                     -14), held down so that the true peak stays at or below the\n"
+    "                     limit; the gain becomes a volume in steps of 0.1%, rounded\n"
+    "                     down, applied as --volume applies it. With --deemphasis the\n"
+    "                     loudness is measured after the de-emphasis. A FILE too short\n"
+    "                     or too quiet for a loudness is not modified\n"
+    "  --true-peak-limit DBTP  with --loudness: the highest true peak after the gain\n"
+    "                     (-70 to 0 dBTP; default -1.0)\n"
     "  --output OUT       write the result to OUT (one FILE only); FILE stays as it is.\n"
     "                     When the settings change nothing, OUT is an identical copy.\n"
     "                     OUT - is standard output (not a terminal); a symbolic link\n"
@@ -115,7 +128,12 @@ struct Options {
   std::string file;          // the file of one ModifyCommand
   std::string outputDir;
   bool album = false;
-  double albumGain = 0;  // with --album: the factor for every file
+  double albumGain = 0;   // with --album: the factor for every file
+  bool loudness = false;  // --loudness: the volume comes from the loudness
+  double targetLufs = 0;
+  double truePeakLimit = -1.0;
+  bool haveTruePeakLimit = false;
+  long long albumTenths = -1;  // with --album --loudness: the volume of every file
   FileSources sources;
   std::vector<std::string> operands;
 };
@@ -136,6 +154,16 @@ bool parsePercent(const std::string& text, long long& tenths, bool& rounded) {
   rounded = std::fabs(scaled - percent * 10.0) > 1e-6;
   tenths = static_cast<long long>(scaled);
   return true;
+}
+
+// A number of dB or LUFS from -70 to 0, for `option`; the error, or "".
+std::string parseLevel(const std::string& option, const std::string& text, double& value) {
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(value >= -70.0 && value <= 0.0)) {
+    return option + " needs a number from -70 to 0, not '" + text + "'";
+  }
+  return {};
 }
 
 std::string percentText(long long tenths) {
@@ -159,6 +187,14 @@ int parseOptions(int argc, char** argv, Options& o) {
   });
   args.outputOptions(o.output, haveOutput, o.outputDir);
   args.flag({"--album"}, o.album);
+  args.option({"--loudness"}, "a TARGET", [&](const std::string& value) {
+    o.loudness = true;
+    return parseLevel("--loudness", value, o.targetLufs);
+  });
+  args.option({"--true-peak-limit"}, "a DBTP", [&](const std::string& value) {
+    o.haveTruePeakLimit = true;
+    return parseLevel("--true-peak-limit", value, o.truePeakLimit);
+  });
   o.sources.addTo(args);
   if (!args.parse(argc, argv)) return usageError(args.error());
   if (o.help) {
@@ -168,7 +204,12 @@ int parseOptions(int argc, char** argv, Options& o) {
   o.operands = args.operands();
   if (o.operands.empty() && o.sources.lists.empty()) return usageError("no FILE given");
   if (o.maximize && o.haveVolume) return usageError("--maximize and --volume exclude each other");
-  if (o.album && !o.maximize) return usageError("--album needs --maximize");
+  if (o.loudness && (o.maximize || o.haveVolume)) {
+    return usageError("--loudness excludes --maximize and --volume");
+  }
+  if (o.haveTruePeakLimit && !o.loudness) return usageError("--true-peak-limit needs --loudness");
+  if (o.album && !o.maximize && !o.loudness)
+    return usageError("--album needs --maximize or --loudness");
   const int places = haveOutput + o.inPlace + !o.outputDir.empty();
   if (places > 1) return usageError("--output, --output-dir and --in-place exclude each other");
   return -1;
@@ -229,6 +270,7 @@ class ModifyCommand {
     }
     target_ = ModifyTarget{o_.file, baseNameOf(o_.file), directoryOf(o_.file), header};
     if (target_.appPath.empty()) target_.appPath = "./";
+    if (o_.loudness && !chooseLoudnessVolume()) return 1;
     noteRequestedVolume();
     return report(modify());
   }
@@ -287,6 +329,32 @@ class ModifyCommand {
       std::fprintf(errStream(), "note: volume limited to %s (range 0%% to 1000%%)\n",
                    percentText(o_.tenths).c_str());
     }
+  }
+
+  // --loudness: the volume that brings the file to the target (the album's
+  // when it gave one). False, and said why, when the file has no loudness.
+  bool chooseLoudnessVolume() {
+    if (!target_.header.hasFrames()) return true;  // the run refuses the file and says why
+    if (o_.albumTenths >= 0) {
+      o_.tenths = o_.albumTenths;
+      return true;
+    }
+    const WavHeader& h = target_.header;
+    const LoudnessMeasurement m =
+        measureLoudness(*reading_.samples, h.format, h.layout, o_.deemphasis, o_.analysisThreads);
+    reading_ = readWavFile(fs_, o_.file);  // from the first sample again, for what follows
+    const ProgrammeLoudness p = programmeLoudness({&m.trace});
+    if (!m.complete || !p.integratedLufs.value) {
+      std::fprintf(errStream(), "rilmaton-cli modify: %s: %s; not modified\n", shown().c_str(),
+                   m.complete ? ("no loudness to normalise to: " + p.integratedLufs.reason).c_str()
+                              : m.failure.c_str());
+      return false;
+    }
+    const LoudnessGain g =
+        loudnessGain(*p.integratedLufs.value, p.truePeakDbtp, o_.targetLufs, o_.truePeakLimit);
+    std::fprintf(notices(), "%s\n", loudnessGainLine(g, o_.truePeakLimit).c_str());
+    o_.tenths = g.tenths;
+    return true;
   }
 
   double maxGain() const {
@@ -515,16 +583,22 @@ struct AlbumTrack {
   double gain = 0;
 };
 
-AlbumTrack analyseAlbumTrack(const std::string& file, bool deemphasis) {
-  AlbumTrack track;
-  HeaderReading reading = readWavFile(realFileSystem(), file);
-  const WavHeader& h = reading.header;
+// Why an album's file cannot be analysed, or "".
+std::string albumTrackProblem(const WavHeader& h, bool deemphasis) {
   std::string problem = headerProblem(h);
   if (problem.empty() && !h.hasFrames()) problem = "the data chunk holds no samples";
   if (problem.empty() && deemphasis && h.format.sampleRate != 44100) {
     problem = "de-emphasis is offered for 44100 Hz files only; it is at " +
               std::to_string(h.format.sampleRate) + " Hz";
   }
+  return problem;
+}
+
+AlbumTrack analyseAlbumTrack(const std::string& file, bool deemphasis) {
+  AlbumTrack track;
+  HeaderReading reading = readWavFile(realFileSystem(), file);
+  const WavHeader& h = reading.header;
+  std::string problem = albumTrackProblem(h, deemphasis);
   if (problem.empty()) {
     SilentProgress silent;
     const AnalysisResult r =
@@ -574,6 +648,48 @@ int chooseAlbumFactor(const std::vector<std::string>& files, unsigned jobs, Opti
   return -1;
 }
 
+// Measures every file's loudness and sets the album's volume from their
+// loudness gated together; the exit status of a failure, or -1.
+int chooseAlbumLoudness(const std::vector<std::string>& files, unsigned jobs, Options& o) {
+  std::vector<LoudnessMeasurement> measured(files.size());
+  const int status = combinedStatus(runEach(files.size(), jobs, true, [&](std::size_t i) {
+    HeaderReading reading = readWavFile(realFileSystem(), files[i]);
+    const WavHeader& h = reading.header;
+    std::string problem = albumTrackProblem(h, o.deemphasis);
+    if (problem.empty()) {
+      measured[i] = measureLoudness(*reading.samples, h.format, h.layout, o.deemphasis, 1);
+      problem = measured[i].failure;
+    }
+    if (problem.empty()) return 0;
+    std::fprintf(errStream(), "rilmaton-cli modify: %s: %s\n", shownName(files[i]).c_str(),
+                 problem.c_str());
+    return 1;
+  }));
+  std::vector<const LoudnessTrace*> traces;
+  for (const LoudnessMeasurement& m : measured) traces.push_back(&m.trace);
+  const ProgrammeLoudness p = programmeLoudness(traces);
+  if (status != 0) {
+    std::fputs("rilmaton-cli modify: no file modified: the album's loudness needs every file.\n",
+               stderr);
+    return status;
+  }
+  if (!p.integratedLufs.value) {
+    std::fprintf(stderr,
+                 "rilmaton-cli modify: no file modified: the album has no loudness to "
+                 "normalise to: %s.\n",
+                 p.integratedLufs.reason.c_str());
+    return 1;
+  }
+  const LoudnessGain g =
+      loudnessGain(*p.integratedLufs.value, p.truePeakDbtp, o.targetLufs, o.truePeakLimit);
+  std::printf("Album loudness: %s LUFS\n%s\n",
+              formatNumber(*p.integratedLufs.value, "0.00").c_str(),
+              loudnessGainLine(g, o.truePeakLimit).c_str());
+  std::fflush(stdout);
+  o.albumTenths = g.tenths;
+  return -1;
+}
+
 }  // namespace
 
 int runModifyCommand(int argc, char** argv) {
@@ -596,7 +712,9 @@ int runModifyCommand(int argc, char** argv) {
   options.rewritingThreads =
       options.threads ? options.threads : threadsPerFile(rewritingThreads(), jobs, files.size());
   if (options.album) {
-    if (const int status = chooseAlbumFactor(files, jobs, options); status >= 0) return status;
+    const int status = options.loudness ? chooseAlbumLoudness(files, jobs, options)
+                                        : chooseAlbumFactor(files, jobs, options);
+    if (status >= 0) return status;
   }
   const bool many = files.size() > 1;
   const int status = combinedStatus(runEach(files.size(), jobs, true, [&](std::size_t i) {

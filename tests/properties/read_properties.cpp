@@ -8,6 +8,7 @@
 #include "core/analysis/loudness_meter.h"
 #include "core/analysis/parallel_statistics.h"
 #include "core/analysis/sample_statistics.h"
+#include "core/modify/loudness_normalisation.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 #include "properties/analysed_input.h"
@@ -136,6 +137,36 @@ LoudnessTrace serialLoudness(const WavFormat& format, const unsigned char* sampl
   return meter.trace();
 }
 
+// The normalisation's own pass measures what one serial run measures (and
+// with de-emphasis reads every frame), and the gain it gives never lifts the
+// true peak over the limit.
+std::string checkNormalisation(const WavFormat& format, const WavLayout& layout,
+                               const unsigned char* samples, const LoudnessTrace& serial,
+                               std::uint8_t choice) {
+  if (format.bitsPerSample != 8 && format.bitsPerSample != 16) return {};
+  const auto bytes = static_cast<std::size_t>(layout.framesInFile * format.frameBytes());
+  for (const bool deemphasis : {false, true}) {
+    MemorySource source(samples, bytes);
+    const LoudnessMeasurement m =
+        measureLoudness(source, format, layout, deemphasis, 1 + choice % 2);
+    if (!m.complete) return "the loudness pass could not read the samples: " + m.failure;
+    if (deemphasis) break;
+    if (std::string broken = compareLoudness("the normalisation's", m.trace, serial);
+        !broken.empty()) {
+      return broken;
+    }
+  }
+  const ProgrammeLoudness p = programmeLoudness({&serial});
+  if (!p.integratedLufs.value || !p.truePeakDbtp) return {};
+  const double limit = -0.5 * (choice % 8);
+  const LoudnessGain g =
+      loudnessGain(*p.integratedLufs.value, p.truePeakDbtp, -30.0 + choice % 29, limit);
+  if (g.tenths > 0 && *p.truePeakDbtp + 20.0 * std::log10(g.tenths / 1000.0) > limit) {
+    return "the loudness gain lifts the true peak over the limit";
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
@@ -190,6 +221,10 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
   for (auto [what, trace] : {std::pair{"the analysis's", *a.result.loudness},
                              std::pair{"the threaded", meter.trace()}}) {
     if (std::string broken = compareLoudness(what, trace, serial); !broken.empty()) return broken;
+  }
+  if (std::string broken = checkNormalisation(format, a.header.layout, samples, serial, choice);
+      !broken.empty()) {
+    return broken;
   }
   // The peaks the analysis stored, from the plain records.
   auto peak = [&](int first) {
