@@ -194,7 +194,9 @@ void drawLoudness(LevelPicture& p, const std::optional<double>& integrated) {
     const double y = yOfLoudness(l, *integrated);
     p.shapes.push_back(line(l.plotLeft, y, right, y, kIntegrated, true));
     p.shapes.back().width = 1.5;
-    p.shapes.push_back(text(right - 4, std::max(y - 4, l.loudnessTop + 11),
+    // Above the line, or below it when it runs along the strip's top.
+    const double baseline = y - 4 < l.loudnessTop + 11 ? y + 13 : y - 4;
+    p.shapes.push_back(text(right - 4, baseline,
                             "integrated " + fixedText(*integrated, 1) + " LUFS",
                             Shape::Anchor::kEnd, kIntegrated));
   }
