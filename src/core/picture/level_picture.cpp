@@ -99,9 +99,14 @@ void drawColumns(LevelPicture& p, const LevelOverview& o, int channel) {
   for (std::int64_t x = 0; x < columns && buckets > 0; ++x) {
     const double from = static_cast<double>(x) * static_cast<double>(o.frames) / l.plotWidth;
     const double to = static_cast<double>(x + 1) * static_cast<double>(o.frames) / l.plotWidth;
-    std::int64_t b = static_cast<std::int64_t>(from) / o.bucketFrames;
-    const std::int64_t last = std::min(
-        buckets, std::max(b + 1, static_cast<std::int64_t>(std::ceil(to / o.bucketFrames))));
+    // The buckets that begin in the column; the one it lies in when none does.
+    const auto bf = static_cast<double>(o.bucketFrames);
+    std::int64_t b = static_cast<std::int64_t>(std::ceil(from / bf));
+    std::int64_t last = std::min(buckets, static_cast<std::int64_t>(std::ceil(to / bf)));
+    if (last <= b) {
+      b = std::min(buckets - 1, static_cast<std::int64_t>(from / bf));
+      last = b + 1;
+    }
     LevelBucket m = o.at(channel, b);
     for (++b; b < last; ++b) {
       const LevelBucket& n = o.at(channel, b);
@@ -172,7 +177,10 @@ void drawLoudness(LevelPicture& p, const std::optional<double>& integrated) {
       p.shapes.push_back(text(kLeftMargin - 6, y + 4, std::to_string(lufs), Shape::Anchor::kEnd));
     }
   }
-  p.shapes.push_back(text(kLeftMargin - 6, l.loudnessTop + 11, "LUFS", Shape::Anchor::kEnd));
+  // The unit above the first figure, where there is room for it.
+  if (yOfLoudness(l, -20) - l.loudnessTop >= 22) {
+    p.shapes.push_back(text(kLeftMargin - 6, l.loudnessTop + 11, "LUFS", Shape::Anchor::kEnd));
+  }
   Shape curve;
   curve.kind = Shape::Kind::kPolyline;
   curve.colour = kLoudness;
@@ -221,8 +229,10 @@ void drawTimeAxis(LevelPicture& p, double axisTop) {
     const double t = static_cast<double>(i) * step;
     const double x = l.plotLeft + t / std::max(seconds, 1e-12) * l.plotWidth;
     p.shapes.push_back(line(x, axisTop, x, axisTop + 4, kLabel));
-    p.shapes.push_back(text(x, axisTop + 15, clockText(t, decimals),
-                            i == 0 ? Shape::Anchor::kStart : Shape::Anchor::kMiddle));
+    const Shape::Anchor anchor = i == 0                              ? Shape::Anchor::kStart
+                                 : x > l.plotLeft + l.plotWidth - 20 ? Shape::Anchor::kEnd
+                                                                     : Shape::Anchor::kMiddle;
+    p.shapes.push_back(text(x, axisTop + 15, clockText(t, decimals), anchor));
   }
 }
 
