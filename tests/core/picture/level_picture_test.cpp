@@ -104,7 +104,7 @@ TEST(LevelPictureTest, SvgHoldsEveryShapeWithItsTextEscaped) {
   const std::string svg = svgOf(p, "a&b <c> \"d\" \xff\x01");
   EXPECT_EQ(svg.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg ", 0), 0u);
   EXPECT_NE(svg.find("width=\"454\" height=\"200\""), std::string::npos);
-  EXPECT_NE(svg.find("<title>a&amp;b &lt;c&gt; &quot;d&quot; ?" "?</title>"), std::string::npos);
+  EXPECT_NE(svg.find("<title>a&amp;b &lt;c&gt; &quot;d&quot; ?\?</title>"), std::string::npos);
   EXPECT_NE(svg.find("<path d=\"M146.5 4V"), std::string::npos) << "the red column at 5 s";
   EXPECT_NE(svg.find("stroke=\"#d61e1e\""), std::string::npos);
   EXPECT_NE(svg.find("<polyline points=\""), std::string::npos);
