@@ -75,11 +75,12 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
   if (loudness) {
     meter.emplace(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
   }
+  // Before the accumulator, whose tasks may still fill it while it ends.
+  LevelOverviewBuilder levels(format.channels, overview ? result.frames : 0,
+                              integerFullScale(format.bitsPerSample));
   ParallelAccumulator acc(format.channels, format.bitsPerSample, result.deemphasised, threads,
                           blocks.largest());
   if (meter) acc.measureLoudness(&*meter);
-  LevelOverviewBuilder levels(format.channels, overview ? result.frames : 0,
-                              integerFullScale(format.bitsPerSample));
   if (overview) acc.drawOverview(&levels);
   try {
     result.failure = readAllBlocks(samples, format, blocks, result.frames, acc, progress,
