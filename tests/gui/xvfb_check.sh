@@ -91,6 +91,9 @@ grep -q "Filename:	$work/first track.wav" <<<"$report" || fail "the report lacks
 # File, Save Picture… (Ctrl+S): a PNG as wide as the enlarged window's picture.
 xdotool key ctrl+s
 waitFor xdotool search --onlyvisible --name '^Save Picture$' || fail "no Save Picture dialog"
+save=$(xdotool search --onlyvisible --name '^Save Picture$' | head -1)
+xdotool windowactivate --sync "$save" 2>/dev/null || xdotool windowfocus --sync "$save"
+sleep 1  # the dialog lists the directory before its name field takes keys
 shot 3-save-picture
 xdotool key ctrl+a
 xdotool type --delay 5 "$work/levels.png"
