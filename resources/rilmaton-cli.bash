@@ -10,7 +10,7 @@ _rilmaton_cli() {
   local many="--recursive -r --files-from --null -0 --jobs -j --threads --help -h"
   local options
   case ${COMP_WORDS[1]} in
-    report) options="--crlf --json --no-loudness $many" ;;
+    report) options="--crlf --json --no-loudness --svg $many" ;;
     modify)
       options="--deemphasis --maximize --album --volume --loudness --true-peak-limit"
       options="$options --output --output-dir --in-place"
@@ -34,7 +34,7 @@ _rilmaton_cli() {
       compopt -o filenames 2>/dev/null
       return
       ;;
-    --output-dir)
+    --output-dir | --svg)
       mapfile -t COMPREPLY < <(compgen -d -- "$cur")
       return
       ;;

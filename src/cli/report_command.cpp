@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/file_list.h"
 #include "cli/file_runs.h"
+#include "cli/level_pictures.h"
 #include "cli/report_json.h"
 #include "cli/terminal.h"
 #include "core/analysis/analysis.h"
@@ -27,7 +28,7 @@ namespace ril::cli {
 namespace {
 
 const char* kReportUsage =
-    "Usage: rilmaton-cli report [--crlf | --json] [--no-loudness] [--recursive]\n"
+    "Usage: rilmaton-cli report [--crlf | --json] [--no-loudness] [--svg DIR] [--recursive]\n"
     "                           [--files-from LIST [-0]] [--jobs N] [--threads N] FILE...\n"
     "\n"
     "Prints, for each FILE in turn, the report the main window shows after opening it.\n"
@@ -38,6 +39,10 @@ const char* kReportUsage =
     "                     the count of samples at full scale and the headroom factors\n"
     "  --no-loudness      leaves out the loudness measurement (integrated loudness,\n"
     "                     loudness range, true peak): only the peak statistics\n"
+    "  --svg DIR          also writes the picture of each FILE's levels (the smallest\n"
+    "                     and largest samples over time, full scale in red, the\n"
+    "                     short-term loudness) as DIR/NAME.svg, NAME being the FILE's\n"
+    "                     name without .wav\n"
     "  -r, --recursive    a directory stands for the *.wav files (any case) under it\n"
     "  --files-from LIST  also the paths in LIST, one a line (- reads standard input)\n"
     "  -0, --null         the paths in LIST end in a NUL byte, not a line break\n"
@@ -77,7 +82,7 @@ std::string analysisProblem(const AnalysisResult& result, const WavFormat& forma
   return line;
 }
 
-FileReport reportFile(const std::string& file, int threads, bool loudness) {
+FileReport reportFile(const std::string& file, int threads, bool loudness, bool overview) {
   FileReport r;
   HeaderReading reading = readWavFile(realFileSystem(), file);
   r.header = reading.header;
@@ -87,7 +92,7 @@ FileReport reportFile(const std::string& file, int threads, bool loudness) {
   if (r.header.ready()) {
     SilentProgress progress;
     r.result = analyseSamples(*reading.samples, r.header.format, r.header.layout, progress,
-                              steadyClock(), '.', threads, loudness);
+                              steadyClock(), '.', threads, loudness, overview);
     r.text += analysisReportLines(*r.result, r.header.format, ReportFormat{});
     r.error = analysisProblem(*r.result, r.header.format);
   }
@@ -131,12 +136,17 @@ void printReport(const std::string& file, const FileReport& r, bool crlf, bool j
 
 int runReportCommand(int argc, char** argv) {
   bool crlf = false, json = false, noLoudness = false;
+  std::string svgDir;
   int threads = 0;  // 0: the processors shared among the files at once
   FileSources sources;
   Arguments args("report");
   args.flag({"--crlf"}, crlf);
   args.flag({"--json"}, json);
   args.flag({"--no-loudness"}, noLoudness);
+  args.option({"--svg"}, "a directory", [&](const std::string& value) {
+    svgDir = value;
+    return value.empty() ? std::string("--svg needs a directory") : std::string();
+  });
   args.threadsOption(threads);
   sources.addTo(args);
   if (const int status = args.parseOrExit(argc, argv, kReportUsage); status >= 0) return status;
@@ -152,6 +162,11 @@ int runReportCommand(int argc, char** argv) {
     if (list.errors.empty()) std::fputs("rilmaton-cli report: no FILE found\n", stderr);
     return 1;
   }
+  if (!svgDir.empty()) {
+    if (std::string why = checkPictureDirectory(svgDir, files); !why.empty()) {
+      return args.usageError(why, kReportUsage);
+    }
+  }
   const Diagnostics diagnostics(files.size() > 1 || sources.recursive || !sources.lists.empty());
   std::atomic<bool> closed{false};
   const unsigned jobs = sources.jobs ? sources.jobs : defaultJobs();
@@ -162,8 +177,14 @@ int runReportCommand(int argc, char** argv) {
       closed = true;
       return 1;
     }
-    const FileReport r = reportFile(files[i], threads, !noLoudness);
+    const FileReport r = reportFile(files[i], threads, !noLoudness, !svgDir.empty());
     printReport(files[i], r, crlf, json, diagnostics);
+    if (!svgDir.empty() && r.analysed() && r.result) {
+      const std::string error =
+          writeLevelPicture(picturePath(svgDir, files[i]), files[i], *r.result, r.header.format);
+      if (!error.empty()) diagnostics.print(files[i], "error", error);
+      if (!error.empty()) return 1;
+    }
     return r.analysed() ? 0 : 1;
   });
   if (std::ferror(stdout)) return 1;

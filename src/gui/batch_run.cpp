@@ -129,6 +129,7 @@ class BatchRun : public QObject {
     if (!ctx_.mainWindow) return;  // the program is ending
     MainWindow& window = *ctx_.mainWindow;
     window.clearFindings();
+    window.clearLevels();
     for (const std::string& line : headerWarnings(header)) window.addFinding(line);
     for (const std::string& line : notices) window.addFinding(line);
     // The reports of several files read together stand a blank line apart.
@@ -150,6 +151,9 @@ class BatchRun : public QObject {
                                           ReportFormat{s.lineBreak, ctx_.decimalSeparator});
       if (ctx_.mainWindow) ctx_.mainWindow->setReportText(s.reportText);
       if (pass.result.complete()) {
+        if (ctx_.mainWindow) {
+          ctx_.mainWindow->showLevels(pass.result, pass.header.format.sampleRate, pass.path);
+        }
         s.peakLevel[0] = pass.result.peak[0];
         if (pass.result.deemphasised) s.peakLevel[1] = pass.result.peak[1];
         offered = s.current.hasFrames();

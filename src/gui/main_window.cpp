@@ -7,6 +7,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QFrame>
@@ -28,6 +29,7 @@
 #include "gui/display_text.h"
 #include "gui/file_selection_dialog.h"
 #include "gui/help_viewer.h"
+#include "gui/level_view.h"
 #include "gui/recent_files.h"
 #include "gui/twips.h"
 
@@ -120,6 +122,15 @@ MainWindow::MainWindow(AppContext& ctx) : ctx_(ctx) {
   reportView->setAcceptDrops(false);
   reportView->viewport()->setAcceptDrops(false);
   reportView->setFocus();
+  levelView = new LevelView(client);
+  levelView->hide();
+  askPicturePath = [this](const std::string& suggested) {
+    return QFile::encodeName(
+               QFileDialog::getSaveFileName(this, QStringLiteral("Save Picture"),
+                                            QFile::decodeName(QByteArray::fromStdString(suggested)),
+                                            QStringLiteral("PNG images (*.png)")))
+        .toStdString();
+  };
   placeReportView();
 
   buildMenus();
@@ -135,6 +146,8 @@ void MainWindow::buildMenus() {
   recentMenu->setObjectName(QStringLiteral("recentMenu"));
   copyAction = fileMenu->addAction(QStringLiteral("&Copy result to clipboard"));
   copyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+  savePictureAction = fileMenu->addAction(QStringLiteral("&Save Picture\u2026"));
+  savePictureAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   fileMenu->addSeparator();
   exitAction = fileMenu->addAction(QStringLiteral("E&xit"));
   exitAction->setShortcuts(
@@ -147,17 +160,20 @@ void MainWindow::buildMenus() {
   helpMenu->addSeparator();
   aboutAction = helpMenu->addAction(QStringLiteral("&About"));
 
-  for (QAction* action : {openAction, copyAction, exitAction, helpContentAction, aboutAction}) {
+  for (QAction* action :
+       {openAction, copyAction, savePictureAction, exitAction, helpContentAction, aboutAction}) {
     action->setShortcutContext(Qt::WindowShortcut);
   }
   openAction->setObjectName(QStringLiteral("openAction"));
   copyAction->setObjectName(QStringLiteral("copyAction"));
+  savePictureAction->setObjectName(QStringLiteral("savePictureAction"));
   exitAction->setObjectName(QStringLiteral("exitAction"));
   helpContentAction->setObjectName(QStringLiteral("helpContentAction"));
   aboutAction->setObjectName(QStringLiteral("aboutAction"));
 
   connect(openAction, &QAction::triggered, this, [this] { openFile(); });
   connect(copyAction, &QAction::triggered, this, [this] { copyReport(); });
+  connect(savePictureAction, &QAction::triggered, this, [this] { savePicture(); });
   connect(exitAction, &QAction::triggered, this, [this] { exitProgram(); });
   connect(helpContentAction, &QAction::triggered, this, [this] { showHelp(); });
   connect(aboutAction, &QAction::triggered, this, [this] { showAbout(); });
@@ -188,7 +204,13 @@ void MainWindow::onResized() {
   if (heightTwips() < kDefaultHeight) setHeightTwips(kDefaultHeight);
   reportWidth_ = static_cast<float>(clientWidthTwips() - 240);
   reportHeight_ = static_cast<float>(clientHeightTwips() - 240);
+  if (belowReport_ && belowReport_ == levelView) belowReportHeight_ = pictureHeight();
   placeReportView();
+}
+
+// The picture takes two fifths of the client area, growing with the window.
+int MainWindow::pictureHeight() const {
+  return std::max(0, height() - menuBarPixels()) * 2 / 5;
 }
 
 void MainWindow::openFile() {
@@ -310,6 +332,45 @@ void MainWindow::setViewBelowReport(QWidget* view, int height) {
   placeReportView();
 }
 
+// ---- the picture of the levels --------------------------------------------------
+
+void MainWindow::showLevels(const AnalysisResult& result, double sampleRate,
+                            const std::string& path) {
+  picturePath_ = path;
+  levelView->setAnalysis(result, sampleRate);
+  setViewBelowReport(levelView, pictureHeight());
+  updateCommands();
+}
+
+void MainWindow::clearLevels() {
+  if (belowReport_ == levelView) setViewBelowReport(nullptr, 0);
+  levelView->setAnalysis(AnalysisResult{}, 0);
+  picturePath_.clear();
+  updateCommands();
+}
+
+void MainWindow::savePicture() {
+  if (!levelView->hasPicture() || !askPicturePath) return;
+  std::string suggested = picturePath_;
+  const std::size_t dot = suggested.rfind('.');
+  if (dot != std::string::npos && dot > suggested.rfind('/')) suggested.resize(dot);
+  const std::string path = askPicturePath(suggested + ".png");
+  if (!path.empty()) savePictureTo(path);
+}
+
+bool MainWindow::savePictureTo(const std::string& path) {
+  QString why;
+  if (levelView->savePng(QFile::decodeName(QByteArray::fromStdString(path)), why)) return true;
+  if (ctx_.messages) {
+    Message message;
+    message.kind = MessageKind::kInformation;
+    message.title = "Warning";
+    message.text = "The picture cannot be saved as " + path + ": " + why.toStdString() + ".";
+    ctx_.messages->show(message);
+  }
+  return false;
+}
+
 // ---- progress -------------------------------------------------------------------
 
 void MainWindow::showProgress(const QString& text) {
@@ -332,6 +393,7 @@ void MainWindow::setBusyPointer(bool busy) {
 
 void MainWindow::updateCommands() {
   openAction->setEnabled(canOpenFiles());
+  savePictureAction->setEnabled(levelView->hasPicture());
   recentMenu->setEnabled(canOpenFiles() && ctx_.recentFiles && !ctx_.recentFiles->list().empty());
 }
 

@@ -9,10 +9,12 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/analysis/analysis.h"
 #include "core/base/host.h"
 #include "gui/app_context.h"
 
@@ -24,6 +26,8 @@ class QMenu;
 class QPlainTextEdit;
 
 namespace ril {
+
+class LevelView;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -87,6 +91,20 @@ class MainWindow : public QMainWindow {
   // from the report view; nullptr for none.
   void setViewBelowReport(QWidget* view, int height);
 
+  // ---- the picture of the levels, under the report ---------------------------
+  // The levels of the complete analysis of `path` at `sampleRate`; the
+  // picture shows under the report until clearLevels() (the next file).
+  void showLevels(const AnalysisResult& result, double sampleRate, const std::string& path);
+  void clearLevels();
+  // File, Save Picture...: asks where (askPicturePath, offering NAME.png
+  // beside the file) and saves the picture there as PNG; a message says why
+  // when it cannot.
+  void savePicture();
+  bool savePictureTo(const std::string& path);
+  // The path to save the picture at, or "" to cancel (a file dialog; tests
+  // replace it).
+  std::function<std::string(const std::string& suggested)> askPicturePath;
+
   // ---- the title shows the analysis' progress ------------------------------
   void showProgress(const QString& text);  // "title - 44%"
   void showProgressDone();                 // the title again
@@ -121,8 +139,10 @@ class MainWindow : public QMainWindow {
   QAction* openAction = nullptr;
   QMenu* recentMenu = nullptr;
   QAction* copyAction = nullptr;
-  QAction* exitAction = nullptr;  // Ctrl+X, and Ctrl+Q
-  QMenu* helpMenu = nullptr;      // Content, a separator, About
+  QAction* savePictureAction = nullptr;  // Ctrl+S; enabled while a picture shows
+  LevelView* levelView = nullptr;        // shown while it holds a picture
+  QAction* exitAction = nullptr;         // Ctrl+X, and Ctrl+Q
+  QMenu* helpMenu = nullptr;             // Content, a separator, About
   QAction* helpContentAction = nullptr;
   QAction* aboutAction = nullptr;
 
@@ -137,6 +157,7 @@ class MainWindow : public QMainWindow {
 
  private:
   int menuBarPixels() const;
+  int pictureHeight() const;
   QSize frameExtraPixels() const;
   void buildMenus();
   void applyOuterSizePixels(int width, int height);
@@ -150,6 +171,7 @@ class MainWindow : public QMainWindow {
   float reportLeft_ = 120, reportTop_ = 120, reportWidth_ = 9375, reportHeight_ = 6255;
   std::string report_;
   std::vector<std::string> findings_;
+  std::string picturePath_;  // the file whose picture shows
   QWidget* belowReport_ = nullptr;
   int belowReportHeight_ = 0;
   // The outer size last set (pixels) and the frame it was set for: once the

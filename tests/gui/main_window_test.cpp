@@ -191,6 +191,7 @@ TEST_F(MainWindowTest, MenusCarryTheCaptionsAccessKeysAndShortcutsInOrder) {
       {window->openAction, "&Open", QKeySequence(Qt::CTRL | Qt::Key_O)},
       {window->recentMenu->menuAction(), "Open &Recent", QKeySequence()},
       {window->copyAction, "&Copy result to clipboard", QKeySequence(Qt::CTRL | Qt::Key_C)},
+      {window->savePictureAction, "&Save Picture\u2026", QKeySequence(Qt::CTRL | Qt::Key_S)},
       {nullptr, nullptr, {}},
       {window->exitAction, "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X)},
   };
@@ -209,7 +210,7 @@ TEST_F(MainWindowTest, MenusCarryTheCaptionsAccessKeysAndShortcutsInOrder) {
         EXPECT_TRUE(actions[i]->isSeparator());
       } else {
         EXPECT_EQ(actions[i], items[i].action);
-        EXPECT_EQ(actions[i]->text(), QString::fromLatin1(items[i].caption));
+        EXPECT_EQ(actions[i]->text(), QString::fromUtf8(items[i].caption));
         EXPECT_EQ(actions[i]->shortcut(), items[i].shortcut);
       }
     }

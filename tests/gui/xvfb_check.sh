@@ -2,7 +2,8 @@
 # The desktop program as a user starts it, on a virtual screen of 1600 x 1000:
 # two files named on the command line are read one after the other, the
 # window can be made larger than its first size but not smaller, and the
-# report it copies holds both files; File, Open Recent remembers them, and
+# report it copies holds both files; File, Save Picture… saves the picture of
+# the levels at the window's new width; File, Open Recent remembers them, and
 # Ctrl+Q ends the program.
 #
 #   xvfb_check.sh BUILD_DIR [SHOTS_DIR [WINDOW_MANAGER]]
@@ -87,12 +88,30 @@ report=$(xclip -o -selection clipboard)
 grep -q "Filename:	$work/first track.wav" <<<"$report" || fail "the report lacks the first file"
 [ "$(grep -c 'Volume of original data may' <<<"$report")" = 2 ] || fail "not both files analysed"
 
+# File, Save Picture… (Ctrl+S): a PNG as wide as the enlarged window's picture.
+xdotool key ctrl+s
+waitFor xdotool search --onlyvisible --name '^Save Picture$' || fail "no Save Picture dialog"
+save=$(xdotool search --onlyvisible --name '^Save Picture$' | head -1)
+xdotool windowactivate --sync "$save" 2>/dev/null || xdotool windowfocus --sync "$save"
+sleep 1  # the dialog lists the directory before its name field takes keys
+shot 3-save-picture
+xdotool key ctrl+a
+xdotool type --delay 5 "$work/levels.png"
+xdotool key Return
+waitFor test -s "$work/levels.png" || fail "the picture was not saved"
+[ "$(head -c 8 "$work/levels.png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ] ||
+  fail "the picture is not a PNG"
+width=$(od -An -tu1 -j16 -N4 "$work/levels.png" | awk '{print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4}')
+[ "$width" -gt 1200 ] || fail "the picture is $width pixels wide in a window of 1400"
+
 # File, Open Recent holds both, the last read first.
 recent="$work/config/rilmaton/recent-files.ini"
 grep -q "second.wav" "$recent" && grep -q "first track.wav" "$recent" ||
   fail "File, Open Recent does not hold both files"
 
+xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus --sync "$main"
 xdotool key ctrl+q
 waitFor sh -c "! kill -0 $program" || fail "Ctrl+Q did not end the program"
 wait "$program" || fail "the program ended with status $?"
-echo "passed: files from the command line read, window resized to 1400x900 from $first"
+echo "passed: files from the command line read, window resized to 1400x900 from $first," \
+  "a picture of $width pixels saved"

@@ -207,6 +207,8 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
                                frames);
   LoudnessMeter meter(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
   parallel.measureLoudness(&meter);
+  LevelOverviewBuilder levels(format.channels, frames, integerFullScale(format.bitsPerSample));
+  parallel.drawOverview(&levels);
   parallel.setPartUnit(65 + 37 * (choice >> 3));
   std::memcpy(parallel.nextBuffer(), samples, static_cast<std::size_t>(split * frameBytes));
   parallel.addBlock(split);
@@ -216,6 +218,12 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
   if (std::string broken = compareRecords("threaded", parallel.finish(), want); !broken.empty()) {
     return broken;
   }
+  // The overview of the threaded run and of the analysis, as one serial run's.
+  LevelOverviewBuilder serialLevels(format.channels, frames,
+                                    integerFullScale(format.bitsPerSample));
+  serialLevels.add(PcmFrameSource(samples, format.channels, format.bitsPerSample), 0, frames);
+  if (!(levels.finish() == serialLevels.finish())) return "the threaded overview differs";
+  if (!(a.result.overview == serialLevels.finish())) return "the analysis's overview differs";
   const LoudnessTrace serial = serialLoudness(format, samples, frames);
   if (!a.result.loudness) return "the analysis measured no loudness";
   for (auto [what, trace] : {std::pair{"the analysis's", *a.result.loudness},

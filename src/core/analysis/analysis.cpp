@@ -59,7 +59,7 @@ double AnalysisResult::volumeLimitDeemphasis() const {
 
 AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, const WavLayout& layout,
                               ProgressSink& progress, Clock& clock, char decimalSeparator,
-                              int threads, bool loudness) {
+                              int threads, bool loudness, bool overview) {
   AnalysisResult result;
   result.frames = layout.framesInFile;
   result.declaredFrames = layout.sampleFrames;
@@ -75,9 +75,13 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
   if (loudness) {
     meter.emplace(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
   }
+  // Before the accumulator, whose tasks may still fill it while it ends.
+  LevelOverviewBuilder levels(format.channels, overview ? result.frames : 0,
+                              integerFullScale(format.bitsPerSample));
   ParallelAccumulator acc(format.channels, format.bitsPerSample, result.deemphasised, threads,
                           blocks.largest());
   if (meter) acc.measureLoudness(&*meter);
+  if (overview) acc.drawOverview(&levels);
   try {
     result.failure = readAllBlocks(samples, format, blocks, result.frames, acc, progress,
                                    decimalSeparator, result.framesRead);
@@ -94,6 +98,7 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
   result.outcome = AnalysisResult::Outcome::kComplete;
   result.records = acc.finish();
   if (meter) result.loudness = meter->trace();
+  if (overview) result.overview = levels.finish();
   result.peak[0] = peakOf(result.records, 0, format.channels);
   if (result.deemphasised) result.peak[1] = peakOf(result.records, 2, format.channels);
   return result;
