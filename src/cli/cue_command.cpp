@@ -218,8 +218,8 @@ int runCueCommand(int argc, char** argv) {
   bool json = false;
   args.flag({"--json"}, json);
   if (const int status = args.parseOrExit(argc, argv, kCueUsage); status >= 0) return status;
-  if (args.operands().empty()) return args.usageError("no SHEET given", kCueUsage);
-  if (args.operands().size() > 1) return args.usageError("one SHEET at a time", kCueUsage);
+  if (args.operands().empty()) return args.usageError("no SHEET given");
+  if (args.operands().size() > 1) return args.usageError("one SHEET at a time");
 
   const CueReading reading = readCueSheet(realFileSystem(), args.operands().front());
   if (!reading.sheet) {

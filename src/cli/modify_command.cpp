@@ -139,8 +139,7 @@ struct Options {
 };
 
 int usageError(const std::string& what) {
-  std::fprintf(errStream(), "rilmaton-cli modify: %s\n\n%s", what.c_str(), kModifyUsage);
-  return 2;
+  return printUsageError("modify", what, errStream());
 }
 
 // PERCENT in tenths of a percent; false when it is not a number.

@@ -27,7 +27,7 @@ namespace ril::cli {
 namespace {
 
 const char* kReportUsage =
-    "Usage: rilmaton-cli report [--crlf | --json] [--no-loudness] [--recursive]\n"
+    "Usage: rilmaton-cli report [--crlf | --json] [--no-loudness] [--no-times] [--recursive]\n"
     "                           [--files-from LIST [-0]] [--jobs N] [--threads N] FILE...\n"
     "\n"
     "Prints, for each FILE in turn, the report the main window shows after opening it.\n"
@@ -38,6 +38,8 @@ const char* kReportUsage =
     "                     the count of samples at full scale and the headroom factors\n"
     "  --no-loudness      leaves out the loudness measurement (integrated loudness,\n"
     "                     loudness range, true peak): only the peak statistics\n"
+    "  --no-times         leaves out the calculation time, so that two reports can be\n"
+    "                     compared with diff\n"
     "  -r, --recursive    a directory stands for the *.wav files (any case) under it\n"
     "  --files-from LIST  also the paths in LIST, one a line (- reads standard input)\n"
     "  -0, --null         the paths in LIST end in a NUL byte, not a line break\n"
@@ -111,16 +113,34 @@ class Diagnostics {
   bool nameFiles_;
 };
 
-void printReport(const std::string& file, const FileReport& r, bool crlf, bool json,
+// The report without its "Calculation time" line, which differs from run to run.
+std::string withoutTimeLine(std::string text) {
+  const std::string lineBreak = kLineBreak;
+  std::size_t at = text.rfind(lineBreak + "Calculation time = ");
+  if (at == std::string::npos) return text;
+  at += lineBreak.size();
+  const std::size_t end = text.find(lineBreak, at);
+  text.erase(at, end == std::string::npos ? std::string::npos : end + lineBreak.size() - at);
+  return text;
+}
+
+struct TextChoice {
+  bool crlf = false;
+  bool json = false;
+  bool noTimes = false;
+};
+
+void printReport(const std::string& file, const FileReport& r, const TextChoice& choice,
                  const Diagnostics& diagnostics) {
   for (const std::string& line : r.warnings) diagnostics.print(file, "warning", line);
-  if (json) {
+  if (choice.json) {
     const std::string line = reportJson(file, r.header, r.result ? &*r.result : nullptr, r.warnings,
                                         r.error, &r.repair) +
                              "\n";
     std::fwrite(line.data(), 1, line.size(), outStream());
   } else if (r.readable()) {
-    const std::string text = crlf ? r.text : toUnixLines(r.text);
+    const std::string shown = choice.noTimes ? withoutTimeLine(r.text) : r.text;
+    const std::string text = choice.crlf ? shown : toUnixLines(shown);
     std::fwrite(text.data(), 1, text.size(), outStream());
   }
   std::fflush(outStream());
@@ -130,17 +150,21 @@ void printReport(const std::string& file, const FileReport& r, bool crlf, bool j
 }  // namespace
 
 int runReportCommand(int argc, char** argv) {
-  bool crlf = false, json = false, noLoudness = false;
+  TextChoice choice;
+  bool& crlf = choice.crlf;
+  bool& json = choice.json;
+  bool noLoudness = false;
   int threads = 0;  // 0: the processors shared among the files at once
   FileSources sources;
   Arguments args("report");
   args.flag({"--crlf"}, crlf);
   args.flag({"--json"}, json);
   args.flag({"--no-loudness"}, noLoudness);
+  args.flag({"--no-times"}, choice.noTimes);
   args.threadsOption(threads);
   sources.addTo(args);
   if (const int status = args.parseOrExit(argc, argv, kReportUsage); status >= 0) return status;
-  if (crlf && json) return args.usageError("--crlf and --json exclude each other", kReportUsage);
+  if (crlf && json) return args.usageError("--crlf and --json exclude each other");
   if (args.operands().empty() && sources.lists.empty()) {
     std::fputs(kReportUsage, stderr);
     return 2;
@@ -163,7 +187,7 @@ int runReportCommand(int argc, char** argv) {
       return 1;
     }
     const FileReport r = reportFile(files[i], threads, !noLoudness);
-    printReport(files[i], r, crlf, json, diagnostics);
+    printReport(files[i], r, choice, diagnostics);
     return r.analysed() ? 0 : 1;
   });
   if (std::ferror(stdout)) return 1;

@@ -63,7 +63,8 @@ TEST(ModifyCommandTest, UsageErrorsExitWithTwo) {
     SCOPED_TRACE(args);
     CommandResult r = modify(args);
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("Usage: rilmaton-cli modify"), std::string::npos);
+    EXPECT_EQ(r.err.rfind("rilmaton-cli modify: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.find('\n') + 1), "Try 'rilmaton-cli --help'.\n");
   }
   EXPECT_EQ(test::readFile(f), wav(2, 16, kStereo));
   CommandResult help = modify("--help");

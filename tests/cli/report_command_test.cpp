@@ -107,6 +107,35 @@ TEST(ReportCommandTest, ThreadsShareTheWorkWithoutChangingTheReport) {
   }
 }
 
+TEST(ReportCommandTest, EveryCommandNamesABadOptionInOneLineAndPointsToTheHelp) {
+  const std::string cli = "'" + test::builtProgram("rilmaton-cli") + "' ";
+  const std::string tryHelp = "Try 'rilmaton-cli --help'.\n";
+  for (const std::string command : {"report", "modify", "repair", "cue"}) {
+    SCOPED_TRACE(command);
+    const CommandResult unknown = test::runCommand(cli + command + " --frobnicate x.wav");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err,
+              "rilmaton-cli " + command + ": unknown option '--frobnicate'\n" + tryHelp);
+    EXPECT_EQ(unknown.out, "");
+  }
+  const std::vector<std::pair<std::string, std::string>> missing = {
+      {"report --threads", "report: --threads needs a number"},
+      {"modify --volume", "modify: --volume needs a PERCENT"},
+      {"modify --deemphasis --cue", "modify: --cue needs a cue sheet"},
+      {"repair --format", "repair: --format needs "},
+      {"report --files-from", "report: --files-from needs "}};
+  for (const auto& [args, line] : missing) {
+    SCOPED_TRACE(args);
+    const CommandResult r = test::runCommand(cli + args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("rilmaton-cli " + line, 0), 0u) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.find('\n') + 1), tryHelp);
+  }
+  const CommandResult command = test::runCommand(cli + "frobnicate");
+  EXPECT_EQ(command.status, 2);
+  EXPECT_EQ(command.err, "rilmaton-cli: unknown command 'frobnicate'\n" + tryHelp);
+}
+
 TEST(ReportCommandTest, PrintsTheMonoExampleExactlyWithTheLoudnessBlockAfterIt) {
   const std::string cli = test::builtProgram("rilmaton-cli");
   test::TempDir dir;
@@ -138,6 +167,12 @@ TEST(ReportCommandTest, PrintsTheMonoExampleExactlyWithTheLoudnessBlockAfterIt) 
       test::runCommand("'" + cli + "' report --crlf --no-loudness '" + file + "'");
   ASSERT_EQ(plain.status, 0) << plain.err;
   EXPECT_EQ(test::withoutTimes(plain.out), expected);
+  // --no-times: the same lines but the calculation time, so two runs compare equal.
+  const test::CommandResult timeless =
+      test::runCommand("'" + cli + "' report --crlf --no-loudness --no-times '" + file + "'");
+  std::string expectedTimeless = expected;
+  expectedTimeless.erase(expectedTimeless.find("Calculation time"), 27);
+  EXPECT_EQ(timeless.out, expectedTimeless);
   // With the loudness block after the same lines: four samples are too short for any loudness.
   const test::CommandResult r = test::runCommand("'" + cli + "' report --crlf '" + file + "'");
   ASSERT_EQ(r.status, 0) << r.err;
