@@ -31,7 +31,8 @@ const char* kReportUsage =
     "                           [--files-from LIST [-0]] [--jobs N] [--threads N] FILE...\n"
     "\n"
     "Prints, for each FILE in turn, the report the main window shows after opening it.\n"
-    "Lines end in LF; --crlf keeps CR LF as the report holds them.\n"
+    "Lines end in LF; --crlf keeps CR LF as the report holds them. With several\n"
+    "files, each report comes after a line \"== FILE\".\n"
     "\n"
     "  --json             one JSON object per FILE on a line of its own (NDJSON): every\n"
     "                     figure of the report unrounded, with peak and RMS in dBFS,\n"
@@ -128,6 +129,7 @@ struct TextChoice {
   bool crlf = false;
   bool json = false;
   bool noTimes = false;
+  bool named = false;  // several files: each text report after a line "== FILE"
 };
 
 void printReport(const std::string& file, const FileReport& r, const TextChoice& choice,
@@ -138,9 +140,11 @@ void printReport(const std::string& file, const FileReport& r, const TextChoice&
                                         r.error, &r.repair) +
                              "\n";
     std::fwrite(line.data(), 1, line.size(), outStream());
-  } else if (r.readable()) {
-    const std::string shown = choice.noTimes ? withoutTimeLine(r.text) : r.text;
-    const std::string text = choice.crlf ? shown : toUnixLines(shown);
+  } else {
+    std::string text;
+    if (choice.named) text = "== " + shownName(file) + kLineBreak;
+    if (r.readable()) text += choice.noTimes ? withoutTimeLine(r.text) : r.text;
+    if (!choice.crlf) text = toUnixLines(text);
     std::fwrite(text.data(), 1, text.size(), outStream());
   }
   std::fflush(outStream());
@@ -176,6 +180,7 @@ int runReportCommand(int argc, char** argv) {
     if (list.errors.empty()) std::fputs("rilmaton-cli report: no FILE found\n", stderr);
     return 1;
   }
+  choice.named = files.size() > 1;
   const Diagnostics diagnostics(files.size() > 1 || sources.recursive || !sources.lists.empty());
   std::atomic<bool> closed{false};
   const unsigned jobs = sources.jobs ? sources.jobs : defaultJobs();

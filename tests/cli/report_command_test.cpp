@@ -50,7 +50,9 @@ TEST(ReportCommandTest, ExitStatusAndStderrTellAScriptWhichFilesFailedAndWhy) {
   EXPECT_EQ(alone.err, "error: " + cannotRead);
   const CommandResult two = report({junk, missing});
   EXPECT_EQ(two.err, junk + ": warning: " + junkFinding + missing + ": error: " + cannotRead);
-  EXPECT_EQ(test::withoutTimes(two.out), test::withoutTimes(warned.out));
+  // Several files: each report after a line naming its file, the unreadable one too.
+  EXPECT_EQ(test::withoutTimes(two.out),
+            "== " + junk + "\n" + test::withoutTimes(warned.out) + "== " + missing + "\n");
 
   const std::string text = "Notes on the data of my recordings, not a sound.";
   Bytes noData = wav(16);
@@ -105,6 +107,27 @@ TEST(ReportCommandTest, ThreadsShareTheWorkWithoutChangingTheReport) {
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_NE(r.err.find("--threads needs a number from 1 to 64"), std::string::npos) << bad;
   }
+}
+
+TEST(ReportCommandTest, SeveralTextReportsEachComeAfterTheirFilesNameEscaped) {
+  test::TempDir dir;
+  const std::string odd = dir.file("odd\nname.wav"), good = dir.file("good.wav");
+  test::writeFile(odd, wav(16));
+  test::writeFile(good, wav(16));
+  const std::string cli = "'" + test::builtProgram("rilmaton-cli") + "' report --no-times ";
+  const std::string alone = test::runCommand(cli + "'" + good + "'").out;
+  EXPECT_EQ(alone.find("== "), std::string::npos);
+  const CommandResult both = test::runCommand(cli + "'" + odd + "' '" + good + "'");
+  const std::string oddShown = dir.file("odd\\nname.wav");
+  const std::size_t second = both.out.find("== " + good + "\n");
+  ASSERT_NE(second, std::string::npos) << both.out;
+  EXPECT_EQ(both.out.rfind("== " + oddShown + "\nFilename:\t" + oddShown + "\n", 0), 0u);
+  EXPECT_EQ(both.out.substr(second), "== " + good + "\n" + alone);
+  const CommandResult crlf = test::runCommand(cli + "--crlf '" + good + "' '" + good + "'");
+  EXPECT_EQ(crlf.out.rfind("== " + good + "\r\nFilename:", 0), 0u);
+  // JSON lines name their files themselves.
+  EXPECT_EQ(test::runCommand(cli + "--json '" + good + "' '" + good + "'").out.find("== "),
+            std::string::npos);
 }
 
 TEST(ReportCommandTest, EveryCommandNamesABadOptionInOneLineAndPointsToTheHelp) {
