@@ -2,6 +2,8 @@
 // the exit status a script reads.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "support/test_support.h"
 
 namespace ril {
@@ -82,6 +84,38 @@ TEST(ReportCommandTest, ExitStatusAndStderrTellAScriptWhichFilesFailedAndWhy) {
             std::string::npos);
   EXPECT_NE(report({dir.file("song.mp3.wav")}).out.find("it is not a WAV file but an MP3 file.\n"),
             std::string::npos);
+}
+
+TEST(ReportCommandTest, JsonGivesAStableCodeBesideTheReasonForEachKindOfFailure) {
+  test::TempDir dir;
+  const std::string text = "Notes on the data of my recordings, not a sound.";
+  Bytes noData = wav(16);
+  noData.resize(36);
+  WavShape silent;
+  const Bytes noFrames = test::buildWav(silent);
+  const std::vector<std::pair<std::string, Bytes>> bad = {
+      {"empty", {}},
+      {"not-wav", Bytes(text.begin(), text.end())},
+      {"unsupported-format", wav(16, 0x55)},
+      {"no-data-chunk", noData},
+      {"no-samples", noFrames},
+  };
+  const std::string cli = "'" + test::builtProgram("rilmaton-cli") + "' report --json ";
+  for (const auto& [code, bytes] : bad) {
+    SCOPED_TRACE(code);
+    test::writeFile(dir.file(code + ".wav"), bytes);
+    const CommandResult r = test::runCommand(cli + "'" + dir.file(code + ".wav") + "'");
+    EXPECT_EQ(r.status, 1);
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_FALSE(j["reason"].get<std::string>().empty());
+    EXPECT_EQ(j["reasonCode"], code);
+  }
+  const CommandResult missing = test::runCommand(cli + "'" + dir.file("missing.wav") + "'");
+  EXPECT_EQ(nlohmann::json::parse(missing.out)["reasonCode"], "unreadable");
+  test::writeFile(dir.file("good.wav"), wav(16));
+  const nlohmann::json good =
+      nlohmann::json::parse(test::runCommand(cli + "'" + dir.file("good.wav") + "'").out);
+  EXPECT_FALSE(good.contains("reasonCode"));
 }
 
 TEST(ReportCommandTest, ThreadsShareTheWorkWithoutChangingTheReport) {
