@@ -10,7 +10,7 @@ _rilmaton_cli() {
   local many="--recursive -r --files-from --null -0 --jobs -j --threads --help -h"
   local options
   case ${COMP_WORDS[1]} in
-    report) options="--crlf --json --no-loudness --svg $many" ;;
+    report) options="--crlf --json --no-loudness --no-times --svg $many" ;;
     modify)
       options="--deemphasis --maximize --album --volume --loudness --true-peak-limit"
       options="$options --output --output-dir --in-place"

@@ -108,7 +108,7 @@ bool Arguments::parse(int argc, char** argv) {
 
 int Arguments::parseOrExit(int argc, char** argv, const char* usage) {
   flag({"--help", "-h"}, help_);
-  if (!parse(argc, argv)) return usageError(error_, usage);
+  if (!parse(argc, argv)) return usageError(error_);
   if (help_) {
     std::fputs(usage, stdout);
     return 0;
@@ -116,8 +116,9 @@ int Arguments::parseOrExit(int argc, char** argv, const char* usage) {
   return -1;
 }
 
-int Arguments::usageError(const std::string& what, const char* usage) const {
-  std::fprintf(stderr, "rilmaton-cli %s: %s\n\n%s", command_.c_str(), what.c_str(), usage);
+int printUsageError(const std::string& command, const std::string& what, std::FILE* to) {
+  std::fprintf(to, "rilmaton-cli %s: %s\nTry 'rilmaton-cli --help'.\n", command.c_str(),
+               what.c_str());
   return 2;
 }
 

@@ -83,6 +83,7 @@ int main(int argc, char** argv) {
   for (const Command& c : kCommands) {
     if (command == c.name) return c.run(argc - 1, argv + 1);
   }
-  std::fprintf(stderr, "rilmaton-cli: unknown command '%s'\n\n%s", command.c_str(), kUsage);
+  std::fprintf(stderr, "rilmaton-cli: unknown command '%s'\nTry 'rilmaton-cli --help'.\n",
+               command.c_str());
   return 2;
 }

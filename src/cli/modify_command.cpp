@@ -139,8 +139,7 @@ struct Options {
 };
 
 int usageError(const std::string& what) {
-  std::fprintf(errStream(), "rilmaton-cli modify: %s\n\n%s", what.c_str(), kModifyUsage);
-  return 2;
+  return printUsageError("modify", what, errStream());
 }
 
 // PERCENT in tenths of a percent; false when it is not a number.
@@ -365,6 +364,7 @@ class ModifyCommand {
   void limitVolume(double gain) {
     if (!holdsDown(gain, o_.tenths, o_.maximize)) return;
     o_.tenths = tenthsAtMost(gain);
+    heldDown_ = true;
     std::fprintf(errStream(), "note: volume limited to %s, the largest change without clipping\n",
                  percentText(o_.tenths).c_str());
   }
@@ -518,8 +518,17 @@ class ModifyCommand {
                  withShownNames(line, messages_.names).c_str());
   }
 
+  // "Volume: 163.4%": the factor --maximize found, or the volume held down
+  // to it, in tenths of a percent (a maximized factor cut down to them).
+  std::string appliedVolumeLine() const {
+    const long long tenths =
+        o_.maximize ? tenthsAtMost(o_.albumGain > 0 ? o_.albumGain : maxGain()) : o_.tenths;
+    return "Volume: " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "%";
+  }
+
   int reportCompleted(const ModifyResult& result, int signal) {
     std::FILE* to = notices();
+    if (o_.maximize || heldDown_) std::fprintf(to, "%s\n", appliedVolumeLine().c_str());
     std::fprintf(to, "%s\n", manipulationTimeLine(result.elapsedSeconds, '.').c_str());
     if (result.clippedSamples > 0) {
       std::fprintf(errStream(), "%lld samples clipped\n",
@@ -558,6 +567,7 @@ class ModifyCommand {
   ModifyTarget target_;
   std::int32_t peak_[2] = {0, 0};
   bool unchanged_ = false;      // factor 1 without de-emphasis
+  bool heldDown_ = false;       // the volume asked for was limited to the safe factor
   bool dataOnStdout_ = false;   // --output is standard output
   bool newFileOutput_ = false;  // --output is a new file that takes its name at the end
 };

@@ -99,8 +99,7 @@ struct Options {
 };
 
 int usageError(const std::string& what) {
-  std::fprintf(stderr, "rilmaton-cli repair: %s\n\n%s", what.c_str(), kRepairUsage);
-  return 2;
+  return printUsageError("repair", what);
 }
 
 // "Disk full (error 61)".

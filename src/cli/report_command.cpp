@@ -28,11 +28,13 @@ namespace ril::cli {
 namespace {
 
 const char* kReportUsage =
-    "Usage: rilmaton-cli report [--crlf | --json] [--no-loudness] [--svg DIR] [--recursive]\n"
+    "Usage: rilmaton-cli report [--crlf | --json] [--no-loudness] [--no-times] [--svg DIR]\n"
+    "                           [--recursive]\n"
     "                           [--files-from LIST [-0]] [--jobs N] [--threads N] FILE...\n"
     "\n"
     "Prints, for each FILE in turn, the report the main window shows after opening it.\n"
-    "Lines end in LF; --crlf keeps CR LF as the report holds them.\n"
+    "Lines end in LF; --crlf keeps CR LF as the report holds them. With several\n"
+    "files, each report comes after a line \"== FILE\".\n"
     "\n"
     "  --json             one JSON object per FILE on a line of its own (NDJSON): every\n"
     "                     figure of the report unrounded, with peak and RMS in dBFS,\n"
@@ -43,6 +45,8 @@ const char* kReportUsage =
     "                     and largest samples over time, full scale in red, the\n"
     "                     short-term loudness) as DIR/NAME.svg, NAME being the FILE's\n"
     "                     name without .wav\n"
+    "  --no-times         leaves out the calculation time, so that two reports can be\n"
+    "                     compared with diff\n"
     "  -r, --recursive    a directory stands for the *.wav files (any case) under it\n"
     "  --files-from LIST  also the paths in LIST, one a line (- reads standard input)\n"
     "  -0, --null         the paths in LIST end in a NUL byte, not a line break\n"
@@ -116,16 +120,37 @@ class Diagnostics {
   bool nameFiles_;
 };
 
-void printReport(const std::string& file, const FileReport& r, bool crlf, bool json,
+// The report without its "Calculation time" line, which differs from run to run.
+std::string withoutTimeLine(std::string text) {
+  const std::string lineBreak = kLineBreak;
+  std::size_t at = text.rfind(lineBreak + "Calculation time = ");
+  if (at == std::string::npos) return text;
+  at += lineBreak.size();
+  const std::size_t end = text.find(lineBreak, at);
+  text.erase(at, end == std::string::npos ? std::string::npos : end + lineBreak.size() - at);
+  return text;
+}
+
+struct TextChoice {
+  bool crlf = false;
+  bool json = false;
+  bool noTimes = false;
+  bool named = false;  // several files: each text report after a line "== FILE"
+};
+
+void printReport(const std::string& file, const FileReport& r, const TextChoice& choice,
                  const Diagnostics& diagnostics) {
   for (const std::string& line : r.warnings) diagnostics.print(file, "warning", line);
-  if (json) {
+  if (choice.json) {
     const std::string line = reportJson(file, r.header, r.result ? &*r.result : nullptr, r.warnings,
                                         r.error, &r.repair) +
                              "\n";
     std::fwrite(line.data(), 1, line.size(), outStream());
-  } else if (r.readable()) {
-    const std::string text = crlf ? r.text : toUnixLines(r.text);
+  } else {
+    std::string text;
+    if (choice.named) text = "== " + shownName(file) + kLineBreak;
+    if (r.readable()) text += choice.noTimes ? withoutTimeLine(r.text) : r.text;
+    if (!choice.crlf) text = toUnixLines(text);
     std::fwrite(text.data(), 1, text.size(), outStream());
   }
   std::fflush(outStream());
@@ -135,7 +160,10 @@ void printReport(const std::string& file, const FileReport& r, bool crlf, bool j
 }  // namespace
 
 int runReportCommand(int argc, char** argv) {
-  bool crlf = false, json = false, noLoudness = false;
+  TextChoice choice;
+  bool& crlf = choice.crlf;
+  bool& json = choice.json;
+  bool noLoudness = false;
   std::string svgDir;
   int threads = 0;  // 0: the processors shared among the files at once
   FileSources sources;
@@ -147,10 +175,11 @@ int runReportCommand(int argc, char** argv) {
     svgDir = value;
     return value.empty() ? std::string("--svg needs a directory") : std::string();
   });
+  args.flag({"--no-times"}, choice.noTimes);
   args.threadsOption(threads);
   sources.addTo(args);
   if (const int status = args.parseOrExit(argc, argv, kReportUsage); status >= 0) return status;
-  if (crlf && json) return args.usageError("--crlf and --json exclude each other", kReportUsage);
+  if (crlf && json) return args.usageError("--crlf and --json exclude each other");
   if (args.operands().empty() && sources.lists.empty()) {
     std::fputs(kReportUsage, stderr);
     return 2;
@@ -164,9 +193,10 @@ int runReportCommand(int argc, char** argv) {
   }
   if (!svgDir.empty()) {
     if (std::string why = checkPictureDirectory(svgDir, files); !why.empty()) {
-      return args.usageError(why, kReportUsage);
+      return args.usageError(why);
     }
   }
+  choice.named = files.size() > 1;
   const Diagnostics diagnostics(files.size() > 1 || sources.recursive || !sources.lists.empty());
   std::atomic<bool> closed{false};
   const unsigned jobs = sources.jobs ? sources.jobs : defaultJobs();
@@ -178,7 +208,7 @@ int runReportCommand(int argc, char** argv) {
       return 1;
     }
     const FileReport r = reportFile(files[i], threads, !noLoudness, !svgDir.empty());
-    printReport(files[i], r, crlf, json, diagnostics);
+    printReport(files[i], r, choice, diagnostics);
     if (!svgDir.empty() && r.analysed() && r.result) {
       const std::string error =
           writeLevelPicture(picturePath(svgDir, files[i]), files[i], *r.result, r.header.format);

@@ -78,6 +78,36 @@ Json formatJson(const WavHeader& header) {
   return j;
 }
 
+// A stable word for why a file was not analysed, from the header's status
+// and the analysis' outcome (the reason's wording may change, this does not).
+std::string reasonCode(const WavHeader& header, const AnalysisResult* result) {
+  const HeaderFindings& f = header.findings;
+  switch (header.status) {
+    case HeaderStatus::kUnreadable:
+      return "unreadable";
+    case HeaderStatus::kEmpty:
+      return "empty";
+    case HeaderStatus::kNoDataChunk:
+      if (!f.waveForm) return "not-wav";
+      if (!f.formatChunkFound && !f.unsupportedReason.empty()) return "no-format-chunk";
+      return "no-data-chunk";
+    case HeaderStatus::kUnsupported:
+      return f.waveForm ? "unsupported-format" : "not-wav";
+    case HeaderStatus::kReady:
+      break;
+  }
+  if (!result) return "not-analysed";
+  switch (result->outcome) {
+    case AnalysisResult::Outcome::kNoFrames:
+      return "no-samples";
+    case AnalysisResult::Outcome::kReadFailed:
+      return "read-failed";
+    case AnalysisResult::Outcome::kComplete:
+      break;
+  }
+  return "not-analysed";
+}
+
 }  // namespace
 
 std::string reportJson(const std::string& path, const WavHeader& header,
@@ -87,7 +117,10 @@ std::string reportJson(const std::string& path, const WavHeader& header,
   j["path"] = path;
   j["bytes"] = header.findings.lengthKnown ? Json(header.layout.fileLength) : Json(nullptr);
   j["analysed"] = reason.empty();
-  if (!reason.empty()) j["reason"] = reason;
+  if (!reason.empty()) {
+    j["reason"] = reason;
+    j["reasonCode"] = reasonCode(header, result);
+  }
   j["format"] = formatJson(header);
   j["warnings"] = warnings;
   j["repair"] = repair ? repairChangesJson(*repair) : Json(nullptr);
