@@ -74,8 +74,8 @@ bool analyse(AppContext& ctx, ByteSource& samples) {
                                       ReportFormat{s.lineBreak, ctx.decimalSeparator});
   ctx.mainWindow->setReportText(s.reportText);
   if (!result.complete()) return false;
-  s.peakLevel[0] = result.peak[0];
-  if (result.deemphasised) s.peakLevel[1] = result.peak[1];
+  s.peakLevel[0] = result.peakValue[0];
+  if (result.deemphasised) s.peakLevel[1] = result.peakValue[1];
   return true;
 }
 

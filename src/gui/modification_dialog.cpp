@@ -128,7 +128,7 @@ void ModificationDialog::initialise() {
   deemphasisCheck->setChecked(false);
   deemphasisCheck->setEnabled(s.current.format.sampleRate == 44100);
   maximizeCheck->setChecked(false);
-  maxGain_ = maximumGain(s.peakLevel[0], s.current.format.bitsPerSample, false);
+  maxGain_ = maximumGainFor(s.current.format.sample(), s.peakLevel[0], false);
   volumeFrame->setEnabled(true);
   volumeScrollBar->setEnabled(true);
   volumeLabel->setEnabled(true);
@@ -154,8 +154,8 @@ void ModificationDialog::placeBesideMain() {
 
 void ModificationDialog::onDeemphasisToggled() {
   const Session& s = ctx_.session;
-  const std::int32_t peak = deemphasisCheck->isChecked() ? s.peakLevel[1] : s.peakLevel[0];
-  maxGain_ = maximumGain(peak, s.current.format.bitsPerSample, true);
+  const double peak = deemphasisCheck->isChecked() ? s.peakLevel[1] : s.peakLevel[0];
+  maxGain_ = maximumGainFor(s.current.format.sample(), peak, true);
   clampStep();
 }
 
@@ -213,6 +213,7 @@ void ModificationDialog::modify() {
   request.maximize = maximizeCheck->isChecked();
   request.volumeTenths = volumeScrollBar->value();
   request.maxGain = maxGain_;
+  if (s.current.format.sample().isFloat()) request.peakToDivideBy = s.peakLevel[0];
   const ModifyTarget target{s.currentPath(), s.fileNames.empty() ? std::string() : s.fileNames[0],
                             s.appPath, s.current};
   ctx_.runStop = std::stop_source();
@@ -256,7 +257,12 @@ void ModificationDialog::tellOutcome(const ModifyResult& result) {
           manipulationTimeLine(result.elapsedSeconds, ctx_.decimalSeparator) + kLineBreak);
       // When the program is ending, no notice holds the exit up.
       if (!result.exitPending) {
-        ctx_.messages->show(closingNotice(result.inProgramDir, s.lineBreak, result.outputName));
+        const std::optional<std::int64_t> beyond =
+            s.current.format.sample().isFloat()
+                ? std::optional<std::int64_t>(result.samplesBeyondFullScale)
+                : std::nullopt;
+        ctx_.messages->show(
+            closingNotice(result.inProgramDir, s.lineBreak, result.outputName, beyond));
       }
       break;
     case ModifyOutcome::kFailed:

@@ -29,7 +29,7 @@ struct Session {
   // [0] of the data as stored, [1] de-emphasised. [1] is only set for files
   // at 44100 Hz; after a file at another rate it still holds an earlier one's.
   WavHeader current;
-  std::array<std::int32_t, 2> peakLevel{0, 0};
+  std::array<double, 2> peakLevel{0, 0};  // on the format's statistics scale
 
   const std::string& currentPath() const;  // entry 0 of the chosen files, or ""
 };

@@ -27,6 +27,41 @@ std::string playingTime(const WavHeader& h) {
   return formatNumber(m, "00:") + formatNumber(rest, "00") + " (Min:Sec)";
 }
 
+// A layout the speaker mask names, or nothing.
+std::string layoutName(int channels, std::uint32_t mask) {
+  struct Named {
+    int channels;
+    std::uint32_t mask;
+    const char* name;
+  };
+  static constexpr Named kLayouts[] = {
+      {3, 0x7, "3.0"},    {3, 0xB, "2.1"},   {4, 0x33, "Quad"}, {4, 0x107, "4.0"},
+      {4, 0x603, "Quad"}, {5, 0x37, "5.0"},  {5, 0x607, "5.0"}, {6, 0x3F, "5.1"},
+      {6, 0x60F, "5.1"},  {7, 0x13F, "6.1"}, {7, 0x70F, "6.1"}, {8, 0x63F, "7.1"},
+      {8, 0xFF, "7.1"},
+  };
+  for (const Named& l : kLayouts) {
+    if (l.channels == channels && l.mask == mask) return l.name;
+  }
+  return {};
+}
+
+// "2 (Stereo)", "6 (5.1)" when the mask names that layout, or the bare number.
+std::string channelsText(const WavFormat& format) {
+  const std::string n = std::to_string(format.channels);
+  if (format.channels == 1) return n + " (Mono)";
+  if (format.channels == 2) return n + " (Stereo)";
+  const std::string name = layoutName(format.channels, format.channelMask);
+  return name.empty() ? n : n + " (" + name + ")";
+}
+
+// "16 bit" as the header gives it; the format's own words once it is known.
+std::string resolutionText(const WavHeader& h) {
+  const WavFormat& format = h.format;
+  if (h.status == HeaderStatus::kReady && !format.classic()) return format.sample().words();
+  return std::to_string(format.bitsPerSample) + " bit";
+}
+
 }  // namespace
 
 std::string headerReportLines(const std::string& path, const WavHeader& h,
@@ -44,10 +79,9 @@ std::string headerReportLines(const std::string& path, const WavHeader& h,
   if (f.formatRead) {
     if (f.riffIdWrong) line(f.riffId);
     if (f.riffSizeWrong) line(std::to_string(f.riffSize));
-    line("Nr of channels:\t" + std::to_string(format.channels) +
-         (format.channels == 1 ? " (Mono)" : " (Stereo)"));
+    line("Nr of channels:\t" + channelsText(format));
     line("Sample frequ.:\t" + std::to_string(format.sampleRate) + " Hz");
-    line("Resolution:\t" + std::to_string(format.bitsPerSample) + " bit");
+    line("Resolution:\t" + resolutionText(h));
     if (f.byteRateWrong) line(std::to_string(f.byteRate));
     if (f.blockAlignWrong) line(std::to_string(f.blockAlign));
   }
