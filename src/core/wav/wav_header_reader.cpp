@@ -160,7 +160,7 @@ void readFixedRecord(const unsigned char* h, WavHeader& w) {
   f.formAndFirstChunkWrong = std::memcmp(h + 8, "WAVEfmt ", 8) != 0;
   f.waveForm = std::memcmp(h + 8, "WAVE", 4) == 0;
   f.formatChunkFound = !f.formAndFirstChunkWrong;
-  f.fmtChunkLength = le32(h + 16);
+  f.fmtChunkLength = u32(h + 16, w.format.bigEndian);
   readFormatFields(h + 20, w);
   f.formatRead = true;
 }
@@ -227,7 +227,10 @@ constexpr unsigned char kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x8
 // first three fields big-endian, or as a little-endian file does.
 void readSubFormat(const unsigned char* guid, bool big, FormatExtension& ext) {
   if (std::memcmp(guid + 2, kGuidTail, 14) == 0) {
-    ext.subFormat = guid[0] | guid[1] << 8;
+    // SoX writes the code in the file's byte order and the rest as ever.
+    const int little = guid[0] | guid[1] << 8;
+    const int swapped = guid[1] | guid[0] << 8;
+    ext.subFormat = big && little > 0xFF && swapped <= 0xFF ? swapped : little;
     ext.knownGuid = true;
     return;
   }
@@ -440,8 +443,8 @@ std::string formatReason(WavFormat& f, const FormatExtension& ext) {
   if (!encoding) {
     const std::string what = f.formatTag == -2 && !ext.knownGuid
                                  ? "an unknown sub-format"
-                                 : codeName(code) + " (format " +
-                                       (f.formatTag == -2 ? "sub-format " : "tag ") +
+                                 : codeName(code) + " (" +
+                                       (f.formatTag == -2 ? "sub-format " : "format tag ") +
                                        std::to_string(code) + ")";
     return "its samples are compressed or of a kind it cannot decode: " + what +
            "; PCM, float, A-law and \u00b5-law samples are supported.";
