@@ -37,6 +37,38 @@ inline void addInteger(Sums& s, std::int64_t v, std::int64_t pos, Range r) {
   if (static_cast<double>(v) <= r.low || static_cast<double>(v) >= r.high) ++s.atLimits;
 }
 
+// A chunk of stored integers (times `factor`): the extremes compared as
+// integers, looked up only when the chunk beats them, and the sums exact.
+void addIntegers(Sums& s, const std::int32_t* x, std::int64_t n, std::int64_t factor,
+                 std::int64_t base, Range r) {
+  std::int32_t lo = x[0], hi = x[0];
+  std::int64_t sum = 0, atLimits = 0;
+  __extension__ unsigned __int128 sumSq = 0;
+  const auto low = static_cast<std::int64_t>(r.low), high = static_cast<std::int64_t>(r.high);
+  for (std::int64_t i = 0; i < n; ++i) {
+    const std::int64_t v = x[i];
+    lo = std::min(lo, x[i]);
+    hi = std::max(hi, x[i]);
+    sum += v;
+    sumSq += static_cast<std::uint64_t>(v * v);
+    atLimits += (v * factor <= low) | (v * factor >= high);
+  }
+  const auto f2 = static_cast<unsigned __int128>(factor * factor);
+  s.sum += static_cast<__int128>(sum) * factor;
+  s.sumSq += sumSq * f2;
+  s.atLimits += atLimits;
+  if (static_cast<double>(hi) * static_cast<double>(factor) > s.max) {
+    const std::int64_t at = std::find(x, x + n, hi) - x;
+    s.max = static_cast<double>(hi) * static_cast<double>(factor);
+    s.maxPos = base + at;
+  }
+  if (static_cast<double>(lo) * static_cast<double>(factor) < s.min) {
+    const std::int64_t at = std::find(x, x + n, lo) - x;
+    s.min = static_cast<double>(lo) * static_cast<double>(factor);
+    s.minPos = base + at;
+  }
+}
+
 inline void addFloat(Sums& s, double v, std::int64_t pos) {
   extremes(s, v, pos);
   s.floatSum += v;
@@ -122,8 +154,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
       continue;
     }
     kernels::storedIntegers(at, frameBytes, format_, n, integers);
-    for (std::int64_t i = 0; i < n; ++i)
-      addInteger(ch.stored, integers[i] * factor, base + i, stored);
+    addIntegers(ch.stored, integers, n, factor, base, stored);
     if (!deemphasis_) continue;
     for (std::int64_t i = 0; i < n; ++i) {
       const std::int64_t v = integers[i] * factor;

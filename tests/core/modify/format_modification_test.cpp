@@ -55,6 +55,7 @@ TEST(FormatModification, EveryFormatIsRewrittenAsThePlainReferenceKeepingEveryOt
       SCOPED_TRACE(std::string(c.words) + (c.rifx ? " RIFX, " : ", ") + std::to_string(c.channels) +
                    " channels, " + choice.name);
       ModifyHarness h;
+      h.threads = 1 + static_cast<int>(seed % 3);  // channels side by side or not, alike
       h.load(original);
       ASSERT_TRUE(h.target.header.hasFrames());
       const AnalysisResult a = test::analyseFile(h.path()).result;
@@ -114,6 +115,7 @@ TEST(FormatModification, UnusedLowBitsStayZeroAndResultsAreLimitedToTheValidRang
     for (int b = 0; b < 3; ++b) samples.push_back(static_cast<unsigned char>(v >> (8 * b)));
   }
   ModifyHarness h;
+  h.threads = 2;
   h.load(test::formatFile(c, samples));
   h.request.volumeTenths = 1777;
   ASSERT_EQ(h.run().outcome, ModifyOutcome::kCompleted);
