@@ -20,11 +20,13 @@ std::int64_t SampleFormat::step() const {
 }
 
 std::int64_t SampleFormat::smallest() const {
+  if (isFloat()) return -1;  // full scale; float values are not limited to it
   if (isCompanded()) return -32768;
   return -(std::int64_t{1} << (containerBits() - 1));
 }
 
 std::int64_t SampleFormat::largest() const {
+  if (isFloat()) return 1;
   if (isCompanded()) return 32767;
   return (std::int64_t{1} << (containerBits() - 1)) - step();
 }

@@ -45,7 +45,7 @@ struct SampleFormat {
   double statisticsFullScale() const;
 
   // The smallest and largest stored integer (8-bit: around 0): the valid
-  // bits' range, on the container's scale.
+  // bits' range, on the container's scale; -1 and 1 for float.
   std::int64_t smallest() const;
   std::int64_t largest() const;
   // The distance between two stored integers: 2^(container bits - valid bits).
