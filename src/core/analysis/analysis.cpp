@@ -74,40 +74,54 @@ double AnalysisResult::volumeLimitDeemphasis() const {
 
 namespace {
 
-// The tuned pass over an 8- or 16-bit mono or stereo file.
-std::string classicPass(ByteSource& samples, const WavFormat& format, SampleBlocks& blocks,
-                        LoudnessMeter* meter, ProgressSink& progress, char decimalSeparator,
-                        int threads, AnalysisResult& result) {
-  ParallelAccumulator acc(format.channels, format.bitsPerSample, result.deemphasised, threads,
-                          blocks.largest());
-  acc.measureLoudness(meter);
-  std::string failure = readAllBlocks(samples, format, blocks, result.frames, acc, progress,
-                                      decimalSeparator, result.framesRead);
-  if (!failure.empty()) return failure;
+// What the pass needs besides its accumulator.
+struct PassInput {
+  ByteSource& samples;
+  const WavFormat& format;
+  SampleBlocks& blocks;
+  LoudnessMeter* meter;
+  ProgressSink& progress;
+  char decimalSeparator;
+};
+
+// The tuned records as figures and peaks.
+void takeRecords(ParallelAccumulator& acc, int channels, AnalysisResult& result) {
   result.records = acc.finish();
-  for (int c = 0; c < format.channels; ++c) {
+  for (int c = 0; c < channels; ++c) {
     result.stored.push_back(figuresOf(result.records[static_cast<std::size_t>(c)]));
     if (result.deemphasised) {
       result.filtered.push_back(figuresOf(result.records[static_cast<std::size_t>(c) + 2]));
     }
   }
-  result.peak[0] = peakOf(result.records, 0, format.channels);
-  if (result.deemphasised) result.peak[1] = peakOf(result.records, 2, format.channels);
-  return {};
+  result.peak[0] = peakOf(result.records, 0, channels);
+  if (result.deemphasised) result.peak[1] = peakOf(result.records, 2, channels);
 }
 
-// The pass over every other format and channel count.
-std::string formatPass(ByteSource& samples, const WavFormat& format, SampleBlocks& blocks,
-                       LoudnessMeter* meter, ProgressSink& progress, char decimalSeparator,
-                       int threads, AnalysisResult& result) {
-  FormatAccumulator acc(result.sample, format.channels, result.deemphasised, threads,
-                        blocks.largest());
-  acc.measureLoudness(meter);
-  std::string failure = readAllBlocks(samples, format, blocks, result.frames, acc, progress,
-                                      decimalSeparator, result.framesRead);
-  if (!failure.empty()) return failure;
+void takeRecords(FormatAccumulator& acc, int, AnalysisResult& result) {
   acc.finish(result.stored, result.filtered);
-  return {};
+}
+
+// Every block through `acc`: the tuned pass of an 8- or 16-bit mono or
+// stereo file, or the pass of every other format and channel count.
+template <class Accumulator>
+std::string pass(Accumulator& acc, const PassInput& in, AnalysisResult& result) {
+  acc.measureLoudness(in.meter);
+  std::string failure = readAllBlocks(in.samples, in.format, in.blocks, result.frames, acc,
+                                      in.progress, in.decimalSeparator, result.framesRead);
+  if (failure.empty()) takeRecords(acc, in.format.channels, result);
+  return failure;
+}
+
+std::string anyPass(const PassInput& in, int threads, AnalysisResult& result) {
+  const WavFormat& f = in.format;
+  if (f.classic()) {
+    ParallelAccumulator acc(f.channels, f.bitsPerSample, result.deemphasised, threads,
+                            in.blocks.largest());
+    return pass(acc, in, result);
+  }
+  FormatAccumulator acc(result.sample, f.channels, result.deemphasised, threads,
+                        in.blocks.largest());
+  return pass(acc, in, result);
 }
 
 }  // namespace
@@ -131,12 +145,10 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
   if (loudness) {
     meter.emplace(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
   }
-  LoudnessMeter* m = meter ? &*meter : nullptr;
+  const PassInput in{samples,  format,          blocks, meter ? &*meter : nullptr,
+                     progress, decimalSeparator};
   try {
-    result.failure =
-        format.classic()
-            ? classicPass(samples, format, blocks, m, progress, decimalSeparator, threads, result)
-            : formatPass(samples, format, blocks, m, progress, decimalSeparator, threads, result);
+    result.failure = anyPass(in, threads, result);
   } catch (...) {
     progress.progressDone({});
     throw;
