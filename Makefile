@@ -44,7 +44,7 @@ fuzz: setup
 	@cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DRIL_BUILD_FUZZ=ON -DRIL_SANITIZE=ON -DRIL_WERROR=ON \
 	  -DRIL_BUILD_GUI=OFF -DRIL_BUILD_TESTS=OFF -DRIL_BUILD_BENCH=OFF >/dev/null
-	@cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_read_and_analyse fuzz_modify fuzz_cue fuzz_seed_writer
+	@cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_read_and_analyse fuzz_modify fuzz_cue fuzz_repair fuzz_seed_writer
 	@$(SAN_ENV) fuzz/run_fuzzers.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
 # A 2.5 GiB file analysed and modified end to end by rilmaton-cli, with its

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Times rilmaton-cli against general audio tools on a 60-minute 44.1 kHz stereo
 # 16-bit file (pink noise at -10 dB, made with sox), read from the page cache,
-# and prints the ratios; and on many small files (300 files of 2.5 s each),
-# --jobs 1 against --jobs 2 and a shell loop over sox.
+# and prints the ratios; the repair of the same file left unfinished against
+# cp and sync, and in place on a 4 GiB one; and on many small files (300
+# files of 2.5 s each), --jobs 1 against --jobs 2 and a shell loop over sox.
 #
-#   bench/compare.sh [BUILD_DIR [report|loudness|modify|files|formats|all]]   (default: build all)
+#   bench/compare.sh [BUILD_DIR [report|loudness|modify|repair|files|formats|all]]   (default: build all)
 #   CACHE=cold bench/compare.sh ...   the page cache dropped before every run
 #                                     (as root: sync; echo 3 > /proc/sys/vm/drop_caches)
 #
@@ -209,6 +210,46 @@ many_files_comparison() {
   echo "overhead per file:          $(python3 -c 'import sys; print(f"{(float(sys.argv[1]) - float(sys.argv[2])) / int(sys.argv[3]) * 1000:.2f}")' "$t_j1" "$t_whole" "$count") ms   (target <= 5; --jobs 1 minus one file of the same data, per file)"
 }
 
+# unfinish SRC DST: a copy of SRC as a recorder leaves it when it never
+# finishes: data size 0, the RIFF size of an empty file (SRC has a 44-byte header).
+unfinish() {
+  cp "$1" "$2"
+  printf '\x24\x00\x00\x00' | dd of="$2" bs=1 seek=4 conv=notrunc status=none
+  printf '\x00\x00\x00\x00' | dd of="$2" bs=1 seek=40 conv=notrunc status=none
+}
+
+# The repair: the default placement (the whole file written anew beside the
+# original) against cp and sync, and in place on a 4 GiB file.
+repair_comparison() {
+  local file=$1 open="$WORK/open.wav" pristine="$WORK/open-pristine.wav" out="$WORK/out.wav"
+  local huge="$WORK/huge-open.wav"
+  unfinish "$file" "$pristine"
+  echo "== repair: $(du -h "$pristine" | cut -f1) unfinished recording, $CACHE page cache, medians of hyperfine runs"
+  local t_cp t_repair t_output t_inplace t_huge
+  t_cp=$(time_command cp "$RUNS" "cp '$pristine' '$out' && sync '$out'" "rm -f '$out'; sync")
+  t_repair=$(time_command repair "$RUNS" "'$CLI' repair '$open' > /dev/null" \
+    "rm -f '$open.old'; cp '$pristine' '$open'; sync")
+  t_output=$(time_command repair-output "$RUNS" "'$CLI' repair --output '$out' '$pristine' > /dev/null" \
+    "rm -f '$out'; sync")
+  t_inplace=$(time_command repair-in-place "$RUNS" "'$CLI' repair --in-place '$open' > /dev/null 2>&1" \
+    "cp '$pristine' '$open'; sync")
+  # Almost 4 GiB of audio (a RIFF file's most) behind a header of data size 0:
+  # sparse, so it costs no disk.
+  head -c 44 "$pristine" > "$huge"
+  truncate -s $(((4 << 30) - 64)) "$huge"
+  t_huge=$(time_command repair-huge "$RUNS" "'$CLI' repair --in-place '$huge' > /dev/null 2>&1" \
+    "head -c 44 '$pristine' | dd of='$huge' conv=notrunc status=none")
+  printf '%-46s %8.3f s\n' "rilmaton-cli repair (beside, FILE.old kept)" "$t_repair" \
+    "rilmaton-cli repair --output OUT" "$t_output" \
+    "cp FILE OUT && sync OUT" "$t_cp" \
+    "rilmaton-cli repair --in-place" "$t_inplace" \
+    "rilmaton-cli repair --in-place (4 GiB, sparse)" "$t_huge"
+  echo "repair / (cp+sync):          $(ratio "$t_repair" "$t_cp")x   (target <= 1.1)"
+  echo "repair --output / (cp+sync): $(ratio "$t_output" "$t_cp")x   (target <= 1.1)"
+  echo "in place, 4 GiB:             $(python3 -c 'import sys; print(f"{float(sys.argv[1]) * 1000:.1f}")' "$t_huge") ms   (target < 100)"
+  rm -f "$out" "$open" "$open.old" "$huge" "$pristine"
+}
+
 main() {
   need sox
   [[ "$WHICH" == files ]] || need ffmpeg
@@ -227,16 +268,18 @@ main() {
     report) report_comparison "$file" ;;
     loudness) loudness_comparison "$file" ;;
     modify) modify_comparison "$file" ;;
+    repair) repair_comparison "$file" ;;
     files) many_files_comparison ;;
     formats) formats_comparison ;;
     all)
       report_comparison "$file"
       loudness_comparison "$file"
       modify_comparison "$file"
+      repair_comparison "$file"
       many_files_comparison
       formats_comparison
       ;;
-    *) echo "compare.sh: report, loudness, modify, files, formats or all, not '$WHICH'" >&2; exit 2 ;;
+    *) echo "compare.sh: report, loudness, modify, repair, files, formats or all, not '$WHICH'" >&2; exit 2 ;;
   esac
 }
 

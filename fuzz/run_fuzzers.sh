@@ -13,13 +13,13 @@ build="$(cd "$1" && pwd)"
 seconds="$2"
 shift 2
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(read_and_analyse modify cue)
+[ ${#targets[@]} -gt 0 ] || targets=(read_and_analyse modify cue repair)
 
 shared="$root/../shared/corpus"
 regressions="$root/tests/data/fuzz-regressions"
 seeds="$build/fuzz-seeds"
 rm -rf "$seeds"
-mkdir -p "$seeds/read_and_analyse" "$seeds/modify" "$seeds/cue" "$build/fuzz-artifacts"
+mkdir -p "$seeds/read_and_analyse" "$seeds/modify" "$seeds/cue" "$seeds/repair" "$build/fuzz-artifacts"
 corpus_files=()
 if [ -d "$shared" ]; then
   while IFS= read -r -d '' f; do corpus_files+=("$f"); done \
@@ -34,13 +34,15 @@ if [ -d "$regressions/read_and_analyse" ]; then
 fi
 "$build/fuzz_seed_writer" "$seeds/read_and_analyse" "$seeds/modify" "$seeds/cue" \
   "${corpus_files[@]}"
+# The repair starts from the WAV files the reader starts from.
+cp -r "$seeds/read_and_analyse/." "$seeds/repair/"
 
 status=0
 for t in "${targets[@]}"; do
   work="$build/fuzz-corpus/$t"
   mkdir -p "$work" "$regressions/$t"
   dirs=("$work" "$seeds/$t" "$regressions/$t")
-  if [ "$t" = read_and_analyse ] && [ -d "$shared" ]; then dirs+=("$shared"); fi
+  case "$t" in read_and_analyse | repair) [ -d "$shared" ] && dirs+=("$shared") ;; esac
   # The modification works in blocks of 1 MiB; short inputs run faster. Cue
   # sheets are a few KiB.
   max_len=131072

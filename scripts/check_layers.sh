@@ -34,6 +34,7 @@ done < <(grep -rnE '^\s*#\s*include\s*"cli/' src/gui)
 #   cue       over wav            cue sheets
 #   repair    over wav            headers that lie, put right
 #   modify    over analysis, cue  the modification run
+#   picture   over analysis       the picture of a file's levels, as shapes and SVG
 declare -A below=(
   [base]=""
   [dsp]="base"
@@ -43,6 +44,7 @@ declare -A below=(
   [cue]="base io wav"
   [repair]="base io wav"
   [modify]="base io wav dsp analysis cue"
+  [picture]="base io wav dsp analysis"
 )
 for dir in src/core/*/; do
   folder=$(basename "$dir")

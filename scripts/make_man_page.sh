@@ -7,7 +7,7 @@ cli=$1
 out=$2
 include=$(mktemp)
 trap 'rm -f "$include"' EXIT
-for command in report modify cue; do
+for command in report modify cue repair; do
   printf '[%s COMMAND]\n.nf\n' "${command^^}"
   # Backslashes and lines that start with a dot or a quote mean something to roff.
   "$cli" "$command" --help | sed -e 's/\\/\\e/g' -e "s/^\([.']\)/\\\\\&\1/"

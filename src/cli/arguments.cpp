@@ -38,6 +38,18 @@ void Arguments::threadsOption(int& threads) {
   });
 }
 
+void Arguments::outputOptions(std::string& output, bool& outputGiven, std::string& outputDir) {
+  option({"--output"}, "a file name", [&](const std::string& value) {
+    outputGiven = true;
+    output = value;
+    return value.empty() ? std::string("--output needs a file name") : std::string();
+  });
+  option({"--output-dir"}, "a directory", [&](const std::string& value) {
+    outputDir = value;
+    return value.empty() ? std::string("--output-dir needs a directory") : std::string();
+  });
+}
+
 const Arguments::Option* Arguments::find(const std::string& name) const {
   for (const Option& option : options_) {
     if (std::find(option.names.begin(), option.names.end(), name) != option.names.end())
@@ -96,7 +108,7 @@ bool Arguments::parse(int argc, char** argv) {
 
 int Arguments::parseOrExit(int argc, char** argv, const char* usage) {
   flag({"--help", "-h"}, help_);
-  if (!parse(argc, argv)) return usageError(error_, usage);
+  if (!parse(argc, argv)) return usageError(error_);
   if (help_) {
     std::fputs(usage, stdout);
     return 0;
@@ -104,8 +116,9 @@ int Arguments::parseOrExit(int argc, char** argv, const char* usage) {
   return -1;
 }
 
-int Arguments::usageError(const std::string& what, const char* usage) const {
-  std::fprintf(stderr, "rilmaton-cli %s: %s\n\n%s", command_.c_str(), what.c_str(), usage);
+int printUsageError(const std::string& command, const std::string& what, std::FILE* to) {
+  std::fprintf(to, "rilmaton-cli %s: %s\nTry 'rilmaton-cli --help'.\n", command.c_str(),
+               what.c_str());
   return 2;
 }
 

@@ -4,11 +4,17 @@
 // option given again is handled again (lists, or the last value wins).
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace ril::cli {
+
+// Prints "rilmaton-cli COMMAND: WHAT" and "Try 'rilmaton-cli --help'." on
+// `to`, stderr by default (the help itself would hide the one line that
+// matters); returns 2, the status of a usage error.
+int printUsageError(const std::string& command, const std::string& what, std::FILE* to = stderr);
 
 class Arguments {
  public:
@@ -26,15 +32,17 @@ class Arguments {
   // which error() then describes.
   bool parse(int argc, char** argv);
   // parse() with --help and -h added: they print `usage` on stdout (status
-  // 0), a usage error is printed as usageError() does (status 2). Returns -1
+  // 0), a usage error is printed as printUsageError() does (status 2). Returns -1
   // when the command is to go on.
   int parseOrExit(int argc, char** argv, const char* usage);
-  // Prints "rilmaton-cli COMMAND: WHAT", a blank line and `usage` on stderr;
-  // returns 2, the status of a usage error.
-  int usageError(const std::string& what, const char* usage) const;
+  // Prints the usage error WHAT as printUsageError() does; returns 2.
+  int usageError(const std::string& what) const { return printUsageError(command_, what); }
   // The option --threads N (1 to 64): how many threads share the work on one
   // file. `threads` keeps its value when the option is absent.
   void threadsOption(int& threads);
+  // The options --output OUT and --output-dir DIR into `output` and
+  // `outputDir`; `outputGiven` notes --output.
+  void outputOptions(std::string& output, bool& outputGiven, std::string& outputDir);
 
   const std::vector<std::string>& operands() const { return operands_; }
   const std::string& error() const { return error_; }

@@ -29,16 +29,20 @@ const char* kUsage =
     "                            --help)\n"
     "  cue [--json] SHEET        list the tracks of a cue sheet, their flags (PRE for\n"
     "                            pre-emphasis) and whether their WAV files can be modified\n"
+    "  repair [OPTIONS] FILE...  mend the header fields of each FILE where they lie about\n"
+    "                            its audio: unfinished recordings, cut-short copies, sizes\n"
+    "                            past 4 GiB (see rilmaton-cli repair --help)\n"
     "\n"
-    "report and modify take directories (--recursive) and lists of files (--files-from)\n"
-    "and work on one FILE per processor at once (--jobs N), the output in FILE order.\n"
+    "report, modify and repair take directories (--recursive) and lists of files\n"
+    "(--files-from) and work on one FILE per processor at once (--jobs N), the output\n"
+    "in FILE order.\n"
     "\n"
     "Options:\n"
     "  --help       show this help\n"
     "  --version    show the version\n"
     "\n"
-    "Exit status: 0 success, 1 a file could not be read, analysed or modified, 2 usage\n"
-    "error, 128+N stopped by signal N (see rilmaton-cli modify --help).\n";
+    "Exit status: 0 success, 1 a file could not be read, analysed, modified or repaired,\n"
+    "2 usage error, 128+N stopped by signal N (see rilmaton-cli modify --help).\n";
 
 struct Command {
   const char* name;
@@ -49,6 +53,7 @@ const Command kCommands[] = {
     {"report", ril::cli::runReportCommand},
     {"modify", ril::cli::runModifyCommand},
     {"cue", ril::cli::runCueCommand},
+    {"repair", ril::cli::runRepairCommand},
 };
 
 }  // namespace
@@ -81,6 +86,7 @@ int main(int argc, char** argv) {
   for (const Command& c : kCommands) {
     if (command == c.name) return c.run(argc - 1, argv + 1);
   }
-  std::fprintf(stderr, "rilmaton-cli: unknown command '%s'\n\n%s", command.c_str(), kUsage);
+  std::fprintf(stderr, "rilmaton-cli: unknown command '%s'\nTry 'rilmaton-cli --help'.\n",
+               command.c_str());
   return 2;
 }

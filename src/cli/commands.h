@@ -7,6 +7,7 @@ namespace ril::cli {
 int runReportCommand(int argc, char** argv);  // argv[0] is "report"
 int runModifyCommand(int argc, char** argv);  // argv[0] is "modify"
 int runCueCommand(int argc, char** argv);     // argv[0] is "cue"
+int runRepairCommand(int argc, char** argv);  // argv[0] is "repair"
 
 // modify --cue SHEET (cue_modify.cpp): whether the arguments ask for it, and
 // the run.

@@ -76,7 +76,7 @@ std::optional<std::int64_t> countOf(const CueSpan& span, const std::vector<FileF
 
 // Channels, rate, bits and frames, as far as the header tells them.
 std::string formatText(const WavHeader& h) {
-  if (h.status == HeaderStatus::kUnreadable || !h.findings.formatRead) return {};
+  if (h.status == HeaderStatus::kUnreadable || !h.formatKnown()) return {};
   const WavFormat& f = h.format;
   std::string text = std::to_string(f.channels) + (f.channels == 1 ? " channel, " : " channels, ") +
                      std::to_string(f.sampleRate) + " Hz, " + std::to_string(f.bitsPerSample) +
@@ -155,16 +155,16 @@ Json trackJson(const CueSheet& sheet, const CueTrack& t, const std::vector<FileF
     const std::optional<std::int64_t> count = countOf(s, files);
     total = total && count ? std::optional(*total + *count) : std::nullopt;
     spans.push_back({{"file", fileName(s.file)},
-                     {"first_frame", s.firstFrame},
-                     {"frame_count", optionalNumber(count)}});
+                     {"firstFrame", s.firstFrame},
+                     {"frameCount", optionalNumber(count)}});
   }
   return {{"number", t.number},
           {"mode", t.mode},
           {"flags", flags},
-          {"pre_emphasis", t.preEmphasis()},
+          {"preEmphasis", t.preEmphasis()},
           {"file", fileName(t.spans.front().file)},
-          {"first_frame", t.spans.front().firstFrame},
-          {"frame_count", optionalNumber(total)},
+          {"firstFrame", t.spans.front().firstFrame},
+          {"frameCount", optionalNumber(total)},
           {"indexes", indexes},
           {"spans", spans}};
 }
@@ -172,10 +172,10 @@ Json trackJson(const CueSheet& sheet, const CueTrack& t, const std::vector<FileF
 Json fileJson(const CueFile& cf, const FileFacts& facts) {
   Json j = {{"name", cf.name}, {"path", cf.path}, {"type", cf.type}};
   const WavHeader* h = facts.header ? &*facts.header : nullptr;
-  const bool format = h && h->status != HeaderStatus::kUnreadable && h->findings.formatRead;
+  const bool format = h && h->status != HeaderStatus::kUnreadable && h->formatKnown();
   j["channels"] = format ? Json(h->format.channels) : Json(nullptr);
-  j["sample_rate"] = format ? Json(h->format.sampleRate) : Json(nullptr);
-  j["bits_per_sample"] = format ? Json(h->format.bitsPerSample) : Json(nullptr);
+  j["sampleRate"] = format ? Json(h->format.sampleRate) : Json(nullptr);
+  j["bitsPerSample"] = format ? Json(h->format.bitsPerSample) : Json(nullptr);
   j["frames"] = h && h->ready() ? Json(h->layout.framesInFile) : Json(nullptr);
   j["modifiable"] = facts.problem.empty();
   j["reason"] = facts.problem.empty() ? Json(nullptr) : Json(facts.problem);
@@ -218,8 +218,8 @@ int runCueCommand(int argc, char** argv) {
   bool json = false;
   args.flag({"--json"}, json);
   if (const int status = args.parseOrExit(argc, argv, kCueUsage); status >= 0) return status;
-  if (args.operands().empty()) return args.usageError("no SHEET given", kCueUsage);
-  if (args.operands().size() > 1) return args.usageError("one SHEET at a time", kCueUsage);
+  if (args.operands().empty()) return args.usageError("no SHEET given");
+  if (args.operands().size() > 1) return args.usageError("one SHEET at a time");
 
   const CueReading reading = readCueSheet(realFileSystem(), args.operands().front());
   if (!reading.sheet) {

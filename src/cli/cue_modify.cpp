@@ -249,20 +249,20 @@ int runCueModifyCommand(int argc, char** argv) {
   for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
     help = help || std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h";
   }
-  if (!help && !args.parse(argc, argv)) return args.usageError(args.error(), kCueModifyUsage);
+  if (!help && !args.parse(argc, argv)) return args.usageError(args.error());
   if (help) {
     std::fputs(kCueModifyUsage, stdout);
     return 0;
   }
-  if (!deemphasis) return args.usageError("--cue needs --deemphasis", kCueModifyUsage);
+  if (!deemphasis) return args.usageError("--cue needs --deemphasis");
   if (volume || maximize) {
-    return args.usageError("--volume and --maximize are not offered with --cue", kCueModifyUsage);
+    return args.usageError("--volume and --maximize are not offered with --cue");
   }
   if (output || inPlace) {
-    return args.usageError("--output and --in-place are not offered with --cue", kCueModifyUsage);
+    return args.usageError("--output and --in-place are not offered with --cue");
   }
   if (!args.operands().empty()) {
-    return args.usageError("no FILE with --cue: the sheet names the files", kCueModifyUsage);
+    return args.usageError("no FILE with --cue: the sheet names the files");
   }
   CueModify command(sheet, outsideAllowed);
   try {

@@ -10,11 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <utility>
 
 #include "cli/terminal.h"
 #include "core/io/directories.h"
+#include "core/io/files.h"
 
 namespace ril::cli {
 
@@ -175,6 +177,39 @@ FileList collectFiles(const std::vector<std::string>& operands, const FileSource
     }
   }
   return list;
+}
+
+FileList collectCommandFiles(const std::string& command, const std::vector<std::string>& operands,
+                             const FileSources& sources) {
+  FileList list = collectFiles(operands, sources);
+  for (const std::string& e : list.errors) {
+    std::fprintf(stderr, "rilmaton-cli %s: %s\n", command.c_str(), e.c_str());
+  }
+  if (list.files.empty() && list.errors.empty()) {
+    std::fprintf(stderr, "rilmaton-cli %s: no FILE found\n", command.c_str());
+  }
+  return list;
+}
+
+std::string outputsProblem(const std::vector<std::string>& files, const std::string& output,
+                           const std::string& outputDir) {
+  if (files.size() > 1 && !output.empty()) {
+    return "--output takes one FILE; use --output-dir for several";
+  }
+  if (outputDir.empty()) return {};
+  struct stat st;
+  if (::stat(outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return "--output-dir " + shownName(outputDir) + " is not a directory";
+  }
+  std::map<std::string, std::string> byName;
+  for (const std::string& file : files) {
+    const auto [it, added] = byName.emplace(baseNameOf(file), file);
+    if (!added) {
+      return "--output-dir: " + shownName(it->second) + " and " + shownName(file) +
+             " would both be written as " + shownName(joinPath(outputDir, it->first));
+    }
+  }
+  return {};
 }
 
 }  // namespace ril::cli

@@ -33,4 +33,16 @@ struct FileList {
 // a directory without --recursive is an error.
 FileList collectFiles(const std::vector<std::string>& operands, const FileSources& sources);
 
+// collectFiles for `command` ("modify"): each error goes to stderr as
+// "rilmaton-cli COMMAND: ERROR", and finding no file at all is said too.
+FileList collectCommandFiles(const std::string& command, const std::vector<std::string>& operands,
+                             const FileSources& sources);
+
+// Why the outputs of a command that writes `files` cannot be: --output
+// (`output`) with several files, an --output-dir (`outputDir`) that is not a
+// directory, two files that would both take the same name in it. Empty when
+// they can.
+std::string outputsProblem(const std::vector<std::string>& files, const std::string& output,
+                           const std::string& outputDir);
+
 }  // namespace ril::cli

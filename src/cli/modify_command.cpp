@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <new>
 #include <string>
 
@@ -29,6 +28,7 @@
 #include "core/base/thread_pool.h"
 #include "core/io/directories.h"
 #include "core/io/files.h"
+#include "core/modify/loudness_normalisation.h"
 #include "core/modify/modification_run.h"
 #include "core/modify/modify_messages.h"
 #include "core/modify/output_placement.h"
@@ -41,7 +41,8 @@ namespace ril::cli {
 namespace {
 
 const char* kModifyUsage =
-    "Usage: rilmaton-cli modify [--deemphasis] [--maximize [--album] | --volume PERCENT]\n"
+    "Usage: rilmaton-cli modify [--deemphasis] [--maximize [--album] | --volume PERCENT |\n"
+    "                           --loudness TARGET [--true-peak-limit DBTP] [--album]]\n"
     "                           [--output OUT | --output-dir DIR | --in-place]\n"
     "                           [--recursive] [--files-from LIST [-0]] [--jobs N]\n"
     "                           [--threads N] FILE...\n"
@@ -57,9 +58,20 @@ const char* kModifyUsage =
     "  --album            with --maximize: one factor for all FILEs, the smallest of\n"
     "                     their own (with --deemphasis, of the de-emphasised data), so\n"
     "                     the tracks keep their levels; it is stated with the file that\n"
-    "                     limited it. Every FILE is analysed before any is written\n"
+    "                     limited it. With --loudness: the FILEs' integrated loudness\n"
+    "                     gated as one programme, and one gain for all. Every FILE is\n"
+    "                     analysed before any is written\n"
     "  --volume PERCENT   change the volume by PERCENT (steps of 0.1, 0 to 1000), held\n"
     "                     at or below the largest factor that does not clip\n"
+    "  --loudness TARGET  change the volume so that the integrated loudness (ITU-R\n"
+    "                     BS.1770-4) comes to TARGET LUFS (-70 to 0; e.g. -23, -16,\n"
+    "                     -14), held down so that the true peak stays at or below the\n"
+    "                     limit; the gain becomes a volume in steps of 0.1%, rounded\n"
+    "                     down, applied as --volume applies it. With --deemphasis the\n"
+    "                     loudness is measured after the de-emphasis. A FILE too short\n"
+    "                     or too quiet for a loudness is not modified\n"
+    "  --true-peak-limit DBTP  with --loudness: the highest true peak after the gain\n"
+    "                     (-70 to 0 dBTP; default -1.0)\n"
     "  --output OUT       write the result to OUT (one FILE only); FILE stays as it is.\n"
     "                     When the settings change nothing, OUT is an identical copy.\n"
     "                     OUT - is standard output (not a terminal); a symbolic link\n"
@@ -116,14 +128,18 @@ struct Options {
   std::string file;          // the file of one ModifyCommand
   std::string outputDir;
   bool album = false;
-  double albumGain = 0;  // with --album: the factor for every file
+  double albumGain = 0;   // with --album: the factor for every file
+  bool loudness = false;  // --loudness: the volume comes from the loudness
+  double targetLufs = 0;
+  double truePeakLimit = -1.0;
+  bool haveTruePeakLimit = false;
+  long long albumTenths = -1;  // with --album --loudness: the volume of every file
   FileSources sources;
   std::vector<std::string> operands;
 };
 
 int usageError(const std::string& what) {
-  std::fprintf(errStream(), "rilmaton-cli modify: %s\n\n%s", what.c_str(), kModifyUsage);
-  return 2;
+  return printUsageError("modify", what, errStream());
 }
 
 // PERCENT in tenths of a percent; false when it is not a number.
@@ -137,6 +153,16 @@ bool parsePercent(const std::string& text, long long& tenths, bool& rounded) {
   rounded = std::fabs(scaled - percent * 10.0) > 1e-6;
   tenths = static_cast<long long>(scaled);
   return true;
+}
+
+// A number of dB or LUFS from -70 to 0, for `option`; the error, or "".
+std::string parseLevel(const std::string& option, const std::string& text, double& value) {
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(value >= -70.0 && value <= 0.0)) {
+    return option + " needs a number from -70 to 0, not '" + text + "'";
+  }
+  return {};
 }
 
 std::string percentText(long long tenths) {
@@ -158,16 +184,16 @@ int parseOptions(int argc, char** argv, Options& o) {
                ? std::string()
                : "--volume needs a number, not '" + value + "'";
   });
-  args.option({"--output"}, "a file name", [&](const std::string& value) {
-    haveOutput = true;
-    o.output = value;
-    return value.empty() ? std::string("--output needs a file name") : std::string();
-  });
-  args.option({"--output-dir"}, "a directory", [&](const std::string& value) {
-    o.outputDir = value;
-    return value.empty() ? std::string("--output-dir needs a directory") : std::string();
-  });
+  args.outputOptions(o.output, haveOutput, o.outputDir);
   args.flag({"--album"}, o.album);
+  args.option({"--loudness"}, "a TARGET", [&](const std::string& value) {
+    o.loudness = true;
+    return parseLevel("--loudness", value, o.targetLufs);
+  });
+  args.option({"--true-peak-limit"}, "a DBTP", [&](const std::string& value) {
+    o.haveTruePeakLimit = true;
+    return parseLevel("--true-peak-limit", value, o.truePeakLimit);
+  });
   o.sources.addTo(args);
   if (!args.parse(argc, argv)) return usageError(args.error());
   if (o.help) {
@@ -177,7 +203,12 @@ int parseOptions(int argc, char** argv, Options& o) {
   o.operands = args.operands();
   if (o.operands.empty() && o.sources.lists.empty()) return usageError("no FILE given");
   if (o.maximize && o.haveVolume) return usageError("--maximize and --volume exclude each other");
-  if (o.album && !o.maximize) return usageError("--album needs --maximize");
+  if (o.loudness && (o.maximize || o.haveVolume)) {
+    return usageError("--loudness excludes --maximize and --volume");
+  }
+  if (o.haveTruePeakLimit && !o.loudness) return usageError("--true-peak-limit needs --loudness");
+  if (o.album && !o.maximize && !o.loudness)
+    return usageError("--album needs --maximize or --loudness");
   const int places = haveOutput + o.inPlace + !o.outputDir.empty();
   if (places > 1) return usageError("--output, --output-dir and --in-place exclude each other");
   return -1;
@@ -238,6 +269,7 @@ class ModifyCommand {
     }
     target_ = ModifyTarget{o_.file, baseNameOf(o_.file), directoryOf(o_.file), header};
     if (target_.appPath.empty()) target_.appPath = "./";
+    if (o_.loudness && !chooseLoudnessVolume()) return 1;
     noteRequestedVolume();
     return report(modify());
   }
@@ -298,6 +330,32 @@ class ModifyCommand {
     }
   }
 
+  // --loudness: the volume that brings the file to the target (the album's
+  // when it gave one). False, and said why, when the file has no loudness.
+  bool chooseLoudnessVolume() {
+    if (!target_.header.hasFrames()) return true;  // the run refuses the file and says why
+    if (o_.albumTenths >= 0) {
+      o_.tenths = o_.albumTenths;
+      return true;
+    }
+    const WavHeader& h = target_.header;
+    const LoudnessMeasurement m =
+        measureLoudness(*reading_.samples, h.format, h.layout, o_.deemphasis, o_.analysisThreads);
+    reading_ = readWavFile(fs_, o_.file);  // from the first sample again, for what follows
+    const ProgrammeLoudness p = programmeLoudness({&m.trace});
+    if (!m.complete || !p.integratedLufs.value) {
+      std::fprintf(errStream(), "rilmaton-cli modify: %s: %s; not modified\n", shown().c_str(),
+                   m.complete ? ("no loudness to normalise to: " + p.integratedLufs.reason).c_str()
+                              : m.failure.c_str());
+      return false;
+    }
+    const LoudnessGain g =
+        loudnessGain(*p.integratedLufs.value, p.truePeakDbtp, o_.targetLufs, o_.truePeakLimit);
+    std::fprintf(notices(), "%s\n", loudnessGainLine(g, o_.truePeakLimit).c_str());
+    o_.tenths = g.tenths;
+    return true;
+  }
+
   double maxGain() const {
     return safeGainFor(target_.header.format.sample(), peak_[0], peak_[1], o_.deemphasis);
   }
@@ -306,6 +364,7 @@ class ModifyCommand {
   void limitVolume(double gain) {
     if (!holdsDown(gain, o_.tenths, o_.maximize)) return;
     o_.tenths = tenthsAtMost(gain);
+    heldDown_ = true;
     std::fprintf(errStream(), "note: volume limited to %s, the largest change without clipping\n",
                  percentText(o_.tenths).c_str());
   }
@@ -424,11 +483,7 @@ class ModifyCommand {
       case ModifyOutcome::kDeclined:
       case ModifyOutcome::kAbandoned:
       case ModifyOutcome::kClipped:
-        if (signal != 0) {
-          std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
-                       signalName(signal).c_str(), shown().c_str());
-          return StopSignals::exitStatus(signal);
-        }
+        if (signal != 0) return stoppedLeavingFile(signal, o_.file);
         std::fprintf(errStream(), "%s not modified.\n", shown().c_str());
         return 1;
       case ModifyOutcome::kFailed:
@@ -467,8 +522,17 @@ class ModifyCommand {
                  withShownNames(line, messages_.names).c_str());
   }
 
+  // "Volume: 163.4%": the factor --maximize found, or the volume held down
+  // to it, in tenths of a percent (a maximized factor cut down to them).
+  std::string appliedVolumeLine() const {
+    const long long tenths =
+        o_.maximize ? tenthsAtMost(o_.albumGain > 0 ? o_.albumGain : maxGain()) : o_.tenths;
+    return "Volume: " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "%";
+  }
+
   int reportCompleted(const ModifyResult& result, int signal) {
     std::FILE* to = notices();
+    if (o_.maximize || heldDown_) std::fprintf(to, "%s\n", appliedVolumeLine().c_str());
     std::fprintf(to, "%s\n", manipulationTimeLine(result.elapsedSeconds, '.').c_str());
     if (result.clippedSamples > 0) {
       std::fprintf(errStream(), "%lld samples clipped\n",
@@ -510,6 +574,7 @@ class ModifyCommand {
   ModifyTarget target_;
   double peak_[2] = {0, 0};     // on the format's statistics scale
   bool unchanged_ = false;      // factor 1 without de-emphasis
+  bool heldDown_ = false;       // the volume asked for was limited to the safe factor
   bool dataOnStdout_ = false;   // --output is standard output
   bool newFileOutput_ = false;  // --output is a new file that takes its name at the end
 };
@@ -535,16 +600,22 @@ struct AlbumTrack {
   double gain = 0;
 };
 
-AlbumTrack analyseAlbumTrack(const std::string& file, bool deemphasis) {
-  AlbumTrack track;
-  HeaderReading reading = readWavFile(realFileSystem(), file);
-  const WavHeader& h = reading.header;
+// Why an album's file cannot be analysed, or "".
+std::string albumTrackProblem(const WavHeader& h, bool deemphasis) {
   std::string problem = headerProblem(h);
   if (problem.empty() && !h.hasFrames()) problem = "the data chunk holds no samples";
   if (problem.empty() && deemphasis && h.format.sampleRate != 44100) {
     problem = "de-emphasis is offered for 44100 Hz files only; it is at " +
               std::to_string(h.format.sampleRate) + " Hz";
   }
+  return problem;
+}
+
+AlbumTrack analyseAlbumTrack(const std::string& file, bool deemphasis) {
+  AlbumTrack track;
+  HeaderReading reading = readWavFile(realFileSystem(), file);
+  const WavHeader& h = reading.header;
+  std::string problem = albumTrackProblem(h, deemphasis);
   if (problem.empty()) {
     SilentProgress silent;
     const AnalysisResult r =
@@ -594,26 +665,45 @@ int chooseAlbumFactor(const std::vector<std::string>& files, unsigned jobs, Opti
   return -1;
 }
 
-// Refuses --output with several files, an --output-dir that is not a
-// directory, and two files that would take the same name in it. Returns the
-// exit status of a usage error, or -1.
-int checkOutputs(const std::vector<std::string>& files, const Options& o) {
-  if (files.size() > 1 && !o.output.empty()) {
-    return usageError("--output takes one FILE; use --output-dir for several");
-  }
-  if (o.outputDir.empty()) return -1;
-  struct stat st;
-  if (::stat(o.outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    return usageError("--output-dir " + shownName(o.outputDir) + " is not a directory");
-  }
-  std::map<std::string, std::string> byName;
-  for (const std::string& file : files) {
-    const auto [it, added] = byName.emplace(baseNameOf(file), file);
-    if (!added) {
-      return usageError("--output-dir: " + shownName(it->second) + " and " + shownName(file) +
-                        " would both be written as " + shownName(joinPath(o.outputDir, it->first)));
+// Measures every file's loudness and sets the album's volume from their
+// loudness gated together; the exit status of a failure, or -1.
+int chooseAlbumLoudness(const std::vector<std::string>& files, unsigned jobs, Options& o) {
+  std::vector<LoudnessMeasurement> measured(files.size());
+  const int status = combinedStatus(runEach(files.size(), jobs, true, [&](std::size_t i) {
+    HeaderReading reading = readWavFile(realFileSystem(), files[i]);
+    const WavHeader& h = reading.header;
+    std::string problem = albumTrackProblem(h, o.deemphasis);
+    if (problem.empty()) {
+      measured[i] = measureLoudness(*reading.samples, h.format, h.layout, o.deemphasis, 1);
+      problem = measured[i].failure;
     }
+    if (problem.empty()) return 0;
+    std::fprintf(errStream(), "rilmaton-cli modify: %s: %s\n", shownName(files[i]).c_str(),
+                 problem.c_str());
+    return 1;
+  }));
+  std::vector<const LoudnessTrace*> traces;
+  for (const LoudnessMeasurement& m : measured) traces.push_back(&m.trace);
+  const ProgrammeLoudness p = programmeLoudness(traces);
+  if (status != 0) {
+    std::fputs("rilmaton-cli modify: no file modified: the album's loudness needs every file.\n",
+               stderr);
+    return status;
   }
+  if (!p.integratedLufs.value) {
+    std::fprintf(stderr,
+                 "rilmaton-cli modify: no file modified: the album has no loudness to "
+                 "normalise to: %s.\n",
+                 p.integratedLufs.reason.c_str());
+    return 1;
+  }
+  const LoudnessGain g =
+      loudnessGain(*p.integratedLufs.value, p.truePeakDbtp, o.targetLufs, o.truePeakLimit);
+  std::printf("Album loudness: %s LUFS\n%s\n",
+              formatNumber(*p.integratedLufs.value, "0.00").c_str(),
+              loudnessGainLine(g, o.truePeakLimit).c_str());
+  std::fflush(stdout);
+  o.albumTenths = g.tenths;
   return -1;
 }
 
@@ -626,30 +716,28 @@ int runModifyCommand(int argc, char** argv) {
   StopSignals stopSignals;
   Options options;
   if (const int status = parseOptions(argc, argv, options); status >= 0) return status;
-  const FileList list = collectFiles(options.operands, options.sources);
-  for (const std::string& e : list.errors)
-    std::fprintf(stderr, "rilmaton-cli modify: %s\n", e.c_str());
+  const FileList list = collectCommandFiles("modify", options.operands, options.sources);
   const std::vector<std::string>& files = list.files;
-  if (files.empty()) {
-    if (list.errors.empty()) std::fputs("rilmaton-cli modify: no FILE found\n", stderr);
-    return 1;
+  if (files.empty()) return 1;
+  if (const std::string problem = outputsProblem(files, options.output, options.outputDir);
+      !problem.empty()) {
+    return usageError(problem);
   }
-  if (const int status = checkOutputs(files, options); status >= 0) return status;
   const unsigned jobs = options.sources.jobs ? options.sources.jobs : defaultJobs();
   options.analysisThreads =
       options.threads ? options.threads : threadsPerFile(availableProcessors(), jobs, files.size());
   options.rewritingThreads =
       options.threads ? options.threads : threadsPerFile(rewritingThreads(), jobs, files.size());
   if (options.album) {
-    if (const int status = chooseAlbumFactor(files, jobs, options); status >= 0) return status;
+    const int status = options.loudness ? chooseAlbumLoudness(files, jobs, options)
+                                        : chooseAlbumFactor(files, jobs, options);
+    if (status >= 0) return status;
   }
   const bool many = files.size() > 1;
   const int status = combinedStatus(runEach(files.size(), jobs, true, [&](std::size_t i) {
     if (many) std::fprintf(outStream(), "== %s\n", shownName(files[i]).c_str());
     if (const int signal = StopSignals::received(); signal != 0) {
-      std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n",
-                   signalName(signal).c_str(), shownName(files[i]).c_str());
-      return StopSignals::exitStatus(signal);
+      return stoppedLeavingFile(signal, files[i]);
     }
     Options o = options;
     o.file = files[i];

@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/file_list.h"
 #include "cli/file_runs.h"
+#include "cli/level_pictures.h"
 #include "cli/report_json.h"
 #include "cli/terminal.h"
 #include "core/analysis/analysis.h"
@@ -18,6 +19,7 @@
 #include "core/base/text.h"
 #include "core/base/thread_pool.h"
 #include "core/io/files.h"
+#include "core/repair/repair_text.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 
@@ -26,17 +28,25 @@ namespace ril::cli {
 namespace {
 
 const char* kReportUsage =
-    "Usage: rilmaton-cli report [--crlf | --json] [--no-loudness] [--recursive]\n"
+    "Usage: rilmaton-cli report [--crlf | --json] [--no-loudness] [--no-times] [--svg DIR]\n"
+    "                           [--recursive]\n"
     "                           [--files-from LIST [-0]] [--jobs N] [--threads N] FILE...\n"
     "\n"
     "Prints, for each FILE in turn, the report the main window shows after opening it.\n"
-    "Lines end in LF; --crlf keeps CR LF as the report holds them.\n"
+    "Lines end in LF; --crlf keeps CR LF as the report holds them. With several\n"
+    "files, each report comes after a line \"== FILE\".\n"
     "\n"
     "  --json             one JSON object per FILE on a line of its own (NDJSON): every\n"
     "                     figure of the report unrounded, with peak and RMS in dBFS,\n"
     "                     the count of samples at full scale and the headroom factors\n"
     "  --no-loudness      leaves out the loudness measurement (integrated loudness,\n"
     "                     loudness range, true peak): only the peak statistics\n"
+    "  --svg DIR          also writes the picture of each FILE's levels (the smallest\n"
+    "                     and largest samples over time, full scale in red, the\n"
+    "                     short-term loudness) as DIR/NAME.svg, NAME being the FILE's\n"
+    "                     name without .wav\n"
+    "  --no-times         leaves out the calculation time, so that two reports can be\n"
+    "                     compared with diff\n"
     "  -r, --recursive    a directory stands for the *.wav files (any case) under it\n"
     "  --files-from LIST  also the paths in LIST, one a line (- reads standard input)\n"
     "  -0, --null         the paths in LIST end in a NUL byte, not a line break\n"
@@ -62,6 +72,7 @@ struct FileReport {
   std::string text;                      // the report, lines ending in CR LF
   std::vector<std::string> warnings;     // the header's warnings
   std::string error;                     // why there are no statistics; empty when there are
+  RepairPlan repair;                     // what a repair would do
 
   bool analysed() const { return error.empty(); }
   bool readable() const { return header.status != HeaderStatus::kUnreadable; }
@@ -75,7 +86,7 @@ std::string analysisProblem(const AnalysisResult& result, const WavFormat& forma
   return line;
 }
 
-FileReport reportFile(const std::string& file, int threads, bool loudness) {
+FileReport reportFile(const std::string& file, int threads, bool loudness, bool overview) {
   FileReport r;
   HeaderReading reading = readWavFile(realFileSystem(), file);
   r.header = reading.header;
@@ -85,10 +96,12 @@ FileReport reportFile(const std::string& file, int threads, bool loudness) {
   if (r.header.ready()) {
     SilentProgress progress;
     r.result = analyseSamples(*reading.samples, r.header.format, r.header.layout, progress,
-                              steadyClock(), '.', threads, loudness);
+                              steadyClock(), '.', threads, loudness, overview);
     r.text += analysisReportLines(*r.result, r.header.format, ReportFormat{});
     r.error = analysisProblem(*r.result, r.header.format);
   }
+  r.repair = planReportedRepair(realFileSystem(), file, r.header);
+  r.text += repairReportLine(r.repair, kLineBreak);
   return r;
 }
 
@@ -107,15 +120,37 @@ class Diagnostics {
   bool nameFiles_;
 };
 
-void printReport(const std::string& file, const FileReport& r, bool crlf, bool json,
+// The report without its "Calculation time" line, which differs from run to run.
+std::string withoutTimeLine(std::string text) {
+  const std::string lineBreak = kLineBreak;
+  std::size_t at = text.rfind(lineBreak + "Calculation time = ");
+  if (at == std::string::npos) return text;
+  at += lineBreak.size();
+  const std::size_t end = text.find(lineBreak, at);
+  text.erase(at, end == std::string::npos ? std::string::npos : end + lineBreak.size() - at);
+  return text;
+}
+
+struct TextChoice {
+  bool crlf = false;
+  bool json = false;
+  bool noTimes = false;
+  bool named = false;  // several files: each text report after a line "== FILE"
+};
+
+void printReport(const std::string& file, const FileReport& r, const TextChoice& choice,
                  const Diagnostics& diagnostics) {
   for (const std::string& line : r.warnings) diagnostics.print(file, "warning", line);
-  if (json) {
-    const std::string line =
-        reportJson(file, r.header, r.result ? &*r.result : nullptr, r.warnings, r.error) + "\n";
+  if (choice.json) {
+    const std::string line = reportJson(file, r.header, r.result ? &*r.result : nullptr, r.warnings,
+                                        r.error, &r.repair) +
+                             "\n";
     std::fwrite(line.data(), 1, line.size(), outStream());
-  } else if (r.readable()) {
-    const std::string text = crlf ? r.text : toUnixLines(r.text);
+  } else {
+    std::string text;
+    if (choice.named) text = "== " + shownName(file) + kLineBreak;
+    if (r.readable()) text += choice.noTimes ? withoutTimeLine(r.text) : r.text;
+    if (!choice.crlf) text = toUnixLines(text);
     std::fwrite(text.data(), 1, text.size(), outStream());
   }
   std::fflush(outStream());
@@ -125,17 +160,26 @@ void printReport(const std::string& file, const FileReport& r, bool crlf, bool j
 }  // namespace
 
 int runReportCommand(int argc, char** argv) {
-  bool crlf = false, json = false, noLoudness = false;
+  TextChoice choice;
+  bool& crlf = choice.crlf;
+  bool& json = choice.json;
+  bool noLoudness = false;
+  std::string svgDir;
   int threads = 0;  // 0: the processors shared among the files at once
   FileSources sources;
   Arguments args("report");
   args.flag({"--crlf"}, crlf);
   args.flag({"--json"}, json);
   args.flag({"--no-loudness"}, noLoudness);
+  args.option({"--svg"}, "a directory", [&](const std::string& value) {
+    svgDir = value;
+    return value.empty() ? std::string("--svg needs a directory") : std::string();
+  });
+  args.flag({"--no-times"}, choice.noTimes);
   args.threadsOption(threads);
   sources.addTo(args);
   if (const int status = args.parseOrExit(argc, argv, kReportUsage); status >= 0) return status;
-  if (crlf && json) return args.usageError("--crlf and --json exclude each other", kReportUsage);
+  if (crlf && json) return args.usageError("--crlf and --json exclude each other");
   if (args.operands().empty() && sources.lists.empty()) {
     std::fputs(kReportUsage, stderr);
     return 2;
@@ -147,6 +191,12 @@ int runReportCommand(int argc, char** argv) {
     if (list.errors.empty()) std::fputs("rilmaton-cli report: no FILE found\n", stderr);
     return 1;
   }
+  if (!svgDir.empty()) {
+    if (std::string why = checkPictureDirectory(svgDir, files); !why.empty()) {
+      return args.usageError(why);
+    }
+  }
+  choice.named = files.size() > 1;
   const Diagnostics diagnostics(files.size() > 1 || sources.recursive || !sources.lists.empty());
   std::atomic<bool> closed{false};
   const unsigned jobs = sources.jobs ? sources.jobs : defaultJobs();
@@ -157,8 +207,14 @@ int runReportCommand(int argc, char** argv) {
       closed = true;
       return 1;
     }
-    const FileReport r = reportFile(files[i], threads, !noLoudness);
-    printReport(files[i], r, crlf, json, diagnostics);
+    const FileReport r = reportFile(files[i], threads, !noLoudness, !svgDir.empty());
+    printReport(files[i], r, choice, diagnostics);
+    if (!svgDir.empty() && r.analysed() && r.result) {
+      const std::string error =
+          writeLevelPicture(picturePath(svgDir, files[i]), files[i], *r.result, r.header.format);
+      if (!error.empty()) diagnostics.print(files[i], "error", error);
+      if (!error.empty()) return 1;
+    }
     return r.analysed() ? 0 : 1;
   });
   if (std::ferror(stdout)) return 1;

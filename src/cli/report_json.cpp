@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/loudness_json.h"
+#include "cli/repair_json.h"
 #include "core/modify/volume_policy.h"
 
 namespace ril::cli {
@@ -63,8 +64,9 @@ Json headroomJson(double peak, double factor, double reportFactor) {
   return h;
 }
 
+// Null for a file whose bytes hold no format that could be read.
 Json formatJson(const WavHeader& header) {
-  if (!header.findings.formatRead) return nullptr;
+  if (!header.formatKnown()) return nullptr;
   const WavFormat& f = header.format;
   Json j;
   j["formatTag"] = f.formatTag;
@@ -91,18 +93,52 @@ Json formatJson(const WavHeader& header) {
   return j;
 }
 
+// A stable word for why a file was not analysed, from the header's status
+// and the analysis' outcome (the reason's wording may change, this does not).
+std::string reasonCode(const WavHeader& header, const AnalysisResult* result) {
+  const HeaderFindings& f = header.findings;
+  switch (header.status) {
+    case HeaderStatus::kUnreadable:
+      return "unreadable";
+    case HeaderStatus::kEmpty:
+      return "empty";
+    case HeaderStatus::kNoDataChunk:
+      if (!f.waveForm) return "not-wav";
+      if (!f.formatChunkFound && !f.unsupportedReason.empty()) return "no-format-chunk";
+      return "no-data-chunk";
+    case HeaderStatus::kUnsupported:
+      return f.waveForm ? "unsupported-format" : "not-wav";
+    case HeaderStatus::kReady:
+      break;
+  }
+  if (!result) return "not-analysed";
+  switch (result->outcome) {
+    case AnalysisResult::Outcome::kNoFrames:
+      return "no-samples";
+    case AnalysisResult::Outcome::kReadFailed:
+      return "read-failed";
+    case AnalysisResult::Outcome::kComplete:
+      break;
+  }
+  return "not-analysed";
+}
+
 }  // namespace
 
 std::string reportJson(const std::string& path, const WavHeader& header,
                        const AnalysisResult* result, const std::vector<std::string>& warnings,
-                       const std::string& reason) {
+                       const std::string& reason, const RepairPlan* repair) {
   Json j;
   j["path"] = path;
   j["bytes"] = header.findings.lengthKnown ? Json(header.layout.fileLength) : Json(nullptr);
   j["analysed"] = reason.empty();
-  if (!reason.empty()) j["reason"] = reason;
+  if (!reason.empty()) {
+    j["reason"] = reason;
+    j["reasonCode"] = reasonCode(header, result);
+  }
   j["format"] = formatJson(header);
   j["warnings"] = warnings;
+  j["repair"] = repair ? repairChangesJson(*repair) : Json(nullptr);
   if (result && result->complete()) {
     const WavFormat& f = header.format;
     const double rate = static_cast<double>(f.sampleRate);

@@ -7,14 +7,16 @@
 #include <vector>
 
 #include "core/analysis/analysis.h"
+#include "core/repair/repair_plan.h"
 #include "core/wav/wav_header.h"
 
 namespace ril::cli {
 
 // `result` is the analysis when the header allowed one (else nullptr);
-// `reason` says why there are no statistics (empty when there are).
+// `reason` says why there are no statistics (empty when there are);
+// `repair` what a repair would do (its changes, or null).
 std::string reportJson(const std::string& path, const WavHeader& header,
                        const AnalysisResult* result, const std::vector<std::string>& warnings,
-                       const std::string& reason);
+                       const std::string& reason, const RepairPlan* repair = nullptr);
 
 }  // namespace ril::cli

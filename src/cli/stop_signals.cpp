@@ -9,7 +9,10 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <thread>
+
+#include "cli/terminal.h"
 
 namespace ril::cli {
 
@@ -103,6 +106,12 @@ std::stop_token StopSignals::stopToken() {
 std::string signalName(int signal) {
   const char* abbreviation = ::sigabbrev_np(signal);
   return abbreviation ? "SIG" + std::string(abbreviation) : "signal " + std::to_string(signal);
+}
+
+int stoppedLeavingFile(int signal, const std::string& file) {
+  std::fprintf(errStream(), "Stopped by %s: %s is left as it was.\n", signalName(signal).c_str(),
+               shownName(file).c_str());
+  return StopSignals::exitStatus(signal);
 }
 
 }  // namespace ril::cli

@@ -31,4 +31,9 @@ class StopSignals {
 // "SIGTERM" for SIGTERM.
 std::string signalName(int signal);
 
+// Says on the calling thread's stderr that stop signal `signal` left `file`
+// as it was ("Stopped by SIGTERM: a.wav is left as it was.") and returns
+// the exit status after it.
+int stoppedLeavingFile(int signal, const std::string& file);
+
 }  // namespace ril::cli

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "core/base/version.h"
 #include "gui/main_window.h"
 #include "gui/twips.h"
 
@@ -47,7 +48,8 @@ AboutBox::AboutBox(AppContext& ctx)
     bool wraps;
   };
   const LabelLayout labels[] = {
-      {&titleLabel, "titleLabel", QStringLiteral("Rilmaton V1.11"), 18, 735, 240, 3075, 435, false},
+      {&titleLabel, "titleLabel", QStringLiteral("Rilmaton ") + QString::fromLatin1(kVersionText),
+       18, 735, 240, 3075, 435, false},
       {&descriptionLabel, "descriptionLabel",
        QStringLiteral("statistical analysis and application of De-emphasis of WAV-files"), 9.75,
        720, 720, 3015, 735, true},

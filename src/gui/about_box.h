@@ -35,7 +35,7 @@ class AboutBox : public QWidget {
   double widthTwips() const;   // outer
   double heightTwips() const;  // outer
 
-  QLabel* titleLabel = nullptr;        // "Rilmaton V1.11"
+  QLabel* titleLabel = nullptr;        // "Rilmaton " and the version
   QLabel* descriptionLabel = nullptr;  // what the program does, wrapped
   QLabel* byLabel = nullptr;           // "by"
   QLabel* authorLabel = nullptr;

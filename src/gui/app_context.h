@@ -19,6 +19,7 @@ class MainWindow;
 class FileSelectionDialog;
 class ModificationDialog;
 class AboutBox;
+class RecentFiles;
 
 // Starts the desktop's text editor on a file without waiting; false when no
 // editor could be started.
@@ -34,7 +35,8 @@ struct AppContext {
   Clock* clock = nullptr;
   MessageSink* messages = nullptr;  // message boxes (Qt, or scripted in tests)
   EditorLauncher* editor = nullptr;
-  char decimalSeparator = '.';  // the user's locale's
+  RecentFiles* recentFiles = nullptr;  // File, Open Recent; none in most tests
+  char decimalSeparator = '.';         // the user's locale's
 
   MainWindow* mainWindow = nullptr;
   QPointer<FileSelectionDialog> selectionDialog;
@@ -43,8 +45,10 @@ struct AppContext {
 
   bool batchRunning = false;   // File, Open is disabled while true
   bool modifyRunning = false;  // set by the modification dialog during a run
-  bool exitRequested = false;  // Exit asked for while a run was yielding
-  std::stop_source runStop;    // stops the run in progress (Exit during a run)
+  bool exitRequested = false;  // Exit asked for while a modification ran
+  // Stops the modification in progress (File, Exit, a stop signal); each run
+  // gets a fresh one.
+  std::stop_source stopRun;
   // The program is ending on a signal: message boxes are answered at once
   // with their default (OK, or No) instead of waiting for the user.
   bool messagesDismissed = false;

@@ -1,14 +1,21 @@
 #include "gui/file_selection_dialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QUrl>
 #include <algorithm>
 
 #include "core/io/directories.h"
@@ -109,8 +116,15 @@ void DriveList::onIndexChanged(int) {
 DirectoryList::DirectoryList(QWidget* parent) : QListWidget(parent) {
   setItemDelegate(new IndentDelegate(this));
   setSelectionMode(QAbstractItemView::SingleSelection);
-  connect(this, &QListWidget::itemDoubleClicked, this,
-          [this](QListWidgetItem* item) { open(row(item)); });
+  // One click opens a directory. The second click of a double-click lands on
+  // whatever entry the list shows by then, and is not taken as another.
+  connect(this, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    if (sinceOpened_.isValid() && sinceOpened_.elapsed() < QApplication::doubleClickInterval()) {
+      return;
+    }
+    sinceOpened_.start();
+    open(row(item));
+  });
 }
 
 std::string DirectoryList::pathOf(int r) const {
@@ -177,6 +191,17 @@ FileList::FileList(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
 }
 
+void FileList::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    // Enter chooses the file the list stands on, selected or not.
+    if (QListWidgetItem* it = currentItem()) it->setSelected(true);
+    event->accept();
+    emit chosen();
+    return;
+  }
+  QListWidget::keyPressEvent(event);
+}
+
 void FileList::setPath(const std::string& path) {
   path_ = path;
   refresh();
@@ -209,35 +234,13 @@ FileSelectionDialog::FileSelectionDialog(AppContext& ctx, QWidget* parent)
     : QDialog(parent), ctx_(ctx) {
   setWindowTitle(QString::fromLatin1(kTitle));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+                 Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
   setModal(false);
   QFont font(QStringLiteral("MS Sans Serif"));
   font.setPointSizeF(8.25);
   font.setBold(true);
   setFont(font);
-
-  auto place = [this](QWidget* w, double left, double top, double width, double height) {
-    w->setGeometry(twipsToPixelsX(left, this), twipsToPixelsY(top, this),
-                   twipsToPixelsX(width, this), twipsToPixelsY(height, this));
-  };
-  // Created in tab order.
-  okButton = new QPushButton(tr("OK"), this);
-  cancelButton = new QPushButton(tr("Cancel"), this);
-  driveList = new DriveList(this);
-  directoryList = new DirectoryList(this);
-  fileList = new FileList(this);
-  place(okButton, 120, 4200, 1575, 495);
-  place(cancelButton, 1920, 4200, 1455, 495);
-  place(driveList, 120, 120, 3255, 315);
-  place(directoryList, 120, 600, 3255, 3465);
-  place(fileList, 3600, 120, 4215, 4515);
-  setTabOrder(okButton, cancelButton);
-  setTabOrder(cancelButton, driveList);
-  setTabOrder(driveList, directoryList);
-  setTabOrder(directoryList, fileList);
-  okButton->setDefault(true);
-  cancelButton->setAutoDefault(false);
-  setFixedSize(twipsToPixelsX(7965, this), twipsToPixelsY(4830, this));
+  buildControls();
 
   // The lists start at the process's current drive and directory.
   for (const std::string& root : machineRoots()) {
@@ -248,6 +251,7 @@ FileSelectionDialog::FileSelectionDialog(AppContext& ctx, QWidget* parent)
   driveList->restoreDrive(cwd);
   if (!directoryList->setPath(cwd).empty()) directoryList->setPath("/");
   fileList->setPath(directoryList->path());
+  pathField->setText(display(directoryList->path()));
   lastDrive_ = driveList->drive();
 
   connect(driveList, &DriveList::changed, this, &FileSelectionDialog::onDriveChanged);
@@ -255,6 +259,8 @@ FileSelectionDialog::FileSelectionDialog(AppContext& ctx, QWidget* parent)
   connect(directoryList, &DirectoryList::failed, this, &FileSelectionDialog::tellUnreadable);
   connect(fileList, &QListWidget::itemDoubleClicked, this,
           &FileSelectionDialog::onFileDoubleClicked);
+  connect(fileList, &FileList::chosen, this, &FileSelectionDialog::acceptSelection);
+  pathField->installEventFilter(this);
   connect(okButton, &QPushButton::clicked, this, &FileSelectionDialog::acceptSelection);
   connect(cancelButton, &QPushButton::clicked, this, &FileSelectionDialog::cancel);
 
@@ -269,6 +275,52 @@ FileSelectionDialog::FileSelectionDialog(AppContext& ctx, QWidget* parent)
     QSize outer = size() + extra;
     move(area.center().x() - outer.width() / 2, area.center().y() - outer.height() / 2);
   }
+}
+
+// The lists in a grid that grows with the dialog: the drive list, the
+// directories and the buttons on the left, the files on the right, a path
+// field across the top. Its first size is the design's (7965 x 4830 twips)
+// with the path field added, and that is also its smallest.
+void FileSelectionDialog::buildControls() {
+  // Created in tab order; the path field comes last.
+  okButton = new QPushButton(tr("OK"), this);
+  cancelButton = new QPushButton(tr("Cancel"), this);
+  driveList = new DriveList(this);
+  directoryList = new DirectoryList(this);
+  fileList = new FileList(this);
+  pathField = new QLineEdit(this);
+  pathField->setObjectName(QStringLiteral("pathField"));
+  pathField->setPlaceholderText(tr("Type or paste a directory or a file, then press Enter"));
+  pathField->setClearButtonEnabled(true);
+  okButton->setDefault(true);
+  cancelButton->setAutoDefault(false);
+
+  const int gap = twipsToPixelsX(225, this);
+  auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(twipsToPixelsX(225, this));
+  buttons->addWidget(okButton, 1575);
+  buttons->addWidget(cancelButton, 1455);
+  okButton->setMinimumHeight(twipsToPixelsY(495, this));
+  cancelButton->setMinimumHeight(twipsToPixelsY(495, this));
+  auto* grid = new QGridLayout(this);
+  grid->setContentsMargins(twipsToPixelsX(120, this), twipsToPixelsY(120, this),
+                           twipsToPixelsX(150, this), twipsToPixelsY(135, this));
+  grid->setHorizontalSpacing(gap);
+  grid->setVerticalSpacing(twipsToPixelsY(165, this));
+  grid->addWidget(pathField, 0, 0, 1, 2);
+  grid->addWidget(driveList, 1, 0);
+  grid->addWidget(directoryList, 2, 0);
+  grid->addLayout(buttons, 3, 0);
+  grid->addWidget(fileList, 1, 1, 3, 1);
+  grid->setColumnStretch(0, 3255);
+  grid->setColumnStretch(1, 4215);
+  grid->setRowStretch(2, 1);
+
+  const QSize design(
+      twipsToPixelsX(7965, this),
+      twipsToPixelsY(4830, this) + pathField->sizeHint().height() + grid->verticalSpacing());
+  setMinimumSize(design);
+  resize(design);
 }
 
 void FileSelectionDialog::initialise() {
@@ -294,6 +346,7 @@ void FileSelectionDialog::onDriveChanged() {
 
 void FileSelectionDialog::onDirectoryChanged() {
   fileList->setPath(directoryList->path());
+  pathField->setText(display(directoryList->path()));
   changeDirectory(directoryList->path());
   // The drive list shows the root that holds the directory.
   driveList->restoreDrive(directoryList->path());
@@ -350,6 +403,31 @@ void FileSelectionDialog::cancel() {
   unload();
 }
 
+// A directory moves the lists there; a file is read as if it had been
+// chosen. "~" stands for the home directory, and a file:// address pasted
+// from a file manager for its path; a relative path is taken from the
+// directory shown.
+void FileSelectionDialog::onPathEntered() {
+  QString typed = pathField->text().trimmed();
+  if (typed.startsWith(QStringLiteral("file:"))) typed = QUrl(typed).toLocalFile();
+  if (typed == QStringLiteral("~") || typed.startsWith(QStringLiteral("~/"))) {
+    typed.replace(0, 1, QDir::homePath());
+  }
+  if (typed.isEmpty()) return;
+  const std::string path =
+      normalPath(QFile::encodeName(typed).toStdString(), directoryList->path());
+  const QFileInfo info(display(path));
+  if (info.isFile()) {
+    if (ctx_.modifyRunning || ctx_.batchRunning) return;
+    runBatchOn(ctx_, {path}, {baseNameOf(path)});
+    return;
+  }
+  const std::string reason = directoryList->setPath(path);
+  if (!reason.empty()) tellUnreadable(display(path), QString::fromStdString(reason));
+  // The field shows the directory the lists stand in.
+  pathField->setText(display(directoryList->path()));
+}
+
 void FileSelectionDialog::unload() {
   discardWindow(this, ctx_.selectionDialog, unloaded_);
 }
@@ -359,7 +437,21 @@ void FileSelectionDialog::keyPressEvent(QKeyEvent* event) {
     event->accept();  // Cancel is not bound to Esc
     return;
   }
+
   QDialog::keyPressEvent(event);
+}
+
+// Enter in the path field is the field's own: it takes the path and does
+// not press OK.
+bool FileSelectionDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == pathField && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      onPathEntered();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void FileSelectionDialog::closeEvent(QCloseEvent* event) {
@@ -378,6 +470,12 @@ void showSelectionDialog(AppContext& ctx) {
   ctx.selectionDialog->show();
   ctx.selectionDialog->raise();
   ctx.selectionDialog->activateWindow();
+  // Focus starts in the file list, on its first file, so that Enter opens it.
+  FileList* files = ctx.selectionDialog->fileList;
+  if (files->currentRow() < 0 && files->count() > 0) {
+    files->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+  }
+  files->setFocus();
 }
 
 }  // namespace ril

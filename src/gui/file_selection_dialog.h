@@ -1,4 +1,5 @@
 // FileSelectionDialog: the dialog in which the user picks the WAV file to work on.
+// It can be resized; a path field takes a directory or a file typed or pasted.
 //
 // There are no drive letters here: the drive list holds the roots a user
 // browses from ("/", the home directory and the mounted volumes under /media,
@@ -11,12 +12,14 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <string>
 #include <vector>
 
 #include "gui/app_context.h"
 
+class QLineEdit;
 class QPushButton;
 
 namespace ril {
@@ -64,7 +67,7 @@ class DirectoryList : public QListWidget {
   std::string setPath(const std::string& path);
   // The directory of entry `row`.
   std::string pathOf(int row) const;
-  // Opens the directory of entry `row`, as a double-click does; reports a
+  // Opens the directory of entry `row`, as one click on it does; reports a
   // failure through failed().
   void open(int row);
 
@@ -77,6 +80,7 @@ class DirectoryList : public QListWidget {
 
  private:
   std::string path_;
+  QElapsedTimer sinceOpened_;
 };
 
 // The file list: "*.WAV" in any case, sorted, single selection.
@@ -95,6 +99,13 @@ class FileList : public QListWidget {
   const std::string& fileName(std::int16_t i) const { return names_.at(i); }
   bool isSelected(std::int16_t i) const;
   void setSelected(std::int16_t i, bool selected);
+
+ signals:
+  // Enter on a file: it is selected and chosen, as OK would take it.
+  void chosen();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   std::string path_;
@@ -122,6 +133,7 @@ class FileSelectionDialog : public QDialog {
   // the drive list shows the root that holds it.
   void onDirectoryChanged();
   void onFileDoubleClicked();  // as OK
+  void onPathEntered();        // Enter in the path field
   // OK: stores the selected files in the session and starts the batch
   // run; with nothing selected only a message says so.
   void acceptSelection();
@@ -136,12 +148,16 @@ class FileSelectionDialog : public QDialog {
   DriveList* driveList = nullptr;
   DirectoryList* directoryList = nullptr;
   FileList* fileList = nullptr;
+  // A directory or a file, typed or pasted; shows the directory listed.
+  QLineEdit* pathField = nullptr;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void buildControls();
   void tellUnreadable(const QString& path, const QString& reason);
   bool changeDirectory(const std::string& path);
 

@@ -11,15 +11,33 @@
 
 #include "core/base/clock.h"
 #include "core/base/version.h"
+#include "core/io/directories.h"
 #include "core/io/files.h"
 #include "core/io/program_directory.h"
 #include "gui/app_context.h"
 #include "gui/editor_launcher.h"
 #include "gui/main_window.h"
 #include "gui/message_boxes.h"
+#include "gui/recent_files.h"
 #include "gui/stop_signals.h"
 
+namespace {
+
+// The files named on the command line (`rilmaton FILE...`, as a file manager
+// starts it), made absolute, in the file system's own spelling.
+std::vector<std::string> filesFromArguments(int argc, char* argv[]) {
+  std::vector<std::string> files;
+  const std::string cwd = ril::currentDirectory();
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] != '\0') files.push_back(ril::normalPath(argv[i], cwd));
+  }
+  return files;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+  // Qt takes its own options (-platform and the like) out of argv here.
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Rilmaton"));
   QCoreApplication::setApplicationVersion(QString::fromLatin1(ril::kVersionText));
@@ -36,18 +54,20 @@ int main(int argc, char* argv[]) {
   // Boxes belong to the active window; none is shown once the program ends.
   ril::MessageBoxes messages({}, [&ctx] { return ctx.messagesDismissed; });
   ril::QtEditorLauncher editor;
+  ril::RecentFiles recentFiles(ril::RecentFiles::defaultFile());
   ctx.fs = &ril::realFileSystem();
   ctx.clock = &ril::steadyClock();
   ctx.messages = &messages;
   ctx.editor = &editor;
+  ctx.recentFiles = &recentFiles;
   const QString decimalPoint = QLocale().decimalPoint();
   ctx.decimalSeparator = decimalPoint.size() == 1 && decimalPoint.front().unicode() < 128
                              ? static_cast<char>(decimalPoint.front().unicode())
                              : '.';
 
-  // Exit: all windows go at once and no further handler runs. Within a batch
-  // run the analysis is on the stack, so the process ends right here (input
-  // files are only read); otherwise the event loop is left normally, which
+  // Exit: all windows go at once and no further handler runs. During a batch
+  // run a thread is reading the input files, and the process ends right here
+  // (they are only read); otherwise the event loop is left normally, which
   // lets the clipboard keep a copied report after the program has ended.
   bool ending = false;
   ctx.endProgram = [&ctx, &ending] {
@@ -70,6 +90,7 @@ int main(int argc, char* argv[]) {
   const ril::StopSignalNotifier stopSignals(
       [&ctx](int signal) { ril::stopForSignal(ctx, signal); });
 
-  const std::unique_ptr<ril::MainWindow> window = ril::startUp(ctx, ril::programDirectory());
+  const std::unique_ptr<ril::MainWindow> window =
+      ril::startUp(ctx, ril::programDirectory(), filesFromArguments(argc, argv));
   return app.exec();
 }

@@ -7,10 +7,14 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -24,6 +28,9 @@
 #include "gui/batch_run.h"
 #include "gui/display_text.h"
 #include "gui/file_selection_dialog.h"
+#include "gui/help_viewer.h"
+#include "gui/level_view.h"
+#include "gui/recent_files.h"
 #include "gui/twips.h"
 
 namespace ril {
@@ -42,17 +49,19 @@ bool isExitKey(const QKeyEvent* key) {
   return key->key() == Qt::Key_X && key->modifiers() == Qt::ControlModifier;
 }
 
-// The path of the one local .wav file (the extension in any case) that a
-// drag carries, in the file system's encoding; empty for anything else.
-std::string draggedWavFile(const QMimeData* mime) {
-  if (!mime || !mime->hasUrls()) return {};
-  const QList<QUrl> urls = mime->urls();
-  if (urls.size() != 1 || !urls.front().isLocalFile()) return {};
-  const QFileInfo file(urls.front().toLocalFile());
-  if (!file.isFile() || file.suffix().compare(QStringLiteral("wav"), Qt::CaseInsensitive) != 0) {
-    return {};
+// The paths of the local .wav files (the extension in any case) that a drag
+// carries, in the file system's encoding; anything else it carries is left out.
+std::vector<std::string> draggedWavFiles(const QMimeData* mime) {
+  std::vector<std::string> paths;
+  if (!mime || !mime->hasUrls()) return paths;
+  for (const QUrl& url : mime->urls()) {
+    if (!url.isLocalFile()) continue;
+    const QFileInfo file(url.toLocalFile());
+    if (file.isFile() && file.suffix().compare(QStringLiteral("wav"), Qt::CaseInsensitive) == 0) {
+      paths.push_back(QFile::encodeName(file.absoluteFilePath()).toStdString());
+    }
   }
-  return QFile::encodeName(file.absoluteFilePath()).toStdString();
+  return paths;
 }
 
 }  // namespace
@@ -61,9 +70,8 @@ MainWindow::MainWindow(AppContext& ctx) : ctx_(ctx) {
   ctx_.mainWindow = this;
   setObjectName(QStringLiteral("mainWindow"));
   setWindowTitle(QString::fromLatin1(kTitle));
-  // Fixed single border: a close box, no maximise and no minimise button.
-  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  // A window the user can resize, maximise and minimise.
+  setWindowFlags(Qt::Window);
 
   QFont font(QStringLiteral("Arial"));
   font.setPointSizeF(9.75);
@@ -83,12 +91,19 @@ MainWindow::MainWindow(AppContext& ctx) : ctx_(ctx) {
   setCentralWidget(client);
   setAcceptDrops(true);
 
-  findingsArea = new QLabel(client);
+  findingsArea = new QFrame(client);
   findingsArea->setObjectName(QStringLiteral("findingsArea"));
-  findingsArea->setTextFormat(Qt::PlainText);
   findingsArea->setStyleSheet(
-      QStringLiteral("QLabel { background: #fff3c4; color: black; border: 1px solid #c9a227;"
-                     " padding: 2px 6px; }"));
+      QStringLiteral("QFrame#findingsArea { background: #fff3c4; border: 1px solid #c9a227; }"
+                     " QLabel { color: black; background: transparent; }"));
+  findingsText = new QLabel(findingsArea);
+  findingsText->setObjectName(QStringLiteral("findingsText"));
+  findingsText->setTextFormat(Qt::PlainText);
+  findingsText->setWordWrap(true);
+  findingsText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  findingsLayout = new QHBoxLayout(findingsArea);
+  findingsLayout->setContentsMargins(6, 3, 6, 3);
+  findingsLayout->addWidget(findingsText, 1);
   findingsArea->hide();
 
   reportView = new QPlainTextEdit(client);
@@ -107,17 +122,36 @@ MainWindow::MainWindow(AppContext& ctx) : ctx_(ctx) {
   reportView->setAcceptDrops(false);
   reportView->viewport()->setAcceptDrops(false);
   reportView->setFocus();
+  levelView = new LevelView(client);
+  levelView->hide();
+  askPicturePath = [this](const std::string& suggested) {
+    return QFile::encodeName(
+               QFileDialog::getSaveFileName(this, QStringLiteral("Save Picture"),
+                                            QFile::decodeName(QByteArray::fromStdString(suggested)),
+                                            QStringLiteral("PNG images (*.png)")))
+        .toStdString();
+  };
   placeReportView();
 
+  buildMenus();
+  updateCommands();
+}
+
+void MainWindow::buildMenus() {
   fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
   fileMenu->setObjectName(QStringLiteral("fileMenu"));
   openAction = fileMenu->addAction(QStringLiteral("&Open"));
   openAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  recentMenu = fileMenu->addMenu(QStringLiteral("Open &Recent"));
+  recentMenu->setObjectName(QStringLiteral("recentMenu"));
   copyAction = fileMenu->addAction(QStringLiteral("&Copy result to clipboard"));
   copyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+  savePictureAction = fileMenu->addAction(QStringLiteral("&Save Picture\u2026"));
+  savePictureAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
   fileMenu->addSeparator();
   exitAction = fileMenu->addAction(QStringLiteral("E&xit"));
-  exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+  exitAction->setShortcuts(
+      {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::CTRL | Qt::Key_Q)});
 
   helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
   helpMenu->setObjectName(QStringLiteral("helpMenu"));
@@ -126,22 +160,25 @@ MainWindow::MainWindow(AppContext& ctx) : ctx_(ctx) {
   helpMenu->addSeparator();
   aboutAction = helpMenu->addAction(QStringLiteral("&About"));
 
-  for (QAction* action : {openAction, copyAction, exitAction, helpContentAction, aboutAction}) {
+  for (QAction* action :
+       {openAction, copyAction, savePictureAction, exitAction, helpContentAction, aboutAction}) {
     action->setShortcutContext(Qt::WindowShortcut);
   }
   openAction->setObjectName(QStringLiteral("openAction"));
   copyAction->setObjectName(QStringLiteral("copyAction"));
+  savePictureAction->setObjectName(QStringLiteral("savePictureAction"));
   exitAction->setObjectName(QStringLiteral("exitAction"));
   helpContentAction->setObjectName(QStringLiteral("helpContentAction"));
   aboutAction->setObjectName(QStringLiteral("aboutAction"));
 
   connect(openAction, &QAction::triggered, this, [this] { openFile(); });
   connect(copyAction, &QAction::triggered, this, [this] { copyReport(); });
+  connect(savePictureAction, &QAction::triggered, this, [this] { savePicture(); });
   connect(exitAction, &QAction::triggered, this, [this] { exitProgram(); });
   connect(helpContentAction, &QAction::triggered, this, [this] { showHelp(); });
   connect(aboutAction, &QAction::triggered, this, [this] { showAbout(); });
-
-  updateCommands();
+  connect(fileMenu, &QMenu::aboutToShow, this, [this] { fillRecentMenu(); });
+  fillRecentMenu();
 }
 
 MainWindow::~MainWindow() {
@@ -151,7 +188,7 @@ MainWindow::~MainWindow() {
 // ---- commands and events ----------------------------------------------------
 
 void MainWindow::initialise() {
-  setOuterSizeTwips(9600, 7200);
+  setOuterSizeTwips(kDefaultWidth, kDefaultHeight);
   reportLeft_ = 120;
   reportWidth_ = static_cast<float>(clientWidthTwips() - 240);
   reportTop_ = 120;
@@ -161,11 +198,19 @@ void MainWindow::initialise() {
 }
 
 void MainWindow::onResized() {
-  if (widthTwips() < 6000) setWidthTwips(6000);
-  if (heightTwips() < 4500) setHeightTwips(4500);
+  // A minimised window keeps the size it had.
+  if (isMinimized()) return;
+  if (widthTwips() < kDefaultWidth) setWidthTwips(kDefaultWidth);
+  if (heightTwips() < kDefaultHeight) setHeightTwips(kDefaultHeight);
   reportWidth_ = static_cast<float>(clientWidthTwips() - 240);
   reportHeight_ = static_cast<float>(clientHeightTwips() - 240);
+  if (belowReport_ && belowReport_ == levelView) belowReportHeight_ = pictureHeight();
   placeReportView();
+}
+
+// The picture takes two fifths of the client area, growing with the window.
+int MainWindow::pictureHeight() const {
+  return std::max(0, height() - menuBarPixels()) * 2 / 5;
 }
 
 void MainWindow::openFile() {
@@ -173,14 +218,34 @@ void MainWindow::openFile() {
   showSelectionDialog(ctx_);
 }
 
-bool MainWindow::openDroppedFile(const std::string& path) {
-  if (!canOpenFiles() || path.empty()) return false;
-  runBatchOn(ctx_, {path}, {baseNameOf(path)});
+bool MainWindow::openFiles(const std::vector<std::string>& paths) {
+  if (!canOpenFiles() || paths.empty()) return false;
+  std::vector<std::string> names;
+  for (const std::string& path : paths) names.push_back(baseNameOf(path));
+  runBatchOn(ctx_, paths, std::move(names));
   return true;
 }
 
-// A second, nested batch run inside the analysis' yield is not allowed, nor
-// one while a modification rewrites the current file.
+void MainWindow::openRecent(const std::string& path) {
+  openFiles({path});
+}
+
+void MainWindow::fillRecentMenu() {
+  recentMenu->clear();
+  const std::vector<std::string> paths =
+      ctx_.recentFiles ? ctx_.recentFiles->list() : std::vector<std::string>{};
+  int number = 0;
+  for (const std::string& path : paths) {
+    const QString shown = QFile::decodeName(QByteArray::fromStdString(path));
+    QAction* action = recentMenu->addAction(
+        QStringLiteral("&%1 %2").arg(++number).arg(QString(shown).replace('&', "&&")));
+    connect(action, &QAction::triggered, this, [this, path] { openRecent(path); });
+  }
+  recentMenu->setEnabled(!paths.empty() && canOpenFiles());
+}
+
+// No second batch run while one is reading files, nor one while a
+// modification rewrites the current file.
 bool MainWindow::canOpenFiles() const {
   return !ctx_.batchRunning && !ctx_.modifyRunning;
 }
@@ -193,10 +258,10 @@ void MainWindow::copyReport() {
 
 void MainWindow::exitProgram() {
   if (ctx_.modifyRunning) {
-    // A file is being rewritten further down the stack: let the engine finish
-    // or abandon it cleanly; the modification dialog ends the program then.
+    // A file is being rewritten: let the run finish or abandon it cleanly;
+    // the modification dialog ends the program then.
     ctx_.exitRequested = true;
-    ctx_.runStop.request_stop();
+    ctx_.stopRun.request_stop();
     return;
   }
   if (ctx_.endProgram) ctx_.endProgram();
@@ -207,11 +272,22 @@ void MainWindow::showHelp() {
   const bool there =
       ctx_.fs ? ctx_.fs->exists(path) : QFileInfo::exists(QString::fromStdString(path));
   if (there && ctx_.editor && ctx_.editor->open(path)) return;
+  std::string why = "not found";
+  if (there) {
+    auto* viewer = new HelpViewer(this);
+    if (viewer->load(path, why)) {
+      viewer->show();
+      viewer->raise();
+      viewer->activateWindow();
+      return;
+    }
+    delete viewer;
+  }
   if (ctx_.messages) {
     Message message;
     message.kind = MessageKind::kInformation;
     message.title = "Warning";
-    message.text = "Notepad or Rilmaton.txt not found";
+    message.text = "The help text " + path + " cannot be shown: " + why + ".";
     ctx_.messages->show(message);
   }
 }
@@ -235,33 +311,74 @@ void MainWindow::addFinding(const std::string& line) {
   findings_.push_back(line);
   QStringList lines;
   for (const std::string& each : findings_) lines << QString::fromStdString(each);
-  findingsArea->setText(lines.join(QLatin1Char('\n')));
+  findingsText->setText(lines.join(QLatin1Char('\n')));
   placeReportView();
 }
 
 void MainWindow::clearFindings() {
   findings_.clear();
-  findingsArea->clear();
+  findingsText->clear();
   placeReportView();
 }
 
-void MainWindow::repaintNow() {
-  repaint();
+void MainWindow::setViewBelowReport(QWidget* view, int height) {
+  if (belowReport_ && belowReport_ != view) belowReport_->hide();
+  belowReport_ = view;
+  belowReportHeight_ = view ? std::max(0, height) : 0;
+  if (view) {
+    view->setParent(centralWidget());
+    view->show();
+  }
+  placeReportView();
 }
 
-// ---- ProgressSink -------------------------------------------------------------
+// ---- the picture of the levels --------------------------------------------------
 
-void MainWindow::progress(double, const std::string& text) {
-  setWindowTitle(QString::fromLatin1(kTitle) + QStringLiteral(" - ") +
-                 QString::fromStdString(text));
+void MainWindow::showLevels(const AnalysisResult& result, double sampleRate,
+                            const std::string& path) {
+  picturePath_ = path;
+  levelView->setAnalysis(result, sampleRate);
+  setViewBelowReport(levelView, pictureHeight());
+  updateCommands();
 }
 
-void MainWindow::progressDone(const std::string&) {
+void MainWindow::clearLevels() {
+  if (belowReport_ == levelView) setViewBelowReport(nullptr, 0);
+  levelView->setAnalysis(AnalysisResult{}, 0);
+  picturePath_.clear();
+  updateCommands();
+}
+
+void MainWindow::savePicture() {
+  if (!levelView->hasPicture() || !askPicturePath) return;
+  std::string suggested = picturePath_;
+  const std::size_t dot = suggested.rfind('.');
+  if (dot != std::string::npos && dot > suggested.rfind('/')) suggested.resize(dot);
+  const std::string path = askPicturePath(suggested + ".png");
+  if (!path.empty()) savePictureTo(path);
+}
+
+bool MainWindow::savePictureTo(const std::string& path) {
+  QString why;
+  if (levelView->savePng(QFile::decodeName(QByteArray::fromStdString(path)), why)) return true;
+  if (ctx_.messages) {
+    Message message;
+    message.kind = MessageKind::kInformation;
+    message.title = "Warning";
+    message.text = "The picture cannot be saved as " + path + ": " + why.toStdString() + ".";
+    ctx_.messages->show(message);
+  }
+  return false;
+}
+
+// ---- progress -------------------------------------------------------------------
+
+void MainWindow::showProgress(const QString& text) {
+  setWindowTitle(QString::fromLatin1(kTitle) + QStringLiteral(" - ") + text);
+}
+
+void MainWindow::showProgressDone() {
   setWindowTitle(QString::fromLatin1(kTitle));
-}
-
-void MainWindow::yield() {
-  QCoreApplication::processEvents();
 }
 
 void MainWindow::setBusyPointer(bool busy) {
@@ -276,6 +393,8 @@ void MainWindow::setBusyPointer(bool busy) {
 
 void MainWindow::updateCommands() {
   openAction->setEnabled(canOpenFiles());
+  savePictureAction->setEnabled(levelView->hasPicture());
+  recentMenu->setEnabled(canOpenFiles() && ctx_.recentFiles && !ctx_.recentFiles->list().empty());
 }
 
 // ---- geometry ---------------------------------------------------------------
@@ -341,43 +460,49 @@ QSize MainWindow::frameExtraPixels() const {
   return {std::max(0, frame.width() - inner.width()), std::max(0, frame.height() - inner.height())};
 }
 
-// Sets the outer size. The user cannot resize the window (its minimum and
-// maximum size are its size); the program can, and every change raises the
+// Sets the outer size, never below the smallest; every change raises the
 // resize event at once when the window is shown, or on first display.
 void MainWindow::applyOuterSizePixels(int width, int height) {
   const QSize extra = frameExtraPixels();
   requestedOuter_ = QSize(width, height);
   appliedFrame_ = extra;
-  const QSize inner(std::max(1, width - extra.width()), std::max(1, height - extra.height()));
-  setMinimumSize(0, 0);
-  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-  resize(inner);
-  // The resize event above may have changed the size once more.
-  setMinimumSize(size());
-  setMaximumSize(size());
+  setMinimumSize(std::max(1, twipsToPixelsX(kDefaultWidth, this) - extra.width()),
+                 std::max(1, twipsToPixelsY(kDefaultHeight, this) - extra.height()));
+  resize(std::max(1, width - extra.width()), std::max(1, height - extra.height()));
 }
 
+// Once the window manager has framed the window, the size last set is set
+// again for the frame it now has (not for a maximised window).
 void MainWindow::keepOuterSize() {
   if (requestedOuter_.isEmpty() || frameExtraPixels() == appliedFrame_) return;
+  if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)) return;
   applyOuterSizePixels(requestedOuter_.width(), requestedOuter_.height());
 }
 
 // The report view at its place; while the findings area holds lines, it
-// takes the top of that place (at most half of it) and a gap of 60.
+// takes the top of that place (at most half of it) and a gap of 60, and a
+// view below the report takes the bottom (at most half of what is left).
 void MainWindow::placeReportView() {
   // A minimised or tiny window leaves no room: the text box shrinks to nothing.
   const int left = twipsToPixelsX(reportLeft_, this);
   int top = twipsToPixelsY(reportTop_, this);
   const int width = std::max(0, twipsToPixelsX(reportWidth_, this));
   int height = std::max(0, twipsToPixelsY(reportHeight_, this));
+  const int gap = twipsToPixelsY(60, this);
   if (!findings_.empty()) {
-    const int area = std::min(findingsArea->sizeHint().height(), height / 2);
-    const int gap = twipsToPixelsY(60, this);
+    const int wanted = findingsArea->hasHeightForWidth() ? findingsArea->heightForWidth(width)
+                                                         : findingsArea->sizeHint().height();
+    const int area = std::min(wanted, height / 2);
     findingsArea->setGeometry(left, top, width, area);
     top += area + gap;
     height = std::max(0, height - area - gap);
   }
   findingsArea->setVisible(!findings_.empty());
+  if (belowReport_) {
+    const int below = std::min(belowReportHeight_, height / 2);
+    belowReport_->setGeometry(left, top + height - below, width, below);
+    height = std::max(0, height - below - gap);
+  }
   reportView->setGeometry(left, top, width, height);
 }
 
@@ -432,27 +557,28 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (canOpenFiles() && !draggedWavFile(event->mimeData()).empty()) {
+  if (canOpenFiles() && !draggedWavFiles(event->mimeData()).empty()) {
     event->acceptProposedAction();
   } else {
     event->ignore();
   }
 }
 
-// The drop is taken at once and the file read afterwards, so the program the
-// file came from is not kept waiting for the analysis.
+// The drop is taken at once and the files read afterwards, so the program the
+// files came from is not kept waiting.
 void MainWindow::dropEvent(QDropEvent* event) {
-  const std::string path = draggedWavFile(event->mimeData());
-  if (!canOpenFiles() || path.empty()) {
+  std::vector<std::string> paths = draggedWavFiles(event->mimeData());
+  if (!canOpenFiles() || paths.empty()) {
     event->ignore();
     return;
   }
   event->acceptProposedAction();
   QMetaObject::invokeMethod(
-      this, [this, path] { openDroppedFile(path); }, Qt::QueuedConnection);
+      this, [this, paths = std::move(paths)] { openFiles(paths); }, Qt::QueuedConnection);
 }
 
-std::unique_ptr<MainWindow> startUp(AppContext& ctx, const std::string& programDir) {
+std::unique_ptr<MainWindow> startUp(AppContext& ctx, const std::string& programDir,
+                                    std::vector<std::string> files) {
   startSession(ctx.session, programDir);
   auto window = std::make_unique<MainWindow>(ctx);
   window->initialise();
@@ -461,6 +587,12 @@ std::unique_ptr<MainWindow> startUp(AppContext& ctx, const std::string& programD
     window->move(available.center() - QPoint(window->width() / 2, window->height() / 2));
   }
   window->show();
+  if (!files.empty()) {
+    MainWindow* shown = window.get();
+    QMetaObject::invokeMethod(
+        shown, [shown, files = std::move(files)] { shown->openFiles(files); },
+        Qt::QueuedConnection);
+  }
   return window;
 }
 

@@ -2,19 +2,23 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QCoreApplication>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <algorithm>
 #include <cmath>
 
+#include "core/base/errors.h"
 #include "core/base/number_format.h"
 #include "core/base/text.h"
 #include "core/base/thread_pool.h"
 #include "core/modify/modify_messages.h"
 #include "core/modify/volume_policy.h"
+#include "gui/background_pass.h"
 #include "gui/file_selection_dialog.h"
 #include "gui/main_window.h"
 #include "gui/twips.h"
@@ -23,31 +27,44 @@ namespace ril {
 
 namespace {
 
-// Marks a modification run: the dialog is greyed out and cannot be closed,
-// File, Open is disabled; every way out of the run lifts it again.
-class RunScope {
- public:
-  RunScope(AppContext& ctx, QWidget& dialog, bool& running)
-      : ctx_(ctx), dialog_(dialog), running_(running) {
-    running_ = true;
-    ctx_.modifyRunning = true;
-    dialog_.setEnabled(false);
-    // A selection dialog left open must not start a batch run under this one.
-    if (ctx_.selectionDialog) ctx_.selectionDialog->setEnabled(false);
-    if (ctx_.mainWindow) ctx_.mainWindow->updateCommands();
-  }
-  ~RunScope() {
-    running_ = false;
-    ctx_.modifyRunning = false;
-    dialog_.setEnabled(true);
-    if (ctx_.selectionDialog) ctx_.selectionDialog->setEnabled(true);
-    if (ctx_.mainWindow) ctx_.mainWindow->updateCommands();
+// One modification run: its inputs, read from the dialog once before it
+// starts, and the services it uses on its thread. Shared between the thread
+// and the dialog, so that it outlives whichever ends first.
+struct ModifyJob {
+  ModifyJob(FileSystem& fileSystem, Clock& runClock, MessageSink& shown)
+      : fs(fileSystem), clock(runClock), messages(shown) {}
+
+  // On the run's thread.
+  void run(std::stop_token stop) {
+    try {
+      ModifyServices services = servicesFor(std::move(stop));
+      result = runModification(target, request, services);
+    } catch (...) {
+      result = ModifyResult{};
+      result.outcome = ModifyOutcome::kFailed;
+      result.errorNumber = kErrInternal;
+    }
   }
 
- private:
-  AppContext& ctx_;
-  QWidget& dialog_;
-  bool& running_;
+  // The choices are those in `request`, made when the run started; the run
+  // stops when `stop` is asked to (File, Exit, a stop signal).
+  ModifyServices servicesFor(std::stop_token stop) {
+    ModifyServices services{.fs = fs,
+                            .clock = clock,
+                            .messages = messages,
+                            .progress = progress,
+                            .stop = std::move(stop)};
+    services.threads = rewritingThreads();
+    return services;
+  }
+
+  ModifyTarget target;
+  ModifyRequest request;  // de-emphasis and factor, fixed for the run
+  FileSystem& fs;
+  Clock& clock;
+  GuiThreadMessages messages;  // the disk-space question, clipped samples
+  PassProgress progress;       // the dialog's title
+  ModifyResult result;         // read once the thread has ended
 };
 
 }  // namespace
@@ -59,7 +76,26 @@ ModificationDialog::ModificationDialog(AppContext& ctx, QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setWindowTitle(QString::fromLatin1(kTitle));
+  buildControls();
 
+  connect(deemphasisCheck, &QCheckBox::toggled, this, &ModificationDialog::onDeemphasisToggled);
+  connect(maximizeCheck, &QCheckBox::toggled, this, &ModificationDialog::onMaximizeToggled);
+  connect(volumeScrollBar, &QScrollBar::valueChanged, this, &ModificationDialog::onVolumeChanged);
+  connect(volumeScrollBar, &QScrollBar::sliderMoved, this, [this] {
+    // Only the user dragging the thumb counts as scrolling, never a value set in code.
+    if (!settingFromCode_) onVolumeScrolled();
+  });
+  connect(volumeSpinBox, &QDoubleSpinBox::valueChanged, this, [this](double percent) {
+    if (!settingFromCode_) setVolumeValue(static_cast<int>(std::lround(percent * 10.0)));
+  });
+  connect(modifyButton, &QPushButton::clicked, this, &ModificationDialog::modify);
+  connect(cancelButton, &QPushButton::clicked, this, &ModificationDialog::cancel);
+}
+
+// The controls at their places, in twips. The dialog is wider than the old
+// design so that its title reads in full and a spin box fits beside the
+// scroll bar.
+void ModificationDialog::buildControls() {
   auto place = [this](QWidget* w, double left, double top, double width, double height) {
     w->setGeometry(twipsToPixelsX(left, this), twipsToPixelsY(top, this),
                    twipsToPixelsX(width, this), twipsToPixelsY(height, this));
@@ -67,18 +103,20 @@ ModificationDialog::ModificationDialog(AppContext& ctx, QWidget* parent)
   // Created in tab order: the frame and its contents first.
   volumeFrame = new QGroupBox(tr("Change volume by"), this);
   volumeScrollBar = new QScrollBar(Qt::Horizontal, volumeFrame);
+  volumeSpinBox = new QDoubleSpinBox(volumeFrame);
   volumeLabel = new QLabel(QStringLiteral("100%"), volumeFrame);
   modifyButton = new QPushButton(tr("Modify"), this);
   cancelButton = new QPushButton(tr("Cancel"), this);
   deemphasisCheck = new QCheckBox(tr("apply De-emphasis"), this);
   maximizeCheck = new QCheckBox(tr("maximize volume"), this);
-  place(deemphasisCheck, 120, 120, 2175, 255);
-  place(maximizeCheck, 120, 480, 2175, 255);
-  place(volumeFrame, 120, 840, 2175, 735);
-  place(volumeScrollBar, 120, 240, 1935, 255);
-  place(volumeLabel, 120, 480, 1935, 180);
-  place(modifyButton, 120, 1680, 855, 375);
-  place(cancelButton, 1440, 1680, 855, 375);
+  place(deemphasisCheck, 120, 120, kClientWidth - 240, 255);
+  place(maximizeCheck, 120, 480, kClientWidth - 240, 255);
+  place(volumeFrame, 120, 840, kClientWidth - 240, 735);
+  place(volumeScrollBar, 120, 240, kClientWidth - 1680, 255);
+  place(volumeSpinBox, kClientWidth - 1500, 180, 1140, 375);
+  place(volumeLabel, 120, 480, kClientWidth - 1680, 180);
+  place(modifyButton, 120, 1680, 1155, 375);
+  place(cancelButton, kClientWidth - 1275, 1680, 1155, 375);
   volumeLabel->setAlignment(Qt::AlignCenter);
   // The label is as tall as a line of the dialog's font, so larger fonts than
   // the design's are not cut off; its top edge stays where it was designed.
@@ -92,7 +130,7 @@ ModificationDialog::ModificationDialog(AppContext& ctx, QWidget* parent)
                      " left: %2px; padding: 0px 2px; }")
           .arg(volumeFrame->fontMetrics().height() / 2)
           .arg(twipsToPixelsX(60, this)));
-  setFixedSize(twipsToPixelsX(2475, this), twipsToPixelsY(2250, this));
+  setFixedSize(twipsToPixelsX(kClientWidth, this), twipsToPixelsY(kClientHeight, this));
 
   volumeFrame->setFocusPolicy(Qt::NoFocus);
   volumeScrollBar->setFocusPolicy(Qt::StrongFocus);
@@ -102,24 +140,23 @@ ModificationDialog::ModificationDialog(AppContext& ctx, QWidget* parent)
   volumeScrollBar->setTracking(true);
   // The right arrow key raises the value.
   volumeScrollBar->setInvertedControls(false);
-  // Neither button is the default or the cancel button.
+  // The same volume in percent, typed; taken on Enter or when the box is left.
+  volumeSpinBox->setRange(0.0, 1000.0);
+  volumeSpinBox->setDecimals(1);
+  volumeSpinBox->setSingleStep(0.1);
+  volumeSpinBox->setSuffix(QStringLiteral("%"));
+  volumeSpinBox->setKeyboardTracking(false);
+  volumeSpinBox->setAlignment(Qt::AlignRight);
+  volumeSpinBox->setValue(100.0);
+  // Neither button is the default button; Escape cancels (keyPressEvent).
   modifyButton->setAutoDefault(false);
   cancelButton->setAutoDefault(false);
-  setTabOrder(volumeScrollBar, modifyButton);
+  setTabOrder(volumeScrollBar, volumeSpinBox);
+  setTabOrder(volumeSpinBox, modifyButton);
   setTabOrder(modifyButton, cancelButton);
   setTabOrder(cancelButton, deemphasisCheck);
   setTabOrder(deemphasisCheck, maximizeCheck);
   volumeScrollBar->setFocus();
-
-  connect(deemphasisCheck, &QCheckBox::toggled, this, &ModificationDialog::onDeemphasisToggled);
-  connect(maximizeCheck, &QCheckBox::toggled, this, &ModificationDialog::onMaximizeToggled);
-  connect(volumeScrollBar, &QScrollBar::valueChanged, this, &ModificationDialog::onVolumeChanged);
-  connect(volumeScrollBar, &QScrollBar::sliderMoved, this, [this] {
-    // Only the user dragging the thumb counts as scrolling, never a value set in code.
-    if (!settingFromCode_) onVolumeScrolled();
-  });
-  connect(modifyButton, &QPushButton::clicked, this, &ModificationDialog::modify);
-  connect(cancelButton, &QPushButton::clicked, this, &ModificationDialog::cancel);
 }
 
 void ModificationDialog::initialise() {
@@ -131,9 +168,25 @@ void ModificationDialog::initialise() {
   maxGain_ = maximumGainFor(s.current.format.sample(), s.peakLevel[0], false);
   volumeFrame->setEnabled(true);
   volumeScrollBar->setEnabled(true);
+  volumeSpinBox->setEnabled(true);
   volumeLabel->setEnabled(true);
   volumeLabel->setText(QStringLiteral("100%"));
   setVolumeValue(1000);
+  showVolume();
+}
+
+QPoint ModificationDialog::besideMain(const QRect& mainFrame, const QSize& outer,
+                                      const QRect& screen, const QPoint& fallback) {
+  const int gap = 8;
+  const int top = std::clamp(fallback.y(), screen.top(),
+                             std::max(screen.top(), screen.bottom() + 1 - outer.height()));
+  if (mainFrame.right() + gap + outer.width() <= screen.right()) {
+    return {mainFrame.right() + 1 + gap, top};
+  }
+  if (mainFrame.left() - gap - outer.width() >= screen.left()) {
+    return {mainFrame.left() - gap - outer.width(), top};
+  }
+  return fallback;
 }
 
 void ModificationDialog::placeBesideMain() {
@@ -143,12 +196,17 @@ void ModificationDialog::placeBesideMain() {
   // for it, and the inner area is placed so that the frame lands on the spot.
   const QRect mainFrame = ctx_.mainWindow->frameGeometry();
   const QRect mainInner = ctx_.mainWindow->geometry();
-  const float outerWidth =
-      static_cast<float>(pixelsToTwipsX(width() + mainFrame.width() - mainInner.width(), this));
+  const QSize outer = size() + mainFrame.size() - mainInner.size();
+  // Where there is no room beside it: 600 twips in from the main window's
+  // right edge and 1200 below its top, over the report.
+  const float outerWidth = static_cast<float>(pixelsToTwipsX(outer.width(), this));
   const float left = static_cast<float>(ctx_.mainWindow->leftTwips()) +
                      static_cast<float>(ctx_.mainWindow->widthTwips()) - outerWidth - 600.0f;
   const float top = static_cast<float>(ctx_.mainWindow->topTwips()) + 1200.0f;
-  const QPoint frameTopLeft(twipsToPixelsX(left, this), twipsToPixelsY(top, this));
+  const QPoint over(twipsToPixelsX(left, this), twipsToPixelsY(top, this));
+  const QScreen* screen = ctx_.mainWindow->screen();
+  const QPoint frameTopLeft =
+      screen ? besideMain(mainFrame, outer, screen->availableGeometry(), over) : over;
   setGeometry(QRect(frameTopLeft + (mainInner.topLeft() - mainFrame.topLeft()), size()));
 }
 
@@ -159,12 +217,14 @@ void ModificationDialog::onDeemphasisToggled() {
   clampStep();
 }
 
+// The manual volume is greyed out while "maximize volume" is ticked; the
+// frame and its label stay readable, for the label shows the factor then.
 void ModificationDialog::onMaximizeToggled() {
   const int v = maximizeCheck->isChecked() ? 1 : 0;
   const bool enabled = v - 1 != 0;
-  volumeFrame->setEnabled(enabled);
   volumeScrollBar->setEnabled(enabled);
-  volumeLabel->setEnabled(enabled);
+  volumeSpinBox->setEnabled(enabled);
+  showVolume();
 }
 
 void ModificationDialog::onVolumeChanged() {
@@ -189,6 +249,22 @@ void ModificationDialog::clampStep() {
     p.setColor(QPalette::Inactive, QPalette::WindowText, Qt::black);
     volumeLabel->setPalette(p);
   }
+  showVolume();
+}
+
+// The spin box follows the scroll bar; with "maximize volume" ticked the
+// label shows the factor the run will apply instead of the manual volume.
+void ModificationDialog::showVolume() {
+  const bool was = settingFromCode_;
+  settingFromCode_ = true;
+  volumeSpinBox->setValue(volumeScrollBar->value() / 10.0);
+  settingFromCode_ = was;
+  if (maximizeCheck->isChecked()) {
+    volumeLabel->setText(tr("maximized: ") + QString::fromStdString(formatNumber(
+                                                 maxGain_, "0.00%", ctx_.decimalSeparator)));
+  } else {
+    volumeLabel->setText(QString::fromStdString(labelText(volumeScrollBar->value())));
+  }
 }
 
 void ModificationDialog::setVolumeValue(int value) {
@@ -208,37 +284,76 @@ void ModificationDialog::modify() {
   if (running_ || ctx_.batchRunning) return;
   if (!ctx_.fs || !ctx_.clock || !ctx_.messages || !ctx_.mainWindow) return;
   const Session& s = ctx_.session;
-  ModifyRequest request;
-  request.deemphasis = deemphasisCheck->isChecked();
-  request.maximize = maximizeCheck->isChecked();
-  request.volumeTenths = volumeScrollBar->value();
-  request.maxGain = maxGain_;
-  if (s.current.format.sample().isFloat()) request.peakToDivideBy = s.peakLevel[0];
-  const ModifyTarget target{s.currentPath(), s.fileNames.empty() ? std::string() : s.fileNames[0],
-                            s.appPath, s.current};
-  ctx_.runStop = std::stop_source();
-  ModifyServices services{.fs = *ctx_.fs,
-                          .clock = *ctx_.clock,
-                          .messages = *ctx_.messages,
-                          .progress = *this,
-                          .stop = ctx_.runStop.get_token()};
-  services.threads = rewritingThreads();
+  auto job = std::make_shared<ModifyJob>(*ctx_.fs, *ctx_.clock, *ctx_.messages);
+  job->request.deemphasis = deemphasisCheck->isChecked();
+  job->request.maximize = maximizeCheck->isChecked();
+  job->request.volumeTenths = volumeScrollBar->value();
+  job->request.maxGain = maxGain_;
+  if (s.current.format.sample().isFloat()) job->request.peakToDivideBy = s.peakLevel[0];
+  job->target = ModifyTarget{s.currentPath(), s.currentName(), s.appPath, s.current};
+  connect(&job->progress, &PassProgress::progressed, this,
+          [this](double, const QString& text) { setWindowTitle(text); });
+  connect(&job->progress, &PassProgress::ended, this,
+          [this](const QString& text) { setWindowTitle(text); });
 
-  ModifyOutcome outcome;
-  {
-    RunScope scope(ctx_, *this, running_);
-    const ModifyResult result = runModification(target, request, services);
-    outcome = result.outcome;
-    tellOutcome(result);
-  }
-  if (outcome == ModifyOutcome::kNothingToDo && !ctx_.exitRequested) return;
+  ctx_.stopRun = std::stop_source();
+  enterRun();
+  runOffThread(
+      this, [job, stop = ctx_.stopRun.get_token()] { job->run(stop); },
+      [this, job] { endRun(job->result); });
+}
+
+// The dialog is greyed out and cannot be closed, and File, Open and a
+// selection dialog left open are disabled, from the start of a run to its end.
+void ModificationDialog::enterRun() {
+  markRunning(true);
+}
+
+void ModificationDialog::leaveRun() {
+  markRunning(false);
+}
+
+void ModificationDialog::markRunning(bool running) {
+  running_ = running;
+  ctx_.modifyRunning = running;
+  setEnabled(!running);
+  // A selection dialog left open must not start a batch run under this one.
+  if (ctx_.selectionDialog) ctx_.selectionDialog->setEnabled(!running);
+  if (ctx_.mainWindow) ctx_.mainWindow->updateCommands();
+}
+
+// Back on the user-interface thread once the run has ended: what it did is
+// told while the dialog is still greyed out; the dialog then goes, unless
+// there was nothing to do, and an exit asked for meanwhile ends the program.
+void ModificationDialog::endRun(const ModifyResult& result) {
+  tellOutcome(result);
+  leaveRun();
+  if (result.outcome == ModifyOutcome::kNothingToDo && !ctx_.exitRequested) return;
   unload();
   if (ctx_.exitRequested && ctx_.endProgram) ctx_.endProgram();
+}
+
+ModificationDialog::~ModificationDialog() {
+  // Discarded with a run in progress (the program is ending): the run stops
+  // on its own and is no longer heard of.
+  if (running_) {
+    ctx_.stopRun.request_stop();
+    ctx_.modifyRunning = false;
+  }
 }
 
 void ModificationDialog::cancel() {
   if (running_) return;
   unload();
+}
+
+void ModificationDialog::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    cancel();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 void ModificationDialog::unload() {
@@ -277,18 +392,6 @@ void ModificationDialog::tellOutcome(const ModifyResult& result) {
     case ModifyOutcome::kClipped:
       break;
   }
-}
-
-void ModificationDialog::progress(double, const std::string& text) {
-  setWindowTitle(QString::fromStdString(text));
-}
-
-void ModificationDialog::progressDone(const std::string& text) {
-  setWindowTitle(QString::fromStdString(text));
-}
-
-void ModificationDialog::yield() {
-  QCoreApplication::processEvents();
 }
 
 void ModificationDialog::closeEvent(QCloseEvent* event) {

@@ -29,9 +29,12 @@ struct Session {
   // [0] of the data as stored, [1] de-emphasised. [1] is only set for files
   // at 44100 Hz; after a file at another rate it still holds an earlier one's.
   WavHeader current;
+  std::size_t currentIndex = 0;           // its entry in the chosen files
   std::array<double, 2> peakLevel{0, 0};  // on the format's statistics scale
 
-  const std::string& currentPath() const;  // entry 0 of the chosen files, or ""
+  // The path and the listed name of the file read last, or "".
+  const std::string& currentPath() const;
+  const std::string& currentName() const;
 };
 
 // The start of a session: the line break and the program directory.
@@ -42,7 +45,12 @@ inline void startSession(Session& session, const std::string& programDir) {
 
 inline const std::string& Session::currentPath() const {
   static const std::string none;
-  return filePaths.empty() ? none : filePaths.front();
+  return currentIndex < filePaths.size() ? filePaths[currentIndex] : none;
+}
+
+inline const std::string& Session::currentName() const {
+  static const std::string none;
+  return currentIndex < fileNames.size() ? fileNames[currentIndex] : none;
 }
 
 }  // namespace ril

@@ -80,14 +80,25 @@ TEST(AdversarialTest, ALinkAnotherUserPlantedInAStickyDirectoryIsRefused) {
   const std::string link = sticky.shared + "/out.wav";
   ASSERT_EQ(StickyDirectory::asStranger("ln -s " + inQuotes(precious) + " " + inQuotes(link)), 0);
 
-  for (const std::string& where :
-       {"--output " + inQuotes(link), "--output-dir " + inQuotes(sticky.shared)}) {
-    SCOPED_TRACE(where);
-    const CommandResult r = run("modify --volume 80 " + where + " " + inQuotes(input));
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(contains(r.err, "out.wav is a symbolic link in a sticky world-writable directory"))
-        << r.err;
-    EXPECT_EQ(test::readFile(precious), original);
+  // A repair writes through the same outputs: an unfinished recording's.
+  test::WavShape unfinished;
+  unfinished.data = test::noiseSamples(2000, 16, 3);
+  unfinished.dataSize = 0;
+  const std::string lying = sticky.dir.file("in/lying/out.wav");
+  ASSERT_EQ(::mkdir(sticky.dir.file("in/lying").c_str(), 0755), 0);
+  test::writeFile(lying, test::buildWav(unfinished));
+  for (const std::string& command :
+       {"modify --volume 80 " + inQuotes(input), "repair " + inQuotes(lying)}) {
+    for (const std::string& where :
+         {"--output " + inQuotes(link), "--output-dir " + inQuotes(sticky.shared)}) {
+      SCOPED_TRACE(command + " " + where);
+      const CommandResult r = run(command + " " + where);
+      EXPECT_EQ(r.status, 2);
+      EXPECT_TRUE(
+          contains(r.err, "out.wav is a symbolic link in a sticky world-writable directory"))
+          << r.err;
+      EXPECT_EQ(test::readFile(precious), original);
+    }
   }
   // The same link of the user's own is followed, as the kernel would.
   ASSERT_EQ(::lchown(link.c_str(), 0, 0), 0);

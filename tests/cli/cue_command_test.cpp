@@ -77,29 +77,59 @@ TEST_F(CueCommandTest, ListsTracksAndWhichFilesCanBeModified) {
   EXPECT_EQ(r.err, "warning: " + sheet + ":15: unknown command LYRICS, kept as it stands\n");
 }
 
+TEST_F(CueCommandTest, AFileOfAnotherKindIsNamedWithoutFiguresMadeFromItsBytes) {
+  test::Bytes flac = {'f', 'L', 'a', 'C', 0, 0, 0, 0x22, 0x10, 0, 0x10, 0};
+  flac.resize(4000, 0x5A);
+  test::writeFile(dir.file("tune.wav"), flac);
+  const std::string other = dir.file("other.cue");
+  writeText(other, "FILE \"tune.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  const CommandResult r = cue("'" + other + "'");
+  EXPECT_NE(r.out.find("\ntune.wav: WAVE; cannot be modified: it is not a WAV file but a FLAC "
+                       "file.\n"),
+            std::string::npos)
+      << r.out;
+  const nlohmann::json files = nlohmann::json::parse(cue("--json '" + other + "'").out)["files"];
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(files[0]["channels"].is_null());
+  EXPECT_TRUE(files[0]["sampleRate"].is_null());
+
+  // report --json: no format at all.
+  const CommandResult json = test::runCommand("'" + test::builtProgram("rilmaton-cli") +
+                                              "' report --json '" + dir.file("tune.wav") + "'");
+  const nlohmann::json report = nlohmann::json::parse(json.out);
+  EXPECT_TRUE(report["format"].is_null());
+  EXPECT_EQ(report["reason"],
+            "This file cannot be analysed: it is not a WAV file but a FLAC file.");
+}
+
 TEST_F(CueCommandTest, JsonHoldsTheSameFacts) {
   const CommandResult r = cue("--json '" + sheet + "'");
   ASSERT_EQ(r.status, 0) << r.err;
   const nlohmann::json doc = nlohmann::json::parse(r.out);
   EXPECT_EQ(doc["sheet"], sheet);
+  // Keys in camelCase, as report --json writes them.
+  const nlohmann::json flat = doc.flatten();
+  for (auto it = flat.begin(); it != flat.end(); ++it) {
+    EXPECT_EQ(it.key().find('_'), std::string::npos) << it.key();
+  }
   ASSERT_EQ(doc["tracks"].size(), 5u);
   const nlohmann::json& three = doc["tracks"][2];
   EXPECT_EQ(three["number"], 3);
   EXPECT_EQ(three["flags"], nlohmann::json({"DCP", "PRE"}));
-  EXPECT_EQ(three["pre_emphasis"], true);
+  EXPECT_EQ(three["preEmphasis"], true);
   EXPECT_EQ(three["file"], "Disc 1.wav");
-  EXPECT_EQ(three["first_frame"], 88200);
-  EXPECT_EQ(three["frame_count"], 44200);
+  EXPECT_EQ(three["firstFrame"], 88200);
+  EXPECT_EQ(three["frameCount"], 44200);
   EXPECT_EQ(doc["tracks"][1]["indexes"][1]["frame"], 44100 + 10 * 588);
   EXPECT_EQ(doc["tracks"][1]["indexes"][1]["time"], "00:01:10");
-  EXPECT_TRUE(doc["tracks"][3]["frame_count"].is_null());
+  EXPECT_TRUE(doc["tracks"][3]["frameCount"].is_null());
   const nlohmann::json& files = doc["files"];
   ASSERT_EQ(files.size(), 3u);
   EXPECT_EQ(files[0]["path"], dir.file("Disc 1.wav"));
   EXPECT_EQ(files[0]["frames"], 3 * 44100 + 100);
   EXPECT_EQ(files[0]["modifiable"], true);
-  EXPECT_EQ(files[1]["sample_rate"], 48000);
-  EXPECT_EQ(files[1]["bits_per_sample"], 8);
+  EXPECT_EQ(files[1]["sampleRate"], 48000);
+  EXPECT_EQ(files[1]["bitsPerSample"], 8);
   EXPECT_EQ(files[1]["reason"], "48000 Hz, not 44100 Hz");
   EXPECT_TRUE(files[2]["channels"].is_null());
   EXPECT_EQ(files[2]["reason"], "File not found");
@@ -127,7 +157,8 @@ TEST_F(CueCommandTest, MalformedSheetsAndUsageErrorsExitAsDocumented) {
     SCOPED_TRACE(args);
     const CommandResult r = cue(args);
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("Usage: rilmaton-cli cue"), std::string::npos);
+    EXPECT_EQ(r.err.rfind("rilmaton-cli cue: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.find('\n') + 1), "Try 'rilmaton-cli --help'.\n");
   }
   EXPECT_EQ(cue("--help").status, 0);
 }

@@ -17,7 +17,8 @@ std::string textOf(const std::string& path) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-// The option names in a help text: "-x" and "--name" after a blank, "[" or "|".
+// The option names in a help text: "-x" and "--name" after a blank, "[" or "|"
+// (not numbers such as "-23").
 std::vector<std::string> optionsIn(const std::string& help) {
   std::vector<std::string> names;
   for (std::size_t i = 0; i + 1 < help.size(); ++i) {
@@ -29,7 +30,10 @@ std::vector<std::string> optionsIn(const std::string& help) {
            (std::isalnum(static_cast<unsigned char>(help[end])) || help[end] == '-')) {
       ++end;
     }
-    if (end > i + 1 && help[end - 1] != '-') names.push_back(help.substr(i, end - i));
+    // A number such as -23 or -1.0 is no option; -0 is.
+    const bool number = std::isdigit(static_cast<unsigned char>(help[i + 1])) &&
+                        (end > i + 2 || (end < help.size() && help[end] == '.'));
+    if (end > i + 1 && help[end - 1] != '-' && !number) names.push_back(help.substr(i, end - i));
     i = end;
   }
   return names;
@@ -57,7 +61,7 @@ TEST(InstallTest, InstallPutsTheToolOnThePathWithItsManPageAndCompletion) {
   EXPECT_EQ(completed(completion, "rilmaton-cli mo"), "modify\n");
   // Every option a command's help names is completed.
   const std::string cli = "'" + test::builtProgram("rilmaton-cli") + "'";
-  for (const std::string command : {"report", "modify", "cue"}) {
+  for (const std::string command : {"report", "modify", "cue", "repair"}) {
     SCOPED_TRACE(command);
     const std::string help = test::runCommand(cli + " " + command + " --help").out;
     const std::string offered = " " + completed(completion, "rilmaton-cli " + command + " -");
@@ -71,7 +75,8 @@ TEST(InstallTest, InstallPutsTheToolOnThePathWithItsManPageAndCompletion) {
     GTEST_SKIP() << "help2man is not installed: the build makes no man page";
   }
   const std::string man = textOf(manPage);
-  for (const char* text : {"REPORT COMMAND", "MODIFY COMMAND", "CUE COMMAND", "files\\-from"}) {
+  for (const char* text :
+       {"REPORT COMMAND", "MODIFY COMMAND", "CUE COMMAND", "REPAIR COMMAND", "files\\-from"}) {
     EXPECT_NE(man.find(text), std::string::npos) << text;
   }
 }

@@ -63,7 +63,8 @@ TEST(ModifyCommandTest, UsageErrorsExitWithTwo) {
     SCOPED_TRACE(args);
     CommandResult r = modify(args);
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("Usage: rilmaton-cli modify"), std::string::npos);
+    EXPECT_EQ(r.err.rfind("rilmaton-cli modify: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.find('\n') + 1), "Try 'rilmaton-cli --help'.\n");
   }
   EXPECT_EQ(test::readFile(f), wav(2, 16, kStereo));
   CommandResult help = modify("--help");
@@ -133,7 +134,7 @@ TEST(ModifyCommandTest, DeemphasisIsRefusedAwayFrom44100Hz) {
   EXPECT_EQ(test::listDirectory(dir.path()), std::vector<std::string>{"a.wav"});
 }
 
-TEST(ModifyCommandTest, VolumeIsHeldBelowTheLargestSafeFactorWithANote) {
+TEST(ModifyCommandTest, VolumeIsHeldBelowTheLargestSafeFactorWithANoteAndTheVolumeApplied) {
   // Peak 16384 from a positive sample: 200% would overflow, 199.9% is safe.
   TempDir dir;
   Bytes samples = test::pcm16({16384, -1000, 5, -5});
@@ -143,6 +144,7 @@ TEST(ModifyCommandTest, VolumeIsHeldBelowTheLargestSafeFactorWithANote) {
                            quoted(dir.file("a.wav")));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("note: volume limited to 199.9%"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.rfind("Volume: 199.9%\nManipulation time = ", 0), 0u) << r.out;
   test::Expected want = test::expectedOutput(samples, 2, 16, 1.999, false);
   EXPECT_EQ(test::readFile(dir.file("b.wav")), withSamples(file, want.samples));
 
@@ -150,6 +152,14 @@ TEST(ModifyCommandTest, VolumeIsHeldBelowTheLargestSafeFactorWithANote) {
                              quoted(dir.file("a.wav")));
   EXPECT_EQ(big.status, 0);
   EXPECT_NE(big.err.find("range 0% to 1000%"), std::string::npos) << big.err;
+  // --maximize says the factor it found (32767 / 16384, cut to tenths of a
+  // percent); a volume that was not held down needs no such line.
+  const CommandResult maximized =
+      modify("--maximize --output " + quoted(dir.file("d.wav")) + " " + quoted(dir.file("a.wav")));
+  EXPECT_EQ(maximized.out.rfind("Volume: 199.9%\n", 0), 0u) << maximized.out;
+  const CommandResult asked = modify("--volume 150 --output " + quoted(dir.file("e.wav")) + " " +
+                                     quoted(dir.file("a.wav")));
+  EXPECT_EQ(asked.out.find("Volume:"), std::string::npos) << asked.out;
 }
 
 TEST(ModifyCommandTest, DeemphasisToAnOutputGivesWhatInPlaceGives) {

@@ -39,7 +39,10 @@ TEST(ReportCommandTest, ExitStatusAndStderrTellAScriptWhichFilesFailedAndWhy) {
   EXPECT_EQ(ok.err, "");
   const CommandResult warned = report({junk});
   EXPECT_EQ(warned.status, 0);
-  EXPECT_EQ(warned.err, "warning: WAVEJUNK\n");
+  const std::string junkFinding =
+      "A 'JUNK' chunk comes before the format chunk, keeping room for a larger header; the file "
+      "is read correctly. (WAVEJUNK)\n";
+  EXPECT_EQ(warned.err, "warning: " + junkFinding);
   EXPECT_EQ(warned.out.find("WAVEJUNK"), std::string::npos);
 
   const std::string missing = dir.file("missing.wav");
@@ -49,8 +52,10 @@ TEST(ReportCommandTest, ExitStatusAndStderrTellAScriptWhichFilesFailedAndWhy) {
   EXPECT_EQ(alone.out, "");
   EXPECT_EQ(alone.err, "error: " + cannotRead);
   const CommandResult two = report({junk, missing});
-  EXPECT_EQ(two.err, junk + ": warning: WAVEJUNK\n" + missing + ": error: " + cannotRead);
-  EXPECT_EQ(test::withoutTimes(two.out), test::withoutTimes(warned.out));
+  EXPECT_EQ(two.err, junk + ": warning: " + junkFinding + missing + ": error: " + cannotRead);
+  // Several files: each report after a line naming its file, the unreadable one too.
+  EXPECT_EQ(test::withoutTimes(two.out),
+            "== " + junk + "\n" + test::withoutTimes(warned.out) + "== " + missing + "\n");
 
   const std::string text = "Notes on the data of my recordings, not a sound.";
   Bytes noData = wav(16);
@@ -74,10 +79,44 @@ TEST(ReportCommandTest, ExitStatusAndStderrTellAScriptWhichFilesFailedAndWhy) {
     EXPECT_NE(r.out.find("Volume of original data"), std::string::npos);
   }
   const std::string notWave =
-      "This file cannot be analysed: it is not a WAV file: it does not begin with a RIFF, RIFX or "
-      "RF64 header of form WAVE.\n";
-  EXPECT_NE(report({dir.file("text.wav")}).out.find("No data chuk found!\n" + notWave),
+      "This file cannot be analysed: it is not a WAV file: it does not begin with a RIFF, RF64 or "
+      "RIFX header of form WAVE.\n";
+  EXPECT_NE(report({dir.file("text.wav")}).out.find("Filelength:\t0.000 MB\n" + notWave),
             std::string::npos);
+  EXPECT_NE(report({dir.file("song.mp3.wav")}).out.find("it is not a WAV file but an MP3 file.\n"),
+            std::string::npos);
+}
+
+TEST(ReportCommandTest, JsonGivesAStableCodeBesideTheReasonForEachKindOfFailure) {
+  test::TempDir dir;
+  const std::string text = "Notes on the data of my recordings, not a sound.";
+  Bytes noData = wav(16);
+  noData.resize(36);
+  WavShape silent;
+  const Bytes noFrames = test::buildWav(silent);
+  const std::vector<std::pair<std::string, Bytes>> bad = {
+      {"empty", {}},
+      {"not-wav", Bytes(text.begin(), text.end())},
+      {"unsupported-format", wav(16, 0x55)},
+      {"no-data-chunk", noData},
+      {"no-samples", noFrames},
+  };
+  const std::string cli = "'" + test::builtProgram("rilmaton-cli") + "' report --json ";
+  for (const auto& [code, bytes] : bad) {
+    SCOPED_TRACE(code);
+    test::writeFile(dir.file(code + ".wav"), bytes);
+    const CommandResult r = test::runCommand(cli + "'" + dir.file(code + ".wav") + "'");
+    EXPECT_EQ(r.status, 1);
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_FALSE(j["reason"].get<std::string>().empty());
+    EXPECT_EQ(j["reasonCode"], code);
+  }
+  const CommandResult missing = test::runCommand(cli + "'" + dir.file("missing.wav") + "'");
+  EXPECT_EQ(nlohmann::json::parse(missing.out)["reasonCode"], "unreadable");
+  test::writeFile(dir.file("good.wav"), wav(16));
+  const nlohmann::json good =
+      nlohmann::json::parse(test::runCommand(cli + "'" + dir.file("good.wav") + "'").out);
+  EXPECT_FALSE(good.contains("reasonCode"));
 }
 
 TEST(ReportCommandTest, JsonDescribesEverySampleFormatOnItsOwnScale) {
@@ -147,6 +186,52 @@ TEST(ReportCommandTest, ThreadsShareTheWorkWithoutChangingTheReport) {
   }
 }
 
+TEST(ReportCommandTest, SeveralTextReportsEachComeAfterTheirFilesNameEscaped) {
+  test::TempDir dir;
+  const std::string odd = dir.file("odd\nname.wav"), good = dir.file("good.wav");
+  test::writeFile(odd, wav(16));
+  test::writeFile(good, wav(16));
+  const std::string cli = "'" + test::builtProgram("rilmaton-cli") + "' report --no-times ";
+  const std::string alone = test::runCommand(cli + "'" + good + "'").out;
+  EXPECT_EQ(alone.find("== "), std::string::npos);
+  const CommandResult both = test::runCommand(cli + "'" + odd + "' '" + good + "'");
+  const std::string oddShown = dir.file("odd\\nname.wav");
+  const std::size_t second = both.out.find("== " + good + "\n");
+  ASSERT_NE(second, std::string::npos) << both.out;
+  EXPECT_EQ(both.out.rfind("== " + oddShown + "\nFilename:\t" + oddShown + "\n", 0), 0u);
+  EXPECT_EQ(both.out.substr(second), "== " + good + "\n" + alone);
+  const CommandResult crlf = test::runCommand(cli + "--crlf '" + good + "' '" + good + "'");
+  EXPECT_EQ(crlf.out.rfind("== " + good + "\r\nFilename:", 0), 0u);
+}
+
+TEST(ReportCommandTest, EveryCommandNamesABadOptionInOneLineAndPointsToTheHelp) {
+  const std::string cli = "'" + test::builtProgram("rilmaton-cli") + "' ";
+  const std::string tryHelp = "Try 'rilmaton-cli --help'.\n";
+  for (const std::string command : {"report", "modify", "repair", "cue"}) {
+    SCOPED_TRACE(command);
+    const CommandResult unknown = test::runCommand(cli + command + " --frobnicate x.wav");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err,
+              "rilmaton-cli " + command + ": unknown option '--frobnicate'\n" + tryHelp);
+    EXPECT_EQ(unknown.out, "");
+  }
+  const std::vector<std::pair<std::string, std::string>> missing = {
+      {"report --threads", "report: --threads needs a number"},
+      {"modify --volume", "modify: --volume needs a PERCENT"},
+      {"modify --deemphasis --cue", "modify: --cue needs a cue sheet"},
+      {"repair --format", "repair: --format needs "}};
+  for (const auto& [args, line] : missing) {
+    SCOPED_TRACE(args);
+    const CommandResult r = test::runCommand(cli + args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("rilmaton-cli " + line, 0), 0u) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.find('\n') + 1), tryHelp);
+  }
+  const CommandResult command = test::runCommand(cli + "frobnicate");
+  EXPECT_EQ(command.status, 2);
+  EXPECT_EQ(command.err, "rilmaton-cli: unknown command 'frobnicate'\n" + tryHelp);
+}
+
 TEST(ReportCommandTest, PrintsTheMonoExampleExactlyWithTheLoudnessBlockAfterIt) {
   const std::string cli = test::builtProgram("rilmaton-cli");
   test::TempDir dir;
@@ -178,6 +263,12 @@ TEST(ReportCommandTest, PrintsTheMonoExampleExactlyWithTheLoudnessBlockAfterIt) 
       test::runCommand("'" + cli + "' report --crlf --no-loudness '" + file + "'");
   ASSERT_EQ(plain.status, 0) << plain.err;
   EXPECT_EQ(test::withoutTimes(plain.out), expected);
+  // --no-times: the same lines but the calculation time, so two runs compare equal.
+  const test::CommandResult timeless =
+      test::runCommand("'" + cli + "' report --crlf --no-loudness --no-times '" + file + "'");
+  std::string expectedTimeless = expected;
+  expectedTimeless.erase(expectedTimeless.find("Calculation time"), 27);
+  EXPECT_EQ(timeless.out, expectedTimeless);
   // With the loudness block after the same lines: four samples are too short for any loudness.
   const test::CommandResult r = test::runCommand("'" + cli + "' report --crlf '" + file + "'");
   ASSERT_EQ(r.status, 0) << r.err;

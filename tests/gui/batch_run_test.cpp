@@ -10,10 +10,12 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTest>
 #include <QUrl>
 #include <cstdio>
 
@@ -21,6 +23,8 @@
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 #include "gui/dialog_test_fixture.h"
+#include "gui/recent_files.h"
+#include "gui/twips.h"
 #include "support/forwarding_file_system.h"
 
 namespace ril {
@@ -49,7 +53,7 @@ class BatchRunTest : public DialogTest {
     QApplication::sendEvent(main.get(), &dropped);
     EXPECT_EQ(enter.isAccepted(), dropped.isAccepted());
     QCoreApplication::processEvents();
-    flushDeletes();
+    if (dropped.isAccepted()) finishRuns();
     return dropped.isAccepted();
   }
 };
@@ -112,6 +116,7 @@ TEST_F(BatchRunTest, WholeRoadFromFileOpenToTheModifiedFile) {
   };
   d->deemphasisCheck->click();
   d->modifyButton->click();
+  finishRuns();
   EXPECT_EQ(captionAtNotice, "Done!");
   EXPECT_TRUE(ctx.modificationDialog.isNull());
   ASSERT_FALSE(host.messages.empty());
@@ -149,20 +154,19 @@ TEST_F(BatchRunTest, WholeRoadFromFileOpenToTheModifiedFile) {
 TEST_F(BatchRunTest, AWavFileDroppedOntoTheWindowIsReadAsIfChosenInFileOpen) {
   const std::string path = dataDir.file("Song.WAV");
   const QString wav = QString::fromStdString(path);
-  test::WavShape junkFirst;  // read right, with a warning
+  test::WavShape junkFirst;  // read right, with a finding
   junkFirst.firstChunks.push_back({"JUNK", test::Bytes(28, 0)});
   junkFirst.data = test::pcm16({100, -100, 200, -200});
   test::writeFile(path, test::buildWav(junkFirst));
   test::writeFile(dataDir.file("notes.txt"), {'h', 'i'});
   ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dataDir.file("folder.wav"))));
-  // Refused: other files, two files, and anything while a run is in progress.
+  // Refused: other files, and anything while a run is in progress.
   EXPECT_FALSE(drop({QString::fromStdString(dataDir.file("notes.txt"))}));
   EXPECT_FALSE(drop({QString::fromStdString(dataDir.file("folder.wav"))}));
-  EXPECT_FALSE(drop({wav, wav}));
   for (bool* running : {&ctx.batchRunning, &ctx.modifyRunning}) {
     *running = true;
     EXPECT_FALSE(drop({wav}));
-    EXPECT_FALSE(main->openDroppedFile(path));  // taken just before the run began
+    EXPECT_FALSE(main->openFiles({path}));  // taken just before the run began
     *running = false;
   }
   EXPECT_TRUE(ctx.session.filePaths.empty());
@@ -180,22 +184,108 @@ TEST_F(BatchRunTest, AWavFileDroppedOntoTheWindowIsReadAsIfChosenInFileOpen) {
   ASSERT_NE(ctx.modificationDialog, nullptr);
   EXPECT_TRUE(ctx.modificationDialog->isVisible());
 
-  // The header's warning shows in the findings area, not in the report, until
+  // The header's finding shows in the findings area, not in the report, until
   // the next file is read.
-  EXPECT_EQ(main->findings(), std::vector<std::string>{"WAVEJUNK"});
+  ASSERT_EQ(main->findings().size(), 1u);
+  EXPECT_EQ(main->findings()[0],
+            "A 'JUNK' chunk comes before the format chunk, keeping room for a larger header; "
+            "the file is read correctly. (WAVEJUNK)");
   EXPECT_TRUE(main->findingsArea->isVisibleTo(main.get()));
-  EXPECT_EQ(ctx.session.reportText.find("WAVEJUNK"), std::string::npos);
+  EXPECT_EQ(ctx.session.reportText.find("JUNK"), std::string::npos);
   test::writeFile(dataDir.file("plain.wav"), test::wavWithPeak(1000));
   openAndChoose("plain.wav");
   EXPECT_TRUE(main->findings().empty());
   EXPECT_FALSE(main->findingsArea->isVisibleTo(main.get()));
 }
 
+TEST_F(BatchRunTest, SeveralFilesAreReadInTurnAndTheLastIsOfferedUnderItsOwnName) {
+  // Dropped together with a file that is not WAV; the 48 kHz file comes last.
+  const std::string first = dataDir.file("a.wav");
+  const std::string second = dataDir.file("b.wav");
+  test::writeFile(first, test::wavWithPeak(8000));
+  test::writeFile(second, test::wavWithPeak(16384, 48000));
+  test::writeFile(dataDir.file("notes.txt"), {'h', 'i'});
+  EXPECT_TRUE(
+      drop({QString::fromStdString(first), QString::fromStdString(dataDir.file("notes.txt")),
+            QString::fromStdString(second)}));
+  EXPECT_EQ(ctx.session.filePaths, (std::vector<std::string>{first, second}));
+  EXPECT_EQ(ctx.session.fileNames, (std::vector<std::string>{"a.wav", "b.wav"}));
+  const std::string& report = ctx.session.reportText;
+  EXPECT_EQ(report.rfind(headerLines(first), 0), 0u);
+  EXPECT_NE(report.find("\r\n\r\n" + headerLines(second)), std::string::npos);
+  EXPECT_EQ(ctx.session.currentPath(), second);
+  ModificationDialog* d = ctx.modificationDialog;
+  ASSERT_NE(d, nullptr);
+  EXPECT_TRUE(d->isEnabled());
+  EXPECT_FALSE(d->deemphasisCheck->isEnabled());  // b.wav's 48 kHz
+  EXPECT_EQ(d->maxGain(), 32767.0 / 16384.0);
+
+  // Modify works on b.wav, not on the first file chosen.
+  d->maximizeCheck->click();
+  d->modifyButton->click();
+  finishRuns();
+  EXPECT_EQ(test::readFile(first), test::wavWithPeak(8000));
+  EXPECT_TRUE(test::fileExists(second + ".old"));
+  EXPECT_TRUE(test::fileExists(programDir.file("b.wav")));
+}
+
+TEST_F(BatchRunTest, FilesNamedOnTheCommandLineAreReadAsIfChosen) {
+  const std::string a = dataDir.file("a.wav"), b = dataDir.file("b.wav");
+  test::writeFile(a, test::wavWithPeak(8000));
+  test::writeFile(b, test::wavWithPeak(9000));
+  const std::unique_ptr<MainWindow> started = startUp(ctx, programDir.path(), {a, b});
+  EXPECT_TRUE(ctx.session.filePaths.empty());  // not before the window is up
+  QCoreApplication::processEvents();
+  finishRuns();
+  EXPECT_EQ(ctx.session.filePaths, (std::vector<std::string>{a, b}));
+  EXPECT_EQ(ctx.session.fileNames, (std::vector<std::string>{"a.wav", "b.wav"}));
+  EXPECT_NE(ctx.session.reportText.find("Filename:\t" + b), std::string::npos);
+  EXPECT_EQ(started->reportViewText(), ctx.session.reportText);
+}
+
+TEST_F(BatchRunTest, OpenRecentListsTheFilesReadNewestFirstAndReadsTheOneChosen) {
+  RecentFiles recent(QString::fromStdString(programDir.file("config/recent-files.ini")));
+  ctx.recentFiles = &recent;
+  EXPECT_FALSE(main->recentMenu->isEnabled());
+  test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(8000));
+  test::writeFile(dataDir.file("b.wav"), test::wavWithPeak(9000));
+  openAndChoose("a.wav");
+  openAndChoose("b.wav");
+  EXPECT_EQ(recent.list(),
+            (std::vector<std::string>{dataDir.file("b.wav"), dataDir.file("a.wav")}));
+  main->fillRecentMenu();
+  EXPECT_TRUE(main->recentMenu->isEnabled());
+  const QList<QAction*> entries = main->recentMenu->actions();
+  ASSERT_EQ(entries.size(), 2);
+  EXPECT_EQ(entries[0]->text(),
+            QStringLiteral("&1 ") + QString::fromStdString(dataDir.file("b.wav")));
+  entries[1]->trigger();
+  finishRuns();
+  EXPECT_EQ(ctx.session.filePaths, std::vector<std::string>{dataDir.file("a.wav")});
+  EXPECT_EQ(recent.list().front(), dataDir.file("a.wav"));
+  ctx.recentFiles = nullptr;
+}
+
+TEST(RecentFiles, KeepsTheNewestEightOnceEachWithTheirBytesAsTheyWere) {
+  test::TempDir dir;
+  const QString file = QString::fromStdString(dir.file("sub/recent.ini"));
+  RecentFiles recent(file);
+  EXPECT_TRUE(recent.list().empty());
+  const std::string latin1 = "/music/caf\xE9.wav";  // not UTF-8
+  for (int i = 0; i < 10; ++i) recent.add("/music/" + std::to_string(i) + ".wav");
+  recent.add("/music/3.wav");
+  recent.add(latin1);
+  const std::vector<std::string> kept = RecentFiles(file).list();  // read anew
+  EXPECT_EQ(kept, (std::vector<std::string>{latin1, "/music/3.wav", "/music/9.wav", "/music/8.wav",
+                                            "/music/7.wav", "/music/6.wav", "/music/5.wav",
+                                            "/music/4.wav"}));
+}
+
 TEST_F(BatchRunTest, FileOpenIsDisabledAndThePointerBusyWhileFilesAreRead) {
   test::writeFile(dataDir.file("a.wav"), test::wavWithPeak(1000));
   bool sawRun = false;
   main->openAction->trigger();
-  duringNextYield([&] {
+  duringTheRun([&] {
     sawRun = true;
     EXPECT_TRUE(ctx.batchRunning);
     EXPECT_FALSE(main->openAction->isEnabled());
@@ -206,10 +296,39 @@ TEST_F(BatchRunTest, FileOpenIsDisabledAndThePointerBusyWhileFilesAreRead) {
   ASSERT_EQ(ctx.selectionDialog->directoryList->setPath(dataDir.path()), "");
   ctx.selectionDialog->fileList->setSelected(0, true);
   ctx.selectionDialog->okButton->click();
+  finishRuns();
   EXPECT_TRUE(sawRun);
   EXPECT_FALSE(ctx.batchRunning);
   EXPECT_TRUE(main->openAction->isEnabled());
   EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(BatchRunTest, TheWindowStaysResponsiveWhileALargeFileIsAnalysed) {
+  // Four blocks; the analysis is held in the second.
+  const std::string path = dataDir.file("long.wav");
+  test::writeFile(path, test::wavWithPeak(16384, 44100, 2, 800000));
+  test::HeldReads held(1536 * 1024);
+  ctx.fs = &held;
+  main->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+  ASSERT_TRUE(main->openFiles({path}));
+  ASSERT_TRUE(held.waitUntilHeld());
+  // The header is shown, the title follows the analysis, and the window
+  // handles events and repaints while the analysis waits for its data.
+  EXPECT_EQ(main->reportViewText(), headerLines(path));
+  EXPECT_TRUE(
+      QTest::qWaitFor([this] { return main->windowTitle().endsWith(QStringLiteral("%")); }));
+  EXPECT_FALSE(main->openAction->isEnabled());
+  main->setOuterSizeTwips(12000, 9000);
+  EXPECT_GT(main->reportView->width(), twipsToPixelsX(11000, main.get()));
+  EXPECT_FALSE(main->grab().isNull());
+  EXPECT_TRUE(ctx.batchRunning);
+  held.release();
+  finishRuns();
+  ctx.fs = &realFileSystem();
+  EXPECT_EQ(main->windowTitle().toStdString(), MainWindow::kTitle);
+  EXPECT_NE(ctx.session.reportText.find("Volume of original data"), std::string::npos);
+  EXPECT_NE(ctx.modificationDialog, nullptr);
 }
 
 TEST_F(BatchRunTest, DialogLeftOpenIsInitialisedForTheNextFileAnalysed) {
@@ -237,6 +356,7 @@ TEST_F(BatchRunTest, DialogLeftOpenIsInitialisedForTheNextFileAnalysed) {
   EXPECT_EQ(d->maxGain(), 32767.0 / 19660.0);
   // Modify now has nothing to do: b.wav is not touched.
   d->modifyButton->click();
+  finishRuns();
   EXPECT_EQ(test::readFile(dataDir.file("b.wav")), test::wavWithPeak(19660, 48000));
   EXPECT_TRUE(host.messages.empty());
 }
@@ -269,6 +389,22 @@ TEST_F(BatchRunTest, FilesThatCannotBeAnalysedAreReportedAndNotOffered) {
     EXPECT_EQ(main->cursor().shape(), Qt::ArrowCursor) << name;
     EXPECT_TRUE(main->openAction->isEnabled()) << name;
   }
+}
+
+TEST_F(BatchRunTest, AnUnfinishedRecordingsReportEndsWithWhatARepairWouldMend) {
+  test::WavShape open;
+  open.data = test::Bytes(4000, 0x81);
+  open.dataSize = 0;
+  test::writeFile(dataDir.file("open.wav"), test::buildWav(open));
+  openAndChoose("open.wav");
+  const std::string end =
+      "The data chunk holds no samples.\r\nThe data chunk declares 0 bytes, but 4,000 bytes of "
+      "audio follow it: it can be repaired (rilmaton-cli repair, or Repair\u2026 in the "
+      "window).\r\n";
+  const std::string& report = ctx.session.reportText;
+  ASSERT_GE(report.size(), end.size());
+  EXPECT_EQ(report.substr(report.size() - end.size()), end);
+  EXPECT_EQ(main->reportViewText(), report);
 }
 
 TEST_F(BatchRunTest, ReadFailureDuringTheAnalysisIsNotOfferedForModification) {

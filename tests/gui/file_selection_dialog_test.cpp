@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QUrl>
 #include <filesystem>
 
 #include "gui/dialog_test_fixture.h"
@@ -50,6 +52,7 @@ class FileSelectionDialogTest : public DialogTest {
     ASSERT_GE(row, 0) << name;
     d->fileList->setSelected(static_cast<std::int16_t>(row), true);
     d->okButton->click();
+    finishRuns();
   }
   std::string makeDir(const std::string& name) {
     std::filesystem::create_directories(dataDir.file(name));
@@ -125,6 +128,7 @@ TEST_F(FileSelectionDialogTest, DoubleClickOnAFileRunsOk) {
   const QRect rect = d->fileList->visualItemRect(d->fileList->item(rowOf(d->fileList, "b.wav")));
   QTest::mouseClick(d->fileList->viewport(), Qt::LeftButton, {}, rect.center());
   QTest::mouseDClick(d->fileList->viewport(), Qt::LeftButton, {}, rect.center());
+  finishRuns();
   EXPECT_TRUE(ctx.selectionDialog.isNull());
   EXPECT_EQ(ctx.session.fileNames, std::vector<std::string>{"b.wav"});
   EXPECT_EQ(ctx.session.filePaths, std::vector<std::string>{programDir.file("b.wav")});
@@ -242,31 +246,80 @@ TEST_F(FileSelectionDialogTest, FileOpenWhileOpenOnlyBringsItToTheFront) {
   EXPECT_EQ(d->directoryList->path(), elsewhere);
 }
 
-TEST_F(FileSelectionDialogTest, EnterPressesOkAndEscapeDoesNothing) {
+TEST_F(FileSelectionDialogTest, FocusStartsInTheFileListWhereEnterOpensTheFileItStandsOn) {
   test::writeFile(programDir.file("a.wav"), test::wavWithPeak(1000));
+  test::writeFile(programDir.file("b.wav"), test::wavWithPeak(1000));
   FileSelectionDialog* d = open();
-  d->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
-  EXPECT_TRUE(d->okButton->isDefault());
-  QTest::keyClick(d, Qt::Key_Escape);
+  EXPECT_EQ(d->focusWidget(), d->fileList);
+  EXPECT_EQ(d->fileList->currentRow(), 0);
+  EXPECT_FALSE(d->fileList->isSelected(0));  // OK alone still asks for a file
+  QTest::keyClick(d, Qt::Key_Escape);        // not bound
   EXPECT_EQ(ctx.selectionDialog, d);
   EXPECT_TRUE(d->isVisible());
-  d->fileList->setSelected(0, true);
-  d->fileList->setFocus();
+  QTest::keyClick(d->fileList, Qt::Key_Down);
   QTest::keyClick(d->fileList, Qt::Key_Return);
+  finishRuns();
   EXPECT_TRUE(ctx.selectionDialog.isNull());
+  EXPECT_EQ(ctx.session.fileNames, std::vector<std::string>{"b.wav"});
+  EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(FileSelectionDialogTest, OneClickOnADirectoryListsItsFiles) {
+  makeDir("top/inner");
+  test::writeFile(dataDir.file("top/inner/x.wav"), {0});
+  FileSelectionDialog* d = open();
+  goTo(d, dataDir.file("top"));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
+  QListWidgetItem* inner = d->directoryList->item(rowOf(d->directoryList, "inner"));
+  ASSERT_NE(inner, nullptr);
+  QTest::mouseClick(d->directoryList->viewport(), Qt::LeftButton, {},
+                    d->directoryList->visualItemRect(inner).center());
+  EXPECT_EQ(d->directoryList->path(), withoutSlash(dataDir.file("top/inner")));
+  EXPECT_EQ(listed(d->fileList), std::vector<std::string>{"x.wav"});
+  EXPECT_EQ(d->pathField->text().toStdString(), withoutSlash(dataDir.file("top/inner")));
+}
+
+TEST_F(FileSelectionDialogTest, ThePathFieldTakesADirectoryOrAFileTypedOrPasted) {
+  const std::string music = makeDir("my music");
+  test::writeFile(dataDir.file("my music/a.wav"), test::wavWithPeak(1000));
+  FileSelectionDialog* d = open();
+  auto enter = [d](const QString& text) {
+    d->pathField->setText(text);
+    QTest::keyClick(d->pathField, Qt::Key_Return);
+  };
+  // A directory, as a file manager's address.
+  enter(QUrl::fromLocalFile(QString::fromStdString(music)).toString());
+  EXPECT_EQ(d->directoryList->path(), music);
+  EXPECT_EQ(listed(d->fileList), std::vector<std::string>{"a.wav"});
+  // Nothing there: the lists stay and the message says why.
+  enter(QString::fromStdString(dataDir.file("nowhere")));
+  EXPECT_EQ(d->directoryList->path(), music);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_NE(host.messages[0].text.find("No such file or directory"), std::string::npos);
+  EXPECT_EQ(d->pathField->text().toStdString(), music);
+  // A file, relative to the directory shown: read as if chosen.
+  enter(QStringLiteral("a.wav"));
+  finishRuns();
+  EXPECT_TRUE(ctx.selectionDialog.isNull());
+  EXPECT_EQ(ctx.session.filePaths, std::vector<std::string>{music + "/a.wav"});
   EXPECT_EQ(ctx.session.fileNames, std::vector<std::string>{"a.wav"});
 }
 
-TEST_F(FileSelectionDialogTest, IsAFixedSizeBoldDialogTabbingFromOk) {
+TEST_F(FileSelectionDialogTest, IsAResizableBoldDialogNoSmallerThanItsDesignTabbingFromOk) {
   FileSelectionDialog* d = open();
   auto px = [d](double t) { return twipsToPixelsX(t, d); };
   auto py = [d](double t) { return twipsToPixelsY(t, d); };
-  EXPECT_EQ(d->size(), QSize(px(7965), py(4830)));
-  EXPECT_EQ(d->minimumSize(), d->maximumSize());
+  EXPECT_EQ(d->size(), d->minimumSize());
+  EXPECT_EQ(d->width(), px(7965));
+  EXPECT_GT(d->height(), py(4830));  // the path field's row is added
+  EXPECT_GT(d->maximumWidth(), d->width());
   EXPECT_TRUE(d->font().bold());
-  std::vector<QWidget*> order{d->okButton, d->cancelButton, d->driveList, d->directoryList,
-                              d->fileList};
+  d->resize(d->width() + 300, d->height() + 200);
+  EXPECT_GE(d->fileList->width(), px(4215) + 150);
+  EXPECT_GE(d->directoryList->height(), py(3465) - py(600));
+  std::vector<QWidget*> order{d->okButton,      d->cancelButton, d->driveList,
+                              d->directoryList, d->fileList,     d->pathField};
   for (std::size_t i = 0; i + 1 < order.size(); ++i) {
     QWidget* next = order[i]->nextInFocusChain();
     while (next->focusPolicy() == Qt::NoFocus || next->parentWidget() != d) {

@@ -100,7 +100,7 @@ TEST_F(HardeningGuiTest, EveryCorpusFileAndFuzzRegressionGoesThroughOpenReportAn
     const bool nothingToDo = d->volumeScrollBar->value() == 1000 &&
                              !d->maximizeCheck->isChecked() && !d->deemphasisCheck->isChecked();
     d->modifyButton->click();
-    flushDeletes();
+    finishRuns();
     if (nothingToDo) {
       EXPECT_TRUE(host.messages.empty());
       ASSERT_FALSE(ctx.modificationDialog.isNull());

@@ -16,6 +16,7 @@
 #include <QTextCursor>
 #include <memory>
 
+#include "gui/help_viewer.h"
 #include "gui/session.h"
 #include "gui/twips.h"
 #include "support/scripted_host.h"
@@ -119,36 +120,46 @@ TEST_F(MainWindowTest, ClientAreaIsTheSurfaceBelowTheMenuBar) {
   EXPECT_LT(window->clientHeightTwips(), window->heightTwips());
 }
 
-TEST_F(MainWindowTest, WidthAndHeightBelowTheMinimumAreRaisedAndTheReportViewRefitted) {
+TEST_F(MainWindowTest, TheDefaultSizeIsTheSmallestAndTheReportViewGrowsWithTheWindow) {
   loadAndShow();
   window->setWidthTwips(5000);
-  EXPECT_DOUBLE_EQ(window->widthTwips(), 6000);
+  EXPECT_DOUBLE_EQ(window->widthTwips(), 9600);
+  EXPECT_DOUBLE_EQ(window->heightTwips(), 7200);
+  window->setHeightTwips(3000);
   EXPECT_DOUBLE_EQ(window->heightTwips(), 7200);
   EXPECT_EQ(reportViewMargins(), QMargins(px(120), py(120), px(120), py(120)));
 
-  window->setHeightTwips(3000);
-  EXPECT_DOUBLE_EQ(window->heightTwips(), 4500);
-  EXPECT_DOUBLE_EQ(window->widthTwips(), 6000);
+  // Larger sizes are taken as they are, to the nearest pixel.
+  window->setOuterSizeTwips(15000, 12000);
+  EXPECT_DOUBLE_EQ(window->widthTwips(), pixelsToTwipsX(px(15000), window.get()));
+  EXPECT_DOUBLE_EQ(window->heightTwips(), pixelsToTwipsY(py(12000), window.get()));
   EXPECT_EQ(reportViewMargins(), QMargins(px(120), py(120), px(120), py(120)));
+  EXPECT_GT(window->reportView->width(), px(9000));
 
-  // Sizes above the minimum are taken as they are, to the nearest pixel.
-  window->setOuterSizeTwips(8000, 6000);
-  EXPECT_DOUBLE_EQ(window->widthTwips(), pixelsToTwipsX(px(8000), window.get()));
-  EXPECT_DOUBLE_EQ(window->heightTwips(), pixelsToTwipsY(py(6000), window.get()));
+  // A view below the report takes the bottom of its place.
+  QWidget below;
+  window->setViewBelowReport(&below, 100);
+  EXPECT_EQ(below.parentWidget(), window->centralWidget());
+  EXPECT_EQ(below.geometry().bottom(), window->centralWidget()->height() - py(120) - 1);
+  EXPECT_EQ(below.height(), 100);
+  EXPECT_LT(window->reportView->geometry().bottom(), below.y());
+  window->setViewBelowReport(nullptr, 0);
+  below.setParent(nullptr);
   EXPECT_EQ(reportViewMargins(), QMargins(px(120), py(120), px(120), py(120)));
 }
 
-TEST_F(MainWindowTest, UserCannotResizeMaximiseOrMinimise) {
+TEST_F(MainWindowTest, UserCanResizeMaximiseAndMinimise) {
   loadAndShow();
   EXPECT_EQ(window->minimumSize(), window->size());
-  EXPECT_EQ(window->maximumSize(), window->size());
+  EXPECT_GT(window->maximumWidth(), window->width());
+  EXPECT_GT(window->maximumHeight(), window->height());
   const Qt::WindowFlags flags = window->windowFlags();
-  EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
-  EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowMaximizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
   EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
-  window->setWidthTwips(7000);
-  EXPECT_EQ(window->minimumSize(), window->size());
-  EXPECT_EQ(window->maximumSize(), window->size());
+  window->showMaximized();
+  EXPECT_TRUE(QTest::qWaitFor([this] { return window->isMaximized(); }));
+  EXPECT_EQ(reportViewMargins(), QMargins(px(120), py(120), px(120), py(120)));
 }
 
 TEST_F(MainWindowTest, TitleFontAndTextBox) {
@@ -178,7 +189,9 @@ TEST_F(MainWindowTest, MenusCarryTheCaptionsAccessKeysAndShortcutsInOrder) {
   };
   const std::vector<Item> file = {
       {window->openAction, "&Open", QKeySequence(Qt::CTRL | Qt::Key_O)},
+      {window->recentMenu->menuAction(), "Open &Recent", QKeySequence()},
       {window->copyAction, "&Copy result to clipboard", QKeySequence(Qt::CTRL | Qt::Key_C)},
+      {window->savePictureAction, "&Save Picture\u2026", QKeySequence(Qt::CTRL | Qt::Key_S)},
       {nullptr, nullptr, {}},
       {window->exitAction, "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X)},
   };
@@ -197,11 +210,15 @@ TEST_F(MainWindowTest, MenusCarryTheCaptionsAccessKeysAndShortcutsInOrder) {
         EXPECT_TRUE(actions[i]->isSeparator());
       } else {
         EXPECT_EQ(actions[i], items[i].action);
-        EXPECT_EQ(actions[i]->text(), QString::fromLatin1(items[i].caption));
+        EXPECT_EQ(actions[i]->text(), QString::fromUtf8(items[i].caption));
         EXPECT_EQ(actions[i]->shortcut(), items[i].shortcut);
       }
     }
   }
+  // Ctrl+Q quits as well.
+  EXPECT_EQ(window->exitAction->shortcuts(),
+            (QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_X),
+                                 QKeySequence(Qt::CTRL | Qt::Key_Q)}));
 }
 
 TEST_F(MainWindowTest, FileOpenIsDisabledWhileABatchRunOrModificationRuns) {
@@ -281,17 +298,22 @@ TEST_F(MainWindowTest, FindingsShowAboveTheReportOutsideItsTextAndGoWhenCleared)
   const std::string report = "Filename:\t/a.wav\r\n";
   window->setReportText(report);
   EXPECT_FALSE(window->findingsArea->isVisible());
-  window->addFinding("WAVEJUNK");
-  window->addFinding("WAV-file has no PCM format (-2  instead of 1)");
+  const std::string junk =
+      "A 'JUNK' chunk comes before the format chunk, keeping room for a larger header; the file "
+      "is read correctly. (WAVEJUNK)";
+  window->addFinding(junk);
+  window->addFinding("The samples are floating-point numbers, not PCM. (format tag 3)");
   ASSERT_TRUE(window->findingsArea->isVisible());
-  EXPECT_EQ(window->findingsArea->text(),
-            QStringLiteral("WAVEJUNK\nWAV-file has no PCM format (-2  instead of 1)"));
+  EXPECT_EQ(
+      window->findingsText->text(),
+      QString::fromStdString(junk) +
+          QStringLiteral("\nThe samples are floating-point numbers, not PCM. (format tag 3)"));
   // The area takes the top of the report view's place, and both lines show there.
   const QRect area = window->findingsArea->geometry();
   const QRect box = window->reportView->geometry();
   EXPECT_EQ(area.united(box), place);
   EXPECT_FALSE(area.intersects(box));
-  const int lineHeight = window->findingsArea->fontMetrics().lineSpacing();
+  const int lineHeight = window->findingsText->fontMetrics().lineSpacing();
   EXPECT_GE(area.height(), 2 * lineHeight);
   const QImage shown = window->centralWidget()->grab().toImage();
   EXPECT_GE(darkRows(shown, area.adjusted(2, 2, -2, -2)), lineHeight);
@@ -320,15 +342,19 @@ TEST_F(MainWindowTest, ExitAndClosingTheWindowEndTheProgram) {
   window->reportView->setFocus();
   QTest::keyClick(window->reportView, Qt::Key_X, Qt::ControlModifier);
   EXPECT_EQ(ended, 3);
+  QTest::keyClick(window->reportView, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_EQ(ended, 4);
   EXPECT_FALSE(ctx.exitRequested);
 }
 
-TEST_F(MainWindowTest, ExitDuringAModificationOnlyAsksTheEngineToStop) {
+TEST_F(MainWindowTest, ExitDuringAModificationOnlyAsksTheRunToStop) {
   loadAndShow();
   ctx.modifyRunning = true;
+  const std::stop_token run = ctx.stopRun.get_token();
   window->exitAction->trigger();
   EXPECT_EQ(ended, 0);
   EXPECT_TRUE(ctx.exitRequested);
+  EXPECT_TRUE(run.stop_requested());
   window->close();
   EXPECT_EQ(ended, 0);
   EXPECT_TRUE(window->isVisible());
@@ -336,31 +362,37 @@ TEST_F(MainWindowTest, ExitDuringAModificationOnlyAsksTheEngineToStop) {
 
 // ---- Help, Content ----------------------------------------------------------------
 
-TEST_F(MainWindowTest, HelpWithoutTheHelpFileWarns) {
+TEST_F(MainWindowTest, HelpWithoutTheHelpFileNamesTheFileLookedFor) {
   window->helpContentAction->trigger();
   EXPECT_TRUE(editor.opened.empty());
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].title, "Warning");
-  EXPECT_EQ(host.messages[0].text, "Notepad or Rilmaton.txt not found");
+  EXPECT_EQ(host.messages[0].text,
+            "The help text " + dir.path() + "Rilmaton.txt cannot be shown: not found.");
   EXPECT_EQ(host.messages[0].kind, MessageKind::kInformation);
 }
 
-TEST_F(MainWindowTest, HelpOpensTheHelpFileAsOnePathEvenWithBlanks) {
+TEST_F(MainWindowTest, HelpOpensTheHelpFileAsOnePathOrShowsItItselfWithoutAnEditor) {
   const std::string programDir = dir.path() + "my programs; $HOME/";
   ASSERT_EQ(QDir().mkpath(QString::fromStdString(programDir)), true);
-  test::writeFile(programDir + "Rilmaton.txt", {'h', 'i'});
+  test::writeFile(programDir + "Rilmaton.txt", {'h', 'e', 'l', 'p', '\n'});
   startSession(ctx.session, programDir);
   window->helpContentAction->trigger();
   ASSERT_EQ(editor.opened.size(), 1u);
   EXPECT_EQ(editor.opened[0], programDir + "Rilmaton.txt");
-  EXPECT_TRUE(host.messages.empty());
+  EXPECT_TRUE(window->findChildren<HelpViewer*>().isEmpty());
 
-  // The same when no editor can be started: the warning instead.
+  // No editor starts: the program's own read-only viewer shows the text.
   editor.starts = false;
   window->helpContentAction->trigger();
   EXPECT_EQ(editor.opened.size(), 2u);
-  ASSERT_EQ(host.messages.size(), 1u);
-  EXPECT_EQ(host.messages[0].text, "Notepad or Rilmaton.txt not found");
+  EXPECT_TRUE(host.messages.empty());
+  const QList<HelpViewer*> viewers = window->findChildren<HelpViewer*>();
+  ASSERT_EQ(viewers.size(), 1);
+  EXPECT_TRUE(viewers[0]->isVisible());
+  EXPECT_TRUE(viewers[0]->textView->isReadOnly());
+  EXPECT_EQ(viewers[0]->textView->toPlainText(), QStringLiteral("help\n"));
+  viewers[0]->close();
 }
 
 // ---- pointer ------------------------------------------------------------------------

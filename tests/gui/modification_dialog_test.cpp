@@ -6,12 +6,15 @@
 #include <signal.h>
 
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStyleOptionSlider>
 #include <QTest>
+#include <QThread>
 #include <cmath>
 
 #include "gui/batch_run.h"
@@ -163,13 +166,12 @@ TEST_F(ModificationDialogTest, MaximizeGreysOutTheManualVolumeAndKeepsItsValue) 
   ModificationDialog* d = load(16384);
   d->volumeScrollBar->setValue(1500);
   d->maximizeCheck->click();
-  EXPECT_FALSE(d->volumeFrame->isEnabled());
   EXPECT_FALSE(d->volumeScrollBar->isEnabled());
-  EXPECT_FALSE(d->volumeLabel->isEnabled());
+  EXPECT_FALSE(d->volumeSpinBox->isEnabled());
+  EXPECT_TRUE(d->volumeLabel->isEnabled());  // it shows the factor then
   d->maximizeCheck->click();
-  EXPECT_TRUE(d->volumeFrame->isEnabled());
   EXPECT_TRUE(d->volumeScrollBar->isEnabled());
-  EXPECT_TRUE(d->volumeLabel->isEnabled());
+  EXPECT_TRUE(d->volumeSpinBox->isEnabled());
   EXPECT_EQ(d->volumeScrollBar->value(), 1500);
   EXPECT_EQ(label(d), "150%");
 }
@@ -192,40 +194,97 @@ TEST_F(ModificationDialogTest, FullScalePeakRoundsTheClampBackToOneHundredPercen
   EXPECT_EQ(label(d), "100%");
 }
 
-TEST_F(ModificationDialogTest, TabsFromTheScrollBarAndLeavesEnterAndEscapeUnbound) {
+TEST_F(ModificationDialogTest, TabsFromTheScrollBarLeavesEnterUnboundAndEscapeCancels) {
   ModificationDialog* d = load(16384);
   d->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
-  EXPECT_EQ(d->size(), QSize(twipsToPixelsX(2475, d), twipsToPixelsY(2250, d)));
+  EXPECT_EQ(d->size(), QSize(twipsToPixelsX(ModificationDialog::kClientWidth, d),
+                             twipsToPixelsY(ModificationDialog::kClientHeight, d)));
   EXPECT_EQ(d->minimumSize(), d->maximumSize());
+  // The title reads in full in the dialog's width.
+  EXPECT_LT(d->fontMetrics().horizontalAdvance(d->windowTitle()), d->width() / 2);
   d->volumeScrollBar->setValue(1500);  // Modify would now run and close the dialog
   d->modifyButton->setFocus();
   QTest::keyClick(d->modifyButton, Qt::Key_Return);
-  QTest::keyClick(d, Qt::Key_Escape);
   EXPECT_EQ(ctx.modificationDialog, d);
   EXPECT_TRUE(d->isVisible());
   EXPECT_TRUE(host.messages.empty());
 
-  // Tab order: scroll bar, Modify, Cancel, the two check boxes.
-  std::vector<QWidget*> order{d->volumeScrollBar, d->modifyButton, d->cancelButton,
-                              d->deemphasisCheck, d->maximizeCheck};
+  // Tab order: scroll bar, spin box, Modify, Cancel, the two check boxes.
+  std::vector<QWidget*> order{d->volumeScrollBar, d->volumeSpinBox,   d->modifyButton,
+                              d->cancelButton,    d->deemphasisCheck, d->maximizeCheck};
   for (std::size_t i = 0; i + 1 < order.size(); ++i) {
     QWidget* next = order[i]->nextInFocusChain();
-    while (next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
+    while (next->focusPolicy() == Qt::NoFocus || !order[i + 1]->isAncestorOf(next)) {
+      if (next == order[i + 1]) break;
+      next = next->nextInFocusChain();
+    }
     EXPECT_EQ(next, order[i + 1]) << i;
   }
+
+  d->volumeScrollBar->setFocus();
+  QTest::keyClick(d->volumeScrollBar, Qt::Key_Escape);
+  EXPECT_TRUE(ctx.modificationDialog.isNull());
+  EXPECT_TRUE(host.messages.empty());
 }
 
-TEST_F(ModificationDialogTest, SitsInsideTheMainWindowsTopRightCorner) {
+TEST_F(ModificationDialogTest, TheSpinBoxAndTheScrollBarStayInStepUnderTheLimit) {
+  ModificationDialog* d = load(16384);
+  EXPECT_DOUBLE_EQ(d->volumeSpinBox->value(), 100.0);
+  d->volumeScrollBar->setValue(1235);
+  EXPECT_DOUBLE_EQ(d->volumeSpinBox->value(), 123.5);
+  d->volumeSpinBox->setValue(150.5);  // as typed
+  EXPECT_EQ(d->volumeScrollBar->value(), 1505);
+  EXPECT_EQ(label(d), "150.5%");
+  d->volumeSpinBox->setValue(250.0);  // above the limit: held there, both of them
+  EXPECT_EQ(d->volumeScrollBar->value(), 2000);
+  EXPECT_DOUBLE_EQ(d->volumeSpinBox->value(), 200.0);
+}
+
+TEST_F(ModificationDialogTest, WithMaximizeTheFigureShowsTheFactorThatWillBeApplied) {
+  ModificationDialog* d = load(16384, 40000);
+  d->maximizeCheck->click();
+  EXPECT_EQ(label(d), "maximized: 199.99%");
+  d->deemphasisCheck->click();  // the de-emphasised data's factor, cut to 0.001
+  EXPECT_EQ(label(d), "maximized: 81.90%");
+  d->maximizeCheck->click();
+  EXPECT_EQ(label(d), "81.9%");
+}
+
+TEST_F(ModificationDialogTest, OpensBesideTheMainWindowWhereTheScreenHasRoom) {
+  const QRect screen(0, 0, 1600, 1000);
+  const QSize outer(262, 180);
+  const QPoint over(500, 90);
+  // Room on the right: there, at the height it would have over the report.
+  EXPECT_EQ(ModificationDialog::besideMain(QRect(100, 50, 642, 500), outer, screen, over),
+            QPoint(742 + 8, 90));
+  // None on the right: on the left.
+  EXPECT_EQ(ModificationDialog::besideMain(QRect(900, 50, 642, 500), outer, screen, over),
+            QPoint(900 - 8 - 262, 90));
+  // None on either side (a maximised window): over the report's top right corner.
+  EXPECT_EQ(ModificationDialog::besideMain(screen, outer, screen, over), over);
+  // Never below the screen's bottom edge.
+  EXPECT_EQ(
+      ModificationDialog::besideMain(QRect(100, 50, 642, 500), outer, screen, QPoint(500, 950)).y(),
+      1000 - 180);
+}
+
+TEST_F(ModificationDialogTest, WithoutRoomBesideItSitsInsideTheMainWindowsTopRightCorner) {
   main->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
   main->moveTwips(1500, 900);
   ModificationDialog* d = load(16384);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(d));
-  const double outerWidth = pixelsToTwipsX(d->frameGeometry().width(), d);
+  const QRect available = main->screen()->availableGeometry();
+  const QRect mainFrame = main->frameGeometry();
+  const int outerWidth = d->frameGeometry().width();
+  if (mainFrame.right() + 8 + outerWidth <= available.right() ||
+      mainFrame.left() - 8 - outerWidth >= available.left()) {
+    GTEST_SKIP() << "this screen has room beside the main window";
+  }
   const float left = static_cast<float>(main->leftTwips()) +
-                     static_cast<float>(main->widthTwips()) - static_cast<float>(outerWidth) -
-                     600.0f;
+                     static_cast<float>(main->widthTwips()) -
+                     static_cast<float>(pixelsToTwipsX(outerWidth, d)) - 600.0f;
   EXPECT_EQ(d->frameGeometry().x(), twipsToPixelsX(left, d));
   EXPECT_EQ(d->frameGeometry().y(),
             twipsToPixelsY(static_cast<float>(main->topTwips()) + 1200.0f, d));
@@ -269,7 +328,22 @@ class ModifyRunTest : public ModificationDialogTest {
     ctx.session.fileNames = {name};
     ctx.session.lastFileIndex = 0;
     runBatch(ctx);
+    finishRuns();
     return ctx.modificationDialog;
+  }
+
+  // Modify, with the run held part-way through the file until `whileHeld` has
+  // run on the user-interface thread; then the run goes on to its end.
+  void modifyHeldPartWay(ModificationDialog* d, const std::function<void()>& whileHeld) {
+    test::HeldReads held(1536 * 1024);
+    ctx.fs = &held;
+    d->modifyButton->click();
+    ASSERT_TRUE(held.waitUntilHeld());
+    EXPECT_TRUE(ctx.modifyRunning);
+    whileHeld();
+    held.release();
+    finishRuns();
+    ctx.fs = &realFileSystem();
   }
   test::Bytes original;
   std::string path;
@@ -279,6 +353,7 @@ TEST_F(ModifyRunTest, NothingToDoKeepsTheDialogOpenAndWritesNothing) {
   ModificationDialog* d = analyse(test::wavWithPeak(16384));
   ASSERT_NE(d, nullptr);
   d->modifyButton->click();
+  finishRuns();
   EXPECT_EQ(ctx.modificationDialog, d);
   EXPECT_TRUE(d->isEnabled());
   EXPECT_TRUE(d->deemphasisCheck->isEnabled());
@@ -299,7 +374,7 @@ TEST_F(ModifyRunTest, ControlsFileOpenAndClosingAreBlockedWhileARunIsInProgress)
   ctx.selectionDialog->fileList->setSelected(0, true);
   d->volumeScrollBar->setValue(1500);
   bool sawRun = false;
-  duringNextYield([&] {
+  duringTheRun([&] {
     sawRun = true;
     EXPECT_TRUE(ctx.modifyRunning);
     EXPECT_FALSE(d->deemphasisCheck->isEnabled());
@@ -317,6 +392,7 @@ TEST_F(ModifyRunTest, ControlsFileOpenAndClosingAreBlockedWhileARunIsInProgress)
     EXPECT_FALSE(ctx.selectionDialog.isNull());
   });
   d->modifyButton->click();
+  finishRuns();
   EXPECT_TRUE(ctx.selectionDialog->isEnabled());
   EXPECT_EQ(ctx.session.fileNames, std::vector<std::string>{"song.wav"});
   EXPECT_TRUE(sawRun);
@@ -330,11 +406,14 @@ TEST_F(ModifyRunTest, ControlsFileOpenAndClosingAreBlockedWhileARunIsInProgress)
 }
 
 TEST_F(ModifyRunTest, ExitDuringARunAbandonsItThenEndsTheProgram) {
-  ModificationDialog* d = analyse(test::wavWithPeak(16384));
+  // Four blocks; the run is held in the second.
+  ModificationDialog* d = analyse(test::wavWithPeak(16384, 44100, 2, 800000));
   ASSERT_NE(d, nullptr);
   d->maximizeCheck->click();
-  duringNextYield([&] { main->exitProgram(); });
-  d->modifyButton->click();
+  modifyHeldPartWay(d, [&] {
+    main->exitProgram();
+    EXPECT_EQ(ended, 0);  // not before the run has ended
+  });
   EXPECT_EQ(ended, 1);
   EXPECT_TRUE(ctx.modificationDialog.isNull());
   EXPECT_EQ(test::readFile(path), original);
@@ -345,11 +424,15 @@ TEST_F(ModifyRunTest, CaptionShowsProgressAndDoneWhileTheNoticeIsShown) {
   ModificationDialog* d = analyse(test::wavWithPeak(16384));
   ASSERT_NE(d, nullptr);
   std::vector<std::string> titles;
-  duringNextYield([&] { titles.push_back(d->windowTitle().toStdString()); });
-  host.onMessage = [&](const Message&) { titles.push_back(d->windowTitle().toStdString()); };
+  QObject::connect(d, &QWidget::windowTitleChanged,
+                   [&](const QString& title) { titles.push_back(title.toStdString()); });
+  std::string atNotice;
+  host.onMessage = [&](const Message&) { atNotice = d->windowTitle().toStdString(); };
   d->maximizeCheck->click();
   d->modifyButton->click();
+  finishRuns();
   EXPECT_EQ(titles, (std::vector<std::string>{"Progress 0%", "Done!"}));
+  EXPECT_EQ(atNotice, "Done!");
   EXPECT_TRUE(ctx.modificationDialog.isNull());
 }
 
@@ -364,8 +447,10 @@ TEST_F(ModifyRunTest, StopSignalDuringARunAbandonsItAndEndsWithItsStatus) {
     ASSERT_NE(d, nullptr);
     const StopSignalNotifier notifier([this](int s) { stopForSignal(ctx, s); });
     d->maximizeCheck->click();
-    duringNextYield([signal] { ::raise(signal); });
-    d->modifyButton->click();
+    modifyHeldPartWay(d, [&] {
+      ::raise(signal);
+      EXPECT_TRUE(QTest::qWaitFor([this] { return ctx.exitRequested; }));
+    });
     EXPECT_EQ(ended, 1);
     EXPECT_EQ(ctx.exitStatus, 128 + signal);
     EXPECT_TRUE(ctx.modificationDialog.isNull());
@@ -374,6 +459,60 @@ TEST_F(ModifyRunTest, StopSignalDuringARunAbandonsItAndEndsWithItsStatus) {
     EXPECT_FALSE(test::fileExists(programDir.file("song.wav")));
     flushDeletes();
   }
+}
+
+TEST_F(ModifyRunTest, ClippedSamplesAreToldOnTheUserInterfaceThreadInOrderBeforeTheNotice) {
+  std::vector<std::uint8_t> bytes(40, 0);
+  bytes.insert(bytes.end(), 40, 255);
+  test::WavShape shape;
+  shape.channels = 1;
+  shape.bitsPerSample = 8;
+  shape.data = test::pcm8(bytes);
+  ASSERT_NE(analyse(test::buildWav(shape)), nullptr);
+  // Peaks that let the volume rise far enough for the filtered samples to clip.
+  ctx.session.peakLevel = {1000, 1000};
+  ModificationDialog* d = showModificationDialog(ctx);
+  d->deemphasisCheck->click();
+  d->volumeScrollBar->setValue(1200);
+  std::vector<bool> onUserInterfaceThread;
+  host.onMessage = [&](const Message&) {
+    onUserInterfaceThread.push_back(QThread::currentThread() == qApp->thread());
+  };
+  d->modifyButton->click();
+  finishRuns();
+  ASSERT_EQ(host.messages.size(), 12u);  // ten clips, one for the rest, the closing notice
+  for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(host.messages[i].title, "Error:") << i;
+  EXPECT_EQ(host.messages[0].text, "Error at sample 4! Calculated value of -129 limited to -128!");
+  EXPECT_EQ(host.messages[10].text.rfind("Another ", 0), 0u);
+  EXPECT_EQ(host.messages[11].title, "Info:");
+  EXPECT_EQ(onUserInterfaceThread, std::vector<bool>(12, true));
+}
+
+// A drive with one free cluster: the disk-space question comes up.
+class NoRoom : public test::ForwardingFileSystem {
+ public:
+  DiskFree freeSpace(const std::string&) override { return {1, 512, 1}; }
+};
+
+TEST_F(ModifyRunTest, TheDiskSpaceQuestionIsAskedOnTheUserInterfaceThreadAndNoLeavesAllAsItWas) {
+  ModificationDialog* d = analyse(test::wavWithPeak(16384));
+  ASSERT_NE(d, nullptr);
+  NoRoom noRoom;
+  ctx.fs = &noRoom;
+  host.answers = {Answer::kNo};
+  bool onUserInterfaceThread = false;
+  host.onMessage = [&](const Message&) {
+    onUserInterfaceThread = QThread::currentThread() == qApp->thread();
+  };
+  d->maximizeCheck->click();
+  d->modifyButton->click();
+  finishRuns();
+  ctx.fs = &realFileSystem();
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].kind, MessageKind::kQuestion);
+  EXPECT_TRUE(onUserInterfaceThread);
+  EXPECT_EQ(test::readFile(path), original);
+  EXPECT_FALSE(test::fileExists(path + ".old"));
 }
 
 TEST_F(ModificationDialogTest, StopSignalWithoutARunEndsTheProgramAtOnce) {

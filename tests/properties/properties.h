@@ -50,4 +50,11 @@ std::string checkCueSheet(const std::uint8_t* data, std::size_t size);
 // Sheets to start fuzzing from: of the kinds rippers write, and malformed.
 std::vector<std::string> cueSeedSheets();
 
+// Arbitrary bytes as a WAV file: planned (with a format given when the last
+// byte's high bit is set), repaired beside itself and in place in memory,
+// and checked: no byte changes outside the header fields, the changes lie
+// before the first audio byte, a refusal writes nothing, and the repaired
+// file has nothing left to repair. Returns the first rule broken, or empty.
+std::string checkRepair(const std::uint8_t* data, std::size_t size);
+
 }  // namespace ril::properties

@@ -9,6 +9,7 @@
 #include "core/analysis/loudness_meter.h"
 #include "core/analysis/parallel_statistics.h"
 #include "core/analysis/sample_statistics.h"
+#include "core/modify/loudness_normalisation.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 #include "properties/analysed_input.h"
@@ -199,6 +200,36 @@ std::string checkFormatStatistics(const std::uint8_t* data, std::size_t size, co
   return {};
 }
 
+// The normalisation's own pass measures what one serial run measures (and
+// with de-emphasis reads every frame), and the gain it gives never lifts the
+// true peak over the limit.
+std::string checkNormalisation(const WavFormat& format, const WavLayout& layout,
+                               const unsigned char* samples, const LoudnessTrace& serial,
+                               std::uint8_t choice) {
+  if (format.bitsPerSample != 8 && format.bitsPerSample != 16) return {};
+  const auto bytes = static_cast<std::size_t>(layout.framesInFile * format.frameBytes());
+  for (const bool deemphasis : {false, true}) {
+    MemorySource source(samples, bytes);
+    const LoudnessMeasurement m =
+        measureLoudness(source, format, layout, deemphasis, 1 + choice % 2);
+    if (!m.complete) return "the loudness pass could not read the samples: " + m.failure;
+    if (deemphasis) break;
+    if (std::string broken = compareLoudness("the normalisation's", m.trace, serial);
+        !broken.empty()) {
+      return broken;
+    }
+  }
+  const ProgrammeLoudness p = programmeLoudness({&serial});
+  if (!p.integratedLufs.value || !p.truePeakDbtp) return {};
+  const double limit = -0.5 * (choice % 8);
+  const LoudnessGain g =
+      loudnessGain(*p.integratedLufs.value, p.truePeakDbtp, -30.0 + choice % 29, limit);
+  if (g.tenths > 0 && *p.truePeakDbtp + 20.0 * std::log10(g.tenths / 1000.0) > limit) {
+    return "the loudness gain lifts the true peak over the limit";
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
@@ -240,6 +271,8 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
                                frames);
   LoudnessMeter meter(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
   parallel.measureLoudness(&meter);
+  LevelOverviewBuilder levels(format.channels, frames, integerFullScale(format.bitsPerSample));
+  parallel.drawOverview(&levels);
   parallel.setPartUnit(65 + 37 * (choice >> 3));
   std::memcpy(parallel.nextBuffer(), samples, static_cast<std::size_t>(split * frameBytes));
   parallel.addBlock(split);
@@ -249,11 +282,21 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
   if (std::string broken = compareRecords("threaded", parallel.finish(), want); !broken.empty()) {
     return broken;
   }
+  // The overview of the threaded run and of the analysis, as one serial run's.
+  LevelOverviewBuilder serialLevels(format.channels, frames,
+                                    integerFullScale(format.bitsPerSample));
+  serialLevels.add(PcmFrameSource(samples, format.channels, format.bitsPerSample), 0, frames);
+  if (!(levels.finish() == serialLevels.finish())) return "the threaded overview differs";
+  if (!(a.result.overview == serialLevels.finish())) return "the analysis's overview differs";
   const LoudnessTrace serial = serialLoudness(format, samples, frames);
   if (!a.result.loudness) return "the analysis measured no loudness";
   for (auto [what, trace] : {std::pair{"the analysis's", *a.result.loudness},
                              std::pair{"the threaded", meter.trace()}}) {
     if (std::string broken = compareLoudness(what, trace, serial); !broken.empty()) return broken;
+  }
+  if (std::string broken = checkNormalisation(format, a.header.layout, samples, serial, choice);
+      !broken.empty()) {
+    return broken;
   }
   // The peaks the analysis stored, from the plain records.
   auto peak = [&](int first) {

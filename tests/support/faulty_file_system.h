@@ -137,6 +137,10 @@ class FaultyFileSystem : public ForwardingFileSystem {
       done_ += count;
       (*fs_.writes_)[slot_].second = done_;
     }
+    void writeAt(std::uint64_t offset, const void* data, std::size_t count) override {
+      fs_.check(FsOp::kWrite, path_);
+      this->inner_->writeAt(offset, data, count);
+    }
     void sync() override {
       fs_.check(FsOp::kSync, path_);
       this->inner_->sync();

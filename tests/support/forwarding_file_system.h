@@ -53,6 +53,9 @@ class ForwardingOutput : public Base {
   void sync() override { inner_->sync(); }
   void close() override { inner_->close(); }
   bool reserve(std::uint64_t length) override { return inner_->reserve(length); }
+  void writeAt(std::uint64_t offset, const void* data, std::size_t count) override {
+    inner_->writeAt(offset, data, count);
+  }
 
  protected:
   std::unique_ptr<Base> inner_;

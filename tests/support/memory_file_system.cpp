@@ -51,6 +51,12 @@ class MemoryOutput : public Base {
     bytes_->insert(bytes_->end(), p + overlap, p + count);
     pos_ += count;
   }
+  void writeAt(std::uint64_t offset, const void* data, std::size_t count) override {
+    if (!bytes_) throw RunError(kErrPathFileAccess, "write after close");
+    const auto* p = static_cast<const unsigned char*>(data);
+    if (bytes_->size() < offset + count) bytes_->resize(static_cast<std::size_t>(offset + count));
+    std::copy(p, p + count, bytes_->begin() + static_cast<std::ptrdiff_t>(offset));
+  }
   void sync() override {}
   void close() override { bytes_.reset(); }
   bool reserve(std::uint64_t) override { return true; }

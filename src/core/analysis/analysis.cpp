@@ -80,6 +80,7 @@ struct PassInput {
   const WavFormat& format;
   SampleBlocks& blocks;
   LoudnessMeter* meter;
+  LevelOverviewBuilder* overview;
   ProgressSink& progress;
   char decimalSeparator;
 };
@@ -106,6 +107,7 @@ void takeRecords(FormatAccumulator& acc, int, AnalysisResult& result) {
 template <class Accumulator>
 std::string pass(Accumulator& acc, const PassInput& in, AnalysisResult& result) {
   acc.measureLoudness(in.meter);
+  acc.drawOverview(in.overview);
   std::string failure = readAllBlocks(in.samples, in.format, in.blocks, result.frames, acc,
                                       in.progress, in.decimalSeparator, result.framesRead);
   if (failure.empty()) takeRecords(acc, in.format.channels, result);
@@ -128,7 +130,7 @@ std::string anyPass(const PassInput& in, int threads, AnalysisResult& result) {
 
 AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, const WavLayout& layout,
                               ProgressSink& progress, Clock& clock, char decimalSeparator,
-                              int threads, bool loudness) {
+                              int threads, bool loudness, bool overview) {
   AnalysisResult result;
   result.frames = layout.framesInFile;
   result.declaredFrames = layout.sampleFrames;
@@ -145,8 +147,12 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
   if (loudness) {
     meter.emplace(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
   }
-  const PassInput in{samples,  format,          blocks, meter ? &*meter : nullptr,
-                     progress, decimalSeparator};
+  // Before the accumulator, whose tasks may still fill it while it ends.
+  LevelOverviewBuilder levels(format.channels, overview ? result.frames : 0,
+                              overviewFullScale(result.sample));
+  const PassInput in{
+      samples,  format,          blocks, meter ? &*meter : nullptr, overview ? &levels : nullptr,
+      progress, decimalSeparator};
   try {
     result.failure = anyPass(in, threads, result);
   } catch (...) {
@@ -161,6 +167,7 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
   }
   result.outcome = AnalysisResult::Outcome::kComplete;
   if (meter) result.loudness = meter->trace();
+  if (overview) result.overview = levels.finish();
   const SampleFormat& f = result.sample;
   result.peakLimit = f.onSixteenBitScale() ? 32767.0
                      : f.isFloat()         ? 1.0

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/analysis/format_statistics.h"
+#include "core/analysis/level_overview.h"
 #include "core/analysis/loudness_meter.h"
 #include "core/analysis/sample_statistics.h"
 #include "core/base/clock.h"
@@ -51,6 +52,8 @@ struct AnalysisResult {
   double peakLimit = 32767.0;
   // The loudness meter's trace of the data as stored, when it was asked for.
   std::optional<LoudnessTrace> loudness;
+  // The levels over time, for a picture (complete passes that kept them).
+  LevelOverview overview;
 
   bool complete() const { return outcome == Outcome::kComplete; }
   // How far the volume can be raised: in tenths of a factor for the data as
@@ -64,9 +67,9 @@ struct AnalysisResult {
 // once per block. A failing read ends the pass (outcome kReadFailed).
 // `threads` threads share the work (this one included); progress and
 // yielding stay on this thread. With `loudness` the loudness meter takes
-// every block as well.
+// every block as well; with `overview` the levels are kept for a picture.
 AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, const WavLayout& layout,
                               ProgressSink& progress, Clock& clock, char decimalSeparator = '.',
-                              int threads = 1, bool loudness = true);
+                              int threads = 1, bool loudness = true, bool overview = true);
 
 }  // namespace ril

@@ -96,6 +96,12 @@ ChannelFigures figuresOf(const ChannelStats& r) {
   return f;
 }
 
+FullScale overviewFullScale(const SampleFormat& format) {
+  const double scale = format.fullScale();
+  return {static_cast<double>(format.smallest()) / scale,
+          static_cast<double>(format.largest()) / scale};
+}
+
 void FormatFrameSource::read(int channel, std::int64_t first, std::int64_t count,
                              double* out) const {
   const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
@@ -181,13 +187,17 @@ void FormatAccumulator::addBlock(std::int64_t frames) {
   const int loudnessTasks = meter_ ? meter_->plan(frames) : 0;
   meterPending_ = loudnessTasks > 0;
   source_.setBytes(bytes);
-  pool_.start(channels_ + loudnessTasks, [this, bytes, frames](int j) {
-    if (j >= channels_) {
-      meter_->runTask(j - channels_, source_);
-    } else {
-      accumulate(j, bytes, frames);
-    }
-  });
+  const int overviewTasks = overview_ ? overview_->plan(frames_, frames, pool_.threads()) : 0;
+  pool_.start(channels_ + loudnessTasks + overviewTasks,
+              [this, bytes, frames, loudnessTasks](int j) {
+                if (j >= channels_ + loudnessTasks) {
+                  overview_->runTask(j - channels_ - loudnessTasks, source_);
+                } else if (j >= channels_) {
+                  meter_->runTask(j - channels_, source_);
+                } else {
+                  accumulate(j, bytes, frames);
+                }
+              });
 }
 
 void FormatAccumulator::settle() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/analysis/frame_source.h"
+#include "core/analysis/level_overview.h"
 #include "core/analysis/loudness_meter.h"
 #include "core/analysis/sample_statistics.h"
 #include "core/base/sample_format.h"
@@ -35,6 +36,10 @@ struct ChannelFigures {
 
 // The figures of a tuned pass's record (16-bit scale).
 ChannelFigures figuresOf(const ChannelStats& record);
+
+// The values that count as full scale for the level overview of `format`:
+// its smallest and largest stored values on a full scale of 1.0.
+FullScale overviewFullScale(const SampleFormat& format);
 
 // Interleaved samples of any format as the loudness meter takes them.
 class FormatFrameSource : public FrameSource {
@@ -66,6 +71,8 @@ class FormatAccumulator {
   void addBlock(std::int64_t frames);
   // Feeds every block to `meter` as well.
   void measureLoudness(LoudnessMeter* meter) { meter_ = meter; }
+  // And to `overview`, its tasks after the meter's.
+  void drawOverview(LevelOverviewBuilder* overview) { overview_ = overview; }
 
   // Finishes the block in progress; the figures of the data as stored, and
   // de-emphasised (empty without the filter), one per channel.
@@ -108,6 +115,7 @@ class FormatAccumulator {
   const unsigned char* pending_ = nullptr;
   std::int64_t pendingFrames_ = 0;
   LoudnessMeter* meter_ = nullptr;
+  LevelOverviewBuilder* overview_ = nullptr;
   FormatFrameSource source_;
   bool meterPending_ = false;
 };

@@ -226,14 +226,13 @@ void LoudnessMeter::mergeBins() {
 }
 
 void LoudnessMeter::finishBlock() {
+  // A lane starts from the peaks before the block: a larger one is its own.
+  // An interpolated point may lie before frame 0 (between the silence in
+  // front of the file and its first frames).
   for (const Lane& lane : lanes_) {
     const auto c = static_cast<std::size_t>(lane.channel);
-    if (lane.sample.at >= 0 && lane.sample.peak > trace_.samplePeaks[c].peak) {
-      trace_.samplePeaks[c] = lane.sample;
-    }
-    if (lane.interpolated.at >= 0 && lane.interpolated.peak > interpolated_[c].peak) {
-      interpolated_[c] = lane.interpolated;
-    }
+    if (lane.sample.peak > trace_.samplePeaks[c].peak) trace_.samplePeaks[c] = lane.sample;
+    if (lane.interpolated.peak > interpolated_[c].peak) interpolated_[c] = lane.interpolated;
   }
   if (trace_.weighted) mergeBins();
   state_ = endState_;

@@ -79,7 +79,12 @@ void ParallelAccumulator::addBlock(std::int64_t frames) {
   const int loudnessTasks = meter_ ? meter_->plan(frames) : 0;
   meterPending_ = loudnessTasks > 0;
   source_.setBytes(bytes);
-  pool_.start(partsInUse_ + loudnessTasks, [this, bytes](int j) {
+  const int overviewTasks = overview_ ? overview_->plan(first, frames, pool_.threads()) : 0;
+  pool_.start(partsInUse_ + loudnessTasks + overviewTasks, [this, bytes, loudnessTasks](int j) {
+    if (j >= partsInUse_ + loudnessTasks) {
+      overview_->runTask(j - partsInUse_ - loudnessTasks, source_);
+      return;
+    }
     if (j >= partsInUse_) {
       meter_->runTask(j - partsInUse_, source_);
       return;

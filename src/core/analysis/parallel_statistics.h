@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/analysis/frame_source.h"
+#include "core/analysis/level_overview.h"
 #include "core/analysis/loudness_meter.h"
 #include "core/analysis/sample_statistics.h"
 #include "core/base/thread_pool.h"
@@ -41,6 +42,8 @@ class ParallelAccumulator {
 
   // Feeds every block to `meter` as well, its tasks beside the parts.
   void measureLoudness(LoudnessMeter* meter) { meter_ = meter; }
+  // And to `overview`, its tasks after the meter's.
+  void drawOverview(LevelOverviewBuilder* overview) { overview_ = overview; }
 
   // Parts hold whole multiples of this many frames (at least kWarmUp + 1);
   // by default one chunk of the tuned pass.
@@ -66,6 +69,7 @@ class ParallelAccumulator {
   int next_ = 0;
   const unsigned char* pending_ = nullptr;  // the block in progress
   LoudnessMeter* meter_ = nullptr;
+  LevelOverviewBuilder* overview_ = nullptr;
   PcmFrameSource source_;
   bool meterPending_ = false;
   std::int64_t repairs_ = 0;

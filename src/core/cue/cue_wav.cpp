@@ -14,7 +14,8 @@ std::string headerProblem(const WavHeader& header) {
     case HeaderStatus::kEmpty:
       return "empty file";
     case HeaderStatus::kNoDataChunk:
-      return "no data chunk";
+      // A file of another kind is named for what it is.
+      return header.findings.waveForm ? "no data chunk" : header.findings.unsupportedReason;
     case HeaderStatus::kUnsupported:
       return header.findings.unsupportedReason;
     case HeaderStatus::kReady:

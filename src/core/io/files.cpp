@@ -56,6 +56,25 @@ std::uint64_t MemorySource::skip(std::uint64_t count) {
   return n;
 }
 
+std::uint64_t OutputFile::copyFrom(ByteSource& source, std::uint64_t count) {
+  std::vector<unsigned char> buffer(
+      static_cast<std::size_t>(std::min<std::uint64_t>(count, std::uint64_t{1} << 20)));
+  std::uint64_t done = 0;
+  while (done < count) {
+    const auto want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), count - done));
+    const std::size_t got = source.read(buffer.data(), want);
+    if (got > 0) write(buffer.data(), got);
+    done += got;
+    if (got < want) break;
+  }
+  return done;
+}
+
+void OutputFile::writeAt(std::uint64_t, const void*, std::size_t) {
+  throw RunError(kErrInternal, "this output cannot be written at an offset");
+}
+
 std::size_t PrefixedSource::read(void* buffer, std::size_t count) {
   auto* out = static_cast<unsigned char*>(buffer);
   std::size_t n = std::min(count, prefix_.size() - pos_);
@@ -133,6 +152,17 @@ class PosixInputFile : public InputFile {
   void close() override {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+  }
+
+  int fd() const { return fd_; }
+
+  // Hands up to `count` bytes read ahead into the buffer to `out`, so that
+  // the file's own position is where the reading goes on; returns how many.
+  std::size_t drainInto(OutputFile& out, std::uint64_t count) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(end_ - begin_, count));
+    if (n > 0) out.write(buf_ + begin_, n);
+    begin_ += n;
+    return n;
   }
 
  private:
@@ -253,7 +283,94 @@ class PosixOutputFile : public OutputFile {
 
   int fd() const { return fd_; }
 
+  void writeAt(std::uint64_t offset, const void* data, std::size_t count) override {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (count > 0) {
+      const ssize_t n = ::pwrite(fd_, p, count, static_cast<off_t>(offset));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throwErrno(errno, Access::kWrite, path_);
+      }
+      p += n;
+      offset += static_cast<std::uint64_t>(n);
+      count -= static_cast<std::size_t>(n);
+    }
+  }
+
+  std::uint64_t copyFrom(ByteSource& source, std::uint64_t count) override {
+    auto* file = dynamic_cast<PosixInputFile*>(&source);
+    if (!file || !growsAtEnd()) return OutputFile::copyFrom(source, count);
+    std::uint64_t done = file->drainInto(*this, count);
+    bool endsInHole = false;
+    while (done < count) {
+      const std::int64_t step = kernelCopy(file->fd(), count - done, endsInHole);
+      if (step == 0) break;  // the end of the source
+      if (step < 0) {        // the kernel cannot copy between these two
+        done += OutputFile::copyFrom(source, count - done);
+        break;
+      }
+      done += static_cast<std::uint64_t>(step);
+    }
+    // Holes at the end give the file its length only once it is set.
+    if (endsInHole && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0)
+      throwErrno(errno, Access::kWrite, path_);
+    return done;
+  }
+
  private:
+  // Whether the file is a regular one being written at its end, where
+  // skipping ahead leaves a hole that reads as zeros.
+  bool growsAtEnd() const {
+    struct stat st;
+    const off_t here = ::lseek(fd_, 0, SEEK_CUR);
+    return here >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && here >= st.st_size;
+  }
+
+  // Copies from the position of `in` up to `most` bytes of one stretch: a
+  // hole is skipped on both sides, data is copied by copy_file_range.
+  // Returns the bytes passed, 0 at the end of `in`, -1 when the kernel
+  // cannot copy between the two files (nothing is passed then).
+  std::int64_t kernelCopy(int in, std::uint64_t most, bool& endsInHole) {
+    constexpr std::uint64_t kStretch = std::uint64_t{1} << 30;
+    const off_t here = ::lseek(in, 0, SEEK_CUR);
+    if (here < 0) throwErrno(errno, Access::kRead, path_);
+    off_t data = ::lseek(in, here, SEEK_DATA);
+    if (data < 0) {
+      if (errno != ENXIO) return -1;
+      struct stat st;
+      if (::fstat(in, &st) != 0) throwErrno(errno, Access::kRead, path_);
+      data = std::max(here, static_cast<off_t>(st.st_size));  // a hole up to the end
+    }
+    if (data > here) {
+      const auto hole = static_cast<off_t>(std::min<std::uint64_t>(most, data - here));
+      if (::lseek(in, here + hole, SEEK_SET) < 0 || ::lseek(fd_, hole, SEEK_CUR) < 0)
+        throwErrno(errno, Access::kWrite, path_);
+      written_ += static_cast<std::uint64_t>(hole);
+      endsInHole = true;
+      return hole;
+    }
+    // The data runs to the next hole (the end of the file at the latest).
+    const off_t hole = ::lseek(in, here, SEEK_HOLE);
+    if (hole < 0 || ::lseek(in, here, SEEK_SET) < 0) return -1;
+    std::uint64_t want = std::min(most, kStretch);
+    if (hole > here) want = std::min(want, static_cast<std::uint64_t>(hole - here));
+    for (;;) {
+      const ssize_t n =
+          ::copy_file_range(in, nullptr, fd_, nullptr, static_cast<std::size_t>(want), 0);
+      if (n >= 0) {
+        written_ += static_cast<std::uint64_t>(n);
+        if (n > 0) endsInHole = false;
+        startWriteback();
+        return n;
+      }
+      if (errno == EINTR) continue;
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+          errno == EBADF)
+        return -1;
+      throwErrno(errno, Access::kWrite, path_);
+    }
+  }
+
   // Hands every further 8 MiB to the disk while the writing goes on, and
   // flushes every further 64 MiB behind it, so the final fsync waits for the
   // last stretch only. The hand-over is a hint whose errors show at fsync.
@@ -358,6 +475,12 @@ class PosixNewFile : public NewFile {
   }
 
   void write(const void* data, std::size_t count) override { out_.write(data, count); }
+  std::uint64_t copyFrom(ByteSource& source, std::uint64_t count) override {
+    return out_.copyFrom(source, count);
+  }
+  void writeAt(std::uint64_t offset, const void* data, std::size_t count) override {
+    out_.writeAt(offset, data, count);
+  }
   void sync() override { out_.sync(); }
   void close() override { out_.close(); }
   bool reserve(std::uint64_t length) override { return out_.reserve(length); }

@@ -65,6 +65,14 @@ class OutputFile {
   // length, so that rewriting them cannot run out of space (RunError 61 when
   // the space is not there). False when the file system cannot reserve space.
   virtual bool reserve(std::uint64_t length) = 0;
+  // Appends the next `count` bytes of `source` (fewer only where it ends) as
+  // write() would, and returns how many. A file copied into a file is copied
+  // by the kernel, and the holes of a sparse one stay holes.
+  virtual std::uint64_t copyFrom(ByteSource& source, std::uint64_t count);
+  // Writes `count` bytes at `offset` in one write, leaving the rest of the
+  // file as it is (a header field rewritten in place). An output that cannot
+  // be written at an offset fails with RunError 51.
+  virtual void writeAt(std::uint64_t offset, const void* data, std::size_t count);
 };
 
 // A new file that takes its name only once it is complete: written without

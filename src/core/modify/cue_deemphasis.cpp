@@ -28,7 +28,7 @@ std::string trackList(const std::vector<int>& tracks) {
 // Whether P.old is in the way; a stale one (a second name of P) goes.
 bool oldInTheWay(FileSystem& fs, const std::string& path, std::vector<Message>& notices) {
   if (!fs.exists(path + ".old")) return false;
-  if (!removeStaleOld(fs, path, nullptr)) return true;
+  if (!removeStaleOld(fs, path)) return true;
   notices.push_back(staleOldNotice(path));
   return false;
 }

@@ -8,8 +8,7 @@
 namespace ril {
 
 HeldOutput holdNewContents(FileSystem& fs, const std::string& path, std::string_view bytes) {
-  const std::string old = path + ".old";
-  if (fs.exists(old) && !removeStaleOld(fs, path, nullptr)) throw RunError(kErrFileExists, old);
+  clearOldName(fs, path);
   HeldOutput held;
   held.path = path;
   Placement& p = held.placement;

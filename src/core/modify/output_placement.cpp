@@ -26,50 +26,13 @@ double availableBytes(const DiskFree& free) {
   return static_cast<double>(clusterBytes) * static_cast<double>(free.freeClusters);
 }
 
-OutputTarget resolveOutput(FileSystem& fs, const std::string& path) {
-  if (path == "-") return {std::string(), OutputRoute::kStandardOutput};
-  const std::string resolved = fs.resolveLinks(path);
-  const FileKind kind = fs.identify(resolved).kind;
-  if (kind == FileKind::kDevice || kind == FileKind::kFifo || kind == FileKind::kOther) {
-    return {resolved, OutputRoute::kDirect};
-  }
-  return {resolved, OutputRoute::kNewFile};
-}
-
-bool removeStaleOld(FileSystem& fs, const std::string& path, MessageSink* messages) {
-  const std::string old = path + ".old";
-  if (!fs.exists(old) || !fs.identify(old).sameFileAs(fs.identify(path))) return false;
-  fs.remove(old);
-  if (fs.exists(old)) return false;
-  if (messages) messages->show(staleOldNotice(path));
-  return true;
-}
-
 namespace {
-
-void placeExplicitOutput(const PlacementRequest& request, FileSystem& fs, Placement& result) {
-  const OutputTarget target = resolveOutput(fs, request.explicitOutput);
-  result.outputName = target.path;
-  result.route = target.route;
-  if (target.route == OutputRoute::kNewFile) {
-    const FileKind kind = fs.identify(target.path).kind;
-    if (kind == FileKind::kDirectory) {
-      throw RunError(kErrPathFileAccess, request.explicitOutput + " is a directory");
-    }
-    // A file that is replaced passes its own attributes on.
-    if (kind == FileKind::kRegular) result.attributesFrom = target.path;
-  }
-  result.input = fs.openRead(request.path);
-}
 
 // The checks of the program-directory placement before anything is written:
 // no P.old (but a stale one goes), and no other file of the output's name.
 void checkProgramDirectory(const PlacementRequest& request, FileSystem& fs, MessageSink& messages,
                            const std::string& output) {
-  const std::string old = request.path + ".old";
-  if (fs.exists(old) && !removeStaleOld(fs, request.path, &messages)) {
-    throw RunError(kErrFileExists, old);
-  }
+  if (clearOldName(fs, request.path)) messages.show(staleOldNotice(request.path));
   if (fs.exists(output) && !fs.identify(output).sameFileAs(fs.identify(request.path))) {
     throw RunError(kErrFileExists, output);
   }
@@ -85,7 +48,7 @@ void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& m
   if (!request.inputLocked) result.lock = fs.lockForRun(path);
   switch (request.mode) {
     case PlacementMode::kExplicitOutput:
-      placeExplicitOutput(request, fs, result);
+      placeExplicitOutput(fs, path, request.explicitOutput, result);
       return;
     case PlacementMode::kInPlace:
       result.outputName = path;
@@ -120,53 +83,6 @@ void placeOutput(const PlacementRequest& request, FileSystem& fs, MessageSink& m
   } else {
     result.declined = true;
   }
-}
-
-void keepOriginalAsOld(FileSystem& fs, const std::string& path, Placement& placement) {
-  if (!fs.identify(path).sameFileAs(placement.inputIdentity)) {
-    throw RunError(kErrFileNotFound, path + " changed while it was read");
-  }
-  const std::string old = path + ".old";
-  if (fs.linkNoReplace(path, old)) {
-    placement.keptAsOld = KeptAsOld::kLinked;
-  } else {
-    fs.renameNoReplace(path, old);
-    placement.keptAsOld = KeptAsOld::kRenamed;
-  }
-}
-
-void settleOriginal(FileSystem& fs, const std::string& path, Placement& placement) {
-  // Where the output took P's own name, P is the new file already.
-  if (placement.keptAsOld == KeptAsOld::kLinked &&
-      fs.identify(path).sameFileAs(fs.identify(path + ".old"))) {
-    fs.remove(path);
-  }
-  placement.keptAsOld = KeptAsOld::kNo;
-}
-
-bool restoreOriginal(FileSystem& fs, const std::string& path, Placement& placement) {
-  if (placement.input) placement.input->close();
-  const std::string old = path + ".old";
-  try {
-    switch (placement.keptAsOld) {
-      case KeptAsOld::kNo:
-        return true;
-      case KeptAsOld::kLinked:
-        if (fs.identify(path).sameFileAs(fs.identify(old))) {
-          fs.remove(old);
-          break;
-        }
-        // P has gone meanwhile: the original takes its name back if it is free.
-        [[fallthrough]];
-      case KeptAsOld::kRenamed:
-        fs.renameNoReplace(old, path);
-        break;
-    }
-  } catch (...) {
-    return false;
-  }
-  placement.keptAsOld = KeptAsOld::kNo;
-  return true;
 }
 
 }  // namespace ril

@@ -9,21 +9,21 @@ namespace ril {
 
 namespace {
 
-// A number as the report prints it: a blank in front when not negative, and a
-// blank behind.
-std::string printedNumber(std::int64_t v) {
-  return (v >= 0 ? " " : "") + std::to_string(v) + " ";
-}
-
 std::string readErrorLine(const HeaderFindings& f) {
   return "Cannot read the file: " + errorDescription(f.readErrorNumber) + " (error " +
          std::to_string(f.readErrorNumber) + ")";
 }
 
+// Minutes and whole seconds; seconds that round up to 60 carry into the
+// minutes (59.6 s is 01:00).
 std::string playingTime(const WavHeader& h) {
   const double s = static_cast<double>(h.layout.sampleFrames) / h.format.sampleRate;
-  const double m = std::floor(s / 60);
-  const double rest = s - m * 60;
+  double m = std::floor(s / 60);
+  double rest = s - m * 60;
+  if (formatNumber(rest, "00") == "60") {
+    m += 1;
+    rest = 0;
+  }
   return formatNumber(m, "00:") + formatNumber(rest, "00") + " (Min:Sec)";
 }
 
@@ -62,6 +62,52 @@ std::string resolutionText(const WavHeader& h) {
   return std::to_string(format.bitsPerSample) + " bit";
 }
 
+// ---- the findings, each a sentence with the bytes or value behind it last --
+
+std::string notWavFinding(const HeaderFindings& f) {
+  const std::string what =
+      f.lookalike.empty()
+          ? "This is not a WAV file: it does not begin with a RIFF, RF64 or RIFX header of form "
+            "WAVE."
+          : "This is not a WAV file but " + f.lookalike + ".";
+  return what + " (" + f.riffId + " " + f.formAndFirstChunk + ")";
+}
+
+// A chunk other than the format chunk right behind "WAVE".
+std::string firstChunkFinding(const HeaderFindings& f) {
+  const std::string id = f.formAndFirstChunk.substr(4);
+  const std::string raw = " (" + f.formAndFirstChunk + ")";
+  if (!f.formatChunkFound) {
+    return "There is no format chunk: a '" + id +
+           "' chunk stands where it belongs, and none follows, so the sample format is unknown." +
+           raw;
+  }
+  std::string why;
+  if (id == "bext") why = ", as in broadcast WAV files";
+  if (id == "JUNK" || id == "junk" || id == "PAD ") why = ", keeping room for a larger header";
+  if (id == "LIST") why = ", with tags such as the title";
+  if (id == "ds64") {
+    return "The sizes of this RF64 file are in a 'ds64' chunk before the format chunk; the file "
+           "is read correctly." +
+           raw;
+  }
+  return "A '" + id + "' chunk comes before the format chunk" + why +
+         "; the file is read correctly." + raw;
+}
+
+std::string formatTagFinding(std::int16_t tag) {
+  std::string what;
+  switch (tag) {
+    case -2:
+      what = "The format is extensible but does not name PCM samples.";
+      break;
+    default:
+      what = "The samples are coded in another way than PCM.";
+      break;
+  }
+  return what + " (format tag " + std::to_string(tag) + ")";
+}
+
 }  // namespace
 
 std::string headerReportLines(const std::string& path, const WavHeader& h,
@@ -76,9 +122,13 @@ std::string headerReportLines(const std::string& path, const WavHeader& h,
     line("Filelength:\t" +
          formatNumber(static_cast<double>(h.layout.fileLength) / 1024 / 1024, "0.000 MB"));
   }
-  if (f.formatRead) {
+  // A file of another kind shows no lines made from bytes that are no format;
+  // the reason line below says what it is.
+  if (f.formatRead && f.waveForm) {
     if (f.riffIdWrong) line(f.riffId);
     if (f.riffSizeWrong) line(std::to_string(f.riffSize));
+  }
+  if (h.formatKnown()) {
     line("Nr of channels:\t" + channelsText(format));
     line("Sample frequ.:\t" + std::to_string(format.sampleRate) + " Hz");
     line("Resolution:\t" + resolutionText(h));
@@ -89,8 +139,9 @@ std::string headerReportLines(const std::string& path, const WavHeader& h,
     line(readErrorLine(f));
     return text;
   }
-  if (h.status == HeaderStatus::kNoDataChunk) line("No data chuk found!");
-  if (f.dataFound && format.channels > 0 && format.bitsPerSample > 0 && format.sampleRate > 0) {
+  if (h.status == HeaderStatus::kNoDataChunk && f.waveForm) line("No data chuk found!");
+  if (f.dataFound && h.formatKnown() && format.channels > 0 && format.bitsPerSample > 0 &&
+      format.sampleRate > 0) {
     line("Length of file:\t" + playingTime(h));
   }
   if (!f.unsupportedReason.empty()) line("This file cannot be analysed: " + f.unsupportedReason);
@@ -118,11 +169,19 @@ std::vector<std::string> headerWarnings(const WavHeader& h) {
   const HeaderFindings& f = h.findings;
   std::vector<std::string> lines;
   if (!f.formatRead) return lines;
-  if (f.formAndFirstChunkWrong) lines.push_back(f.formAndFirstChunk);
-  if (f.fmtChunkLength < 16) lines.push_back("fmt_ChunkLen = " + printedNumber(f.fmtChunkLength));
-  if (h.format.formatTag != 1) {
-    lines.push_back("WAV-file has no PCM format (" + printedNumber(h.format.formatTag) +
-                    " instead of 1)");
+  if (!f.waveForm) return {notWavFinding(f)};
+  if (f.formAndFirstChunkWrong) lines.push_back(firstChunkFinding(f));
+  if (!h.formatKnown()) return lines;
+  if (f.fmtChunkLength < 16) {
+    lines.push_back(
+        "The format chunk is shorter than the 16 bytes a format needs; its last fields are "
+        "taken from the bytes behind it. (format chunk of " +
+        std::to_string(f.fmtChunkLength) + " bytes)");
+  }
+  // Float, A-law and mu-law samples are read; other codings are named here.
+  if (!f.unsupportedReason.empty() && h.format.encoding == SampleEncoding::kPcm &&
+      h.format.formatTag != 1 && !f.extensiblePcm) {
+    lines.push_back(formatTagFinding(h.format.formatTag));
   }
   return lines;
 }

@@ -10,7 +10,9 @@
 namespace ril {
 
 // "Filename:", "Filelength:", the format lines and the playing time, with a
-// line for each finding; every line ends in `lineBreak`.
+// line for each finding; every line ends in `lineBreak`. A file that is not
+// a WAV file, or whose format is not known, gets no format lines: the line
+// "This file cannot be analysed: ..." says why.
 std::string headerReportLines(const std::string& path, const WavHeader& header,
                               const std::string& lineBreak);
 
@@ -19,8 +21,12 @@ std::string headerReportLines(const std::string& path, const WavHeader& header,
 // or the missing data chunk. Empty when the header is ready.
 std::string headerProblem(const WavHeader& header);
 
-// The warnings about the form type, the format chunk's length and the format
-// tag, one text each.
+// The findings about the header that are not part of the report: what a
+// file that is not a WAV file looks like, a chunk before the format chunk, a
+// short format chunk, a format that is not PCM. Each is a sentence, with the
+// bytes or the value it rests on last, in parentheses: "A 'bext' chunk comes
+// before the format chunk, as in broadcast WAV files; the file is read
+// correctly. (WAVEbext)". A valid extensible PCM format has none.
 std::vector<std::string> headerWarnings(const WavHeader& header);
 
 }  // namespace ril

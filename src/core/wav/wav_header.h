@@ -77,11 +77,15 @@ struct HeaderFindings {
   bool riffSizeWrong = false;           // not the file length - 8
   std::string formAndFirstChunk;        // 8 characters
   bool formAndFirstChunkWrong = false;  // not "WAVEfmt "
-  bool waveForm = false;                // bytes 8 to 11 are "WAVE"
+  bool waveForm = false;                // bytes 8 to 11 are "WAVE": a WAV file
+  // What a file that is not a WAV file looks like, where its first bytes make
+  // that plain ("an AIFF file", "a FLAC file"); empty otherwise.
+  std::string lookalike;
   // The format fields come from a "fmt " chunk: the first chunk, or one found
   // by walking the chunk list. Without one they are bytes 16 to 35 as read.
   bool formatChunkFound = false;
   bool sizesFromDs64 = false;  // an RF64 file: the data size came from its ds64 chunk
+  bool extensiblePcm = false;  // format tag -2 with the PCM sub-format
   std::uint32_t fmtChunkLength = 0;
   std::int32_t byteRate = 0;
   bool byteRateWrong = false;  // not blockAlign x sampleRate
@@ -100,6 +104,9 @@ struct WavHeader {
   HeaderFindings findings;
 
   bool ready() const { return status == HeaderStatus::kReady; }
+  // The format fields hold a WAV file's format as read from its format
+  // chunk: not bytes of a file of another kind.
+  bool formatKnown() const { return findings.formatRead && findings.formatChunkFound; }
   // Ready, with sample frames to work on.
   bool hasFrames() const { return ready() && layout.framesInFile > 0; }
 };

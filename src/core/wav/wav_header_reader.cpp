@@ -269,6 +269,7 @@ FormatExtension readFormatBody(HeaderStream& in, ChunkWalker& walker, std::uint3
     readSubFormat(more + 8, big, ext);
     w.format.channelMask = u32(more + 4, big);
   }
+  w.findings.extensiblePcm = w.format.formatTag == -2 && ext.knownGuid && ext.subFormat == 1;
   walker.skipBody(length, 16 + extGot);
   return ext;
 }
@@ -348,11 +349,35 @@ bool findDataChunk(HeaderStream& in, ChunkWalker& walker, std::optional<std::uin
   return true;
 }
 
+// What a file that is not WAVE looks like, from its first bytes, where that
+// is plain; empty otherwise.
+std::string lookalike(const unsigned char* h, std::size_t got) {
+  const auto startsWith = [&](const char* magic, std::size_t at = 0) {
+    const std::size_t n = std::strlen(magic);
+    return got >= at + n && std::memcmp(h + at, magic, n) == 0;
+  };
+  if (startsWith("FORM") && (startsWith("AIFF", 8) || startsWith("AIFC", 8))) {
+    return "an AIFF file";
+  }
+  if (startsWith("fLaC")) return "a FLAC file";
+  // An ID3 tag, or an MPEG audio frame's sync word with layer III.
+  if (startsWith("ID3") || (got >= 2 && h[0] == 0xFF && (h[1] & 0xE6) == 0xE2)) {
+    return "an MP3 file";
+  }
+  if (startsWith("OggS")) return "an Ogg file";
+  if ((startsWith("RIFF") || startsWith("RIFX") || startsWith("RF64")) && got >= 12) {
+    return "a RIFF file of form '" + idText(h + 8, 4) + "'";
+  }
+  return {};
+}
+
 // Why the file's layout leaves its samples unknown, or nothing.
 std::string layoutReason(const HeaderFindings& f) {
   if (!f.waveForm) {
-    return "it is not a WAV file: it does not begin with a RIFF, RIFX or RF64 header of form "
-           "WAVE.";
+    return f.lookalike.empty()
+               ? "it is not a WAV file: it does not begin with a RIFF, RF64 or RIFX header of "
+                 "form WAVE."
+               : "it is not a WAV file but " + f.lookalike + ".";
   }
   if (!f.formatChunkFound) return "it has no format chunk, so its sample format is unknown.";
   return {};
@@ -485,6 +510,7 @@ void readAfterLength(HeaderStream& in, WavHeader& w) {
   readFixedRecord(h, w);
   in.setBigEndian(w.format.bigEndian);
   HeaderFindings& f = w.findings;
+  if (!f.waveForm) f.lookalike = lookalike(h, got);
   ChunkWalker walker(in, w.layout.fileLength);
   FormatExtension ext;
   std::optional<std::uint64_t> ds64Size;

@@ -53,6 +53,18 @@ TEST(FuzzRegressionTest, SeedSheetsAndEveryInputTheCueReaderOnceFailedOnPass) {
   }
 }
 
+// The repair's checks over every WAV file a fuzz target once failed on, and
+// the real-world files.
+TEST(FuzzRegressionTest, EveryInputTheRepairOrReaderOnceFailedOnAndEveryCorpusFilePasses) {
+  std::vector<std::string> files = regressionFiles("repair");
+  for (const std::string& path : regressionFiles("read_and_analyse")) files.push_back(path);
+  for (const std::string& path : test::corpusFiles()) files.push_back(path);
+  for (const std::string& path : files) {
+    const test::Bytes bytes = test::readFile(path);
+    EXPECT_EQ(properties::checkRepair(bytes.data(), bytes.size()), "") << path;
+  }
+}
+
 // The same checks over the real-world files, read and modified with each
 // option set in each scenario.
 TEST(FuzzRegressionTest, CorpusFilesPassTheFuzzChecksInEveryScenario) {

@@ -7,7 +7,7 @@
 #include <cerrno>
 
 #include "core/base/errors.h"
-#include "core/modify/output_placement.h"
+#include "core/io/safe_outputs.h"
 #include "support/test_support.h"
 
 namespace ril {

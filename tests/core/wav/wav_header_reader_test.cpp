@@ -120,16 +120,18 @@ TEST(WavHeaderReader, FindsTheDataChunkBehindOtherChunksAndExtendedFormats) {
   EXPECT_EQ(parse(test::buildWav(list)).dataOffset, 70);
 }
 
-TEST(WavHeaderReader, JunkChunkFirstDrawsTheEightCharactersAndReadsOn) {
+TEST(WavHeaderReader, JunkChunkFirstIsAFindingInWordsWithTheEightCharactersLast) {
   WavShape shape;
   shape.firstChunks.push_back({"JUNK", Bytes(4, 0)});
   shape.data = test::pcm16({1, 2});
   Parsed r = parse(test::buildWav(shape));
   ASSERT_FALSE(r.windowLines.empty());
-  EXPECT_EQ(r.windowLines[0], "WAVEJUNK");
+  EXPECT_EQ(r.windowLines[0],
+            "A 'JUNK' chunk comes before the format chunk, keeping room for a larger header; the "
+            "file is read correctly. (WAVEJUNK)");
 }
 
-TEST(WavHeaderReader, FormatWarningsUseThePrintedNumberLayout) {
+TEST(WavHeaderReader, FormatFindingsSayWhatIsWrongAndAValidExtensibleFormatHasNone) {
   WavShape ext;
   ext.formatTag = -2;
   ext.channels = 1;
@@ -137,8 +139,7 @@ TEST(WavHeaderReader, FormatWarningsUseThePrintedNumberLayout) {
                   0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
   ext.data = test::pcm16({1, 2});
   Parsed e = parse(test::buildWav(ext));
-  ASSERT_EQ(e.windowLines.size(), 1u);
-  EXPECT_EQ(e.windowLines[0], "WAV-file has no PCM format (-2  instead of 1)");
+  EXPECT_TRUE(e.windowLines.empty());
   EXPECT_EQ(e.status, HeaderStatus::kReady);
   EXPECT_EQ(e.dataOffset, 68);
 
@@ -147,7 +148,7 @@ TEST(WavHeaderReader, FormatWarningsUseThePrintedNumberLayout) {
   flt.bitsPerSample = 32;
   flt.data = Bytes(16, 0);
   Parsed f = parse(test::buildWav(flt));
-  EXPECT_EQ(f.windowLines.at(0), "WAV-file has no PCM format ( 3  instead of 1)");
+  EXPECT_TRUE(f.windowLines.empty());
   EXPECT_EQ(f.status, HeaderStatus::kReady);
   EXPECT_NE(f.lines.find("Resolution:\t32 bit float\r\n"), std::string::npos);
 
@@ -156,14 +157,16 @@ TEST(WavHeaderReader, FormatWarningsUseThePrintedNumberLayout) {
   adpcm.bitsPerSample = 4;
   adpcm.data = Bytes(16, 0);
   Parsed a = parse(test::buildWav(adpcm));
-  EXPECT_EQ(a.windowLines.at(0), "WAV-file has no PCM format ( 17  instead of 1)");
+  EXPECT_EQ(a.windowLines.at(0), "The samples are coded in another way than PCM. (format tag 17)");
   EXPECT_EQ(a.status, HeaderStatus::kUnsupported);
   EXPECT_NE(a.lines.find("it cannot decode: IMA ADPCM (format tag 17)"), std::string::npos);
 
   WavShape shortFmt;
   shortFmt.fmtLength = 14;
   Parsed s = parse(test::buildWav(shortFmt));
-  EXPECT_EQ(s.windowLines.at(0), "fmt_ChunkLen =  14 ");
+  EXPECT_EQ(s.windowLines.at(0),
+            "The format chunk is shorter than the 16 bytes a format needs; its last fields are "
+            "taken from the bytes behind it. (format chunk of 14 bytes)");
 }
 
 TEST(WavHeaderReader, ShortFormatChunkSearchesFromWhereItEnds) {
@@ -209,14 +212,18 @@ TEST(WavHeaderReader, PlayingTimeLine) {
   Parsed r = parse(test::buildWav(mono8));
   EXPECT_NE(r.lines.find("Length of file:\t00:01 (Min:Sec)\r\n"), std::string::npos);
 
-  // 59.6 seconds show as 60 without carrying into the minutes.
+  // Seconds that round up to 60 carry into the minutes; below the half they do not.
   WavShape s;
   s.channels = 1;
   s.bitsPerSample = 8;
   s.sampleRate = 10;
-  s.data = Bytes(596, 128);
-  EXPECT_NE(parse(test::buildWav(s)).lines.find("Length of file:\t00:60 (Min:Sec)"),
-            std::string::npos);
+  for (const auto& [tenths, shown] : std::vector<std::pair<std::size_t, std::string>>{
+           {596, "01:00"}, {594, "00:59"}, {1196, "02:00"}, {1205, "02:01"}}) {
+    s.data = Bytes(tenths, 128);
+    EXPECT_NE(parse(test::buildWav(s)).lines.find("Length of file:\t" + shown + " (Min:Sec)"),
+              std::string::npos)
+        << tenths;
+  }
 }
 
 TEST(WavHeaderReader, HeaderInconsistenciesAddTheirValueLines) {
@@ -226,13 +233,49 @@ TEST(WavHeaderReader, HeaderInconsistenciesAddTheirValueLines) {
   shape.blockAlign = 3;
   shape.data = test::pcm16({0, 0});
   Bytes bytes = test::buildWav(shape);
-  bytes[0] = 'R';
-  bytes[3] = 'Y';
+  bytes[3] = 'Z';
   Parsed r = parse(bytes, "/p.wav");
   EXPECT_EQ(r.lines,
-            joinLines({"Filename:\t/p.wav", "Filelength:\t0.000 MB", "RIFY", "4294967280",
+            joinLines({"Filename:\t/p.wav", "Filelength:\t0.000 MB", "RIFZ", "4294967280",
                        "Nr of channels:\t2 (Stereo)", "Sample frequ.:\t44100 Hz",
                        "Resolution:\t16 bit", "1", "3", "Length of file:\t00:00 (Min:Sec)"}));
+}
+
+TEST(WavHeaderReader, AFileOfAnotherKindIsNamedAndShowsNoFormatLines) {
+  const std::string q(4, '?');  // bytes that are not printable
+  const std::vector<std::tuple<std::string, std::string, std::string>> files = {
+      // first bytes, what it is said to be, the bytes shown
+      {std::string("FORM\x00\x00\x00\x40"
+                   "AIFFCOMM",
+                   16),
+       " but an AIFF file.", "(FORM AIFFCOMM)"},
+      {std::string("fLaC\x00\x00\x00\x22\x10\x00\x10\x01", 12), " but a FLAC file.",
+       "(fLaC " + q + "xxxx)"},
+      {std::string("ID3\x03\x00\x00\x00\x00\x00\x00\xFF\xFB", 12), " but an MP3 file.",
+       "(ID3? " + q + "xxxx)"},
+      {std::string("\xFF\xFB\x90\x64"
+                   "data\x02\x00\x00\x00",
+                   12),
+       " but an MP3 file.", "(" + q.substr(1) + "d " + q + "xxxx)"},
+      {std::string("RIFF\x00\x00\x00\x40"
+                   "AVI LIST",
+                   16),
+       " but a RIFF file of form 'AVI '.", "(RIFF AVI LIST)"},
+      {"gus bogus notes, no data",
+       ": it does not begin with a RIFF, RF64 or RIFX header of form WAVE.", "(gus  s notes,)"},
+  };
+  for (const auto& [start, kind, shown] : files) {
+    SCOPED_TRACE(kind);
+    Bytes bytes(start.begin(), start.end());
+    bytes.resize(200, 'x');
+    const Parsed r = parse(bytes, "/a.wav");
+    EXPECT_EQ(r.lines, joinLines({"Filename:\t/a.wav", "Filelength:\t0.000 MB",
+                                  "This file cannot be analysed: it is not a WAV file" + kind}));
+    EXPECT_NE(r.status, HeaderStatus::kReady);
+    EXPECT_FALSE(r.header.formatKnown());
+    ASSERT_EQ(r.windowLines.size(), 1u);
+    EXPECT_EQ(r.windowLines[0], "This is not a WAV file" + kind + " " + shown);
+  }
 }
 
 TEST(WavHeaderReader, MissingDataChunkEndsTheReportAfterTheFormat) {
@@ -321,22 +364,33 @@ TEST(WavHeaderReader, WalksTheChunksToFormatAndDataAndSearchesBytesOnlyWhereTheW
   const Bytes pcm = {22, 0, 16, 0, 3,   0, 0, 0,   1, 0,  0,   0,
                      0,  0, 16, 0, 128, 0, 0, 170, 0, 56, 155, 113};
   const Bytes comment = {'I', 'C', 'M', 'T', 6, 0, 0, 0, 'd', 'a', 't', 'a', 9, 9};
-  const std::string tag = "WAV-file has no PCM format (-2  instead of 1)";
+  const std::string tag = "The format is extensible but does not name PCM samples. (format tag -2)";
+  const auto before = [](const std::string& id, const std::string& why) {
+    return "A '" + id + "' chunk comes before the format chunk" + why +
+           "; the file is read correctly. (WAVE" + id + ")";
+  };
   const std::string noExtension = "its format is extensible (tag -2), but the format chunk lacks";
   const std::vector<std::tuple<Bytes, std::int64_t, std::string, std::string>> cases = {
       // file, dataOffset, warning, reason it is not analysed
-      {first({"JUNK", Bytes(28, 0)}), 44 + 36, "WAVEJUNK", ""},
-      {first({"bext", Bytes(603, 1)}), 44 + 612, "WAVEbext", ""},  // odd, with its pad byte
-      {first({"LIST", Bytes(26, 'l')}), 44 + 34, "WAVELIST", ""},
+      {first({"JUNK", Bytes(28, 0)}), 44 + 36, before("JUNK", ", keeping room for a larger header"),
+       ""},
+      {first({"bext", Bytes(603, 1)}), 44 + 612,  // odd, with its pad byte
+       before("bext", ", as in broadcast WAV files"), ""},
+      {first({"LIST", Bytes(26, 'l')}), 44 + 34, before("LIST", ", with tags such as the title"),
+       ""},
+      {first({"fact", Bytes(4, 0)}), 44 + 12, before("fact", ""), ""},
       {shaped([&](WavShape& s) {
          s.before = {{"LIST", comment}, {"inst", Bytes(7, 'i')}};
        }),
        44 + 22 + 16, "", ""},
-      {shaped([](WavShape& s) { s.rf64 = true; }), 44 + 36, "WAVEds64", ""},
+      {shaped([](WavShape& s) { s.rf64 = true; }), 44 + 36,
+       "The sizes of this RF64 file are in a 'ds64' chunk before the format chunk; the file is "
+       "read correctly. (WAVEds64)",
+       ""},
       {sizePastEnd, 52 + 14 + 8, "", ""},
       {broken({"\x01\x02zz", Bytes(6, 'x')}), 52 + 14 + 8, "", ""},  // unprintable identifier
       {noPad, 52 + 13 + 8, "", ""},
-      {extensible(pcm), 44 + 24, tag, ""},
+      {extensible(pcm), 44 + 24, "", ""},
       {extensible({}), 44, tag, noExtension},
       {extensible({0, 0}), 46, tag, noExtension},
   };
