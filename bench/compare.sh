@@ -5,7 +5,7 @@
 # cp and sync, and in place on a 4 GiB one; and on many small files (300
 # files of 2.5 s each), --jobs 1 against --jobs 2 and a shell loop over sox.
 #
-#   bench/compare.sh [BUILD_DIR [report|loudness|modify|repair|files|all]]   (default: build all)
+#   bench/compare.sh [BUILD_DIR [report|loudness|modify|repair|files|formats|all]]   (default: build all)
 #   CACHE=cold bench/compare.sh ...   the page cache dropped before every run
 #                                     (as root: sync; echo 3 > /proc/sys/vm/drop_caches)
 #
@@ -147,6 +147,42 @@ modify_comparison() {
   rm -f "$out"
 }
 
+# Every further format: a 48 kHz stereo file of FORMAT_MINUTES minutes (60 by
+# default, about 1 GB) of 24-bit PCM and one of 32-bit float, each read by
+# report against cat and sox stats, and rewritten by modify --volume 80
+# against cp + sync; the 16-bit figures of report_comparison and
+# modify_comparison stand beside them in the same run with "all".
+formats_comparison() {
+  local minutes=${FORMAT_MINUTES:-60} out="$WORK/out.wav"
+  local fresh="rm -f '$out'; sync"
+  local kind file t_cat t_report t_report1 t_sox t_cp t_vol
+  for kind in "24-bit:-b 24" "float:-e floating-point -b 32"; do
+    file="$WORK/${kind%%:*}.wav"
+    # shellcheck disable=SC2086
+    sox -n -r 48000 -c 2 ${kind#*:} "$file" synth "$((minutes * 60))" pinknoise pinknoise vol -10dB
+    sync
+    echo "== ${kind%%:*} stereo 48 kHz, $minutes min: $(du -h "$file" | cut -f1), $CACHE page cache"
+    t_cat=$(time_command cat "$RUNS" "cat '$file' > /dev/null")
+    t_report=$(time_command report "$RUNS" "'$CLI' report '$file'")
+    t_report1=$(time_command report-nl "$RUNS" "'$CLI' report --no-loudness '$file'")
+    t_sox=$(time_command sox "$SLOW_RUNS" "sox '$file' -n stats")
+    t_cp=$(time_command cp "$RUNS" "cp '$file' '$out' && sync '$out'" "$fresh")
+    t_vol=$(time_command volume "$RUNS" "'$CLI' modify --volume 80 --output '$out' '$file'" "$fresh")
+    printf '%-40s %8.3f s\n' "rilmaton-cli report" "$t_report" \
+      "rilmaton-cli report --no-loudness" "$t_report1" \
+      "sox FILE -n stats" "$t_sox" "cat FILE > /dev/null" "$t_cat" \
+      "rilmaton-cli modify --volume 80 --output" "$t_vol" "cp FILE OUT && sync OUT" "$t_cp"
+    echo "report / cat:              $(ratio "$t_report" "$t_cat")x   (target <= 3)"
+    echo "report --no-loudness / cat: $(ratio "$t_report1" "$t_cat")x"
+    echo "sox stats / report:        $(ratio "$t_sox" "$t_report")x   (target >= 6)"
+    echo "volume / (cp+sync):        $(ratio "$t_vol" "$t_cp")x   (target <= 1.25)"
+    echo "peak memory of report:     $(peak_memory_kib "'$CLI' report '$file'") KiB   (limit 32768)"
+    rm -f "$out"
+    echo "peak memory of volume:     $(peak_memory_kib "'$CLI' modify --volume 80 --output '$out' '$file'") KiB   (limit 32768)"
+    rm -f "$out" "$file"
+  done
+}
+
 # Many small files: the cost of each file beyond its samples, and the gain
 # of a second thread. The 300 files are the cuts of one 750-second file, whose
 # analysis in one piece is the same work without the per-file part.
@@ -223,7 +259,7 @@ main() {
   WORK=$(mktemp -d)
   trap cleanup EXIT
   local file="$WORK/pink-60min.wav"
-  if [[ "$WHICH" != files ]]; then
+  if [[ "$WHICH" != files && "$WHICH" != formats ]]; then
     echo "making $file ..."
     make_test_file "$file"
     sync  # its writeback must not overlap the first timings
@@ -234,14 +270,16 @@ main() {
     modify) modify_comparison "$file" ;;
     repair) repair_comparison "$file" ;;
     files) many_files_comparison ;;
+    formats) formats_comparison ;;
     all)
       report_comparison "$file"
       loudness_comparison "$file"
       modify_comparison "$file"
       repair_comparison "$file"
       many_files_comparison
+      formats_comparison
       ;;
-    *) echo "compare.sh: report, loudness, modify, repair, files or all, not '$WHICH'" >&2; exit 2 ;;
+    *) echo "compare.sh: report, loudness, modify, repair, files, formats or all, not '$WHICH'" >&2; exit 2 ;;
   esac
 }
 

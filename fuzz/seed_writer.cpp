@@ -181,6 +181,32 @@ std::vector<Bytes> shapes() {
   with([](Shape& s) { s.channels = 0; });
   with([](Shape& s) { s.bits = 24; });
   with([](Shape& s) { s.bits = 0; });
+  // Every further format: its decoder and its encoder.
+  with([](Shape& s) { s.bits = 32; });
+  with([](Shape& s) { s.formatTag = 3, s.bits = 64; });
+  with([](Shape& s) { s.formatTag = 6, s.bits = 8; });
+  with([](Shape& s) { s.formatTag = 7, s.bits = 8, s.channels = 1; });
+  with([](Shape& s) { s.channels = 6, s.bits = 8; });
+  with([](Shape& s) {  // 20 valid bits in 24, extensible
+    s.formatTag = 0xFFFE;
+    s.bits = 24;
+    s.channels = 1;
+    s.fmtExtra = {22, 0, 20, 0, 4,    0, 0, 0,    1, 0,    0,    0,
+                  0,  0, 16, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+  });
+  {  // big-endian: RIFX, its sizes and fields turned round
+    Shape s = base;
+    s.bits = 24;
+    Bytes b = build(s);
+    b[3] = 'X';
+    auto turn = [&b](std::size_t at, std::size_t n) {
+      std::reverse(b.begin() + static_cast<std::ptrdiff_t>(at),
+                   b.begin() + static_cast<std::ptrdiff_t>(at + n));
+    };
+    for (std::size_t at : {4, 16, 24, 28, 40}) turn(at, 4);
+    for (std::size_t at : {20, 22, 32, 34}) turn(at, 2);
+    out.push_back(b);
+  }
   with([](Shape& s) { s.rate = 0; });
   with([](Shape& s) { s.cutTo = 36; });  // header only
   with([](Shape& s) { s.cutTo = 42; });  // inside the size field

@@ -14,7 +14,10 @@ namespace {
 const char* kUsage =
     "Usage: rilmaton-cli COMMAND [OPTIONS] FILE...\n"
     "\n"
-    "Checks and repairs PCM WAV files (8-bit unsigned or 16-bit signed, mono or stereo).\n"
+    "Checks and repairs WAV files: integer PCM of 8 (unsigned), 16, 24 and 32 bits (also\n"
+    "with fewer valid bits), IEEE float of 32 and 64 bits, A-law and mu-law (analysed,\n"
+    "never modified); RIFF, RF64 and big-endian RIFX; 1 to 64 channels, any sample rate.\n"
+    "Compressed formats (ADPCM, MPEG and so on) are refused with a line naming them.\n"
     "\n"
     "Commands:\n"
     "  report [OPTIONS] FILE...  print the report the main window shows for each FILE:\n"

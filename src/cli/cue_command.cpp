@@ -32,7 +32,7 @@ const char* kCueUsage =
     "first index (INDEX 00 when present, else INDEX 01) to the next track's first\n"
     "index, or to the end of the file's data; frames are counted at 44.1 kHz, 588 to\n"
     "the CD frame. Then each file the sheet names, with its format and whether its\n"
-    "tracks can be modified (44100 Hz WAV files of 8- or 16-bit PCM only).\n"
+    "tracks can be modified (44100 Hz WAV files of PCM or float samples only).\n"
     "\n"
     "  --json   print the same as one JSON document\n"
     "\n"

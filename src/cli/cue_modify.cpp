@@ -31,7 +31,7 @@ const char* kCueModifyUsage =
     "as it is. Samples the filter takes past full scale are clipped and counted.\n"
     "\n"
     "Every file is checked before anything is written: a flagged track that is not\n"
-    "audio, a file that is not a 44100 Hz WAV file of 8- or 16-bit PCM, a file that\n"
+    "audio, a file that is not a 44100 Hz WAV file of PCM or float samples, a file that\n"
     "cannot be read, a FILE that leads outside the sheet's directory and its\n"
     "subdirectories (after links), one file named twice, or a FILE.old or SHEET.old\n"
     "that exists already refuses the whole sheet. A FILE.old that is a second name of\n"

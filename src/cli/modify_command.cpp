@@ -357,7 +357,7 @@ class ModifyCommand {
   }
 
   double maxGain() const {
-    return safeGain(peak_[0], peak_[1], target_.header.format.bitsPerSample, o_.deemphasis);
+    return safeGainFor(target_.header.format.sample(), peak_[0], peak_[1], o_.deemphasis);
   }
 
   // Holds the volume at or below maxGain, and says so.
@@ -379,8 +379,8 @@ class ModifyCommand {
                        o_.analysisThreads, false);
     reading_.samples.reset();
     if (result.complete()) {
-      peak_[0] = result.peak[0];
-      peak_[1] = result.peak[1];
+      peak_[0] = result.peakValue[0];
+      peak_[1] = result.peakValue[1];
       return true;
     }
     std::string text = toUnixLines(analysisReportLines(result, header.format, ReportFormat{}));
@@ -410,6 +410,7 @@ class ModifyCommand {
     r.maximize = o_.maximize;
     r.volumeTenths = static_cast<int>(o_.tenths);
     r.maxGain = gain;
+    if (target_.header.format.sample().isFloat()) r.peakToDivideBy = peak_[0];
     // A script that got exit status 0 finds the file it named.
     r.copyWhenUnchanged = !o_.output.empty();
     return r;
@@ -458,8 +459,11 @@ class ModifyCommand {
     ModifyRequest r = request(1.0);
     r.stopAtFirstClip = true;
     return runModification(target_, r, s, [this](const ModifyResult& soFar) {
-      return deemphasisTrialHolds(soFar.filteredRange, target_.header.format.channels,
-                                  target_.header.format.bitsPerSample, o_.tenths, peak_[1]);
+      std::int32_t peak = 0;
+      const bool holds = deemphasisTrialHolds(soFar.filteredRange, target_.header.format.channels,
+                                              target_.header.format.bitsPerSample, o_.tenths, peak);
+      if (holds) peak_[1] = peak;
+      return holds;
     });
   }
 
@@ -534,6 +538,9 @@ class ModifyCommand {
       std::fprintf(errStream(), "%lld samples clipped\n",
                    static_cast<long long>(result.clippedSamples));
     }
+    if (target_.header.format.sample().isFloat()) {
+      std::fprintf(to, "%s\n", beyondFullScaleLine(result.samplesBeyondFullScale).c_str());
+    }
     const std::string file = shown();
     const std::string output = shownName(o_.output);
     if (result.inPlace) {
@@ -565,7 +572,7 @@ class ModifyCommand {
   TerminalMessages messages_;
   HeaderReading reading_;
   ModifyTarget target_;
-  std::int32_t peak_[2] = {0, 0};
+  double peak_[2] = {0, 0};     // on the format's statistics scale
   bool unchanged_ = false;      // factor 1 without de-emphasis
   bool heldDown_ = false;       // the volume asked for was limited to the safe factor
   bool dataOnStdout_ = false;   // --output is standard output
@@ -615,9 +622,9 @@ AlbumTrack analyseAlbumTrack(const std::string& file, bool deemphasis) {
         analyseSamples(*reading.samples, h.format, h.layout, silent, steadyClock(), '.', 1, false);
     if (r.complete()) {
       track.analysed = true;
-      const std::int32_t peak = deemphasis ? r.peak[1] : r.peak[0];
+      const double peak = deemphasis ? r.peakValue[1] : r.peakValue[0];
       track.silent = peak == 0;
-      track.gain = safeGain(r.peak[0], r.peak[1], h.format.bitsPerSample, deemphasis);
+      track.gain = safeGainFor(h.format.sample(), r.peakValue[0], r.peakValue[1], deemphasis);
       return track;
     }
     problem = r.failure.empty() ? std::string("the samples could not all be read") : r.failure;

@@ -19,35 +19,42 @@ Json dbfs(double fraction) {
   return fraction > 0 ? Json(20.0 * std::log10(fraction)) : Json(nullptr);
 }
 
-Json channelJson(const ChannelStats& r, double rate) {
-  const double peak = std::max(std::abs(static_cast<double>(r.min)), std::abs(double(r.max)));
+// A figure on the format's own scale: integers as integers, float values as
+// numbers.
+Json scaleValue(double v, const SampleFormat& f) {
+  return f.isFloat() ? Json(v) : Json(static_cast<std::int64_t>(v));
+}
+
+Json channelJson(const ChannelFigures& r, const SampleFormat& f, double rate) {
+  const double peak = std::max(std::abs(r.min), std::abs(r.max));
+  const double fullScale = f.statisticsFullScale();
   Json c;
-  c["min"] = r.min;
-  c["max"] = r.max;
-  c["minPercent"] = r.min / 32768.0 * 100.0;
-  c["maxPercent"] = r.max / 32768.0 * 100.0;
+  c["min"] = scaleValue(r.min, f);
+  c["max"] = scaleValue(r.max, f);
+  c["minPercent"] = r.min / fullScale * 100.0;
+  c["maxPercent"] = r.max / fullScale * 100.0;
   c["minFrame"] = r.minPos;
   c["maxFrame"] = r.maxPos;
   c["minSecond"] = static_cast<double>(r.minPos) / rate;
   c["maxSecond"] = static_cast<double>(r.maxPos) / rate;
   c["averagePercent"] = r.avg * 100.0;
   c["rmsPercent"] = r.rms * 100.0;
-  c["peakDbfs"] = dbfs(peak / 32768.0);
+  c["peakDbfs"] = dbfs(peak / fullScale);
   c["rmsDbfs"] = dbfs(r.rms);
   c["fullScaleSamples"] = r.fullScale;
   return c;
 }
 
-Json channelsJson(const AnalysisResult& result, int channels, double rate, int first) {
+Json channelsJson(const std::vector<ChannelFigures>& figures, const SampleFormat& f, double rate) {
   Json list = Json::array();
-  for (int c = 0; c < channels; ++c) list.push_back(channelJson(result.records[first + c], rate));
+  for (const ChannelFigures& r : figures) list.push_back(channelJson(r, f, rate));
   return list;
 }
 
 // The factor the modification dialog would use, and as the report's line
 // gives it (cut to tenths of the factor, de-emphasised to thousandths); null
 // for silence.
-Json headroomJson(std::int32_t peak, double factor, double reportFactor) {
+Json headroomJson(double peak, double factor, double reportFactor) {
   if (peak == 0) return nullptr;
   Json h;
   h["factor"] = factor;
@@ -66,6 +73,14 @@ Json formatJson(const WavHeader& header) {
   j["channels"] = f.channels;
   j["sampleRate"] = f.sampleRate;
   j["bitsPerSample"] = f.bitsPerSample;
+  if (header.ready()) {
+    const SampleFormat s = f.sample();
+    j["sampleFormat"] = s.name();
+    j["validBitsPerSample"] = s.validBits;
+    j["fullScale"] = s.fullScale();
+  }
+  j["channelMask"] = f.channelMask != 0 ? Json(f.channelMask) : Json(nullptr);
+  j["byteOrder"] = f.bigEndian ? "big" : "little";
   j["dataOffset"] = header.layout.dataOffset;
   if (header.findings.dataFound) {
     j["frames"] = header.layout.sampleFrames;
@@ -127,16 +142,17 @@ std::string reportJson(const std::string& path, const WavHeader& header,
   if (result && result->complete()) {
     const WavFormat& f = header.format;
     const double rate = static_cast<double>(f.sampleRate);
-    const int bits = f.bitsPerSample;
-    j["channels"] = channelsJson(*result, f.channels, rate, 0);
+    const SampleFormat& s = result->sample;
+    const double peak = result->peakValue[0];
+    const double peakDeemphasised = result->peakValue[1];
+    j["channels"] = channelsJson(result->stored, s, rate);
     j["deemphasis"] = result->deemphasised
-                          ? Json{{"channels", channelsJson(*result, f.channels, rate, 2)}}
+                          ? Json{{"channels", channelsJson(result->filtered, s, rate)}}
                           : Json(nullptr);
-    j["headroom"] = headroomJson(result->peak[0], safeGain(result->peak[0], 0, bits, false),
-                                 result->volumeLimit());
+    j["headroom"] = headroomJson(peak, safeGainFor(s, peak, 0, false), result->volumeLimit());
     j["headroomDeemphasis"] =
         result->deemphasised
-            ? headroomJson(result->peak[1], safeGain(0, result->peak[1], bits, true),
+            ? headroomJson(peakDeemphasised, safeGainFor(s, 0, peakDeemphasised, true),
                            result->volumeLimitDeemphasis())
             : Json(nullptr);
     j["loudness"] =

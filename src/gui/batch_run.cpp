@@ -154,8 +154,8 @@ class BatchRun : public QObject {
         if (ctx_.mainWindow) {
           ctx_.mainWindow->showLevels(pass.result, pass.header.format.sampleRate, pass.path);
         }
-        s.peakLevel[0] = pass.result.peak[0];
-        if (pass.result.deemphasised) s.peakLevel[1] = pass.result.peak[1];
+        s.peakLevel[0] = pass.result.peakValue[0];
+        if (pass.result.deemphasised) s.peakLevel[1] = pass.result.peakValue[1];
         offered = s.current.hasFrames();
       }
     }

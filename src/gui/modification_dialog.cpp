@@ -165,7 +165,7 @@ void ModificationDialog::initialise() {
   deemphasisCheck->setChecked(false);
   deemphasisCheck->setEnabled(s.current.format.sampleRate == 44100);
   maximizeCheck->setChecked(false);
-  maxGain_ = maximumGain(s.peakLevel[0], s.current.format.bitsPerSample, false);
+  maxGain_ = maximumGainFor(s.current.format.sample(), s.peakLevel[0], false);
   volumeFrame->setEnabled(true);
   volumeScrollBar->setEnabled(true);
   volumeSpinBox->setEnabled(true);
@@ -212,8 +212,8 @@ void ModificationDialog::placeBesideMain() {
 
 void ModificationDialog::onDeemphasisToggled() {
   const Session& s = ctx_.session;
-  const std::int32_t peak = deemphasisCheck->isChecked() ? s.peakLevel[1] : s.peakLevel[0];
-  maxGain_ = maximumGain(peak, s.current.format.bitsPerSample, true);
+  const double peak = deemphasisCheck->isChecked() ? s.peakLevel[1] : s.peakLevel[0];
+  maxGain_ = maximumGainFor(s.current.format.sample(), peak, true);
   clampStep();
 }
 
@@ -289,6 +289,7 @@ void ModificationDialog::modify() {
   job->request.maximize = maximizeCheck->isChecked();
   job->request.volumeTenths = volumeScrollBar->value();
   job->request.maxGain = maxGain_;
+  if (s.current.format.sample().isFloat()) job->request.peakToDivideBy = s.peakLevel[0];
   job->target = ModifyTarget{s.currentPath(), s.currentName(), s.appPath, s.current};
   connect(&job->progress, &PassProgress::progressed, this,
           [this](double, const QString& text) { setWindowTitle(text); });
@@ -371,7 +372,12 @@ void ModificationDialog::tellOutcome(const ModifyResult& result) {
           manipulationTimeLine(result.elapsedSeconds, ctx_.decimalSeparator) + kLineBreak);
       // When the program is ending, no notice holds the exit up.
       if (!result.exitPending) {
-        ctx_.messages->show(closingNotice(result.inProgramDir, s.lineBreak, result.outputName));
+        const std::optional<std::int64_t> beyond =
+            s.current.format.sample().isFloat()
+                ? std::optional<std::int64_t>(result.samplesBeyondFullScale)
+                : std::nullopt;
+        ctx_.messages->show(
+            closingNotice(result.inProgramDir, s.lineBreak, result.outputName, beyond));
       }
       break;
     case ModifyOutcome::kFailed:

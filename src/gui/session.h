@@ -29,8 +29,8 @@ struct Session {
   // [0] of the data as stored, [1] de-emphasised. [1] is only set for files
   // at 44100 Hz; after a file at another rate it still holds an earlier one's.
   WavHeader current;
-  std::size_t currentIndex = 0;  // its entry in the chosen files
-  std::array<std::int32_t, 2> peakLevel{0, 0};
+  std::size_t currentIndex = 0;           // its entry in the chosen files
+  std::array<double, 2> peakLevel{0, 0};  // on the format's statistics scale
 
   // The path and the listed name of the file read last, or "".
   const std::string& currentPath() const;

@@ -219,12 +219,14 @@ TEST(ModifyCommandTest, EightBitMaximizeReachesFullScaleWithoutOverflow) {
 TEST(ModifyCommandTest, FilesThatCannotBeModifiedExitWithOne) {
   TempDir dir;
   WavShape s;
-  s.bitsPerSample = 24;
+  s.formatTag = 7;  // µ-law: analysed, never modified
+  s.bitsPerSample = 8;
   s.data = Bytes(60, 1);
   Bytes file = test::buildWav(s);
   test::writeFile(dir.file("a.wav"), file);
   CommandResult r = modify("--volume 50 " + quoted(dir.file("a.wav")));
   EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("analysed but never modified"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Modification cancelled!"), std::string::npos) << r.err;
   EXPECT_EQ(test::listDirectory(dir.path()), std::vector<std::string>{"a.wav"});
   EXPECT_EQ(test::readFile(dir.file("a.wav")), file);
@@ -250,7 +252,8 @@ TEST(ModifyCommandTest, LimitFollowsThePeakTheAnalysisFinds) {
   for (const std::string& file : test::corpusFiles()) {
     const test::AnalysedFile a = test::analyseFile(file);
     if (!a.analysed() || a.header.layout.framesInFile == 0) continue;
-    double maxGain = maximumGain(a.result.peak[0], a.header.format.bitsPerSample, false);
+    if (!a.header.format.sample().modifiable()) continue;  // refused, as tested above
+    double maxGain = maximumGainFor(a.result.sample, a.result.peakValue[0], false);
     if (static_cast<float>(maxGain) >= 10.0f) continue;
     long long tenths = std::llround(maxGain * 1000.0);
     if (tenths / 1000.0 > maxGain) --tenths;

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/format_files.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -63,8 +64,8 @@ TEST(ReportCommandTest, ExitStatusAndStderrTellAScriptWhichFilesFailedAndWhy) {
       {"empty.wav", {}},
       {"text.wav", Bytes(text.begin(), text.end())},
       {"song.mp3.wav", Bytes{'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0, 0xFF, 0xFB, 0x90, 0x64}},
-      {"float.wav", wav(32, 3)},
-      {"wide.wav", wav(24)},
+      {"adpcm.wav", wav(4, 2)},
+      {"mpeg.wav", wav(0, 0x55)},
       {"nodata.wav", noData},
   };
   for (const auto& [name, bytes] : bad) {
@@ -116,6 +117,48 @@ TEST(ReportCommandTest, JsonGivesAStableCodeBesideTheReasonForEachKindOfFailure)
   const nlohmann::json good =
       nlohmann::json::parse(test::runCommand(cli + "'" + dir.file("good.wav") + "'").out);
   EXPECT_FALSE(good.contains("reasonCode"));
+}
+
+TEST(ReportCommandTest, JsonDescribesEverySampleFormatOnItsOwnScale) {
+  test::TempDir dir;
+  struct Case {
+    test::FormatCase format;
+    const char* sampleFormat;
+    int validBits;
+    double fullScale;
+    const char* byteOrder;
+  };
+  const Case cases[] = {
+      {{"24 bit", 1, 24, 2, 48000}, "pcm", 24, 8388608.0, "little"},
+      {{"24 bit (20 valid)", -2, 24, 6, 48000, 20, 0x3F, 1}, "pcm", 20, 8388608.0, "little"},
+      {{"32 bit float", 3, 32, 1, 44100, 0, 0, 0, true}, "float", 32, 1.0, "big"},
+      {{"8 bit µ-law", 7, 8, 1, 8000}, "mulaw", 8, 32768.0, "little"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format.words);
+    const Bytes samples = test::formatSamples(c.format, 4000, 9);
+    test::writeFile(dir.file("f.wav"), test::formatFile(c.format, samples));
+    const CommandResult r = test::runCommand("'" + test::builtProgram("rilmaton-cli") +
+                                             "' report --json '" + dir.file("f.wav") + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    const nlohmann::json& f = j["format"];
+    EXPECT_EQ(f["sampleFormat"], c.sampleFormat);
+    EXPECT_EQ(f["validBitsPerSample"], c.validBits);
+    EXPECT_EQ(f["fullScale"], c.fullScale);
+    EXPECT_EQ(f["byteOrder"], c.byteOrder);
+    if (c.format.mask == 0) {
+      EXPECT_TRUE(f["channelMask"].is_null());
+    } else {
+      EXPECT_EQ(f["channelMask"], c.format.mask);
+    }
+    ASSERT_EQ(j["channels"].size(), static_cast<std::size_t>(c.format.channels));
+    const nlohmann::json& first = j["channels"][0];
+    // Integers as stored, float as values; the percentages of full scale.
+    EXPECT_EQ(first["min"].is_number_integer(), c.format.tag != 3);
+    EXPECT_DOUBLE_EQ(first["maxPercent"].get<double>(),
+                     first["max"].get<double>() / c.fullScale * 100.0);
+  }
 }
 
 TEST(ReportCommandTest, ThreadsShareTheWorkWithoutChangingTheReport) {

@@ -364,16 +364,17 @@ TEST_F(BatchRunTest, DialogLeftOpenIsInitialisedForTheNextFileAnalysed) {
 TEST_F(BatchRunTest, FilesThatCannotBeAnalysedAreReportedAndNotOffered) {
   test::WavShape noFrames;
   noFrames.data = {};
-  test::WavShape wide;
-  wide.bitsPerSample = 24;
-  wide.data = test::Bytes(600, 1);
+  test::WavShape compressed;
+  compressed.formatTag = 2;  // Microsoft ADPCM
+  compressed.bitsPerSample = 4;
+  compressed.data = test::Bytes(600, 1);
   test::Bytes noData = test::buildWav(noFrames);
   noData.resize(noData.size() - 8);  // the "data" chunk header cut off
   const std::vector<std::pair<std::string, test::Bytes>> files{
       {"empty.wav", {}},
       {"nodata.wav", noData},
       {"noframes.wav", test::buildWav(noFrames)},
-      {"wide.wav", test::buildWav(wide)}};
+      {"adpcm.wav", test::buildWav(compressed)}};
   test::writeFile(dataDir.file("good.wav"), test::wavWithPeak(16384));
   for (const auto& [name, bytes] : files) test::writeFile(dataDir.file(name), bytes);
 
@@ -417,7 +418,7 @@ TEST_F(BatchRunTest, ReadFailureDuringTheAnalysisIsNotOfferedForModification) {
   ctx.session.peakLevel = {1234, 5678};
   openAndChoose("bad.wav");
   EXPECT_TRUE(ctx.modificationDialog.isNull());
-  EXPECT_EQ(ctx.session.peakLevel, (std::array<std::int32_t, 2>{1234, 5678}));
+  EXPECT_EQ(ctx.session.peakLevel, (std::array<double, 2>{1234, 5678}));
   EXPECT_NE(ctx.session.reportText.find("bad.wav"), std::string::npos);
   EXPECT_FALSE(ctx.batchRunning);
 }

@@ -84,7 +84,7 @@ TEST(StartUp, SetsTheFixedFieldsAndShowsAFreshWindow) {
   EXPECT_EQ(ctx.session.appPath, "/opt/my tools/");
   EXPECT_TRUE(ctx.session.firstSelection);
   EXPECT_TRUE(ctx.session.reportText.empty());
-  EXPECT_EQ(ctx.session.peakLevel, (std::array<std::int32_t, 2>{0, 0}));
+  EXPECT_EQ(ctx.session.peakLevel, (std::array<double, 2>{0, 0}));
   EXPECT_TRUE(ctx.session.filePaths.empty());
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(window->reportView->toPlainText().isEmpty());

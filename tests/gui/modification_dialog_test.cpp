@@ -35,7 +35,7 @@ class ModificationDialogTest : public DialogTest {
     ctx.session.current.format.sampleRate = rate;
     ctx.session.current.format.bitsPerSample = bits;
     ctx.session.current.format.channels = 2;
-    ctx.session.peakLevel = {peak0, peak1};
+    ctx.session.peakLevel = {static_cast<double>(peak0), static_cast<double>(peak1)};
     return showModificationDialog(ctx);
   }
   static std::string label(ModificationDialog* d) { return d->volumeLabel->text().toStdString(); }

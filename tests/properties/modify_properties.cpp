@@ -16,8 +16,10 @@
 #include "core/modify/modify_messages.h"
 #include "core/modify/parallel_deemphasis.h"
 #include "core/modify/volume_policy.h"
+#include "core/wav/sample_blocks.h"
 #include "properties/analysed_input.h"
 #include "properties/properties.h"
+#include "support/format_reference.h"
 #include "support/kernel_switches.h"
 #include "support/manual_clock.h"
 #include "support/memory_file_system.h"
@@ -211,13 +213,17 @@ ModifyOptions decodeOptions(const std::uint8_t* o) {
 
 // The largest safe factor as a front end would pass it, or a raw one.
 double maxGainFor(const ModifyOptions& o, const AnalysisResult& result, int bits) {
+  const bool classic = result.sample.isClassic();
   switch (o.gainMode) {
     case 0:
-      return maximumGain(result.peak[0], bits, false);
+      return classic ? maximumGain(result.peak[0], bits, false)
+                     : maximumGainFor(result.sample, result.peakValue[0], false);
     case 1:
-      return maximumGain(result.peak[0], bits, true);
+      return classic ? maximumGain(result.peak[0], bits, true)
+                     : maximumGainFor(result.sample, result.peakValue[0], true);
     case 2:
-      return maximumGain(result.peak[1], bits, true);
+      return classic ? maximumGain(result.peak[1], bits, true)
+                     : maximumGainFor(result.sample, result.peakValue[1], true);
     default:
       return o.rawGain;
   }
@@ -233,6 +239,7 @@ std::string checkBlockDeemphasis(const WavHeader& h, const Bytes& file, double f
   const int bits = h.format.bitsPerSample;
   const std::int64_t frames = h.layout.framesInFile;
   if (channels < 1 || channels > 2 || frames <= 0 || !(factor >= 0.0) || factor > 1.0e6) return {};
+  if (!h.format.classic()) return {};
   const unsigned char* in = file.data() + h.layout.dataOffset;
   const std::size_t bytes = static_cast<std::size_t>(frames * h.format.frameBytes());
   const test::Expected want =
@@ -325,6 +332,10 @@ std::string runCase(ModifyCase& c) {
   c.request.maximize = o.maximize;
   c.request.volumeTenths = o.volumeTenths;
   c.request.maxGain = maxGainFor(o, c.analysed.result, header.format.bitsPerSample);
+  // A float file maximized from its peak divides by the peak, as the front ends ask.
+  if (header.format.sample().isFloat() && o.gainMode == 0) {
+    c.request.peakToDivideBy = c.analysed.result.peakValue[0];
+  }
   c.request.ranges = rangesFor(o.ranges, header.layout.framesInFile);
   if (std::string broken = checkBlockDeemphasis(header, c.file, c.factor(), o.ranges);
       !broken.empty()) {
@@ -438,6 +449,35 @@ std::string checkCompleted(const ModifyCase& c, const Bytes& output,
   return compareFiles(c.after, expectedFiles(c, output), "completed");
 }
 
+// The same for every other format: the plain reference of its rewriting.
+std::string judgeFormatRun(const ModifyCase& c, std::int64_t dataOffset, std::int64_t samplesEnd,
+                           std::vector<Message>& want) {
+  const WavHeader& header = c.analysed.header;
+  const double divisor =
+      c.request.maximize && !c.request.deemphasis ? c.request.peakToDivideBy : 0.0;
+  std::int64_t beyond = 0;
+  const test::Expected e = test::expectedFormatOutput(
+      Bytes(c.file.begin() + dataOffset, c.file.begin() + samplesEnd), header.format, c.factor(),
+      c.request.deemphasis, divisor, c.request.ranges, beyond);
+  const std::int64_t firstBlock =
+      std::min(nominalBlockFrames(header.format.channels, header.format.bitsPerSample),
+               header.layout.framesInFile);
+  if (c.request.stopAtFirstClip && !e.clipFrames.empty() &&
+      !(c.inPlace() && e.clipFrames.front() >= firstBlock)) {
+    if (c.result.outcome != ModifyOutcome::kClipped) return "a trial run went on past a clip";
+    if (std::string m = compareMessages(c.host.messages, want); !m.empty()) return m;
+    return compareFiles(c.after, c.before, "stopped at a clip");
+  }
+  if (c.result.outcome == ModifyOutcome::kCompleted && c.result.samplesBeyondFullScale != beyond) {
+    return "another count of float samples beyond full scale";
+  }
+  const std::vector<Message> clips = test::shownClipMessages(e, c.path);
+  want.insert(want.end(), clips.begin(), clips.end());
+  Bytes output = c.file;
+  std::copy(e.samples.begin(), e.samples.end(), output.begin() + dataOffset);
+  return checkCompleted(c, output, want);
+}
+
 // Judges a run that got past the refusals: by its scenario, then by what the
 // reference says the samples do.
 std::string judgeRun(const ModifyCase& c) {
@@ -467,6 +507,7 @@ std::string judgeRun(const ModifyCase& c) {
   const std::int64_t dataOffset = header.layout.dataOffset;
   const std::int64_t samplesEnd =
       dataOffset + header.layout.framesInFile * header.format.frameBytes();
+  if (!header.format.classic()) return judgeFormatRun(c, dataOffset, samplesEnd, want);
   const test::Expected e = test::expectedOutput(
       Bytes(c.file.begin() + dataOffset, c.file.begin() + samplesEnd), header.format.channels,
       header.format.bitsPerSample, c.factor(), c.request.deemphasis, c.request.ranges);
@@ -537,7 +578,8 @@ std::string checkModify(const std::uint8_t* data, std::size_t size) {
     return compareFiles(c.after, c.before, "nothing to do");
   }
   const double factor = c.factor();
-  const bool ready = c.analysed.header.hasFrames();
+  const bool ready =
+      c.analysed.header.hasFrames() && c.analysed.header.format.sample().modifiable();
   if (c.result.outcome == ModifyOutcome::kRefused) {
     if (ready && factor >= 0.0 && factor <= 1.0e6)
       return "refused a file and factor it can process";

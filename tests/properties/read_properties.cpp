@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/analysis/analysis_report.h"
+#include "core/analysis/format_statistics.h"
 #include "core/analysis/loudness_meter.h"
 #include "core/analysis/parallel_statistics.h"
 #include "core/analysis/sample_statistics.h"
@@ -13,6 +14,7 @@
 #include "core/wav/wav_header_reader.h"
 #include "properties/analysed_input.h"
 #include "properties/properties.h"
+#include "support/format_reference.h"
 #include "support/kernel_switches.h"
 #include "support/manual_clock.h"
 #include "support/scripted_host.h"
@@ -68,11 +70,18 @@ std::string readAndAnalyse(const std::string& path, MemoryFileSystem& fs, std::u
     if (!h.findings.waveForm || !h.findings.formatChunkFound) {
       return "ready without a WAVE form and a format chunk";
     }
-    if (h.format.formatTag != 1 && h.format.formatTag != -2) return "ready with a non-PCM tag";
-    if (h.format.channels != 1 && h.format.channels != 2) {
-      return "ready with a channel count not 1 or 2";
+    const int tag = h.format.formatTag;
+    if (tag != 1 && tag != 3 && tag != 6 && tag != 7 && tag != -2) {
+      return "ready with a format tag the program does not decode";
     }
-    if (h.format.bitsPerSample != 8 && h.format.bitsPerSample != 16) {
+    if (h.format.channels < 1 || h.format.channels > 64) {
+      return "ready with a channel count not 1 to 64";
+    }
+    const SampleFormat sf = h.format.sample();
+    const bool fits = sf.isFloat()       ? (sf.containerBytes == 4 || sf.containerBytes == 8)
+                      : sf.isCompanded() ? sf.containerBytes == 1
+                                         : (sf.containerBytes >= 1 && sf.containerBytes <= 4);
+    if (!fits || sf.validBits < 1 || sf.validBits > sf.containerBits()) {
       return "ready with odd resolution";
     }
     if (h.layout.framesInFile < 0 || h.layout.framesInFile > h.layout.sampleFrames + 1) {
@@ -83,6 +92,10 @@ std::string readAndAnalyse(const std::string& path, MemoryFileSystem& fs, std::u
       return "frames reach past the end";
     }
     if (a.result.peak[0] < 0 || a.result.peak[0] > 32767) return "peak level out of range";
+    if (a.result.complete() &&
+        (a.result.stored.size() != static_cast<std::size_t>(h.format.channels))) {
+      return "figures for another number of channels";
+    }
   }
   return {};
 }
@@ -137,6 +150,56 @@ LoudnessTrace serialLoudness(const WavFormat& format, const unsigned char* sampl
   return meter.trace();
 }
 
+// Every other format: the statistics threaded and split into blocks as the
+// input chooses against one serial block, the plain reference, and the
+// loudness against one serial run.
+std::string checkFormatStatistics(const std::uint8_t* data, std::size_t size, const Analysed& a) {
+  const WavFormat& format = a.header.format;
+  const std::int64_t frames = a.header.layout.framesInFile;
+  const unsigned char* samples = data + a.header.layout.dataOffset;
+  const std::int64_t frameBytes = format.frameBytes();
+  const bool deemphasis = format.sampleRate == 44100;
+  const std::int64_t split = data[size - 1] % frames;
+  FormatAccumulator serial(format.sample(), format.channels, deemphasis, 1, frames);
+  serial.addBlockHere(samples, frames);
+  std::vector<ChannelFigures> want[2], got[2];
+  serial.finish(want[0], want[1]);
+  const std::uint8_t choice = data[(size - 1) / 2];
+  FormatAccumulator threaded(format.sample(), format.channels, deemphasis, 1 + choice % 4, frames);
+  LoudnessMeter meter(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
+  threaded.measureLoudness(&meter);
+  std::memcpy(threaded.nextBuffer(), samples, static_cast<std::size_t>(split * frameBytes));
+  threaded.addBlock(split);
+  std::memcpy(threaded.nextBuffer(), samples + split * frameBytes,
+              static_cast<std::size_t>((frames - split) * frameBytes));
+  threaded.addBlock(frames - split);
+  threaded.finish(got[0], got[1]);
+  if (got[0] != want[0] || got[1] != want[1]) return "threaded figures differ from the serial ones";
+  const test::FormatReference ref = test::referenceFigures(samples, format, frames);
+  if (!test::sameFigures(ref.stored, want[0]) || !test::sameFigures(ref.filtered, want[1])) {
+    return "figures differ from the plain reference";
+  }
+  if (a.result.stored != want[0] || a.result.filtered != want[1]) {
+    return "the analysis's figures differ from the serial ones";
+  }
+  if (a.result.peakValue[0] != ref.peak[0] || a.result.peakValue[1] != ref.peak[1]) {
+    return "the peak differs from the plain reference";
+  }
+  LoudnessMeter one(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
+  one.setSegments(1);
+  FormatFrameSource source(format.sample(), format.channels);
+  source.setBytes(samples);
+  one.add(source, frames);
+  if (!a.result.loudness) return "the analysis measured no loudness";
+  for (auto [what, trace] : {std::pair{"the analysis's", *a.result.loudness},
+                             std::pair{"the threaded", meter.trace()}}) {
+    if (std::string broken = compareLoudness(what, trace, one.trace()); !broken.empty()) {
+      return broken;
+    }
+  }
+  return {};
+}
+
 // The normalisation's own pass measures what one serial run measures (and
 // with de-emphasis reads every frame), and the gain it gives never lifts the
 // true peak over the limit.
@@ -180,6 +243,7 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
   }
   if (!a.header.hasFrames()) return {};
   const WavFormat& format = a.header.format;
+  if (!format.classic()) return checkFormatStatistics(data, size, a);
 
   // The tuned statistics, with the data split in two blocks at a point the
   // input chooses, against the plain ones in a single block.

@@ -37,6 +37,7 @@ struct ModifyHarness {
   std::string explicitOutput;
   std::stop_source stop;  // stops the run where it looks
   bool followReportFilter = false;
+  int threads = 1;
 
   ModifyHarness() {
     ::mkdir(userDir.c_str(), 0755);
@@ -66,6 +67,7 @@ struct ModifyHarness {
     services.placement = placement;
     services.explicitOutput = explicitOutput;
     services.followReportFilter = followReportFilter;
+    services.threads = threads;
     ModifyResult result = runModification(target, request, services, beforeCommit);
     if (result.outcome == ModifyOutcome::kFailed) {
       host.show(failureMessage(result.errorNumber, result.lastValue, target.path));

@@ -25,10 +25,25 @@ std::int32_t peakOf(const StatsRecords& records, int first, int channels) {
   return peak;
 }
 
+// The largest magnitude of the channels' figures; an integer format's
+// smallest value counts as its largest (-32768 as 32767 on the 16-bit scale).
+double peakOfFigures(const std::vector<ChannelFigures>& figures, const SampleFormat& f) {
+  const bool sixteen = f.onSixteenBitScale();
+  const double lowest = sixteen ? -32768.0 : static_cast<double>(f.smallestMeasured());
+  const double countedAs = sixteen ? 32767.0 : static_cast<double>(f.largestMeasured());
+  double peak = 0.0;
+  for (const ChannelFigures& r : figures) {
+    const double low = !f.isFloat() && r.min == lowest ? countedAs : -r.min;
+    peak = std::max({peak, r.max, low});
+  }
+  return peak;
+}
+
 // Reads and accumulates every block, reading each while the one before is
 // accumulated; returns the failure, or nothing.
+template <class Accumulator>
 std::string readAllBlocks(ByteSource& samples, const WavFormat& format, SampleBlocks& blocks,
-                          std::int64_t frames, ParallelAccumulator& acc, ProgressSink& progress,
+                          std::int64_t frames, Accumulator& acc, ProgressSink& progress,
                           char decimalSeparator, std::int64_t& framesRead) {
   const std::int64_t frameBytes = format.frameBytes();
   try {
@@ -50,12 +65,68 @@ std::string readAllBlocks(ByteSource& samples, const WavFormat& format, SampleBl
 }  // namespace
 
 double AnalysisResult::volumeLimit() const {
-  return peak[0] == 0 ? 0.0 : std::floor(327670.0 / peak[0]) / 10.0;
+  return peakValue[0] == 0 ? 0.0 : std::floor(10.0 * peakLimit / peakValue[0]) / 10.0;
 }
 
 double AnalysisResult::volumeLimitDeemphasis() const {
-  return peak[1] == 0 ? 0.0 : std::floor(32767000.0 / peak[1]) / 1000.0;
+  return peakValue[1] == 0 ? 0.0 : std::floor(1000.0 * peakLimit / peakValue[1]) / 1000.0;
 }
+
+namespace {
+
+// What the pass needs besides its accumulator.
+struct PassInput {
+  ByteSource& samples;
+  const WavFormat& format;
+  SampleBlocks& blocks;
+  LoudnessMeter* meter;
+  LevelOverviewBuilder* overview;
+  ProgressSink& progress;
+  char decimalSeparator;
+};
+
+// The tuned records as figures and peaks.
+void takeRecords(ParallelAccumulator& acc, int channels, AnalysisResult& result) {
+  result.records = acc.finish();
+  for (int c = 0; c < channels; ++c) {
+    result.stored.push_back(figuresOf(result.records[static_cast<std::size_t>(c)]));
+    if (result.deemphasised) {
+      result.filtered.push_back(figuresOf(result.records[static_cast<std::size_t>(c) + 2]));
+    }
+  }
+  result.peak[0] = peakOf(result.records, 0, channels);
+  if (result.deemphasised) result.peak[1] = peakOf(result.records, 2, channels);
+}
+
+void takeRecords(FormatAccumulator& acc, int, AnalysisResult& result) {
+  acc.finish(result.stored, result.filtered);
+}
+
+// Every block through `acc`: the tuned pass of an 8- or 16-bit mono or
+// stereo file, or the pass of every other format and channel count.
+template <class Accumulator>
+std::string pass(Accumulator& acc, const PassInput& in, AnalysisResult& result) {
+  acc.measureLoudness(in.meter);
+  acc.drawOverview(in.overview);
+  std::string failure = readAllBlocks(in.samples, in.format, in.blocks, result.frames, acc,
+                                      in.progress, in.decimalSeparator, result.framesRead);
+  if (failure.empty()) takeRecords(acc, in.format.channels, result);
+  return failure;
+}
+
+std::string anyPass(const PassInput& in, int threads, AnalysisResult& result) {
+  const WavFormat& f = in.format;
+  if (f.classic()) {
+    ParallelAccumulator acc(f.channels, f.bitsPerSample, result.deemphasised, threads,
+                            in.blocks.largest());
+    return pass(acc, in, result);
+  }
+  FormatAccumulator acc(result.sample, f.channels, result.deemphasised, threads,
+                        in.blocks.largest());
+  return pass(acc, in, result);
+}
+
+}  // namespace
 
 AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, const WavLayout& layout,
                               ProgressSink& progress, Clock& clock, char decimalSeparator,
@@ -64,6 +135,7 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
   result.frames = layout.framesInFile;
   result.declaredFrames = layout.sampleFrames;
   result.deemphasised = format.sampleRate == 44100;
+  result.sample = format.sample();
   if (result.frames <= 0) {
     result.outcome = AnalysisResult::Outcome::kNoFrames;
     return result;
@@ -77,14 +149,12 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
   }
   // Before the accumulator, whose tasks may still fill it while it ends.
   LevelOverviewBuilder levels(format.channels, overview ? result.frames : 0,
-                              integerFullScale(format.bitsPerSample));
-  ParallelAccumulator acc(format.channels, format.bitsPerSample, result.deemphasised, threads,
-                          blocks.largest());
-  if (meter) acc.measureLoudness(&*meter);
-  if (overview) acc.drawOverview(&levels);
+                              overviewFullScale(result.sample));
+  const PassInput in{
+      samples,  format,          blocks, meter ? &*meter : nullptr, overview ? &levels : nullptr,
+      progress, decimalSeparator};
   try {
-    result.failure = readAllBlocks(samples, format, blocks, result.frames, acc, progress,
-                                   decimalSeparator, result.framesRead);
+    result.failure = anyPass(in, threads, result);
   } catch (...) {
     progress.progressDone({});
     throw;
@@ -96,11 +166,18 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
     return result;
   }
   result.outcome = AnalysisResult::Outcome::kComplete;
-  result.records = acc.finish();
   if (meter) result.loudness = meter->trace();
   if (overview) result.overview = levels.finish();
-  result.peak[0] = peakOf(result.records, 0, format.channels);
-  if (result.deemphasised) result.peak[1] = peakOf(result.records, 2, format.channels);
+  const SampleFormat& f = result.sample;
+  result.peakLimit = f.onSixteenBitScale() ? 32767.0
+                     : f.isFloat()         ? 1.0
+                                           : static_cast<double>(f.largestMeasured());
+  result.peakValue[0] = peakOfFigures(result.stored, f);
+  if (result.deemphasised) result.peakValue[1] = peakOfFigures(result.filtered, f);
+  if (f.onSixteenBitScale() && !format.classic()) {
+    result.peak[0] = static_cast<std::int32_t>(result.peakValue[0]);
+    result.peak[1] = static_cast<std::int32_t>(result.peakValue[1]);
+  }
   return result;
 }
 

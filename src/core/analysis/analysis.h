@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "core/analysis/format_statistics.h"
 #include "core/analysis/level_overview.h"
 #include "core/analysis/loudness_meter.h"
 #include "core/analysis/sample_statistics.h"
@@ -25,15 +27,29 @@ struct AnalysisResult {
   };
   Outcome outcome = Outcome::kNoFrames;
   bool deemphasised = false;  // the file is at 44100 Hz: records 2 and 3 hold the filtered data
-  StatsRecords records{};     // avg and rms filled in
-  float elapsedSeconds = 0;   // reading and statistics
-  std::int64_t frames = 0;    // frames in the file (the pass's goal)
+  // The tuned pass's records (8- and 16-bit mono and stereo files only), avg
+  // and rms filled in.
+  StatsRecords records{};
+  // Every file's figures, one per channel: of the data as stored, and
+  // de-emphasised (when deemphasised), on the format's statistics scale.
+  SampleFormat sample;
+  std::vector<ChannelFigures> stored;
+  std::vector<ChannelFigures> filtered;
+  float elapsedSeconds = 0;         // reading and statistics
+  std::int64_t frames = 0;          // frames in the file (the pass's goal)
   std::int64_t declaredFrames = 0;  // frames the data chunk declares
   std::int64_t framesRead = 0;
   std::string failure;  // kReadFailed: "the file ended early." and the like
   // Largest magnitudes on the 16-bit scale (-32768 counting as -32767) of the
-  // data as stored [0] and de-emphasised [1] (only when deemphasised).
+  // data as stored [0] and de-emphasised [1] (only when deemphasised); for
+  // the formats on another scale 0 (peakValue holds theirs).
   std::array<std::int32_t, 2> peak{0, 0};
+  // The same on the format's statistics scale, for every format: integers'
+  // smallest value counting as the largest, float's magnitude as it is.
+  std::array<double, 2> peakValue{0.0, 0.0};
+  // The largest magnitude the format stores on that scale (32767 on the
+  // 16-bit scale, 8388607 for 24 bits, 1.0 for float).
+  double peakLimit = 32767.0;
   // The loudness meter's trace of the data as stored, when it was asked for.
   std::optional<LoudnessTrace> loudness;
   // The levels over time, for a picture (complete passes that kept them).

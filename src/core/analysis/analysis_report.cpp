@@ -9,33 +9,39 @@ namespace {
 
 const char kHeading[] = "Channel\tMin\t@ sec.\tMax\t@ sec.\tAvg\tRms";
 
-std::string recordLine(const char* label, const ChannelStats& r, std::int32_t sampleRate,
-                       const ReportFormat& f) {
+std::string recordLine(const std::string& label, const ChannelFigures& r, double fullScale,
+                       std::int32_t sampleRate, const ReportFormat& f) {
   const char sep = f.decimalSeparator;
   const double rate = static_cast<double>(sampleRate);
   std::string line = label;
-  line += '\t' + formatNumber(r.min / 32768.0, "0.00%", sep);
+  line += '\t' + formatNumber(r.min / fullScale, "0.00%", sep);
   line += '\t' + formatNumber(static_cast<double>(r.minPos) / rate, "0.000", sep);
-  line += '\t' + formatNumber(r.max / 32768.0, "0.00%", sep);
+  line += '\t' + formatNumber(r.max / fullScale, "0.00%", sep);
   line += '\t' + formatNumber(static_cast<double>(r.maxPos) / rate, "0.000", sep);
   line += '\t' + formatNumber(r.avg, "0.00%", sep);
   line += '\t' + formatNumber(r.rms, "0.00%", sep);
   return line + f.lineBreak;
 }
 
+std::string tableLines(const std::vector<ChannelFigures>& figures, double fullScale,
+                       std::int32_t sampleRate, const ReportFormat& f) {
+  std::string text = kHeading + f.lineBreak;
+  for (std::size_t c = 0; c < figures.size(); ++c) {
+    text += recordLine(std::to_string(c + 1), figures[c], fullScale, sampleRate, f);
+  }
+  return text;
+}
+
 }  // namespace
 
-std::string statisticsLines(const StatsRecords& records, int channels, std::int32_t sampleRate,
-                            float elapsedSeconds, const ReportFormat& f) {
-  std::string text = kHeading + f.lineBreak;
-  text += recordLine("1", records[0], sampleRate, f);
-  if (channels == 2) text += recordLine("2", records[1], sampleRate, f);
+std::string statisticsLines(const std::vector<ChannelFigures>& stored,
+                            const std::vector<ChannelFigures>& filtered, double fullScale,
+                            std::int32_t sampleRate, float elapsedSeconds, const ReportFormat& f) {
+  std::string text = tableLines(stored, fullScale, sampleRate, f);
   if (sampleRate == 44100) {
     text += f.lineBreak;
     text += "After application of De-emphasis:" + f.lineBreak;
-    text += kHeading + f.lineBreak;
-    text += recordLine("1", records[2], sampleRate, f);
-    if (channels == 2) text += recordLine("2", records[3], sampleRate, f);
+    text += tableLines(filtered, fullScale, sampleRate, f);
   }
   text += f.lineBreak;
   text += "Calculation time = " + formatNumber(elapsedSeconds, "0.00", f.decimalSeparator) +
@@ -91,14 +97,15 @@ std::string analysisReportLines(const AnalysisResult& result, const WavFormat& f
       break;
   }
   std::string text =
-      statisticsLines(result.records, format.channels, format.sampleRate, result.elapsedSeconds, f);
-  if (result.peak[0] == 0) {
+      statisticsLines(result.stored, result.filtered, result.sample.statisticsFullScale(),
+                      format.sampleRate, result.elapsedSeconds, f);
+  if (result.peakValue[0] == 0) {
     text += silentLine(f);  // and with de-emphasis it stays silence
   } else {
     text += volumeLine(result.volumeLimit(), f);
     if (result.deemphasised) {
-      text += result.peak[1] == 0 ? silentDeemphLine(f)
-                                  : volumeLineDeemph(result.volumeLimitDeemphasis(), f);
+      text += result.peakValue[1] == 0 ? silentDeemphLine(f)
+                                       : volumeLineDeemph(result.volumeLimitDeemphasis(), f);
     }
   }
   if (result.frames < result.declaredFrames) {

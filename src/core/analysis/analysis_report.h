@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/analysis/analysis.h"
 #include "core/analysis/sample_statistics.h"
@@ -21,10 +22,13 @@ struct ReportFormat {
 std::string analysisReportLines(const AnalysisResult& result, const WavFormat& format,
                                 const ReportFormat& report);
 
-// The tables (original data, and the de-emphasised data at 44100 Hz) and the
+// The tables (original data, and the de-emphasised data at 44100 Hz), a line
+// per channel with its figures in percent of `fullScale`, and the
 // calculation-time line with the empty lines around it.
-std::string statisticsLines(const StatsRecords& records, int channels, std::int32_t sampleRate,
-                            float elapsedSeconds, const ReportFormat& format);
+std::string statisticsLines(const std::vector<ChannelFigures>& stored,
+                            const std::vector<ChannelFigures>& filtered, double fullScale,
+                            std::int32_t sampleRate, float elapsedSeconds,
+                            const ReportFormat& format);
 
 // "Volume of original data may be increased by up to 190.0%"
 std::string volumeLine(double volumeLimit, const ReportFormat& format);

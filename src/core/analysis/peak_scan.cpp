@@ -3,15 +3,57 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/dsp/formats/sample_codec.h"
 #include "core/dsp/planar_conversion.h"
 #include "core/dsp/run_statistics.h"
 
 namespace ril {
 
-std::int32_t storedPeak(FileSystem& fs, const std::string& path, const WavHeader& header) {
+namespace {
+
+// Every other format: the samples of all channels as one run, decoded.
+double formatPeak(ByteSource& input, const WavHeader& header) {
+  const SampleFormat f = header.format.sample();
+  const std::size_t sampleBytes = static_cast<std::size_t>(f.containerBytes);
+  std::uint64_t left = static_cast<std::uint64_t>(header.layout.framesInFile) *
+                       static_cast<std::uint64_t>(header.format.frameBytes());
+  constexpr std::size_t kSamples = 1 << 16;
+  std::vector<unsigned char> bytes(kSamples * sampleBytes);
+  std::vector<double> values(kSamples);
+  double low = 0.0, high = 0.0;
+  while (left > 0) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, bytes.size()));
+    const std::size_t got = input.read(bytes.data(), want);
+    const auto n = static_cast<std::int64_t>(got / sampleBytes);
+    kernels::storedValues(bytes.data(), sampleBytes, f, n, values.data());
+    for (std::int64_t i = 0; i < n; ++i) {
+      low = std::min(low, values[static_cast<std::size_t>(i)]);
+      high = std::max(high, values[static_cast<std::size_t>(i)]);
+    }
+    if (got < want) break;
+    left -= got;
+  }
+  if (f.isFloat()) return std::max(high, -low);
+  const double factor = f.statisticsFactor();
+  low *= factor;
+  high *= factor;
+  const bool sixteen = f.onSixteenBitScale();
+  const double lowest = sixteen ? -32768.0 : static_cast<double>(f.smallestMeasured());
+  const double countedAs = sixteen ? 32767.0 : static_cast<double>(f.largestMeasured());
+  return std::max(high, low == lowest ? countedAs : -low);
+}
+
+}  // namespace
+
+double storedPeak(FileSystem& fs, const std::string& path, const WavHeader& header) {
   auto input = fs.openRead(path);
   const std::uint64_t offset = static_cast<std::uint64_t>(header.layout.dataOffset);
   if (input->skip(offset) != offset) return 0;
+  if (!header.format.classic()) {
+    const double peak = formatPeak(*input, header);
+    input->close();
+    return peak;
+  }
   const bool eightBit = header.format.bitsPerSample == 8;
   // Every sample of every channel counts alike: the data is taken as one run
   // of samples on the 16-bit scale (8-bit bytes scaled by 256 on the way).

@@ -10,9 +10,10 @@
 
 namespace ril {
 
-// The largest magnitude on the 16-bit scale of the samples of `path`, -32768
-// counting as -32767, as the analysis finds it. Reading stops at the end of
-// the file; a failing read throws RunError.
-std::int32_t storedPeak(FileSystem& fs, const std::string& path, const WavHeader& header);
+// The largest magnitude of the samples of `path` on the format's statistics
+// scale, as the analysis finds it (AnalysisResult::peakValue): on the 16-bit
+// scale -32768 counting as -32767. Reading stops at the end of the file; a
+// failing read throws RunError.
+double storedPeak(FileSystem& fs, const std::string& path, const WavHeader& header);
 
 }  // namespace ril

@@ -34,6 +34,9 @@ std::string cueFileProblem(const CueSheet& sheet, int file, const WavHeader& hea
   const CueFile& f = sheet.files.at(static_cast<std::size_t>(file));
   if (!f.wave()) return "a " + f.type + " file, not WAVE";
   if (std::string problem = headerProblem(header); !problem.empty()) return problem;
+  if (!header.format.sample().modifiable()) {
+    return header.format.sample().words() + " samples are analysed, never modified";
+  }
   const std::int64_t frames = header.layout.framesInFile;
   for (const CueTrack& t : sheet.tracks) {
     for (const CueIndex& i : t.indexes) {

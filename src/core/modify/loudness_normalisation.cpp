@@ -5,6 +5,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "core/analysis/format_statistics.h"
 #include "core/analysis/frame_source.h"
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
@@ -109,22 +110,74 @@ std::string loudnessGainLine(const LoudnessGain& gain, double limitDbtp) {
   return line;
 }
 
+namespace {
+
+// One block's samples into `planar` (channel c at c * frames) after the
+// rewriting's de-emphasis at 100 %, for the formats beyond 8 and 16 bits:
+// their values on a full scale of 1.0, filtered (a scale of a power of two
+// changes nothing in the filter's results but their scale).
+void deemphasiseFormatBlock(const FormatFrameSource& source, std::int64_t frames, int channels,
+                            std::vector<DeemphasisFilterDouble>& filters,
+                            std::vector<double>& input, std::vector<double>& planar) {
+  input.resize(static_cast<std::size_t>(frames));
+  planar.resize(static_cast<std::size_t>(frames * channels));
+  for (int c = 0; c < channels; ++c) {
+    source.read(c, 0, frames, input.data());
+    kernels::deemphasiseSegmented(input.data(), planar.data() + c * frames, frames,
+                                  filters[static_cast<std::size_t>(c)]);
+  }
+}
+
+// One block of `bytes` through the meter, as stored or de-emphasised.
+struct BlockMeter {
+  const WavFormat& format;
+  LoudnessMeter& meter;
+  ThreadPool& pool;
+  bool deemphasis;
+  std::vector<DeemphasisFilterDouble> filters;
+  std::vector<double> input, planar;
+
+  void add(const unsigned char* bytes, std::int64_t frames) {
+    const int channels = format.channels;
+    const int bits = format.bitsPerSample;
+    if (!format.classic()) {
+      FormatFrameSource source(format.sample(), channels);
+      source.setBytes(bytes);
+      if (!deemphasis) return meterBlock(meter, pool, source, frames);
+      deemphasiseFormatBlock(source, frames, channels, filters, input, planar);
+    } else if (!deemphasis) {
+      return meterBlock(meter, pool, PcmFrameSource(bytes, channels, bits), frames);
+    } else if (bits == 8) {
+      deemphasiseBlock<Pcm8>(bytes, frames, channels, filters, input, planar);
+    } else {
+      deemphasiseBlock<Pcm16>(bytes, frames, channels, filters, input, planar);
+    }
+    meterBlock(meter, pool, PlanarFrameSource(planar, frames), frames);
+  }
+};
+
+}  // namespace
+
 LoudnessMeasurement measureLoudness(ByteSource& samples, const WavFormat& format,
                                     const WavLayout& layout, bool deemphasis, int threads) {
   LoudnessMeasurement m;
   const int channels = format.channels;
-  const int bits = format.bitsPerSample;
-  if (channels <= 0 || (bits != 8 && bits != 16)) {
-    m.failure = "the loudness is measured in 8- and 16-bit PCM only";
+  if (channels <= 0 || format.frameBytes() <= 0) {
+    m.failure = "the file has no samples to measure";
     return m;
   }
   LoudnessMeter meter(format.sampleRate, channelWeightsFor(channels, format.channelMask));
   ThreadPool pool(threads);
-  SampleBlocks blocks(layout.framesInFile, nominalBlockFrames(channels, bits));
+  SampleBlocks blocks(layout.framesInFile, nominalBlockFrames(channels, format.bitsPerSample));
   std::vector<unsigned char> bytes(static_cast<std::size_t>(blocks.largest()) *
                                    static_cast<std::size_t>(format.frameBytes()));
-  std::vector<DeemphasisFilterDouble> filters(static_cast<std::size_t>(channels));
-  std::vector<double> input, planar;
+  BlockMeter block{format,
+                   meter,
+                   pool,
+                   deemphasis,
+                   std::vector<DeemphasisFilterDouble>(static_cast<std::size_t>(channels)),
+                   {},
+                   {}};
   try {
     while (blocks.next()) {
       const auto want = static_cast<std::size_t>(blocks.frames() * format.frameBytes());
@@ -132,16 +185,7 @@ LoudnessMeasurement measureLoudness(ByteSource& samples, const WavFormat& format
         m.failure = "the file ended early.";
         return m;
       }
-      if (!deemphasis) {
-        meterBlock(meter, pool, PcmFrameSource(bytes.data(), channels, bits), blocks.frames());
-        continue;
-      }
-      if (bits == 8) {
-        deemphasiseBlock<Pcm8>(bytes.data(), blocks.frames(), channels, filters, input, planar);
-      } else {
-        deemphasiseBlock<Pcm16>(bytes.data(), blocks.frames(), channels, filters, input, planar);
-      }
-      meterBlock(meter, pool, PlanarFrameSource(planar, blocks.frames()), blocks.frames());
+      block.add(bytes.data(), blocks.frames());
     }
   } catch (const RunError& e) {
     m.failure = "error " + std::to_string(e.number()) + " (" + errorDescription(e.number()) + ").";

@@ -49,7 +49,7 @@ struct LoudnessMeasurement {
 // The loudness meter over every frame of `layout` from `samples` (positioned
 // at the first sample byte), on `threads` threads: the data as stored, or
 // with `deemphasis` as the rewriting's de-emphasis filter puts out the
-// samples at 100 % (unrounded). 8- and 16-bit PCM.
+// samples at 100 % (unrounded). Every sample format the analysis reads.
 LoudnessMeasurement measureLoudness(ByteSource& samples, const WavFormat& format,
                                     const WavLayout& layout, bool deemphasis, int threads);
 

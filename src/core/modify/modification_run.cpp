@@ -124,6 +124,7 @@ class ModificationRun {
         format, factor_, request_.deemphasis, [this](const Clip& clip) { clipped(clip); },
         sv_.followReportFilter, request_.ranges, total);
     rewriter_->useThreads(sv_.threads);
+    if (request_.maximize && !request_.deemphasis) rewriter_->divideBy(request_.peakToDivideBy);
 
     // An in-place rewrite must not stop half-way: the whole file is read once
     // before anything is written, so that a volume pass that would overflow,
@@ -141,6 +142,7 @@ class ModificationRun {
               bufferBytes);
     rewriteBlocks(input, out, blocks, frameBytes);
     showLaterClips();
+    result_.samplesBeyondFullScale = rewriter_->beyondFullScale();
     if (sv_.followReportFilter) result_.filteredRange = rewriter_->filteredRange();
 
     // Everything behind the whole frames (a partial frame, the trailing

@@ -53,6 +53,10 @@ struct ModifyRequest {
   // trial run whose result only counts when nothing clips. An in-place
   // rewrite that has begun writing goes on as without it.
   bool stopAtFirstClip = false;
+  // A float file maximized without de-emphasis: its peak, by which every
+  // sample is divided, so that the peak becomes exactly full scale (0: the
+  // factor is used).
+  double peakToDivideBy = 0.0;
   double factor() const { return maximize ? maxGain : volumeTenths / 1000.0; }
 };
 
@@ -112,9 +116,10 @@ struct ModifyResult {
   bool inProgramDir = false;
   bool inPlace = false;
   std::int64_t clippedSamples = 0;
-  double elapsedSeconds = 0.0;  // the time the "Manipulation time" line shows
-  bool exitPending = false;     // a stop was requested while an in-place rewrite ran
-  FilteredRange filteredRange;  // with followReportFilter
+  std::int64_t samplesBeyondFullScale = 0;  // float samples written beyond +-1.0
+  double elapsedSeconds = 0.0;              // the time the "Manipulation time" line shows
+  bool exitPending = false;                 // a stop was requested while an in-place rewrite ran
+  FilteredRange filteredRange;              // with followReportFilter
   // With holdOutput (kCompleted): the output waiting for its name; dropping
   // it discards the output and leaves the original as it was.
   std::shared_ptr<HeldOutput> held;

@@ -17,8 +17,13 @@ Message diskSpaceQuestion(const std::string& appPath, std::uint64_t length, doub
   return m;
 }
 
+std::string beyondFullScaleLine(std::int64_t samples) {
+  return std::to_string(samples) + (samples == 1 ? " sample" : " samples") +
+         " ended beyond full scale (+-1.0).";
+}
+
 Message closingNotice(bool inProgramDir, const std::string& lineBreak,
-                      const std::string& outputPath) {
+                      const std::string& outputPath, std::optional<std::int64_t> beyondFullScale) {
   Message m;
   m.kind = MessageKind::kInformation;
   m.title = "Info:";
@@ -30,6 +35,9 @@ Message closingNotice(bool inProgramDir, const std::string& lineBreak,
     m.text = "The original file is overwritten with the modified one!";
   }
   if (!outputPath.empty()) m.text += (lineBreak.empty() ? "\r\n" : lineBreak) + outputPath;
+  if (beyondFullScale) {
+    m.text += (lineBreak.empty() ? "\r\n" : lineBreak) + beyondFullScaleLine(*beyondFullScale);
+  }
   return m;
 }
 
@@ -128,8 +136,13 @@ std::optional<std::string> refusalText(const std::string& path, const WavHeader&
     case HeaderStatus::kNoDataChunk:
       return "File " + path + " has no data chunk! Modification cancelled!";
     case HeaderStatus::kUnsupported:
-      return "File " + path +
-             " holds no 8 or 16 bit PCM samples in 1 or 2 channels! Modification cancelled!";
+      return "File " + path + " holds no samples in a format that can be read! Modification " +
+             "cancelled!";
+  }
+  if (!header.format.sample().modifiable()) {
+    return "File " + path + " holds " + header.format.sample().words() +
+           " samples, which are analysed but never modified: a companded format cannot store "
+           "a changed volume without losing more than the change! Modification cancelled!";
   }
   if (header.layout.framesInFile <= 0) {
     return "File " + path + " holds no sample frames! Modification cancelled!";

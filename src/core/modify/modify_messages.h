@@ -19,9 +19,13 @@ struct ModifyResult;
 Message diskSpaceQuestion(const std::string& appPath, std::uint64_t length, double available);
 
 // After a completed run: where the files are now; `outputPath`, when given,
-// is named on a line of its own.
+// is named on a line of its own, and for a float file how many samples ended
+// beyond full scale.
 Message closingNotice(bool inProgramDir, const std::string& lineBreak,
-                      const std::string& outputPath = {});
+                      const std::string& outputPath = {},
+                      std::optional<std::int64_t> beyondFullScale = std::nullopt);
+// "3 samples ended beyond full scale (+-1.0)."
+std::string beyondFullScaleLine(std::int64_t samples);
 
 // The one message of a failed run for error `number`; `path` is the file the
 // run worked on, `lastValue` the value an overflow did not fit.

@@ -13,26 +13,14 @@
 #include "core/dsp/double_filter/segmented_deemphasis.h"
 #include "core/dsp/double_filter/volume_pass.h"
 #include "core/dsp/integer_filter/filter_follower.h"
+#include "core/modify/format_rewriter.h"
 #include "core/modify/parallel_deemphasis.h"
+#include "core/modify/rewriter_impl.h"
 
 namespace ril {
 
 static_assert(std::endian::native == std::endian::little,
               "sample blocks are processed as little-endian words");
-
-struct SampleRewriter::Impl {
-  virtual ~Impl() = default;
-  virtual void rewrite(const void* in, void* out, std::int64_t frames, std::int64_t first) = 0;
-  virtual bool volumeCanOverflow() const = 0;
-  virtual void checkVolume(const void* in, std::int64_t frames) = 0;
-  virtual void resetFilters() = 0;
-  virtual void useThreads(int threads) = 0;
-
-  std::int64_t lastValue = 0;
-  FollowedFilter followers[2];
-  bool following = false;                  // the run follows the report's filter
-  std::unique_ptr<BlockDeemphasis> block;  // long blocks of 1 or 2 channels
-};
 
 namespace {
 
@@ -176,7 +164,10 @@ SampleRewriter::SampleRewriter(const WavFormat& format, double factor, bool deem
     // The report's filter runs over whole files only.
     followReportFilter = false;
   }
-  if (format.bitsPerSample == 8) {
+  if (!format.classic()) {
+    impl_ = makeFormatRewriter(format.sample(), format.channels, factor, deemphasis,
+                               std::move(clipped));
+  } else if (format.bitsPerSample == 8) {
     impl_ = std::make_unique<Rewriter<Pcm8>>(format.channels, factor, deemphasis,
                                              std::move(clipped), followReportFilter);
   } else {
@@ -239,6 +230,14 @@ void SampleRewriter::checkVolume(const void* in, std::int64_t frames, std::int64
   forEachPart(firstFrame, frames, [&](std::int64_t offset, std::int64_t count, bool) {
     impl_->checkVolume(from + static_cast<std::size_t>(offset) * frameBytes_, count);
   });
+}
+
+void SampleRewriter::divideBy(double peak) {
+  impl_->divideBy(peak);
+}
+
+std::int64_t SampleRewriter::beyondFullScale() const {
+  return impl_->beyondFullScale;
 }
 
 std::int64_t SampleRewriter::lastValue() const {

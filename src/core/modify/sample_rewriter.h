@@ -83,6 +83,13 @@ class SampleRewriter {
   // cannot store, as rewrite() would without de-emphasis.
   void checkVolume(const void* in, std::int64_t frames, std::int64_t firstFrame);
 
+  // Float samples: the volume change divides by `peak` instead of
+  // multiplying by the factor, so that maximize brings the peak to exactly
+  // full scale. Other formats keep the factor.
+  void divideBy(double peak);
+  // Float samples stored beyond full scale (beyond +-1.0) so far.
+  std::int64_t beyondFullScale() const;
+
   std::int64_t lastValue() const;
   FilteredRange filteredRange() const;
 

@@ -35,6 +35,22 @@ double safeGain(std::int32_t peak, std::int32_t peakDeemphasised, int bitsPerSam
                     : maximumGain(peak, bitsPerSample, false);
 }
 
+double maximumGainFor(const SampleFormat& format, double peak, bool cutToThousandths) {
+  if (format.onSixteenBitScale()) {
+    return maximumGain(static_cast<std::int32_t>(peak), format.containerBytes == 1 ? 8 : 16,
+                       cutToThousandths);
+  }
+  if (!(peak > 0)) return 1.0;
+  const double limit = format.isFloat() ? 1.0 : static_cast<double>(format.largest());
+  return cutToThousandths ? std::floor(1000.0 * limit / peak) / 1000.0 : limit / peak;
+}
+
+double safeGainFor(const SampleFormat& format, double peak, double peakDeemphasised,
+                   bool deemphasis) {
+  return deemphasis ? maximumGainFor(format, peakDeemphasised, true)
+                    : maximumGainFor(format, peak, false);
+}
+
 VolumeChoice limitToRange(long long tenths) {
   VolumeChoice choice;
   choice.tenths = std::clamp(tenths, 0LL, 10000LL);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "core/base/sample_format.h"
 #include "core/modify/sample_rewriter.h"
 
 namespace ril {
@@ -12,6 +13,13 @@ namespace ril {
 // 0 gives 1. For 8-bit files the factor is kept below the point where the
 // loudest sample would overflow the byte.
 double maximumGain(std::int32_t peak, int bitsPerSample, bool cutToThousandths);
+
+// The same for any format, from a peak on its statistics scale (see
+// AnalysisResult::peakValue): the 16-bit scale's formats as above, wider
+// integers against their largest value, float against 1.0.
+double maximumGainFor(const SampleFormat& format, double peak, bool cutToThousandths);
+double safeGainFor(const SampleFormat& format, double peak, double peakDeemphasised,
+                   bool deemphasis);
 
 // The largest factor a file's volume may be changed by without clipping:
 // uncut for the data as stored, cut to thousandths once de-emphasis is chosen.

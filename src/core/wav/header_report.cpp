@@ -27,6 +27,41 @@ std::string playingTime(const WavHeader& h) {
   return formatNumber(m, "00:") + formatNumber(rest, "00") + " (Min:Sec)";
 }
 
+// A layout the speaker mask names, or nothing.
+std::string layoutName(int channels, std::uint32_t mask) {
+  struct Named {
+    int channels;
+    std::uint32_t mask;
+    const char* name;
+  };
+  static constexpr Named kLayouts[] = {
+      {3, 0x7, "3.0"},    {3, 0xB, "2.1"},   {4, 0x33, "Quad"}, {4, 0x107, "4.0"},
+      {4, 0x603, "Quad"}, {5, 0x37, "5.0"},  {5, 0x607, "5.0"}, {6, 0x3F, "5.1"},
+      {6, 0x60F, "5.1"},  {7, 0x13F, "6.1"}, {7, 0x70F, "6.1"}, {8, 0x63F, "7.1"},
+      {8, 0xFF, "7.1"},
+  };
+  for (const Named& l : kLayouts) {
+    if (l.channels == channels && l.mask == mask) return l.name;
+  }
+  return {};
+}
+
+// "2 (Stereo)", "6 (5.1)" when the mask names that layout, or the bare number.
+std::string channelsText(const WavFormat& format) {
+  const std::string n = std::to_string(format.channels);
+  if (format.channels == 1) return n + " (Mono)";
+  if (format.channels == 2) return n + " (Stereo)";
+  const std::string name = layoutName(format.channels, format.channelMask);
+  return name.empty() ? n : n + " (" + name + ")";
+}
+
+// "16 bit" as the header gives it; the format's own words once it is known.
+std::string resolutionText(const WavHeader& h) {
+  const WavFormat& format = h.format;
+  if (h.status == HeaderStatus::kReady && !format.classic()) return format.sample().words();
+  return std::to_string(format.bitsPerSample) + " bit";
+}
+
 // ---- the findings, each a sentence with the bytes or value behind it last --
 
 std::string notWavFinding(const HeaderFindings& f) {
@@ -66,13 +101,6 @@ std::string formatTagFinding(std::int16_t tag) {
     case -2:
       what = "The format is extensible but does not name PCM samples.";
       break;
-    case 3:
-      what = "The samples are floating-point numbers, not PCM.";
-      break;
-    case 6:
-    case 7:
-      what = "The samples are compressed (A-law or mu-law), not PCM.";
-      break;
     default:
       what = "The samples are coded in another way than PCM.";
       break;
@@ -101,10 +129,9 @@ std::string headerReportLines(const std::string& path, const WavHeader& h,
     if (f.riffSizeWrong) line(std::to_string(f.riffSize));
   }
   if (h.formatKnown()) {
-    line("Nr of channels:\t" + std::to_string(format.channels) +
-         (format.channels == 1 ? " (Mono)" : " (Stereo)"));
+    line("Nr of channels:\t" + channelsText(format));
     line("Sample frequ.:\t" + std::to_string(format.sampleRate) + " Hz");
-    line("Resolution:\t" + std::to_string(format.bitsPerSample) + " bit");
+    line("Resolution:\t" + resolutionText(h));
     if (f.byteRateWrong) line(std::to_string(f.byteRate));
     if (f.blockAlignWrong) line(std::to_string(f.blockAlign));
   }
@@ -143,11 +170,6 @@ std::vector<std::string> headerWarnings(const WavHeader& h) {
   std::vector<std::string> lines;
   if (!f.formatRead) return lines;
   if (!f.waveForm) return {notWavFinding(f)};
-  if (f.riffId == "RIFX") {
-    lines.push_back(
-        "This WAV file stores its numbers big-endian, which is not supported, so its format is "
-        "not shown. (RIFX)");
-  }
   if (f.formAndFirstChunkWrong) lines.push_back(firstChunkFinding(f));
   if (!h.formatKnown()) return lines;
   if (f.fmtChunkLength < 16) {
@@ -156,7 +178,9 @@ std::vector<std::string> headerWarnings(const WavHeader& h) {
         "taken from the bytes behind it. (format chunk of " +
         std::to_string(f.fmtChunkLength) + " bytes)");
   }
-  if (h.format.formatTag != 1 && !f.extensiblePcm) {
+  // Float, A-law and mu-law samples are read; other codings are named here.
+  if (!f.unsupportedReason.empty() && h.format.encoding == SampleEncoding::kPcm &&
+      h.format.formatTag != 1 && !f.extensiblePcm) {
     lines.push_back(formatTagFinding(h.format.formatTag));
   }
   return lines;

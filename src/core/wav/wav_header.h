@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/base/sample_format.h"
+
 namespace ril {
 
 // How far reading a header got.
@@ -13,7 +15,7 @@ enum class HeaderStatus {
   kEmpty,        // 0 bytes
   kNoDataChunk,  // no data chunk
   kUnsupported,  // data found, but samples the program cannot process
-  kReady,        // data found; 8- or 16-bit PCM, mono or stereo
+  kReady,        // data found, in a sample format the program reads
 };
 
 struct WavFormat {
@@ -23,9 +25,30 @@ struct WavFormat {
   std::int32_t sampleRate = 0;
   // The speakers of an extensible format chunk, one bit each; 0 without one.
   std::uint32_t channelMask = 0;
+  // How the samples are encoded (from the format tag, or the extensible
+  // format's sub-format), the bits that are valid (0: all of the container)
+  // and the byte order (a RIFX file's is big-endian).
+  SampleEncoding encoding = SampleEncoding::kPcm;
+  std::int16_t validBits = 0;
+  bool bigEndian = false;
 
-  // Bytes per frame of a supported format (8- or 16-bit, 1 or 2 channels).
-  int frameBytes() const { return channels * (bitsPerSample == 8 ? 1 : 2); }
+  // Bytes a sample takes: the bits rounded up to whole bytes.
+  int containerBytes() const { return (bitsPerSample + 7) / 8; }
+  // Bytes per frame of a supported format.
+  int frameBytes() const { return channels * containerBytes(); }
+  // The sample format as one value.
+  SampleFormat sample() const {
+    SampleFormat f;
+    f.encoding = encoding;
+    f.containerBytes = containerBytes();
+    f.validBits =
+        validBits > 0 && validBits < 8 * f.containerBytes ? validBits : 8 * f.containerBytes;
+    f.bigEndian = bigEndian;
+    return f;
+  }
+  // 8- or 16-bit little-endian PCM in one or two channels, every bit valid:
+  // the files the tuned paths serve, with the results they always gave.
+  bool classic() const { return (channels == 1 || channels == 2) && sample().isClassic(); }
   bool operator==(const WavFormat&) const = default;
 };
 
@@ -82,11 +105,8 @@ struct WavHeader {
 
   bool ready() const { return status == HeaderStatus::kReady; }
   // The format fields hold a WAV file's format as read from its format
-  // chunk: not bytes of a file of another kind, nor the fields of a
-  // big-endian (RIFX) file read the other way round.
-  bool formatKnown() const {
-    return findings.formatRead && findings.formatChunkFound && findings.riffId != "RIFX";
-  }
+  // chunk: not bytes of a file of another kind.
+  bool formatKnown() const { return findings.formatRead && findings.formatChunkFound; }
   // Ready, with sample frames to work on.
   bool hasFrames() const { return ready() && layout.framesInFile > 0; }
 };

@@ -65,6 +65,9 @@ class HeaderStream {
 
   // Offset in the file of the next byte to be read.
   std::uint64_t offset() const { return offset_; }
+  // A RIFX file's sizes and fields are big-endian.
+  bool bigEndian() const { return bigEndian_; }
+  void setBigEndian(bool big) { bigEndian_ = big; }
 
   std::unique_ptr<ByteSource> release() {
     std::vector<unsigned char> rest(buf_.begin() + static_cast<std::ptrdiff_t>(pos_), buf_.end());
@@ -87,6 +90,7 @@ class HeaderStream {
   std::size_t pos_ = 0;
   std::uint64_t offset_ = 0;
   bool ended_ = false;
+  bool bigEndian_ = false;
 };
 
 std::uint32_t le32(const unsigned char* p) {
@@ -100,6 +104,18 @@ std::uint64_t le64(const unsigned char* p) {
 
 std::int16_t le16s(const unsigned char* p) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | p[1] << 8));
+}
+
+// The same two in either byte order.
+std::uint32_t u32(const unsigned char* p, bool big) {
+  if (!big) return le32(p);
+  return static_cast<std::uint32_t>(p[3]) | static_cast<std::uint32_t>(p[2]) << 8 |
+         static_cast<std::uint32_t>(p[1]) << 16 | static_cast<std::uint32_t>(p[0]) << 24;
+}
+
+std::int16_t s16(const unsigned char* p, bool big) {
+  if (!big) return le16s(p);
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[1] | p[0] << 8));
 }
 
 bool printable(unsigned char c) {
@@ -117,12 +133,13 @@ std::string idText(const unsigned char* p, std::size_t n) {
 void readFormatFields(const unsigned char* body, WavHeader& w) {
   HeaderFindings& f = w.findings;
   WavFormat& format = w.format;
-  format.formatTag = le16s(body);
-  format.channels = le16s(body + 2);
-  format.sampleRate = static_cast<std::int32_t>(le32(body + 4));
-  f.byteRate = static_cast<std::int32_t>(le32(body + 8));
-  f.blockAlign = le16s(body + 12);
-  format.bitsPerSample = le16s(body + 14);
+  const bool big = format.bigEndian;
+  format.formatTag = s16(body, big);
+  format.channels = s16(body + 2, big);
+  format.sampleRate = static_cast<std::int32_t>(u32(body + 4, big));
+  f.byteRate = static_cast<std::int32_t>(u32(body + 8, big));
+  f.blockAlign = s16(body + 12, big);
+  format.bitsPerSample = s16(body + 14, big);
   f.byteRateWrong = static_cast<std::int64_t>(f.byteRate) !=
                     static_cast<std::int64_t>(f.blockAlign) * format.sampleRate;
   f.blockAlignWrong = static_cast<std::int64_t>(f.blockAlign) * 8 !=
@@ -136,13 +153,14 @@ void readFixedRecord(const unsigned char* h, WavHeader& w) {
   const auto length = static_cast<std::int64_t>(w.layout.fileLength);
   f.riffId = idText(h, 4);
   f.riffIdWrong = std::memcmp(h, "RIFF", 4) != 0;
-  f.riffSize = le32(h + 4);
+  w.format.bigEndian = std::memcmp(h, "RIFX", 4) == 0;
+  f.riffSize = u32(h + 4, w.format.bigEndian);
   f.riffSizeWrong = static_cast<std::int64_t>(f.riffSize) != length - 8;
   f.formAndFirstChunk = idText(h + 8, 8);
   f.formAndFirstChunkWrong = std::memcmp(h + 8, "WAVEfmt ", 8) != 0;
   f.waveForm = std::memcmp(h + 8, "WAVE", 4) == 0;
   f.formatChunkFound = !f.formAndFirstChunkWrong;
-  f.fmtChunkLength = le32(h + 16);
+  f.fmtChunkLength = u32(h + 16, w.format.bigEndian);
   readFormatFields(h + 20, w);
   f.formatRead = true;
 }
@@ -172,7 +190,7 @@ class ChunkWalker {
     const std::size_t got = in_.read(b + held, 8);
     if (got == 8) {
       std::memcpy(c.id, b + held, 4);
-      c.size = le32(b + held + 4);
+      c.size = u32(b + held + 4, in_.bigEndian());
       const bool idGood = std::all_of(c.id, c.id + 4, printable);
       if (idGood && (in_.offset() + c.size <= fileLength_ || c.is("data"))) return true;
     }
@@ -195,14 +213,34 @@ class ChunkWalker {
 
 // What a format chunk holds beyond its 16 PCM bytes.
 struct FormatExtension {
-  bool present = false;       // cbSize of at least 22, and the chunk holds those bytes
-  int subFormat = -1;         // the first two bytes of the sub-format GUID
-  bool pcmSubFormat = false;  // KSDATAFORMAT_SUBTYPE_PCM
+  bool present = false;    // cbSize of at least 22, and the chunk holds those bytes
+  int subFormat = -1;      // the first two bytes of the sub-format GUID
+  bool knownGuid = false;  // the rest of the GUID is that of every WAVE format code
+  std::int16_t validBits = 0;
 };
 
 // The rest of the sub-format GUID that every WAVE format code shares.
 constexpr unsigned char kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                          0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// The sub-format GUID's format code. A RIFX file may hold the GUID with its
+// first three fields big-endian, or as a little-endian file does.
+void readSubFormat(const unsigned char* guid, bool big, FormatExtension& ext) {
+  if (std::memcmp(guid + 2, kGuidTail, 14) == 0) {
+    // SoX writes the code in the file's byte order and the rest as ever.
+    const int little = guid[0] | guid[1] << 8;
+    const int swapped = guid[1] | guid[0] << 8;
+    ext.subFormat = big && little > 0xFF && swapped <= 0xFF ? swapped : little;
+    ext.knownGuid = true;
+    return;
+  }
+  // 00 00 ab cd (first field), 00 00, 00 10, and the last eight bytes as ever.
+  static constexpr unsigned char kSwappedMiddle[6] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x10};
+  ext.subFormat = big ? (guid[3] | guid[2] << 8) : (guid[0] | guid[1] << 8);
+  ext.knownGuid = big && std::memcmp(guid, kSwappedMiddle, 2) == 0 &&
+                  std::memcmp(guid + 4, kSwappedMiddle, 4) == 0 &&
+                  std::memcmp(guid + 8, kGuidTail + 6, 8) == 0;
+}
 
 // Reads a format chunk's body of `length` bytes from its first byte: the
 // format fields and the extension. A body shorter than 16 bytes still gives
@@ -224,13 +262,14 @@ FormatExtension readFormatBody(HeaderStream& in, ChunkWalker& walker, std::uint3
   unsigned char more[24] = {};
   const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length - 16, 24));
   const std::size_t extGot = in.read(more, want);
-  if (extGot == sizeof more && le16s(more) >= 22) {
+  const bool big = w.format.bigEndian;
+  if (extGot == sizeof more && s16(more, big) >= 22) {
     ext.present = true;
-    ext.subFormat = more[8] | more[9] << 8;
-    ext.pcmSubFormat = ext.subFormat == 1 && std::memcmp(more + 10, kGuidTail, 14) == 0;
-    w.format.channelMask = le32(more + 4);
+    ext.validBits = s16(more + 2, big);
+    readSubFormat(more + 8, big, ext);
+    w.format.channelMask = u32(more + 4, big);
   }
-  w.findings.extensiblePcm = w.format.formatTag == -2 && ext.pcmSubFormat;
+  w.findings.extensiblePcm = w.format.formatTag == -2 && ext.knownGuid && ext.subFormat == 1;
   walker.skipBody(length, 16 + extGot);
   return ext;
 }
@@ -281,7 +320,7 @@ bool searchDataChunk(HeaderStream& in, std::uint32_t& size) {
   unsigned char sizeBytes[4];
   // A file that ends inside the size field behind "data" has no data chunk either.
   if (std::memcmp(w, "data", 4) != 0 || in.read(sizeBytes, 4) < 4) return false;
-  size = le32(sizeBytes);
+  size = u32(sizeBytes, in.bigEndian());
   return true;
 }
 
@@ -344,36 +383,108 @@ std::string layoutReason(const HeaderFindings& f) {
   return {};
 }
 
-// A big-endian file read as a little-endian one gives nonsense: when that
-// leaves it without samples to work on, the byte order is the reason to give.
-void explainByteOrder(HeaderFindings& f) {
-  if (f.riffId == "RIFX" && f.waveForm) {
-    f.unsupportedReason =
-        "it is a big-endian (RIFX) file; only little-endian RIFF and RF64 files are supported.";
+// The name of a format code the program does not decode.
+std::string codeName(int code) {
+  switch (code) {
+    case 0x0002:
+      return "Microsoft ADPCM";
+    case 0x0011:
+      return "IMA ADPCM";
+    case 0x0031:
+      return "GSM 6.10";
+    case 0x0050:
+      return "MPEG";
+    case 0x0055:
+      return "MPEG Layer 3";
+    case 0x0092:
+      return "Dolby AC-3";
+    case 0x00FF:
+    case 0x1610:
+      return "AAC";
+    case 0xF1AC:
+      return "FLAC";
+    default:
+      return "an unknown format";
   }
 }
 
-// Why the program cannot process the samples of this format, or nothing.
-std::string formatReason(const WavFormat& f, const FormatExtension& ext) {
-  if (f.channels != 1 && f.channels != 2) {
-    return "it has " + std::to_string(f.channels) +
-           " channels; only mono and stereo files are supported.";
+// The encoding of a format code the program reads.
+std::optional<SampleEncoding> encodingOf(int code) {
+  switch (code) {
+    case 1:
+      return SampleEncoding::kPcm;
+    case 3:
+      return SampleEncoding::kFloat;
+    case 6:
+      return SampleEncoding::kAlaw;
+    case 7:
+      return SampleEncoding::kMulaw;
+    default:
+      return std::nullopt;
   }
-  if (f.bitsPerSample != 8 && f.bitsPerSample != 16) {
-    return "it has " + std::to_string(f.bitsPerSample) +
-           "-bit samples; only 8-bit and 16-bit samples are supported.";
+}
+
+// Whether the encoding comes in containers of these bits.
+bool bitsFit(SampleEncoding e, int bits) {
+  switch (e) {
+    case SampleEncoding::kPcm:
+      return bits >= 1 && bits <= 32;
+    case SampleEncoding::kFloat:
+      return bits == 32 || bits == 64;
+    case SampleEncoding::kAlaw:
+    case SampleEncoding::kMulaw:
+      return bits == 8;
+  }
+  return false;
+}
+
+const char* encodingWords(SampleEncoding e) {
+  switch (e) {
+    case SampleEncoding::kFloat:
+      return "float";
+    case SampleEncoding::kAlaw:
+      return "A-law";
+    case SampleEncoding::kMulaw:
+      return "\u00b5-law";
+    case SampleEncoding::kPcm:
+      break;
+  }
+  return "PCM";
+}
+
+// Sets the format's encoding and valid bits from its tag and extension;
+// returns why the program cannot process its samples, or nothing.
+std::string formatReason(WavFormat& f, const FormatExtension& ext) {
+  if (f.channels < 1 || f.channels > 64) {
+    return "it has " + std::to_string(f.channels) + " channels; from 1 to 64 are supported.";
   }
   if (f.formatTag == -2 && !ext.present) {
     return "its format is extensible (tag -2), but the format chunk lacks the extension that "
            "names the sample format.";
   }
-  if (f.formatTag != 1 && !(f.formatTag == -2 && ext.pcmSubFormat)) {
-    std::string sub;
-    if (f.formatTag == -2) {
-      sub = ext.subFormat == 1 ? ", an unknown sub-format"
-                               : ", sub-format " + std::to_string(ext.subFormat);
-    }
-    return "its samples are not PCM (format tag " + std::to_string(f.formatTag) + sub + ").";
+  const int code = f.formatTag == -2 ? ext.subFormat : static_cast<std::uint16_t>(f.formatTag);
+  const std::optional<SampleEncoding> encoding =
+      f.formatTag == -2 && !ext.knownGuid ? std::nullopt : encodingOf(code);
+  if (!encoding) {
+    const std::string what = f.formatTag == -2 && !ext.knownGuid
+                                 ? "an unknown sub-format"
+                                 : codeName(code) + " (" +
+                                       (f.formatTag == -2 ? "sub-format " : "format tag ") +
+                                       std::to_string(code) + ")";
+    return "its samples are compressed or of a kind it cannot decode: " + what +
+           "; PCM, float, A-law and \u00b5-law samples are supported.";
+  }
+  f.encoding = *encoding;
+  if (!bitsFit(f.encoding, f.bitsPerSample)) {
+    return "it has " + std::to_string(f.bitsPerSample) + "-bit " + encodingWords(f.encoding) +
+           " samples, which are not supported.";
+  }
+  // Valid bits stay 0 (the whole container) unless fewer are named.
+  const int container = 8 * f.containerBytes();
+  if (f.bitsPerSample < container) f.validBits = f.bitsPerSample;
+  if (f.formatTag == -2 && ext.validBits > 0 && ext.validBits < f.bitsPerSample &&
+      f.encoding == SampleEncoding::kPcm) {
+    f.validBits = ext.validBits;
   }
   if (f.sampleRate <= 0) {
     return "its sample rate of " + std::to_string(f.sampleRate) + " Hz is not valid.";
@@ -385,7 +496,11 @@ std::string formatReason(const WavFormat& f, const FormatExtension& ext) {
 // gives no frame size.
 std::int64_t declaredFrames(const WavFormat& f, std::uint64_t dataSize) {
   if (f.channels <= 0 || f.bitsPerSample <= 0) return 0;
-  double frames = static_cast<double>(dataSize) / (f.bitsPerSample / 8.0) / f.channels;
+  // Whole bytes per sample for formats read; the plain quotient for others.
+  const double bytes = f.bitsPerSample % 8 == 0 || f.bitsPerSample > 64
+                           ? f.bitsPerSample / 8.0
+                           : static_cast<double>(f.containerBytes());
+  double frames = static_cast<double>(dataSize) / bytes / f.channels;
   return static_cast<std::int64_t>(std::nearbyint(std::min(frames, 0x1p62)));
 }
 
@@ -393,6 +508,7 @@ void readAfterLength(HeaderStream& in, WavHeader& w) {
   unsigned char h[kHeaderRecordSize] = {};
   const std::size_t got = in.read(h, sizeof h);
   readFixedRecord(h, w);
+  in.setBigEndian(w.format.bigEndian);
   HeaderFindings& f = w.findings;
   if (!f.waveForm) f.lookalike = lookalike(h, got);
   ChunkWalker walker(in, w.layout.fileLength);
@@ -417,7 +533,6 @@ void readAfterLength(HeaderStream& in, WavHeader& w) {
   if (!findDataChunk(in, walker, ds64Size, w)) {
     w.status = HeaderStatus::kNoDataChunk;
     f.unsupportedReason = layoutReason(f);
-    explainByteOrder(f);
     return;
   }
   f.dataFound = true;
@@ -425,7 +540,6 @@ void readAfterLength(HeaderStream& in, WavHeader& w) {
   f.unsupportedReason = layoutReason(f);
   if (f.unsupportedReason.empty()) f.unsupportedReason = formatReason(w.format, ext);
   if (!f.unsupportedReason.empty()) {
-    explainByteOrder(f);
     w.status = HeaderStatus::kUnsupported;
     return;
   }

@@ -266,7 +266,11 @@ TEST(AnalyseSamplesTest, MultiBlockFileEqualsTheContinuousReference) {
 
   SampleAccumulator ref(2, 8, true, SampleAccumulator::Method::kPlain);
   ref.addBlock(data.data(), frames);
-  const std::string expected = statisticsLines(ref.finish(), 2, 44100, 0.0f, ReportFormat{});
+  const StatsRecords records = ref.finish();
+  const std::vector<ChannelFigures> stored{figuresOf(records[0]), figuresOf(records[1])};
+  const std::vector<ChannelFigures> filtered{figuresOf(records[2]), figuresOf(records[3])};
+  const std::string expected =
+      statisticsLines(stored, filtered, 32768.0, 44100, 0.0f, ReportFormat{});
   EXPECT_EQ(text.substr(0, expected.size()), expected);
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -79,6 +80,49 @@ TEST(LevelOverviewTest, ThePassOnAnyNumberOfThreadsGivesThePlainOverview) {
     }
     EXPECT_EQ(full, r.records[0].fullScale) << "the buckets count what the report counts";
     EXPECT_EQ(least * 32768.0f, static_cast<float>(r.records[0].min));
+  }
+}
+
+TEST(LevelOverviewTest, WiderFormatsAreDrawnOnTheirOwnFullScale) {
+  const std::int64_t frames = 4096 * 3 + 5;
+  const std::vector<std::int16_t> v = noisyStereo(frames, 11);
+  LevelOverview want = plainOverview(v, 2);
+  // The same values 256 times larger in 24 bits, and as float: only the
+  // smallest word is at full scale there, the largest of 16 bits no more.
+  test::Bytes wide, floats;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const auto w = static_cast<std::uint16_t>(v[i]);
+    wide.insert(wide.end(), {0, static_cast<unsigned char>(w), static_cast<unsigned char>(w >> 8)});
+    const float f = static_cast<float>(v[i]) / 32768.0f;
+    unsigned char b[4];
+    std::memcpy(b, &f, 4);
+    floats.insert(floats.end(), b, b + 4);
+    if (v[i] == 32767)
+      --want.buckets[static_cast<std::size_t>((i % 2) * want.bucketCount() +
+                                              (i / 2) / want.bucketFrames)]
+            .fullScale;
+  }
+  WavFormat floatFormat{3, 2, 32, 48000};
+  floatFormat.encoding = SampleEncoding::kFloat;
+  for (const auto& [bytes, format] :
+       {std::pair{wide, WavFormat{1, 2, 24, 48000}}, {floats, floatFormat}}) {
+    for (int threads : {1, 3}) {
+      SCOPED_TRACE(format.bitsPerSample * 10 + threads);
+      WavLayout layout;
+      layout.framesInFile = layout.sampleFrames = frames;
+      MemorySource source(bytes);
+      ScriptedHost host;
+      ManualClock clock;
+      const AnalysisResult r =
+          analyseSamples(source, format, layout, host, clock, '.', threads, false);
+      ASSERT_TRUE(r.complete());
+      EXPECT_TRUE(r.overview == want);
+      std::int64_t full = 0;
+      for (std::int64_t b = 0; b < r.overview.bucketCount(); ++b) {
+        full += r.overview.at(0, b).fullScale;
+      }
+      EXPECT_EQ(full, r.stored[0].fullScale) << "the buckets count what the report counts";
+    }
   }
 }
 

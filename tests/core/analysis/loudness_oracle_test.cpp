@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -145,6 +146,58 @@ TEST(LoudnessOracleTest, MusicLikeFilesAgreeWithLibebur128) {
                   *f.shortTermMaxLufs.value - o.shortTermMax, *f.rangeLu.value - o.range,
                   *f.truePeakDbtp.value - o.truePeakDb);
     }
+  }
+}
+
+// The same frames stored as 24-bit PCM (s x 256), RIFX 24-bit, 32-bit float
+// (s / 32768) or six 16-bit channels with the 5.1 mask: on a full scale of
+// 1.0 the very samples of the 16-bit case, so libebur128 takes them as such.
+TEST(LoudnessOracleTest, EveryFurtherFormatAgreesWithLibebur128) {
+  struct Case {
+    const char* what;
+    int channels, bits;
+    SampleEncoding encoding;
+    bool big;
+    std::uint32_t mask;
+  };
+  for (const Case c : {Case{"16-bit", 2, 16, SampleEncoding::kPcm, false, 0},
+                       Case{"24-bit", 2, 24, SampleEncoding::kPcm, false, 0},
+                       Case{"RIFX 24-bit", 1, 24, SampleEncoding::kPcm, true, 0},
+                       Case{"float", 2, 32, SampleEncoding::kFloat, false, 0},
+                       Case{"5.1", 6, 16, SampleEncoding::kPcm, false, 0x3F}}) {
+    const Frames f = musicLike(c.channels, 48000, 70, 11);
+    test::Bytes bytes;
+    for (std::int16_t s : f) {
+      std::uint32_t raw = static_cast<std::uint32_t>(static_cast<std::int32_t>(s) * 256);
+      if (c.encoding == SampleEncoding::kFloat) {
+        const float v = static_cast<float>(s / 32768.0);
+        std::memcpy(&raw, &v, 4);
+      }
+      if (c.bits == 16) raw = static_cast<std::uint16_t>(s);
+      const int width = c.bits / 8;
+      for (int b = 0; b < width; ++b) {
+        bytes.push_back(static_cast<unsigned char>(raw >> (8 * (c.big ? width - 1 - b : b))));
+      }
+    }
+    WavFormat format{1, static_cast<std::int16_t>(c.channels), static_cast<std::int16_t>(c.bits),
+                     48000};
+    format.encoding = c.encoding;
+    format.bigEndian = c.big;
+    format.channelMask = c.mask;
+    WavLayout layout;
+    layout.framesInFile = layout.sampleFrames = static_cast<std::int64_t>(f.size()) / c.channels;
+    MemorySource source(std::move(bytes));
+    ScriptedHost host;
+    ManualClock clock;
+    const AnalysisResult r = analyseSamples(source, format, layout, host, clock, '.', 2);
+    ASSERT_TRUE(r.loudness) << c.what;
+    const LoudnessFigures got = loudnessFigures(*r.loudness);
+    const Oracle o = oracleOf(f, c.channels, 48000);
+    EXPECT_NEAR(*got.integratedLufs.value, o.integrated, 0.01) << c.what;
+    EXPECT_NEAR(*got.momentaryMaxLufs.value, o.momentaryMax, 0.01) << c.what;
+    EXPECT_NEAR(*got.shortTermMaxLufs.value, o.shortTermMax, 0.01) << c.what;
+    EXPECT_NEAR(*got.rangeLu.value, o.range, 0.1) << c.what;
+    EXPECT_NEAR(*got.truePeakDbtp.value, o.truePeakDb, 0.1) << c.what;
   }
 }
 

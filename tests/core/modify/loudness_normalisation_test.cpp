@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "support/reference_modification.h"
@@ -84,14 +85,17 @@ test::Bytes tones() {
   return test::pcm16(s);
 }
 
-double integratedOf(const test::Bytes& samples, bool deemphasis) {
+ProgrammeLoudness loudnessOf(const test::Bytes& samples, const WavFormat& format, bool deemphasis) {
   MemorySource source(samples);
-  WavFormat format{1, 2, 16, 44100};
   WavLayout layout;
-  layout.framesInFile = static_cast<std::int64_t>(samples.size() / 4);
+  layout.framesInFile = static_cast<std::int64_t>(samples.size()) / format.frameBytes();
   const LoudnessMeasurement m = measureLoudness(source, format, layout, deemphasis, 2);
-  EXPECT_TRUE(m.complete);
-  return *programmeLoudness({&m.trace}).integratedLufs.value;
+  EXPECT_TRUE(m.complete) << m.failure;
+  return programmeLoudness({&m.trace});
+}
+
+double integratedOf(const test::Bytes& samples, bool deemphasis) {
+  return *loudnessOf(samples, WavFormat{1, 2, 16, 44100}, deemphasis).integratedLufs.value;
 }
 
 TEST(LoudnessMeasurementTest, DeemphasisIsMeasuredAsTheRewritingWritesIt) {
@@ -102,6 +106,34 @@ TEST(LoudnessMeasurementTest, DeemphasisIsMeasuredAsTheRewritingWritesIt) {
   EXPECT_NEAR(afterFilter, integratedOf(written, false), 1e-4);
   // The filter takes about 9 dB off the 10 kHz tone: far more than that.
   EXPECT_LT(afterFilter, integratedOf(stored, false) - 1.0);
+}
+
+TEST(LoudnessMeasurementTest, WiderFormatsOfTheSameSoundMeasureAsSixteenBits) {
+  const test::Bytes sixteen = tones();
+  test::Bytes wide, floats;
+  for (std::size_t i = 0; i + 1 < sixteen.size(); i += 2) {
+    const auto v = static_cast<std::int16_t>(sixteen[i] | sixteen[i + 1] << 8);
+    wide.insert(wide.end(), {0, sixteen[i], sixteen[i + 1]});  // v x 256 in 24 bits
+    const float f = static_cast<float>(v) / 32768.0f;
+    unsigned char b[4];
+    std::memcpy(b, &f, 4);
+    floats.insert(floats.end(), b, b + 4);
+  }
+  WavFormat wideFormat{1, 2, 24, 44100};
+  WavFormat floatFormat{3, 2, 32, 44100};
+  floatFormat.encoding = SampleEncoding::kFloat;
+  for (const bool deemphasis : {false, true}) {
+    SCOPED_TRACE(deemphasis);
+    const ProgrammeLoudness want = loudnessOf(sixteen, WavFormat{1, 2, 16, 44100}, deemphasis);
+    for (const auto& [bytes, format] : {std::pair{wide, wideFormat}, {floats, floatFormat}}) {
+      const ProgrammeLoudness got = loudnessOf(bytes, format, deemphasis);
+      ASSERT_TRUE(got.integratedLufs.value && want.integratedLufs.value);
+      // As stored exactly; through the filter, whose sums round at another
+      // scale, to far below any figure shown.
+      EXPECT_NEAR(*got.integratedLufs.value, *want.integratedLufs.value, deemphasis ? 1e-9 : 0.0);
+      EXPECT_EQ(got.truePeakDbtp, want.truePeakDbtp);
+    }
+  }
 }
 
 }  // namespace

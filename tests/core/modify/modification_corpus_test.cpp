@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/modify/modification_run.h"
+#include "support/format_reference.h"
 #include "support/modify_test_support.h"
 
 namespace ril {
@@ -27,7 +28,8 @@ TEST(ModificationCorpusTest, ModifiableFilesKeepLengthAndEveryNonSampleByte) {
       auto before = h.snapshot();
       ModifyResult r = h.run();
 
-      const bool ready = h.target.header.hasFrames();
+      const bool ready =
+          h.target.header.hasFrames() && h.target.header.format.sample().modifiable();
       if (!ready) {
         EXPECT_EQ(r.outcome, ModifyOutcome::kRefused);
         EXPECT_EQ(h.snapshot(), before);
@@ -43,9 +45,15 @@ TEST(ModificationCorpusTest, ModifiableFilesKeepLengthAndEveryNonSampleByte) {
       EXPECT_TRUE(std::equal(out.begin(), out.begin() + begin, original.begin()));
       EXPECT_TRUE(std::equal(out.begin() + end, out.end(), original.begin() + end));
       Bytes samples(original.begin() + begin, original.begin() + end);
-      test::Expected want = test::expectedOutput(samples, h.target.header.format.channels,
-                                                 h.target.header.format.bitsPerSample == 8 ? 8 : 16,
-                                                 h.request.volumeTenths / 1000.0, emphasis);
+      const WavFormat& format = h.target.header.format;
+      std::int64_t beyond = 0;
+      const double factor = h.request.volumeTenths / 1000.0;
+      test::Expected want = format.classic()
+                                ? test::expectedOutput(samples, format.channels,
+                                                       format.bitsPerSample, factor, emphasis)
+                                : test::expectedFormatOutput(samples, format, factor, emphasis, 0.0,
+                                                             std::nullopt, beyond);
+      EXPECT_EQ(r.samplesBeyondFullScale, beyond);
       EXPECT_TRUE(std::equal(out.begin() + begin, out.begin() + end, want.samples.begin()));
       EXPECT_EQ(test::readFile(h.path() + ".old"), original);
     }

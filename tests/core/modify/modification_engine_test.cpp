@@ -506,7 +506,8 @@ TEST(ModificationEngineTest, FilesWithoutSampleFramesAreRefusedBeforeAnythingCha
 
 TEST(ModificationEngineTest, FilesTheReaderCouldNotMakeReadyAreRefused) {
   ModifyHarness h;
-  WavShape s = wavLayout(2, 24, test::pcm16({1, 2, 3, 4, 5, 6}));
+  WavShape s = wavLayout(2, 4, test::pcm16({1, 2, 3, 4, 5, 6}));
+  s.formatTag = 17;  // IMA ADPCM
   h.load(test::buildWav(s));
   ASSERT_EQ(h.target.header.status, HeaderStatus::kUnsupported);
   auto before = h.snapshot();

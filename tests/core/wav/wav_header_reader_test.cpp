@@ -148,9 +148,18 @@ TEST(WavHeaderReader, FormatFindingsSayWhatIsWrongAndAValidExtensibleFormatHasNo
   flt.bitsPerSample = 32;
   flt.data = Bytes(16, 0);
   Parsed f = parse(test::buildWav(flt));
-  EXPECT_EQ(f.windowLines.at(0), "The samples are floating-point numbers, not PCM. (format tag 3)");
-  EXPECT_EQ(f.status, HeaderStatus::kUnsupported);
-  EXPECT_NE(f.lines.find("This file cannot be analysed: it has 32-bit samples"), std::string::npos);
+  EXPECT_TRUE(f.windowLines.empty());
+  EXPECT_EQ(f.status, HeaderStatus::kReady);
+  EXPECT_NE(f.lines.find("Resolution:\t32 bit float\r\n"), std::string::npos);
+
+  WavShape adpcm;
+  adpcm.formatTag = 17;
+  adpcm.bitsPerSample = 4;
+  adpcm.data = Bytes(16, 0);
+  Parsed a = parse(test::buildWav(adpcm));
+  EXPECT_EQ(a.windowLines.at(0), "The samples are coded in another way than PCM. (format tag 17)");
+  EXPECT_EQ(a.status, HeaderStatus::kUnsupported);
+  EXPECT_NE(a.lines.find("it cannot decode: IMA ADPCM (format tag 17)"), std::string::npos);
 
   WavShape shortFmt;
   shortFmt.fmtLength = 14;
@@ -176,8 +185,11 @@ TEST(WavHeaderReader, ChannelCountsAndFrameRounding) {
   four.channels = 4;
   four.data = Bytes(16, 0);
   Parsed f = parse(test::buildWav(four));
-  EXPECT_NE(f.lines.find("Nr of channels:\t4 (Stereo)\r\n"), std::string::npos);
-  EXPECT_EQ(f.status, HeaderStatus::kUnsupported);
+  EXPECT_NE(f.lines.find("Nr of channels:\t4\r\n"), std::string::npos);
+  EXPECT_EQ(f.status, HeaderStatus::kReady);
+  four.channels = 65;
+  four.data = Bytes(130, 0);
+  EXPECT_EQ(parse(test::buildWav(four)).status, HeaderStatus::kUnsupported);
 
   WavShape ten;
   ten.data = Bytes(10, 0);
@@ -227,16 +239,6 @@ TEST(WavHeaderReader, HeaderInconsistenciesAddTheirValueLines) {
             joinLines({"Filename:\t/p.wav", "Filelength:\t0.000 MB", "RIFZ", "4294967280",
                        "Nr of channels:\t2 (Stereo)", "Sample frequ.:\t44100 Hz",
                        "Resolution:\t16 bit", "1", "3", "Length of file:\t00:00 (Min:Sec)"}));
-
-  // A big-endian file's fields read the other way round are no format: no lines of them.
-  bytes[3] = 'X';
-  r = parse(bytes, "/p.wav");
-  EXPECT_EQ(r.lines.rfind(
-                joinLines({"Filename:\t/p.wav", "Filelength:\t0.000 MB", "RIFX", "4294967280"}), 0),
-            0u);
-  EXPECT_EQ(r.lines.find("Nr of channels"), std::string::npos);
-  EXPECT_FALSE(r.header.formatKnown());
-  EXPECT_EQ(r.windowLines.at(0).substr(r.windowLines[0].size() - 6), "(RIFX)");
 }
 
 TEST(WavHeaderReader, AFileOfAnotherKindIsNamedAndShowsNoFormatLines) {

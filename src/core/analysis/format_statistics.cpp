@@ -1,0 +1,245 @@
+#include "core/analysis/format_statistics.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/dsp/formats/sample_codec.h"
+
+namespace ril {
+
+namespace {
+
+using Sums = FormatAccumulator::Sums;
+constexpr std::int64_t kChunk = 2048;
+
+// The limits at and beyond which a value counts as full scale.
+struct Range {
+  double low;
+  double high;
+};
+
+// Strict comparisons: the first frame of an extreme wins.
+inline void extremes(Sums& s, double v, std::int64_t pos) {
+  if (v > s.max) {
+    s.max = v;
+    s.maxPos = pos;
+  }
+  if (v < s.min) {
+    s.min = v;
+    s.minPos = pos;
+  }
+}
+
+inline void addInteger(Sums& s, std::int64_t v, std::int64_t pos, Range r) {
+  extremes(s, static_cast<double>(v), pos);
+  s.sum += v;
+  s.sumSq += static_cast<unsigned __int128>(static_cast<__int128>(v) * v);
+  if (static_cast<double>(v) <= r.low || static_cast<double>(v) >= r.high) ++s.atLimits;
+}
+
+// A chunk of stored integers (times `factor`): the extremes compared as
+// integers, looked up only when the chunk beats them, and the sums exact.
+void addIntegers(Sums& s, const std::int32_t* x, std::int64_t n, std::int64_t factor,
+                 std::int64_t base, Range r) {
+  std::int32_t lo = x[0], hi = x[0];
+  std::int64_t sum = 0, atLimits = 0;
+  __extension__ unsigned __int128 sumSq = 0;
+  const auto low = static_cast<std::int64_t>(r.low), high = static_cast<std::int64_t>(r.high);
+  for (std::int64_t i = 0; i < n; ++i) {
+    const std::int64_t v = x[i];
+    lo = std::min(lo, x[i]);
+    hi = std::max(hi, x[i]);
+    sum += v;
+    sumSq += static_cast<std::uint64_t>(v * v);
+    atLimits += (v * factor <= low) | (v * factor >= high);
+  }
+  const auto f2 = static_cast<unsigned __int128>(factor * factor);
+  s.sum += static_cast<__int128>(sum) * factor;
+  s.sumSq += sumSq * f2;
+  s.atLimits += atLimits;
+  if (static_cast<double>(hi) * static_cast<double>(factor) > s.max) {
+    const std::int64_t at = std::find(x, x + n, hi) - x;
+    s.max = static_cast<double>(hi) * static_cast<double>(factor);
+    s.maxPos = base + at;
+  }
+  if (static_cast<double>(lo) * static_cast<double>(factor) < s.min) {
+    const std::int64_t at = std::find(x, x + n, lo) - x;
+    s.min = static_cast<double>(lo) * static_cast<double>(factor);
+    s.minPos = base + at;
+  }
+}
+
+inline void addFloat(Sums& s, double v, std::int64_t pos) {
+  extremes(s, v, pos);
+  s.floatSum += v;
+  s.floatSumSq += v * v;
+  if (v <= -1.0 || v >= 1.0) ++s.atLimits;
+}
+
+// floor(y / step + 0.5) x step: the double filter's output at the valid bits.
+inline std::int64_t roundedAt(double y, std::int64_t step) {
+  const double t = std::floor(y / static_cast<double>(step) + 0.5);
+  return static_cast<std::int64_t>(t) * step;
+}
+
+}  // namespace
+
+ChannelFigures figuresOf(const ChannelStats& r) {
+  ChannelFigures f;
+  f.min = r.min;
+  f.max = r.max;
+  f.minPos = r.minPos;
+  f.maxPos = r.maxPos;
+  f.avg = r.avg;
+  f.rms = r.rms;
+  f.fullScale = r.fullScale;
+  return f;
+}
+
+FullScale overviewFullScale(const SampleFormat& format) {
+  const double scale = format.fullScale();
+  return {static_cast<double>(format.smallest()) / scale,
+          static_cast<double>(format.largest()) / scale};
+}
+
+void FormatFrameSource::read(int channel, std::int64_t first, std::int64_t count,
+                             double* out) const {
+  const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
+  const unsigned char* p = bytes_ + static_cast<std::size_t>(first) * frameBytes +
+                           static_cast<std::size_t>(channel * format_.containerBytes);
+  kernels::storedValues(p, frameBytes, format_, count, out);
+  if (format_.isFloat()) return;
+  const double scale = 1.0 / format_.fullScale();  // a power of two: exact
+  for (std::int64_t i = 0; i < count; ++i) out[i] *= scale;
+}
+
+FormatAccumulator::FormatAccumulator(const SampleFormat& format, int channels, bool deemphasis,
+                                     int threads, std::int64_t largestBlockFrames)
+    : format_(format),
+      channels_(channels),
+      deemphasis_(deemphasis),
+      state_(static_cast<std::size_t>(std::max(channels, 0))),
+      pool_(std::min(threads, std::max(channels, 1) + 2)),
+      source_(format, channels) {
+  const auto bytes = static_cast<std::size_t>(std::max<std::int64_t>(largestBlockFrames, 0)) *
+                     static_cast<std::size_t>(channels * format.containerBytes);
+  for (std::vector<unsigned char>& b : buffers_) b.resize(bytes);
+}
+
+FormatAccumulator::~FormatAccumulator() {
+  try {
+    pool_.wait();
+  } catch (...) {
+  }
+}
+
+void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std::int64_t frames) {
+  Channel& ch = state_[static_cast<std::size_t>(channel)];
+  const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
+  const unsigned char* p = bytes + static_cast<std::size_t>(channel * format_.containerBytes);
+  const Range stored{static_cast<double>(format_.smallestMeasured()),
+                     static_cast<double>(format_.largestMeasured())};
+  // The report's integer filter counts its outputs against the 16-bit range.
+  const Range filtered = format_.onSixteenBitScale() ? Range{-32768.0, 32767.0} : stored;
+  const std::int64_t factor = format_.statisticsFactor();
+  const std::int64_t step = format_.step();
+  const bool sixteen = format_.onSixteenBitScale();
+  double values[kChunk];
+  std::int32_t integers[kChunk];
+  for (std::int64_t start = 0; start < frames; start += kChunk) {
+    const std::int64_t n = std::min(kChunk, frames - start);
+    const unsigned char* at = p + static_cast<std::size_t>(start) * frameBytes;
+    const std::int64_t base = frames_ + start;
+    if (format_.isFloat()) {
+      kernels::storedValues(at, frameBytes, format_, n, values);
+      for (std::int64_t i = 0; i < n; ++i) addFloat(ch.stored, values[i], base + i);
+      if (!deemphasis_) continue;
+      for (std::int64_t i = 0; i < n; ++i) {
+        addFloat(ch.filtered, ch.doubleFilter.step(values[i]), base + i);
+      }
+      continue;
+    }
+    kernels::storedIntegers(at, frameBytes, format_, n, integers);
+    addIntegers(ch.stored, integers, n, factor, base, stored);
+    if (!deemphasis_) continue;
+    for (std::int64_t i = 0; i < n; ++i) {
+      const std::int64_t v = integers[i] * factor;
+      const std::int64_t y = sixteen
+                                 ? ch.integerFilter.step(static_cast<std::int32_t>(v))
+                                 : roundedAt(ch.doubleFilter.step(static_cast<double>(v)), step);
+      addInteger(ch.filtered, y, base + i, filtered);
+    }
+  }
+}
+
+void FormatAccumulator::addBlockHere(const unsigned char* bytes, std::int64_t frames) {
+  for (int c = 0; c < channels_; ++c) accumulate(c, bytes, frames);
+  frames_ += frames;
+}
+
+void FormatAccumulator::addBlock(std::int64_t frames) {
+  settle();
+  if (frames <= 0) return;
+  const unsigned char* bytes = buffers_[next_].data();
+  next_ ^= 1;
+  pending_ = bytes;
+  pendingFrames_ = frames;
+  const int loudnessTasks = meter_ ? meter_->plan(frames) : 0;
+  meterPending_ = loudnessTasks > 0;
+  source_.setBytes(bytes);
+  const int overviewTasks = overview_ ? overview_->plan(frames_, frames, pool_.threads()) : 0;
+  pool_.start(channels_ + loudnessTasks + overviewTasks,
+              [this, bytes, frames, loudnessTasks](int j) {
+                if (j >= channels_ + loudnessTasks) {
+                  overview_->runTask(j - channels_ - loudnessTasks, source_);
+                } else if (j >= channels_) {
+                  meter_->runTask(j - channels_, source_);
+                } else {
+                  accumulate(j, bytes, frames);
+                }
+              });
+}
+
+void FormatAccumulator::settle() {
+  if (!pending_) return;
+  pending_ = nullptr;
+  pool_.wait();
+  frames_ += pendingFrames_;
+  if (meterPending_) {
+    meterPending_ = false;
+    meter_->finishBlock();
+  }
+}
+
+ChannelFigures FormatAccumulator::figures(const Sums& s) const {
+  ChannelFigures f;
+  f.min = s.min;
+  f.max = s.max;
+  f.minPos = s.minPos;
+  f.maxPos = s.maxPos;
+  f.fullScale = s.atLimits;
+  if (frames_ <= 0) return f;
+  const double n = static_cast<double>(frames_);
+  const double scale = format_.statisticsFullScale();
+  if (format_.isFloat()) {
+    f.avg = (s.floatSum / n) / scale;
+    f.rms = std::sqrt(s.floatSumSq / n) / scale;
+  } else {
+    f.avg = (static_cast<double>(s.sum) / n) / scale;
+    f.rms = std::sqrt(static_cast<double>(s.sumSq) / n) / scale;
+  }
+  return f;
+}
+
+void FormatAccumulator::finish(std::vector<ChannelFigures>& stored,
+                               std::vector<ChannelFigures>& filtered) {
+  settle();
+  stored.clear();
+  filtered.clear();
+  for (const Channel& ch : state_) {
+    stored.push_back(figures(ch.stored));
+    if (deemphasis_) filtered.push_back(figures(ch.filtered));
+  }
+}
+
+}  // namespace ril

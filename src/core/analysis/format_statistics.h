@@ -1,0 +1,123 @@
+// The statistics of every sample format and channel count beyond the tuned
+// 8- and 16-bit mono and stereo pass: per channel the extremes with their
+// frames, exact sums and the samples at full scale, of the data as stored
+// and after the de-emphasis filter. Each channel is accumulated in frame
+// order by one task, so any number of threads gives the serial result.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/analysis/frame_source.h"
+#include "core/analysis/level_overview.h"
+#include "core/analysis/loudness_meter.h"
+#include "core/analysis/sample_statistics.h"
+#include "core/base/sample_format.h"
+#include "core/base/thread_pool.h"
+#include "core/dsp/deemphasis_filter.h"
+
+namespace ril {
+
+// One channel's figures on the statistics' scale of its format (integers as
+// stored, 8-bit and companded samples on the 16-bit scale, float values).
+struct ChannelFigures {
+  double min = 0.0;
+  double max = 0.0;
+  std::int64_t minPos = 0;
+  std::int64_t maxPos = 0;
+  double avg = 0.0;  // fraction of full scale
+  double rms = 0.0;  // fraction of full scale
+  // Samples at or beyond the format's smallest or largest value (float: at or
+  // beyond +-1.0).
+  std::int64_t fullScale = 0;
+
+  bool operator==(const ChannelFigures&) const = default;
+};
+
+// The figures of a tuned pass's record (16-bit scale).
+ChannelFigures figuresOf(const ChannelStats& record);
+
+// The values that count as full scale for the level overview of `format`:
+// its smallest and largest stored values on a full scale of 1.0.
+FullScale overviewFullScale(const SampleFormat& format);
+
+// Interleaved samples of any format as the loudness meter takes them.
+class FormatFrameSource : public FrameSource {
+ public:
+  FormatFrameSource(const SampleFormat& format, int channels)
+      : format_(format), channels_(channels) {}
+  void read(int channel, std::int64_t first, std::int64_t count, double* out) const override;
+  void setBytes(const unsigned char* bytes) { bytes_ = bytes; }
+
+ private:
+  const unsigned char* bytes_ = nullptr;
+  SampleFormat format_;
+  int channels_;
+};
+
+class FormatAccumulator {
+ public:
+  // `largestBlockFrames`: the largest block addBlock() will be given.
+  FormatAccumulator(const SampleFormat& format, int channels, bool deemphasis, int threads,
+                    std::int64_t largestBlockFrames);
+  ~FormatAccumulator();
+  FormatAccumulator(const FormatAccumulator&) = delete;
+  FormatAccumulator& operator=(const FormatAccumulator&) = delete;
+
+  // Where to read the next block's bytes; untouched while the block before
+  // is accumulated.
+  unsigned char* nextBuffer() { return buffers_[next_].data(); }
+  // Finishes the block before and starts on the `frames` frames in nextBuffer().
+  void addBlock(std::int64_t frames);
+  // Feeds every block to `meter` as well.
+  void measureLoudness(LoudnessMeter* meter) { meter_ = meter; }
+  // And to `overview`, its tasks after the meter's.
+  void drawOverview(LevelOverviewBuilder* overview) { overview_ = overview; }
+
+  // Finishes the block in progress; the figures of the data as stored, and
+  // de-emphasised (empty without the filter), one per channel.
+  void finish(std::vector<ChannelFigures>& stored, std::vector<ChannelFigures>& filtered);
+
+  // Accumulates one block on this thread, channel after channel.
+  void addBlockHere(const unsigned char* bytes, std::int64_t frames);
+
+  // What a channel accumulates; public for the kernels in the source file.
+  struct Sums {
+    double min = 0.0;
+    double max = 0.0;
+    std::int64_t minPos = 0;
+    std::int64_t maxPos = 0;
+    __extension__ __int128 sum = 0;             // integers, exact
+    __extension__ unsigned __int128 sumSq = 0;  // integers, exact
+    double floatSum = 0.0;                      // float, in frame order
+    double floatSumSq = 0.0;
+    std::int64_t atLimits = 0;
+  };
+  struct Channel {
+    Sums stored, filtered;
+    DeemphasisFilter integerFilter;       // 16-bit scale
+    DeemphasisFilterDouble doubleFilter;  // wider integers and float
+  };
+
+ private:
+  void settle();
+  void accumulate(int channel, const unsigned char* bytes, std::int64_t frames);
+  ChannelFigures figures(const Sums& s) const;
+
+  SampleFormat format_;
+  int channels_;
+  bool deemphasis_;
+  std::int64_t frames_ = 0;
+  std::vector<Channel> state_;
+  ThreadPool pool_;
+  std::vector<unsigned char> buffers_[2];
+  int next_ = 0;
+  const unsigned char* pending_ = nullptr;
+  std::int64_t pendingFrames_ = 0;
+  LoudnessMeter* meter_ = nullptr;
+  LevelOverviewBuilder* overview_ = nullptr;
+  FormatFrameSource source_;
+  bool meterPending_ = false;
+};
+
+}  // namespace ril

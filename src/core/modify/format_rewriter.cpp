@@ -1,0 +1,156 @@
+#include "core/modify/format_rewriter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/base/thread_pool.h"
+#include "core/dsp/deemphasis_filter.h"
+#include "core/dsp/double_filter/pcm_words.h"
+#include "core/dsp/formats/sample_codec.h"
+
+namespace ril {
+
+namespace {
+
+constexpr std::int64_t kChunk = 2048;
+
+class FormatRewriter : public SampleRewriter::Impl {
+ public:
+  FormatRewriter(const SampleFormat& format, int channels, double factor, bool deemphasis,
+                 SampleRewriter::ClipHook clipped)
+      : format_(format),
+        channels_(channels),
+        factor_(factor),
+        deemphasis_(deemphasis),
+        clipped_(std::move(clipped)),
+        filters_(static_cast<std::size_t>(std::max(channels, 0))) {}
+
+  // Channels are independent: each is rewritten by a task of its own with
+  // the results limited silently; a channel that had a value limited is
+  // done again on this thread from its state at the start of the block,
+  // reporting each limited sample, channel 1's before channel 2's.
+  void rewrite(const void* inBytes, void* outBytes, std::int64_t frames,
+               std::int64_t firstFrame) override {
+    const auto* in = static_cast<const unsigned char*>(inBytes);
+    auto* out = static_cast<unsigned char*>(outBytes);
+    const std::vector<DeemphasisFilterDouble> atStart = filters_;
+    std::vector<std::int64_t> beyond(filters_.size(), 0);
+    std::vector<char> limited(filters_.size(), 0);
+    auto task = [&](int c) {
+      limited[static_cast<std::size_t>(c)] = rewriteChannel(c, in, out, frames, firstFrame, false,
+                                                            beyond[static_cast<std::size_t>(c)]);
+    };
+    if (pool_) {
+      pool_->run(channels_, task);
+    } else {
+      for (int c = 0; c < channels_; ++c) task(c);
+    }
+    for (int c = 0; c < channels_; ++c) {
+      beyondFullScale += beyond[static_cast<std::size_t>(c)];
+      if (limited[static_cast<std::size_t>(c)] == 0) continue;
+      filters_[static_cast<std::size_t>(c)] = atStart[static_cast<std::size_t>(c)];
+      std::int64_t ignored = 0;
+      rewriteChannel(c, in, out, frames, firstFrame, true, ignored);
+    }
+  }
+
+  // Results are limited with a message each, never an overflow.
+  bool volumeCanOverflow() const override { return false; }
+  void checkVolume(const void*, std::int64_t) override {}
+  void useThreads(int threads) override {
+    if (threads > 1 && channels_ > 1) pool_ = std::make_unique<ThreadPool>(threads);
+  }
+  void resetFilters() override {
+    for (DeemphasisFilterDouble& f : filters_) f.reset();
+  }
+  void divideBy(double peak) override {
+    if (format_.isFloat() && peak > 0) divisor_ = peak;
+  }
+
+ private:
+  // One channel of the block; true when a value was limited. With `report`
+  // each limited sample goes to the hook (which may throw).
+  bool rewriteChannel(int c, const unsigned char* in, unsigned char* out, std::int64_t frames,
+                      std::int64_t firstFrame, bool report, std::int64_t& beyond) {
+    const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
+    const std::size_t at = static_cast<std::size_t>(c * format_.containerBytes);
+    DeemphasisFilterDouble& filter = filters_[static_cast<std::size_t>(c)];
+    double values[kChunk];
+    std::int64_t integers[kChunk];
+    bool limited = false;
+    for (std::int64_t start = 0; start < frames; start += kChunk) {
+      const std::int64_t n = std::min(kChunk, frames - start);
+      const std::size_t offset = at + static_cast<std::size_t>(start) * frameBytes;
+      kernels::storedValues(in + offset, frameBytes, format_, n, values);
+      for (std::int64_t i = 0; i < n; ++i) {
+        const double x = divisor_ > 0 ? values[i] / divisor_ : values[i] * factor_;
+        values[i] = deemphasis_ ? filter.step(x) : x;
+      }
+      if (format_.isFloat()) {
+        beyond += countBeyond(values, n);
+        kernels::storeFloats(values, n, format_, out + offset, frameBytes);
+      } else {
+        limited |= roundAndLimit(values, integers, n, report ? firstFrame + start : -1);
+        kernels::storeIntegers(integers, n, format_, out + offset, frameBytes);
+      }
+    }
+    return limited;
+  }
+
+  std::int64_t countBeyond(const double* values, std::int64_t n) const {
+    std::int64_t beyond = 0;
+    for (std::int64_t i = 0; i < n; ++i) {
+      const double stored = format_.containerBytes == 4
+                                ? static_cast<double>(static_cast<float>(values[i]))
+                                : values[i];
+      beyond += (stored > 1.0 || stored < -1.0) ? 1 : 0;
+    }
+    return beyond;
+  }
+
+  // Rounds at the valid bits and limits; reports each limited sample with
+  // its frame when `firstFrame` is not negative. True when one was limited.
+  bool roundAndLimit(const double* values, std::int64_t* integers, std::int64_t n,
+                     std::int64_t firstFrame) {
+    const std::int64_t step = format_.step();
+    const std::int64_t low = format_.smallest();
+    const std::int64_t high = format_.largest();
+    bool limited = false;
+    for (std::int64_t i = 0; i < n; ++i) {
+      const double t = values[i] / static_cast<double>(step) + 0.5;
+      // Far beyond any range: limited all the same, without leaving int64.
+      std::int64_t r = std::abs(t) < 0x1p62 ? floorToInt(t) * step : (t < 0 ? low - 1 : high + 1);
+      if (r > high || r < low) {
+        const std::int64_t limit = r > high ? high : low;
+        limited = true;
+        if (firstFrame >= 0) {
+          lastValue = r;
+          if (clipped_) clipped_(Clip{firstFrame + i, r, limit});
+        }
+        r = limit;
+      }
+      integers[i] = r;
+    }
+    return limited;
+  }
+
+  const SampleFormat format_;
+  const int channels_;
+  const double factor_;
+  const bool deemphasis_;
+  double divisor_ = 0.0;
+  SampleRewriter::ClipHook clipped_;
+  std::vector<DeemphasisFilterDouble> filters_;
+  std::unique_ptr<ThreadPool> pool_;
+};
+
+}  // namespace
+
+std::unique_ptr<SampleRewriter::Impl> makeFormatRewriter(const SampleFormat& format, int channels,
+                                                         double factor, bool deemphasis,
+                                                         SampleRewriter::ClipHook clipped) {
+  return std::make_unique<FormatRewriter>(format, channels, factor, deemphasis, std::move(clipped));
+}
+
+}  // namespace ril
