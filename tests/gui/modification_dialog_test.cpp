@@ -561,16 +561,12 @@ TEST_F(ModifyRunTest, LoudnessSetsTheVolumeToTheFigureModifyLoudnessApplies) {
   ModificationDialog* d = analyse(musicLike(3.0, 0.1));
   ASSERT_NE(d, nullptr);
   ASSERT_TRUE(d->loudnessCheck->isEnabled());
-  EXPECT_FALSE(d->loudnessCheck->isChecked());
-  EXPECT_DOUBLE_EQ(d->loudnessTargetSpinBox->value(), -23.0);
-  EXPECT_DOUBLE_EQ(d->truePeakLimitSpinBox->value(), -1.0);
   d->loudnessCheck->click();
   const CliLoudness plain = cliLoudness(path, "--loudness -23");
   ASSERT_GT(plain.tenths, 1000) << plain.line;
   EXPECT_EQ(d->loudnessLabel->text().toStdString(), plain.line);
   EXPECT_EQ(d->volumeScrollBar->value(), plain.tenths);
   EXPECT_FALSE(d->volumeScrollBar->isEnabled());
-  EXPECT_FALSE(d->volumeSpinBox->isEnabled());
   EXPECT_TRUE(d->modifyButton->isEnabled());
 
   // The figure follows the target and the limit; here the limit holds it down.
@@ -587,6 +583,14 @@ TEST_F(ModifyRunTest, LoudnessSetsTheVolumeToTheFigureModifyLoudnessApplies) {
   EXPECT_TRUE(d->loudnessLabel->text().isEmpty());
   d->maximizeCheck->click();
   EXPECT_TRUE(d->volumeScrollBar->isEnabled());
+
+  // A file too short for a loudness is not normalised.
+  d = analyse(musicLike(0.2, 0.1));
+  ASSERT_NE(d, nullptr);
+  d->loudnessCheck->click();
+  EXPECT_EQ(d->loudnessLabel->text().toStdString(), "No loudness to normalise to: too short.");
+  EXPECT_FALSE(d->modifyButton->isEnabled());
+  EXPECT_EQ(d->volumeScrollBar->value(), 1000);
 }
 
 TEST_F(ModifyRunTest, WithDeemphasisTheLoudnessIsMeasuredAfterTheFilterBeforeModifyRuns) {
@@ -600,24 +604,10 @@ TEST_F(ModifyRunTest, WithDeemphasisTheLoudnessIsMeasuredAfterTheFilterBeforeMod
   EXPECT_FALSE(ctx.modifyRunning);
   ASSERT_TRUE(QTest::qWaitFor([d] { return !d->measuringLoudness(); }, 20000));
   const CliLoudness filtered = cliLoudness(path, "--deemphasis --loudness -23");
-  ASSERT_GT(filtered.tenths, 0) << filtered.line;
   EXPECT_NE(filtered.line, cliLoudness(path, "--loudness -23").line);
   EXPECT_EQ(d->loudnessLabel->text().toStdString(), filtered.line);
   EXPECT_EQ(d->volumeScrollBar->value(), filtered.tenths);
   EXPECT_TRUE(d->modifyButton->isEnabled());
-  // Back to the data as stored, without measuring again.
-  d->deemphasisCheck->click();
-  EXPECT_FALSE(d->measuringLoudness());
-  EXPECT_EQ(d->volumeScrollBar->value(), cliLoudness(path, "--loudness -23").tenths);
-}
-
-TEST_F(ModifyRunTest, AFileTooShortForALoudnessIsNotNormalised) {
-  ModificationDialog* d = analyse(musicLike(0.2, 0.1));
-  ASSERT_NE(d, nullptr);
-  d->loudnessCheck->click();
-  EXPECT_EQ(d->loudnessLabel->text().toStdString(), "No loudness to normalise to: too short.");
-  EXPECT_FALSE(d->modifyButton->isEnabled());
-  EXPECT_EQ(d->volumeScrollBar->value(), 1000);
 }
 
 TEST_F(ModificationDialogTest, StopSignalWithoutARunEndsTheProgramAtOnce) {
