@@ -276,6 +276,7 @@ void ModificationDialog::initialise() {
   volumeLabel->setText(QStringLiteral("100%"));
   setVolumeValue(1000);
   showVolume();
+  updateManualVolume();
 }
 
 QPoint ModificationDialog::besideMain(const QRect& mainFrame, const QSize& outer,
@@ -548,6 +549,8 @@ void ModificationDialog::tellOutcome(const ModifyResult& result) {
   const Session& s = ctx_.session;
   switch (result.outcome) {
     case ModifyOutcome::kCompleted:
+      // The file read is no longer where it was: nothing left to repair there.
+      ctx_.mainWindow->repairButton->hide();
       ctx_.mainWindow->setReportText(
           ctx_.mainWindow->reportViewText() + kLineBreak +
           manipulationTimeLine(result.elapsedSeconds, ctx_.decimalSeparator) + kLineBreak);
