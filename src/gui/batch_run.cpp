@@ -30,7 +30,8 @@ struct FilePass {
   WavHeader header;
   bool analysed = false;  // the analysis ran (completely or not)
   AnalysisResult result;
-  std::string repairLine;  // what a repair would mend, when the header lies
+  std::string repairLine;     // the report's line on what a repair would mend
+  std::string repairFinding;  // the same as a finding, for Repair…
 };
 
 // The run over the chosen files, one file after the other: the header read
@@ -114,9 +115,12 @@ class BatchRun : public QObject {
   static void findRepair(FilePass& pass, FileSystem& fs, const std::string& lineBreak) {
     if (pass.path.empty()) return;
     try {
-      pass.repairLine = repairReportLine(planReportedRepair(fs, pass.path, pass.header), lineBreak);
+      const RepairPlan plan = planReportedRepair(fs, pass.path, pass.header);
+      pass.repairLine = repairReportLine(plan, lineBreak);
+      if (!pass.repairLine.empty()) pass.repairFinding = plan.finding + ".";
     } catch (const std::exception&) {
       pass.repairLine.clear();  // no line rather than a guess
+      pass.repairFinding.clear();
     }
   }
 
@@ -126,6 +130,7 @@ class BatchRun : public QObject {
     Session& s = ctx_.session;
     s.current = header;
     s.currentIndex = index;
+    s.loudness.reset();
     if (!ctx_.mainWindow) return;  // the program is ending
     MainWindow& window = *ctx_.mainWindow;
     window.clearFindings();
@@ -156,12 +161,16 @@ class BatchRun : public QObject {
         }
         s.peakLevel[0] = pass.result.peakValue[0];
         if (pass.result.deemphasised) s.peakLevel[1] = pass.result.peakValue[1];
+        s.loudness = pass.result.loudness;
         offered = s.current.hasFrames();
       }
     }
     if (!pass.repairLine.empty()) {
       s.reportText += pass.repairLine;
-      if (ctx_.mainWindow) ctx_.mainWindow->setReportText(s.reportText);
+      if (ctx_.mainWindow) {
+        ctx_.mainWindow->setReportText(s.reportText);
+        ctx_.mainWindow->offerRepair(pass.repairFinding);
+      }
     }
     if (offered && ctx_.mainWindow) {
       // Greyed out until the run is over, like a dialog left open before it.

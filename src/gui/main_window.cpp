@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QUrl>
@@ -31,6 +32,7 @@
 #include "gui/help_viewer.h"
 #include "gui/level_view.h"
 #include "gui/recent_files.h"
+#include "gui/repair_flow.h"
 #include "gui/twips.h"
 
 namespace ril {
@@ -104,6 +106,12 @@ MainWindow::MainWindow(AppContext& ctx) : ctx_(ctx) {
   findingsLayout = new QHBoxLayout(findingsArea);
   findingsLayout->setContentsMargins(6, 3, 6, 3);
   findingsLayout->addWidget(findingsText, 1);
+  repairButton = new QPushButton(QStringLiteral("Repair\u2026"), findingsArea);
+  repairButton->setObjectName(QStringLiteral("repairButton"));
+  repairButton->setAutoDefault(false);
+  repairButton->hide();
+  findingsLayout->addWidget(repairButton, 0, Qt::AlignVCenter);
+  connect(repairButton, &QPushButton::clicked, this, [this] { repairCurrentFile(ctx_); });
   findingsArea->hide();
 
   reportView = new QPlainTextEdit(client);
@@ -318,7 +326,14 @@ void MainWindow::addFinding(const std::string& line) {
 void MainWindow::clearFindings() {
   findings_.clear();
   findingsText->clear();
+  repairButton->hide();
   placeReportView();
+}
+
+void MainWindow::offerRepair(const std::string& finding) {
+  repairButton->show();
+  updateCommands();
+  addFinding(finding);
 }
 
 void MainWindow::setViewBelowReport(QWidget* view, int height) {
@@ -393,6 +408,7 @@ void MainWindow::setBusyPointer(bool busy) {
 
 void MainWindow::updateCommands() {
   openAction->setEnabled(canOpenFiles());
+  repairButton->setEnabled(canOpenFiles());
   savePictureAction->setEnabled(levelView->hasPicture());
   recentMenu->setEnabled(canOpenFiles() && ctx_.recentFiles && !ctx_.recentFiles->list().empty());
 }

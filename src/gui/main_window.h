@@ -24,6 +24,7 @@ class QHBoxLayout;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
+class QPushButton;
 
 namespace ril {
 
@@ -85,7 +86,10 @@ class MainWindow : public QMainWindow {
   // report text nor copied with it. It shows above the report view while it
   // holds lines; the report view gives up the room it takes.
   void addFinding(const std::string& line);
-  void clearFindings();  // when the next file is read
+  void clearFindings();  // when the next file is read; Repair… goes with them
+  // A repair applies to the file read last: `finding` says what it mends,
+  // and Repair… beside it starts the repair (ril::repairCurrentFile).
+  void offerRepair(const std::string& finding);
   const std::vector<std::string>& findings() const { return findings_; }
   // A view shown under the report, `height` pixels tall, taking that room
   // from the report view; nullptr for none.
@@ -111,7 +115,8 @@ class MainWindow : public QMainWindow {
 
   // Hourglass while busy, arrow otherwise.
   void setBusyPointer(bool busy);
-  // Enables File, Open unless a batch run or a modification is in progress.
+  // Enables File, Open and Repair… unless a batch run or a modification or
+  // repair is in progress.
   void updateCommands();
 
   // ---- geometry in twips (single-precision values, as the windows store them)
@@ -134,6 +139,9 @@ class MainWindow : public QMainWindow {
   QLabel* findingsText = nullptr;  // its lines
   // Beside the lines, the place for buttons that act on the findings.
   QHBoxLayout* findingsLayout = nullptr;
+  // Repair…, shown only while a repair applies to the file read last;
+  // disabled while a batch run or a modification or repair runs.
+  QPushButton* repairButton = nullptr;
   // Open, Open Recent, Copy result to clipboard, a separator, Exit
   QMenu* fileMenu = nullptr;
   QAction* openAction = nullptr;

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -16,8 +17,10 @@
 #include "core/base/number_format.h"
 #include "core/base/text.h"
 #include "core/base/thread_pool.h"
+#include "core/modify/loudness_normalisation.h"
 #include "core/modify/modify_messages.h"
 #include "core/modify/volume_policy.h"
+#include "core/wav/wav_header_reader.h"
 #include "gui/background_pass.h"
 #include "gui/file_selection_dialog.h"
 #include "gui/main_window.h"
@@ -67,6 +70,47 @@ struct ModifyJob {
   ModifyResult result;         // read once the thread has ended
 };
 
+// The volume that brings `trace` to `targetLufs` with the true peak at most
+// `limitDbtp`, and the line that says its gain; no volume, and why, when the
+// loudness is not there to be normalised.
+struct LoudnessVolume {
+  std::string line;
+  std::optional<long long> tenths;
+};
+
+LoudnessVolume loudnessVolume(const LoudnessTrace& trace, double targetLufs, double limitDbtp) {
+  const ProgrammeLoudness p = programmeLoudness({&trace});
+  if (!p.integratedLufs.value) {
+    return {"No loudness to normalise to: " + p.integratedLufs.reason + ".", std::nullopt};
+  }
+  const LoudnessGain gain =
+      loudnessGain(*p.integratedLufs.value, p.truePeakDbtp, targetLufs, limitDbtp);
+  return {loudnessGainLine(gain, limitDbtp), gain.tenths};
+}
+
+// On a thread of its own: the loudness of `path`'s samples after the
+// rewriting's de-emphasis, as `header` was read; a failure when the file is
+// no longer as it was.
+LoudnessMeasurement measureAfterDeemphasis(FileSystem& fs, const std::string& path,
+                                           const WavHeader& header) {
+  LoudnessMeasurement m;
+  try {
+    HeaderReading reading = readWavFile(fs, path);
+    const WavHeader& now = reading.header;
+    if (!reading.samples || !(now.format == header.format) ||
+        now.layout.dataOffset != header.layout.dataOffset ||
+        now.layout.framesInFile != header.layout.framesInFile) {
+      m.failure = "the file has changed since it was analysed.";
+      return m;
+    }
+    return measureLoudness(*reading.samples, header.format, header.layout, true,
+                           availableProcessors());
+  } catch (const std::exception&) {
+    m.failure = "the file cannot be read.";
+  }
+  return m;
+}
+
 }  // namespace
 
 const char* const ModificationDialog::kTitle = "Select modification";
@@ -77,9 +121,18 @@ ModificationDialog::ModificationDialog(AppContext& ctx, QWidget* parent)
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setWindowTitle(QString::fromLatin1(kTitle));
   buildControls();
+  connectControls();
+}
 
-  connect(deemphasisCheck, &QCheckBox::toggled, this, &ModificationDialog::onDeemphasisToggled);
+void ModificationDialog::connectControls() {
+  connect(deemphasisCheck, &QCheckBox::toggled, this, [this] {
+    onDeemphasisToggled();
+    applyLoudness();
+  });
   connect(maximizeCheck, &QCheckBox::toggled, this, &ModificationDialog::onMaximizeToggled);
+  connect(loudnessCheck, &QCheckBox::toggled, this, &ModificationDialog::onLoudnessToggled);
+  connect(loudnessTargetSpinBox, &QDoubleSpinBox::valueChanged, this, [this] { applyLoudness(); });
+  connect(truePeakLimitSpinBox, &QDoubleSpinBox::valueChanged, this, [this] { applyLoudness(); });
   connect(volumeScrollBar, &QScrollBar::valueChanged, this, &ModificationDialog::onVolumeChanged);
   connect(volumeScrollBar, &QScrollBar::sliderMoved, this, [this] {
     // Only the user dragging the thumb counts as scrolling, never a value set in code.
@@ -109,14 +162,18 @@ void ModificationDialog::buildControls() {
   cancelButton = new QPushButton(tr("Cancel"), this);
   deemphasisCheck = new QCheckBox(tr("apply De-emphasis"), this);
   maximizeCheck = new QCheckBox(tr("maximize volume"), this);
+  buildLoudnessControls();
   place(deemphasisCheck, 120, 120, kClientWidth - 240, 255);
   place(maximizeCheck, 120, 480, kClientWidth - 240, 255);
-  place(volumeFrame, 120, 840, kClientWidth - 240, 735);
+  place(loudnessCheck->parentWidget(), 120, 810, kClientWidth - 240, 375);
+  place(truePeakLimitSpinBox->parentWidget(), 120, 1185, kClientWidth - 240, 375);
+  place(loudnessLabel, 120, 1575, kClientWidth - 240, 480);
+  place(volumeFrame, 120, 2100, kClientWidth - 240, 735);
   place(volumeScrollBar, 120, 240, kClientWidth - 1680, 255);
   place(volumeSpinBox, kClientWidth - 1500, 180, 1140, 375);
   place(volumeLabel, 120, 480, kClientWidth - 1680, 180);
-  place(modifyButton, 120, 1680, 1155, 375);
-  place(cancelButton, kClientWidth - 1275, 1680, 1155, 375);
+  place(modifyButton, 120, 2940, 1155, 375);
+  place(cancelButton, kClientWidth - 1275, 2940, 1155, 375);
   volumeLabel->setAlignment(Qt::AlignCenter);
   // The label is as tall as a line of the dialog's font, so larger fonts than
   // the design's are not cut off; its top edge stays where it was designed.
@@ -156,7 +213,44 @@ void ModificationDialog::buildControls() {
   setTabOrder(modifyButton, cancelButton);
   setTabOrder(cancelButton, deemphasisCheck);
   setTabOrder(deemphasisCheck, maximizeCheck);
+  setTabOrder(maximizeCheck, loudnessCheck);
+  setTabOrder(loudnessCheck, loudnessTargetSpinBox);
+  setTabOrder(loudnessTargetSpinBox, truePeakLimitSpinBox);
   volumeScrollBar->setFocus();
+}
+
+// "normalise loudness to [-23.0] LUFS, true peak at most [-1.0] dBTP" on two
+// rows, and the line that says the gain under them.
+void ModificationDialog::buildLoudnessControls() {
+  auto spinBox = [](QWidget* parent, double minimum, double value) {
+    auto* box = new QDoubleSpinBox(parent);
+    box->setRange(minimum, 0.0);
+    box->setDecimals(1);
+    box->setSingleStep(0.1);
+    box->setValue(value);
+    box->setKeyboardTracking(false);
+    box->setAlignment(Qt::AlignRight);
+    return box;
+  };
+  auto row = [this](std::initializer_list<QWidget*> widgets, QWidget* parent, int indent) {
+    auto* layout = new QHBoxLayout(parent);
+    layout->setContentsMargins(indent, 0, 0, 0);
+    for (QWidget* w : widgets) layout->addWidget(w);
+    layout->addStretch(1);
+    return layout;
+  };
+  auto* first = new QWidget(this);
+  loudnessCheck = new QCheckBox(tr("normalise loudness to"), first);
+  loudnessTargetSpinBox = spinBox(first, -70.0, -23.0);
+  row({loudnessCheck, loudnessTargetSpinBox, new QLabel(tr("LUFS,"), first)}, first, 0);
+  auto* second = new QWidget(this);
+  auto* truePeakText = new QLabel(tr("true peak at most"), second);
+  truePeakLimitSpinBox = spinBox(second, -20.0, -1.0);
+  row({truePeakText, truePeakLimitSpinBox, new QLabel(tr("dBTP"), second)}, second,
+      twipsToPixelsX(300, this));
+  loudnessLabel = new QLabel(this);
+  loudnessLabel->setWordWrap(true);
+  loudnessLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
 void ModificationDialog::initialise() {
@@ -165,6 +259,15 @@ void ModificationDialog::initialise() {
   deemphasisCheck->setChecked(false);
   deemphasisCheck->setEnabled(s.current.format.sampleRate == 44100);
   maximizeCheck->setChecked(false);
+  ++generation_;
+  storedLoudness_ = s.loudness;
+  deemphasisedLoudness_.reset();
+  deemphasisedFailure_.clear();
+  loudnessCheck->setChecked(false);
+  for (QWidget* row : {loudnessCheck->parentWidget(), truePeakLimitSpinBox->parentWidget()}) {
+    row->setEnabled(storedLoudness_.has_value());
+  }
+  loudnessLabel->clear();
   maxGain_ = maximumGainFor(s.current.format.sample(), s.peakLevel[0], false);
   volumeFrame->setEnabled(true);
   volumeScrollBar->setEnabled(true);
@@ -173,6 +276,7 @@ void ModificationDialog::initialise() {
   volumeLabel->setText(QStringLiteral("100%"));
   setVolumeValue(1000);
   showVolume();
+  updateManualVolume();
 }
 
 QPoint ModificationDialog::besideMain(const QRect& mainFrame, const QSize& outer,
@@ -220,11 +324,87 @@ void ModificationDialog::onDeemphasisToggled() {
 // The manual volume is greyed out while "maximize volume" is ticked; the
 // frame and its label stay readable, for the label shows the factor then.
 void ModificationDialog::onMaximizeToggled() {
-  const int v = maximizeCheck->isChecked() ? 1 : 0;
-  const bool enabled = v - 1 != 0;
+  if (maximizeCheck->isChecked()) loudnessCheck->setChecked(false);
+  updateManualVolume();
+  showVolume();
+}
+
+// The scroll bar and the spin box take the user's volume unless maximize or
+// the loudness chooses it.
+void ModificationDialog::updateManualVolume() {
+  const bool enabled = !maximizeCheck->isChecked() && !loudnessCheck->isChecked();
   volumeScrollBar->setEnabled(enabled);
   volumeSpinBox->setEnabled(enabled);
-  showVolume();
+  modifyButton->setEnabled(!measuring_ && (!loudnessCheck->isChecked() || loudnessUsable_));
+}
+
+void ModificationDialog::onLoudnessToggled() {
+  if (loudnessCheck->isChecked()) maximizeCheck->setChecked(false);
+  applyLoudness();
+}
+
+void ModificationDialog::applyLoudness() {
+  loudnessUsable_ = false;
+  if (!loudnessCheck->isChecked()) {
+    loudnessLabel->clear();
+    updateManualVolume();
+    return;
+  }
+  const bool deemphasis = deemphasisCheck->isChecked();
+  if (deemphasis && !deemphasisedLoudness_ && deemphasisedFailure_.empty()) {
+    measureDeemphasisedLoudness();
+    return;
+  }
+  const std::optional<LoudnessTrace>& trace = deemphasis ? deemphasisedLoudness_ : storedLoudness_;
+  LoudnessVolume volume;
+  if (trace) {
+    volume = loudnessVolume(*trace, loudnessTargetSpinBox->value(), truePeakLimitSpinBox->value());
+  } else {
+    volume.line = deemphasis
+                      ? "The loudness after de-emphasis cannot be measured: " + deemphasisedFailure_
+                      : std::string("The analysis measured no loudness.");
+  }
+  QString text = QString::fromStdString(volume.line);
+  if (volume.tenths) {
+    loudnessUsable_ = true;
+    const int wanted = static_cast<int>(std::clamp<long long>(*volume.tenths, 0, 10000));
+    setVolumeValue(wanted);
+    clampStep();
+    if (volumeScrollBar->value() < wanted) {
+      text += tr("; held at %1, the largest change without clipping")
+                  .arg(QString::fromStdString(labelText(volumeScrollBar->value())));
+    }
+  }
+  loudnessLabel->setText(text);
+  updateManualVolume();
+}
+
+// The loudness of the de-emphasised data, measured on a thread of its own
+// from the file as it is now; Modify waits for it. A result for a file the
+// dialog is no longer set for is dropped.
+void ModificationDialog::measureDeemphasisedLoudness() {
+  if (measuring_ || !ctx_.fs) return;
+  measuring_ = true;
+  loudnessLabel->setText(tr("Measuring the loudness after de-emphasis\u2026"));
+  updateManualVolume();
+  const Session& s = ctx_.session;
+  auto measured = std::make_shared<LoudnessMeasurement>();
+  runOffThread(
+      this,
+      [measured, &fs = *ctx_.fs, path = s.currentPath(), header = s.current] {
+        *measured = measureAfterDeemphasis(fs, path, header);
+      },
+      [this, measured, generation = generation_] {
+        measuring_ = false;
+        if (generation == generation_) {
+          if (measured->complete) {
+            deemphasisedLoudness_ = std::move(measured->trace);
+          } else {
+            deemphasisedFailure_ = measured->failure;
+          }
+        }
+        applyLoudness();
+      });
 }
 
 void ModificationDialog::onVolumeChanged() {
@@ -281,7 +461,9 @@ std::string ModificationDialog::labelText(int value) const {
 void ModificationDialog::modify() {
   // A batch run is reading files into the session; a run now would work on
   // half of it.
-  if (running_ || ctx_.batchRunning) return;
+  // A repair rewrites the file; the loudness after de-emphasis is still
+  // being measured.
+  if (running_ || ctx_.batchRunning || ctx_.modifyRunning || measuring_) return;
   if (!ctx_.fs || !ctx_.clock || !ctx_.messages || !ctx_.mainWindow) return;
   const Session& s = ctx_.session;
   auto job = std::make_shared<ModifyJob>(*ctx_.fs, *ctx_.clock, *ctx_.messages);
@@ -367,6 +549,8 @@ void ModificationDialog::tellOutcome(const ModifyResult& result) {
   const Session& s = ctx_.session;
   switch (result.outcome) {
     case ModifyOutcome::kCompleted:
+      // The file read is no longer where it was: nothing left to repair there.
+      ctx_.mainWindow->repairButton->hide();
       ctx_.mainWindow->setReportText(
           ctx_.mainWindow->reportViewText() + kLineBreak +
           manipulationTimeLine(result.elapsedSeconds, ctx_.decimalSeparator) + kLineBreak);

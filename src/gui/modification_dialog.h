@@ -1,12 +1,15 @@
 // ModificationDialog: the small dialog in which the user decides what to do with the
-// file just analysed: de-emphasis, the largest volume that does not clip, or a
-// volume change in tenths of a percent.
+// file just analysed: de-emphasis, the largest volume that does not clip, a
+// volume change in tenths of a percent, or the volume that brings the file
+// to a loudness target.
 #pragma once
 
 #include <QWidget>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "core/analysis/loudness_meter.h"
 #include "core/modify/modification_run.h"
 #include "gui/app_context.h"
 
@@ -25,8 +28,8 @@ class ModificationDialog : public QWidget {
  public:
   static const char* const kTitle;  // "Select modification"
   // The client area in twips.
-  static constexpr double kClientWidth = 3900;
-  static constexpr double kClientHeight = 2250;
+  static constexpr double kClientWidth = 4500;
+  static constexpr double kClientHeight = 3435;
 
   // Builds the window and its controls; showModificationDialog initialises it.
   explicit ModificationDialog(AppContext& ctx, QWidget* parent = nullptr);
@@ -35,8 +38,9 @@ class ModificationDialog : public QWidget {
   // ---- commands and events --------------------------------------------------
   // Places the dialog beside the main window and sets the controls for the
   // file just analysed: de-emphasis unchecked, and offered only at 44100 Hz;
-  // maximize unchecked; the volume at 100% and enabled; maxGain the factor
-  // the original data allows, uncut.
+  // maximize and the loudness unchecked, the loudness offered where the
+  // analysis measured it; the volume at 100% and enabled; maxGain the
+  // factor the original data allows, uncut.
   void initialise();
   // maxGain becomes the factor the de-emphasised (checked) or the original
   // (unchecked) data allows, cut to a thousandth; the volume is held at or below it.
@@ -44,6 +48,16 @@ class ModificationDialog : public QWidget {
   // The scroll bar and the spin box are greyed out while "maximize volume"
   // is checked; the label then shows the factor the run will apply.
   void onMaximizeToggled();
+  // "normalise loudness to": the volume becomes the figure that brings the
+  // integrated loudness to the target, held down so that the true peak stays
+  // at or below the limit, in the volume's steps of 0.1 % rounded down, and
+  // then held at maxGain like any volume; the scroll bar shows it, greyed
+  // out, and the loudness label says the gain and what limited it. With
+  // de-emphasis the loudness is that of the de-emphasised data, measured on
+  // a thread of its own the first time it is asked for (Modify waits). It
+  // excludes "maximize volume". The figure follows the target, the limit and
+  // the de-emphasis.
+  void onLoudnessToggled();
   void onVolumeChanged();   // held at most at maxGain, the label follows
   void onVolumeScrolled();  // the thumb dragged by the user: the same
   // Modify: starts the modification of the current file on a thread of its
@@ -69,6 +83,7 @@ class ModificationDialog : public QWidget {
   bool running() const { return running_; }
   // The label text of a scroll-bar value: 1235 -> "123.5%".
   std::string labelText(int value) const;
+  bool measuringLoudness() const { return measuring_; }
 
   // ---- controls -----------------------------------------------------------
   QCheckBox* deemphasisCheck = nullptr;
@@ -80,6 +95,10 @@ class ModificationDialog : public QWidget {
   QLabel* volumeLabel = nullptr;
   QPushButton* modifyButton = nullptr;
   QPushButton* cancelButton = nullptr;
+  QCheckBox* loudnessCheck = nullptr;               // "normalise loudness to"
+  QDoubleSpinBox* loudnessTargetSpinBox = nullptr;  // LUFS, -23.0 at first
+  QDoubleSpinBox* truePeakLimitSpinBox = nullptr;   // dBTP, -1.0 at first
+  QLabel* loudnessLabel = nullptr;                  // the gain, or why there is none
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -87,6 +106,11 @@ class ModificationDialog : public QWidget {
 
  private:
   void buildControls();
+  void buildLoudnessControls();
+  void connectControls();
+  void applyLoudness();
+  void measureDeemphasisedLoudness();
+  void updateManualVolume();
   void clampStep();
   void showVolume();
   void enterRun();
@@ -101,6 +125,14 @@ class ModificationDialog : public QWidget {
   bool running_ = false;
   bool unloaded_ = false;
   bool settingFromCode_ = false;
+  // The loudness of the file: as stored (from its analysis), and after
+  // de-emphasis once measured, or why that failed.
+  std::optional<LoudnessTrace> storedLoudness_;
+  std::optional<LoudnessTrace> deemphasisedLoudness_;
+  std::string deemphasisedFailure_;
+  bool measuring_ = false;
+  bool loudnessUsable_ = false;  // the loudness gave a volume
+  int generation_ = 0;           // one more for each file the dialog is set for
 };
 
 // Builds the dialog when there is none and initialises it for the file just

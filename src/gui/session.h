@@ -5,9 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/analysis/loudness_meter.h"
 #include "core/base/text.h"
 #include "core/io/program_directory.h"
 #include "core/wav/wav_header.h"
@@ -31,6 +33,8 @@ struct Session {
   WavHeader current;
   std::size_t currentIndex = 0;           // its entry in the chosen files
   std::array<double, 2> peakLevel{0, 0};  // on the format's statistics scale
+  // The loudness its complete analysis measured on the data as stored.
+  std::optional<LoudnessTrace> loudness;
 
   // The path and the listed name of the file read last, or "".
   const std::string& currentPath() const;

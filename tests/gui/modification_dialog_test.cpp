@@ -210,9 +210,11 @@ TEST_F(ModificationDialogTest, TabsFromTheScrollBarLeavesEnterUnboundAndEscapeCa
   EXPECT_TRUE(d->isVisible());
   EXPECT_TRUE(host.messages.empty());
 
-  // Tab order: scroll bar, spin box, Modify, Cancel, the two check boxes.
-  std::vector<QWidget*> order{d->volumeScrollBar, d->volumeSpinBox,   d->modifyButton,
-                              d->cancelButton,    d->deemphasisCheck, d->maximizeCheck};
+  // Tab order: scroll bar, spin box, Modify, Cancel, the check boxes, the loudness.
+  std::vector<QWidget*> order{
+      d->volumeScrollBar, d->volumeSpinBox,         d->modifyButton,
+      d->cancelButton,    d->deemphasisCheck,       d->maximizeCheck,
+      d->loudnessCheck,   d->loudnessTargetSpinBox, d->truePeakLimitSpinBox};
   for (std::size_t i = 0; i + 1 < order.size(); ++i) {
     QWidget* next = order[i]->nextInFocusChain();
     while (next->focusPolicy() == Qt::NoFocus || !order[i + 1]->isAncestorOf(next)) {
@@ -513,6 +515,99 @@ TEST_F(ModifyRunTest, TheDiskSpaceQuestionIsAskedOnTheUserInterfaceThreadAndNoLe
   EXPECT_TRUE(onUserInterfaceThread);
   EXPECT_EQ(test::readFile(path), original);
   EXPECT_FALSE(test::fileExists(path + ".old"));
+}
+
+// ---- normalising the loudness -------------------------------------------------
+
+// `seconds` of a stereo signal at 44100 Hz that swells and fades, its
+// peaks about `level` of full scale.
+test::Bytes musicLike(double seconds, double level) {
+  std::vector<std::int16_t> samples;
+  const double pi = std::acos(-1.0);
+  for (int i = 0; i < static_cast<int>(seconds * 44100); ++i) {
+    const double t = i / 44100.0;
+    const double swell = level * (0.6 + 0.4 * std::sin(2 * pi * 0.7 * t));
+    const double left = 0.6 * std::sin(2 * pi * 220 * t) + 0.3 * std::sin(2 * pi * 3150 * t);
+    const double right = 0.5 * std::sin(2 * pi * 330 * t + 1) + 0.4 * std::sin(2 * pi * 5100 * t);
+    samples.push_back(static_cast<std::int16_t>(std::lround(swell * left * 32767)));
+    samples.push_back(static_cast<std::int16_t>(std::lround(swell * right * 32767)));
+  }
+  test::WavShape shape;
+  shape.data = test::pcm16(samples);
+  return test::buildWav(shape);
+}
+
+// What `rilmaton-cli modify OPTIONS` says and applies for `path`: its
+// "Loudness gain:" line and the volume in tenths of a percent.
+struct CliLoudness {
+  std::string line;
+  int tenths = -1;
+};
+CliLoudness cliLoudness(const std::string& path, const std::string& options) {
+  const test::TempDir out;
+  const test::CommandResult r =
+      test::runCommand("'" + test::builtProgram("rilmaton-cli") + "' modify " + options +
+                       " --output '" + out.file("out.wav") + "' '" + path + "'");
+  CliLoudness cli;
+  const std::size_t at = r.out.find("Loudness gain:");
+  if (at == std::string::npos) return cli;
+  cli.line = r.out.substr(at, r.out.find('\n', at) - at);
+  const std::size_t open = cli.line.find('(');
+  cli.tenths = static_cast<int>(std::lround(std::stod(cli.line.substr(open + 1)) * 10.0));
+  return cli;
+}
+
+TEST_F(ModifyRunTest, LoudnessSetsTheVolumeToTheFigureModifyLoudnessApplies) {
+  ModificationDialog* d = analyse(musicLike(3.0, 0.1));
+  ASSERT_NE(d, nullptr);
+  ASSERT_TRUE(d->loudnessCheck->isEnabled());
+  d->loudnessCheck->click();
+  const CliLoudness plain = cliLoudness(path, "--loudness -23");
+  ASSERT_GT(plain.tenths, 1000) << plain.line;
+  EXPECT_EQ(d->loudnessLabel->text().toStdString(), plain.line);
+  EXPECT_EQ(d->volumeScrollBar->value(), plain.tenths);
+  EXPECT_FALSE(d->volumeScrollBar->isEnabled());
+  EXPECT_TRUE(d->modifyButton->isEnabled());
+
+  // The figure follows the target and the limit; here the limit holds it down.
+  d->truePeakLimitSpinBox->setValue(-6.0);
+  d->loudnessTargetSpinBox->setValue(-10.0);
+  const CliLoudness limited = cliLoudness(path, "--loudness -10 --true-peak-limit -6");
+  EXPECT_NE(limited.line.find("limited by the true peak of -6.0 dBTP"), std::string::npos);
+  EXPECT_EQ(d->loudnessLabel->text().toStdString(), limited.line);
+  EXPECT_EQ(d->volumeScrollBar->value(), limited.tenths);
+
+  // Maximize takes the volume over, and the manual volume comes back after it.
+  d->maximizeCheck->click();
+  EXPECT_FALSE(d->loudnessCheck->isChecked());
+  EXPECT_TRUE(d->loudnessLabel->text().isEmpty());
+  d->maximizeCheck->click();
+  EXPECT_TRUE(d->volumeScrollBar->isEnabled());
+
+  // A file too short for a loudness is not normalised.
+  d = analyse(musicLike(0.2, 0.1));
+  ASSERT_NE(d, nullptr);
+  d->loudnessCheck->click();
+  EXPECT_EQ(d->loudnessLabel->text().toStdString(), "No loudness to normalise to: too short.");
+  EXPECT_FALSE(d->modifyButton->isEnabled());
+  EXPECT_EQ(d->volumeScrollBar->value(), 1000);
+}
+
+TEST_F(ModifyRunTest, WithDeemphasisTheLoudnessIsMeasuredAfterTheFilterBeforeModifyRuns) {
+  ModificationDialog* d = analyse(musicLike(3.0, 0.1));
+  ASSERT_NE(d, nullptr);
+  d->loudnessCheck->click();
+  d->deemphasisCheck->click();
+  EXPECT_TRUE(d->measuringLoudness());
+  EXPECT_FALSE(d->modifyButton->isEnabled());
+  d->modify();  // waits for the loudness
+  EXPECT_FALSE(ctx.modifyRunning);
+  ASSERT_TRUE(QTest::qWaitFor([d] { return !d->measuringLoudness(); }, 20000));
+  const CliLoudness filtered = cliLoudness(path, "--deemphasis --loudness -23");
+  EXPECT_NE(filtered.line, cliLoudness(path, "--loudness -23").line);
+  EXPECT_EQ(d->loudnessLabel->text().toStdString(), filtered.line);
+  EXPECT_EQ(d->volumeScrollBar->value(), filtered.tenths);
+  EXPECT_TRUE(d->modifyButton->isEnabled());
 }
 
 TEST_F(ModificationDialogTest, StopSignalWithoutARunEndsTheProgramAtOnce) {
