@@ -48,7 +48,8 @@ struct FileFacts {
   std::optional<WavHeader> header;  // WAVE files only
   // Sample frames at 44.1 kHz, where the tracks that run to the end end.
   std::optional<std::int64_t> frames;
-  std::string problem;  // why its tracks cannot be modified, or empty
+  std::string problem;      // why its tracks cannot be modified, or empty
+  std::string problemCode;  // the same as a stable word
 };
 
 std::vector<FileFacts> examineFiles(const CueSheet& sheet) {
@@ -61,7 +62,9 @@ std::vector<FileFacts> examineFiles(const CueSheet& sheet) {
         f.frames = f.header->layout.framesInFile;
       }
     }
-    f.problem = cueFileProblem(sheet, static_cast<int>(i), f.header.value_or(WavHeader{}));
+    CueFileCheck check = checkCueFile(sheet, static_cast<int>(i), f.header.value_or(WavHeader{}));
+    f.problem = std::move(check.problem);
+    f.problemCode = std::move(check.code);
     facts.push_back(std::move(f));
   }
   return facts;
@@ -179,6 +182,7 @@ Json fileJson(const CueFile& cf, const FileFacts& facts) {
   j["frames"] = h && h->ready() ? Json(h->layout.framesInFile) : Json(nullptr);
   j["modifiable"] = facts.problem.empty();
   j["reason"] = facts.problem.empty() ? Json(nullptr) : Json(facts.problem);
+  j["reasonCode"] = facts.problem.empty() ? Json(nullptr) : Json(facts.problemCode);
   return j;
 }
 

@@ -56,17 +56,6 @@ const char* kCueModifyUsage =
     "Exit status: 0 done (or no track flagged), 1 refused or failed, 2 usage error or\n"
     "a refused link, 128+N stopped by signal N.\n";
 
-// "disk full (error 61): detail (No space left on device)", as modify words it.
-std::string failureText(int number, const std::string& detail, int systemError) {
-  std::string text = errorDescription(number);
-  if (text.empty()) text = "error";
-  text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-  text += " (error " + std::to_string(number) + ")";
-  if (!detail.empty()) text += ": " + detail;
-  if (systemError != 0) text += " (" + std::string(std::strerror(systemError)) + ")";
-  return text;
-}
-
 std::string trackList(const std::vector<int>& tracks) {
   std::string text;
   for (int t : tracks) text += (text.empty() ? "" : ", ") + twoDigits(t);
@@ -150,7 +139,7 @@ class CueModify {
       if (run.publish.errorNumber != 0) {
         std::fprintf(stderr, "rilmaton-cli modify: every file has its new contents, but %s\n",
                      shownName(failureText(run.publish.errorNumber, run.publish.errorDetail,
-                                           run.publish.systemError))
+                                           run.publish.systemError, true))
                          .c_str());
         return 1;
       }
@@ -176,11 +165,12 @@ class CueModify {
           last->outputName.empty() ? plan.files[run.results.size() - 1].path : last->outputName;
       std::fprintf(
           stderr, "rilmaton-cli modify: %s: %s; %s\n", shownName(file).c_str(),
-          shownName(failureText(last->errorNumber, last->errorDetail, last->systemError)).c_str(),
+          shownName(failureText(last->errorNumber, last->errorDetail, last->systemError, true))
+              .c_str(),
           asTheyWere.c_str());
     } else if (run.sheetError != 0) {
       std::fprintf(stderr, "rilmaton-cli modify: %s; %s\n",
-                   shownName(failureText(run.sheetError, run.sheetErrorDetail, 0)).c_str(),
+                   shownName(failureText(run.sheetError, run.sheetErrorDetail, 0, true)).c_str(),
                    asTheyWere.c_str());
     } else {
       reportPublishFailure(run.publish, asTheyWere);
@@ -189,7 +179,8 @@ class CueModify {
   }
 
   static void reportPublishFailure(const JointPublish& p, const std::string& asTheyWere) {
-    const std::string cause = shownName(failureText(p.errorNumber, p.errorDetail, p.systemError));
+    const std::string cause =
+        shownName(failureText(p.errorNumber, p.errorDetail, p.systemError, true));
     if (p.notRestored.empty()) {
       std::fprintf(stderr, "rilmaton-cli modify: renaming failed: %s; %s\n", cause.c_str(),
                    asTheyWere.c_str());
@@ -269,7 +260,7 @@ int runCueModifyCommand(int argc, char** argv) {
     return command.run();
   } catch (const RunError& e) {
     std::fprintf(stderr, "rilmaton-cli modify: %s; nothing was renamed\n",
-                 shownName(failureText(e.number(), e.detail(), e.sysErrno())).c_str());
+                 shownName(failureText(e.number(), e.detail(), e.sysErrno(), true)).c_str());
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "rilmaton-cli modify: out of memory; nothing was renamed\n");
   }

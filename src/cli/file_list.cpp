@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "cli/terminal.h"
+#include "core/base/errors.h"
 #include "core/io/directories.h"
 #include "core/io/files.h"
 
@@ -74,7 +75,7 @@ class Collector {
  private:
   void cannot(const char* what, const std::string& path, int error) {
     list_.errors.push_back(std::string("cannot ") + what + " " + shownName(path) + ": " +
-                           errorText(error));
+                           systemErrorText(error));
   }
 
   // The directory open as `dirFd`, named `dir`: each step goes from the
@@ -165,7 +166,8 @@ FileList collectFiles(const std::vector<std::string>& operands, const FileSource
     std::string text;
     if (!readList(name, text)) {
       const int error = errno;
-      list.errors.push_back("cannot read the list " + shownName(name) + ": " + errorText(error));
+      list.errors.push_back("cannot read the list " + shownName(name) + ": " +
+                            systemErrorText(error));
       continue;
     }
     std::size_t start = 0;
@@ -197,16 +199,26 @@ std::string outputsProblem(const std::vector<std::string>& files, const std::str
     return "--output takes one FILE; use --output-dir for several";
   }
   if (outputDir.empty()) return {};
+  return outputDirectoryProblem(
+      "--output-dir", outputDir, files, baseNameOf,
+      [](const std::string& first, const std::string& second, const std::string& output) {
+        return first + " and " + second + " would both be written as " + output;
+      });
+}
+
+std::string outputDirectoryProblem(const std::string& option, const std::string& dir,
+                                   const std::vector<std::string>& files,
+                                   const OutputNameOf& nameOf, const OutputClash& clash) {
   struct stat st;
-  if (::stat(outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    return "--output-dir " + shownName(outputDir) + " is not a directory";
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return option + " " + shownName(dir) + " is not a directory";
   }
   std::map<std::string, std::string> byName;
   for (const std::string& file : files) {
-    const auto [it, added] = byName.emplace(baseNameOf(file), file);
+    const auto [it, added] = byName.emplace(nameOf(file), file);
     if (!added) {
-      return "--output-dir: " + shownName(it->second) + " and " + shownName(file) +
-             " would both be written as " + shownName(joinPath(outputDir, it->first));
+      return option + ": " +
+             clash(shownName(it->second), shownName(file), shownName(joinPath(dir, it->first)));
     }
   }
   return {};

@@ -2,6 +2,7 @@
 // (--files-from), and the WAV files under directories (--recursive).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,18 @@ FileList collectFiles(const std::vector<std::string>& operands, const FileSource
 // "rilmaton-cli COMMAND: ERROR", and finding no file at all is said too.
 FileList collectCommandFiles(const std::string& command, const std::vector<std::string>& operands,
                              const FileSources& sources);
+
+// Why the outputs of `files` cannot go into the directory `dir`, given with
+// `option` ("--output-dir"): it is not a directory, or two files would take
+// one name in it. `nameOf` gives a file's output name there; `clash` words
+// two files whose outputs would both be the path it is given. Empty when
+// they can.
+using OutputNameOf = std::function<std::string(const std::string& file)>;
+using OutputClash = std::function<std::string(const std::string& first, const std::string& second,
+                                              const std::string& output)>;
+std::string outputDirectoryProblem(const std::string& option, const std::string& dir,
+                                   const std::vector<std::string>& files,
+                                   const OutputNameOf& nameOf, const OutputClash& clash);
 
 // Why the outputs of a command that writes `files` cannot be: --output
 // (`output`) with several files, an --output-dir (`outputDir`) that is not a

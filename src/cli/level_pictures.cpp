@@ -1,9 +1,6 @@
 #include "cli/level_pictures.h"
 
-#include <sys/stat.h>
-
-#include <map>
-
+#include "cli/file_list.h"
 #include "cli/terminal.h"
 #include "core/base/errors.h"
 #include "core/io/directories.h"
@@ -29,19 +26,11 @@ std::string pictureName(const std::string& file) {
 }  // namespace
 
 std::string checkPictureDirectory(const std::string& dir, const std::vector<std::string>& files) {
-  struct stat st;
-  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    return "--svg " + shownName(dir) + " is not a directory";
-  }
-  std::map<std::string, std::string> byName;
-  for (const std::string& file : files) {
-    const auto [it, added] = byName.emplace(pictureName(file), file);
-    if (!added) {
-      return "--svg: the pictures of " + shownName(it->second) + " and " + shownName(file) +
-             " would both be " + shownName(joinPath(dir, it->first));
-    }
-  }
-  return {};
+  return outputDirectoryProblem(
+      "--svg", dir, files, pictureName,
+      [](const std::string& first, const std::string& second, const std::string& output) {
+        return "the pictures of " + first + " and " + second + " would both be " + output;
+      });
 }
 
 std::string picturePath(const std::string& dir, const std::string& file) {
@@ -62,7 +51,7 @@ std::string writeLevelPicture(const std::string& path, const std::string& file,
     out->publish();
   } catch (const RunError& e) {
     return "cannot write " + shownName(path) + ": " +
-           (e.sysErrno() ? errorText(e.sysErrno()) : errorDescription(e.number()));
+           (e.sysErrno() ? systemErrorText(e.sysErrno()) : errorDescription(e.number()));
   }
   return {};
 }

@@ -10,12 +10,11 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/file_list.h"
-#include "cli/file_runs.h"
+#include "cli/output_files.h"
 #include "cli/repair_json.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal.h"
 #include "core/base/errors.h"
-#include "core/io/directories.h"
 #include "core/io/files.h"
 #include "core/io/safe_outputs.h"
 #include "core/modify/modify_messages.h"
@@ -102,11 +101,6 @@ int usageError(const std::string& what) {
   return printUsageError("repair", what);
 }
 
-// "Disk full (error 61)".
-std::string causeText(int number) {
-  return errorDescription(number) + " (error " + std::to_string(number) + ")";
-}
-
 // The bytes of a field as hexadecimal pairs: "24 00 00 00".
 std::string hexBytes(const std::vector<unsigned char>& bytes) {
   std::string text;
@@ -147,7 +141,7 @@ class RepairOne {
         if (!o_.json) std::fprintf(notices(), "%s: nothing to repair\n", shown().c_str());
         return done("nothingToRepair", 0);
       case RepairVerdict::kRefused:
-        return refused(plan.refusal);
+        return refused(plan.refusalCode, plan.refusal);
       case RepairVerdict::kRepair:
         break;
     }
@@ -205,10 +199,11 @@ class RepairOne {
     return status;
   }
 
-  int refused(const std::string& why) {
+  int refused(const std::string& code, const std::string& why) {
     std::fprintf(errStream(), "rilmaton-cli repair: %s: not repaired: %s\n", shown().c_str(),
                  withShownNames(why, names()).c_str());
     json_["reason"] = why;
+    json_["reasonCode"] = code;
     return done("refused", 1);
   }
 
@@ -255,7 +250,7 @@ class RepairOne {
       case RepairOutcome::kRepaired:
         return repaired(result);
       case RepairOutcome::kRefused:
-        return refused(result.refusal);
+        return refused(result.refusalCode, result.refusal);
       case RepairOutcome::kStopped:
         return done("stopped", stoppedLeavingFile(StopSignals::received(), file_));
       case RepairOutcome::kFailed:
@@ -266,10 +261,7 @@ class RepairOne {
 
   // "rilmaton-cli repair: Disk full (error 61): OUT; FILE is left as it was".
   int failed(const RepairResult& result) {
-    std::string line = causeText(result.errorNumber);
-    if (!result.errorDetail.empty()) line += ": " + result.errorDetail;
-    if (result.systemError != 0)
-      line += " (" + std::string(std::strerror(result.systemError)) + ")";
+    std::string line = failureText(result.errorNumber, result.errorDetail, result.systemError);
     if (result.committed) {
       // "a.wav is the repaired file and a.wav.old the original, but ..."
       const std::string where =
@@ -285,6 +277,7 @@ class RepairOne {
     std::fprintf(errStream(), "rilmaton-cli repair: %s\n",
                  withShownNames(line, shownNames).c_str());
     json_["reason"] = line;
+    json_["reasonCode"] = errorCode(result.errorNumber);
     return done("failed", 1);
   }
 
@@ -349,23 +342,13 @@ int runRepairCommand(int argc, char** argv) {
   Options options;
   std::vector<std::string> operands;
   if (const int status = parseOptions(argc, argv, options, operands); status >= 0) return status;
-  const FileList list = collectCommandFiles("repair", operands, options.sources);
-  const std::vector<std::string>& files = list.files;
-  if (files.empty()) return 1;
-  if (const std::string problem = outputsProblem(files, options.output, options.outputDir);
-      !problem.empty()) {
-    return usageError(problem);
-  }
-  const unsigned jobs = options.sources.jobs ? options.sources.jobs : defaultJobs();
-  const int status = combinedStatus(runEach(files.size(), jobs, true, [&](std::size_t i) {
-    if (const int signal = StopSignals::received(); signal != 0) {
-      return stoppedLeavingFile(signal, files[i]);
-    }
+  OutputFiles run("repair", operands, options.sources, options.output, options.outputDir);
+  if (run.status >= 0) return run.status;
+  return run.each(false, [&](const std::string& file, const std::string& output) {
     Options o = options;
-    if (!o.outputDir.empty()) o.output = joinPath(o.outputDir, baseNameOf(files[i]));
-    return RepairOne(o, files[i]).run();
-  }));
-  return list.errors.empty() ? status : std::max(status, 1);
+    o.output = output;
+    return RepairOne(o, file).run();
+  });
 }
 
 }  // namespace ril::cli

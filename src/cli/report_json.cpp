@@ -7,6 +7,7 @@
 #include "cli/loudness_json.h"
 #include "cli/repair_json.h"
 #include "core/modify/volume_policy.h"
+#include "core/wav/header_report.h"
 
 namespace ril::cli {
 
@@ -96,21 +97,7 @@ Json formatJson(const WavHeader& header) {
 // A stable word for why a file was not analysed, from the header's status
 // and the analysis' outcome (the reason's wording may change, this does not).
 std::string reasonCode(const WavHeader& header, const AnalysisResult* result) {
-  const HeaderFindings& f = header.findings;
-  switch (header.status) {
-    case HeaderStatus::kUnreadable:
-      return "unreadable";
-    case HeaderStatus::kEmpty:
-      return "empty";
-    case HeaderStatus::kNoDataChunk:
-      if (!f.waveForm) return "not-wav";
-      if (!f.formatChunkFound && !f.unsupportedReason.empty()) return "no-format-chunk";
-      return "no-data-chunk";
-    case HeaderStatus::kUnsupported:
-      return f.waveForm ? "unsupported-format" : "not-wav";
-    case HeaderStatus::kReady:
-      break;
-  }
+  if (std::string code = headerProblemCode(header); !code.empty()) return code;
   if (!result) return "not-analysed";
   switch (result->outcome) {
     case AnalysisResult::Outcome::kNoFrames:

@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "core/base/errors.h"
 #include "core/io/directories.h"
 #include "gui/batch_run.h"
 #include "gui/main_window.h"
@@ -135,8 +136,8 @@ std::string DirectoryList::pathOf(int r) const {
 std::string DirectoryList::setPath(const std::string& requested) {
   std::string p = normalPath(requested, path_);
   const DirectoryListing subdirs = listEntries(p, EntryKind::kDirectory);
-  if (subdirs.error != 0) return errorText(subdirs.error);
-  if (const int error = directoryAccessError(p); error != 0) return errorText(error);
+  if (subdirs.error != 0) return systemErrorText(subdirs.error);
+  if (const int error = directoryAccessError(p); error != 0) return systemErrorText(error);
 
   clear();
   const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
@@ -356,7 +357,7 @@ void FileSelectionDialog::onDirectoryChanged() {
 bool FileSelectionDialog::changeDirectory(const std::string& path) {
   const int error = setCurrentDirectory(path);
   if (error == 0) return true;
-  tellUnreadable(display(path), QString::fromLocal8Bit(errorText(error)));
+  tellUnreadable(display(path), QString::fromLocal8Bit(systemErrorText(error)));
   return false;
 }
 

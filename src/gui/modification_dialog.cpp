@@ -268,7 +268,7 @@ void ModificationDialog::initialise() {
     row->setEnabled(storedLoudness_.has_value());
   }
   loudnessLabel->clear();
-  maxGain_ = maximumGainFor(s.current.format.sample(), s.peakLevel[0], false);
+  maxGain_ = safeGainFor(s.current.format.sample(), s.peakLevel[0], s.peakLevel[1], false);
   volumeFrame->setEnabled(true);
   volumeScrollBar->setEnabled(true);
   volumeSpinBox->setEnabled(true);
@@ -316,8 +316,9 @@ void ModificationDialog::placeBesideMain() {
 
 void ModificationDialog::onDeemphasisToggled() {
   const Session& s = ctx_.session;
-  const double peak = deemphasisCheck->isChecked() ? s.peakLevel[1] : s.peakLevel[0];
-  maxGain_ = maximumGainFor(s.current.format.sample(), peak, true);
+  // Once the choice has been made, the factor stays cut to thousandths.
+  maxGain_ = safeGainFor(s.current.format.sample(), s.peakLevel[0], s.peakLevel[1],
+                         deemphasisCheck->isChecked(), true);
   clampStep();
 }
 
@@ -416,9 +417,7 @@ void ModificationDialog::onVolumeScrolled() {
 }
 
 void ModificationDialog::clampStep() {
-  const float limit = static_cast<float>(maxGain_);
-  const float current = static_cast<float>(volumeScrollBar->value()) / 1000.0f;
-  if (limit < current) {
+  if (holdsDown(maxGain_, volumeScrollBar->value(), false)) {
     // Raises the change event again; the nested run sees the clamped value.
     setVolumeValue(static_cast<int>(std::nearbyint(maxGain_ * 1000.0)));
     volumeLabel->setText(QString::fromStdString(labelText(volumeScrollBar->value())));
@@ -471,7 +470,7 @@ void ModificationDialog::modify() {
   job->request.maximize = maximizeCheck->isChecked();
   job->request.volumeTenths = volumeScrollBar->value();
   job->request.maxGain = maxGain_;
-  if (s.current.format.sample().isFloat()) job->request.peakToDivideBy = s.peakLevel[0];
+  job->request.peakToDivideBy = peakToDivideBy(s.current.format.sample(), s.peakLevel[0]);
   job->target = ModifyTarget{s.currentPath(), s.currentName(), s.appPath, s.current};
   connect(&job->progress, &PassProgress::progressed, this,
           [this](double, const QString& text) { setWindowTitle(text); });

@@ -92,6 +92,7 @@ TEST_F(CueCommandTest, AFileOfAnotherKindIsNamedWithoutFiguresMadeFromItsBytes) 
   ASSERT_EQ(files.size(), 1u);
   EXPECT_TRUE(files[0]["channels"].is_null());
   EXPECT_TRUE(files[0]["sampleRate"].is_null());
+  EXPECT_EQ(files[0]["reasonCode"], "not-wav");
 
   // report --json: no format at all.
   const CommandResult json = test::runCommand("'" + test::builtProgram("rilmaton-cli") +
@@ -131,8 +132,11 @@ TEST_F(CueCommandTest, JsonHoldsTheSameFacts) {
   EXPECT_EQ(files[1]["sampleRate"], 48000);
   EXPECT_EQ(files[1]["bitsPerSample"], 8);
   EXPECT_EQ(files[1]["reason"], "48000 Hz, not 44100 Hz");
+  EXPECT_EQ(files[1]["reasonCode"], "not-44100-hz");
   EXPECT_TRUE(files[2]["channels"].is_null());
   EXPECT_EQ(files[2]["reason"], "File not found");
+  EXPECT_EQ(files[2]["reasonCode"], "unreadable");
+  EXPECT_TRUE(files[0]["reasonCode"].is_null());
   EXPECT_EQ(doc["notes"].size(), 1u);
 }
 

@@ -228,6 +228,11 @@ TEST(ModifyCommandTest, FilesThatCannotBeModifiedExitWithOne) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("analysed but never modified"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Modification cancelled!"), std::string::npos) << r.err;
+  // Refused at once, before any word about a volume it will never get.
+  r = modify("--volume 900 " + quoted(dir.file("a.wav")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("Warning: File ", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.find("note:"), std::string::npos) << r.err;
   EXPECT_EQ(test::listDirectory(dir.path()), std::vector<std::string>{"a.wav"});
   EXPECT_EQ(test::readFile(dir.file("a.wav")), file);
 

@@ -157,6 +157,12 @@ TEST(RepairCommandTest, RefusalsAndDryRunsLeaveFilesAsTheyAreAndSetTheExitStatus
   r = test::runCommand(cli() + " repair --in-place --format 8000:1:16 " + dir.file("zeroed.wav"));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("an in-place repair cannot insert bytes"), std::string::npos) << r.err;
+  // --json gives each prose reason a stable word beside it.
+  r = test::runCommand(cli() + " repair --json " + dir.file("zeroed.wav"));
+  EXPECT_EQ(nlohmann::json::parse(r.out)["reasonCode"], "no-format-chunk");
+  r = test::runCommand(cli() + " repair --json --in-place --format 8000:1:16 " +
+                       dir.file("zeroed.wav"));
+  EXPECT_EQ(nlohmann::json::parse(r.out)["reasonCode"], "in-place-insert");
   EXPECT_EQ(test::readFile(dir.file("zeroed.wav")), zeroed);
   EXPECT_EQ(test::readFile(dir.file("open.wav")), open);
   EXPECT_EQ(test::listDirectory(dir.path()),

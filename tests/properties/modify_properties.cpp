@@ -85,7 +85,7 @@ const Scenario kScenarios[] = {
          }},
     {.name = "the free-space query reports nothing",
      .failure = 11,
-     .failureText = "Unknown error number 11! Modification cancelled!",
+     .failureText = "Division by zero (error 11)! Modification cancelled!",
      .arrange =
          [](MemoryFileSystem& fs, const std::string&) {
            fs.free = DiskFree{0, 0, 0};

@@ -1,5 +1,6 @@
 #include "core/base/errors.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -40,50 +41,73 @@ int errorNumberFromErrno(int err, Access access) {
   }
 }
 
-std::string errorDescription(int number) {
-  switch (number) {
-    case kErrOverflow:
-      return "Overflow";
-    case kErrOutOfMemory:
-      return "Out of memory";
-    case kErrSubscript:
-      return "Subscript out of range";
-    case kErrDivisionByZero:
-      return "Division by zero";
-    case kErrInternal:
-      return "Internal error";
-    case kErrFileNotFound:
-      return "File not found";
-    case kErrDeviceIo:
-      return "Device I/O error";
-    case kErrFileExists:
-      return "File already exists";
-    case kErrDiskFull:
-      return "Disk full";
-    case kErrInputPastEnd:
-      return "Input past end of file";
-    case kErrTooManyFiles:
-      return "Too many files";
-    case kErrPermissionDenied:
-      return "Permission denied";
-    case kErrPathFileAccess:
-      return "Path/File access error";
-    case kErrPathNotFound:
-      return "Path not found";
-    default:
-      return "Error " + std::to_string(number);
+namespace {
+
+struct ErrorWords {
+  int number;
+  const char* description;
+  const char* code;
+};
+
+constexpr ErrorWords kErrorWords[] = {
+    {kErrOverflow, "Overflow", "overflow"},
+    {kErrOutOfMemory, "Out of memory", "out-of-memory"},
+    {kErrSubscript, "Subscript out of range", "subscript-out-of-range"},
+    {kErrDivisionByZero, "Division by zero", "division-by-zero"},
+    {kErrInternal, "Internal error", "internal-error"},
+    {kErrFileNotFound, "File not found", "file-not-found"},
+    {kErrDeviceIo, "Device I/O error", "device-io-error"},
+    {kErrFileExists, "File already exists", "file-exists"},
+    {kErrDiskFull, "Disk full", "disk-full"},
+    {kErrInputPastEnd, "Input past end of file", "input-past-end"},
+    {kErrTooManyFiles, "Too many files", "too-many-files"},
+    {kErrPermissionDenied, "Permission denied", "permission-denied"},
+    {kErrPathFileAccess, "Path/File access error", "access-error"},
+    {kErrPathNotFound, "Path not found", "path-not-found"},
+};
+
+const ErrorWords* wordsOf(int number) {
+  for (const ErrorWords& w : kErrorWords) {
+    if (w.number == number) return &w;
   }
+  return nullptr;
 }
 
-static std::string composeWhat(int number, const std::string& detail, int sysErrno) {
-  std::string what = errorDescription(number) + " (error " + std::to_string(number) + ")";
-  if (!detail.empty()) what += ": " + detail;
-  if (sysErrno != 0) what += " (" + std::string(std::strerror(sysErrno)) + ")";
-  return what;
+}  // namespace
+
+std::string errorDescription(int number) {
+  const ErrorWords* w = wordsOf(number);
+  return w ? w->description : "Error " + std::to_string(number);
+}
+
+bool hasErrorWords(int number) {
+  return wordsOf(number) != nullptr;
+}
+
+std::string errorCause(int number, bool inSentence) {
+  std::string text = errorDescription(number);
+  if (inSentence) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return hasErrorWords(number) ? text + " (error " + std::to_string(number) + ")" : text;
+}
+
+std::string failureText(int number, const std::string& detail, int sysErrno, bool inSentence) {
+  std::string text = errorCause(number, inSentence);
+  if (!detail.empty()) text += ": " + detail;
+  if (sysErrno != 0) text += " (" + systemErrorText(sysErrno) + ")";
+  return text;
+}
+
+std::string errorCode(int number) {
+  const ErrorWords* w = wordsOf(number);
+  return w ? w->code : "error-" + std::to_string(number);
+}
+
+std::string systemErrorText(int err) {
+  return std::strerror(err);
 }
 
 RunError::RunError(int number, std::string detail, int sysErrno)
-    : std::runtime_error(composeWhat(number, detail, sysErrno)),
+    : std::runtime_error(failureText(number, detail, sysErrno)),
       number_(number),
       sysErrno_(sysErrno),
       detail_(std::move(detail)) {}

@@ -35,8 +35,28 @@ enum class Access { kRead, kWrite, kRename };
 //   EMFILE/ENFILE -> 67, anything else -> 75.
 int errorNumberFromErrno(int err, Access access);
 
-// Short English description of an error number ("File not found").
+// The one mapping from error numbers to words; every front end's texts
+// come from here.
+//
+// Short English description of an error number ("File not found"); "Error N"
+// for a number without words of its own.
 std::string errorDescription(int number);
+// Whether `number` has words of its own.
+bool hasErrorWords(int number);
+// The description with the number: "Disk full (error 61)" ("Error 99" for a
+// number without words); `inSentence` begins it in lower case for the middle
+// of a line: "disk full (error 61)".
+std::string errorCause(int number, bool inSentence = false);
+// A failure in full: the cause, then ": detail" and the system's words in
+// parentheses where there are any: "Disk full (error 61): out.wav (No space
+// left on device)".
+std::string failureText(int number, const std::string& detail, int sysErrno,
+                        bool inSentence = false);
+// A stable word for the number, for scripts: "disk-full", "file-not-found";
+// "error-N" for a number without words of its own.
+std::string errorCode(int number);
+// The system's words for an errno value ("No space left on device").
+std::string systemErrorText(int err);
 
 // A failure carrying an error number; `detail` names the file or operation.
 class RunError : public std::runtime_error {

@@ -1,12 +1,13 @@
 #include "core/cue/cue_wav.h"
 
 #include "core/base/errors.h"
+#include "core/wav/header_report.h"
 
 namespace ril {
 
 namespace {
 
-std::string headerProblem(const WavHeader& header) {
+std::string fileHeaderProblem(const WavHeader& header) {
   switch (header.status) {
     case HeaderStatus::kUnreadable:
       return header.findings.readErrorNumber ? errorDescription(header.findings.readErrorNumber)
@@ -21,33 +22,41 @@ std::string headerProblem(const WavHeader& header) {
     case HeaderStatus::kReady:
       break;
   }
-  if (header.layout.framesInFile <= 0) return "no sample frames";
-  if (header.format.sampleRate != 44100) {
-    return std::to_string(header.format.sampleRate) + " Hz, not 44100 Hz";
-  }
   return {};
 }
 
 }  // namespace
 
-std::string cueFileProblem(const CueSheet& sheet, int file, const WavHeader& header) {
+CueFileCheck checkCueFile(const CueSheet& sheet, int file, const WavHeader& header) {
   const CueFile& f = sheet.files.at(static_cast<std::size_t>(file));
-  if (!f.wave()) return "a " + f.type + " file, not WAVE";
-  if (std::string problem = headerProblem(header); !problem.empty()) return problem;
+  if (!f.wave()) return {"not-wave-file", "a " + f.type + " file, not WAVE"};
+  if (std::string problem = fileHeaderProblem(header); !problem.empty()) {
+    return {headerProblemCode(header), problem};
+  }
+  if (header.layout.framesInFile <= 0) return {"no-samples", "no sample frames"};
+  if (header.format.sampleRate != 44100) {
+    return {"not-44100-hz", std::to_string(header.format.sampleRate) + " Hz, not 44100 Hz"};
+  }
   if (!header.format.sample().modifiable()) {
-    return header.format.sample().words() + " samples are analysed, never modified";
+    return {"never-modified",
+            header.format.sample().words() + " samples are analysed, never modified"};
   }
   const std::int64_t frames = header.layout.framesInFile;
   for (const CueTrack& t : sheet.tracks) {
     for (const CueIndex& i : t.indexes) {
       if (i.file == file && i.time.sampleFrame() > frames) {
-        return "INDEX " + twoDigits(i.number) + " of TRACK " + twoDigits(t.number) + " at " +
-               i.time.text() + " (frame " + std::to_string(i.time.sampleFrame()) +
-               ") lies past the end of the data (" + std::to_string(frames) + " frames)";
+        return {"index-past-end",
+                "INDEX " + twoDigits(i.number) + " of TRACK " + twoDigits(t.number) + " at " +
+                    i.time.text() + " (frame " + std::to_string(i.time.sampleFrame()) +
+                    ") lies past the end of the data (" + std::to_string(frames) + " frames)"};
       }
     }
   }
   return {};
+}
+
+std::string cueFileProblem(const CueSheet& sheet, int file, const WavHeader& header) {
+  return checkCueFile(sheet, file, header).problem;
 }
 
 }  // namespace ril

@@ -16,4 +16,14 @@ namespace ril {
 // places in it lies within its data.
 std::string cueFileProblem(const CueSheet& sheet, int file, const WavHeader& header);
 
+// The same with a stable word for scripts beside it: "not-wave-file", the
+// header's (see headerProblemCode: "unreadable", "not-wav", ...),
+// "no-samples", "not-44100-hz", "never-modified" (A-law, µ-law),
+// "index-past-end". Both empty when the tracks can be modified.
+struct CueFileCheck {
+  std::string code;
+  std::string problem;
+};
+CueFileCheck checkCueFile(const CueSheet& sheet, int file, const WavHeader& header);
+
 }  // namespace ril

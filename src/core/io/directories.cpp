@@ -70,10 +70,6 @@ int directoryAccessError(const std::string& dir) {
   return access(dir.c_str(), R_OK | X_OK) == 0 ? 0 : errno;
 }
 
-std::string errorText(int error) {
-  return std::strerror(error);
-}
-
 std::string normalPath(const std::string& path, const std::string& base) {
   std::filesystem::path p(path);
   if (p.is_relative()) p = std::filesystem::path(base.empty() ? "/" : base) / p;

@@ -31,9 +31,6 @@ DirectoryListing listEntries(const std::string& dir, EntryKind kind);
 // 0 when the current user may list and enter `dir`, else the errno that says why not.
 int directoryAccessError(const std::string& dir);
 
-// The system's text for an errno value ("No such file or directory").
-std::string errorText(int error);
-
 // `path` made absolute against `base` (the root when empty) and normal:
 // "/a/b/" becomes "/a/b", "a/../b" under "/x" becomes "/x/b"; "/" stays "/".
 std::string normalPath(const std::string& path, const std::string& base);

@@ -57,10 +57,21 @@ Message failureMessage(int number, std::int64_t lastValue, const std::string& pa
       m.text = "File " + path + " is write protected! Modification cancelled!";
       break;
     default:
-      m.text = "Unknown error number " + std::to_string(number) + "! Modification cancelled!";
+      m.text = (hasErrorWords(number) ? errorCause(number)
+                                      : "Unknown error number " + std::to_string(number)) +
+               "! Modification cancelled!";
       break;
   }
   return m;
+}
+
+std::string failureCause(int number, std::int64_t lastValue) {
+  if (number == kErrOverflow) {
+    return "overflow (error 6): a sample came to " + std::to_string(lastValue) +
+           ", beyond what the file's samples hold";
+  }
+  if (number == kErrPathFileAccess) return "write protected or not accessible (error 75)";
+  return errorCause(number, true);
 }
 
 Message failureMessage(const ModifyResult& result, const std::string& path) {

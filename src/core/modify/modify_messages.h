@@ -28,12 +28,19 @@ Message closingNotice(bool inProgramDir, const std::string& lineBreak,
 std::string beyondFullScaleLine(std::int64_t samples);
 
 // The one message of a failed run for error `number`; `path` is the file the
-// run worked on, `lastValue` the value an overflow did not fit.
+// run worked on, `lastValue` the value an overflow did not fit. An overflow,
+// an existing P.old and a write-protected file have texts of their own; any
+// other number is named in words ("Disk full (error 61)! Modification
+// cancelled!"), a number without words as "Unknown error number N".
 Message failureMessage(int number, std::int64_t lastValue, const std::string& path);
 // The same for a failed run's result: a file that exists names the file
 // (P.old, or the output's name in the program directory), and a failure after
 // the output had its name says where the files are.
 Message failureMessage(const ModifyResult& result, const std::string& path);
+// The cause of a failed run as a line of text gives it, in words and number
+// (the words of core/base/errors): "disk full (error 61)", an overflow with
+// the value that did not fit, 75 as the file being write protected.
+std::string failureCause(int number, std::int64_t lastValue);
 
 // Where the files are after a run that failed once its output had its name:
 // "a.wav is the modified file and a.wav.old the original".

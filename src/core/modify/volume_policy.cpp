@@ -45,10 +45,23 @@ double maximumGainFor(const SampleFormat& format, double peak, bool cutToThousan
   return cutToThousandths ? std::floor(1000.0 * limit / peak) / 1000.0 : limit / peak;
 }
 
+double chosenPeak(double peak, double peakDeemphasised, bool deemphasis) {
+  return deemphasis ? peakDeemphasised : peak;
+}
+
 double safeGainFor(const SampleFormat& format, double peak, double peakDeemphasised,
                    bool deemphasis) {
-  return deemphasis ? maximumGainFor(format, peakDeemphasised, true)
-                    : maximumGainFor(format, peak, false);
+  return safeGainFor(format, peak, peakDeemphasised, deemphasis, deemphasis);
+}
+
+double safeGainFor(const SampleFormat& format, double peak, double peakDeemphasised,
+                   bool deemphasis, bool cutToThousandths) {
+  return maximumGainFor(format, chosenPeak(peak, peakDeemphasised, deemphasis),
+                        cutToThousandths || deemphasis);
+}
+
+double peakToDivideBy(const SampleFormat& format, double peak) {
+  return format.isFloat() ? peak : 0.0;
 }
 
 VolumeChoice limitToRange(long long tenths) {

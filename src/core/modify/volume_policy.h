@@ -18,8 +18,22 @@ double maximumGain(std::int32_t peak, int bitsPerSample, bool cutToThousandths);
 // AnalysisResult::peakValue): the 16-bit scale's formats as above, wider
 // integers against their largest value, float against 1.0.
 double maximumGainFor(const SampleFormat& format, double peak, bool cutToThousandths);
+
+// The peak that limits a run's factor: the de-emphasised data's when
+// de-emphasis is chosen, else the data's as stored.
+double chosenPeak(double peak, double peakDeemphasised, bool deemphasis);
+// The largest factor for the chosen data (see chosenPeak): uncut for the
+// data as stored, cut to thousandths once de-emphasis is chosen. Where the
+// choice has been made and taken back, `cutToThousandths` keeps the cut for
+// the data as stored too.
 double safeGainFor(const SampleFormat& format, double peak, double peakDeemphasised,
                    bool deemphasis);
+double safeGainFor(const SampleFormat& format, double peak, double peakDeemphasised,
+                   bool deemphasis, bool cutToThousandths);
+// What a run maximizing a float file divides its samples by: the peak as
+// stored, so that it becomes exactly full scale; 0 (the factor is used) for
+// integer formats.
+double peakToDivideBy(const SampleFormat& format, double peak);
 
 // The largest factor a file's volume may be changed by without clipping:
 // uncut for the data as stored, cut to thousandths once de-emphasis is chosen.

@@ -55,7 +55,8 @@ enum class RepairVerdict { kNothingToRepair, kRepair, kRefused };
 
 struct RepairPlan {
   RepairVerdict verdict = RepairVerdict::kNothingToRepair;
-  std::string refusal;  // kRefused: one line saying why
+  std::string refusal;      // kRefused: one line saying why
+  std::string refusalCode;  // the same as a stable word for scripts ("no-data-chunk")
   RepairOptions options;
   std::uint64_t fileLength = 0;  // of the file as planned
   // The repaired file is `header` followed by the file's bytes from

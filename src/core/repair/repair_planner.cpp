@@ -135,14 +135,15 @@ class Planner {
     if (!checkForm() || !checkChunks()) return plan_;
     if (!s_.fmt.found || zeroed(formatFields(s_))) {
       if (!plan_.options.format) {
-        return refuse(std::string("its format chunk is ") + (s_.fmt.found ? "zeroed" : "missing") +
-                      ": " + kGiveFormat + " (Rilmaton never guesses it)");
+        return refuse("no-format-chunk", std::string("its format chunk is ") +
+                                             (s_.fmt.found ? "zeroed" : "missing") + ": " +
+                                             kGiveFormat + " (Rilmaton never guesses it)");
       }
       return withGivenFormat(s_.data.body(), declaredDataSize());
     }
     const FormatFields f = formatFields(s_);
     if (const std::string why = contradiction(s_, f); !why.empty()) {
-      return refuse("its format chunk contradicts itself: " + why);
+      return refuse("format-contradiction", "its format chunk contradicts itself: " + why);
     }
     if (plan_.options.format) {
       plan_.notes.push_back("The file's own format chunk is kept; --format is not used.");
@@ -159,9 +160,10 @@ class Planner {
   }
 
  private:
-  RepairPlan& refuse(std::string why) {
+  RepairPlan& refuse(const char* code, std::string why) {
     plan_.verdict = RepairVerdict::kRefused;
     plan_.refusal = std::move(why);
+    plan_.refusalCode = code;
     plan_.changes.clear();
     plan_.notes.clear();
     plan_.header.clear();
@@ -189,19 +191,20 @@ class Planner {
         return true;
       case RiffForm::kBigEndian:
         refuse(
+            "big-endian",
             "it is a big-endian (RIFX) file; only little-endian RIFF and RF64 files are repaired");
         return false;
       case RiffForm::kOtherRiff:
-        refuse("it is a RIFF file of form " + s_.formText + ", not a WAV file");
+        refuse("not-wav", "it is a RIFF file of form " + s_.formText + ", not a WAV file");
         return false;
       case RiffForm::kHeaderless:
         break;
     }
     if (s_.fileLength == 0) {
-      refuse("the file is empty");
+      refuse("empty", "the file is empty");
     } else if (!plan_.options.format) {
-      refuse(std::string("it has no RIFF header, so no data chunk; ") + kGiveFormat +
-             " to write a header in front of its bytes");
+      refuse("no-header", std::string("it has no RIFF header, so no data chunk; ") + kGiveFormat +
+                              " to write a header in front of its bytes");
     } else {
       withGivenFormat(0, std::nullopt);
     }
@@ -210,16 +213,18 @@ class Planner {
 
   bool checkChunks() {
     if (!s_.data.found) {
-      refuse("it has no data chunk" + (s_.broken.empty() ? std::string() : ": " + s_.broken));
+      refuse("no-data-chunk",
+             "it has no data chunk" + (s_.broken.empty() ? std::string() : ": " + s_.broken));
       return false;
     }
     if (s_.form == RiffForm::kRf64 && !(s_.ds64.found && s_.ds64.size >= 24)) {
-      refuse("it is an RF64 file without a ds64 chunk first that holds its sizes");
+      refuse("no-ds64-chunk", "it is an RF64 file without a ds64 chunk first that holds its sizes");
       return false;
     }
     if (s_.form == RiffForm::kRf64 && s_.ds64Chunks > 1) {
-      refuse("it has " + std::to_string(s_.ds64Chunks) +
-             " ds64 chunks, so which of them holds its sizes is not known");
+      refuse("several-ds64-chunks",
+             "it has " + std::to_string(s_.ds64Chunks) +
+                 " ds64 chunks, so which of them holds its sizes is not known");
       return false;
     }
     return true;
@@ -244,11 +249,12 @@ class Planner {
     position_ = s_.fileLength;
     if (chain.ids.empty() && chain.loose) {
       const bool past = chain.looseEnd > s_.fileLength;
-      refuse("the chunks after its audio ('" + chain.looseId + "' at offset " +
-             groupedNumber(chain.looseStart) + ") end " +
-             groupedNumber(past ? chain.looseEnd - s_.fileLength : s_.fileLength - chain.looseEnd) +
-             (past ? " bytes past" : " bytes before") +
-             " the end of the file, so where its audio ends is not known");
+      refuse("audio-end-unknown", "the chunks after its audio ('" + chain.looseId + "' at offset " +
+                                      groupedNumber(chain.looseStart) + ") end " +
+                                      groupedNumber(past ? chain.looseEnd - s_.fileLength
+                                                         : s_.fileLength - chain.looseEnd) +
+                                      (past ? " bytes past" : " bytes before") +
+                                      " the end of the file, so where its audio ends is not known");
       return std::nullopt;
     }
     const std::uint64_t region = chain.start - dataStart;
@@ -285,9 +291,10 @@ class Planner {
                            declared == (sizeBasis_ & kMost32) ||
                            declared == (newDataSize_ & kMost32);
       if (!wrapped) {
-        refuse("its data chunk declares " + groupedNumber(declared) +
-               " bytes, which is neither what follows it nor what is left of that where a "
-               "32-bit size wrapped");
+        refuse("data-size-unexplained",
+               "its data chunk declares " + groupedNumber(declared) +
+                   " bytes, which is neither what follows it nor what is left of that where a "
+                   "32-bit size wrapped");
         return false;
       }
       return true;
@@ -318,15 +325,18 @@ class Planner {
     const bool rateWrong = f.byteRate != byteRate;
     if (!alignWrong && !rateWrong) return true;
     if (frameBytes_ > 0xFFFF || byteRate > kMost32) {
-      refuse("its format chunk contradicts itself: " + std::to_string(f.channels) +
-             " channels of " + std::to_string(f.bits) + " bits do not fit its fields");
+      refuse("format-contradiction",
+             "its format chunk contradicts itself: " + std::to_string(f.channels) +
+                 " channels of " + std::to_string(f.bits) + " bits do not fit its fields");
       return false;
     }
     if (alignWrong && sizeBasis_ % frameBytes_ != 0) {
-      refuse("its format chunk contradicts itself: blockAlign " + std::to_string(f.blockAlign) +
-             " is not " + std::to_string(f.channels) + " channels of " + std::to_string(f.bits) +
-             " bits, and the data (" + groupedNumber(sizeBasis_) +
-             " bytes) is not a whole number of " + std::to_string(frameBytes_) + "-byte frames");
+      refuse("format-contradiction",
+             "its format chunk contradicts itself: blockAlign " + std::to_string(f.blockAlign) +
+                 " is not " + std::to_string(f.channels) + " channels of " +
+                 std::to_string(f.bits) + " bits, and the data (" + groupedNumber(sizeBasis_) +
+                 " bytes) is not a whole number of " + std::to_string(frameBytes_) +
+                 "-byte frames");
       return false;
     }
     const std::uint64_t body = s_.fmt.body();
@@ -363,9 +373,9 @@ class Planner {
       // there would hide the data chunk from them.
       const auto first = static_cast<unsigned char>(newDataSize_ & 0xFF);
       if (s_.dataBehindOddChunk && first >= 0x20 && first < 0x7F) {
-        refuse(
-            "its data chunk follows a chunk of odd size without the pad byte, and readers "
-            "that expect one would take the repaired size for another chunk");
+        refuse("missing-pad-byte",
+               "its data chunk follows a chunk of odd size without the pad byte, and readers "
+               "that expect one would take the repaired size for another chunk");
         return;
       }
       out.push_back(numberChange("data size", s_.data.offset + 4, 4, newDataSize_,
@@ -475,8 +485,9 @@ class Planner {
     const std::uint64_t avail = available(s_.data.body());
     const bool big = s_.form == RiffForm::kRiff && s_.fileLength - 8 > kMost32;
     if (big || (declared == 0 && avail > 0) || declared > avail) {
-      return refuse("its samples are coded (format tag " + std::to_string(f.tag) +
-                    "), so where their frames end cannot be told from the header");
+      return refuse("coded-samples",
+                    "its samples are coded (format tag " + std::to_string(f.tag) +
+                        "), so where their frames end cannot be told from the header");
     }
     newDataSize_ = declared;
     sizeChanges();
@@ -593,6 +604,7 @@ RepairPlan planFileRepair(FileSystem& fs, const std::string& path, const RepairO
       plan.options = options;
       plan.verdict = RepairVerdict::kRefused;
       plan.refusal = "it is not a regular file";
+      plan.refusalCode = "not-regular-file";
       return plan;
     }
     const std::uint64_t length = fs.fileLength(path);
@@ -604,8 +616,8 @@ RepairPlan planFileRepair(FileSystem& fs, const std::string& path, const RepairO
     RepairPlan plan;
     plan.options = options;
     plan.verdict = RepairVerdict::kRefused;
-    plan.refusal = "it cannot be read: " + errorDescription(e.number()) + " (error " +
-                   std::to_string(e.number()) + ")";
+    plan.refusal = "it cannot be read: " + errorCause(e.number());
+    plan.refusalCode = "unreadable";
     return plan;
   }
 }

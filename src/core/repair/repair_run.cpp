@@ -200,10 +200,11 @@ void repairInPlace(const std::string& path, const RepairPlan& plan, RepairServic
   }
 }
 
-RepairResult refused(std::string why) {
+RepairResult refused(std::string code, std::string why) {
   RepairResult r;
   r.outcome = RepairOutcome::kRefused;
   r.refusal = std::move(why);
+  r.refusalCode = std::move(code);
   return r;
 }
 
@@ -211,11 +212,12 @@ RepairResult refused(std::string why) {
 
 RepairResult applyRepair(const std::string& path, const RepairPlan& plan,
                          RepairServices& services) {
-  if (plan.verdict == RepairVerdict::kRefused) return refused(plan.refusal);
-  if (plan.verdict == RepairVerdict::kNothingToRepair) return refused("there is nothing to repair");
+  if (plan.verdict == RepairVerdict::kRefused) return refused(plan.refusalCode, plan.refusal);
+  if (plan.verdict == RepairVerdict::kNothingToRepair)
+    return refused("nothing-to-repair", "there is nothing to repair");
   const bool inPlace = services.placement == RepairPlacement::kInPlace;
   if (inPlace && plan.insertsBytes()) {
-    return refused("an in-place repair cannot insert bytes: " + plan.insertion);
+    return refused("in-place-insert", "an in-place repair cannot insert bytes: " + plan.insertion);
   }
   RepairResult result;
   // No other run may change the file from here to the end.
@@ -228,9 +230,10 @@ RepairResult applyRepair(const std::string& path, const RepairPlan& plan,
   }
   const RepairPlan now = planFileRepair(services.fs, path, plan.options);
   if (now != plan) {
-    return refused(now.verdict == RepairVerdict::kRefused && !now.refusal.empty()
-                       ? now.refusal
-                       : "the file has changed since the repair was planned");
+    if (now.verdict == RepairVerdict::kRefused && !now.refusal.empty()) {
+      return refused(now.refusalCode, now.refusal);
+    }
+    return refused("changed", "the file has changed since the repair was planned");
   }
   if (inPlace) {
     repairInPlace(path, plan, services, result);

@@ -48,6 +48,7 @@ enum class RepairOutcome {
 struct RepairResult {
   RepairOutcome outcome = RepairOutcome::kFailed;
   std::string refusal;
+  std::string refusalCode;  // as RepairPlan's; "in-place-insert", "changed" of the run's own
   int errorNumber = 0;
   std::string errorDetail;     // the file or step the failure concerned
   int systemError = 0;         // the errno behind it, if any

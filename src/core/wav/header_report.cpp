@@ -165,6 +165,25 @@ std::string headerProblem(const WavHeader& h) {
   return "No data chuk found!";
 }
 
+std::string headerProblemCode(const WavHeader& header) {
+  const HeaderFindings& f = header.findings;
+  switch (header.status) {
+    case HeaderStatus::kUnreadable:
+      return "unreadable";
+    case HeaderStatus::kEmpty:
+      return "empty";
+    case HeaderStatus::kNoDataChunk:
+      if (!f.waveForm) return "not-wav";
+      if (!f.formatChunkFound && !f.unsupportedReason.empty()) return "no-format-chunk";
+      return "no-data-chunk";
+    case HeaderStatus::kUnsupported:
+      return f.waveForm ? "unsupported-format" : "not-wav";
+    case HeaderStatus::kReady:
+      break;
+  }
+  return {};
+}
+
 std::vector<std::string> headerWarnings(const WavHeader& h) {
   const HeaderFindings& f = h.findings;
   std::vector<std::string> lines;

@@ -20,6 +20,10 @@ std::string headerReportLines(const std::string& path, const WavHeader& header,
 // the read error, an empty file, the reason the samples cannot be processed,
 // or the missing data chunk. Empty when the header is ready.
 std::string headerProblem(const WavHeader& header);
+// The same as a stable word for scripts, whatever the wording: "unreadable",
+// "empty", "not-wav", "no-format-chunk", "no-data-chunk",
+// "unsupported-format"; empty when the header is ready.
+std::string headerProblemCode(const WavHeader& header);
 
 // The findings about the header that are not part of the report: what a
 // file that is not a WAV file looks like, a chunk before the format chunk, a

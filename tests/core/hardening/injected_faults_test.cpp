@@ -196,8 +196,8 @@ struct Fixture {
   }
 };
 
-std::string unknown(int number) {
-  return "Unknown error number " + std::to_string(number) + "! Modification cancelled!";
+std::string cancelled(int number) {
+  return errorCause(number) + "! Modification cancelled!";
 }
 
 // Where the disk fills up, counted in bytes of the output file.
@@ -231,7 +231,7 @@ TEST(DiskFullTest, EndsWithNumber61AndTheOriginalsWhereverTheDiskFillsUp) {
       const ModifyResult r = f.run();
       EXPECT_EQ(r.outcome, ModifyOutcome::kFailed);
       EXPECT_EQ(r.errorNumber, kErrDiskFull);
-      EXPECT_EQ(f.lastMessage(), unknown(61));
+      EXPECT_EQ(f.lastMessage(), cancelled(61));
       EXPECT_EQ(f.host.messages.size(), 1u);
       EXPECT_TRUE(f.snapshot() == before);
     }
@@ -246,7 +246,7 @@ TEST(DiskFullTest, NoRoomForTheTemporaryFileItselfEndsWithNumber61) {
   };
   const auto before = f.snapshot();
   EXPECT_EQ(f.run().errorNumber, kErrDiskFull);
-  EXPECT_EQ(f.lastMessage(), unknown(61));
+  EXPECT_EQ(f.lastMessage(), cancelled(61));
   EXPECT_TRUE(f.snapshot() == before);
 }
 
@@ -263,7 +263,7 @@ TEST(ReadErrorTest, DeviceErrorInTheMiddleEndsWithNumber57AndTheOriginalBack) {
     const auto before = f.snapshot();
     const ModifyResult r = f.run();
     EXPECT_EQ(r.errorNumber, kErrDeviceIo);
-    EXPECT_EQ(f.lastMessage(), unknown(57));
+    EXPECT_EQ(f.lastMessage(), cancelled(57));
     EXPECT_TRUE(f.snapshot() == before);
   }
 }
@@ -280,7 +280,7 @@ TEST(ReadErrorTest, InPlaceRewriteFailingBeforeItsFirstWriteLeavesTheFileAlone) 
   };
   const ModifyResult r = f.run();
   EXPECT_EQ(r.errorNumber, kErrDeviceIo);
-  EXPECT_EQ(f.lastMessage(), unknown(57));
+  EXPECT_EQ(f.lastMessage(), cancelled(57));
   EXPECT_TRUE(test::readFile(f.path()) == file);
   EXPECT_EQ(test::listDirectory(f.userDir), std::vector<std::string>{"a.wav"});
 }
@@ -296,7 +296,7 @@ TEST(VanishedInputTest, FileDeletedAfterTheAnalysisEndsWithNumber53) {
     const ModifyResult r = f.run();
     EXPECT_EQ(r.outcome, ModifyOutcome::kFailed);
     EXPECT_EQ(r.errorNumber, kErrFileNotFound);
-    EXPECT_EQ(f.lastMessage(), unknown(53));
+    EXPECT_EQ(f.lastMessage(), cancelled(53));
     EXPECT_TRUE(f.snapshot().empty());
   }
 }

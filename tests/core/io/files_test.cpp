@@ -27,6 +27,21 @@ TEST(ErrorNumbers, ErrnoMapsToTheProgramsNumbers) {
   EXPECT_EQ(errorNumberFromErrno(ENOTDIR, Access::kRead), 76);
 }
 
+TEST(ErrorNumbers, EachNumberHasOneSetOfWordsForEveryText) {
+  EXPECT_EQ(errorCause(61), "Disk full (error 61)");
+  EXPECT_EQ(errorCause(53, true), "file not found (error 53)");
+  EXPECT_EQ(failureText(61, "out.wav", ENOSPC, true),
+            "disk full (error 61): out.wav (No space left on device)");
+  EXPECT_EQ(RunError(53, "a.wav").what(), failureText(53, "a.wav", 0));
+  EXPECT_EQ(errorCode(61), "disk-full");
+  EXPECT_EQ(errorCode(53), "file-not-found");
+  // A number without words of its own is still told apart.
+  EXPECT_FALSE(hasErrorWords(99));
+  EXPECT_EQ(errorCause(99, true), "error 99");
+  EXPECT_EQ(errorCode(99), "error-99");
+  EXPECT_EQ(systemErrorText(ENOENT), "No such file or directory");
+}
+
 TEST(Files, RenameWithoutReplaceFailsWith58AndKeepsBothFiles) {
   TempDir dir;
   test::writeFile(dir.file("a.wav"), {1, 2, 3});

@@ -2,6 +2,7 @@
 // they were, and no temporary file is left behind.
 #include <gtest/gtest.h>
 
+#include "core/base/errors.h"
 #include "core/modify/modification_run.h"
 #include "support/modify_test_support.h"
 
@@ -47,7 +48,7 @@ std::string failureText(int number, const std::string& path) {
     case 6:
       return "Overflow (last value 0! Modification cancelled!";
     default:
-      return "Unknown error number " + std::to_string(number) + "! Modification cancelled!";
+      return errorCause(number) + "! Modification cancelled!";
   }
 }
 
@@ -146,7 +147,7 @@ TEST(ModificationFailureTest, ExplicitOutputFailureLeavesNoOutputAndNoTemporaryF
   auto before = h.snapshot();
   EXPECT_EQ(h.run().outcome, ModifyOutcome::kFailed);
   EXPECT_EQ(h.snapshot(), before);
-  EXPECT_EQ(h.host.messages.back().text, "Unknown error number 61! Modification cancelled!");
+  EXPECT_EQ(h.host.messages.back().text, "Disk full (error 61)! Modification cancelled!");
 }
 
 // The disk-space question comes up (too little room in the program
@@ -214,7 +215,7 @@ TEST(InPlaceTest, ReadErrorLaterInTheFileFailsBeforeAnythingIsWritten) {
   h.request.deemphasis = true;
   h.fs.faults = {{FsOp::kRead, "a.wav", 57, 2000000}};
   EXPECT_EQ(h.run().outcome, ModifyOutcome::kFailed);
-  EXPECT_EQ(h.host.messages.back().text, "Unknown error number 57! Modification cancelled!");
+  EXPECT_EQ(h.host.messages.back().text, "Device I/O error (error 57)! Modification cancelled!");
   EXPECT_EQ(h.fs.bytesWrittenTo("a.wav"), 0u);
   EXPECT_EQ(test::readFile(h.path()), file);
 }
