@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/sample_codec.h"
 
 namespace ril {
@@ -39,24 +40,32 @@ inline void addInteger(Sums& s, std::int64_t v, std::int64_t pos, Range r) {
 
 // A chunk of stored integers (times `factor`): the extremes compared as
 // integers, looked up only when the chunk beats them, and the sums exact.
+// `narrow`: containers of up to 24 bits on their own scale, so that every
+// |x| < 2^24, the vector kernel's range.
 void addIntegers(Sums& s, const std::int32_t* x, std::int64_t n, std::int64_t factor,
-                 std::int64_t base, Range r) {
-  std::int32_t lo = x[0], hi = x[0];
-  std::int64_t sum = 0, atLimits = 0;
-  __extension__ unsigned __int128 sumSq = 0;
+                 std::int64_t base, Range r, bool narrow) {
   const auto low = static_cast<std::int64_t>(r.low), high = static_cast<std::int64_t>(r.high);
-  for (std::int64_t i = 0; i < n; ++i) {
-    const std::int64_t v = x[i];
-    lo = std::min(lo, x[i]);
-    hi = std::max(hi, x[i]);
-    sum += v;
-    sumSq += static_cast<std::uint64_t>(v * v);
-    atLimits += (v * factor <= low) | (v * factor >= high);
+  kernels::IntegerRun run;
+  if (narrow) {
+    run = kernels::integerRun(x, n, low, high);
+  } else {
+    run.min = run.max = x[0];
+    __extension__ unsigned __int128 sumSq = 0;
+    for (std::int64_t i = 0; i < n; ++i) {
+      const std::int64_t v = x[i];
+      run.min = std::min(run.min, x[i]);
+      run.max = std::max(run.max, x[i]);
+      run.sum += v;
+      sumSq += static_cast<std::uint64_t>(v * v);
+      run.atLimits += (v * factor <= low) | (v * factor >= high);
+    }
+    s.sumSq += sumSq * static_cast<unsigned __int128>(factor * factor);
+    run.sumSq = 0;
   }
-  const auto f2 = static_cast<unsigned __int128>(factor * factor);
-  s.sum += static_cast<__int128>(sum) * factor;
-  s.sumSq += sumSq * f2;
-  s.atLimits += atLimits;
+  s.sum += static_cast<__int128>(run.sum) * factor;
+  s.sumSq += run.sumSq;
+  s.atLimits += run.atLimits;
+  const std::int32_t lo = run.min, hi = run.max;
   if (static_cast<double>(hi) * static_cast<double>(factor) > s.max) {
     const std::int64_t at = std::find(x, x + n, hi) - x;
     s.max = static_cast<double>(hi) * static_cast<double>(factor);
@@ -67,6 +76,22 @@ void addIntegers(Sums& s, const std::int32_t* x, std::int64_t n, std::int64_t fa
     s.min = static_cast<double>(lo) * static_cast<double>(factor);
     s.minPos = base + at;
   }
+}
+
+// A chunk of float values: the extremes by the vector scan, looked up only
+// when the chunk beats them; the sums in frame order.
+void addFloats(Sums& s, const double* x, std::int64_t n, std::int64_t base) {
+  const kernels::FloatScan scan = kernels::scanFloats(x, n, s.min, s.max);
+  s.atLimits += scan.atLimits;
+  if (scan.hi > s.max) {
+    s.maxPos = base + (std::find(x, x + n, scan.hi) - x);
+    s.max = scan.hi;
+  }
+  if (scan.lo < s.min) {
+    s.minPos = base + (std::find(x, x + n, scan.lo) - x);
+    s.min = scan.lo;
+  }
+  kernels::sumInOrder(x, n, s.floatSum, s.floatSumSq);
 }
 
 inline void addFloat(Sums& s, double v, std::int64_t pos) {
@@ -144,6 +169,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
   const std::int64_t factor = format_.statisticsFactor();
   const std::int64_t step = format_.step();
   const bool sixteen = format_.onSixteenBitScale();
+  const bool narrow = factor == 1 && format_.containerBytes <= 3;
   double values[kChunk];
   std::int32_t integers[kChunk];
   for (std::int64_t start = 0; start < frames; start += kChunk) {
@@ -152,7 +178,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
     const std::int64_t base = frames_ + start;
     if (format_.isFloat()) {
       kernels::storedValues(at, frameBytes, format_, n, values);
-      for (std::int64_t i = 0; i < n; ++i) addFloat(ch.stored, values[i], base + i);
+      addFloats(ch.stored, values, n, base);
       if (!deemphasis_) continue;
       for (std::int64_t i = 0; i < n; ++i) {
         addFloat(ch.filtered, ch.doubleFilter.step(values[i]), base + i);
@@ -160,7 +186,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
       continue;
     }
     kernels::storedIntegers(at, frameBytes, format_, n, integers);
-    addIntegers(ch.stored, integers, n, factor, base, stored);
+    addIntegers(ch.stored, integers, n, factor, base, stored, narrow);
     if (!deemphasis_) continue;
     for (std::int64_t i = 0; i < n; ++i) {
       const std::int64_t v = integers[i] * factor;

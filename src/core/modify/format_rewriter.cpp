@@ -7,6 +7,7 @@
 #include "core/base/thread_pool.h"
 #include "core/dsp/deemphasis_filter.h"
 #include "core/dsp/double_filter/pcm_words.h"
+#include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/sample_codec.h"
 
 namespace ril {
@@ -83,9 +84,13 @@ class FormatRewriter : public SampleRewriter::Impl {
       const std::int64_t n = std::min(kChunk, frames - start);
       const std::size_t offset = at + static_cast<std::size_t>(start) * frameBytes;
       kernels::storedValues(in + offset, frameBytes, format_, n, values);
-      for (std::int64_t i = 0; i < n; ++i) {
-        const double x = divisor_ > 0 ? values[i] / divisor_ : values[i] * factor_;
-        values[i] = deemphasis_ ? filter.step(x) : x;
+      if (divisor_ > 0) {
+        for (std::int64_t i = 0; i < n; ++i) values[i] = values[i] / divisor_;
+      } else {
+        for (std::int64_t i = 0; i < n; ++i) values[i] = values[i] * factor_;
+      }
+      if (deemphasis_) {
+        for (std::int64_t i = 0; i < n; ++i) values[i] = filter.step(values[i]);
       }
       if (format_.isFloat()) {
         beyond += countBeyond(values, n);
@@ -116,9 +121,13 @@ class FormatRewriter : public SampleRewriter::Impl {
     const std::int64_t step = format_.step();
     const std::int64_t low = format_.smallest();
     const std::int64_t high = format_.largest();
+    // The step is a power of two: its inverse is exact, and the product is
+    // the quotient, bit for bit.
+    const double inverse = 1.0 / static_cast<double>(step);
+    if (kernels::roundAtSteps(values, n, inverse, step, low, high, integers)) return false;
     bool limited = false;
     for (std::int64_t i = 0; i < n; ++i) {
-      const double t = values[i] / static_cast<double>(step) + 0.5;
+      const double t = values[i] * inverse + 0.5;
       // Far beyond any range: limited all the same, without leaving int64.
       std::int64_t r = std::abs(t) < 0x1p62 ? floorToInt(t) * step : (t < 0 ? low - 1 : high + 1);
       if (r > high || r < low) {

@@ -2,27 +2,55 @@
 
 #include <bit>
 #include <cstring>
+#include <type_traits>
+
+#include "core/dsp/cpu_features.h"
 
 namespace ril::kernels {
 
 namespace {
 
-// The container's bytes as an unsigned number, in the file's byte order.
+inline std::uint16_t swapped(std::uint16_t w) {
+  return __builtin_bswap16(w);
+}
+inline std::uint32_t swapped(std::uint32_t w) {
+  return __builtin_bswap32(w);
+}
+inline std::uint64_t swapped(std::uint64_t w) {
+  return __builtin_bswap64(w);
+}
+
+// The container's bytes as an unsigned number, in the file's byte order:
+// one load and a byte swap for the power-of-two widths, so that the loops
+// over the samples stay free of inner loops.
 template <int Bytes, bool Big>
 inline std::uint64_t rawAt(const unsigned char* p) {
-  std::uint64_t raw = 0;
-  for (int b = 0; b < Bytes; ++b) {
-    const int shift = Big ? 8 * (Bytes - 1 - b) : 8 * b;
-    raw |= static_cast<std::uint64_t>(p[b]) << shift;
+  if constexpr (Bytes == 3) {
+    const std::uint32_t b0 = p[0], b1 = p[1], b2 = p[2];
+    return Big ? (b0 << 16) | (b1 << 8) | b2 : b0 | (b1 << 8) | (b2 << 16);
+  } else {
+    using Word = std::conditional_t<Bytes == 2, std::uint16_t,
+                                    std::conditional_t<Bytes == 4, std::uint32_t, std::uint64_t>>;
+    static_assert(sizeof(Word) == Bytes);
+    Word w;
+    std::memcpy(&w, p, Bytes);
+    if constexpr (Big) w = swapped(w);
+    return w;
   }
-  return raw;
 }
 
 template <int Bytes, bool Big>
 inline void putRaw(unsigned char* p, std::uint64_t raw) {
-  for (int b = 0; b < Bytes; ++b) {
-    const int shift = Big ? 8 * (Bytes - 1 - b) : 8 * b;
-    p[b] = static_cast<unsigned char>(raw >> shift);
+  if constexpr (Bytes == 3) {
+    p[0] = static_cast<unsigned char>(raw >> (Big ? 16 : 0));
+    p[1] = static_cast<unsigned char>(raw >> 8);
+    p[2] = static_cast<unsigned char>(raw >> (Big ? 0 : 16));
+  } else {
+    using Word = std::conditional_t<Bytes == 2, std::uint16_t,
+                                    std::conditional_t<Bytes == 4, std::uint32_t, std::uint64_t>>;
+    auto w = static_cast<Word>(raw);
+    if constexpr (Big) w = swapped(w);
+    std::memcpy(p, &w, Bytes);
   }
 }
 
@@ -33,9 +61,67 @@ inline std::int32_t signedAt(const unsigned char* p) {
   return static_cast<std::int32_t>(raw) >> (32 - 8 * Bytes);
 }
 
+#if RIL_AVX2
+// Little-endian containers of 3 or 4 bytes, a gather of four-byte words for
+// eight samples (four into doubles); returns how many samples were done. A
+// 3-byte sample's fourth byte is the next sample's first (step >= 3), so the
+// last sample is left to the scalar loop.
+template <int Bytes>
+__attribute__((target("avx2"))) std::int64_t gatherSigned(const unsigned char* p, std::size_t step,
+                                                          std::int64_t count, std::int32_t* out) {
+  const std::int64_t end = Bytes == 3 ? count - 1 : count;
+  const __m256i at = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                        _mm256_set1_epi32(static_cast<int>(step)));
+  std::int64_t i = 0;
+  for (; i + 8 <= end; i += 8, p += 8 * step) {
+    __m256i v = _mm256_i32gather_epi32(reinterpret_cast<const int*>(p), at, 1);
+    if constexpr (Bytes == 3) v = _mm256_srai_epi32(_mm256_slli_epi32(v, 8), 8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
+  }
+  return i;
+}
+
+template <int Bytes>
+__attribute__((target("avx2"))) std::int64_t gatherSigned(const unsigned char* p, std::size_t step,
+                                                          std::int64_t count, double* out) {
+  const std::int64_t end = Bytes == 3 ? count - 1 : count;
+  const __m128i at =
+      _mm_mullo_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(static_cast<int>(step)));
+  std::int64_t i = 0;
+  for (; i + 4 <= end; i += 4, p += 4 * step) {
+    __m128i v = _mm_i32gather_epi32(reinterpret_cast<const int*>(p), at, 1);
+    if constexpr (Bytes == 3) v = _mm_srai_epi32(_mm_slli_epi32(v, 8), 8);
+    _mm256_storeu_pd(out + i, _mm256_cvtepi32_pd(v));
+  }
+  return i;
+}
+
+// Little-endian 32-bit floats into doubles, four at a time.
+__attribute__((target("avx2"))) std::int64_t gatherFloats(const unsigned char* p, std::size_t step,
+                                                          std::int64_t count, double* out) {
+  const __m128i at =
+      _mm_mullo_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(static_cast<int>(step)));
+  std::int64_t i = 0;
+  for (; i + 4 <= count; i += 4, p += 4 * step) {
+    const __m128 v = _mm_i32gather_ps(reinterpret_cast<const float*>(p), at, 1);
+    _mm256_storeu_pd(out + i, _mm256_cvtps_pd(v));
+  }
+  return i;
+}
+#endif
+
 template <int Bytes, bool Big, typename Out>
 void signedLoop(const unsigned char* p, std::size_t step, std::int64_t count, Out* out) {
-  for (std::int64_t i = 0; i < count; ++i, p += step) out[i] = signedAt<Bytes, Big>(p);
+  std::int64_t i = 0;
+#if RIL_AVX2
+  if constexpr (Bytes >= 3 && !Big) {
+    if (haveAvx2()) {
+      i = gatherSigned<Bytes>(p, step, count, out);
+      p += static_cast<std::size_t>(i) * step;
+    }
+  }
+#endif
+  for (; i < count; ++i, p += step) out[i] = signedAt<Bytes, Big>(p);
 }
 
 template <typename Out, typename Expand>
@@ -76,7 +162,14 @@ void floatsOf(const unsigned char* p, std::size_t step, const SampleFormat& f, s
     }
     return;
   }
-  for (std::int64_t i = 0; i < count; ++i, p += step) {
+  std::int64_t i = 0;
+#if RIL_AVX2
+  if (!Big && haveAvx2()) {
+    i = gatherFloats(p, step, count, out);
+    p += static_cast<std::size_t>(i) * step;
+  }
+#endif
+  for (; i < count; ++i, p += step) {
     out[i] = std::bit_cast<float>(static_cast<std::uint32_t>(rawAt<4, Big>(p)));
   }
 }
