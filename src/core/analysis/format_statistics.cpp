@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/dsp/double_filter/segmented_deemphasis.h"
 #include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/sample_codec.h"
 
@@ -11,7 +12,7 @@ namespace ril {
 namespace {
 
 using Sums = FormatAccumulator::Sums;
-constexpr std::int64_t kChunk = 2048;
+constexpr std::int64_t kChunk = 16384;
 
 // The limits at and beyond which a value counts as full scale.
 struct Range {
@@ -94,13 +95,6 @@ void addFloats(Sums& s, const double* x, std::int64_t n, std::int64_t base) {
   kernels::sumInOrder(x, n, s.floatSum, s.floatSumSq);
 }
 
-inline void addFloat(Sums& s, double v, std::int64_t pos) {
-  extremes(s, v, pos);
-  s.floatSum += v;
-  s.floatSumSq += v * v;
-  if (v <= -1.0 || v >= 1.0) ++s.atLimits;
-}
-
 // floor(y / step + 0.5) x step: the double filter's output at the valid bits.
 inline std::int64_t roundedAt(double y, std::int64_t step) {
   const double t = std::floor(y / static_cast<double>(step) + 0.5);
@@ -170,30 +164,40 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
   const std::int64_t step = format_.step();
   const bool sixteen = format_.onSixteenBitScale();
   const bool narrow = factor == 1 && format_.containerBytes <= 3;
-  double values[kChunk];
-  std::int32_t integers[kChunk];
+  // Chunks long enough for the double filter's segments; each thread keeps
+  // its own buffers.
+  thread_local std::vector<double> values(kChunk), outputs(kChunk);
+  thread_local std::vector<std::int32_t> integers(kChunk);
   for (std::int64_t start = 0; start < frames; start += kChunk) {
     const std::int64_t n = std::min(kChunk, frames - start);
     const unsigned char* at = p + static_cast<std::size_t>(start) * frameBytes;
     const std::int64_t base = frames_ + start;
     if (format_.isFloat()) {
-      kernels::storedValues(at, frameBytes, format_, n, values);
-      addFloats(ch.stored, values, n, base);
+      kernels::storedValues(at, frameBytes, format_, n, values.data());
+      addFloats(ch.stored, values.data(), n, base);
       if (!deemphasis_) continue;
+      kernels::deemphasiseSegmented(values.data(), outputs.data(), n, ch.doubleFilter);
+      addFloats(ch.filtered, outputs.data(), n, base);
+      continue;
+    }
+    kernels::storedIntegers(at, frameBytes, format_, n, integers.data());
+    addIntegers(ch.stored, integers.data(), n, factor, base, stored, narrow);
+    if (!deemphasis_) continue;
+    if (sixteen) {
       for (std::int64_t i = 0; i < n; ++i) {
-        addFloat(ch.filtered, ch.doubleFilter.step(values[i]), base + i);
+        const auto v = static_cast<std::int32_t>(integers[static_cast<std::size_t>(i)] * factor);
+        addInteger(ch.filtered, ch.integerFilter.step(v), base + i, filtered);
       }
       continue;
     }
-    kernels::storedIntegers(at, frameBytes, format_, n, integers);
-    addIntegers(ch.stored, integers, n, factor, base, stored, narrow);
-    if (!deemphasis_) continue;
     for (std::int64_t i = 0; i < n; ++i) {
-      const std::int64_t v = integers[i] * factor;
-      const std::int64_t y = sixteen
-                                 ? ch.integerFilter.step(static_cast<std::int32_t>(v))
-                                 : roundedAt(ch.doubleFilter.step(static_cast<double>(v)), step);
-      addInteger(ch.filtered, y, base + i, filtered);
+      values[static_cast<std::size_t>(i)] =
+          static_cast<double>(integers[static_cast<std::size_t>(i)] * factor);
+    }
+    kernels::deemphasiseSegmented(values.data(), outputs.data(), n, ch.doubleFilter);
+    for (std::int64_t i = 0; i < n; ++i) {
+      addInteger(ch.filtered, roundedAt(outputs[static_cast<std::size_t>(i)], step), base + i,
+                 filtered);
     }
   }
 }

@@ -84,11 +84,7 @@ class FormatRewriter : public SampleRewriter::Impl {
       const std::int64_t n = std::min(kChunk, frames - start);
       const std::size_t offset = at + static_cast<std::size_t>(start) * frameBytes;
       kernels::storedValues(in + offset, frameBytes, format_, n, values);
-      if (divisor_ > 0) {
-        for (std::int64_t i = 0; i < n; ++i) values[i] = values[i] / divisor_;
-      } else {
-        for (std::int64_t i = 0; i < n; ++i) values[i] = values[i] * factor_;
-      }
+      kernels::scaleValues(values, n, factor_, divisor_);
       if (deemphasis_) {
         for (std::int64_t i = 0; i < n; ++i) values[i] = filter.step(values[i]);
       }
@@ -104,13 +100,9 @@ class FormatRewriter : public SampleRewriter::Impl {
   }
 
   std::int64_t countBeyond(const double* values, std::int64_t n) const {
+    if (format_.containerBytes == 4) return kernels::countBeyondAsFloat(values, n);
     std::int64_t beyond = 0;
-    for (std::int64_t i = 0; i < n; ++i) {
-      const double stored = format_.containerBytes == 4
-                                ? static_cast<double>(static_cast<float>(values[i]))
-                                : values[i];
-      beyond += (stored > 1.0 || stored < -1.0) ? 1 : 0;
-    }
+    for (std::int64_t i = 0; i < n; ++i) beyond += (values[i] > 1.0 || values[i] < -1.0) ? 1 : 0;
     return beyond;
   }
 

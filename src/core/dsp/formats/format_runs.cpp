@@ -120,9 +120,66 @@ __attribute__((target("avx2"))) bool roundAtStepsAvx2(const double* v, std::int6
   }
   return roundAtStepsScalar(v + whole, n - whole, inverse, step, low, high, out + whole);
 }
+
+__attribute__((target("avx2"))) std::int64_t scaleValuesAvx2(double* v, std::int64_t n,
+                                                             double factor, double divisor) {
+  const std::int64_t whole = n & ~std::int64_t{3};
+  const __m256d f = _mm256_set1_pd(divisor > 0 ? divisor : factor);
+  for (std::int64_t i = 0; i < whole; i += 4) {
+    const __m256d x = _mm256_loadu_pd(v + i);
+    _mm256_storeu_pd(v + i, divisor > 0 ? _mm256_div_pd(x, f) : _mm256_mul_pd(x, f));
+  }
+  return whole;
+}
+
+__attribute__((target("avx2"))) std::int64_t countBeyondAsFloatAvx2(const double* v, std::int64_t n,
+                                                                    std::int64_t& count) {
+  const std::int64_t whole = n & ~std::int64_t{3};
+  const __m256d minusOne = _mm256_set1_pd(-1.0), one = _mm256_set1_pd(1.0);
+  for (std::int64_t i = 0; i < whole; i += 4) {
+    const __m256d x = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_loadu_pd(v + i)));
+    const __m256d out =
+        _mm256_or_pd(_mm256_cmp_pd(x, one, _CMP_GT_OQ), _mm256_cmp_pd(x, minusOne, _CMP_LT_OQ));
+    count += __builtin_popcount(static_cast<unsigned>(_mm256_movemask_pd(out)));
+  }
+  return whole;
+}
 #endif
 
 }  // namespace
+
+void scaleValuesScalar(double* v, std::int64_t n, double factor, double divisor) {
+  if (divisor > 0) {
+    for (std::int64_t i = 0; i < n; ++i) v[i] = v[i] / divisor;
+  } else {
+    for (std::int64_t i = 0; i < n; ++i) v[i] = v[i] * factor;
+  }
+}
+
+void scaleValues(double* v, std::int64_t n, double factor, double divisor) {
+  std::int64_t done = 0;
+#if RIL_AVX2
+  if (haveAvx2()) done = scaleValuesAvx2(v, n, factor, divisor);
+#endif
+  scaleValuesScalar(v + done, n - done, factor, divisor);
+}
+
+std::int64_t countBeyondAsFloatScalar(const double* v, std::int64_t n) {
+  std::int64_t count = 0;
+  for (std::int64_t i = 0; i < n; ++i) {
+    const double x = static_cast<double>(static_cast<float>(v[i]));
+    count += (x > 1.0 || x < -1.0) ? 1 : 0;
+  }
+  return count;
+}
+
+std::int64_t countBeyondAsFloat(const double* v, std::int64_t n) {
+  std::int64_t count = 0, done = 0;
+#if RIL_AVX2
+  if (haveAvx2()) done = countBeyondAsFloatAvx2(v, n, count);
+#endif
+  return count + countBeyondAsFloatScalar(v + done, n - done);
+}
 
 bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
                         std::int64_t low, std::int64_t high, std::int64_t* out) {

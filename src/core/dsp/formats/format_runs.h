@@ -48,4 +48,13 @@ bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t 
 bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
                         std::int64_t low, std::int64_t high, std::int64_t* out);
 
+// The rewriting's scaling: v[i] / divisor where divisor > 0, else v[i] x
+// factor, each an IEEE operation of its own.
+void scaleValues(double* v, std::int64_t n, double factor, double divisor);
+void scaleValuesScalar(double* v, std::int64_t n, double factor, double divisor);
+
+// How many of v[0..n), rounded to the nearest float, lie beyond -1.0 or 1.0.
+std::int64_t countBeyondAsFloat(const double* v, std::int64_t n);
+std::int64_t countBeyondAsFloatScalar(const double* v, std::int64_t n);
+
 }  // namespace ril::kernels

@@ -42,9 +42,15 @@ inline std::uint64_t rawAt(const unsigned char* p) {
 template <int Bytes, bool Big>
 inline void putRaw(unsigned char* p, std::uint64_t raw) {
   if constexpr (Bytes == 3) {
-    p[0] = static_cast<unsigned char>(raw >> (Big ? 16 : 0));
-    p[1] = static_cast<unsigned char>(raw >> 8);
-    p[2] = static_cast<unsigned char>(raw >> (Big ? 0 : 16));
+    if constexpr (Big) {
+      p[0] = static_cast<unsigned char>(raw >> 16);
+      p[1] = static_cast<unsigned char>(raw >> 8);
+      p[2] = static_cast<unsigned char>(raw);
+    } else {
+      const auto low = static_cast<std::uint16_t>(raw);
+      std::memcpy(p, &low, 2);
+      p[2] = static_cast<unsigned char>(raw >> 16);
+    }
   } else {
     using Word = std::conditional_t<Bytes == 2, std::uint16_t,
                                     std::conditional_t<Bytes == 4, std::uint32_t, std::uint64_t>>;
@@ -105,6 +111,25 @@ __attribute__((target("avx2"))) std::int64_t gatherFloats(const unsigned char* p
   for (; i + 4 <= count; i += 4, p += 4 * step) {
     const __m128 v = _mm_i32gather_ps(reinterpret_cast<const float*>(p), at, 1);
     _mm256_storeu_pd(out + i, _mm256_cvtps_pd(v));
+  }
+  return i;
+}
+
+// Doubles rounded to little-endian 32-bit floats, four at a time (the
+// conversion rounds to nearest as the scalar one does).
+__attribute__((target("avx2"))) std::int64_t storeFloats32(const double* v, std::int64_t count,
+                                                           unsigned char* p, std::size_t step) {
+  std::int64_t i = 0;
+  for (; i + 4 <= count; i += 4, p += 4 * step) {
+    const __m128i f = _mm_castps_si128(_mm256_cvtpd_ps(_mm256_loadu_pd(v + i)));
+    const auto w0 = static_cast<std::uint32_t>(_mm_cvtsi128_si32(f));
+    const auto w1 = static_cast<std::uint32_t>(_mm_extract_epi32(f, 1));
+    const auto w2 = static_cast<std::uint32_t>(_mm_extract_epi32(f, 2));
+    const auto w3 = static_cast<std::uint32_t>(_mm_extract_epi32(f, 3));
+    std::memcpy(p, &w0, 4);
+    std::memcpy(p + step, &w1, 4);
+    std::memcpy(p + 2 * step, &w2, 4);
+    std::memcpy(p + 3 * step, &w3, 4);
   }
   return i;
 }
@@ -197,12 +222,21 @@ void storeIntegersIn(const std::int64_t* v, std::int64_t count, int bytes, unsig
 template <bool Big>
 void storeFloatsIn(const double* v, std::int64_t count, int bytes, unsigned char* p,
                    std::size_t step) {
-  for (std::int64_t i = 0; i < count; ++i, p += step) {
-    if (bytes == 8) {
+  if (bytes == 8) {
+    for (std::int64_t i = 0; i < count; ++i, p += step) {
       putRaw<8, Big>(p, std::bit_cast<std::uint64_t>(v[i]));
-    } else {
-      putRaw<4, Big>(p, std::bit_cast<std::uint32_t>(static_cast<float>(v[i])));
     }
+    return;
+  }
+  std::int64_t i = 0;
+#if RIL_AVX2
+  if (!Big && haveAvx2()) {
+    i = storeFloats32(v, count, p, step);
+    p += static_cast<std::size_t>(i) * step;
+  }
+#endif
+  for (; i < count; ++i, p += step) {
+    putRaw<4, Big>(p, std::bit_cast<std::uint32_t>(static_cast<float>(v[i])));
   }
 }
 

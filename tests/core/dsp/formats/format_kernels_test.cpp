@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "core/dsp/formats/format_runs.h"
@@ -109,6 +110,41 @@ TEST(FormatKernels, RoundingAtStepsMatchesTheScalarRoundingOrRefusesLikeIt) {
         EXPECT_EQ(a, b);
       }
     }
+  }
+}
+
+TEST(FormatKernels, ScalingAndCountingBeyondFullScaleMatchTheScalarSteps) {
+  std::mt19937 rng(13);
+  const float justOver = std::nextafter(1.0f, 2.0f);
+  for (std::size_t n : {1u, 3u, 4u, 5u, 9u, 2048u}) {
+    std::vector<double> x = floatsNearEdges(n, rng);
+    // Doubles that round to exactly 1.0f, and to the float just beyond.
+    for (std::size_t i = 0; i < n; i += 3) x[i] = i % 2 == 0 ? 1.0 + 0x1p-26 : -double{justOver};
+    EXPECT_EQ(countBeyondAsFloat(x.data(), static_cast<std::int64_t>(n)),
+              countBeyondAsFloatScalar(x.data(), static_cast<std::int64_t>(n)));
+    for (const auto& [factor, divisor] : {std::pair{0.8, 0.0}, std::pair{1.0, 0.3}}) {
+      std::vector<double> a = x, b = x;
+      scaleValues(a.data(), static_cast<std::int64_t>(n), factor, divisor);
+      scaleValuesScalar(b.data(), static_cast<std::int64_t>(n), factor, divisor);
+      EXPECT_EQ(0, std::memcmp(a.data(), b.data(), n * sizeof(double)));
+    }
+  }
+}
+
+TEST(FormatKernels, FloatsStoredFourAtATimeRoundAsTheScalarConversion) {
+  std::mt19937 rng(17);
+  const SampleFormat f{SampleEncoding::kFloat, 4, 32, false};
+  for (std::size_t n : {1u, 4u, 7u, 64u}) {
+    std::vector<double> x = floatsNearEdges(n, rng);
+    for (std::size_t i = 1; i < n; i += 4)
+      x[i] = 1.0 + 0x1p-24 + (i % 3) * 0x1p-52;  // ties, near ties
+    std::vector<unsigned char> wide(2 * 4 * n, 0xAA), plain = wide;
+    storeFloats(x.data(), static_cast<std::int64_t>(n), f, wide.data() + 4, 8);
+    {
+      const test::KernelPaths baseline(false);
+      storeFloats(x.data(), static_cast<std::int64_t>(n), f, plain.data() + 4, 8);
+    }
+    EXPECT_EQ(wide, plain) << n;
   }
 }
 
