@@ -7,6 +7,7 @@
 #include "core/base/thread_pool.h"
 #include "core/dsp/deemphasis_filter.h"
 #include "core/dsp/double_filter/pcm_words.h"
+#include "core/dsp/double_filter/segmented_deemphasis.h"
 #include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/sample_codec.h"
 
@@ -14,7 +15,7 @@ namespace ril {
 
 namespace {
 
-constexpr std::int64_t kChunk = 2048;
+constexpr std::int64_t kChunk = 16384;
 
 class FormatRewriter : public SampleRewriter::Impl {
  public:
@@ -77,16 +78,21 @@ class FormatRewriter : public SampleRewriter::Impl {
     const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
     const std::size_t at = static_cast<std::size_t>(c * format_.containerBytes);
     DeemphasisFilterDouble& filter = filters_[static_cast<std::size_t>(c)];
-    double values[kChunk];
-    std::int64_t integers[kChunk];
+    // Chunks long enough for the double filter's segments; each thread keeps
+    // its own buffers.
+    thread_local std::vector<double> inputs(kChunk), outputs(kChunk);
+    thread_local std::vector<std::int64_t> rounded(kChunk);
+    std::int64_t* integers = rounded.data();
     bool limited = false;
     for (std::int64_t start = 0; start < frames; start += kChunk) {
       const std::int64_t n = std::min(kChunk, frames - start);
       const std::size_t offset = at + static_cast<std::size_t>(start) * frameBytes;
+      double* values = inputs.data();
       kernels::storedValues(in + offset, frameBytes, format_, n, values);
       kernels::scaleValues(values, n, factor_, divisor_);
       if (deemphasis_) {
-        for (std::int64_t i = 0; i < n; ++i) values[i] = filter.step(values[i]);
+        kernels::deemphasiseSegmented(values, outputs.data(), n, filter);
+        values = outputs.data();
       }
       if (format_.isFloat()) {
         beyond += countBeyond(values, n);
