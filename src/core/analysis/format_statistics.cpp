@@ -129,7 +129,7 @@ void FormatFrameSource::read(int channel, std::int64_t first, std::int64_t count
   kernels::storedValues(p, frameBytes, format_, count, out);
   if (format_.isFloat()) return;
   const double scale = 1.0 / format_.fullScale();  // a power of two: exact
-  for (std::int64_t i = 0; i < count; ++i) out[i] *= scale;
+  kernels::scaleValues(out, count, scale, 0.0);
 }
 
 FormatAccumulator::FormatAccumulator(const SampleFormat& format, int channels, bool deemphasis,

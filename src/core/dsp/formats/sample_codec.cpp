@@ -68,53 +68,6 @@ inline std::int32_t signedAt(const unsigned char* p) {
 }
 
 #if RIL_AVX2
-// Little-endian containers of 3 or 4 bytes, a gather of four-byte words for
-// eight samples (four into doubles); returns how many samples were done. A
-// 3-byte sample's fourth byte is the next sample's first (step >= 3), so the
-// last sample is left to the scalar loop.
-template <int Bytes>
-__attribute__((target("avx2"))) std::int64_t gatherSigned(const unsigned char* p, std::size_t step,
-                                                          std::int64_t count, std::int32_t* out) {
-  const std::int64_t end = Bytes == 3 ? count - 1 : count;
-  const __m256i at = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
-                                        _mm256_set1_epi32(static_cast<int>(step)));
-  std::int64_t i = 0;
-  for (; i + 8 <= end; i += 8, p += 8 * step) {
-    __m256i v = _mm256_i32gather_epi32(reinterpret_cast<const int*>(p), at, 1);
-    if constexpr (Bytes == 3) v = _mm256_srai_epi32(_mm256_slli_epi32(v, 8), 8);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
-  }
-  return i;
-}
-
-template <int Bytes>
-__attribute__((target("avx2"))) std::int64_t gatherSigned(const unsigned char* p, std::size_t step,
-                                                          std::int64_t count, double* out) {
-  const std::int64_t end = Bytes == 3 ? count - 1 : count;
-  const __m128i at =
-      _mm_mullo_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(static_cast<int>(step)));
-  std::int64_t i = 0;
-  for (; i + 4 <= end; i += 4, p += 4 * step) {
-    __m128i v = _mm_i32gather_epi32(reinterpret_cast<const int*>(p), at, 1);
-    if constexpr (Bytes == 3) v = _mm_srai_epi32(_mm_slli_epi32(v, 8), 8);
-    _mm256_storeu_pd(out + i, _mm256_cvtepi32_pd(v));
-  }
-  return i;
-}
-
-// Little-endian 32-bit floats into doubles, four at a time.
-__attribute__((target("avx2"))) std::int64_t gatherFloats(const unsigned char* p, std::size_t step,
-                                                          std::int64_t count, double* out) {
-  const __m128i at =
-      _mm_mullo_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(static_cast<int>(step)));
-  std::int64_t i = 0;
-  for (; i + 4 <= count; i += 4, p += 4 * step) {
-    const __m128 v = _mm_i32gather_ps(reinterpret_cast<const float*>(p), at, 1);
-    _mm256_storeu_pd(out + i, _mm256_cvtps_pd(v));
-  }
-  return i;
-}
-
 // Doubles rounded to little-endian 32-bit floats, four at a time (the
 // conversion rounds to nearest as the scalar one does).
 __attribute__((target("avx2"))) std::int64_t storeFloats32(const double* v, std::int64_t count,
@@ -135,17 +88,79 @@ __attribute__((target("avx2"))) std::int64_t storeFloats32(const double* v, std:
 }
 #endif
 
+#if RIL_AVX2
+// One channel of little-endian stereo 24-bit frames, four samples from one
+// 32-byte load (the frames 6 bytes apart), while the load stays within the
+// next two frames' bytes; returns how many samples were done.
+__attribute__((target("avx2"))) std::int64_t stereo24(const unsigned char* p, std::int64_t count,
+                                                      std::int32_t* four) {
+  // Each sample's bytes into the top of a 32-bit lane: samples 0 to 2 from
+  // the low 16 bytes, sample 3 from the high ones.
+  const __m256i place =
+      _mm256_setr_epi8(-1, 0, 1, 2, -1, 6, 7, 8, -1, 12, 13, 14, -1, -1, -1, -1, -1, 2, 3, 4, -1,
+                       -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m256i order = _mm256_setr_epi32(0, 1, 2, 4, 3, 5, 6, 7);
+  std::int64_t i = 0;
+  for (; i + 6 <= count; i += 4, p += 24) {
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i lanes = _mm256_srai_epi32(_mm256_shuffle_epi8(bytes, place), 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(four + i),
+                     _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(lanes, order)));
+  }
+  return i;
+}
+
+__attribute__((target("avx2"))) std::int64_t stereo24(const unsigned char* p, std::int64_t count,
+                                                      double* four) {
+  const __m256i place =
+      _mm256_setr_epi8(-1, 0, 1, 2, -1, 6, 7, 8, -1, 12, 13, 14, -1, -1, -1, -1, -1, 2, 3, 4, -1,
+                       -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m256i order = _mm256_setr_epi32(0, 1, 2, 4, 3, 5, 6, 7);
+  std::int64_t i = 0;
+  for (; i + 6 <= count; i += 4, p += 24) {
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i lanes = _mm256_srai_epi32(_mm256_shuffle_epi8(bytes, place), 8);
+    const __m128i v = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(lanes, order));
+    _mm256_storeu_pd(four + i, _mm256_cvtepi32_pd(v));
+  }
+  return i;
+}
+
+// One channel of little-endian stereo 32-bit float frames into doubles, four
+// from one 32-byte load, while the load stays within the frames.
+__attribute__((target("avx2"))) std::int64_t stereoFloats(const unsigned char* p,
+                                                          std::int64_t count, double* out) {
+  const __m256i evens = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  std::int64_t i = 0;
+  for (; i + 5 <= count; i += 4, p += 32) {
+    const __m256 v = _mm256_loadu_ps(reinterpret_cast<const float*>(p));
+    const __m256 picked = _mm256_permutevar8x32_ps(v, evens);
+    _mm256_storeu_pd(out + i, _mm256_cvtps_pd(_mm256_castps256_ps128(picked)));
+  }
+  return i;
+}
+#endif
+
 template <int Bytes, bool Big, typename Out>
 void signedLoop(const unsigned char* p, std::size_t step, std::int64_t count, Out* out) {
   std::int64_t i = 0;
 #if RIL_AVX2
-  if constexpr (Bytes >= 3 && !Big) {
-    if (haveAvx2()) {
-      i = gatherSigned<Bytes>(p, step, count, out);
+  if constexpr (Bytes == 3 && !Big) {
+    if (step == 6 && haveAvx2()) {
+      i = stereo24(p, count, out);
       p += static_cast<std::size_t>(i) * step;
     }
   }
 #endif
+  if constexpr (Bytes == 3 && !Big) {
+    // One four-byte load a sample, its top byte shifted out: the byte after
+    // a sample is the next one's first (step >= 3), so all but the last.
+    for (; i + 1 < count; ++i, p += step) {
+      std::uint32_t w;
+      std::memcpy(&w, p, 4);
+      out[i] = static_cast<std::int32_t>(w << 8) >> 8;
+    }
+  }
   for (; i < count; ++i, p += step) out[i] = signedAt<Bytes, Big>(p);
 }
 
@@ -189,8 +204,8 @@ void floatsOf(const unsigned char* p, std::size_t step, const SampleFormat& f, s
   }
   std::int64_t i = 0;
 #if RIL_AVX2
-  if (!Big && haveAvx2()) {
-    i = gatherFloats(p, step, count, out);
+  if (!Big && step == 8 && haveAvx2()) {
+    i = stereoFloats(p, count, out);
     p += static_cast<std::size_t>(i) * step;
   }
 #endif

@@ -148,32 +148,34 @@ TEST(FormatKernels, FloatsStoredFourAtATimeRoundAsTheScalarConversion) {
   }
 }
 
-// Random bytes through the decoders with and without the gathers: every
+// Random bytes through the decoders with and without the vector paths: every
 // bit pattern of the containers, NaNs and denormals of float included.
-TEST(FormatKernels, GatheredDecodingEqualsTheScalarDecoding) {
+TEST(FormatKernels, VectorDecodingEqualsTheScalarDecodingForAnyChannelCount) {
   std::mt19937 rng(5);
   const SampleFormat formats[] = {{SampleEncoding::kPcm, 3, 24, false},
                                   {SampleEncoding::kPcm, 4, 32, false},
                                   {SampleEncoding::kFloat, 4, 32, false}};
   for (const SampleFormat& f : formats) {
     for (int channels : {1, 2, 3, 6}) {
-      for (std::int64_t count : {1, 4, 5, 8, 9, 17, 100}) {
+      for (std::int64_t count : {1, 4, 5, 6, 7, 8, 9, 10, 17, 100}) {
         const std::size_t frameBytes = static_cast<std::size_t>(channels * f.containerBytes);
         std::vector<unsigned char> bytes(static_cast<std::size_t>(count) * frameBytes);
         for (unsigned char& b : bytes) b = static_cast<unsigned char>(rng());
-        const unsigned char* last = bytes.data() + (channels - 1) * f.containerBytes;
-        std::vector<double> wide(static_cast<std::size_t>(count)), plain(wide.size());
-        std::vector<std::int32_t> wideInts(wide.size()), plainInts(wide.size());
-        storedValues(last, frameBytes, f, count, wide.data());
-        if (!f.isFloat()) storedIntegers(last, frameBytes, f, count, wideInts.data());
-        {
-          const test::KernelPaths baseline(false);
-          storedValues(last, frameBytes, f, count, plain.data());
-          if (!f.isFloat()) storedIntegers(last, frameBytes, f, count, plainInts.data());
+        for (int c = 0; c < channels; ++c) {
+          const unsigned char* first = bytes.data() + c * f.containerBytes;
+          std::vector<double> wide(static_cast<std::size_t>(count)), plain(wide.size());
+          std::vector<std::int32_t> wideInts(wide.size()), plainInts(wide.size());
+          storedValues(first, frameBytes, f, count, wide.data());
+          if (!f.isFloat()) storedIntegers(first, frameBytes, f, count, wideInts.data());
+          {
+            const test::KernelPaths baseline(false);
+            storedValues(first, frameBytes, f, count, plain.data());
+            if (!f.isFloat()) storedIntegers(first, frameBytes, f, count, plainInts.data());
+          }
+          EXPECT_EQ(0, std::memcmp(wide.data(), plain.data(), wide.size() * sizeof(double)))
+              << f.containerBytes << " bytes, channel " << c << " of " << channels << ", " << count;
+          EXPECT_EQ(wideInts, plainInts);
         }
-        EXPECT_EQ(0, std::memcmp(wide.data(), plain.data(), wide.size() * sizeof(double)))
-            << f.containerBytes << " bytes, " << channels << " channels, " << count;
-        EXPECT_EQ(wideInts, plainInts);
       }
     }
   }
