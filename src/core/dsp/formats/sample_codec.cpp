@@ -126,6 +126,33 @@ __attribute__((target("avx2"))) std::int64_t stereo24(const unsigned char* p, st
   return i;
 }
 
+// Little-endian 24-bit samples one after the other (mono, or every channel
+// as one run): four from each 16-byte load, while the load stays within the
+// samples' bytes.
+__attribute__((target("avx2"))) std::int64_t packed24(const unsigned char* p, std::int64_t count,
+                                                      double* out) {
+  const __m128i place = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+  std::int64_t i = 0;
+  for (; i + 6 <= count; i += 4, p += 12) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i v = _mm_srai_epi32(_mm_shuffle_epi8(bytes, place), 8);
+    _mm256_storeu_pd(out + i, _mm256_cvtepi32_pd(v));
+  }
+  return i;
+}
+
+__attribute__((target("avx2"))) std::int64_t packed24(const unsigned char* p, std::int64_t count,
+                                                      std::int32_t* out) {
+  const __m128i place = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+  std::int64_t i = 0;
+  for (; i + 6 <= count; i += 4, p += 12) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     _mm_srai_epi32(_mm_shuffle_epi8(bytes, place), 8));
+  }
+  return i;
+}
+
 // One channel of little-endian stereo 32-bit float frames into doubles, four
 // from one 32-byte load, while the load stays within the frames.
 __attribute__((target("avx2"))) std::int64_t stereoFloats(const unsigned char* p,
@@ -146,8 +173,8 @@ void signedLoop(const unsigned char* p, std::size_t step, std::int64_t count, Ou
   std::int64_t i = 0;
 #if RIL_AVX2
   if constexpr (Bytes == 3 && !Big) {
-    if (step == 6 && haveAvx2()) {
-      i = stereo24(p, count, out);
+    if ((step == 3 || step == 6) && haveAvx2()) {
+      i = step == 3 ? packed24(p, count, out) : stereo24(p, count, out);
       p += static_cast<std::size_t>(i) * step;
     }
   }
