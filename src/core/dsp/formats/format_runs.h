@@ -5,17 +5,13 @@
 
 #include <cstdint>
 
+#include "core/dsp/run_statistics.h"
+
 namespace ril::kernels {
 
 // Minimum, maximum, exact sums and the count of values at the limits of a
-// run of integers.
-struct IntegerRun {
-  std::int32_t min = 0;
-  std::int32_t max = 0;
-  std::int64_t sum = 0;
-  std::uint64_t sumSq = 0;
-  std::int64_t atLimits = 0;
-};
+// run of integers, as the 16-bit pass's kernels give them.
+using IntegerRun = RunStats;
 
 // The run of x[0..n), 0 < n <= 65536, every |x[i]| < 2^24; a value counts at
 // the limits when x <= low or x >= high (-2^31 < low, high < 2^31 - 1).

@@ -89,11 +89,20 @@ __attribute__((target("avx2"))) std::int64_t storeFloats32(const double* v, std:
 #endif
 
 #if RIL_AVX2
+// Four decoded samples, as integers or as doubles.
+__attribute__((target("avx2"))) inline void storeFour(std::int32_t* out, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+}
+__attribute__((target("avx2"))) inline void storeFour(double* out, __m128i v) {
+  _mm256_storeu_pd(out, _mm256_cvtepi32_pd(v));
+}
+
 // One channel of little-endian stereo 24-bit frames, four samples from one
 // 32-byte load (the frames 6 bytes apart), while the load stays within the
 // next two frames' bytes; returns how many samples were done.
+template <typename Out>
 __attribute__((target("avx2"))) std::int64_t stereo24(const unsigned char* p, std::int64_t count,
-                                                      std::int32_t* four) {
+                                                      Out* out) {
   // Each sample's bytes into the top of a 32-bit lane: samples 0 to 2 from
   // the low 16 bytes, sample 3 from the high ones.
   const __m256i place =
@@ -104,24 +113,7 @@ __attribute__((target("avx2"))) std::int64_t stereo24(const unsigned char* p, st
   for (; i + 6 <= count; i += 4, p += 24) {
     const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i lanes = _mm256_srai_epi32(_mm256_shuffle_epi8(bytes, place), 8);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(four + i),
-                     _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(lanes, order)));
-  }
-  return i;
-}
-
-__attribute__((target("avx2"))) std::int64_t stereo24(const unsigned char* p, std::int64_t count,
-                                                      double* four) {
-  const __m256i place =
-      _mm256_setr_epi8(-1, 0, 1, 2, -1, 6, 7, 8, -1, 12, 13, 14, -1, -1, -1, -1, -1, 2, 3, 4, -1,
-                       -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-  const __m256i order = _mm256_setr_epi32(0, 1, 2, 4, 3, 5, 6, 7);
-  std::int64_t i = 0;
-  for (; i + 6 <= count; i += 4, p += 24) {
-    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i lanes = _mm256_srai_epi32(_mm256_shuffle_epi8(bytes, place), 8);
-    const __m128i v = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(lanes, order));
-    _mm256_storeu_pd(four + i, _mm256_cvtepi32_pd(v));
+    storeFour(out + i, _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(lanes, order)));
   }
   return i;
 }
@@ -129,26 +121,14 @@ __attribute__((target("avx2"))) std::int64_t stereo24(const unsigned char* p, st
 // Little-endian 24-bit samples one after the other (mono, or every channel
 // as one run): four from each 16-byte load, while the load stays within the
 // samples' bytes.
+template <typename Out>
 __attribute__((target("avx2"))) std::int64_t packed24(const unsigned char* p, std::int64_t count,
-                                                      double* out) {
+                                                      Out* out) {
   const __m128i place = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
   std::int64_t i = 0;
   for (; i + 6 <= count; i += 4, p += 12) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i v = _mm_srai_epi32(_mm_shuffle_epi8(bytes, place), 8);
-    _mm256_storeu_pd(out + i, _mm256_cvtepi32_pd(v));
-  }
-  return i;
-}
-
-__attribute__((target("avx2"))) std::int64_t packed24(const unsigned char* p, std::int64_t count,
-                                                      std::int32_t* out) {
-  const __m128i place = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
-  std::int64_t i = 0;
-  for (; i + 6 <= count; i += 4, p += 12) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                     _mm_srai_epi32(_mm_shuffle_epi8(bytes, place), 8));
+    storeFour(out + i, _mm_srai_epi32(_mm_shuffle_epi8(bytes, place), 8));
   }
   return i;
 }
