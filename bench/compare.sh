@@ -6,6 +6,7 @@
 # files of 2.5 s each), --jobs 1 against --jobs 2 and a shell loop over sox.
 #
 #   bench/compare.sh [BUILD_DIR [report|loudness|modify|repair|files|formats|all]]   (default: build all)
+#   PREVIOUS_BUILD=DIR bench/compare.sh BUILD formats   an earlier build beside this one
 #   CACHE=cold bench/compare.sh ...   the page cache dropped before every run
 #                                     (as root: sync; echo 3 > /proc/sys/vm/drop_caches)
 #
@@ -152,11 +153,27 @@ modify_comparison() {
 # report against cat and sox stats, and rewritten by modify --volume 80
 # against cp + sync; the 16-bit figures of report_comparison and
 # modify_comparison stand beside them in the same run with "all".
+# user_of NAME: the mean user CPU time of the hyperfine run NAME, in seconds
+# (steadier than the wall time while other work shares the machine).
+user_of() {
+  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["user"])' "$WORK/$1.json"
+}
+
+# One line of the formats' table: name, the run's name, and its median.
+format_line() { printf '%-44s %8.3f s   user %6.3f s\n' "$1" "$3" "$(user_of "$2")"; }
+
+# The further formats: 24-bit and float stereo at 48 kHz. With PREVIOUS_BUILD
+# set to another build directory, its report and volume modify run in the
+# same minutes, and both builds' on a 16-bit file of the same length, whose
+# figures must not get slower.
 formats_comparison() {
   local minutes=${FORMAT_MINUTES:-60} out="$WORK/out.wav"
   local fresh="rm -f '$out'; sync"
-  local kind file t_cat t_report t_report1 t_sox t_cp t_vol
-  for kind in "24-bit:-b 24" "float:-e floating-point -b 32"; do
+  local previous=""
+  [[ -n "${PREVIOUS_BUILD:-}" ]] && previous="$(cd "$PREVIOUS_BUILD" && pwd)/rilmaton-cli"
+  local kind file t_cat t_report t_report1 t_sox t_cp t_vol t
+  for kind in "24-bit:-b 24" "float:-e floating-point -b 32" "16-bit:-b 16"; do
+    [[ "${kind%%:*}" == 16-bit && -z "$previous" ]] && continue
     file="$WORK/${kind%%:*}.wav"
     # shellcheck disable=SC2086
     sox -n -r 48000 -c 2 ${kind#*:} "$file" synth "$((minutes * 60))" pinknoise pinknoise vol -10dB
@@ -165,16 +182,26 @@ formats_comparison() {
     t_cat=$(time_command cat "$RUNS" "cat '$file' > /dev/null")
     t_report=$(time_command report "$RUNS" "'$CLI' report '$file'")
     t_report1=$(time_command report-nl "$RUNS" "'$CLI' report --no-loudness '$file'")
-    t_sox=$(time_command sox "$SLOW_RUNS" "sox '$file' -n stats")
     t_cp=$(time_command cp "$RUNS" "cp '$file' '$out' && sync '$out'" "$fresh")
     t_vol=$(time_command volume "$RUNS" "'$CLI' modify --volume 80 --output '$out' '$file'" "$fresh")
-    printf '%-40s %8.3f s\n' "rilmaton-cli report" "$t_report" \
-      "rilmaton-cli report --no-loudness" "$t_report1" \
-      "sox FILE -n stats" "$t_sox" "cat FILE > /dev/null" "$t_cat" \
-      "rilmaton-cli modify --volume 80 --output" "$t_vol" "cp FILE OUT && sync OUT" "$t_cp"
+    format_line "rilmaton-cli report" report "$t_report"
+    format_line "rilmaton-cli report --no-loudness" report-nl "$t_report1"
+    format_line "rilmaton-cli modify --volume 80 --output" volume "$t_vol"
+    if [[ -n "$previous" ]]; then
+      t=$(time_command prev-report "$RUNS" "'$previous' report '$file'")
+      format_line "previous build: report" prev-report "$t"
+      t=$(time_command prev-volume "$RUNS" "'$previous' modify --volume 80 --output '$out' '$file'" "$fresh")
+      format_line "previous build: modify --volume 80 --output" prev-volume "$t"
+    fi
+    format_line "cat FILE > /dev/null" cat "$t_cat"
+    format_line "cp FILE OUT && sync OUT" cp "$t_cp"
+    if [[ "${kind%%:*}" != 16-bit ]]; then
+      t_sox=$(time_command sox "$SLOW_RUNS" "sox '$file' -n stats")
+      format_line "sox FILE -n stats" sox "$t_sox"
+      echo "sox stats / report:        $(ratio "$t_sox" "$t_report")x   (target >= 6)"
+    fi
     echo "report / cat:              $(ratio "$t_report" "$t_cat")x   (target <= 3)"
     echo "report --no-loudness / cat: $(ratio "$t_report1" "$t_cat")x"
-    echo "sox stats / report:        $(ratio "$t_sox" "$t_report")x   (target >= 6)"
     echo "volume / (cp+sync):        $(ratio "$t_vol" "$t_cp")x   (target <= 1.25)"
     echo "peak memory of report:     $(peak_memory_kib "'$CLI' report '$file'") KiB   (limit 32768)"
     rm -f "$out"

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/dsp/double_filter/segmented_deemphasis.h"
+#include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/sample_codec.h"
 
 namespace ril {
@@ -10,7 +12,7 @@ namespace ril {
 namespace {
 
 using Sums = FormatAccumulator::Sums;
-constexpr std::int64_t kChunk = 2048;
+constexpr std::int64_t kChunk = 16384;
 
 // The limits at and beyond which a value counts as full scale.
 struct Range {
@@ -39,24 +41,32 @@ inline void addInteger(Sums& s, std::int64_t v, std::int64_t pos, Range r) {
 
 // A chunk of stored integers (times `factor`): the extremes compared as
 // integers, looked up only when the chunk beats them, and the sums exact.
+// `narrow`: containers of up to 24 bits on their own scale, so that every
+// |x| < 2^24, the vector kernel's range.
 void addIntegers(Sums& s, const std::int32_t* x, std::int64_t n, std::int64_t factor,
-                 std::int64_t base, Range r) {
-  std::int32_t lo = x[0], hi = x[0];
-  std::int64_t sum = 0, atLimits = 0;
-  __extension__ unsigned __int128 sumSq = 0;
+                 std::int64_t base, Range r, bool narrow) {
   const auto low = static_cast<std::int64_t>(r.low), high = static_cast<std::int64_t>(r.high);
-  for (std::int64_t i = 0; i < n; ++i) {
-    const std::int64_t v = x[i];
-    lo = std::min(lo, x[i]);
-    hi = std::max(hi, x[i]);
-    sum += v;
-    sumSq += static_cast<std::uint64_t>(v * v);
-    atLimits += (v * factor <= low) | (v * factor >= high);
+  kernels::IntegerRun run;
+  if (narrow) {
+    run = kernels::integerRun(x, n, low, high);
+  } else {
+    run.min = run.max = x[0];
+    __extension__ unsigned __int128 sumSq = 0;
+    for (std::int64_t i = 0; i < n; ++i) {
+      const std::int64_t v = x[i];
+      run.min = std::min(run.min, x[i]);
+      run.max = std::max(run.max, x[i]);
+      run.sum += v;
+      sumSq += static_cast<std::uint64_t>(v * v);
+      run.atLimits += (v * factor <= low) | (v * factor >= high);
+    }
+    s.sumSq += sumSq * static_cast<unsigned __int128>(factor * factor);
+    run.sumSq = 0;
   }
-  const auto f2 = static_cast<unsigned __int128>(factor * factor);
-  s.sum += static_cast<__int128>(sum) * factor;
-  s.sumSq += sumSq * f2;
-  s.atLimits += atLimits;
+  s.sum += static_cast<__int128>(run.sum) * factor;
+  s.sumSq += run.sumSq;
+  s.atLimits += run.atLimits;
+  const std::int32_t lo = run.min, hi = run.max;
   if (static_cast<double>(hi) * static_cast<double>(factor) > s.max) {
     const std::int64_t at = std::find(x, x + n, hi) - x;
     s.max = static_cast<double>(hi) * static_cast<double>(factor);
@@ -69,11 +79,20 @@ void addIntegers(Sums& s, const std::int32_t* x, std::int64_t n, std::int64_t fa
   }
 }
 
-inline void addFloat(Sums& s, double v, std::int64_t pos) {
-  extremes(s, v, pos);
-  s.floatSum += v;
-  s.floatSumSq += v * v;
-  if (v <= -1.0 || v >= 1.0) ++s.atLimits;
+// A chunk of float values: the extremes by the vector scan, looked up only
+// when the chunk beats them; the sums in frame order.
+void addFloats(Sums& s, const double* x, std::int64_t n, std::int64_t base) {
+  const kernels::FloatScan scan = kernels::scanFloats(x, n, s.min, s.max);
+  s.atLimits += scan.atLimits;
+  if (scan.hi > s.max) {
+    s.maxPos = base + (std::find(x, x + n, scan.hi) - x);
+    s.max = scan.hi;
+  }
+  if (scan.lo < s.min) {
+    s.minPos = base + (std::find(x, x + n, scan.lo) - x);
+    s.min = scan.lo;
+  }
+  kernels::sumInOrder(x, n, s.floatSum, s.floatSumSq);
 }
 
 // floor(y / step + 0.5) x step: the double filter's output at the valid bits.
@@ -110,7 +129,7 @@ void FormatFrameSource::read(int channel, std::int64_t first, std::int64_t count
   kernels::storedValues(p, frameBytes, format_, count, out);
   if (format_.isFloat()) return;
   const double scale = 1.0 / format_.fullScale();  // a power of two: exact
-  for (std::int64_t i = 0; i < count; ++i) out[i] *= scale;
+  kernels::scaleValues(out, count, scale, 0.0);
 }
 
 FormatAccumulator::FormatAccumulator(const SampleFormat& format, int channels, bool deemphasis,
@@ -144,30 +163,41 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
   const std::int64_t factor = format_.statisticsFactor();
   const std::int64_t step = format_.step();
   const bool sixteen = format_.onSixteenBitScale();
-  double values[kChunk];
-  std::int32_t integers[kChunk];
+  const bool narrow = factor == 1 && format_.containerBytes <= 3;
+  // Chunks long enough for the double filter's segments; each thread keeps
+  // its own buffers.
+  thread_local std::vector<double> values(kChunk), outputs(kChunk);
+  thread_local std::vector<std::int32_t> integers(kChunk);
   for (std::int64_t start = 0; start < frames; start += kChunk) {
     const std::int64_t n = std::min(kChunk, frames - start);
     const unsigned char* at = p + static_cast<std::size_t>(start) * frameBytes;
     const std::int64_t base = frames_ + start;
     if (format_.isFloat()) {
-      kernels::storedValues(at, frameBytes, format_, n, values);
-      for (std::int64_t i = 0; i < n; ++i) addFloat(ch.stored, values[i], base + i);
+      kernels::storedValues(at, frameBytes, format_, n, values.data());
+      addFloats(ch.stored, values.data(), n, base);
       if (!deemphasis_) continue;
+      kernels::deemphasiseSegmented(values.data(), outputs.data(), n, ch.doubleFilter);
+      addFloats(ch.filtered, outputs.data(), n, base);
+      continue;
+    }
+    kernels::storedIntegers(at, frameBytes, format_, n, integers.data());
+    addIntegers(ch.stored, integers.data(), n, factor, base, stored, narrow);
+    if (!deemphasis_) continue;
+    if (sixteen) {
       for (std::int64_t i = 0; i < n; ++i) {
-        addFloat(ch.filtered, ch.doubleFilter.step(values[i]), base + i);
+        const auto v = static_cast<std::int32_t>(integers[static_cast<std::size_t>(i)] * factor);
+        addInteger(ch.filtered, ch.integerFilter.step(v), base + i, filtered);
       }
       continue;
     }
-    kernels::storedIntegers(at, frameBytes, format_, n, integers);
-    addIntegers(ch.stored, integers, n, factor, base, stored);
-    if (!deemphasis_) continue;
     for (std::int64_t i = 0; i < n; ++i) {
-      const std::int64_t v = integers[i] * factor;
-      const std::int64_t y = sixteen
-                                 ? ch.integerFilter.step(static_cast<std::int32_t>(v))
-                                 : roundedAt(ch.doubleFilter.step(static_cast<double>(v)), step);
-      addInteger(ch.filtered, y, base + i, filtered);
+      values[static_cast<std::size_t>(i)] =
+          static_cast<double>(integers[static_cast<std::size_t>(i)] * factor);
+    }
+    kernels::deemphasiseSegmented(values.data(), outputs.data(), n, ch.doubleFilter);
+    for (std::int64_t i = 0; i < n; ++i) {
+      addInteger(ch.filtered, roundedAt(outputs[static_cast<std::size_t>(i)], step), base + i,
+                 filtered);
     }
   }
 }

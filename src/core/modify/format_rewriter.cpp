@@ -7,13 +7,15 @@
 #include "core/base/thread_pool.h"
 #include "core/dsp/deemphasis_filter.h"
 #include "core/dsp/double_filter/pcm_words.h"
+#include "core/dsp/double_filter/segmented_deemphasis.h"
+#include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/sample_codec.h"
 
 namespace ril {
 
 namespace {
 
-constexpr std::int64_t kChunk = 2048;
+constexpr std::int64_t kChunk = 16384;
 
 class FormatRewriter : public SampleRewriter::Impl {
  public:
@@ -76,16 +78,21 @@ class FormatRewriter : public SampleRewriter::Impl {
     const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
     const std::size_t at = static_cast<std::size_t>(c * format_.containerBytes);
     DeemphasisFilterDouble& filter = filters_[static_cast<std::size_t>(c)];
-    double values[kChunk];
-    std::int64_t integers[kChunk];
+    // Chunks long enough for the double filter's segments; each thread keeps
+    // its own buffers.
+    thread_local std::vector<double> inputs(kChunk), outputs(kChunk);
+    thread_local std::vector<std::int64_t> rounded(kChunk);
+    std::int64_t* integers = rounded.data();
     bool limited = false;
     for (std::int64_t start = 0; start < frames; start += kChunk) {
       const std::int64_t n = std::min(kChunk, frames - start);
       const std::size_t offset = at + static_cast<std::size_t>(start) * frameBytes;
+      double* values = inputs.data();
       kernels::storedValues(in + offset, frameBytes, format_, n, values);
-      for (std::int64_t i = 0; i < n; ++i) {
-        const double x = divisor_ > 0 ? values[i] / divisor_ : values[i] * factor_;
-        values[i] = deemphasis_ ? filter.step(x) : x;
+      kernels::scaleValues(values, n, factor_, divisor_);
+      if (deemphasis_) {
+        kernels::deemphasiseSegmented(values, outputs.data(), n, filter);
+        values = outputs.data();
       }
       if (format_.isFloat()) {
         beyond += countBeyond(values, n);
@@ -99,13 +106,9 @@ class FormatRewriter : public SampleRewriter::Impl {
   }
 
   std::int64_t countBeyond(const double* values, std::int64_t n) const {
+    if (format_.containerBytes == 4) return kernels::countBeyondAsFloat(values, n);
     std::int64_t beyond = 0;
-    for (std::int64_t i = 0; i < n; ++i) {
-      const double stored = format_.containerBytes == 4
-                                ? static_cast<double>(static_cast<float>(values[i]))
-                                : values[i];
-      beyond += (stored > 1.0 || stored < -1.0) ? 1 : 0;
-    }
+    for (std::int64_t i = 0; i < n; ++i) beyond += (values[i] > 1.0 || values[i] < -1.0) ? 1 : 0;
     return beyond;
   }
 
@@ -116,9 +119,13 @@ class FormatRewriter : public SampleRewriter::Impl {
     const std::int64_t step = format_.step();
     const std::int64_t low = format_.smallest();
     const std::int64_t high = format_.largest();
+    // The step is a power of two: its inverse is exact, and the product is
+    // the quotient, bit for bit.
+    const double inverse = 1.0 / static_cast<double>(step);
+    if (kernels::roundAtSteps(values, n, inverse, step, low, high, integers)) return false;
     bool limited = false;
     for (std::int64_t i = 0; i < n; ++i) {
-      const double t = values[i] / static_cast<double>(step) + 0.5;
+      const double t = values[i] * inverse + 0.5;
       // Far beyond any range: limited all the same, without leaving int64.
       std::int64_t r = std::abs(t) < 0x1p62 ? floorToInt(t) * step : (t < 0 ? low - 1 : high + 1);
       if (r > high || r < low) {

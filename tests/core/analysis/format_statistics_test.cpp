@@ -10,6 +10,7 @@
 #include "core/wav/wav_header_reader.h"
 #include "support/format_files.h"
 #include "support/format_reference.h"
+#include "support/kernel_switches.h"
 #include "support/manual_clock.h"
 #include "support/memory_file_system.h"
 #include "support/scripted_host.h"
@@ -83,6 +84,12 @@ TEST(FormatStatistics, EveryFormatIsAnalysedAsThePlainReferenceOnAnyNumberOfThre
     EXPECT_EQ(three.result.filtered, one.result.filtered);
     ASSERT_TRUE(one.result.loudness && three.result.loudness);
     EXPECT_EQ(three.result.loudness->bins, one.result.loudness->bins);
+
+    // Without the vector paths, and with every segment's guess spoilt.
+    const test::KernelPaths plainAndSpoilt(false, true);
+    const Read spoilt = analyse(test::formatFile(c, samples), 2);
+    EXPECT_EQ(spoilt.result.stored, one.result.stored);
+    EXPECT_EQ(spoilt.result.filtered, one.result.filtered);
   }
 }
 

@@ -2,27 +2,61 @@
 
 #include <bit>
 #include <cstring>
+#include <type_traits>
+
+#include "core/dsp/cpu_features.h"
 
 namespace ril::kernels {
 
 namespace {
 
-// The container's bytes as an unsigned number, in the file's byte order.
+inline std::uint16_t swapped(std::uint16_t w) {
+  return __builtin_bswap16(w);
+}
+inline std::uint32_t swapped(std::uint32_t w) {
+  return __builtin_bswap32(w);
+}
+inline std::uint64_t swapped(std::uint64_t w) {
+  return __builtin_bswap64(w);
+}
+
+// The container's bytes as an unsigned number, in the file's byte order:
+// one load and a byte swap for the power-of-two widths, so that the loops
+// over the samples stay free of inner loops.
 template <int Bytes, bool Big>
 inline std::uint64_t rawAt(const unsigned char* p) {
-  std::uint64_t raw = 0;
-  for (int b = 0; b < Bytes; ++b) {
-    const int shift = Big ? 8 * (Bytes - 1 - b) : 8 * b;
-    raw |= static_cast<std::uint64_t>(p[b]) << shift;
+  if constexpr (Bytes == 3) {
+    const std::uint32_t b0 = p[0], b1 = p[1], b2 = p[2];
+    return Big ? (b0 << 16) | (b1 << 8) | b2 : b0 | (b1 << 8) | (b2 << 16);
+  } else {
+    using Word = std::conditional_t<Bytes == 2, std::uint16_t,
+                                    std::conditional_t<Bytes == 4, std::uint32_t, std::uint64_t>>;
+    static_assert(sizeof(Word) == Bytes);
+    Word w;
+    std::memcpy(&w, p, Bytes);
+    if constexpr (Big) w = swapped(w);
+    return w;
   }
-  return raw;
 }
 
 template <int Bytes, bool Big>
 inline void putRaw(unsigned char* p, std::uint64_t raw) {
-  for (int b = 0; b < Bytes; ++b) {
-    const int shift = Big ? 8 * (Bytes - 1 - b) : 8 * b;
-    p[b] = static_cast<unsigned char>(raw >> shift);
+  if constexpr (Bytes == 3) {
+    if constexpr (Big) {
+      p[0] = static_cast<unsigned char>(raw >> 16);
+      p[1] = static_cast<unsigned char>(raw >> 8);
+      p[2] = static_cast<unsigned char>(raw);
+    } else {
+      const auto low = static_cast<std::uint16_t>(raw);
+      std::memcpy(p, &low, 2);
+      p[2] = static_cast<unsigned char>(raw >> 16);
+    }
+  } else {
+    using Word = std::conditional_t<Bytes == 2, std::uint16_t,
+                                    std::conditional_t<Bytes == 4, std::uint32_t, std::uint64_t>>;
+    auto w = static_cast<Word>(raw);
+    if constexpr (Big) w = swapped(w);
+    std::memcpy(p, &w, Bytes);
   }
 }
 
@@ -33,9 +67,108 @@ inline std::int32_t signedAt(const unsigned char* p) {
   return static_cast<std::int32_t>(raw) >> (32 - 8 * Bytes);
 }
 
+#if RIL_AVX2
+// Doubles rounded to little-endian 32-bit floats, four at a time (the
+// conversion rounds to nearest as the scalar one does).
+__attribute__((target("avx2"))) std::int64_t storeFloats32(const double* v, std::int64_t count,
+                                                           unsigned char* p, std::size_t step) {
+  std::int64_t i = 0;
+  for (; i + 4 <= count; i += 4, p += 4 * step) {
+    const __m128i f = _mm_castps_si128(_mm256_cvtpd_ps(_mm256_loadu_pd(v + i)));
+    const auto w0 = static_cast<std::uint32_t>(_mm_cvtsi128_si32(f));
+    const auto w1 = static_cast<std::uint32_t>(_mm_extract_epi32(f, 1));
+    const auto w2 = static_cast<std::uint32_t>(_mm_extract_epi32(f, 2));
+    const auto w3 = static_cast<std::uint32_t>(_mm_extract_epi32(f, 3));
+    std::memcpy(p, &w0, 4);
+    std::memcpy(p + step, &w1, 4);
+    std::memcpy(p + 2 * step, &w2, 4);
+    std::memcpy(p + 3 * step, &w3, 4);
+  }
+  return i;
+}
+#endif
+
+#if RIL_AVX2
+// Four decoded samples, as integers or as doubles.
+__attribute__((target("avx2"))) inline void storeFour(std::int32_t* out, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+}
+__attribute__((target("avx2"))) inline void storeFour(double* out, __m128i v) {
+  _mm256_storeu_pd(out, _mm256_cvtepi32_pd(v));
+}
+
+// One channel of little-endian stereo 24-bit frames, four samples from one
+// 32-byte load (the frames 6 bytes apart), while the load stays within the
+// next two frames' bytes; returns how many samples were done.
+template <typename Out>
+__attribute__((target("avx2"))) std::int64_t stereo24(const unsigned char* p, std::int64_t count,
+                                                      Out* out) {
+  // Each sample's bytes into the top of a 32-bit lane: samples 0 to 2 from
+  // the low 16 bytes, sample 3 from the high ones.
+  const __m256i place =
+      _mm256_setr_epi8(-1, 0, 1, 2, -1, 6, 7, 8, -1, 12, 13, 14, -1, -1, -1, -1, -1, 2, 3, 4, -1,
+                       -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m256i order = _mm256_setr_epi32(0, 1, 2, 4, 3, 5, 6, 7);
+  std::int64_t i = 0;
+  for (; i + 6 <= count; i += 4, p += 24) {
+    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i lanes = _mm256_srai_epi32(_mm256_shuffle_epi8(bytes, place), 8);
+    storeFour(out + i, _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(lanes, order)));
+  }
+  return i;
+}
+
+// Little-endian 24-bit samples one after the other (mono, or every channel
+// as one run): four from each 16-byte load, while the load stays within the
+// samples' bytes.
+template <typename Out>
+__attribute__((target("avx2"))) std::int64_t packed24(const unsigned char* p, std::int64_t count,
+                                                      Out* out) {
+  const __m128i place = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+  std::int64_t i = 0;
+  for (; i + 6 <= count; i += 4, p += 12) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    storeFour(out + i, _mm_srai_epi32(_mm_shuffle_epi8(bytes, place), 8));
+  }
+  return i;
+}
+
+// One channel of little-endian stereo 32-bit float frames into doubles, four
+// from one 32-byte load, while the load stays within the frames.
+__attribute__((target("avx2"))) std::int64_t stereoFloats(const unsigned char* p,
+                                                          std::int64_t count, double* out) {
+  const __m256i evens = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  std::int64_t i = 0;
+  for (; i + 5 <= count; i += 4, p += 32) {
+    const __m256 v = _mm256_loadu_ps(reinterpret_cast<const float*>(p));
+    const __m256 picked = _mm256_permutevar8x32_ps(v, evens);
+    _mm256_storeu_pd(out + i, _mm256_cvtps_pd(_mm256_castps256_ps128(picked)));
+  }
+  return i;
+}
+#endif
+
 template <int Bytes, bool Big, typename Out>
 void signedLoop(const unsigned char* p, std::size_t step, std::int64_t count, Out* out) {
-  for (std::int64_t i = 0; i < count; ++i, p += step) out[i] = signedAt<Bytes, Big>(p);
+  std::int64_t i = 0;
+#if RIL_AVX2
+  if constexpr (Bytes == 3 && !Big) {
+    if ((step == 3 || step == 6) && haveAvx2()) {
+      i = step == 3 ? packed24(p, count, out) : stereo24(p, count, out);
+      p += static_cast<std::size_t>(i) * step;
+    }
+  }
+#endif
+  if constexpr (Bytes == 3 && !Big) {
+    // One four-byte load a sample, its top byte shifted out: the byte after
+    // a sample is the next one's first (step >= 3), so all but the last.
+    for (; i + 1 < count; ++i, p += step) {
+      std::uint32_t w;
+      std::memcpy(&w, p, 4);
+      out[i] = static_cast<std::int32_t>(w << 8) >> 8;
+    }
+  }
+  for (; i < count; ++i, p += step) out[i] = signedAt<Bytes, Big>(p);
 }
 
 template <typename Out, typename Expand>
@@ -76,7 +209,14 @@ void floatsOf(const unsigned char* p, std::size_t step, const SampleFormat& f, s
     }
     return;
   }
-  for (std::int64_t i = 0; i < count; ++i, p += step) {
+  std::int64_t i = 0;
+#if RIL_AVX2
+  if (!Big && step == 8 && haveAvx2()) {
+    i = stereoFloats(p, count, out);
+    p += static_cast<std::size_t>(i) * step;
+  }
+#endif
+  for (; i < count; ++i, p += step) {
     out[i] = std::bit_cast<float>(static_cast<std::uint32_t>(rawAt<4, Big>(p)));
   }
 }
@@ -104,12 +244,21 @@ void storeIntegersIn(const std::int64_t* v, std::int64_t count, int bytes, unsig
 template <bool Big>
 void storeFloatsIn(const double* v, std::int64_t count, int bytes, unsigned char* p,
                    std::size_t step) {
-  for (std::int64_t i = 0; i < count; ++i, p += step) {
-    if (bytes == 8) {
+  if (bytes == 8) {
+    for (std::int64_t i = 0; i < count; ++i, p += step) {
       putRaw<8, Big>(p, std::bit_cast<std::uint64_t>(v[i]));
-    } else {
-      putRaw<4, Big>(p, std::bit_cast<std::uint32_t>(static_cast<float>(v[i])));
     }
+    return;
+  }
+  std::int64_t i = 0;
+#if RIL_AVX2
+  if (!Big && haveAvx2()) {
+    i = storeFloats32(v, count, p, step);
+    p += static_cast<std::size_t>(i) * step;
+  }
+#endif
+  for (; i < count; ++i, p += step) {
+    putRaw<4, Big>(p, std::bit_cast<std::uint32_t>(static_cast<float>(v[i])));
   }
 }
 

@@ -1,0 +1,242 @@
+#include "core/dsp/formats/format_runs.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/dsp/cpu_features.h"
+#include "core/dsp/double_filter/pcm_words.h"
+
+namespace ril::kernels {
+
+namespace {
+
+inline void addInteger(IntegerRun& r, std::int32_t v, std::int64_t low, std::int64_t high) {
+  r.min = std::min(r.min, v);
+  r.max = std::max(r.max, v);
+  r.sum += v;
+  r.sumSq += static_cast<std::uint64_t>(static_cast<std::int64_t>(v) * v);
+  r.atLimits += (v <= low) + (v >= high);
+}
+
+inline void scanFloat(FloatScan& s, double v) {
+  if (v > s.hi) s.hi = v;
+  if (v < s.lo) s.lo = v;
+  s.atLimits += (v <= -1.0) + (v >= 1.0);
+}
+
+#if RIL_AVX2
+__attribute__((target("avx2"))) std::int64_t sumLanes64(__m256i v) {
+  alignas(32) std::int64_t s[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(s), v);
+  return s[0] + s[1] + s[2] + s[3];
+}
+
+// The first multiple of eight values in vectors; the rest as scalar steps.
+__attribute__((target("avx2"))) IntegerRun integerRunAvx2(const std::int32_t* x, std::int64_t n,
+                                                          std::int64_t low, std::int64_t high) {
+  const std::int64_t whole = n & ~std::int64_t{7};
+  IntegerRun r;
+  r.min = r.max = x[0];
+  if (whole > 0) {
+    const __m256i below = _mm256_set1_epi32(static_cast<std::int32_t>(low + 1));
+    const __m256i above = _mm256_set1_epi32(static_cast<std::int32_t>(high - 1));
+    __m256i lo = _mm256_set1_epi32(x[0]), hi = lo;
+    __m256i sum = _mm256_setzero_si256(), sq = sum, count = sum;
+    for (std::int64_t i = 0; i < whole; i += 8) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+      lo = _mm256_min_epi32(lo, v);
+      hi = _mm256_max_epi32(hi, v);
+      sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(v)));
+      sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(v, 1)));
+      // Products of the even lanes, then of the odd ones: below 2^48 each.
+      sq = _mm256_add_epi64(sq, _mm256_mul_epi32(v, v));
+      const __m256i odd = _mm256_srli_epi64(v, 32);
+      sq = _mm256_add_epi64(sq, _mm256_mul_epi32(odd, odd));
+      count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(below, v));
+      count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(v, above));
+    }
+    alignas(32) std::int32_t l[8], h[8], c[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(l), lo);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(h), hi);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(c), count);
+    for (int k = 0; k < 8; ++k) {
+      r.min = std::min(r.min, l[k]);
+      r.max = std::max(r.max, h[k]);
+      r.atLimits += c[k];
+    }
+    r.sum = sumLanes64(sum);
+    r.sumSq = static_cast<std::uint64_t>(sumLanes64(sq));
+  }
+  for (std::int64_t i = whole; i < n; ++i) addInteger(r, x[i], low, high);
+  return r;
+}
+
+__attribute__((target("avx2"))) FloatScan scanFloatsAvx2(const double* x, std::int64_t n, double lo,
+                                                         double hi) {
+  const std::int64_t whole = n & ~std::int64_t{3};
+  const __m256d minusOne = _mm256_set1_pd(-1.0), one = _mm256_set1_pd(1.0);
+  __m256d l = _mm256_set1_pd(lo), h = _mm256_set1_pd(hi);
+  std::int64_t count = 0;
+  for (std::int64_t i = 0; i < whole; i += 4) {
+    const __m256d v = _mm256_loadu_pd(x + i);
+    // Ordered comparisons: a NaN is neither taken nor counted.
+    h = _mm256_blendv_pd(h, v, _mm256_cmp_pd(v, h, _CMP_GT_OQ));
+    l = _mm256_blendv_pd(l, v, _mm256_cmp_pd(v, l, _CMP_LT_OQ));
+    const __m256d out =
+        _mm256_or_pd(_mm256_cmp_pd(v, minusOne, _CMP_LE_OQ), _mm256_cmp_pd(v, one, _CMP_GE_OQ));
+    count += __builtin_popcount(static_cast<unsigned>(_mm256_movemask_pd(out)));
+  }
+  alignas(32) double ls[4], hs[4];
+  _mm256_store_pd(ls, l);
+  _mm256_store_pd(hs, h);
+  FloatScan s{lo, hi, count};
+  for (int k = 0; k < 4; ++k) {
+    if (hs[k] > s.hi) s.hi = hs[k];
+    if (ls[k] < s.lo) s.lo = ls[k];
+  }
+  for (std::int64_t i = whole; i < n; ++i) scanFloat(s, x[i]);
+  return s;
+}
+
+__attribute__((target("avx2"))) bool roundAtStepsAvx2(const double* v, std::int64_t n,
+                                                      double inverse, std::int64_t step,
+                                                      std::int64_t low, std::int64_t high,
+                                                      std::int64_t* out) {
+  const std::int64_t whole = n & ~std::int64_t{3};
+  const __m256d inv = _mm256_set1_pd(inverse), half = _mm256_set1_pd(0.5);
+  const __m256d steps = _mm256_set1_pd(static_cast<double>(step));
+  const __m256d lowest = _mm256_set1_pd(static_cast<double>(low));
+  const __m256d highest = _mm256_set1_pd(static_cast<double>(high));
+  for (std::int64_t i = 0; i < whole; i += 4) {
+    const __m256d t = _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(v + i), inv), half);
+    // An integer times a power of two: exact while in range, and then the
+    // integers the scalar rounding gives.
+    const __m256d r = _mm256_mul_pd(_mm256_floor_pd(t), steps);
+    const __m256d inside =
+        _mm256_and_pd(_mm256_cmp_pd(r, lowest, _CMP_GE_OQ), _mm256_cmp_pd(r, highest, _CMP_LE_OQ));
+    if (_mm256_movemask_pd(inside) != 0xF) return false;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                        _mm256_cvtepi32_epi64(_mm256_cvtpd_epi32(r)));
+  }
+  return roundAtStepsScalar(v + whole, n - whole, inverse, step, low, high, out + whole);
+}
+
+__attribute__((target("avx2"))) std::int64_t scaleValuesAvx2(double* v, std::int64_t n,
+                                                             double factor, double divisor) {
+  const std::int64_t whole = n & ~std::int64_t{3};
+  const __m256d f = _mm256_set1_pd(divisor > 0 ? divisor : factor);
+  for (std::int64_t i = 0; i < whole; i += 4) {
+    const __m256d x = _mm256_loadu_pd(v + i);
+    _mm256_storeu_pd(v + i, divisor > 0 ? _mm256_div_pd(x, f) : _mm256_mul_pd(x, f));
+  }
+  return whole;
+}
+
+__attribute__((target("avx2"))) std::int64_t countBeyondAsFloatAvx2(const double* v, std::int64_t n,
+                                                                    std::int64_t& count) {
+  const std::int64_t whole = n & ~std::int64_t{3};
+  const __m256d minusOne = _mm256_set1_pd(-1.0), one = _mm256_set1_pd(1.0);
+  for (std::int64_t i = 0; i < whole; i += 4) {
+    const __m256d x = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_loadu_pd(v + i)));
+    const __m256d out =
+        _mm256_or_pd(_mm256_cmp_pd(x, one, _CMP_GT_OQ), _mm256_cmp_pd(x, minusOne, _CMP_LT_OQ));
+    count += __builtin_popcount(static_cast<unsigned>(_mm256_movemask_pd(out)));
+  }
+  return whole;
+}
+#endif
+
+}  // namespace
+
+void scaleValuesScalar(double* v, std::int64_t n, double factor, double divisor) {
+  if (divisor > 0) {
+    for (std::int64_t i = 0; i < n; ++i) v[i] = v[i] / divisor;
+  } else {
+    for (std::int64_t i = 0; i < n; ++i) v[i] = v[i] * factor;
+  }
+}
+
+void scaleValues(double* v, std::int64_t n, double factor, double divisor) {
+  std::int64_t done = 0;
+#if RIL_AVX2
+  if (haveAvx2()) done = scaleValuesAvx2(v, n, factor, divisor);
+#endif
+  scaleValuesScalar(v + done, n - done, factor, divisor);
+}
+
+std::int64_t countBeyondAsFloatScalar(const double* v, std::int64_t n) {
+  std::int64_t count = 0;
+  for (std::int64_t i = 0; i < n; ++i) {
+    const double x = static_cast<double>(static_cast<float>(v[i]));
+    count += (x > 1.0 || x < -1.0) ? 1 : 0;
+  }
+  return count;
+}
+
+std::int64_t countBeyondAsFloat(const double* v, std::int64_t n) {
+  std::int64_t count = 0, done = 0;
+#if RIL_AVX2
+  if (haveAvx2()) done = countBeyondAsFloatAvx2(v, n, count);
+#endif
+  return count + countBeyondAsFloatScalar(v + done, n - done);
+}
+
+bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                        std::int64_t low, std::int64_t high, std::int64_t* out) {
+  for (std::int64_t i = 0; i < n; ++i) {
+    const double t = v[i] * inverse + 0.5;
+    if (!(std::abs(t) < 0x1p62)) return false;
+    const std::int64_t r = floorToInt(t) * step;
+    if (r < low || r > high) return false;
+    out[i] = r;
+  }
+  return true;
+}
+
+bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                  std::int64_t low, std::int64_t high, std::int64_t* out) {
+#if RIL_AVX2
+  if (haveAvx2()) return roundAtStepsAvx2(v, n, inverse, step, low, high, out);
+#endif
+  return roundAtStepsScalar(v, n, inverse, step, low, high, out);
+}
+
+IntegerRun integerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t low,
+                            std::int64_t high) {
+  IntegerRun r;
+  r.min = r.max = x[0];
+  for (std::int64_t i = 0; i < n; ++i) addInteger(r, x[i], low, high);
+  return r;
+}
+
+IntegerRun integerRun(const std::int32_t* x, std::int64_t n, std::int64_t low, std::int64_t high) {
+#if RIL_AVX2
+  if (haveAvx2()) return integerRunAvx2(x, n, low, high);
+#endif
+  return integerRunScalar(x, n, low, high);
+}
+
+FloatScan scanFloatsScalar(const double* x, std::int64_t n, double lo, double hi) {
+  FloatScan s{lo, hi, 0};
+  for (std::int64_t i = 0; i < n; ++i) scanFloat(s, x[i]);
+  return s;
+}
+
+FloatScan scanFloats(const double* x, std::int64_t n, double lo, double hi) {
+#if RIL_AVX2
+  if (haveAvx2()) return scanFloatsAvx2(x, n, lo, hi);
+#endif
+  return scanFloatsScalar(x, n, lo, hi);
+}
+
+void sumInOrder(const double* x, std::int64_t n, double& sum, double& sumSq) {
+  double s = sum, q = sumSq;
+  for (std::int64_t i = 0; i < n; ++i) {
+    s += x[i];
+    q += x[i] * x[i];
+  }
+  sum = s;
+  sumSq = q;
+}
+
+}  // namespace ril::kernels

@@ -1,0 +1,56 @@
+// The statistics kernels of the wider formats over one channel's run of
+// decoded samples. Each has a vector path (AVX2 where the processor has it)
+// and a scalar path with the same results, bit for bit.
+#pragma once
+
+#include <cstdint>
+
+#include "core/dsp/run_statistics.h"
+
+namespace ril::kernels {
+
+// Minimum, maximum, exact sums and the count of values at the limits of a
+// run of integers, as the 16-bit pass's kernels give them.
+using IntegerRun = RunStats;
+
+// The run of x[0..n), 0 < n <= 65536, every |x[i]| < 2^24; a value counts at
+// the limits when x <= low or x >= high (-2^31 < low, high < 2^31 - 1).
+IntegerRun integerRun(const std::int32_t* x, std::int64_t n, std::int64_t low, std::int64_t high);
+IntegerRun integerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t low,
+                            std::int64_t high);
+
+// The extremes of x[0..n) together with `lo` and `hi` (lo <= 0 <= hi, so that
+// no zero, of either sign, is ever taken), compared strictly as a running
+// minimum and maximum would (a NaN never counts), and how many of the values
+// lie at or beyond -1.0 or 1.0.
+struct FloatScan {
+  double lo = 0.0;
+  double hi = 0.0;
+  std::int64_t atLimits = 0;
+};
+FloatScan scanFloats(const double* x, std::int64_t n, double lo, double hi);
+FloatScan scanFloatsScalar(const double* x, std::int64_t n, double lo, double hi);
+
+// sum += x[i] and sumSq += x[i] * x[i], in the order of i.
+void sumInOrder(const double* x, std::int64_t n, double& sum, double& sumSq);
+
+// The rewriting's rounding at the valid bits, out[i] = floor(v[i] x inverse
+// + 0.5) x step, where `inverse` is 1 / step (a power of two, so exact).
+// True when every result lies in [low, high] (and then all are stored);
+// false as soon as one does not, or is no number, and the caller rounds the
+// run itself to limit and report them. -2^31 <= low < high < 2^31.
+bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                  std::int64_t low, std::int64_t high, std::int64_t* out);
+bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                        std::int64_t low, std::int64_t high, std::int64_t* out);
+
+// The rewriting's scaling: v[i] / divisor where divisor > 0, else v[i] x
+// factor, each an IEEE operation of its own.
+void scaleValues(double* v, std::int64_t n, double factor, double divisor);
+void scaleValuesScalar(double* v, std::int64_t n, double factor, double divisor);
+
+// How many of v[0..n), rounded to the nearest float, lie beyond -1.0 or 1.0.
+std::int64_t countBeyondAsFloat(const double* v, std::int64_t n);
+std::int64_t countBeyondAsFloatScalar(const double* v, std::int64_t n);
+
+}  // namespace ril::kernels

@@ -1,0 +1,185 @@
+// The wider formats' vector kernels against their scalar twins, bit for bit,
+// on the values where a vector path could go astray: the ends of the ranges,
+// the limits and either side of them, halves of a step, zeros of both signs,
+// infinities and NaNs, and every length around the vectors' widths.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "core/dsp/formats/format_runs.h"
+#include "core/dsp/formats/sample_codec.h"
+#include "support/kernel_switches.h"
+
+namespace ril::kernels {
+namespace {
+
+std::vector<std::int32_t> integersNearEdges(std::size_t n, std::mt19937& rng) {
+  const std::int32_t edges[] = {
+      -(1 << 24) + 1, (1 << 24) - 1, -8388608, 8388607, -8388607, 8388606, 0, -1, 1, -32768};
+  std::vector<std::int32_t> x(n);
+  std::uniform_int_distribution<std::int32_t> any(-(1 << 24) + 1, (1 << 24) - 1);
+  for (std::int32_t& v : x) v = rng() % 3 == 0 ? edges[rng() % std::size(edges)] : any(rng);
+  return x;
+}
+
+TEST(FormatKernels, IntegerRunsMatchTheScalarStepsForEveryLength) {
+  std::mt19937 rng(7);
+  for (std::size_t n : {1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 2048u, 65536u}) {
+    for (int round = 0; round < 8; ++round) {
+      const std::vector<std::int32_t> x = integersNearEdges(n, rng);
+      const auto m = static_cast<std::int64_t>(n);
+      const IntegerRun v = integerRun(x.data(), m, -8388608, 8388607);
+      const IntegerRun s = integerRunScalar(x.data(), m, -8388608, 8388607);
+      EXPECT_EQ(v.min, s.min);
+      EXPECT_EQ(v.max, s.max);
+      EXPECT_EQ(v.sum, s.sum);
+      EXPECT_EQ(v.sumSq, s.sumSq);
+      EXPECT_EQ(v.atLimits, s.atLimits) << n;
+    }
+  }
+}
+
+std::vector<double> floatsNearEdges(std::size_t n, std::mt19937& rng) {
+  const double edges[] = {0.0,
+                          -0.0,
+                          1.0,
+                          -1.0,
+                          std::nextafter(1.0, 0.0),
+                          std::nextafter(-1.0, 0.0),
+                          std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity(),
+                          std::numeric_limits<double>::quiet_NaN(),
+                          std::numeric_limits<double>::denorm_min(),
+                          -3.5};
+  std::vector<double> x(n);
+  std::uniform_real_distribution<double> any(-1.5, 1.5);
+  for (double& v : x) v = rng() % 3 == 0 ? edges[rng() % std::size(edges)] : any(rng);
+  return x;
+}
+
+TEST(FormatKernels, FloatScansMatchTheRunningExtremesWithNaNsAndSignedZeros) {
+  std::mt19937 rng(11);
+  for (std::size_t n : {1u, 3u, 4u, 5u, 9u, 64u, 2048u}) {
+    for (int round = 0; round < 16; ++round) {
+      const std::vector<double> x = floatsNearEdges(n, rng);
+      const double lo = round % 2 == 0 ? 0.0 : -0.25, hi = round % 4 < 2 ? 0.0 : 0.75;
+      const FloatScan v = scanFloats(x.data(), static_cast<std::int64_t>(n), lo, hi);
+      const FloatScan s = scanFloatsScalar(x.data(), static_cast<std::int64_t>(n), lo, hi);
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(v.lo), std::bit_cast<std::uint64_t>(s.lo));
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(v.hi), std::bit_cast<std::uint64_t>(s.hi));
+      EXPECT_EQ(v.atLimits, s.atLimits);
+    }
+  }
+}
+
+TEST(FormatKernels, RoundingAtStepsMatchesTheScalarRoundingOrRefusesLikeIt) {
+  std::mt19937 rng(3);
+  struct Case {
+    std::int64_t step, low, high;
+  };
+  for (const Case c : {Case{1, -8388608, 8388607}, Case{16, -8388608, 8388592},
+                       Case{1, -2147483648LL, 2147483647LL}, Case{256, -32768, 32512}}) {
+    const double inverse = 1.0 / static_cast<double>(c.step);
+    for (int round = 0; round < 200; ++round) {
+      const std::size_t n = 1 + rng() % 40;
+      std::vector<double> x(n);
+      for (double& v : x) {
+        // Halves of a step, values just inside and outside the range.
+        const auto k = static_cast<double>(static_cast<std::int64_t>(rng() % 64) - 32);
+        const double pick[] = {(k + 0.5) * static_cast<double>(c.step),
+                               static_cast<double>(c.high) + 0.49 * static_cast<double>(c.step),
+                               static_cast<double>(c.low) - 0.5 * static_cast<double>(c.step),
+                               static_cast<double>(c.high) + 0.5 * static_cast<double>(c.step),
+                               -0.0,
+                               k * 1234.567};
+        v = pick[rng() % std::size(pick)];
+      }
+      if (round % 50 == 0) x[n / 2] = std::numeric_limits<double>::quiet_NaN();
+      std::vector<std::int64_t> a(n, -7), b(n, -7);
+      const auto m = static_cast<std::int64_t>(n);
+      const bool va = roundAtSteps(x.data(), m, inverse, c.step, c.low, c.high, a.data());
+      const bool vb = roundAtStepsScalar(x.data(), m, inverse, c.step, c.low, c.high, b.data());
+      ASSERT_EQ(va, vb);
+      if (va) {
+        EXPECT_EQ(a, b);
+      }
+    }
+  }
+}
+
+TEST(FormatKernels, ScalingAndCountingBeyondFullScaleMatchTheScalarSteps) {
+  std::mt19937 rng(13);
+  const float justOver = std::nextafter(1.0f, 2.0f);
+  for (std::size_t n : {1u, 3u, 4u, 5u, 9u, 2048u}) {
+    std::vector<double> x = floatsNearEdges(n, rng);
+    // Doubles that round to exactly 1.0f, and to the float just beyond.
+    for (std::size_t i = 0; i < n; i += 3) x[i] = i % 2 == 0 ? 1.0 + 0x1p-26 : -double{justOver};
+    EXPECT_EQ(countBeyondAsFloat(x.data(), static_cast<std::int64_t>(n)),
+              countBeyondAsFloatScalar(x.data(), static_cast<std::int64_t>(n)));
+    for (const auto& [factor, divisor] : {std::pair{0.8, 0.0}, std::pair{1.0, 0.3}}) {
+      std::vector<double> a = x, b = x;
+      scaleValues(a.data(), static_cast<std::int64_t>(n), factor, divisor);
+      scaleValuesScalar(b.data(), static_cast<std::int64_t>(n), factor, divisor);
+      EXPECT_EQ(0, std::memcmp(a.data(), b.data(), n * sizeof(double)));
+    }
+  }
+}
+
+TEST(FormatKernels, FloatsStoredFourAtATimeRoundAsTheScalarConversion) {
+  std::mt19937 rng(17);
+  const SampleFormat f{SampleEncoding::kFloat, 4, 32, false};
+  for (std::size_t n : {1u, 4u, 7u, 64u}) {
+    std::vector<double> x = floatsNearEdges(n, rng);
+    for (std::size_t i = 1; i < n; i += 4)
+      x[i] = 1.0 + 0x1p-24 + (i % 3) * 0x1p-52;  // ties, near ties
+    std::vector<unsigned char> wide(2 * 4 * n, 0xAA), plain = wide;
+    storeFloats(x.data(), static_cast<std::int64_t>(n), f, wide.data() + 4, 8);
+    {
+      const test::KernelPaths baseline(false);
+      storeFloats(x.data(), static_cast<std::int64_t>(n), f, plain.data() + 4, 8);
+    }
+    EXPECT_EQ(wide, plain) << n;
+  }
+}
+
+// Random bytes through the decoders with and without the vector paths: every
+// bit pattern of the containers, NaNs and denormals of float included.
+TEST(FormatKernels, VectorDecodingEqualsTheScalarDecodingForAnyChannelCount) {
+  std::mt19937 rng(5);
+  const SampleFormat formats[] = {{SampleEncoding::kPcm, 3, 24, false},
+                                  {SampleEncoding::kPcm, 4, 32, false},
+                                  {SampleEncoding::kFloat, 4, 32, false}};
+  for (const SampleFormat& f : formats) {
+    for (int channels : {1, 2, 3, 6}) {
+      for (std::int64_t count : {1, 4, 5, 6, 7, 8, 9, 10, 17, 100}) {
+        const std::size_t frameBytes = static_cast<std::size_t>(channels * f.containerBytes);
+        std::vector<unsigned char> bytes(static_cast<std::size_t>(count) * frameBytes);
+        for (unsigned char& b : bytes) b = static_cast<unsigned char>(rng());
+        for (int c = 0; c < channels; ++c) {
+          const unsigned char* first = bytes.data() + c * f.containerBytes;
+          std::vector<double> wide(static_cast<std::size_t>(count)), plain(wide.size());
+          std::vector<std::int32_t> wideInts(wide.size()), plainInts(wide.size());
+          storedValues(first, frameBytes, f, count, wide.data());
+          if (!f.isFloat()) storedIntegers(first, frameBytes, f, count, wideInts.data());
+          {
+            const test::KernelPaths baseline(false);
+            storedValues(first, frameBytes, f, count, plain.data());
+            if (!f.isFloat()) storedIntegers(first, frameBytes, f, count, plainInts.data());
+          }
+          EXPECT_EQ(0, std::memcmp(wide.data(), plain.data(), wide.size() * sizeof(double)))
+              << f.containerBytes << " bytes, channel " << c << " of " << channels << ", " << count;
+          EXPECT_EQ(wideInts, plainInts);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ril::kernels
