@@ -103,7 +103,8 @@ TEST(KWeightingTest, VectorLanesGiveTheReferenceStepsBitForBit) {
       kernels::KState st;
       double sum = 0;
       for (std::int64_t t = 0; t < n; ++t) {
-        sum = kernels::kAddSquare(sum, kernels::kStep(k, st, rows[j * n + t]));
+        const double y = kernels::kStep(k, st, rows[j * n + t]);
+        sum = sum + y * y;
       }
       EXPECT_EQ(lanes.sum[j], sum) << "lane " << j << (wide ? " (AVX2)" : " (baseline)");
       EXPECT_EQ(lanes.state(j).s[3], st.s[3]);

@@ -4,7 +4,6 @@
 // for any sample rate from the analog prototype by the bilinear transform.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 
 namespace ril::kernels {
@@ -28,25 +27,18 @@ struct KState {
 KWeighting kWeightingFor(double sampleRate);
 
 // One step of the cascade; the reference every faster form follows operation
-// for operation. Each product is fused with the sum it feeds (one rounding,
-// as IEEE 754 defines fusedMultiplyAdd), which halves the operations of the
-// vector forms. The high-pass's numerator 1, -2, 1 is taken as it is: its
+// for operation. The high-pass's numerator 1, -2, 1 is taken as it is: its
 // products are exact, so they are left out.
 inline double kStep(const KWeighting& k, KState& st, double x) {
   const Biquad& p = k.shelf;
-  const double u = std::fma(p.b0, x, st.s[0]);
-  st.s[0] = std::fma(-p.a1, u, std::fma(p.b1, x, st.s[1]));
-  st.s[1] = std::fma(-p.a2, u, p.b2 * x);
+  const double u = p.b0 * x + st.s[0];
+  st.s[0] = (p.b1 * x + st.s[1]) - p.a1 * u;
+  st.s[1] = p.b2 * x - p.a2 * u;
   const Biquad& q = k.highPass;
   const double y = u + st.s[2];
-  st.s[2] = std::fma(-q.a1, y, std::fma(-2.0, u, st.s[3]));
-  st.s[3] = std::fma(-q.a2, y, u);
+  st.s[2] = (st.s[3] - (u + u)) - q.a1 * y;
+  st.s[3] = u - q.a2 * y;
   return y;
-}
-
-// The running sum of squared outputs: sum + y y, fused likewise.
-inline double kAddSquare(double sum, double y) {
-  return std::fma(y, y, sum);
 }
 
 // The state the cascade settles in when its input has stood at `x` for ever.
