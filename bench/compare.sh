@@ -77,34 +77,48 @@ report_comparison() {
   echo "peak memory of report:  $(peak_memory_kib "'$CLI' report '$file'") KiB   (limit 32768)"
 }
 
-# The loudness: the report with and without it, side by side in one hyperfine
-# run (interleaved, so that the machine's load falls on both alike), against
-# ffmpeg's ebur128 filter with true peak and libebur128 with true peak.
+# The loudness: the report with and without it, side by side: RUNS rounds of
+# one hyperfine run of each of the four commands, so that the machine's load
+# (other builds on a shared machine) falls on all alike; medians of the wall
+# time and of the user CPU time. Then ffmpeg's ebur128 filter with true peak
+# and libebur128 with true peak.
 loudness_comparison() {
-  local file=$1 json="$WORK/loudness.json" peer
+  local file=$1 peer round
   peer="$(dirname "$CLI")/ebur128_peer"
   [[ -x "$peer" ]] || { echo "compare.sh: $peer not built (libebur128-dev)" >&2; exit 1; }
   echo "== loudness: $(du -h "$file" | cut -f1) file, $CACHE page cache, load $(cut -d' ' -f1-3 /proc/loadavg)"
-  hyperfine --style none --warmup 1 --runs "$RUNS" --export-json "$json" \
-    -n with "'$CLI' report '$file'" -n without "'$CLI' report --no-loudness '$file'" \
-    -n with1 "'$CLI' report --threads 1 '$file'" \
-    -n without1 "'$CLI' report --threads 1 --no-loudness '$file'" >/dev/null
-  local t_with t_without t_with1 t_without1 t_ffmpeg t_peer
-  read -r t_with t_without t_with1 t_without1 < <(python3 -c '
-import json, sys
-r = {x["command"]: x["median"] for x in json.load(open(sys.argv[1]))["results"]}
-print(r["with"], r["without"], r["with1"], r["without1"])' "$json")
+  local prepare=true
+  [[ "$CACHE" == cold ]] && prepare="sync; echo 3 > /proc/sys/vm/drop_caches"
+  "$CLI" report "$file" >/dev/null  # into the page cache
+  for round in $(seq "$RUNS"); do
+    hyperfine --style none --runs 1 --prepare "$prepare" --export-json "$WORK/loudness-$round.json" \
+      -n with "'$CLI' report '$file'" -n without "'$CLI' report --no-loudness '$file'" \
+      -n with1 "'$CLI' report --threads 1 '$file'" \
+      -n without1 "'$CLI' report --threads 1 --no-loudness '$file'" >/dev/null
+  done
+  local t_with t_without t_with1 t_without1 u_with u_without u_with1 u_without1 t_ffmpeg t_peer
+  read -r t_with t_without t_with1 t_without1 u_with u_without u_with1 u_without1 < <(python3 -c '
+import json, statistics, sys
+wall, user = {}, {}
+for path in sys.argv[1:]:
+    for x in json.load(open(path))["results"]:
+        wall.setdefault(x["command"], []).append(x["median"])
+        user.setdefault(x["command"], []).append(x["user"])
+names = ["with", "without", "with1", "without1"]
+print(*[statistics.median(wall[n]) for n in names], *[statistics.median(user[n]) for n in names])
+' "$WORK"/loudness-*.json)
   t_ffmpeg=$(time_command ffmpeg-ebur128 "$SLOW_RUNS" \
     "ffmpeg -v error -nostats -i '$file' -af ebur128=peak=true -f null -")
   t_peer=$(time_command libebur128 "$SLOW_RUNS" "'$peer' '$file'")
-  printf '%-46s %8.3f s\n' "rilmaton-cli report" "$t_with" \
-    "rilmaton-cli report --no-loudness" "$t_without" \
-    "rilmaton-cli report --threads 1" "$t_with1" \
-    "rilmaton-cli report --threads 1 --no-loudness" "$t_without1" \
-    "ffmpeg -af ebur128=peak=true" "$t_ffmpeg" \
+  printf '%-46s %8.3f s  user %6.3f s\n' "rilmaton-cli report" "$t_with" "$u_with" \
+    "rilmaton-cli report --no-loudness" "$t_without" "$u_without" \
+    "rilmaton-cli report --threads 1" "$t_with1" "$u_with1" \
+    "rilmaton-cli report --threads 1 --no-loudness" "$t_without1" "$u_without1"
+  printf '%-46s %8.3f s\n' "ffmpeg -af ebur128=peak=true" "$t_ffmpeg" \
     "libebur128 (true peak)" "$t_peer"
   echo "with / without loudness:        $(ratio "$t_with" "$t_without")x   (target <= 1.5)"
   echo "with / without, one thread:     $(ratio "$t_with1" "$t_without1")x"
+  echo "with / without, user CPU:       $(ratio "$u_with" "$u_without")x"
   echo "ffmpeg ebur128 / report:        $(ratio "$t_ffmpeg" "$t_with")x   (target >= 20)"
   echo "libebur128 / report:            $(ratio "$t_peer" "$t_with")x   (target >= 20)"
   echo "load after:                     $(cut -d' ' -f1-3 /proc/loadavg)"

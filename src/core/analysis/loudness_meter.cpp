@@ -134,7 +134,9 @@ void LoudnessMeter::startLanes(Lane* lanes, int count, const FrameSource& source
     Lane& lane = lanes[i];
     const auto c = static_cast<std::size_t>(lane.channel);
     lane.sample = {trace_.samplePeaks[c].peak, -1};
-    lane.interpolated = {interpolated_[c].peak, -1};
+    // An interpolated value no larger than a sample peak is never the true
+    // peak (the sample peak wins the tie): only larger ones are looked for.
+    lane.interpolated = {std::max(interpolated_[c].peak, trace_.samplePeaks[c].peak), -1};
     if (lane.stream == blockStart_) {
       s.k.setState(i, state_[c]);
       std::copy_n(history_.data() + c * kTruePeakHistory, kTruePeakHistory,
@@ -232,7 +234,9 @@ void LoudnessMeter::finishBlock() {
   for (const Lane& lane : lanes_) {
     const auto c = static_cast<std::size_t>(lane.channel);
     if (lane.sample.peak > trace_.samplePeaks[c].peak) trace_.samplePeaks[c] = lane.sample;
-    if (lane.interpolated.peak > interpolated_[c].peak) interpolated_[c] = lane.interpolated;
+    if (lane.interpolated.at != -1 && lane.interpolated.peak > interpolated_[c].peak) {
+      interpolated_[c] = lane.interpolated;
+    }
   }
   if (trace_.weighted) mergeBins();
   state_ = endState_;

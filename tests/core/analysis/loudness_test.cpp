@@ -15,6 +15,7 @@
 #include "core/dsp/cpu_features.h"
 #include "core/dsp/loudness/k_lanes.h"
 #include "core/dsp/loudness/k_weighting.h"
+#include "core/dsp/loudness/true_peak.h"
 #include "support/kernel_switches.h"
 #include "support/manual_clock.h"
 #include "support/scripted_host.h"
@@ -272,6 +273,36 @@ TEST(LoudnessMeterTest, SegmentsAgreeWithTheSerialRunToABillionthOfALoudnessUnit
       EXPECT_EQ(fa.channels[1].samplePeakDbfs.second, fb.channels[1].samplePeakDbfs.second);
     }
   }
+}
+
+// Lanes look only for interpolated values above the sample peak so far:
+// blocks after a louder sample still give the whole channel's scan. In
+// channel 0 a later sine between its samples beats an early spike; channel
+// 1's spikes peak at their samples, between which the interpolator reads
+// less.
+TEST(LoudnessMeterTest, TruePeaksAfterLouderSamplesAreThoseOfOneScanOfTheChannel) {
+  const double rate = 44100;
+  Signal s(2);
+  std::mt19937 rng(3);
+  std::normal_distribution<double> noise(0, 0.01);
+  for (int i = 0; i < 200000; ++i) {
+    const double sine = i > 150000 ? 0.92 * std::sin(std::numbers::pi * (i / 2.0 + 0.25)) : 0.0;
+    s[0].push_back((i == 50000 ? 0.8 : sine) + noise(rng));
+    s[1].push_back(i % 9001 == 4000 ? 0.2 + 0.7 * i / 200000.0 : noise(rng));
+  }
+  const LoudnessTrace t = measure(s, rate, {1, 1}, 10007, 8);
+  for (int c = 0; c < 2; ++c) {
+    std::vector<double> x(kernels::kTruePeakHistory, 0.0);
+    x.insert(x.end(), s[c].begin(), s[c].end());
+    kernels::PeakFound sample, interpolated;
+    kernels::scanPeaks(x.data() + kernels::kTruePeakHistory, 200000, 0, 4, sample, interpolated);
+    const kernels::PeakFound want = interpolated.peak > sample.peak ? interpolated : sample;
+    EXPECT_EQ(t.truePeaks[c].peak, want.peak) << c;
+    EXPECT_EQ(t.truePeaks[c].at, want.at) << c;
+    EXPECT_EQ(t.samplePeaks[c].at, sample.at) << c;
+  }
+  EXPECT_GT(t.truePeaks[0].peak, t.samplePeaks[0].peak);
+  EXPECT_EQ(t.truePeaks[1].peak, t.samplePeaks[1].peak);
 }
 
 TEST(LoudnessMeterTest, AlbumGatesTheBlocksOfEveryFileTogether) {

@@ -128,9 +128,10 @@ TEST(LoudnessMeasurementTest, WiderFormatsOfTheSameSoundMeasureAsSixteenBits) {
     for (const auto& [bytes, format] : {std::pair{wide, wideFormat}, {floats, floatFormat}}) {
       const ProgrammeLoudness got = loudnessOf(bytes, format, deemphasis);
       ASSERT_TRUE(got.integratedLufs.value && want.integratedLufs.value);
-      // As stored exactly; through the filter, whose sums round at another
-      // scale, to far below any figure shown.
-      EXPECT_NEAR(*got.integratedLufs.value, *want.integratedLufs.value, deemphasis ? 1e-9 : 0.0);
+      // The formats' blocks hold different numbers of frames, so the meter
+      // cuts its segments elsewhere (and the filter's sums round at another
+      // scale): the figures agree to the meter's warm-up, far below any shown.
+      EXPECT_NEAR(*got.integratedLufs.value, *want.integratedLufs.value, 1e-9);
       EXPECT_EQ(got.truePeakDbtp, want.truePeakDbtp);
     }
   }
