@@ -76,6 +76,41 @@ inline void addFloat(Sums& s, double v, std::int64_t pos) {
   if (v <= -1.0 || v >= 1.0) ++s.atLimits;
 }
 
+// Values beyond kPlainMagnitude would overflow the sum of squares: from the
+// first chunk that holds one, the channel's sums take every value times
+// 2^-kSumShift (exact), the sums before scaled alike.
+constexpr int kSumShift = 600;
+
+// A chunk of finite float values.
+void addFloats(Sums& s, const double* v, std::int64_t n, std::int64_t base) {
+  if (!s.scaled && kernels::anyUnusual(v, n)) {
+    s.scaled = true;
+    s.floatSum = std::ldexp(s.floatSum, -kSumShift);
+    s.floatSumSq = std::ldexp(s.floatSumSq, -2 * kSumShift);
+  }
+  if (!s.scaled) {
+    for (std::int64_t i = 0; i < n; ++i) addFloat(s, v[i], base + i);
+    return;
+  }
+  for (std::int64_t i = 0; i < n; ++i) {
+    extremes(s, v[i], base + i);
+    const double t = std::ldexp(v[i], -kSumShift);
+    s.floatSum += t;
+    s.floatSumSq += t * t;
+    if (v[i] <= -1.0 || v[i] >= 1.0) ++s.atLimits;
+  }
+}
+
+// The average and RMS of float sums; scaled ones back on the values' scale,
+// never beyond the extremes.
+void floatFigures(const Sums& s, double n, double& avg, double& rms) {
+  avg = s.floatSum / n;
+  rms = std::sqrt(s.floatSumSq / n);
+  if (!s.scaled) return;
+  avg = std::clamp(std::ldexp(avg, kSumShift), s.min, s.max);
+  rms = std::min(std::ldexp(rms, kSumShift), std::max(-s.min, s.max));
+}
+
 // floor(y / step + 0.5) x step: the double filter's output at the valid bits.
 inline std::int64_t roundedAt(double y, std::int64_t step) {
   const double t = std::floor(y / static_cast<double>(step) + 0.5);
@@ -108,7 +143,13 @@ void FormatFrameSource::read(int channel, std::int64_t first, std::int64_t count
   const unsigned char* p = bytes_ + static_cast<std::size_t>(first) * frameBytes +
                            static_cast<std::size_t>(channel * format_.containerBytes);
   kernels::storedValues(p, frameBytes, format_, count, out);
-  if (format_.isFloat()) return;
+  if (format_.isFloat()) {
+    if (!kernels::anyUnusual(out, count, kernels::kMeterMagnitude)) return;
+    for (std::int64_t i = 0; i < count; ++i) {
+      out[i] = kernels::boundedInput(out[i], kernels::kMeterMagnitude);
+    }
+    return;
+  }
   const double scale = 1.0 / format_.fullScale();  // a power of two: exact
   for (std::int64_t i = 0; i < count; ++i) out[i] *= scale;
 }
@@ -145,6 +186,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
   const std::int64_t step = format_.step();
   const bool sixteen = format_.onSixteenBitScale();
   double values[kChunk];
+  double outputs[kChunk];
   std::int32_t integers[kChunk];
   for (std::int64_t start = 0; start < frames; start += kChunk) {
     const std::int64_t n = std::min(kChunk, frames - start);
@@ -152,11 +194,17 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
     const std::int64_t base = frames_ + start;
     if (format_.isFloat()) {
       kernels::storedValues(at, frameBytes, format_, n, values);
-      for (std::int64_t i = 0; i < n; ++i) addFloat(ch.stored, values[i], base + i);
+      const bool unusual = kernels::anyUnusual(values, n);
+      if (unusual) ch.stored.nonFinite += kernels::zeroNonFinite(values, n);
+      addFloats(ch.stored, values, n, base);
       if (!deemphasis_) continue;
-      for (std::int64_t i = 0; i < n; ++i) {
-        addFloat(ch.filtered, ch.doubleFilter.step(values[i]), base + i);
+      if (unusual) {
+        for (std::int64_t i = 0; i < n; ++i) {
+          values[i] = kernels::boundedInput(values[i], kernels::kFilterMagnitude);
+        }
       }
+      for (std::int64_t i = 0; i < n; ++i) outputs[i] = ch.doubleFilter.step(values[i]);
+      addFloats(ch.filtered, outputs, n, base);
       continue;
     }
     kernels::storedIntegers(at, frameBytes, format_, n, integers);
@@ -222,13 +270,20 @@ ChannelFigures FormatAccumulator::figures(const Sums& s) const {
   const double n = static_cast<double>(frames_);
   const double scale = format_.statisticsFullScale();
   if (format_.isFloat()) {
-    f.avg = (s.floatSum / n) / scale;
-    f.rms = std::sqrt(s.floatSumSq / n) / scale;
+    floatFigures(s, n, f.avg, f.rms);
+    f.avg /= scale;
+    f.rms /= scale;
   } else {
     f.avg = (static_cast<double>(s.sum) / n) / scale;
     f.rms = std::sqrt(static_cast<double>(s.sumSq) / n) / scale;
   }
   return f;
+}
+
+std::int64_t FormatAccumulator::nonFiniteSamples() const {
+  std::int64_t count = 0;
+  for (const Channel& ch : state_) count += ch.stored.nonFinite;
+  return count;
 }
 
 void FormatAccumulator::finish(std::vector<ChannelFigures>& stored,

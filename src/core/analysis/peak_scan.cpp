@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/dsp/formats/float_guard.h"
 #include "core/dsp/formats/sample_codec.h"
 #include "core/dsp/planar_conversion.h"
 #include "core/dsp/run_statistics.h"
@@ -26,6 +27,7 @@ double formatPeak(ByteSource& input, const WavHeader& header) {
     const std::size_t got = input.read(bytes.data(), want);
     const auto n = static_cast<std::int64_t>(got / sampleBytes);
     kernels::storedValues(bytes.data(), sampleBytes, f, n, values.data());
+    if (f.isFloat()) kernels::zeroNonFinite(values.data(), n);  // no levels
     for (std::int64_t i = 0; i < n; ++i) {
       low = std::min(low, values[static_cast<std::size_t>(i)]);
       high = std::max(high, values[static_cast<std::size_t>(i)]);

@@ -1,12 +1,16 @@
 #include "core/modify/format_rewriter.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include "core/base/thread_pool.h"
 #include "core/dsp/deemphasis_filter.h"
 #include "core/dsp/double_filter/pcm_words.h"
+#include "core/dsp/formats/float_guard.h"
 #include "core/dsp/formats/sample_codec.h"
 
 namespace ril {
@@ -14,6 +18,30 @@ namespace ril {
 namespace {
 
 constexpr std::int64_t kChunk = 2048;
+
+// The stored bytes of a chunk's float samples that are NaN or infinite, by
+// frame: they are no levels and are written back as they were.
+using KeptSamples = std::vector<std::pair<std::int64_t, std::array<unsigned char, 8>>>;
+
+KeptSamples keepNonFinite(const double* values, std::int64_t n, const unsigned char* in,
+                          std::size_t frameBytes, int bytes) {
+  KeptSamples kept;
+  for (std::int64_t i = 0; i < n; ++i) {
+    if (std::isfinite(values[i])) continue;
+    std::array<unsigned char, 8> raw{};
+    std::memcpy(raw.data(), in + static_cast<std::size_t>(i) * frameBytes,
+                static_cast<std::size_t>(bytes));
+    kept.emplace_back(i, raw);
+  }
+  return kept;
+}
+
+void putBack(const KeptSamples& kept, unsigned char* out, std::size_t frameBytes, int bytes) {
+  for (const auto& [i, raw] : kept) {
+    std::memcpy(out + static_cast<std::size_t>(i) * frameBytes, raw.data(),
+                static_cast<std::size_t>(bytes));
+  }
+}
 
 class FormatRewriter : public SampleRewriter::Impl {
  public:
@@ -83,13 +111,32 @@ class FormatRewriter : public SampleRewriter::Impl {
       const std::int64_t n = std::min(kChunk, frames - start);
       const std::size_t offset = at + static_cast<std::size_t>(start) * frameBytes;
       kernels::storedValues(in + offset, frameBytes, format_, n, values);
+      // Float values that are not finite or too large to filter: the filter
+      // takes 0 for the first, a bounded value for the second.
+      const bool unusual = format_.isFloat() && kernels::anyUnusual(values, n);
+      const KeptSamples kept =
+          unusual ? keepNonFinite(values, n, in + offset, frameBytes, format_.containerBytes)
+                  : KeptSamples{};
       for (std::int64_t i = 0; i < n; ++i) {
         const double x = divisor_ > 0 ? values[i] / divisor_ : values[i] * factor_;
-        values[i] = deemphasis_ ? filter.step(x) : x;
+        if (!deemphasis_) {
+          values[i] = x;
+        } else if (!unusual) {
+          values[i] = filter.step(x);
+        } else if (!std::isfinite(values[i])) {
+          filter.step(0.0);  // the sample is written back as it was
+        } else {
+          values[i] =
+              filter.step(std::clamp(x, -kernels::kFilterMagnitude, kernels::kFilterMagnitude));
+        }
       }
       if (format_.isFloat()) {
-        beyond += countBeyond(values, n);
+        // Infinities kept as they were are no clipping of ours.
+        beyond += countBeyond(values, n) - std::count_if(kept.begin(), kept.end(), [&](auto& k) {
+                    return std::isinf(values[k.first]);
+                  });
         kernels::storeFloats(values, n, format_, out + offset, frameBytes);
+        putBack(kept, out + offset, frameBytes, format_.containerBytes);
       } else {
         limited |= roundAndLimit(values, integers, n, report ? firstFrame + start : -1);
         kernels::storeIntegers(integers, n, format_, out + offset, frameBytes);
