@@ -81,9 +81,10 @@ inline void addFloat(Sums& s, double v, std::int64_t pos) {
 // 2^-kSumShift (exact), the sums before scaled alike.
 constexpr int kSumShift = 600;
 
-// A chunk of finite float values.
-void addFloats(Sums& s, const double* v, std::int64_t n, std::int64_t base) {
-  if (!s.scaled && kernels::anyUnusual(v, n)) {
+// A chunk of finite float values; `mayBeHuge` false when they are known to
+// lie within kPlainMagnitude.
+void addFloats(Sums& s, const double* v, std::int64_t n, std::int64_t base, bool mayBeHuge) {
+  if (!s.scaled && mayBeHuge && kernels::anyUnusual(v, n)) {
     s.scaled = true;
     s.floatSum = std::ldexp(s.floatSum, -kSumShift);
     s.floatSumSq = std::ldexp(s.floatSumSq, -2 * kSumShift);
@@ -196,7 +197,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
       kernels::storedValues(at, frameBytes, format_, n, values);
       const bool unusual = kernels::anyUnusual(values, n);
       if (unusual) ch.stored.nonFinite += kernels::zeroNonFinite(values, n);
-      addFloats(ch.stored, values, n, base);
+      addFloats(ch.stored, values, n, base, unusual);
       if (!deemphasis_) continue;
       if (unusual) {
         for (std::int64_t i = 0; i < n; ++i) {
@@ -204,7 +205,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
         }
       }
       for (std::int64_t i = 0; i < n; ++i) outputs[i] = ch.doubleFilter.step(values[i]);
-      addFloats(ch.filtered, outputs, n, base);
+      addFloats(ch.filtered, outputs, n, base, true);
       continue;
     }
     kernels::storedIntegers(at, frameBytes, format_, n, integers);
