@@ -133,6 +133,7 @@ std::string reportJson(const std::string& path, const WavHeader& header,
     const double peak = result->peakValue[0];
     const double peakDeemphasised = result->peakValue[1];
     j["channels"] = channelsJson(result->stored, s, rate);
+    j["nonFiniteSamples"] = result->nonFiniteSamples;
     j["deemphasis"] = result->deemphasised
                           ? Json{{"channels", channelsJson(result->filtered, s, rate)}}
                           : Json(nullptr);

@@ -34,8 +34,16 @@ struct Sums {
   __extension__ __int128 intSum = 0;  // exact
   __extension__ __int128 intSumSq = 0;
   double sum = 0, sumSq = 0;
+  long double wideSum = 0, wideSumSq = 0;  // float values too large to square in a double
   std::int64_t full = 0;
 };
+
+// Beyond this magnitude a float value's square may overflow a double sum.
+constexpr double kSquarable = 0x1p500;
+
+bool holdsHuge(const ChannelFigures& f) {
+  return std::max(-f.min, f.max) > kSquarable;
+}
 
 void add(Sums& s, double v, std::int64_t pos, bool isFloat, double low, double high) {
   if (v > s.max) {
@@ -49,6 +57,8 @@ void add(Sums& s, double v, std::int64_t pos, bool isFloat, double low, double h
   if (isFloat) {
     s.sum += v;
     s.sumSq += v * v;
+    s.wideSum += v;
+    s.wideSumSq += static_cast<long double>(v) * v;
   } else {
     const auto i = static_cast<std::int64_t>(v);
     s.intSum += i;
@@ -64,6 +74,10 @@ ChannelFigures figures(const Sums& s, std::int64_t frames, bool isFloat, double 
   const double sumSq = isFloat ? s.sumSq : static_cast<double>(s.intSumSq);
   f.avg = (sum / n) / scale;
   f.rms = std::sqrt(sumSq / n) / scale;
+  if (isFloat && holdsHuge(f)) {
+    f.avg = static_cast<double>(s.wideSum / static_cast<long double>(frames));
+    f.rms = static_cast<double>(std::sqrt(s.wideSumSq / static_cast<long double>(frames)));
+  }
   return f;
 }
 
@@ -143,14 +157,15 @@ FormatReference referenceFigures(const unsigned char* data, const WavFormat& for
     std::int64_t ipx = 0, ipy = 0;
     double dpx = 0, dpy = 0;
     for (std::int64_t i = 0; i < frames; ++i) {
-      const double v = referenceSample(data, format, i * format.channels + c) * factor;
+      double v = referenceSample(data, format, i * format.channels + c) * factor;
+      if (!std::isfinite(v)) v = 0;  // NaN and infinities are no levels
       add(stored, v, i, isFloat, low, high);
       if (!deemphasis) continue;
       double y;
       if (sixteen) {
         y = static_cast<double>(integerStep(ipx, ipy, static_cast<std::int64_t>(v)));
       } else {
-        y = doubleStep(dpx, dpy, v);
+        y = doubleStep(dpx, dpy, std::clamp(v, -0x1p1000, 0x1p1000));
         if (!isFloat) y = std::floor(y / f.step() + 0.5) * f.step();
       }
       add(filtered, y, i, isFloat, sixteen ? -32768 : low, sixteen ? 32767 : high);
@@ -164,7 +179,22 @@ FormatReference referenceFigures(const unsigned char* data, const WavFormat& for
 }
 
 bool sameFigures(const std::vector<ChannelFigures>& a, const std::vector<ChannelFigures>& b) {
-  return a == b;
+  if (a.size() != b.size()) return false;
+  for (std::size_t c = 0; c < a.size(); ++c) {
+    if (a[c] == b[c]) continue;
+    // Sums of values beyond kSquarable are taken on another scale: the
+    // average and RMS agree to rounding.
+    ChannelFigures x = a[c], y = b[c];
+    const double peak = std::max(-x.min, x.max);
+    if (!holdsHuge(x) || !(std::fabs(x.avg - y.avg) <= 1e-12 * peak) ||
+        !(std::fabs(x.rms - y.rms) <= 1e-12 * peak)) {
+      return false;
+    }
+    x.avg = y.avg;
+    x.rms = y.rms;
+    if (!(x == y)) return false;
+  }
+  return true;
 }
 
 namespace {
@@ -229,8 +259,13 @@ Expected expectedFormatOutput(const Bytes& data, const WavFormat& format, double
       for (std::int64_t i = within[range].first; i < within[range].end(); ++i) {
         const std::int64_t k = i * channels + c;
         const double v = referenceSample(data.data(), format, k);
+        // NaN and infinities stay as they were; the filter takes 0 for them.
+        if (!std::isfinite(v)) {
+          if (deemphasis) doubleStep(px, py, 0);
+          continue;
+        }
         double y = divisor > 0 ? v / divisor : v * factor;
-        if (deemphasis) y = doubleStep(px, py, y);
+        if (deemphasis) y = doubleStep(px, py, std::clamp(y, -0x1p1000, 0x1p1000));
         std::int64_t r = 0;
         if (!storeResult(y, f, out.samples.data() + k * width, r, beyond)) continue;
         const std::int64_t limit = r > 0 ? f.largest() : f.smallest();

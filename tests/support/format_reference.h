@@ -24,6 +24,8 @@ struct FormatReference {
 FormatReference referenceFigures(const unsigned char* data, const WavFormat& format,
                                  std::int64_t frames);
 
+// Equal, but for the average and RMS of a float channel holding values too
+// large to square, which agree to rounding.
 bool sameFigures(const std::vector<ChannelFigures>& a, const std::vector<ChannelFigures>& b);
 
 // What a run on a file of any format other than 8- or 16-bit mono or stereo

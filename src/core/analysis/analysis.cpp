@@ -100,6 +100,7 @@ void takeRecords(ParallelAccumulator& acc, int channels, AnalysisResult& result)
 
 void takeRecords(FormatAccumulator& acc, int, AnalysisResult& result) {
   acc.finish(result.stored, result.filtered);
+  result.nonFiniteSamples = acc.nonFiniteSamples();
 }
 
 // Every block through `acc`: the tuned pass of an 8- or 16-bit mono or

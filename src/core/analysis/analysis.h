@@ -35,6 +35,8 @@ struct AnalysisResult {
   SampleFormat sample;
   std::vector<ChannelFigures> stored;
   std::vector<ChannelFigures> filtered;
+  // Float samples that were NaN or infinite: every figure counts them as 0.
+  std::int64_t nonFiniteSamples = 0;
   float elapsedSeconds = 0;         // reading and statistics
   std::int64_t frames = 0;          // frames in the file (the pass's goal)
   std::int64_t declaredFrames = 0;  // frames the data chunk declares

@@ -36,8 +36,13 @@ std::string tableLines(const std::vector<ChannelFigures>& figures, double fullSc
 
 std::string statisticsLines(const std::vector<ChannelFigures>& stored,
                             const std::vector<ChannelFigures>& filtered, double fullScale,
-                            std::int32_t sampleRate, float elapsedSeconds, const ReportFormat& f) {
+                            std::int32_t sampleRate, float elapsedSeconds, const ReportFormat& f,
+                            std::int64_t nonFiniteSamples) {
   std::string text = tableLines(stored, fullScale, sampleRate, f);
+  if (nonFiniteSamples > 0) {
+    text += "Samples that are not numbers or infinite:\t" + std::to_string(nonFiniteSamples) +
+            " (counted as 0)" + f.lineBreak;
+  }
   if (sampleRate == 44100) {
     text += f.lineBreak;
     text += "After application of De-emphasis:" + f.lineBreak;
@@ -98,7 +103,7 @@ std::string analysisReportLines(const AnalysisResult& result, const WavFormat& f
   }
   std::string text =
       statisticsLines(result.stored, result.filtered, result.sample.statisticsFullScale(),
-                      format.sampleRate, result.elapsedSeconds, f);
+                      format.sampleRate, result.elapsedSeconds, f, result.nonFiniteSamples);
   if (result.peakValue[0] == 0) {
     text += silentLine(f);  // and with de-emphasis it stays silence
   } else {

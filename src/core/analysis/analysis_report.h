@@ -24,11 +24,12 @@ std::string analysisReportLines(const AnalysisResult& result, const WavFormat& f
 
 // The tables (original data, and the de-emphasised data at 44100 Hz), a line
 // per channel with its figures in percent of `fullScale`, and the
-// calculation-time line with the empty lines around it.
+// calculation-time line with the empty lines around it; after the first
+// table how many float samples were NaN or infinite, when any were.
 std::string statisticsLines(const std::vector<ChannelFigures>& stored,
                             const std::vector<ChannelFigures>& filtered, double fullScale,
                             std::int32_t sampleRate, float elapsedSeconds,
-                            const ReportFormat& format);
+                            const ReportFormat& format, std::int64_t nonFiniteSamples = 0);
 
 // "Volume of original data may be increased by up to 190.0%"
 std::string volumeLine(double volumeLimit, const ReportFormat& format);

@@ -79,9 +79,20 @@ void addIntegers(Sums& s, const std::int32_t* x, std::int64_t n, std::int64_t fa
   }
 }
 
-// A chunk of float values: the extremes by the vector scan, looked up only
-// when the chunk beats them; the sums in frame order.
-void addFloats(Sums& s, const double* x, std::int64_t n, std::int64_t base) {
+// Values beyond kPlainMagnitude would overflow the sum of squares: from the
+// first chunk that holds one, the channel's sums take every value times
+// 2^-kSumShift (exact), the sums before scaled alike.
+constexpr int kSumShift = 600;
+
+// A chunk of finite float values: the extremes by the vector scan, looked up
+// only when the chunk beats them; the sums in frame order. `mayBeHuge` false
+// when the values are known to lie within kPlainMagnitude.
+void addFloats(Sums& s, const double* x, std::int64_t n, std::int64_t base, bool mayBeHuge) {
+  if (!s.scaled && mayBeHuge && kernels::anyUnusual(x, n)) {
+    s.scaled = true;
+    s.floatSum = std::ldexp(s.floatSum, -kSumShift);
+    s.floatSumSq = std::ldexp(s.floatSumSq, -2 * kSumShift);
+  }
   const kernels::FloatScan scan = kernels::scanFloats(x, n, s.min, s.max);
   s.atLimits += scan.atLimits;
   if (scan.hi > s.max) {
@@ -92,7 +103,25 @@ void addFloats(Sums& s, const double* x, std::int64_t n, std::int64_t base) {
     s.minPos = base + (std::find(x, x + n, scan.lo) - x);
     s.min = scan.lo;
   }
-  kernels::sumInOrder(x, n, s.floatSum, s.floatSumSq);
+  if (!s.scaled) {
+    kernels::sumInOrder(x, n, s.floatSum, s.floatSumSq);
+    return;
+  }
+  for (std::int64_t i = 0; i < n; ++i) {
+    const double t = std::ldexp(x[i], -kSumShift);
+    s.floatSum += t;
+    s.floatSumSq += t * t;
+  }
+}
+
+// The average and RMS of float sums; scaled ones back on the values' scale,
+// never beyond the extremes.
+void floatFigures(const Sums& s, double n, double& avg, double& rms) {
+  avg = s.floatSum / n;
+  rms = std::sqrt(s.floatSumSq / n);
+  if (!s.scaled) return;
+  avg = std::clamp(std::ldexp(avg, kSumShift), s.min, s.max);
+  rms = std::min(std::ldexp(rms, kSumShift), std::max(-s.min, s.max));
 }
 
 // floor(y / step + 0.5) x step: the double filter's output at the valid bits.
@@ -127,7 +156,13 @@ void FormatFrameSource::read(int channel, std::int64_t first, std::int64_t count
   const unsigned char* p = bytes_ + static_cast<std::size_t>(first) * frameBytes +
                            static_cast<std::size_t>(channel * format_.containerBytes);
   kernels::storedValues(p, frameBytes, format_, count, out);
-  if (format_.isFloat()) return;
+  if (format_.isFloat()) {
+    if (!kernels::anyUnusual(out, count, kernels::kMeterMagnitude)) return;
+    for (std::int64_t i = 0; i < count; ++i) {
+      out[i] = kernels::boundedInput(out[i], kernels::kMeterMagnitude);
+    }
+    return;
+  }
   const double scale = 1.0 / format_.fullScale();  // a power of two: exact
   kernels::scaleValues(out, count, scale, 0.0);
 }
@@ -173,11 +208,19 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
     const unsigned char* at = p + static_cast<std::size_t>(start) * frameBytes;
     const std::int64_t base = frames_ + start;
     if (format_.isFloat()) {
-      kernels::storedValues(at, frameBytes, format_, n, values.data());
-      addFloats(ch.stored, values.data(), n, base);
+      double* v = values.data();
+      kernels::storedValues(at, frameBytes, format_, n, v);
+      const bool unusual = kernels::anyUnusual(v, n);
+      if (unusual) ch.stored.nonFinite += kernels::zeroNonFinite(v, n);
+      addFloats(ch.stored, v, n, base, unusual);
       if (!deemphasis_) continue;
-      kernels::deemphasiseSegmented(values.data(), outputs.data(), n, ch.doubleFilter);
-      addFloats(ch.filtered, outputs.data(), n, base);
+      if (unusual) {
+        for (std::int64_t i = 0; i < n; ++i) {
+          v[i] = kernels::boundedInput(v[i], kernels::kFilterMagnitude);
+        }
+      }
+      kernels::deemphasiseSegmented(v, outputs.data(), n, ch.doubleFilter);
+      addFloats(ch.filtered, outputs.data(), n, base, true);
       continue;
     }
     kernels::storedIntegers(at, frameBytes, format_, n, integers.data());
@@ -252,13 +295,20 @@ ChannelFigures FormatAccumulator::figures(const Sums& s) const {
   const double n = static_cast<double>(frames_);
   const double scale = format_.statisticsFullScale();
   if (format_.isFloat()) {
-    f.avg = (s.floatSum / n) / scale;
-    f.rms = std::sqrt(s.floatSumSq / n) / scale;
+    floatFigures(s, n, f.avg, f.rms);
+    f.avg /= scale;
+    f.rms /= scale;
   } else {
     f.avg = (static_cast<double>(s.sum) / n) / scale;
     f.rms = std::sqrt(static_cast<double>(s.sumSq) / n) / scale;
   }
   return f;
+}
+
+std::int64_t FormatAccumulator::nonFiniteSamples() const {
+  std::int64_t count = 0;
+  for (const Channel& ch : state_) count += ch.stored.nonFinite;
+  return count;
 }
 
 void FormatAccumulator::finish(std::vector<ChannelFigures>& stored,

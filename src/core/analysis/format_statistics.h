@@ -15,6 +15,7 @@
 #include "core/base/sample_format.h"
 #include "core/base/thread_pool.h"
 #include "core/dsp/deemphasis_filter.h"
+#include "core/dsp/formats/float_guard.h"
 
 namespace ril {
 
@@ -78,6 +79,9 @@ class FormatAccumulator {
   // de-emphasised (empty without the filter), one per channel.
   void finish(std::vector<ChannelFigures>& stored, std::vector<ChannelFigures>& filtered);
 
+  // The samples that were NaN or infinite, counted as 0, in every channel.
+  std::int64_t nonFiniteSamples() const;
+
   // Accumulates one block on this thread, channel after channel.
   void addBlockHere(const unsigned char* bytes, std::int64_t frames);
 
@@ -92,6 +96,10 @@ class FormatAccumulator {
     double floatSum = 0.0;                      // float, in frame order
     double floatSumSq = 0.0;
     std::int64_t atLimits = 0;
+    // The float sums hold values times kSumScale (a value beyond
+    // kernels::kPlainMagnitude came).
+    bool scaled = false;
+    std::int64_t nonFinite = 0;  // NaN and infinities, counted as 0
   };
   struct Channel {
     Sums stored, filtered;

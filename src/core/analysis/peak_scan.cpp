@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/dsp/formats/float_guard.h"
 #include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/sample_codec.h"
 #include "core/dsp/planar_conversion.h"
@@ -27,6 +28,9 @@ double formatPeak(ByteSource& input, const WavHeader& header) {
     const std::size_t got = input.read(bytes.data(), want);
     const auto n = static_cast<std::int64_t>(got / sampleBytes);
     kernels::storedValues(bytes.data(), sampleBytes, f, n, values.data());
+    if (f.isFloat() && kernels::anyUnusual(values.data(), n)) {
+      kernels::zeroNonFinite(values.data(), n);  // no levels
+    }
     if (n > 0) {
       const kernels::FloatScan scan = kernels::scanFloats(values.data(), n, low, high);
       low = scan.lo;

@@ -1,13 +1,17 @@
 #include "core/modify/format_rewriter.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include "core/base/thread_pool.h"
 #include "core/dsp/deemphasis_filter.h"
 #include "core/dsp/double_filter/pcm_words.h"
 #include "core/dsp/double_filter/segmented_deemphasis.h"
+#include "core/dsp/formats/float_guard.h"
 #include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/sample_codec.h"
 
@@ -16,6 +20,30 @@ namespace ril {
 namespace {
 
 constexpr std::int64_t kChunk = 16384;
+
+// The stored bytes of a chunk's float samples that are NaN or infinite, by
+// frame: they are no levels and are written back as they were.
+using KeptSamples = std::vector<std::pair<std::int64_t, std::array<unsigned char, 8>>>;
+
+KeptSamples keepNonFinite(const double* values, std::int64_t n, const unsigned char* in,
+                          std::size_t frameBytes, int bytes) {
+  KeptSamples kept;
+  for (std::int64_t i = 0; i < n; ++i) {
+    if (std::isfinite(values[i])) continue;
+    std::array<unsigned char, 8> raw{};
+    std::memcpy(raw.data(), in + static_cast<std::size_t>(i) * frameBytes,
+                static_cast<std::size_t>(bytes));
+    kept.emplace_back(i, raw);
+  }
+  return kept;
+}
+
+void putBack(const KeptSamples& kept, unsigned char* out, std::size_t frameBytes, int bytes) {
+  for (const auto& [i, raw] : kept) {
+    std::memcpy(out + static_cast<std::size_t>(i) * frameBytes, raw.data(),
+                static_cast<std::size_t>(bytes));
+  }
+}
 
 class FormatRewriter : public SampleRewriter::Impl {
  public:
@@ -89,14 +117,30 @@ class FormatRewriter : public SampleRewriter::Impl {
       const std::size_t offset = at + static_cast<std::size_t>(start) * frameBytes;
       double* values = inputs.data();
       kernels::storedValues(in + offset, frameBytes, format_, n, values);
+      // Float values that are not finite are written back as they were, the
+      // filter taking 0 for them; finite ones too large to filter are bounded.
+      const bool unusual = format_.isFloat() && kernels::anyUnusual(values, n);
+      const KeptSamples kept =
+          unusual ? keepNonFinite(values, n, in + offset, frameBytes, format_.containerBytes)
+                  : KeptSamples{};
+      if (unusual) kernels::zeroNonFinite(values, n);
       kernels::scaleValues(values, n, factor_, divisor_);
       if (deemphasis_) {
+        if (unusual) {
+          for (std::int64_t i = 0; i < n; ++i) {
+            values[i] =
+                std::clamp(values[i], -kernels::kFilterMagnitude, kernels::kFilterMagnitude);
+          }
+        }
         kernels::deemphasiseSegmented(values, outputs.data(), n, filter);
         values = outputs.data();
       }
+      // The kept samples are no clipping of ours.
+      for (const auto& k : kept) values[k.first] = 0.0;
       if (format_.isFloat()) {
         beyond += countBeyond(values, n);
         kernels::storeFloats(values, n, format_, out + offset, frameBytes);
+        putBack(kept, out + offset, frameBytes, format_.containerBytes);
       } else {
         limited |= roundAndLimit(values, integers, n, report ? firstFrame + start : -1);
         kernels::storeIntegers(integers, n, format_, out + offset, frameBytes);
