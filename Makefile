@@ -47,8 +47,8 @@ fuzz: setup
 	@cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzz_read_and_analyse fuzz_modify fuzz_cue fuzz_repair fuzz_seed_writer
 	@$(SAN_ENV) fuzz/run_fuzzers.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
-# A 2.5 GiB file analysed and modified end to end by rilmaton-cli, with its
-# peak memory measured (needs about 7.5 GiB of free disk).
+# A 2.5 GiB 16-bit file, then a 24-bit one, analysed and modified end to end by rilmaton-cli, with
+# the peak memory of each run measured (needs about 7.5 GiB of free disk).
 test-huge: build
 	@tests/core/hardening/huge_file_check.sh $(BUILD)
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# A 2.5 GiB WAV file analysed and modified end to end by rilmaton-cli, with the
-# peak memory of each run measured by /usr/bin/time -v:
+# A 2.5 GiB WAV file of 16-bit samples, then one of 24-bit samples, analysed
+# and modified end to end by rilmaton-cli, with the peak memory of each run
+# measured by /usr/bin/time -v:
 #   tests/core/hardening/huge_file_check.sh <build-dir> [limit-KiB]
 # Runs `report`, `modify --deemphasis --volume 90 --output` and
 # `modify --maximize --in-place`; each must succeed within the memory limit
@@ -18,24 +19,32 @@ trap 'rm -rf "$work"' EXIT
 in="$work/huge.wav"
 out="$work/huge-out.wav"
 
-# 16-bit stereo at 44100 Hz: 2.5 GiB of samples (a 1 MiB block of quiet noise,
-# repeated, so that nothing clips), then a 30-byte list chunk as the trailer.
-python3 - "$in" <<'PY'
+# Stereo at 44100 Hz (so that de-emphasis runs): about 2.5 GiB of samples (a
+# block of about 1 MiB of quiet noise, repeated, so that nothing clips), then a
+# 30-byte list chunk as the trailer. BITS is 16 or 24.
+make_input() {  # file, bits
+  python3 - "$1" "$2" <<'PY'
 import random, struct, sys
-data_bytes = 2560 * 1024 * 1024
+bits = int(sys.argv[2])
+width = bits // 8
 random.seed(7)
-block = struct.pack("<%dh" % (1024 * 512), *(random.randint(-8000, 8000) for _ in range(1024 * 512)))
+frames = 1024 * 256 if width == 2 else 174762
+values = [random.randint(-8000, 8000) << (bits - 16) for _ in range(frames * 2)]
+block = b"".join(v.to_bytes(width, "little", signed=True) for v in values)
+blocks = 2560
+data_bytes = blocks * len(block)
 trailer = b"LIST" + struct.pack("<I", 22) + b"INFOICMT" + struct.pack("<I", 10) + b"rilmaton!\0"
 with open(sys.argv[1], "wb") as f:
     riff = 4 + 24 + 8 + data_bytes + len(trailer)
-    f.write(b"RIFF" + struct.pack("<I", riff) + b"WAVEfmt " + struct.pack("<IhhIIhh", 16, 1, 2, 44100, 176400, 4, 16))
+    align = 2 * width
+    f.write(b"RIFF" + struct.pack("<I", riff) + b"WAVEfmt " +
+            struct.pack("<IhhIIhh", 16, 1, 2, 44100, 44100 * align, align, bits))
     f.write(b"data" + struct.pack("<I", data_bytes))
-    for _ in range(data_bytes // len(block)):
+    for _ in range(blocks):
         f.write(block)
     f.write(trailer)
 PY
-size=$(stat -c %s "$in")
-echo "input: $size bytes"
+}
 
 status=0
 measure() {  # name, command...
@@ -67,17 +76,26 @@ same_outside_samples() {  # file
   cmp <(tail -c 30 "$in") <(tail -c 30 "$1") || status=1
 }
 
-measure "report" "$cli" report "$in"
-grep -q "Volume of original data" "$work/out.txt" || { echo "  no volume line in the report"; status=1; }
-measure "modify --deemphasis --volume 90 --output" \
-  "$cli" modify --deemphasis --volume 90 --output "$out" "$in"
-same_outside_samples "$out"
-cmp -s "$in" "$out" && { echo "  the samples did not change"; status=1; }
-rm -f "$out"
-measure "modify --maximize --in-place" "$cli" modify --maximize --in-place "$in"
-same_outside_samples "$in"
-[ "$(ls -A "$work" | grep -v -e '^huge.wav$' -e '^out.txt$' -e '^time.txt$' || true)" = "" ] ||
-  { echo "  files left behind: $(ls -A "$work")"; status=1; }
+check_file() {  # bits
+  make_input "$in" "$1"
+  size=$(stat -c %s "$in")
+  echo "$1-bit input: $size bytes"
+  measure "report ($1-bit)" "$cli" report "$in"
+  grep -q "Volume of original data" "$work/out.txt" || { echo "  no volume line in the report"; status=1; }
+  measure "modify --deemphasis --volume 90 --output" \
+    "$cli" modify --deemphasis --volume 90 --output "$out" "$in"
+  same_outside_samples "$out"
+  cmp -s "$in" "$out" && { echo "  the samples did not change"; status=1; }
+  rm -f "$out"
+  measure "modify --maximize --in-place" "$cli" modify --maximize --in-place "$in"
+  same_outside_samples "$in"
+  [ "$(ls -A "$work" | grep -v -e '^huge.wav$' -e '^out.txt$' -e '^time.txt$' || true)" = "" ] ||
+    { echo "  files left behind: $(ls -A "$work")"; status=1; }
+  rm -f "$in"
+}
+
+check_file 16
+check_file 24
 
 [ $status -eq 0 ] && echo "huge file check passed" || echo "huge file check FAILED"
 exit $status
