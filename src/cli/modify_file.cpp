@@ -259,7 +259,13 @@ class ModifyCommand {
     }
     if (!o_.deemphasis) {
       reading_.samples.reset();
-      if (target_.header.hasFrames()) peak_[0] = storedPeak(fs_, job_.file, target_.header);
+      // A volume of at most 100 % cannot clip an integer sample: then the
+      // file is read once, by the run, without a peak scan before it.
+      const bool peakNeeded =
+          o_.maximize || tenths_ > 1000 || target_.header.format.sample().isFloat();
+      if (peakNeeded && target_.header.hasFrames()) {
+        peak_[0] = storedPeak(fs_, job_.file, target_.header);
+      }
     } else if (!analyse()) {
       ModifyResult failed;
       failed.outcome = ModifyOutcome::kFailed;
