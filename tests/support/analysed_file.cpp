@@ -4,11 +4,12 @@
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
 #include "support/manual_clock.h"
+#include "support/memory_file_system.h"
 #include "support/scripted_host.h"
 
 namespace ril::test {
 
-AnalysedFile analyseFile(const std::string& path, FileSystem& fs) {
+AnalysedFile analyseFile(const std::string& path, FileSystem& fs, int threads) {
   AnalysedFile a;
   HeaderReading reading = readWavFile(fs, path);
   a.header = reading.header;
@@ -16,9 +17,16 @@ AnalysedFile analyseFile(const std::string& path, FileSystem& fs) {
   if (!a.header.ready()) return a;
   ScriptedHost host;
   ManualClock clock;
-  a.result = analyseSamples(*reading.samples, a.header.format, a.header.layout, host, clock);
+  a.result =
+      analyseSamples(*reading.samples, a.header.format, a.header.layout, host, clock, '.', threads);
   a.report += analysisReportLines(a.result, a.header.format, ReportFormat{});
   return a;
+}
+
+AnalysedFile analyseBytes(const std::vector<unsigned char>& file, int threads) {
+  MemoryFileSystem fs;
+  fs.put("/f.wav", file);
+  return analyseFile("/f.wav", fs, threads);
 }
 
 }  // namespace ril::test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/analysis/analysis.h"
 #include "core/io/files.h"
@@ -16,6 +17,9 @@ struct AnalysedFile {
   bool analysed() const { return header.ready() && result.complete(); }
 };
 
-AnalysedFile analyseFile(const std::string& path, FileSystem& fs = realFileSystem());
+AnalysedFile analyseFile(const std::string& path, FileSystem& fs = realFileSystem(),
+                         int threads = 1);
+// The bytes of a whole file, read from memory as "/f.wav".
+AnalysedFile analyseBytes(const std::vector<unsigned char>& file, int threads = 1);
 
 }  // namespace ril::test

@@ -8,10 +8,10 @@
 #include "core/dsp/formats/sample_codec.h"
 #include "core/wav/header_report.h"
 #include "core/wav/wav_header_reader.h"
+#include "support/analysed_file.h"
 #include "support/format_files.h"
 #include "support/format_reference.h"
 #include "support/kernel_switches.h"
-#include "support/manual_clock.h"
 #include "support/memory_file_system.h"
 #include "support/scripted_host.h"
 
@@ -39,24 +39,10 @@ const FormatCase kFormats[] = {
     {"16 bit", 1, 16, 2, 22050, 0, 0, 0, true},
 };
 
-struct Read {
-  WavHeader header;
-  AnalysisResult result;
-  std::string report;
-};
+using Read = test::AnalysedFile;
 
 Read analyse(const Bytes& file, int threads) {
-  MemoryFileSystem fs;
-  fs.put("/f.wav", file);
-  HeaderReading reading = readWavFile(fs, "/f.wav");
-  Read r{reading.header, {}, headerReportLines("/f.wav", reading.header, "\r\n")};
-  if (!reading.header.ready()) return r;
-  ScriptedHost host;
-  ManualClock clock;
-  r.result =
-      analyseSamples(*reading.samples, r.header.format, r.header.layout, host, clock, '.', threads);
-  r.report += analysisReportLines(r.result, r.header.format, ReportFormat{});
-  return r;
+  return test::analyseBytes(file, threads);
 }
 
 TEST(FormatStatistics, EveryFormatIsAnalysedAsThePlainReferenceOnAnyNumberOfThreads) {

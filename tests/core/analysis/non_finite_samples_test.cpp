@@ -13,8 +13,8 @@
 #include "core/analysis/peak_scan.h"
 #include "core/modify/volume_policy.h"
 #include "core/wav/wav_header_reader.h"
+#include "support/analysed_file.h"
 #include "support/format_files.h"
-#include "support/manual_clock.h"
 #include "support/memory_file_system.h"
 #include "support/modify_test_support.h"
 #include "support/scripted_host.h"
@@ -56,22 +56,10 @@ Bytes bytesOf(const std::vector<T>& v) {
   return b;
 }
 
-struct Read {
-  AnalysisResult result;
-  std::string report;
-};
+using Read = test::AnalysedFile;
 
 Read analyse(const Bytes& file, int threads) {
-  MemoryFileSystem fs;
-  fs.put("/f.wav", file);
-  HeaderReading reading = readWavFile(fs, "/f.wav");
-  ScriptedHost host;
-  ManualClock clock;
-  Read r;
-  r.result = analyseSamples(*reading.samples, reading.header.format, reading.header.layout, host,
-                            clock, '.', threads);
-  r.report = analysisReportLines(r.result, reading.header.format, ReportFormat{});
-  return r;
+  return test::analyseBytes(file, threads);
 }
 
 TEST(NonFiniteSamples, CountAsZeroInEveryFigureAndAreCountedOnOneLine) {
