@@ -33,17 +33,9 @@ struct Sums {
   std::int64_t minPos = 0, maxPos = 0;
   __extension__ __int128 intSum = 0;  // exact
   __extension__ __int128 intSumSq = 0;
-  double sum = 0, sumSq = 0;
-  long double wideSum = 0, wideSumSq = 0;  // float values too large to square in a double
+  long double sum = 0, sumSq = 0;  // float values, in frame order
   std::int64_t full = 0;
 };
-
-// Beyond this magnitude a float value's square may overflow a double sum.
-constexpr double kSquarable = 0x1p500;
-
-bool holdsHuge(const ChannelFigures& f) {
-  return std::max(-f.min, f.max) > kSquarable;
-}
 
 void add(Sums& s, double v, std::int64_t pos, bool isFloat, double low, double high) {
   if (v > s.max) {
@@ -56,9 +48,7 @@ void add(Sums& s, double v, std::int64_t pos, bool isFloat, double low, double h
   }
   if (isFloat) {
     s.sum += v;
-    s.sumSq += v * v;
-    s.wideSum += v;
-    s.wideSumSq += static_cast<long double>(v) * v;
+    s.sumSq += static_cast<long double>(v) * v;
   } else {
     const auto i = static_cast<std::int64_t>(v);
     s.intSum += i;
@@ -70,14 +60,13 @@ void add(Sums& s, double v, std::int64_t pos, bool isFloat, double low, double h
 ChannelFigures figures(const Sums& s, std::int64_t frames, bool isFloat, double scale) {
   ChannelFigures f{s.min, s.max, s.minPos, s.maxPos, 0, 0, s.full};
   const double n = static_cast<double>(frames);
-  const double sum = isFloat ? s.sum : static_cast<double>(s.intSum);
-  const double sumSq = isFloat ? s.sumSq : static_cast<double>(s.intSumSq);
-  f.avg = (sum / n) / scale;
-  f.rms = std::sqrt(sumSq / n) / scale;
-  if (isFloat && holdsHuge(f)) {
-    f.avg = static_cast<double>(s.wideSum / static_cast<long double>(frames));
-    f.rms = static_cast<double>(std::sqrt(s.wideSumSq / static_cast<long double>(frames)));
+  if (isFloat) {
+    f.avg = static_cast<double>(s.sum / static_cast<long double>(frames));
+    f.rms = static_cast<double>(std::sqrt(s.sumSq / static_cast<long double>(frames)));
+    return f;
   }
+  f.avg = (static_cast<double>(s.intSum) / n) / scale;
+  f.rms = std::sqrt(static_cast<double>(s.intSumSq) / n) / scale;
   return f;
 }
 
@@ -178,15 +167,16 @@ FormatReference referenceFigures(const unsigned char* data, const WavFormat& for
   return ref;
 }
 
-bool sameFigures(const std::vector<ChannelFigures>& a, const std::vector<ChannelFigures>& b) {
+bool sameFigures(const std::vector<ChannelFigures>& a, const std::vector<ChannelFigures>& b,
+                 bool isFloat) {
   if (a.size() != b.size()) return false;
   for (std::size_t c = 0; c < a.size(); ++c) {
     if (a[c] == b[c]) continue;
-    // Sums of values beyond kSquarable are taken on another scale: the
-    // average and RMS agree to rounding.
+    // Float sums are added in an order of their own: the average and RMS
+    // agree to rounding.
     ChannelFigures x = a[c], y = b[c];
     const double peak = std::max(-x.min, x.max);
-    if (!holdsHuge(x) || !(std::fabs(x.avg - y.avg) <= 1e-12 * peak) ||
+    if (!isFloat || !(std::fabs(x.avg - y.avg) <= 1e-12 * peak) ||
         !(std::fabs(x.rms - y.rms) <= 1e-12 * peak)) {
       return false;
     }

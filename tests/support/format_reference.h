@@ -24,9 +24,10 @@ struct FormatReference {
 FormatReference referenceFigures(const unsigned char* data, const WavFormat& format,
                                  std::int64_t frames);
 
-// Equal, but for the average and RMS of a float channel holding values too
-// large to square, which agree to rounding.
-bool sameFigures(const std::vector<ChannelFigures>& a, const std::vector<ChannelFigures>& b);
+// Equal, but for the average and RMS of float channels (`isFloat`), which
+// agree to rounding: the reference sums in frame order, in long double.
+bool sameFigures(const std::vector<ChannelFigures>& a, const std::vector<ChannelFigures>& b,
+                 bool isFloat);
 
 // What a run on a file of any format other than 8- or 16-bit mono or stereo
 // must write and show (see expectedOutput): each sample v to v x factor (or

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/dsp/double_filter/segmented_deemphasis.h"
+#include "core/dsp/formats/float_sums.h"
 #include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/sample_codec.h"
 
@@ -79,49 +80,87 @@ void addIntegers(Sums& s, const std::int32_t* x, std::int64_t n, std::int64_t fa
   }
 }
 
-// Values beyond kPlainMagnitude would overflow the sum of squares: from the
-// first chunk that holds one, the channel's sums take every value times
-// 2^-kSumShift (exact), the sums before scaled alike.
+// Values beyond kPlainMagnitude would overflow the sum of squares: they are
+// summed apart, times 2^-kSumShift (exact for them).
 constexpr int kSumShift = 600;
 
-// A chunk of finite float values: the extremes by the vector scan, looked up
-// only when the chunk beats them; the sums in frame order. `mayBeHuge` false
-// when the values are known to lie within kPlainMagnitude.
-void addFloats(Sums& s, const double* x, std::int64_t n, std::int64_t base, bool mayBeHuge) {
-  if (!s.scaled && mayBeHuge && kernels::anyUnusual(x, n)) {
-    s.scaled = true;
-    s.floatSum = std::ldexp(s.floatSum, -kSumShift);
-    s.floatSumSq = std::ldexp(s.floatSumSq, -2 * kSumShift);
-  }
-  const kernels::FloatScan scan = kernels::scanFloats(x, n, s.min, s.max);
-  s.atLimits += scan.atLimits;
-  if (scan.hi > s.max) {
-    s.maxPos = base + (std::find(x, x + n, scan.hi) - x);
-    s.max = scan.hi;
-  }
-  if (scan.lo < s.min) {
-    s.minPos = base + (std::find(x, x + n, scan.lo) - x);
-    s.min = scan.lo;
-  }
-  if (!s.scaled) {
-    kernels::sumInOrder(x, n, s.floatSum, s.floatSumSq);
-    return;
-  }
+// A piece of a chunk holding values that are not usual: NaN and infinities
+// become 0 (in `x` too) and are counted, values beyond kPlainMagnitude go
+// to the huge lanes scaled, every other value to the plain lanes.
+kernels::FloatScan addUnusual(Sums& s, double* x, std::int64_t n, int phase) {
+  s.nonFinite += kernels::zeroNonFinite(x, n);
+  thread_local std::vector<double> plain, huge;
+  plain.resize(static_cast<std::size_t>(n));
+  huge.resize(static_cast<std::size_t>(n));
   for (std::int64_t i = 0; i < n; ++i) {
-    const double t = std::ldexp(x[i], -kSumShift);
-    s.floatSum += t;
-    s.floatSumSq += t * t;
+    const bool beyond = !(std::fabs(x[i]) <= kernels::kPlainMagnitude);
+    plain[static_cast<std::size_t>(i)] = beyond ? 0.0 : x[i];
+    huge[static_cast<std::size_t>(i)] = beyond ? std::ldexp(x[i], -kSumShift) : 0.0;
+    s.huge |= beyond;
   }
+  kernels::FloatScan ignored;
+  kernels::scanAndSum(plain.data(), n, phase, s.lanes, ignored);
+  kernels::scanAndSum(huge.data(), n, phase, s.hugeLanes, ignored);
+  return kernels::scanFloats(x, n, 0.0, 0.0);
 }
 
-// The average and RMS of float sums; scaled ones back on the values' scale,
-// never beyond the extremes.
+// The chunk in progress, complete: its lanes' sums join the channel's.
+void closeChunk(Sums& s) {
+  const kernels::LaneTotal t = kernels::combineLanes(s.lanes);
+  s.floatSum += t.sum;
+  s.floatSumSq += t.sumSq;
+  s.lanes = {};
+  if (!s.huge) return;
+  const kernels::LaneTotal h = kernels::combineLanes(s.hugeLanes);
+  s.hugeSum += h.sum;
+  s.hugeSumSq += h.sumSq;
+  s.hugeLanes = {};
+}
+
+// Float values of frames base.. on: the extremes by the vector scan, looked
+// up only when a piece beats them, and the sums chunk by chunk. NaN and
+// infinities in `x` become 0; true when there were values that are not
+// usual (non-finite or beyond kPlainMagnitude).
+bool addFloats(Sums& s, double* x, std::int64_t n, std::int64_t base) {
+  bool unusual = false;
+  for (std::int64_t i = 0; i < n;) {
+    const std::int64_t pos = base + i;
+    const std::int64_t inChunk = pos % kernels::kSumChunk;
+    const std::int64_t m = std::min(n - i, kernels::kSumChunk - inChunk);
+    const int phase = static_cast<int>(pos % kernels::kSumLanes);
+    double* piece = x + i;
+    kernels::FloatScan scan;
+    if (!kernels::scanAndSum(piece, m, phase, s.lanes, scan)) {
+      unusual = true;
+      scan = addUnusual(s, piece, m, phase);
+    }
+    s.atLimits += scan.atLimits;
+    if (scan.hi > s.max) {
+      s.maxPos = pos + (std::find(piece, piece + m, scan.hi) - piece);
+      s.max = scan.hi;
+    }
+    if (scan.lo < s.min) {
+      s.minPos = pos + (std::find(piece, piece + m, scan.lo) - piece);
+      s.min = scan.lo;
+    }
+    if (inChunk + m == kernels::kSumChunk) closeChunk(s);
+    i += m;
+  }
+  return unusual;
+}
+
+// The average and RMS of float sums; with huge values on the scale of those,
+// back on the values' scale, never beyond the extremes.
 void floatFigures(const Sums& s, double n, double& avg, double& rms) {
-  avg = s.floatSum / n;
-  rms = std::sqrt(s.floatSumSq / n);
-  if (!s.scaled) return;
-  avg = std::clamp(std::ldexp(avg, kSumShift), s.min, s.max);
-  rms = std::min(std::ldexp(rms, kSumShift), std::max(-s.min, s.max));
+  if (!s.huge) {
+    avg = s.floatSum / n;
+    rms = std::sqrt(s.floatSumSq / n);
+    return;
+  }
+  const double sum = std::ldexp(s.floatSum, -kSumShift) + s.hugeSum;
+  const double sumSq = std::ldexp(s.floatSumSq, -2 * kSumShift) + s.hugeSumSq;
+  avg = std::clamp(std::ldexp(sum / n, kSumShift), s.min, s.max);
+  rms = std::min(std::ldexp(std::sqrt(sumSq / n), kSumShift), std::max(-s.min, s.max));
 }
 
 // floor(y / step + 0.5) x step: the double filter's output at the valid bits.
@@ -210,9 +249,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
     if (format_.isFloat()) {
       double* v = values.data();
       kernels::storedValues(at, frameBytes, format_, n, v);
-      const bool unusual = kernels::anyUnusual(v, n);
-      if (unusual) ch.stored.nonFinite += kernels::zeroNonFinite(v, n);
-      addFloats(ch.stored, v, n, base, unusual);
+      const bool unusual = addFloats(ch.stored, v, n, base);
       if (!deemphasis_) continue;
       if (unusual) {
         for (std::int64_t i = 0; i < n; ++i) {
@@ -220,7 +257,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
         }
       }
       kernels::deemphasiseSegmented(v, outputs.data(), n, ch.doubleFilter);
-      addFloats(ch.filtered, outputs.data(), n, base, true);
+      addFloats(ch.filtered, outputs.data(), n, base);
       continue;
     }
     kernels::storedIntegers(at, frameBytes, format_, n, integers.data());
@@ -316,7 +353,11 @@ void FormatAccumulator::finish(std::vector<ChannelFigures>& stored,
   settle();
   stored.clear();
   filtered.clear();
-  for (const Channel& ch : state_) {
+  for (Channel& ch : state_) {
+    if (format_.isFloat()) {
+      closeChunk(ch.stored);
+      closeChunk(ch.filtered);
+    }
     stored.push_back(figures(ch.stored));
     if (deemphasis_) filtered.push_back(figures(ch.filtered));
   }

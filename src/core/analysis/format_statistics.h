@@ -1,8 +1,9 @@
 // The statistics of every sample format and channel count beyond the tuned
 // 8- and 16-bit mono and stereo pass: per channel the extremes with their
-// frames, exact sums and the samples at full scale, of the data as stored
-// and after the de-emphasis filter. Each channel is accumulated in frame
-// order by one task, so any number of threads gives the serial result.
+// frames, sums (exact for integers, in the fixed order of float_sums.h for
+// float) and the samples at full scale, of the data as stored and after the
+// de-emphasis filter. Each channel is accumulated in frame order by one task,
+// so any number of threads, and any cut into blocks, gives the serial result.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "core/base/thread_pool.h"
 #include "core/dsp/deemphasis_filter.h"
 #include "core/dsp/formats/float_guard.h"
+#include "core/dsp/formats/float_sums.h"
 
 namespace ril {
 
@@ -93,12 +95,16 @@ class FormatAccumulator {
     std::int64_t maxPos = 0;
     __extension__ __int128 sum = 0;             // integers, exact
     __extension__ unsigned __int128 sumSq = 0;  // integers, exact
-    double floatSum = 0.0;                      // float, in frame order
+    // Float: the chunks' sums in order (float_sums.h), and the chunk in
+    // progress lane by lane. Values beyond kernels::kPlainMagnitude are
+    // summed apart, times 2^-600 (exact), in the same order.
+    double floatSum = 0.0;
     double floatSumSq = 0.0;
+    double hugeSum = 0.0;
+    double hugeSumSq = 0.0;
+    bool huge = false;  // a value beyond kPlainMagnitude came
+    kernels::SumLanes lanes, hugeLanes;
     std::int64_t atLimits = 0;
-    // The float sums hold values times kSumScale (a value beyond
-    // kernels::kPlainMagnitude came).
-    bool scaled = false;
     std::int64_t nonFinite = 0;  // NaN and infinities, counted as 0
   };
   struct Channel {

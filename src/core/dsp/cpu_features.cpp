@@ -21,4 +21,15 @@ bool haveAvx2() {
 #endif
 }
 
+bool haveAvx512() {
+#if RIL_AVX2
+  static const bool have = __builtin_cpu_supports("avx512f") &&
+                           __builtin_cpu_supports("avx512dq") &&
+                           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+  return have && wideVectorsAllowed();
+#else
+  return false;
+#endif
+}
+
 }  // namespace ril::kernels

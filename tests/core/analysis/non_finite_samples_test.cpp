@@ -93,7 +93,7 @@ TEST(NonFiniteSamples, CountAsZeroInEveryFigureAndAreCountedOnOneLine) {
 }
 
 TEST(NonFiniteSamples, HugeFiniteSamplesGiveFiniteFiguresAsExactAsOrdinaryOnes) {
-  // Ordinary values first, so that the sums already begun are rescaled.
+  // Ordinary values before and among the huge ones, which are summed apart.
   std::vector<double> v(100000);
   for (std::size_t i = 0; i < v.size(); ++i) {
     v[i] = 0.25 * std::sin(static_cast<double>(i));

@@ -229,14 +229,4 @@ FloatScan scanFloats(const double* x, std::int64_t n, double lo, double hi) {
   return scanFloatsScalar(x, n, lo, hi);
 }
 
-void sumInOrder(const double* x, std::int64_t n, double& sum, double& sumSq) {
-  double s = sum, q = sumSq;
-  for (std::int64_t i = 0; i < n; ++i) {
-    s += x[i];
-    q += x[i] * x[i];
-  }
-  sum = s;
-  sumSq = q;
-}
-
 }  // namespace ril::kernels

@@ -31,9 +31,6 @@ struct FloatScan {
 FloatScan scanFloats(const double* x, std::int64_t n, double lo, double hi);
 FloatScan scanFloatsScalar(const double* x, std::int64_t n, double lo, double hi);
 
-// sum += x[i] and sumSq += x[i] * x[i], in the order of i.
-void sumInOrder(const double* x, std::int64_t n, double& sum, double& sumSq);
-
 // The rewriting's rounding at the valid bits, out[i] = floor(v[i] x inverse
 // + 0.5) x step, where `inverse` is 1 / step (a power of two, so exact).
 // True when every result lies in [low, high] (and then all are stored);

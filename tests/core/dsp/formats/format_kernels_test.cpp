@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/dsp/formats/float_sums.h"
 #include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/sample_codec.h"
 #include "support/kernel_switches.h"
@@ -74,6 +75,63 @@ TEST(FormatKernels, FloatScansMatchTheRunningExtremesWithNaNsAndSignedZeros) {
       EXPECT_EQ(std::bit_cast<std::uint64_t>(v.lo), std::bit_cast<std::uint64_t>(s.lo));
       EXPECT_EQ(std::bit_cast<std::uint64_t>(v.hi), std::bit_cast<std::uint64_t>(s.hi));
       EXPECT_EQ(v.atLimits, s.atLimits);
+    }
+  }
+}
+
+bool sameBits(const SumLanes& a, const SumLanes& b) {
+  return std::memcmp(&a, &b, sizeof(SumLanes)) == 0;
+}
+
+bool sameScan(const FloatScan& a, const FloatScan& b) {
+  return std::bit_cast<std::uint64_t>(a.lo) == std::bit_cast<std::uint64_t>(b.lo) &&
+         std::bit_cast<std::uint64_t>(a.hi) == std::bit_cast<std::uint64_t>(b.hi) &&
+         a.atLimits == b.atLimits;
+}
+
+// The lanes of the AVX-512, AVX2 and scalar paths, the sums continued from a
+// piece cut anywhere, and the refusal of unusual values.
+TEST(FormatKernels, FloatSumsTakeTheSameLanesOnEveryPathAndAcrossAnyCut) {
+  std::mt19937 rng(19);
+  for (std::size_t n : {1u, 15u, 16u, 17u, 40u, 2048u}) {
+    for (int phase : {0, 1, 9, 15}) {
+      std::vector<double> x = floatsNearEdges(n, rng);
+      for (double& v : x) v = std::isfinite(v) ? v : 0.75;
+      const auto m = static_cast<std::int64_t>(n);
+      SumLanes start;
+      for (int k = 0; k < kSumLanes; ++k) start.sum[k] = start.sumSq[k] = 0.125 * k;
+      SumLanes wide = start, avx2 = start, plain = start;
+      FloatScan a, b, c;
+      ASSERT_TRUE(scanAndSum(x.data(), m, phase, wide, a));
+      ASSERT_TRUE(scanAndSumAvx2(x.data(), m, phase, avx2, b));
+      ASSERT_TRUE(scanAndSumScalar(x.data(), m, phase, plain, c));
+      EXPECT_TRUE(sameBits(wide, plain) && sameBits(avx2, plain)) << n << " from lane " << phase;
+      EXPECT_TRUE(sameScan(a, c) && sameScan(b, c));
+      EXPECT_TRUE(sameScan(c, scanFloatsScalar(x.data(), m, 0.0, 0.0)));
+      // In two pieces, the second going on from the lane after the first.
+      const std::int64_t cut = static_cast<std::int64_t>(rng() % n);
+      SumLanes twice = start;
+      ASSERT_TRUE(scanAndSum(x.data(), cut, phase, twice, a));
+      ASSERT_TRUE(scanAndSum(x.data() + cut, m - cut, (phase + cut) % kSumLanes, twice, a));
+      EXPECT_TRUE(sameBits(twice, plain));
+      const LaneTotal t = combineLanes(plain);
+      double sum = 0, sumSq = 0;
+      for (const double v : x) {
+        sum += v;
+        sumSq += v * v;
+      }
+      EXPECT_NEAR(t.sum - combineLanes(start).sum, sum, 1e-13 * static_cast<double>(n));
+      EXPECT_NEAR(t.sumSq - combineLanes(start).sumSq, sumSq, 1e-13 * static_cast<double>(n));
+      // One value that is not usual anywhere: refused, the lanes left alone.
+      for (const double odd : {std::numeric_limits<double>::quiet_NaN(),
+                               -std::numeric_limits<double>::infinity(), 0x1p501}) {
+        x[rng() % n] = odd;
+        SumLanes lanes = start;
+        EXPECT_FALSE(scanAndSum(x.data(), m, phase, lanes, a));
+        EXPECT_FALSE(scanAndSumAvx2(x.data(), m, phase, lanes, a));
+        EXPECT_FALSE(scanAndSumScalar(x.data(), m, phase, lanes, a));
+        EXPECT_TRUE(sameBits(lanes, start));
+      }
     }
   }
 }
