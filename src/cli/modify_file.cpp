@@ -264,6 +264,11 @@ class ModifyCommand {
       const bool peakNeeded =
           o_.maximize || tenths_ > 1000 || target_.header.format.sample().isFloat();
       if (peakNeeded && target_.header.hasFrames()) {
+        if (volumeTrialPays()) {
+          ModifyResult result = tryVolumeFirst();
+          if (result.outcome != ModifyOutcome::kClipped || StopSignals::received()) return result;
+          bar_.clear();
+        }
         peak_[0] = storedPeak(fs_, job_.file, target_.header);
       }
     } else if (!analyse()) {
@@ -275,6 +280,29 @@ class ModifyCommand {
     unchanged_ = tenths_ == 1000 && !o_.maximize && !o_.deemphasis;
     ModifyServices s = services();
     return runModification(target_, request(maxGain()), s);
+  }
+
+  // Without maximize the peak serves only to hold the volume down. Into a
+  // new file of its own, a format beyond 8- and 16-bit mono and stereo is
+  // rewritten at once, its peak followed alongside: the trial counts when it
+  // runs through without a clipped sample and the peak leaves the volume as
+  // asked, so the file is read once. It ends at the first clipped sample or
+  // block whose peak so far holds the volume down, and then the peak scan and
+  // the run that counts follow.
+  bool volumeTrialPays() const {
+    return !o_.maximize && newFileOutput_ && !target_.header.format.classic();
+  }
+
+  ModifyResult tryVolumeFirst() {
+    ModifyServices s = services();
+    s.peakHolds = [this](double peak) {
+      peak_[0] = peak;
+      return !holdsDown(maxGain(), tenths_, false);
+    };
+    ModifyRequest r = request(1.0);
+    r.stopAtFirstClip = true;
+    unchanged_ = tenths_ == 1000;
+    return runModification(target_, r, s);
   }
 
   ModifyResult tryDeemphasisFirst() {

@@ -9,11 +9,14 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "core/analysis/sample_statistics.h"
 #include "core/base/number_format.h"
 #include "support/analysed_file.h"
+#include "support/format_files.h"
+#include "support/format_reference.h"
 #include "support/modify_test_support.h"
 
 namespace ril {
@@ -160,6 +163,58 @@ TEST(ModifyCommandTest, VolumeIsHeldBelowTheLargestSafeFactorWithANoteAndTheVolu
   const CommandResult asked = modify("--volume 150 --output " + quoted(dir.file("e.wav")) + " " +
                                      quoted(dir.file("a.wav")));
   EXPECT_EQ(asked.out.find("Volume:"), std::string::npos) << asked.out;
+}
+
+// Sets sample `k` of 24-bit or float data (as the format stores it) to `v`.
+void putSample(Bytes& data, int bits, std::size_t k, double v) {
+  if (bits == 32) {
+    const auto f = static_cast<float>(v);
+    std::memcpy(&data[4 * k], &f, 4);
+    return;
+  }
+  const auto i = static_cast<std::int32_t>(v);
+  for (int b = 0; b < 3; ++b)
+    data[3 * k + static_cast<std::size_t>(b)] = static_cast<unsigned char>(i >> (8 * b));
+}
+
+// Float volumes, and 24-bit ones above 100 %, are written at once with the
+// peak followed alongside. A peak that holds the volume down, here first in
+// the last block, gives the held volume's output and words all the same; a
+// quiet file gets the volume asked for.
+TEST(ModifyCommandTest, WideFormatVolumesGiveTheHeldVolumeWhenALatePeakHoldsThemDown) {
+  struct Case {
+    test::FormatCase format;
+    double quiet, late;
+    const char* asked;
+    double held;  // the factor the late peak allows, cut to tenths of a percent
+  };
+  const Case cases[] = {{{"32 bit float", 3, 32, 2, 48000}, 0.5, 2.0, "80", 0.5},
+                        {{"24 bit", 1, 24, 2, 48000}, 2097152, 0.9 * 8388607, "150", 1.111}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format.words);
+    const std::int64_t frames = 400000;  // three blocks of float, two of 24-bit
+    Bytes data(static_cast<std::size_t>(2 * frames * c.format.bits / 8));
+    std::uint32_t seed = 9;
+    for (std::size_t k = 0; k < static_cast<std::size_t>(2 * frames); ++k) {
+      seed = seed * 1664525u + 1013904223u;
+      putSample(data, c.format.bits, k, (static_cast<double>(seed >> 8) / 0x1p23 - 1) * c.quiet);
+    }
+    for (const bool loud : {false, true}) {
+      if (loud) putSample(data, c.format.bits, static_cast<std::size_t>(2 * frames - 7), c.late);
+      TempDir dir;
+      test::writeFile(dir.file("a.wav"), test::formatFile(c.format, data));
+      const CommandResult r = modify("--volume " + std::string(c.asked) + " --output " +
+                                     quoted(dir.file("b.wav")) + " " + quoted(dir.file("a.wav")));
+      ASSERT_EQ(r.status, 0) << r.err;
+      const double factor = loud ? c.held : std::atof(c.asked) / 100.0;
+      EXPECT_EQ(r.err.find("note: volume limited to") != std::string::npos, loud) << r.err;
+      const test::AnalysedFile in = test::analyseBytes(test::formatFile(c.format, data), 1);
+      std::int64_t beyond = 0;
+      const test::Expected want = test::expectedFormatOutput(data, in.header.format, factor, false,
+                                                             0.0, std::nullopt, beyond);
+      EXPECT_EQ(test::readFile(dir.file("b.wav")), test::formatFile(c.format, want.samples));
+    }
+  }
 }
 
 TEST(ModifyCommandTest, DeemphasisToAnOutputGivesWhatInPlaceGives) {

@@ -39,6 +39,12 @@ double formatPeak(ByteSource& input, const WavHeader& header) {
     if (got < want) break;
     left -= got;
   }
+  return peakOfExtremes(f, low, high);
+}
+
+}  // namespace
+
+double peakOfExtremes(const SampleFormat& f, double low, double high) {
   if (f.isFloat()) return std::max(high, -low);
   const double factor = f.statisticsFactor();
   low *= factor;
@@ -48,8 +54,6 @@ double formatPeak(ByteSource& input, const WavHeader& header) {
   const double countedAs = sixteen ? 32767.0 : static_cast<double>(f.largestMeasured());
   return std::max(high, low == lowest ? countedAs : -low);
 }
-
-}  // namespace
 
 double storedPeak(FileSystem& fs, const std::string& path, const WavHeader& header) {
   auto input = fs.openRead(path);

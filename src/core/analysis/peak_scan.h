@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/base/sample_format.h"
 #include "core/io/files.h"
 #include "core/wav/wav_header.h"
 
@@ -15,5 +16,10 @@ namespace ril {
 // scale -32768 counting as -32767. Reading stops at the end of the file; a
 // failing read throws RunError.
 double storedPeak(FileSystem& fs, const std::string& path, const WavHeader& header);
+
+// The same peak from the smallest and largest sample (`low` <= 0 <= `high`)
+// of a format other than 8- or 16-bit mono or stereo, as storedValues()
+// gives them (float NaN and infinities taken as 0).
+double peakOfExtremes(const SampleFormat& format, double low, double high);
 
 }  // namespace ril

@@ -97,6 +97,16 @@ class FormatRewriter : public SampleRewriter::Impl {
   void divideBy(double peak) override {
     if (format_.isFloat() && peak > 0) divisor_ = peak;
   }
+  bool followPeak() override {
+    extremes_.assign(filters_.size(), kernels::FloatScan{});
+    return true;
+  }
+  void followedExtremes(double& low, double& high) const override {
+    for (const kernels::FloatScan& s : extremes_) {
+      low = std::min(low, s.lo);
+      high = std::max(high, s.hi);
+    }
+  }
 
  private:
   // One channel of the block; true when a value was limited. With `report`
@@ -124,6 +134,10 @@ class FormatRewriter : public SampleRewriter::Impl {
           unusual ? keepNonFinite(values, n, in + offset, frameBytes, format_.containerBytes)
                   : KeptSamples{};
       if (unusual) kernels::zeroNonFinite(values, n);
+      if (!extremes_.empty()) {
+        kernels::FloatScan& e = extremes_[static_cast<std::size_t>(c)];
+        e = kernels::scanFloats(values, n, e.lo, e.hi);
+      }
       kernels::scaleValues(values, n, factor_, divisor_);
       if (deemphasis_) {
         if (unusual) {
@@ -194,6 +208,9 @@ class FormatRewriter : public SampleRewriter::Impl {
   SampleRewriter::ClipHook clipped_;
   std::vector<DeemphasisFilterDouble> filters_;
   std::unique_ptr<ThreadPool> pool_;
+  // Per channel, while the peak is followed: the samples' extremes as
+  // stored (a channel done again takes the same ones again).
+  std::vector<kernels::FloatScan> extremes_;
 };
 
 }  // namespace

@@ -125,6 +125,7 @@ class ModificationRun {
         sv_.followReportFilter, request_.ranges, total);
     rewriter_->useThreads(sv_.threads);
     if (request_.maximize && !request_.deemphasis) rewriter_->divideBy(request_.peakToDivideBy);
+    followingPeak_ = sv_.peakHolds && !placement_.inPlace && rewriter_->followPeak();
 
     // An in-place rewrite must not stop half-way: the whole file is read once
     // before anything is written, so that a volume pass that would overflow,
@@ -141,6 +142,7 @@ class ModificationRun {
     copyBytes(input, out, static_cast<std::uint64_t>(target_.header.layout.dataOffset), in.data(),
               bufferBytes);
     rewriteBlocks(input, out, blocks, frameBytes);
+    if (followingPeak_) result_.followedPeak = rewriter_->followedPeak();
     showLaterClips();
     result_.samplesBeyondFullScale = rewriter_->beyondFullScale();
     if (sv_.followReportFilter) result_.filteredRange = rewriter_->filteredRange();
@@ -171,6 +173,7 @@ class ModificationRun {
       const BlockPipeline::Block block = pipeline.next();
       showProgress(blocks.start(), total);
       rewriter_->rewrite(block.in, block.out, blocks.frames(), blocks.start());
+      if (followingPeak_ && !sv_.peakHolds(rewriter_->followedPeak())) throw StoppedAtClip{};
       if (!placement_.inPlace) checkExit();
       rewriting_ = placement_.inPlace;
       pipeline.write();
@@ -333,6 +336,7 @@ class ModificationRun {
   std::unique_ptr<OutputFile> plainOutput_;  // in place, or written where it is
   std::unique_ptr<SampleRewriter> rewriter_;
   bool rewriting_ = false;  // an in-place rewrite has begun writing samples
+  bool followingPeak_ = false;
   struct {
     std::int64_t first = 0;
     std::int64_t last = 0;

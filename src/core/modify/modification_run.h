@@ -74,6 +74,12 @@ struct ModifyServices {
   PlacementMode placement = PlacementMode::kProgramDirectory;
   std::string explicitOutput = {};  // for kExplicitOutput; "-" is standard output
   bool followReportFilter = false;  // fill ModifyResult::filteredRange
+  // For a trial into a new file (not in place) of a format other than 8- and
+  // 16-bit mono and stereo: the peak of the samples as stored is followed
+  // (ModifyResult::followedPeak) and given to this test after each block;
+  // false ends the run as a clipped sample ends a trial (kClipped, nothing
+  // left behind).
+  std::function<bool(double peak)> peakHolds = {};
   // Keeps a complete new file unnamed instead of giving it its name: the
   // result's `held` owns it, synced and with the original's attributes, and
   // publishTogether (joint_commit.h) names it along with others. A drive
@@ -93,7 +99,7 @@ enum class ModifyOutcome {
   kFailed,     // the user's files as before; errorNumber says why
   kRefused,    // the file or the factor cannot be used; refusal says why
   kAbandoned,  // a stop requested mid-run; nothing left behind
-  kClipped,    // stopAtFirstClip and a sample clipped; nothing left behind
+  kClipped,    // stopAtFirstClip and a sample clipped, or peakHolds said no; nothing left behind
 };
 
 // Clipping messages shown one by one; later clipped samples are counted and
@@ -120,6 +126,7 @@ struct ModifyResult {
   double elapsedSeconds = 0.0;              // the time the "Manipulation time" line shows
   bool exitPending = false;                 // a stop was requested while an in-place rewrite ran
   FilteredRange filteredRange;              // with followReportFilter
+  double followedPeak = 0.0;                // with peakHolds, as storedPeak() finds it
   // With holdOutput (kCompleted): the output waiting for its name; dropping
   // it discards the output and leaves the original as it was.
   std::shared_ptr<HeldOutput> held;

@@ -19,6 +19,10 @@ struct SampleRewriter::Impl {
   virtual void resetFilters() = 0;
   virtual void useThreads(int threads) = 0;
   virtual void divideBy(double /*peak*/) {}
+  // Following the smallest and largest sample as stored (see
+  // SampleRewriter::followPeak); false for the kinds that cannot.
+  virtual bool followPeak() { return false; }
+  virtual void followedExtremes(double& /*low*/, double& /*high*/) const {}
 
   std::int64_t lastValue = 0;
   std::int64_t beyondFullScale = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/analysis/peak_scan.h"
 #include "core/base/errors.h"
 #include "core/dsp/deemphasis_filter.h"
 #include "core/dsp/double_filter/chain_filter.h"
@@ -154,7 +155,7 @@ SampleRewriter::SampleRewriter(const WavFormat& format, double factor, bool deem
                                ClipHook clipped, bool followReportFilter,
                                std::optional<std::vector<FrameRange>> ranges,
                                std::int64_t framesInFile)
-    : frameBytes_(static_cast<std::size_t>(format.frameBytes())) {
+    : frameBytes_(static_cast<std::size_t>(format.frameBytes())), sample_(format.sample()) {
   if (ranges) {
     ranges_.emplace();
     for (const FrameRange& r : *ranges) {
@@ -234,6 +235,16 @@ void SampleRewriter::checkVolume(const void* in, std::int64_t frames, std::int64
 
 void SampleRewriter::divideBy(double peak) {
   impl_->divideBy(peak);
+}
+
+bool SampleRewriter::followPeak() {
+  return impl_->followPeak();
+}
+
+double SampleRewriter::followedPeak() const {
+  double low = 0.0, high = 0.0;
+  impl_->followedExtremes(low, high);
+  return peakOfExtremes(sample_, low, high);
 }
 
 std::int64_t SampleRewriter::beyondFullScale() const {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/base/sample_format.h"
 #include "core/wav/wav_header.h"
 
 namespace ril {
@@ -90,6 +91,13 @@ class SampleRewriter {
   // Float samples stored beyond full scale (beyond +-1.0) so far.
   std::int64_t beyondFullScale() const;
 
+  // Formats other than 8- and 16-bit mono and stereo: follows the peak of
+  // the samples as stored, as storedPeak() (peak_scan.h) finds it, over the
+  // blocks rewritten. False, following nothing, for the others.
+  bool followPeak();
+  // The peak of the blocks rewritten so far (0 when not followed).
+  double followedPeak() const;
+
   std::int64_t lastValue() const;
   FilteredRange filteredRange() const;
 
@@ -104,6 +112,7 @@ class SampleRewriter {
   std::unique_ptr<Impl> impl_;
   std::optional<std::vector<FrameRange>> ranges_;
   std::size_t frameBytes_ = 0;
+  SampleFormat sample_;
 };
 
 }  // namespace ril
