@@ -64,6 +64,7 @@ class FormatRewriter : public SampleRewriter::Impl {
                std::int64_t firstFrame) override {
     const auto* in = static_cast<const unsigned char*>(inBytes);
     auto* out = static_cast<unsigned char*>(outBytes);
+    if (!deemphasis_ && rewriteAsOneRun(in, out, frames)) return;
     const std::vector<DeemphasisFilterDouble> atStart = filters_;
     std::vector<std::int64_t> beyond(filters_.size(), 0);
     std::vector<char> limited(filters_.size(), 0);
@@ -115,29 +116,85 @@ class FormatRewriter : public SampleRewriter::Impl {
                       std::int64_t firstFrame, bool report, std::int64_t& beyond) {
     const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
     const std::size_t at = static_cast<std::size_t>(c * format_.containerBytes);
-    DeemphasisFilterDouble& filter = filters_[static_cast<std::size_t>(c)];
+    kernels::FloatScan* seen =
+        extremes_.empty() ? nullptr : &extremes_[static_cast<std::size_t>(c)];
+    return rewriteRun({in + at, out + at, frames, frameBytes},
+                      &filters_[static_cast<std::size_t>(c)], seen, report ? firstFrame : -1,
+                      beyond);
+  }
+
+  // Without the filter every sample stands alone: the block is rewritten as
+  // one run of samples, a part per thread. False when a value had to be
+  // limited; then the channels are done one by one, which report each limited
+  // sample in order.
+  bool rewriteAsOneRun(const unsigned char* in, unsigned char* out, std::int64_t frames) {
+    const std::int64_t samples = frames * channels_;
+    const int parts = pool_ ? pool_->threads() : 1;
+    const std::int64_t per = (samples + parts - 1) / parts;
+    const auto width = static_cast<std::size_t>(format_.containerBytes);
+    std::vector<std::int64_t> beyond(static_cast<std::size_t>(parts), 0);
+    std::vector<char> limited(static_cast<std::size_t>(parts), 0);
+    std::vector<kernels::FloatScan> seen(static_cast<std::size_t>(parts));
+    auto task = [&](int k) {
+      const auto part = static_cast<std::size_t>(k);
+      const std::int64_t first = k * per, count = std::min(per, samples - first);
+      if (count <= 0) return;
+      const std::size_t at = static_cast<std::size_t>(first) * width;
+      limited[part] = rewriteRun({in + at, out + at, count, width}, nullptr,
+                                 extremes_.empty() ? nullptr : &seen[part], -1, beyond[part]);
+    };
+    if (pool_) {
+      pool_->run(parts, task);
+    } else {
+      task(0);
+    }
+    for (int k = 0; k < parts; ++k) {
+      if (limited[static_cast<std::size_t>(k)] != 0) return false;
+    }
+    for (int k = 0; k < parts; ++k) {
+      beyondFullScale += beyond[static_cast<std::size_t>(k)];
+      if (extremes_.empty()) continue;
+      const kernels::FloatScan& s = seen[static_cast<std::size_t>(k)];
+      extremes_[0].lo = std::min(extremes_[0].lo, s.lo);
+      extremes_[0].hi = std::max(extremes_[0].hi, s.hi);
+    }
+    return true;
+  }
+
+  // `count` samples `stride` bytes apart.
+  struct Run {
+    const unsigned char* in;
+    unsigned char* out;
+    std::int64_t count;
+    std::size_t stride;
+  };
+
+  // One run of samples, through `filter` when there is de-emphasis; the
+  // extremes as stored into `seen` (if any). True when a value was limited;
+  // with `firstFrame` not negative each limited sample goes to the hook
+  // (which may throw).
+  bool rewriteRun(const Run& run, DeemphasisFilterDouble* filter, kernels::FloatScan* seen,
+                  std::int64_t firstFrame, std::int64_t& beyond) {
     // Chunks long enough for the double filter's segments; each thread keeps
     // its own buffers.
     thread_local std::vector<double> inputs(kChunk), outputs(kChunk);
     thread_local std::vector<std::int64_t> rounded(kChunk);
     std::int64_t* integers = rounded.data();
+    const int width = format_.containerBytes;
     bool limited = false;
-    for (std::int64_t start = 0; start < frames; start += kChunk) {
-      const std::int64_t n = std::min(kChunk, frames - start);
-      const std::size_t offset = at + static_cast<std::size_t>(start) * frameBytes;
+    for (std::int64_t start = 0; start < run.count; start += kChunk) {
+      const std::int64_t n = std::min(kChunk, run.count - start);
+      const unsigned char* from = run.in + static_cast<std::size_t>(start) * run.stride;
+      unsigned char* to = run.out + static_cast<std::size_t>(start) * run.stride;
       double* values = inputs.data();
-      kernels::storedValues(in + offset, frameBytes, format_, n, values);
+      kernels::storedValues(from, run.stride, format_, n, values);
       // Float values that are not finite are written back as they were, the
       // filter taking 0 for them; finite ones too large to filter are bounded.
       const bool unusual = format_.isFloat() && kernels::anyUnusual(values, n);
       const KeptSamples kept =
-          unusual ? keepNonFinite(values, n, in + offset, frameBytes, format_.containerBytes)
-                  : KeptSamples{};
+          unusual ? keepNonFinite(values, n, from, run.stride, width) : KeptSamples{};
       if (unusual) kernels::zeroNonFinite(values, n);
-      if (!extremes_.empty()) {
-        kernels::FloatScan& e = extremes_[static_cast<std::size_t>(c)];
-        e = kernels::scanFloats(values, n, e.lo, e.hi);
-      }
+      if (seen) *seen = kernels::scanFloats(values, n, seen->lo, seen->hi);
       kernels::scaleValues(values, n, factor_, divisor_);
       if (deemphasis_) {
         if (unusual) {
@@ -146,18 +203,18 @@ class FormatRewriter : public SampleRewriter::Impl {
                 std::clamp(values[i], -kernels::kFilterMagnitude, kernels::kFilterMagnitude);
           }
         }
-        kernels::deemphasiseSegmented(values, outputs.data(), n, filter);
+        kernels::deemphasiseSegmented(values, outputs.data(), n, *filter);
         values = outputs.data();
       }
       // The kept samples are no clipping of ours.
       for (const auto& k : kept) values[k.first] = 0.0;
       if (format_.isFloat()) {
         beyond += countBeyond(values, n);
-        kernels::storeFloats(values, n, format_, out + offset, frameBytes);
-        putBack(kept, out + offset, frameBytes, format_.containerBytes);
+        kernels::storeFloats(values, n, format_, to, run.stride);
+        putBack(kept, to, run.stride, width);
       } else {
-        limited |= roundAndLimit(values, integers, n, report ? firstFrame + start : -1);
-        kernels::storeIntegers(integers, n, format_, out + offset, frameBytes);
+        limited |= roundAndLimit(values, integers, n, firstFrame >= 0 ? firstFrame + start : -1);
+        kernels::storeIntegers(integers, n, format_, to, run.stride);
       }
     }
     return limited;

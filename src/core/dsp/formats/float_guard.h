@@ -22,12 +22,10 @@ inline constexpr double kFilterMagnitude = 0x1p1000;
 inline constexpr double kMeterMagnitude = 0x1p100;
 
 // True when some value is not finite or beyond `bound` (the values of
-// ordinary files never are; one pass the compiler can vectorise).
-inline bool anyUnusual(const double* values, std::int64_t count, double bound = kPlainMagnitude) {
-  bool unusual = false;
-  for (std::int64_t i = 0; i < count; ++i) unusual |= !(std::fabs(values[i]) <= bound);
-  return unusual;
-}
+// ordinary files never are): in AVX-512 or AVX2 where the processor has it,
+// with a scalar twin.
+bool anyUnusual(const double* values, std::int64_t count, double bound = kPlainMagnitude);
+bool anyUnusualScalar(const double* values, std::int64_t count, double bound = kPlainMagnitude);
 
 // Replaces NaN and the infinities by 0; returns how many there were.
 inline std::int64_t zeroNonFinite(double* values, std::int64_t count) {

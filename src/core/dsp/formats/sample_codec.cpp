@@ -146,6 +146,16 @@ __attribute__((target("avx2"))) std::int64_t stereoFloats(const unsigned char* p
   }
   return i;
 }
+
+// Packed float samples (mono, or every channel as one run): four to a load.
+__attribute__((target("avx2"))) std::int64_t packedFloats(const unsigned char* p,
+                                                          std::int64_t count, double* out) {
+  std::int64_t i = 0;
+  for (; i + 4 <= count; i += 4, p += 16) {
+    _mm256_storeu_pd(out + i, _mm256_cvtps_pd(_mm_loadu_ps(reinterpret_cast<const float*>(p))));
+  }
+  return i;
+}
 #endif
 
 template <int Bytes, bool Big, typename Out>
@@ -211,8 +221,8 @@ void floatsOf(const unsigned char* p, std::size_t step, const SampleFormat& f, s
   }
   std::int64_t i = 0;
 #if RIL_AVX2
-  if (!Big && step == 8 && haveAvx2()) {
-    i = stereoFloats(p, count, out);
+  if (!Big && (step == 4 || step == 8) && haveAvx2()) {
+    i = step == 4 ? packedFloats(p, count, out) : stereoFloats(p, count, out);
     p += static_cast<std::size_t>(i) * step;
   }
 #endif
@@ -223,7 +233,18 @@ void floatsOf(const unsigned char* p, std::size_t step, const SampleFormat& f, s
 
 template <int Bytes, bool Big>
 void storeLoop(const std::int64_t* v, std::int64_t count, unsigned char* p, std::size_t step) {
-  for (std::int64_t i = 0; i < count; ++i, p += step) {
+  std::int64_t i = 0;
+  if constexpr (Bytes == 3 && !Big) {
+    // Packed samples: one four-byte store a sample, its top byte overwritten
+    // by the next sample's store; the last one byte by byte.
+    if (step == 3) {
+      for (; i + 1 < count; ++i, p += step) {
+        const auto w = static_cast<std::uint32_t>(v[i]);
+        std::memcpy(p, &w, 4);
+      }
+    }
+  }
+  for (; i < count; ++i, p += step) {
     putRaw<Bytes, Big>(p, static_cast<std::uint64_t>(v[i]));
   }
 }

@@ -4,6 +4,7 @@
 // infinities and NaNs, and every length around the vectors' widths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/dsp/formats/float_guard.h"
 #include "core/dsp/formats/float_sums.h"
 #include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/sample_codec.h"
@@ -131,6 +133,26 @@ TEST(FormatKernels, FloatSumsTakeTheSameLanesOnEveryPathAndAcrossAnyCut) {
         EXPECT_FALSE(scanAndSumAvx2(x.data(), m, phase, lanes, a));
         EXPECT_FALSE(scanAndSumScalar(x.data(), m, phase, lanes, a));
         EXPECT_TRUE(sameBits(lanes, start));
+      }
+    }
+  }
+}
+
+// Unusual values (NaN, infinities, beyond the bound) found in any place.
+TEST(FormatKernels, UnusualValuesAreFoundWhereverTheyLie) {
+  std::mt19937 rng(23);
+  for (std::size_t n : {1u, 7u, 8u, 9u, 17u, 2048u}) {
+    std::vector<double> x = floatsNearEdges(n, rng);
+    for (double& v : x) v = std::isfinite(v) ? std::clamp(v, -1.5, 1.5) : 0.5;
+    const auto m = static_cast<std::int64_t>(n);
+    EXPECT_FALSE(anyUnusual(x.data(), m, 1.5));
+    for (std::size_t at : {std::size_t{0}, n / 2, n - 1}) {
+      for (const double odd : {std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::infinity(), -1.75}) {
+        std::vector<double> y = x;
+        y[at] = odd;
+        EXPECT_TRUE(anyUnusual(y.data(), m, 1.5)) << n << " " << at << " " << odd;
+        EXPECT_TRUE(anyUnusualScalar(y.data(), m, 1.5));
       }
     }
   }
