@@ -29,7 +29,8 @@ inline int laneOf(int phase, std::int64_t i) {
 // leaves one that is not.
 bool lanesFinite(const SumLanes& l) {
   bool finite = true;
-  for (int k = 0; k < kSumLanes; ++k) finite &= std::isfinite(l.sum[k]) & std::isfinite(l.sumSq[k]);
+  for (int k = 0; k < kSumLanes; ++k)
+    finite = finite && std::isfinite(l.sum[k]) && std::isfinite(l.sumSq[k]);
   return finite;
 }
 
