@@ -8,6 +8,10 @@ __attribute__((weak)) bool wideVectorsAllowed() {
   return true;
 }
 
+__attribute__((weak)) bool widestVectorsAllowed() {
+  return true;
+}
+
 __attribute__((weak)) bool spoilGuesses() {
   return false;
 }
@@ -16,6 +20,16 @@ bool haveAvx2() {
 #if RIL_AVX2
   static const bool have = __builtin_cpu_supports("avx2");
   return have && wideVectorsAllowed();
+#else
+  return false;
+#endif
+}
+
+bool haveAvx512() {
+#if RIL_AVX2
+  static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+                           __builtin_cpu_supports("avx512dq");
+  return have && wideVectorsAllowed() && widestVectorsAllowed();
 #else
   return false;
 #endif

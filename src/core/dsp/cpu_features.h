@@ -1,6 +1,6 @@
 // Which vector instructions the kernels may use. SSE2 is the x86-64 baseline
-// and decided at build time; AVX2 code is built alongside (per function) and
-// chosen at run time where the processor has it. Including this header
+// and decided at build time; AVX2 and AVX-512 code is built alongside (per
+// function) and chosen at run time where the processor has it. Including this header
 // brings the intrinsics of both.
 #pragma once
 
@@ -18,5 +18,8 @@ namespace ril::kernels {
 // True when the processor has AVX2 (and tests have not kept the kernels to
 // the baseline, kernel_switches.h).
 bool haveAvx2();
+// True when it also has AVX-512 (foundation and DQ), under the same switch
+// and one of its own.
+bool haveAvx512();
 
 }  // namespace ril::kernels

@@ -1,6 +1,6 @@
-// The K-weighting over eight independent runs at once (segments of one or
-// more channels), in the lanes of two AVX2 vectors where the processor has
-// them; each lane does kStep's operations in its order, so a lane's outputs
+// The K-weighting over sixteen independent runs at once (segments of one or
+// more channels), in the lanes of two AVX-512 or four AVX2 vectors where the
+// processor has them; each lane does kStep's operations in its order, so a lane's outputs
 // are bit for bit those of kStep over the same inputs.
 #pragma once
 
@@ -10,12 +10,12 @@
 
 namespace ril::kernels {
 
-inline constexpr int kKLanes = 8;
+inline constexpr int kKLanes = 16;
 
 // The lanes' states (s[i][j]: state i of lane j) and sums of squared outputs.
 struct KLaneStates {
-  alignas(32) double s[4][kKLanes] = {};
-  alignas(32) double sum[kKLanes] = {};
+  alignas(64) double s[4][kKLanes] = {};
+  alignas(64) double sum[kKLanes] = {};
 
   KState state(int lane) const { return KState{{s[0][lane], s[1][lane], s[2][lane], s[3][lane]}}; }
   void setState(int lane, const KState& st) {
