@@ -17,6 +17,7 @@
 #include "core/dsp/cpu_features.h"
 #include "core/dsp/loudness/k_lanes.h"
 #include "core/dsp/loudness/k_weighting.h"
+#include "core/dsp/loudness/lane_input.h"
 #include "core/dsp/loudness/true_peak.h"
 #include "support/kernel_switches.h"
 #include "support/manual_clock.h"
@@ -121,6 +122,38 @@ TEST(KWeightingTest, VectorLanesGiveTheReferenceStepsBitForBit) {
         for (int i = 0; i < 4; ++i) {
           ASSERT_EQ(std::bit_cast<std::uint64_t>(lanes.state(j).s[i]),
                     std::bit_cast<std::uint64_t>(st.s[i]));
+        }
+      }
+    }
+    test::allowWidestVectors(true);
+  }
+}
+
+// Stored 16-bit words reach the lanes as word / 32768 on every path, for
+// either channel of two and for one, at every length up to 40 and beyond.
+TEST(KWeightingTest, WordsBecomeTheSameDoublesOnEveryPath) {
+  std::vector<unsigned char> bytes(2 * 2 * 300);
+  const std::uint16_t edges[] = {0x8000, 0x7fff, 0, 0xffff, 1};
+  for (std::size_t i = 0; i < bytes.size() / 2; ++i) {
+    const auto w = static_cast<std::uint16_t>(i % 3 == 0 ? edges[i / 3 % 5] : i * 40503u);
+    bytes[2 * i] = static_cast<unsigned char>(w & 0xff);
+    bytes[2 * i + 1] = static_cast<unsigned char>(w >> 8);
+  }
+  for (int path : {2, 1, 0}) {  // AVX-512, AVX2, baseline
+    const test::KernelPaths paths(path > 0);
+    test::allowWidestVectors(path == 2);
+    for (int channels : {1, 2}) {
+      for (int channel = 0; channel < channels; ++channel) {
+        for (std::int64_t count = 0; count <= 250; count += count < 40 ? 1 : 53) {
+          std::vector<double> out(static_cast<std::size_t>(count) + 1, 7.0);
+          kernels::pcmToDoubles(bytes.data(), channels, 16, channel, 3, count, out.data());
+          for (std::int64_t i = 0; i < count; ++i) {
+            const std::size_t w = static_cast<std::size_t>((3 + i) * channels + channel);
+            const auto v = static_cast<std::int16_t>(bytes[2 * w] | bytes[2 * w + 1] << 8);
+            ASSERT_EQ(out[static_cast<std::size_t>(i)], v / 32768.0)
+                << "path " << path << ", " << channels << " channels, count " << count;
+          }
+          ASSERT_EQ(out[static_cast<std::size_t>(count)], 7.0);
         }
       }
     }
