@@ -149,14 +149,36 @@ void LoudnessMeter::startLanes(Lane* lanes, int count, const FrameSource& source
   }
 }
 
+// The lanes' next frames; lanes of different channels over the same frames
+// (a segment's channels) are read together, in one pass over their bytes.
+void LoudnessMeter::readLanes(const Lane* lanes, int count, const FrameSource& source,
+                              std::int64_t t0, std::int64_t steps, TaskScratch& s) {
+  bool done[kKLanes] = {};
+  s.rows.resize(static_cast<std::size_t>(channels_));
+  for (int i = 0; i < count; ++i) {
+    const std::int64_t at = lanes[i].stream + t0;
+    const std::int64_t n = std::clamp<std::int64_t>(lanes[i].end - at, 0, steps);
+    if (done[i] || n <= 0) continue;
+    std::fill(s.rows.begin(), s.rows.end(), nullptr);
+    for (int k = i; k < count; ++k) {
+      double*& row = s.rows[static_cast<std::size_t>(lanes[k].channel)];
+      if (lanes[k].stream == lanes[i].stream && lanes[k].end == lanes[i].end && !row) {
+        row = s.planar.data() + k * kRow + kTruePeakHistory;
+        done[k] = true;
+      }
+    }
+    source.readChannels(at - blockStart_, n, s.rows.data(), channels_);
+  }
+}
+
 void LoudnessMeter::fillLanes(Lane* lanes, int count, const FrameSource& source, std::int64_t t0,
                               std::int64_t steps, TaskScratch& s) {
+  readLanes(lanes, count, source, t0, steps, s);
   for (int i = 0; i < count; ++i) {
     Lane& lane = lanes[i];
     double* x = s.planar.data() + i * kRow + kTruePeakHistory;
     const std::int64_t at = lane.stream + t0;
     const std::int64_t n = std::clamp<std::int64_t>(lane.end - at, 0, steps);
-    if (n > 0) source.read(lane.channel, at - blockStart_, n, x);
     if (n < steps) std::fill(x + n, x + steps + kPad, 0.0);
     const std::int64_t from = std::max(lane.own, at), to = std::min(lane.end, at + n);
     if (from < to) {

@@ -86,8 +86,11 @@ class LoudnessMeter {
   struct TaskScratch {
     std::vector<double> planar;
     kernels::KLaneStates k;
+    std::vector<double*> rows;  // per channel, for reading lanes together
   };
   void startLanes(Lane* lanes, int count, const FrameSource& source, TaskScratch& s);
+  void readLanes(const Lane* lanes, int count, const FrameSource& source, std::int64_t t0,
+                 std::int64_t steps, TaskScratch& s);
   void fillLanes(Lane* lanes, int count, const FrameSource& source, std::int64_t t0,
                  std::int64_t steps, TaskScratch& s);
   void filterSteps(Lane* lanes, int count, std::int64_t from, std::int64_t to, TaskScratch& s);

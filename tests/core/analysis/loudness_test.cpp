@@ -130,7 +130,8 @@ TEST(KWeightingTest, VectorLanesGiveTheReferenceStepsBitForBit) {
 }
 
 // Stored 16-bit words reach the lanes as word / 32768 on every path, for
-// either channel of two and for one, at every length up to 40 and beyond.
+// either channel of two (alone or with the other) and for one, at every
+// length up to 40 and beyond.
 TEST(KWeightingTest, WordsBecomeTheSameDoublesOnEveryPath) {
   std::vector<unsigned char> bytes(2 * 2 * 300);
   const std::uint16_t edges[] = {0x8000, 0x7fff, 0, 0xffff, 1};
@@ -154,6 +155,11 @@ TEST(KWeightingTest, WordsBecomeTheSameDoublesOnEveryPath) {
                 << "path " << path << ", " << channels << " channels, count " << count;
           }
           ASSERT_EQ(out[static_cast<std::size_t>(count)], 7.0);
+          if (channels == 1) continue;
+          std::vector<double> pair[2];
+          for (auto& p : pair) p.assign(static_cast<std::size_t>(count) + 1, 7.0);
+          kernels::pcmPairToDoubles(bytes.data(), 3, count, pair[0].data(), pair[1].data());
+          ASSERT_EQ(pair[channel], out) << "path " << path << ", both channels, count " << count;
         }
       }
     }

@@ -59,6 +59,28 @@ __attribute__((target("avx512f"))) std::int64_t words16Avx512(const unsigned cha
   }
   return i;
 }
+
+// Sixteen stereo frames a load: the left words are the 32-bit lanes' low
+// halves, the right ones their high halves.
+__attribute__((target("avx512f"))) std::int64_t pairs16Avx512(const unsigned char* p,
+                                                              std::int64_t count, double* left,
+                                                              double* right) {
+  const __m512d scale = _mm512_set1_pd(1.0 / 32768.0);
+  std::int64_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const __m512i v = _mm512_loadu_si512(p + 4 * i);
+    const __m512i l = _mm512_srai_epi32(_mm512_slli_epi32(v, 16), 16);
+    const __m512i r = _mm512_srai_epi32(v, 16);
+    _mm512_storeu_pd(left + i, _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(l)), scale));
+    _mm512_storeu_pd(left + i + 8,
+                     _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(l, 1)), scale));
+    _mm512_storeu_pd(right + i,
+                     _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(r)), scale));
+    _mm512_storeu_pd(right + i + 8,
+                     _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(r, 1)), scale));
+  }
+  return i;
+}
 #pragma GCC diagnostic pop
 #endif
 
@@ -87,6 +109,18 @@ void pcmToDoubles(const unsigned char* bytes, int channels, int bitsPerSample, i
     const unsigned char* w = p + i * stride * 2;
     const auto v = static_cast<std::int16_t>(static_cast<std::uint16_t>(w[0] | w[1] << 8));
     out[i] = static_cast<double>(v) * (1.0 / 32768.0);
+  }
+}
+
+void pcmPairToDoubles(const unsigned char* bytes, std::int64_t first, std::int64_t count,
+                      double* left, double* right) {
+  std::int64_t i = 0;
+#if RIL_AVX2
+  if (haveAvx512()) i = pairs16Avx512(bytes + first * 4, count, left, right);
+#endif
+  if (i < count) {
+    pcmToDoubles(bytes, 2, 16, 0, first + i, count - i, left + i);
+    pcmToDoubles(bytes, 2, 16, 1, first + i, count - i, right + i);
   }
 }
 
