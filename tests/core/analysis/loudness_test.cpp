@@ -167,6 +167,39 @@ TEST(KWeightingTest, WordsBecomeTheSameDoublesOnEveryPath) {
   }
 }
 
+// The true peak's vector paths pass over runs by their magnitudes; every
+// path finds the baseline's peaks and positions, for scans of any length,
+// where most runs are passed over (quiet noise under rising spikes).
+TEST(TruePeakTest, EveryPathFindsTheBaselinesPeaks) {
+  std::mt19937 rng(11);
+  std::normal_distribution<double> noise(0, 0.02);
+  std::vector<double> x(kernels::kTruePeakHistory + 5000);
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    x[i] = i % 97 == 40 ? 0.3 + 0.6 * static_cast<double>(i) / 5000.0 : noise(rng);
+  }
+  const double* start = x.data() + kernels::kTruePeakHistory;
+  if (!kernels::haveAvx512()) std::cout << "note: no AVX-512 here; its runs are not tested\n";
+  for (std::int64_t n = 1; n <= 4900; n += n < 80 ? 1 : 611) {
+    kernels::PeakFound want[2];
+    for (int path : {0, 1, 2}) {  // baseline, AVX2, AVX-512
+      const test::KernelPaths paths(path > 0);
+      test::allowWidestVectors(path == 2);
+      kernels::PeakFound sample{0.25, -1}, interpolated{0.3, -1};
+      kernels::scanPeaks(start, n, 100, 4, sample, interpolated);
+      test::allowWidestVectors(true);
+      if (path == 0) {
+        want[0] = sample;
+        want[1] = interpolated;
+        continue;
+      }
+      ASSERT_EQ(sample.peak, want[0].peak) << "path " << path << ", " << n << " frames";
+      ASSERT_EQ(sample.at, want[0].at);
+      ASSERT_EQ(interpolated.peak, want[1].peak) << "path " << path << ", " << n << " frames";
+      ASSERT_EQ(interpolated.at, want[1].at);
+    }
+  }
+}
+
 // EBU Tech 3341, the cases defined by formula: +-0.1 LU.
 TEST(Tech3341Test, SineLevelsAndGatedSequencesReadWithinATenthOfALoudnessUnit) {
   struct Case {
