@@ -106,36 +106,6 @@ __attribute__((target("avx2"))) void runMagnitudesAvx2(const double* x, std::int
     m[r] = _mm_cvtsd_f64(_mm_max_sd(h, _mm_unpackhi_pd(h, h)));
   }
 }
-
-
-// GCC 12's AVX-512 intrinsics start from an undefined vector it then warns of.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
-// The largest of each pair of 128-bit lanes of a and b: a's pairs first.
-__attribute__((target("avx512f"), always_inline)) inline __m512d pairMax(__m512d a, __m512d b) {
-  return _mm512_max_pd(_mm512_shuffle_f64x2(a, b, 0x88), _mm512_shuffle_f64x2(a, b, 0xdd));
-}
-
-// The same, eight runs at a time: their magnitudes folded pairwise, so that
-// the eight largest come out in run order in one vector. Returns the runs
-// done.
-__attribute__((target("avx512f"))) std::int64_t runMagnitudesAvx512(const double* x,
-                                                                    std::int64_t runs, double* m) {
-  std::int64_t r = 0;
-  for (; r + 8 <= runs; r += 8) {
-    __m512d v[8];
-    for (int k = 0; k < 8; ++k) v[k] = _mm512_abs_pd(_mm512_loadu_pd(x + (r + k) * kRun));
-    __m512d a[4];  // per 128-bit lane j: the largest of pair j of runs 2i and 2i + 1
-    for (int i = 0; i < 4; ++i) {
-      a[i] = _mm512_max_pd(_mm512_unpacklo_pd(v[2 * i], v[2 * i + 1]),
-                           _mm512_unpackhi_pd(v[2 * i], v[2 * i + 1]));
-    }
-    _mm512_storeu_pd(m + r, pairMax(pairMax(a[0], a[1]), pairMax(a[2], a[3])));
-  }
-  return r;
-}
-#pragma GCC diagnostic pop
 #endif
 
 // Every interpolated value of inputs [i, i + count), count <= kRun, in the
@@ -173,10 +143,7 @@ double runMagnitude(const double* x, std::int64_t from, std::int64_t to) {
 void runMagnitudes(const double* x, std::int64_t n, double* m) {
   std::int64_t whole = n / kRun;
 #if RIL_AVX2
-  if (haveAvx512()) {
-    const std::int64_t done = runMagnitudesAvx512(x, whole, m);
-    runMagnitudesAvx2(x + done * kRun, whole - done, m + done);
-  } else if (haveAvx2()) {
+  if (haveAvx2()) {
     runMagnitudesAvx2(x, whole, m);
   } else {
     whole = 0;
@@ -210,31 +177,6 @@ __attribute__((target("avx2"))) std::int64_t markCandidatesAvx2(const double* m,
   }
   return r;
 }
-
-// The same, eight runs at a time.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-__attribute__((target("avx512f"))) std::int64_t markCandidatesAvx512(const double* m,
-                                                                     std::int64_t runs,
-                                                                     double sampleTop, double top,
-                                                                     unsigned char* hit) {
-  const __m512d sampleTopV = _mm512_set1_pd(sampleTop), topV = _mm512_set1_pd(top);
-  const __m512d nearTaps = _mm512_set1_pd(kNearTaps), farTaps = _mm512_set1_pd(kFarTaps);
-  const __m512d margin = _mm512_set1_pd(kMargin);
-  std::int64_t r = 0;
-  for (; r + 8 <= runs; r += 8) {
-    const __m512d own = _mm512_loadu_pd(m + r + 2);
-    const __m512d near = _mm512_max_pd(_mm512_loadu_pd(m + r + 1), own);
-    const __m512d far = _mm512_max_pd(near, _mm512_loadu_pd(m + r));
-    const __m512d bound = _mm512_mul_pd(
-        _mm512_add_pd(_mm512_mul_pd(nearTaps, near), _mm512_mul_pd(farTaps, far)), margin);
-    const unsigned bits = _mm512_cmp_pd_mask(own, sampleTopV, _CMP_GT_OQ) |
-                          _mm512_cmp_pd_mask(bound, topV, _CMP_GT_OQ);
-    for (int k = 0; k < 8; ++k) hit[r + k] = static_cast<unsigned char>((bits >> k) & 1);
-  }
-  return r;
-}
-#pragma GCC diagnostic pop
 #endif
 
 // Marks in `hit` (one byte a run) the runs of the batch that may beat either
@@ -245,9 +187,7 @@ std::int64_t markCandidates(const double* m, std::int64_t runs, double sampleTop
   std::int64_t any = 0;
   std::int64_t r = 0;
 #if RIL_AVX2
-  const double bound = interpolate ? top : kNoBound;
-  if (haveAvx512()) r = markCandidatesAvx512(m, runs, sampleTop, bound, hit);
-  if (haveAvx2()) r += markCandidatesAvx2(m + r, runs - r, sampleTop, bound, hit + r);
+  if (haveAvx2()) r = markCandidatesAvx2(m, runs, sampleTop, interpolate ? top : kNoBound, hit);
 #endif
   for (; r < runs; ++r) hit[r] = m[r + 2] > sampleTop || (interpolate && runBound(m, r) > top);
   for (r = 0; r < runs; ++r) any |= hit[r];
