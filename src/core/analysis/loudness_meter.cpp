@@ -103,14 +103,14 @@ int LoudnessMeter::plan(std::int64_t frames) {
       lanes_.push_back(lane);
     }
   }
-  const int tasks = static_cast<int>((lanes_.size() + kKLanes - 1) / kKLanes);
+  const int tasks = static_cast<int>((lanes_.size() + taskLanes_ - 1) / taskLanes_);
   if (static_cast<int>(scratch_.size()) < tasks) scratch_.resize(static_cast<std::size_t>(tasks));
   return tasks;
 }
 
 void LoudnessMeter::runTask(int task, const FrameSource& source) {
-  const std::size_t first = static_cast<std::size_t>(task) * kKLanes;
-  const int count = static_cast<int>(std::min<std::size_t>(kKLanes, lanes_.size() - first));
+  const std::size_t first = static_cast<std::size_t>(task) * taskLanes_;
+  const int count = static_cast<int>(std::min<std::size_t>(taskLanes_, lanes_.size() - first));
   Lane* lanes = lanes_.data() + first;
   TaskScratch& s = scratch_[static_cast<std::size_t>(task)];
   startLanes(lanes, count, source, s);
@@ -219,7 +219,8 @@ void LoudnessMeter::filterSteps(Lane* lanes, int count, std::int64_t from, std::
   while (t < to) {
     std::int64_t next = to;
     for (int i = 0; i < count; ++i) next = std::min(next, nextEvent(lanes[i], t));
-    kernels::kWeightLanes(k_, s.planar.data() + kTruePeakHistory, kRow, t - from, next - from, s.k);
+    kernels::kWeightLanes(k_, s.planar.data() + kTruePeakHistory, kRow, t - from, next - from, s.k,
+                          count);
     t = next;
     for (int i = 0; i < count; ++i) {
       const std::int64_t at = lanes[i].stream + t;

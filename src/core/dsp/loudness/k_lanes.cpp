@@ -7,8 +7,8 @@ namespace ril::kernels {
 namespace {
 
 void kWeightLanesScalar(const KWeighting& k, const double* rows, std::int64_t stride,
-                        std::int64_t from, std::int64_t to, KLaneStates& lanes) {
-  for (int j = 0; j < kKLanes; ++j) {
+                        std::int64_t from, std::int64_t to, KLaneStates& lanes, int count) {
+  for (int j = 0; j < count; ++j) {
     KState st = lanes.state(j);
     double sum = lanes.sum[j];
     for (std::int64_t t = from; t < to; ++t) {
@@ -47,6 +47,7 @@ __attribute__((target("avx2"), always_inline)) inline void transpose(__m256d (&r
   r[3] = _mm256_permute2f128_pd(a1, a3, 0x31);
 }
 
+template <int kGroups>
 __attribute__((target("avx2"))) void kWeightLanesAvx2(const KWeighting& k, const double* rows,
                                                       std::int64_t stride, std::int64_t from,
                                                       std::int64_t to, KLaneStates& lanes) {
@@ -54,7 +55,6 @@ __attribute__((target("avx2"))) void kWeightLanesAvx2(const KWeighting& k, const
                       _mm256_set1_pd(k.shelf.b2),   _mm256_set1_pd(k.shelf.a1),
                       _mm256_set1_pd(k.shelf.a2),   _mm256_set1_pd(k.highPass.a1),
                       _mm256_set1_pd(k.highPass.a2)};
-  constexpr int kGroups = kKLanes / 4;
   __m256d s[kGroups][4], sum[kGroups];
   for (int g = 0; g < kGroups; ++g) {
     for (int i = 0; i < 4; ++i) s[g][i] = _mm256_load_pd(&lanes.s[i][4 * g]);
@@ -129,6 +129,7 @@ __attribute__((target("avx512f"), always_inline)) inline void loadSteps(const do
   v[3] = _mm512_permutex2var_pd(hi01, pick[1], hi23);
 }
 
+template <int kGroups>
 __attribute__((target("avx512f"))) void kWeightLanesAvx512(const KWeighting& k, const double* rows,
                                                            std::int64_t stride, std::int64_t from,
                                                            std::int64_t to, KLaneStates& lanes) {
@@ -136,7 +137,6 @@ __attribute__((target("avx512f"))) void kWeightLanesAvx512(const KWeighting& k, 
                         _mm512_set1_pd(k.shelf.b2),   _mm512_set1_pd(k.shelf.a1),
                         _mm512_set1_pd(k.shelf.a2),   _mm512_set1_pd(k.highPass.a1),
                         _mm512_set1_pd(k.highPass.a2)};
-  constexpr int kGroups = kKLanes / 8;
   __m512d s[kGroups][4], sum[kGroups];
   for (int g = 0; g < kGroups; ++g) {
     for (int i = 0; i < 4; ++i) s[g][i] = _mm512_load_pd(&lanes.s[i][8 * g]);
@@ -174,18 +174,26 @@ __attribute__((target("avx512f"))) void kWeightLanesAvx512(const KWeighting& k, 
 }  // namespace
 
 void kWeightLanes(const KWeighting& k, const double* rows, std::int64_t stride, std::int64_t from,
-                  std::int64_t to, KLaneStates& lanes) {
+                  std::int64_t to, KLaneStates& lanes, int count) {
 #if RIL_AVX2
   if (haveAvx512()) {
-    kWeightLanesAvx512(k, rows, stride, from, to, lanes);
+    if (count <= 8) {
+      kWeightLanesAvx512<1>(k, rows, stride, from, to, lanes);
+    } else {
+      kWeightLanesAvx512<2>(k, rows, stride, from, to, lanes);
+    }
     return;
   }
   if (haveAvx2()) {
-    kWeightLanesAvx2(k, rows, stride, from, to, lanes);
+    if (count <= 8) {
+      kWeightLanesAvx2<2>(k, rows, stride, from, to, lanes);
+    } else {
+      kWeightLanesAvx2<4>(k, rows, stride, from, to, lanes);
+    }
     return;
   }
 #endif
-  kWeightLanesScalar(k, rows, stride, from, to, lanes);
+  kWeightLanesScalar(k, rows, stride, from, to, lanes, count);
 }
 
 }  // namespace ril::kernels

@@ -23,9 +23,11 @@ struct KLaneStates {
   }
 };
 
-// Steps [from, to): lane j's input of step t is rows[j * stride + t]; each
-// lane's squared output is added to its sum, step by step.
+// Steps [from, to) of lanes 0 to count - 1 (others may change too; the rows
+// of all kKLanes must be readable): lane j's input of step t is
+// rows[j * stride + t]; each lane's squared output is added to its sum, step
+// by step. Eight lanes or fewer take half the work of sixteen.
 void kWeightLanes(const KWeighting& k, const double* rows, std::int64_t stride, std::int64_t from,
-                  std::int64_t to, KLaneStates& lanes);
+                  std::int64_t to, KLaneStates& lanes, int count = kKLanes);
 
 }  // namespace ril::kernels
