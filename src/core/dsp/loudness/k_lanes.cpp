@@ -89,8 +89,10 @@ __attribute__((target("avx2"))) void kWeightLanesAvx2(const KWeighting& k, const
 }
 
 // GCC 12's AVX-512 shuffles start from an undefined vector it then warns of.
+#if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // kStep's operations on eight lanes.
 struct CascadeAvx512 {
@@ -168,7 +170,9 @@ __attribute__((target("avx512f"))) void kWeightLanesAvx512(const KWeighting& k, 
     _mm512_store_pd(&lanes.sum[8 * g], sum[g]);
   }
 }
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #endif
 
 }  // namespace

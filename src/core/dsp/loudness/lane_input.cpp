@@ -34,8 +34,10 @@ __attribute__((target("avx2"))) std::int64_t words16Avx2(const unsigned char* p,
 }
 
 // GCC 12's AVX-512 conversions start from an undefined vector it then warns of.
+#if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // The same, sixteen frames at a time in AVX-512: every word becomes a 32-bit
 // lane, and of two channels the first is the lane's low half, the second its
@@ -81,7 +83,9 @@ __attribute__((target("avx512f"))) std::int64_t pairs16Avx512(const unsigned cha
   }
   return i;
 }
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #endif
 
 }  // namespace
