@@ -39,12 +39,19 @@ __attribute__((target("avx2"))) std::int64_t words16Avx2(const unsigned char* p,
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
+// Sixteen 32-bit words as doubles / 32768 at out.
+__attribute__((target("avx512f"), always_inline)) inline void storeScaled(__m512i v, double* out) {
+  const __m512d scale = _mm512_set1_pd(1.0 / 32768.0);
+  _mm512_storeu_pd(out, _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(v)), scale));
+  _mm512_storeu_pd(out + 8,
+                   _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(v, 1)), scale));
+}
+
 // The same, sixteen frames at a time in AVX-512: every word becomes a 32-bit
 // lane, and of two channels the first is the lane's low half, the second its
 // high half, each moved down with its sign.
 __attribute__((target("avx512f"))) std::int64_t words16Avx512(const unsigned char* p, int stride,
                                                               std::int64_t count, double* out) {
-  const __m512d scale = _mm512_set1_pd(1.0 / 32768.0);
   std::int64_t i = 0;
   // Two channels: the load of the second reaches one word past the frames.
   const std::int64_t whole = stride == 1 ? count : count - 1;
@@ -55,9 +62,7 @@ __attribute__((target("avx512f"))) std::int64_t words16Avx512(const unsigned cha
     } else {
       v = _mm512_srai_epi32(_mm512_slli_epi32(_mm512_loadu_si512(p + 4 * i), 16), 16);
     }
-    _mm512_storeu_pd(out + i, _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(v)), scale));
-    _mm512_storeu_pd(out + i + 8,
-                     _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(v, 1)), scale));
+    storeScaled(v, out + i);
   }
   return i;
 }
@@ -67,19 +72,13 @@ __attribute__((target("avx512f"))) std::int64_t words16Avx512(const unsigned cha
 __attribute__((target("avx512f"))) std::int64_t pairs16Avx512(const unsigned char* p,
                                                               std::int64_t count, double* left,
                                                               double* right) {
-  const __m512d scale = _mm512_set1_pd(1.0 / 32768.0);
   std::int64_t i = 0;
   for (; i + 16 <= count; i += 16) {
     const __m512i v = _mm512_loadu_si512(p + 4 * i);
     const __m512i l = _mm512_srai_epi32(_mm512_slli_epi32(v, 16), 16);
     const __m512i r = _mm512_srai_epi32(v, 16);
-    _mm512_storeu_pd(left + i, _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(l)), scale));
-    _mm512_storeu_pd(left + i + 8,
-                     _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(l, 1)), scale));
-    _mm512_storeu_pd(right + i,
-                     _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(r)), scale));
-    _mm512_storeu_pd(right + i + 8,
-                     _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(r, 1)), scale));
+    storeScaled(l, left + i);
+    storeScaled(r, right + i);
   }
   return i;
 }
