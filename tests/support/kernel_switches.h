@@ -7,6 +7,9 @@ namespace ril::test {
 // Lets the kernels take the AVX2 paths where the processor has them (the
 // default), or keeps them to the baseline.
 void allowWideVectors(bool allow);
+// Lets the kernels take the AVX-512 paths among those (the default), or keeps
+// them to AVX2.
+void allowWidestVectors(bool allow);
 // Makes every guess of the threads' ranges and parts wrong, so that each
 // after the first is settled from the true state; off by default.
 void spoilGuesses(bool spoil);

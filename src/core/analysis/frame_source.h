@@ -12,6 +12,14 @@ class FrameSource {
   // out[i] = channel `channel`'s sample of frame first + i, for i < count;
   // frames count from the first frame the source holds.
   virtual void read(int channel, std::int64_t first, std::int64_t count, double* out) const = 0;
+  // The same for channels 0 to channels - 1 at once into out[channel], where
+  // that is not null.
+  virtual void readChannels(std::int64_t first, std::int64_t count, double* const* out,
+                            int channels) const {
+    for (int c = 0; c < channels; ++c) {
+      if (out[c]) read(c, first, count, out[c]);
+    }
+  }
 };
 
 // Interleaved PCM bytes as stored: unsigned 8-bit (128 is 0) or signed 16-bit
@@ -21,6 +29,8 @@ class PcmFrameSource : public FrameSource {
   PcmFrameSource(const unsigned char* bytes, int channels, int bitsPerSample)
       : bytes_(bytes), channels_(channels), bitsPerSample_(bitsPerSample) {}
   void read(int channel, std::int64_t first, std::int64_t count, double* out) const override;
+  void readChannels(std::int64_t first, std::int64_t count, double* const* out,
+                    int channels) const override;
   void setBytes(const unsigned char* bytes) { bytes_ = bytes; }
 
  private:

@@ -103,14 +103,14 @@ int LoudnessMeter::plan(std::int64_t frames) {
       lanes_.push_back(lane);
     }
   }
-  const int tasks = static_cast<int>((lanes_.size() + kKLanes - 1) / kKLanes);
+  const int tasks = static_cast<int>((lanes_.size() + taskLanes_ - 1) / taskLanes_);
   if (static_cast<int>(scratch_.size()) < tasks) scratch_.resize(static_cast<std::size_t>(tasks));
   return tasks;
 }
 
 void LoudnessMeter::runTask(int task, const FrameSource& source) {
-  const std::size_t first = static_cast<std::size_t>(task) * kKLanes;
-  const int count = static_cast<int>(std::min<std::size_t>(kKLanes, lanes_.size() - first));
+  const std::size_t first = static_cast<std::size_t>(task) * taskLanes_;
+  const int count = static_cast<int>(std::min<std::size_t>(taskLanes_, lanes_.size() - first));
   Lane* lanes = lanes_.data() + first;
   TaskScratch& s = scratch_[static_cast<std::size_t>(task)];
   startLanes(lanes, count, source, s);
@@ -149,14 +149,36 @@ void LoudnessMeter::startLanes(Lane* lanes, int count, const FrameSource& source
   }
 }
 
+// The lanes' next frames; lanes of different channels over the same frames
+// (a segment's channels) are read together, in one pass over their bytes.
+void LoudnessMeter::readLanes(const Lane* lanes, int count, const FrameSource& source,
+                              std::int64_t t0, std::int64_t steps, TaskScratch& s) {
+  bool done[kKLanes] = {};
+  s.rows.resize(static_cast<std::size_t>(channels_));
+  for (int i = 0; i < count; ++i) {
+    const std::int64_t at = lanes[i].stream + t0;
+    const std::int64_t n = std::clamp<std::int64_t>(lanes[i].end - at, 0, steps);
+    if (done[i] || n <= 0) continue;
+    std::fill(s.rows.begin(), s.rows.end(), nullptr);
+    for (int k = i; k < count; ++k) {
+      double*& row = s.rows[static_cast<std::size_t>(lanes[k].channel)];
+      if (lanes[k].stream == lanes[i].stream && lanes[k].end == lanes[i].end && !row) {
+        row = s.planar.data() + k * kRow + kTruePeakHistory;
+        done[k] = true;
+      }
+    }
+    source.readChannels(at - blockStart_, n, s.rows.data(), channels_);
+  }
+}
+
 void LoudnessMeter::fillLanes(Lane* lanes, int count, const FrameSource& source, std::int64_t t0,
                               std::int64_t steps, TaskScratch& s) {
+  readLanes(lanes, count, source, t0, steps, s);
   for (int i = 0; i < count; ++i) {
     Lane& lane = lanes[i];
     double* x = s.planar.data() + i * kRow + kTruePeakHistory;
     const std::int64_t at = lane.stream + t0;
     const std::int64_t n = std::clamp<std::int64_t>(lane.end - at, 0, steps);
-    if (n > 0) source.read(lane.channel, at - blockStart_, n, x);
     if (n < steps) std::fill(x + n, x + steps + kPad, 0.0);
     const std::int64_t from = std::max(lane.own, at), to = std::min(lane.end, at + n);
     if (from < to) {
@@ -197,7 +219,8 @@ void LoudnessMeter::filterSteps(Lane* lanes, int count, std::int64_t from, std::
   while (t < to) {
     std::int64_t next = to;
     for (int i = 0; i < count; ++i) next = std::min(next, nextEvent(lanes[i], t));
-    kernels::kWeightLanes(k_, s.planar.data() + kTruePeakHistory, kRow, t - from, next - from, s.k);
+    kernels::kWeightLanes(k_, s.planar.data() + kTruePeakHistory, kRow, t - from, next - from, s.k,
+                          count);
     t = next;
     for (int i = 0; i < count; ++i) {
       const std::int64_t at = lanes[i].stream + t;

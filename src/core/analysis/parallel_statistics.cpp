@@ -80,13 +80,16 @@ void ParallelAccumulator::addBlock(std::int64_t frames) {
   meterPending_ = loudnessTasks > 0;
   source_.setBytes(bytes);
   const int overviewTasks = overview_ ? overview_->plan(first, frames, pool_.threads()) : 0;
+  // The meter's tasks first: they are the longest, and the owner's thread
+  // joins in only after reading the next block.
   pool_.start(partsInUse_ + loudnessTasks + overviewTasks, [this, bytes, loudnessTasks](int j) {
-    if (j >= partsInUse_ + loudnessTasks) {
-      overview_->runTask(j - partsInUse_ - loudnessTasks, source_);
+    if (j < loudnessTasks) {
+      meter_->runTask(j, source_);
       return;
     }
+    j -= loudnessTasks;
     if (j >= partsInUse_) {
-      meter_->runTask(j - partsInUse_, source_);
+      overview_->runTask(j - partsInUse_, source_);
       return;
     }
     const std::int64_t b = begin_[static_cast<std::size_t>(j)];

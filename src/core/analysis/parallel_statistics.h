@@ -41,7 +41,11 @@ class ParallelAccumulator {
   std::int64_t frames();
 
   // Feeds every block to `meter` as well, its tasks beside the parts.
-  void measureLoudness(LoudnessMeter* meter) { meter_ = meter; }
+  // Its lanes go sixteen to a task: the task starts first, beside the reading.
+  void measureLoudness(LoudnessMeter* meter) {
+    meter_ = meter;
+    if (meter) meter->setTaskLanes(kernels::kKLanes);
+  }
   // And to `overview`, its tasks after the meter's.
   void drawOverview(LevelOverviewBuilder* overview) { overview_ = overview; }
 

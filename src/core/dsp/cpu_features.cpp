@@ -8,6 +8,10 @@ __attribute__((weak)) bool wideVectorsAllowed() {
   return true;
 }
 
+__attribute__((weak)) bool widestVectorsAllowed() {
+  return true;
+}
+
 __attribute__((weak)) bool spoilGuesses() {
   return false;
 }
@@ -23,10 +27,10 @@ bool haveAvx2() {
 
 bool haveAvx512() {
 #if RIL_AVX2
-  static const bool have = __builtin_cpu_supports("avx512f") &&
+  static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
                            __builtin_cpu_supports("avx512dq") &&
                            __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
-  return have && wideVectorsAllowed();
+  return have && wideVectorsAllowed() && widestVectorsAllowed();
 #else
   return false;
 #endif

@@ -18,8 +18,8 @@ namespace ril::kernels {
 // True when the processor has AVX2 (and tests have not kept the kernels to
 // the baseline, kernel_switches.h).
 bool haveAvx2();
-// True when the processor has AVX-512 (F, DQ, BW, VL) and tests allow the
-// wide paths: the kernels that have such a path take it before AVX2.
+// True when it also has AVX-512 (F, DQ, BW, VL), under the same switch and
+// one of its own: the kernels that have such a path take it before AVX2.
 bool haveAvx512();
 
 }  // namespace ril::kernels

@@ -1,4 +1,5 @@
-// Where tests steer the kernels: whether they may take the AVX2 paths, and
+// Where tests steer the kernels: whether they may take the AVX2 paths (and of
+// those the AVX-512 ones), and
 // whether the segmented passes spoil their guesses (so that every segment
 // after the first is settled from the true state, the path a wrong guess
 // takes). The library's own definitions are weak and never change: every
@@ -9,6 +10,7 @@
 namespace ril::kernels {
 
 bool wideVectorsAllowed();
+bool widestVectorsAllowed();
 bool spoilGuesses();
 
 }  // namespace ril::kernels

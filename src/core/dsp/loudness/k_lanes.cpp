@@ -7,8 +7,8 @@ namespace ril::kernels {
 namespace {
 
 void kWeightLanesScalar(const KWeighting& k, const double* rows, std::int64_t stride,
-                        std::int64_t from, std::int64_t to, KLaneStates& lanes) {
-  for (int j = 0; j < kKLanes; ++j) {
+                        std::int64_t from, std::int64_t to, KLaneStates& lanes, int count) {
+  for (int j = 0; j < count; ++j) {
     KState st = lanes.state(j);
     double sum = lanes.sum[j];
     for (std::int64_t t = from; t < to; ++t) {
@@ -47,6 +47,7 @@ __attribute__((target("avx2"), always_inline)) inline void transpose(__m256d (&r
   r[3] = _mm256_permute2f128_pd(a1, a3, 0x31);
 }
 
+template <int kGroups>
 __attribute__((target("avx2"))) void kWeightLanesAvx2(const KWeighting& k, const double* rows,
                                                       std::int64_t stride, std::int64_t from,
                                                       std::int64_t to, KLaneStates& lanes) {
@@ -54,51 +55,149 @@ __attribute__((target("avx2"))) void kWeightLanesAvx2(const KWeighting& k, const
                       _mm256_set1_pd(k.shelf.b2),   _mm256_set1_pd(k.shelf.a1),
                       _mm256_set1_pd(k.shelf.a2),   _mm256_set1_pd(k.highPass.a1),
                       _mm256_set1_pd(k.highPass.a2)};
-  __m256d s[2][4], sum[2];
-  for (int g = 0; g < 2; ++g) {
+  __m256d s[kGroups][4], sum[kGroups];
+  for (int g = 0; g < kGroups; ++g) {
     for (int i = 0; i < 4; ++i) s[g][i] = _mm256_load_pd(&lanes.s[i][4 * g]);
     sum[g] = _mm256_load_pd(&lanes.sum[4 * g]);
   }
   std::int64_t t = from;
   // Four steps at a time: each row's four inputs one load, turned around.
   for (; t + 4 <= to; t += 4) {
-    __m256d v[2][4];
-#pragma GCC unroll 2
-    for (int g = 0; g < 2; ++g) {
+    __m256d v[kGroups][4];
+#pragma GCC unroll 4
+    for (int g = 0; g < kGroups; ++g) {
 #pragma GCC unroll 4
       for (int j = 0; j < 4; ++j) v[g][j] = _mm256_loadu_pd(rows + (4 * g + j) * stride + t);
       transpose(v[g]);
     }
 #pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) {
-#pragma GCC unroll 2
-      for (int g = 0; g < 2; ++g) stepAvx2(f, v[g][i], s[g], sum[g]);
+#pragma GCC unroll 4
+      for (int g = 0; g < kGroups; ++g) stepAvx2(f, v[g][i], s[g], sum[g]);
     }
   }
   for (; t < to; ++t) {
-    for (int g = 0; g < 2; ++g) {
+    for (int g = 0; g < kGroups; ++g) {
       const double* r = rows + 4 * g * stride + t;
       stepAvx2(f, _mm256_set_pd(r[3 * stride], r[2 * stride], r[stride], r[0]), s[g], sum[g]);
     }
   }
-  for (int g = 0; g < 2; ++g) {
+  for (int g = 0; g < kGroups; ++g) {
     for (int i = 0; i < 4; ++i) _mm256_store_pd(&lanes.s[i][4 * g], s[g][i]);
     _mm256_store_pd(&lanes.sum[4 * g], sum[g]);
   }
 }
+
+// GCC 12's AVX-512 shuffles start from an undefined vector it then warns of.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// kStep's operations on eight lanes.
+struct CascadeAvx512 {
+  __m512d b0, b1, b2, a1, a2, hpA1, hpA2;
+};
+
+__attribute__((target("avx512f"), always_inline)) inline void stepAvx512(const CascadeAvx512& f,
+                                                                         __m512d x, __m512d* s,
+                                                                         __m512d& sum) {
+  const __m512d u = _mm512_add_pd(_mm512_mul_pd(f.b0, x), s[0]);
+  s[0] = _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(f.b1, x), s[1]), _mm512_mul_pd(f.a1, u));
+  s[1] = _mm512_sub_pd(_mm512_mul_pd(f.b2, x), _mm512_mul_pd(f.a2, u));
+  const __m512d y = _mm512_add_pd(u, s[2]);
+  s[2] = _mm512_sub_pd(_mm512_sub_pd(s[3], _mm512_add_pd(u, u)), _mm512_mul_pd(f.hpA1, y));
+  s[3] = _mm512_sub_pd(u, _mm512_mul_pd(f.hpA2, y));
+  sum = _mm512_add_pd(sum, _mm512_mul_pd(y, y));
+}
+
+// Steps t .. t + 3 of rows r, r + stride, ..., r + 7 stride: v[i] holds step
+// t + i of the eight rows, in row order.
+__attribute__((target("avx512f"), always_inline)) inline void loadSteps(const double* r,
+                                                                        std::int64_t stride,
+                                                                        const __m512i (&pick)[2],
+                                                                        __m512d (&v)[4]) {
+  __m512d z[4];
+  for (int j = 0; j < 4; ++j) {
+    z[j] = _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_loadu_pd(r + j * stride)),
+                              _mm256_loadu_pd(r + (j + 4) * stride), 1);
+  }
+  // Steps 0 and 2 (lo), 1 and 3 (hi) of rows j, j + 1 and j + 4, j + 5.
+  const __m512d lo01 = _mm512_unpacklo_pd(z[0], z[1]), hi01 = _mm512_unpackhi_pd(z[0], z[1]);
+  const __m512d lo23 = _mm512_unpacklo_pd(z[2], z[3]), hi23 = _mm512_unpackhi_pd(z[2], z[3]);
+  v[0] = _mm512_permutex2var_pd(lo01, pick[0], lo23);
+  v[1] = _mm512_permutex2var_pd(hi01, pick[0], hi23);
+  v[2] = _mm512_permutex2var_pd(lo01, pick[1], lo23);
+  v[3] = _mm512_permutex2var_pd(hi01, pick[1], hi23);
+}
+
+template <int kGroups>
+__attribute__((target("avx512f"))) void kWeightLanesAvx512(const KWeighting& k, const double* rows,
+                                                           std::int64_t stride, std::int64_t from,
+                                                           std::int64_t to, KLaneStates& lanes) {
+  const CascadeAvx512 f{_mm512_set1_pd(k.shelf.b0),   _mm512_set1_pd(k.shelf.b1),
+                        _mm512_set1_pd(k.shelf.b2),   _mm512_set1_pd(k.shelf.a1),
+                        _mm512_set1_pd(k.shelf.a2),   _mm512_set1_pd(k.highPass.a1),
+                        _mm512_set1_pd(k.highPass.a2)};
+  __m512d s[kGroups][4], sum[kGroups];
+  for (int g = 0; g < kGroups; ++g) {
+    for (int i = 0; i < 4; ++i) s[g][i] = _mm512_load_pd(&lanes.s[i][8 * g]);
+    sum[g] = _mm512_load_pd(&lanes.sum[8 * g]);
+  }
+  const __m512i pick[2] = {_mm512_setr_epi64(0, 1, 8, 9, 4, 5, 12, 13),
+                           _mm512_setr_epi64(2, 3, 10, 11, 6, 7, 14, 15)};
+  std::int64_t t = from;
+  // Four steps at a time: each row's four inputs one load, turned around.
+  for (; t + 4 <= to; t += 4) {
+    __m512d v[kGroups][4];
+#pragma GCC unroll 2
+    for (int g = 0; g < kGroups; ++g) loadSteps(rows + 8 * g * stride + t, stride, pick, v[g]);
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+#pragma GCC unroll 2
+      for (int g = 0; g < kGroups; ++g) stepAvx512(f, v[g][i], s[g], sum[g]);
+    }
+  }
+  for (; t < to; ++t) {
+    for (int g = 0; g < kGroups; ++g) {
+      alignas(64) double x[8];
+      for (int j = 0; j < 8; ++j) x[j] = rows[(8 * g + j) * stride + t];
+      stepAvx512(f, _mm512_load_pd(x), s[g], sum[g]);
+    }
+  }
+  for (int g = 0; g < kGroups; ++g) {
+    for (int i = 0; i < 4; ++i) _mm512_store_pd(&lanes.s[i][8 * g], s[g][i]);
+    _mm512_store_pd(&lanes.sum[8 * g], sum[g]);
+  }
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #endif
 
 }  // namespace
 
 void kWeightLanes(const KWeighting& k, const double* rows, std::int64_t stride, std::int64_t from,
-                  std::int64_t to, KLaneStates& lanes) {
+                  std::int64_t to, KLaneStates& lanes, int count) {
 #if RIL_AVX2
+  if (haveAvx512()) {
+    if (count <= 8) {
+      kWeightLanesAvx512<1>(k, rows, stride, from, to, lanes);
+    } else {
+      kWeightLanesAvx512<2>(k, rows, stride, from, to, lanes);
+    }
+    return;
+  }
   if (haveAvx2()) {
-    kWeightLanesAvx2(k, rows, stride, from, to, lanes);
+    if (count <= 8) {
+      kWeightLanesAvx2<2>(k, rows, stride, from, to, lanes);
+    } else {
+      kWeightLanesAvx2<4>(k, rows, stride, from, to, lanes);
+    }
     return;
   }
 #endif
-  kWeightLanesScalar(k, rows, stride, from, to, lanes);
+  kWeightLanesScalar(k, rows, stride, from, to, lanes, count);
 }
 
 }  // namespace ril::kernels

@@ -1,6 +1,6 @@
-// The K-weighting over eight independent runs at once (segments of one or
-// more channels), in the lanes of two AVX2 vectors where the processor has
-// them; each lane does kStep's operations in its order, so a lane's outputs
+// The K-weighting over sixteen independent runs at once (segments of one or
+// more channels), in the lanes of two AVX-512 or four AVX2 vectors where the
+// processor has them; each lane does kStep's operations in its order, so a lane's outputs
 // are bit for bit those of kStep over the same inputs.
 #pragma once
 
@@ -10,12 +10,12 @@
 
 namespace ril::kernels {
 
-inline constexpr int kKLanes = 8;
+inline constexpr int kKLanes = 16;
 
 // The lanes' states (s[i][j]: state i of lane j) and sums of squared outputs.
 struct KLaneStates {
-  alignas(32) double s[4][kKLanes] = {};
-  alignas(32) double sum[kKLanes] = {};
+  alignas(64) double s[4][kKLanes] = {};
+  alignas(64) double sum[kKLanes] = {};
 
   KState state(int lane) const { return KState{{s[0][lane], s[1][lane], s[2][lane], s[3][lane]}}; }
   void setState(int lane, const KState& st) {
@@ -23,9 +23,11 @@ struct KLaneStates {
   }
 };
 
-// Steps [from, to): lane j's input of step t is rows[j * stride + t]; each
-// lane's squared output is added to its sum, step by step.
+// Steps [from, to) of lanes 0 to count - 1 (others may change too; the rows
+// of all kKLanes must be readable): lane j's input of step t is
+// rows[j * stride + t]; each lane's squared output is added to its sum, step
+// by step. Eight lanes or fewer take half the work of sixteen.
 void kWeightLanes(const KWeighting& k, const double* rows, std::int64_t stride, std::int64_t from,
-                  std::int64_t to, KLaneStates& lanes);
+                  std::int64_t to, KLaneStates& lanes, int count = kKLanes);
 
 }  // namespace ril::kernels

@@ -13,4 +13,9 @@ namespace ril::kernels {
 void pcmToDoubles(const unsigned char* bytes, int channels, int bitsPerSample, int channel,
                   std::int64_t first, std::int64_t count, double* out);
 
+// Both channels of interleaved signed 16-bit stereo words at once: left[i]
+// and right[i] as pcmToDoubles gives them, from one pass over the bytes.
+void pcmPairToDoubles(const unsigned char* bytes, std::int64_t first, std::int64_t count,
+                      double* left, double* right);
+
 }  // namespace ril::kernels
