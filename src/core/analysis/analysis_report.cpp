@@ -1,5 +1,7 @@
 #include "core/analysis/analysis_report.h"
 
+#include <cmath>
+
 #include "core/analysis/loudness_report.h"
 #include "core/base/number_format.h"
 
@@ -74,6 +76,12 @@ std::string silentDeemphLine(const ReportFormat& f) {
          f.lineBreak;
 }
 
+std::string tinyPeakLine(bool deemphasised, const ReportFormat& f) {
+  return std::string(deemphasised ? "With de-emphasis the peak" : "The peak") +
+         " is too small for the volume factor that would raise it to be written as a number." +
+         f.lineBreak;
+}
+
 std::string noSamplesLine(const ReportFormat& f) {
   return "The data chunk holds no samples." + f.lineBreak;
 }
@@ -107,10 +115,15 @@ std::string analysisReportLines(const AnalysisResult& result, const WavFormat& f
   if (result.peakValue[0] == 0) {
     text += silentLine(f);  // and with de-emphasis it stays silence
   } else {
-    text += volumeLine(result.volumeLimit(), f);
+    // A float file's peak may be so small that its factor, or that as a
+    // percentage, lies beyond the largest double.
+    const double limit = result.volumeLimit();
+    text += std::isfinite(limit * 100.0) ? volumeLine(limit, f) : tinyPeakLine(false, f);
     if (result.deemphasised) {
-      text += result.peakValue[1] == 0 ? silentDeemphLine(f)
-                                       : volumeLineDeemph(result.volumeLimitDeemphasis(), f);
+      const double limitDeemph = result.volumeLimitDeemphasis();
+      text += result.peakValue[1] == 0             ? silentDeemphLine(f)
+              : std::isfinite(limitDeemph * 100.0) ? volumeLineDeemph(limitDeemph, f)
+                                                   : tinyPeakLine(true, f);
     }
   }
   if (result.frames < result.declaredFrames) {

@@ -40,7 +40,9 @@ std::string volumeLineDeemph(double volumeLimitDeemph, const ReportFormat& forma
 // file, a failed read.
 std::string silentLine(const ReportFormat& format);        // all samples 0
 std::string silentDeemphLine(const ReportFormat& format);  // de-emphasised samples all 0
-std::string noSamplesLine(const ReportFormat& format);     // empty data chunk
+// A peak above 0 whose volume factor in percent lies beyond the largest double.
+std::string tinyPeakLine(bool deemphasised, const ReportFormat& format);
+std::string noSamplesLine(const ReportFormat& format);  // empty data chunk
 std::string shortFileLine(std::int64_t framesInFile, std::int64_t declaredFrames,
                           const ReportFormat& format);
 std::string readFailureLine(const std::string& what, std::int64_t framesRead, std::int64_t frames,

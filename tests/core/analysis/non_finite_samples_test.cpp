@@ -124,6 +124,24 @@ TEST(NonFiniteSamples, HugeFiniteSamplesGiveFiniteFiguresAsExactAsOrdinaryOnes) 
   EXPECT_NE(r.report.find("True peak\t"), std::string::npos);
 }
 
+TEST(NonFiniteSamples, PeakTooSmallForItsFactorSaysSoInsteadOfInfinity) {
+  // 1e-309 is subnormal: 10 / peak is beyond the largest double, and so is
+  // the percentage of 5e-307's factor; 1e-300's is written as ever.
+  for (const double peak : {1.0e-309, 5.0e-307, 1.0e-300}) {
+    std::vector<double> v(64, 0.0);
+    v[5] = peak;
+    const Read r = analyse(test::formatFile(kFloat64, bytesOf(v)), 1);
+    ASSERT_TRUE(r.result.complete());
+    std::string lower = r.report;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(lower.find("inf"), std::string::npos) << r.report;
+    const bool writable = peak == 1.0e-300;
+    EXPECT_EQ(r.report.find("Volume of original data may be") != std::string::npos, writable);
+    EXPECT_EQ(r.report.find(tinyPeakLine(false, ReportFormat{})) != std::string::npos, !writable)
+        << r.report;
+  }
+}
+
 // The modified file's float samples.
 std::vector<float> floatsOf(const test::ModifyHarness& h, const Bytes& out) {
   const auto offset = static_cast<std::size_t>(h.target.header.layout.dataOffset);
