@@ -95,6 +95,61 @@ __attribute__((target("avx2"))) float phaseRunsAvx2(const double* x, std::int64_
   return _mm_cvtss_f32(_mm_max_ss(q, _mm_shuffle_ps(q, q, 1)));
 }
 
+// Two phases' taps side by side, eight copies of each, for one AVX-512 vector
+// per tap: phases 0 and 1, 2 and 3, and 0 and 2 (the phases of factor 2).
+constexpr int kPhasePairs[3][2] = {{0, 1}, {2, 3}, {0, 2}};
+struct PairTaps {
+  alignas(64) float t[3][kTruePeakTaps][16];
+};
+constexpr PairTaps pairTaps() {
+  PairTaps p{};
+  for (int q = 0; q < 3; ++q) {
+    for (int k = 0; k < kTruePeakTaps; ++k) {
+      for (int j = 0; j < 16; ++j) p.t[q][k][j] = kTapsFloat[kPhasePairs[q][j / 8]][k];
+    }
+  }
+  return p;
+}
+constexpr PairTaps kPairTaps = pairTaps();
+
+// GCC 12's AVX-512 conversions and shuffles start from an undefined vector it
+// then warns of.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// phaseRunsAvx2's values, two phases to a vector: the same products and sums
+// in the same order, each lane as the scalar step.
+__attribute__((target("avx512f,avx512dq"))) float phaseRunsAvx512(const double* x, std::int64_t i,
+                                                                  int step, float (*out)[kRun]) {
+  const __m256 low = _mm512_cvtpd_ps(_mm512_loadu_pd(x + i - 12));
+  const __m256 mid = _mm512_cvtpd_ps(_mm512_loadu_pd(x + i - 4));
+  const __m128 high = _mm256_cvtpd_ps(_mm256_loadu_pd(x + i + 4));
+  alignas(64) float f[24];
+  _mm256_store_ps(f, low);
+  _mm256_store_ps(f + 8, mid);
+  _mm_store_ps(f + 16, high);
+  __m512 top = _mm512_setzero_ps();
+  for (int q = step == 1 ? 0 : 2; q < (step == 1 ? 2 : 3); ++q) {
+    __m512 acc = _mm512_setzero_ps();
+#pragma GCC unroll 12
+    for (int k = 0; k < kTruePeakTaps; ++k) {
+      const __m512 v = _mm512_broadcast_f32x8(_mm256_loadu_ps(f + 12 - k));
+      acc = _mm512_add_ps(acc, _mm512_mul_ps(_mm512_load_ps(kPairTaps.t[q][k]), v));
+    }
+    _mm256_storeu_ps(out[kPhasePairs[q][0]], _mm512_castps512_ps256(acc));
+    _mm256_storeu_ps(out[kPhasePairs[q][1]],
+                     _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(acc), 1)));
+    top = _mm512_max_ps(top, _mm512_abs_ps(acc));
+  }
+  return _mm512_reduce_max_ps(top);
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 // The largest magnitude of each whole run of x[0, n).
 __attribute__((target("avx2"))) void runMagnitudesAvx2(const double* x, std::int64_t runs,
                                                        double* m) {
@@ -118,7 +173,9 @@ void interpolateRun(const double* x, std::int64_t i, std::int64_t count, std::in
   bool computed = false;
 #if RIL_AVX2
   if (count == kRun && haveAvx2()) {
-    if (phaseRunsAvx2(x, i, step, values) <= found.peak) return;
+    const float top =
+        haveAvx512() ? phaseRunsAvx512(x, i, step, values) : phaseRunsAvx2(x, i, step, values);
+    if (top <= found.peak) return;
     computed = true;
   }
 #endif
