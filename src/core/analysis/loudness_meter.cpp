@@ -128,7 +128,9 @@ void LoudnessMeter::runTask(int task, const FrameSource& source) {
 }
 
 void LoudnessMeter::startLanes(Lane* lanes, int count, const FrameSource& source, TaskScratch& s) {
-  s.planar.assign(static_cast<std::size_t>(kKLanes * kRow), 0.0);
+  // Rows of lanes beyond `count` are filtered too, unread: any finite values
+  // do, so they are cleared once, not for every block.
+  if (s.planar.empty()) s.planar.assign(static_cast<std::size_t>(kKLanes * kRow), 0.0);
   s.k = kernels::KLaneStates{};
   for (int i = 0; i < count; ++i) {
     Lane& lane = lanes[i];
@@ -145,6 +147,7 @@ void LoudnessMeter::startLanes(Lane* lanes, int count, const FrameSource& source
       double x0 = 0;
       source.read(lane.channel, lane.stream - blockStart_, 1, &x0);
       s.k.setState(i, kernels::steadyState(k_, x0));
+      std::fill_n(s.planar.data() + i * kRow, kTruePeakHistory, 0.0);
     }
   }
 }

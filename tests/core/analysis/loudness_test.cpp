@@ -334,6 +334,52 @@ TEST(LoudnessMeterTest, SegmentsAgreeWithTheSerialRunToABillionthOfALoudnessUnit
   }
 }
 
+// The scan finds the same peaks at the same places on every path, whether it
+// passes over runs eight at a time (AVX-512), four (AVX2) or one, at every
+// length and cut, from any peak already found, at each factor. The signal's
+// spikes sit at run edges and its sines peak between samples.
+TEST(LoudnessMeterTest, PeakScanGivesTheSamePeaksOnEveryPath) {
+  std::mt19937 rng(11);
+  std::normal_distribution<double> noise(0, 0.05);
+  constexpr std::int64_t n = 3000;
+  std::vector<double> x(kernels::kTruePeakHistory + n);
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const double t = static_cast<double>(i);
+    x[i] = noise(rng) + (i % 700 > 500 ? 0.6 * std::sin(std::numbers::pi * (t / 2 + 0.25)) : 0);
+    if (i % 511 == 0 || i % 1024 == 7) x[i] = (i % 2 ? -0.7 : 0.69) + 1e-4 * t / n;
+  }
+  const double* in = x.data() + kernels::kTruePeakHistory;
+  using Found = std::pair<kernels::PeakFound, kernels::PeakFound>;
+  auto scan = [&](int path, std::int64_t length, std::int64_t cut, int factor, double start) {
+    const test::KernelPaths paths(path > 0);
+    test::allowWidestVectors(path == 2);
+    Found f{{start, -1}, {start, -1}};
+    kernels::scanPeaks(in, cut, 0, factor, f.first, f.second);
+    kernels::scanPeaks(in + cut, length - cut, cut, factor, f.first, f.second);
+    test::allowWidestVectors(true);
+    return f;
+  };
+  int interpolatedFound = 0;
+  for (int factor : {4, 2, 1}) {
+    for (double start : {0.0, 0.5, 0.8}) {
+      for (std::int64_t length : {1, 7, 8, 63, 64, 65, 513, 1000, 3000}) {
+        for (std::int64_t cut : {std::int64_t{0}, length / 3, length - 1}) {
+          const Found want = scan(0, length, cut, factor, start);
+          interpolatedFound += want.second.at != -1;
+          for (int path : {1, 2}) {
+            const Found got = scan(path, length, cut, factor, start);
+            ASSERT_EQ(got.first.peak, want.first.peak) << path << " " << length << " " << cut;
+            ASSERT_EQ(got.first.at, want.first.at) << path << " " << length << " " << cut;
+            ASSERT_EQ(got.second.peak, want.second.peak) << path << " " << length << " " << cut;
+            ASSERT_EQ(got.second.at, want.second.at) << path << " " << length << " " << cut;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(interpolatedFound, 20);
+}
+
 // Lanes look only for interpolated values above the sample peak so far:
 // blocks after a louder sample still give the whole channel's scan. In
 // channel 0 a later sine between its samples beats an early spike; channel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 
 #include "core/dsp/cpu_features.h"
@@ -94,6 +95,61 @@ __attribute__((target("avx2"))) float phaseRunsAvx2(const double* x, std::int64_
   return _mm_cvtss_f32(_mm_max_ss(q, _mm_shuffle_ps(q, q, 1)));
 }
 
+// Two phases' taps side by side, eight copies of each, for one AVX-512 vector
+// per tap: phases 0 and 1, 2 and 3, and 0 and 2 (the phases of factor 2).
+constexpr int kPhasePairs[3][2] = {{0, 1}, {2, 3}, {0, 2}};
+struct PairTaps {
+  alignas(64) float t[3][kTruePeakTaps][16];
+};
+constexpr PairTaps pairTaps() {
+  PairTaps p{};
+  for (int q = 0; q < 3; ++q) {
+    for (int k = 0; k < kTruePeakTaps; ++k) {
+      for (int j = 0; j < 16; ++j) p.t[q][k][j] = kTapsFloat[kPhasePairs[q][j / 8]][k];
+    }
+  }
+  return p;
+}
+constexpr PairTaps kPairTaps = pairTaps();
+
+// GCC 12's AVX-512 conversions and shuffles start from an undefined vector it
+// then warns of.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// phaseRunsAvx2's values, two phases to a vector: the same products and sums
+// in the same order, each lane as the scalar step.
+__attribute__((target("avx512f,avx512dq"))) float phaseRunsAvx512(const double* x, std::int64_t i,
+                                                                  int step, float (*out)[kRun]) {
+  const __m256 low = _mm512_cvtpd_ps(_mm512_loadu_pd(x + i - 12));
+  const __m256 mid = _mm512_cvtpd_ps(_mm512_loadu_pd(x + i - 4));
+  const __m128 high = _mm256_cvtpd_ps(_mm256_loadu_pd(x + i + 4));
+  alignas(64) float f[24];
+  _mm256_store_ps(f, low);
+  _mm256_store_ps(f + 8, mid);
+  _mm_store_ps(f + 16, high);
+  __m512 top = _mm512_setzero_ps();
+  for (int q = step == 1 ? 0 : 2; q < (step == 1 ? 2 : 3); ++q) {
+    __m512 acc = _mm512_setzero_ps();
+#pragma GCC unroll 12
+    for (int k = 0; k < kTruePeakTaps; ++k) {
+      const __m512 v = _mm512_broadcast_f32x8(_mm256_loadu_ps(f + 12 - k));
+      acc = _mm512_add_ps(acc, _mm512_mul_ps(_mm512_load_ps(kPairTaps.t[q][k]), v));
+    }
+    _mm256_storeu_ps(out[kPhasePairs[q][0]], _mm512_castps512_ps256(acc));
+    _mm256_storeu_ps(out[kPhasePairs[q][1]],
+                     _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(acc), 1)));
+    top = _mm512_max_ps(top, _mm512_abs_ps(acc));
+  }
+  return _mm512_reduce_max_ps(top);
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 // The largest magnitude of each whole run of x[0, n).
 __attribute__((target("avx2"))) void runMagnitudesAvx2(const double* x, std::int64_t runs,
                                                        double* m) {
@@ -117,7 +173,9 @@ void interpolateRun(const double* x, std::int64_t i, std::int64_t count, std::in
   bool computed = false;
 #if RIL_AVX2
   if (count == kRun && haveAvx2()) {
-    if (phaseRunsAvx2(x, i, step, values) <= found.peak) return;
+    const float top =
+        haveAvx512() ? phaseRunsAvx512(x, i, step, values) : phaseRunsAvx2(x, i, step, values);
+    if (top <= found.peak) return;
     computed = true;
   }
 #endif
@@ -157,13 +215,12 @@ void runMagnitudes(const double* x, std::int64_t n, double* m) {
 }
 
 #if RIL_AVX2
-__attribute__((target("avx2"))) std::int64_t markCandidatesAvx2(const double* m, std::int64_t runs,
-                                                                double sampleTop, double top,
-                                                                unsigned char* hit) {
+__attribute__((target("avx2"))) std::int64_t markCandidatesAvx2(const double* m, std::int64_t r,
+                                                                std::int64_t runs, double sampleTop,
+                                                                double top, std::uint64_t& hits) {
   const __m256d sampleTopV = _mm256_set1_pd(sampleTop), topV = _mm256_set1_pd(top);
   const __m256d nearTaps = _mm256_set1_pd(kNearTaps), farTaps = _mm256_set1_pd(kFarTaps);
   const __m256d margin = _mm256_set1_pd(kMargin);
-  std::int64_t r = 0;
   for (; r + 4 <= runs; r += 4) {
     const __m256d own = _mm256_loadu_pd(m + r + 2);
     const __m256d near = _mm256_max_pd(_mm256_loadu_pd(m + r + 1), own);
@@ -172,26 +229,91 @@ __attribute__((target("avx2"))) std::int64_t markCandidatesAvx2(const double* m,
         _mm256_add_pd(_mm256_mul_pd(nearTaps, near), _mm256_mul_pd(farTaps, far)), margin);
     const __m256d may = _mm256_or_pd(_mm256_cmp_pd(own, sampleTopV, _CMP_GT_OQ),
                                      _mm256_cmp_pd(bound, topV, _CMP_GT_OQ));
-    const int bits = _mm256_movemask_pd(may);
-    for (int k = 0; k < 4; ++k) hit[r + k] = static_cast<unsigned char>((bits >> k) & 1);
+    hits |= static_cast<std::uint64_t>(_mm256_movemask_pd(may)) << r;
   }
   return r;
 }
+
+// GCC 12's AVX-512 shuffles start from an undefined vector it then warns of.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-// Marks in `hit` (one byte a run) the runs of the batch that may beat either
-// peak: a sample magnitude above `sampleTop`, or a bound above `top`. m[r + 2]
-// is run r's magnitude, m[r] and m[r + 1] those of the two runs in front.
-std::int64_t markCandidates(const double* m, std::int64_t runs, double sampleTop, double top,
-                            bool interpolate, unsigned char* hit) {
-  std::int64_t any = 0;
+// The largest magnitudes of the eight whole runs at x, in run order: pairs,
+// then halves, then wholes of every run, each step one maximum of two
+// vectors that hold the parts of two runs side by side.
+__attribute__((target("avx512f"), always_inline)) inline __m512d runMaxima8(const double* x) {
+  __m512d a[8], b[4], c[2];
+#pragma GCC unroll 8
+  for (int j = 0; j < 8; ++j) a[j] = _mm512_abs_pd(_mm512_loadu_pd(x + j * kRun));
+#pragma GCC unroll 4
+  for (int j = 0; j < 4; ++j) {
+    b[j] = _mm512_max_pd(_mm512_unpacklo_pd(a[2 * j], a[2 * j + 1]),
+                         _mm512_unpackhi_pd(a[2 * j], a[2 * j + 1]));
+  }
+#pragma GCC unroll 2
+  for (int j = 0; j < 2; ++j) {
+    c[j] = _mm512_max_pd(_mm512_shuffle_f64x2(b[2 * j], b[2 * j + 1], _MM_SHUFFLE(2, 0, 2, 0)),
+                         _mm512_shuffle_f64x2(b[2 * j], b[2 * j + 1], _MM_SHUFFLE(3, 1, 3, 1)));
+  }
+  return _mm512_max_pd(_mm512_shuffle_f64x2(c[0], c[1], _MM_SHUFFLE(2, 0, 2, 0)),
+                       _mm512_shuffle_f64x2(c[0], c[1], _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+// Magnitudes and candidates of the batch's whole groups of eight runs in one
+// pass: m[2 ..] as runMagnitudes gives them, the bits as markCandidates does.
+__attribute__((target("avx512f"))) std::int64_t candidatesAvx512(const double* x, std::int64_t runs,
+                                                                 double* m, double sampleTop,
+                                                                 double top, std::uint64_t& hits) {
+  const __m512d sampleTopV = _mm512_set1_pd(sampleTop), topV = _mm512_set1_pd(top);
+  const __m512d nearTaps = _mm512_set1_pd(kNearTaps), farTaps = _mm512_set1_pd(kFarTaps);
+  const __m512d margin = _mm512_set1_pd(kMargin);
+  // Eight magnitudes in front, of which only the last two are read.
+  __m512i before = _mm512_castpd_si512(_mm512_set_pd(m[1], m[0], 0, 0, 0, 0, 0, 0));
+  std::int64_t r = 0;
+  for (; r + 8 <= runs; r += 8) {
+    const __m512d own = runMaxima8(x + r * kRun);
+    _mm512_storeu_pd(m + r + 2, own);
+    const __m512i ownBits = _mm512_castpd_si512(own);
+    const __m512d one = _mm512_castsi512_pd(_mm512_alignr_epi64(ownBits, before, 7));
+    const __m512d two = _mm512_castsi512_pd(_mm512_alignr_epi64(ownBits, before, 6));
+    before = ownBits;
+    const __m512d near = _mm512_max_pd(one, own);
+    const __m512d far = _mm512_max_pd(near, two);
+    const __m512d bound = _mm512_mul_pd(
+        _mm512_add_pd(_mm512_mul_pd(nearTaps, near), _mm512_mul_pd(farTaps, far)), margin);
+    const __mmask8 may = static_cast<__mmask8>(_mm512_cmp_pd_mask(own, sampleTopV, _CMP_GT_OQ) |
+                                               _mm512_cmp_pd_mask(bound, topV, _CMP_GT_OQ));
+    hits |= static_cast<std::uint64_t>(may) << r;
+  }
+  return r;
+}
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
+// The batch's runs that may beat either peak, one bit a run: a sample
+// magnitude above `sampleTop`, or a bound above `top`. Fills m[2 ..] with the
+// runs' magnitudes (m[0] and m[1] are those of the two runs in front).
+std::uint64_t candidates(const double* x, std::int64_t n, double* m, double sampleTop, double top,
+                         bool interpolate) {
+  const std::int64_t runs = (n + kRun - 1) / kRun;
+  if (!interpolate) top = kNoBound;
+  std::uint64_t hits = 0;
   std::int64_t r = 0;
 #if RIL_AVX2
-  if (haveAvx2()) r = markCandidatesAvx2(m, runs, sampleTop, interpolate ? top : kNoBound, hit);
+  if (haveAvx512()) r = candidatesAvx512(x, n / kRun, m, sampleTop, top, hits);
 #endif
-  for (; r < runs; ++r) hit[r] = m[r + 2] > sampleTop || (interpolate && runBound(m, r) > top);
-  for (r = 0; r < runs; ++r) any |= hit[r];
-  return any;
+  runMagnitudes(x + r * kRun, n - r * kRun, m + 2 + r);
+#if RIL_AVX2
+  if (haveAvx2()) r = markCandidatesAvx2(m, r, runs, sampleTop, top, hits);
+#endif
+  for (; r < runs; ++r) {
+    if (m[r + 2] > sampleTop || runBound(m, r) > top) hits |= std::uint64_t{1} << r;
+  }
+  return hits;
 }
 
 }  // namespace
@@ -203,31 +325,29 @@ int truePeakFactor(double sampleRate) {
 
 void scanPeaks(const double* x, std::int64_t n, std::int64_t first, int factor, PeakFound& sample,
                PeakFound& interpolated) {
-  constexpr std::int64_t kBatch = 64;  // runs whose magnitudes are found at once
+  constexpr std::int64_t kBatch = 64;  // runs whose magnitudes are found at once: one bit each
   // m[0] and m[1] are the magnitudes of the two runs in front of the batch:
   // a run's interpolated values read its own frames and the 11 in front.
   double m[kBatch + 2];
-  unsigned char hit[kBatch];
   m[0] = runMagnitude(x, -2 * kRun, -kRun);
   m[1] = runMagnitude(x, -kRun, 0);
   for (std::int64_t b = 0; b < n; b += kBatch * kRun) {
     const std::int64_t batch = std::min(kBatch * kRun, n - b);
-    runMagnitudes(x + b, batch, m + 2);
     const std::int64_t runs = (batch + kRun - 1) / kRun;
-    if (markCandidates(m, runs, sample.peak, interpolated.peak, factor > 1, hit)) {
-      for (std::int64_t r = 0; r < runs; ++r) {
-        if (!hit[r]) continue;
-        const std::int64_t i = b + r * kRun;
-        const std::int64_t count = std::min<std::int64_t>(kRun, n - i);
-        for (std::int64_t j = i; j < i + count && m[r + 2] > sample.peak; ++j) {
-          if (std::fabs(x[j]) > sample.peak) {
-            sample.peak = std::fabs(x[j]);
-            sample.at = static_cast<double>(first + j);
-          }
+    for (std::uint64_t hits =
+             candidates(x + b, batch, m, sample.peak, interpolated.peak, factor > 1);
+         hits != 0; hits &= hits - 1) {
+      const int r = std::countr_zero(hits);
+      const std::int64_t i = b + r * kRun;
+      const std::int64_t count = std::min<std::int64_t>(kRun, n - i);
+      for (std::int64_t j = i; j < i + count && m[r + 2] > sample.peak; ++j) {
+        if (std::fabs(x[j]) > sample.peak) {
+          sample.peak = std::fabs(x[j]);
+          sample.at = static_cast<double>(first + j);
         }
-        if (factor > 1 && runBound(m, r) > interpolated.peak) {
-          interpolateRun(x, i, count, first, factor, interpolated);
-        }
+      }
+      if (factor > 1 && runBound(m, r) > interpolated.peak) {
+        interpolateRun(x, i, count, first, factor, interpolated);
       }
     }
     m[0] = m[runs];
