@@ -12,7 +12,8 @@
 namespace ril::kernels {
 
 // One channel: out[i] is the sample of frame i, the frames `frameBytes`
-// apart from `bytes` (the channel's first byte).
+// apart from `bytes` (the channel's first byte). Either channel of the
+// stereo frames meterPairValues() takes goes the same AVX-512 way.
 void meterValues(const unsigned char* bytes, std::size_t frameBytes, const SampleFormat& format,
                  std::int64_t count, double* out);
 

@@ -94,7 +94,11 @@ TEST(MeterValues, EveryPathGivesThePlainDecodingForOneChannelAndForBoth) {
       const test::KernelPaths paths(path > 0);
       test::allowWidestVectors(path == 2);
       for (std::int64_t count = 0; count <= 500; count += count < 40 ? 1 : 91) {
-        const unsigned char* first = bytes.data() + 5 * frameBytes;
+        // Exactly the frames read, so that the sanitizers see a read beyond them.
+        const std::vector<unsigned char> frames(
+            bytes.begin() + static_cast<std::ptrdiff_t>(5 * frameBytes),
+            bytes.begin() + static_cast<std::ptrdiff_t>((5 + count) * frameBytes));
+        const unsigned char* first = frames.data();
         std::vector<double> one[2], pair[2];
         for (int c = 0; c < 2; ++c) {
           one[c].assign(static_cast<std::size_t>(count) + 1, 7.0);
