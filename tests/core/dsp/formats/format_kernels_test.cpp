@@ -37,13 +37,17 @@ TEST(FormatKernels, IntegerRunsMatchTheScalarStepsForEveryLength) {
     for (int round = 0; round < 8; ++round) {
       const std::vector<std::int32_t> x = integersNearEdges(n, rng);
       const auto m = static_cast<std::int64_t>(n);
-      const IntegerRun v = integerRun(x.data(), m, -8388608, 8388607);
       const IntegerRun s = integerRunScalar(x.data(), m, -8388608, 8388607);
-      EXPECT_EQ(v.min, s.min);
-      EXPECT_EQ(v.max, s.max);
-      EXPECT_EQ(v.sum, s.sum);
-      EXPECT_EQ(v.sumSq, s.sumSq);
-      EXPECT_EQ(v.atLimits, s.atLimits) << n;
+      for (bool widest : {true, false}) {  // AVX-512, AVX2
+        test::allowWidestVectors(widest);
+        const IntegerRun v = integerRun(x.data(), m, -8388608, 8388607);
+        test::allowWidestVectors(true);
+        EXPECT_EQ(v.min, s.min);
+        EXPECT_EQ(v.max, s.max);
+        EXPECT_EQ(v.sum, s.sum);
+        EXPECT_EQ(v.sumSq, s.sumSq);
+        EXPECT_EQ(v.atLimits, s.atLimits) << n << (widest ? ", AVX-512" : ", AVX2");
+      }
     }
   }
 }
