@@ -194,7 +194,9 @@ __attribute__((target("avx512f,avx512bw"))) std::int64_t stereo24Avx512(const un
   const __m512i evens = evenLanesFirst();
   std::int64_t i = 0;
   for (; i + 8 <= count; i += 8, p += 48) {
-    const __m512i bytes = _mm512_maskz_loadu_epi8((__mmask64{1} << 45) - 1, p);
+    // Whole 64-byte loads while twelve frames remain, masked ones at the end.
+    const __m512i bytes = i + 12 <= count ? _mm512_loadu_si512(p)
+                                          : _mm512_maskz_loadu_epi8((__mmask64{1} << 45) - 1, p);
     const __m512i lanes =
         _mm512_srai_epi32(_mm512_shuffle_epi8(_mm512_permutexvar_epi32(spread, bytes), place), 8);
     storeEight(out + i, _mm512_castsi512_si256(_mm512_permutexvar_epi32(evens, lanes)));
@@ -210,7 +212,8 @@ __attribute__((target("avx512f"))) std::int64_t stereoFloatsAvx512(const unsigne
   const __m512i evens = evenLanesFirst();
   std::int64_t i = 0;
   for (; i + 8 <= count; i += 8, p += 64) {
-    const __m512 v = _mm512_permutexvar_ps(evens, _mm512_maskz_loadu_ps(0x7FFF, p));
+    const __m512 w = i + 9 <= count ? _mm512_loadu_ps(p) : _mm512_maskz_loadu_ps(0x7FFF, p);
+    const __m512 v = _mm512_permutexvar_ps(evens, w);
     _mm512_storeu_pd(out + i, _mm512_cvtps_pd(_mm512_castps512_ps256(v)));
   }
   return i;
