@@ -190,7 +190,7 @@ std::string checkFormatStatistics(const std::uint8_t* data, std::size_t size, co
   LoudnessMeter one(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
   one.setSegments(1);
   FormatFrameSource source(format.sample(), format.channels);
-  source.setBytes(samples);
+  source.setBytes(samples, frames);
   one.add(source, frames);
   if (!a.result.loudness) return "the analysis measured no loudness";
   for (auto [what, trace] : {std::pair{"the analysis's", *a.result.loudness},

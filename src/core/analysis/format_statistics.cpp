@@ -6,6 +6,7 @@
 #include "core/dsp/double_filter/segmented_deemphasis.h"
 #include "core/dsp/formats/float_sums.h"
 #include "core/dsp/formats/format_runs.h"
+#include "core/dsp/formats/meter_values.h"
 #include "core/dsp/formats/sample_codec.h"
 
 namespace ril {
@@ -189,21 +190,34 @@ FullScale overviewFullScale(const SampleFormat& format) {
           static_cast<double>(format.largest()) / scale};
 }
 
+void FormatFrameSource::fetchAfter(std::int64_t first, std::int64_t count) const {
+  const auto frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
+  const auto from = static_cast<std::size_t>(first + count) * frameBytes;
+  const auto to = static_cast<std::size_t>(std::min(first + 2 * count, frames_)) * frameBytes;
+  for (std::size_t at = from & ~std::size_t{63}; at < to; at += 64) {
+    __builtin_prefetch(bytes_ + at, 0, 2);
+  }
+}
+
 void FormatFrameSource::read(int channel, std::int64_t first, std::int64_t count,
                              double* out) const {
   const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
   const unsigned char* p = bytes_ + static_cast<std::size_t>(first) * frameBytes +
                            static_cast<std::size_t>(channel * format_.containerBytes);
-  kernels::storedValues(p, frameBytes, format_, count, out);
-  if (format_.isFloat()) {
-    if (!kernels::anyUnusual(out, count, kernels::kMeterMagnitude)) return;
-    for (std::int64_t i = 0; i < count; ++i) {
-      out[i] = kernels::boundedInput(out[i], kernels::kMeterMagnitude);
-    }
+  kernels::meterValues(p, frameBytes, format_, count, out);
+  fetchAfter(first, count);
+}
+
+void FormatFrameSource::readChannels(std::int64_t first, std::int64_t count, double* const* out,
+                                     int channels) const {
+  if (channels_ == 2 && channels == 2 && out[0] && out[1]) {
+    const auto frameBytes = static_cast<std::size_t>(2 * format_.containerBytes);
+    kernels::meterPairValues(bytes_ + static_cast<std::size_t>(first) * frameBytes, format_, count,
+                             out[0], out[1]);
+    fetchAfter(first, count);
     return;
   }
-  const double scale = 1.0 / format_.fullScale();  // a power of two: exact
-  kernels::scaleValues(out, count, scale, 0.0);
+  FrameSource::readChannels(first, count, out, channels);
 }
 
 FormatAccumulator::FormatAccumulator(const SampleFormat& format, int channels, bool deemphasis,
@@ -296,16 +310,16 @@ void FormatAccumulator::addBlock(std::int64_t frames) {
   pendingFrames_ = frames;
   const int loudnessTasks = meter_ ? meter_->plan(frames) : 0;
   meterPending_ = loudnessTasks > 0;
-  source_.setBytes(bytes);
+  source_.setBytes(bytes, frames);
   const int overviewTasks = overview_ ? overview_->plan(frames_, frames, pool_.threads()) : 0;
-  pool_.start(channels_ + loudnessTasks + overviewTasks,
+  pool_.start(loudnessTasks + channels_ + overviewTasks,
               [this, bytes, frames, loudnessTasks](int j) {
-                if (j >= channels_ + loudnessTasks) {
-                  overview_->runTask(j - channels_ - loudnessTasks, source_);
-                } else if (j >= channels_) {
-                  meter_->runTask(j - channels_, source_);
+                if (j < loudnessTasks) {
+                  meter_->runTask(j, source_);
+                } else if (j >= loudnessTasks + channels_) {
+                  overview_->runTask(j - loudnessTasks - channels_, source_);
                 } else {
-                  accumulate(j, bytes, frames);
+                  accumulate(j - loudnessTasks, bytes, frames);
                 }
               });
 }

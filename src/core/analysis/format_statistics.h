@@ -44,16 +44,28 @@ ChannelFigures figuresOf(const ChannelStats& record);
 // its smallest and largest stored values on a full scale of 1.0.
 FullScale overviewFullScale(const SampleFormat& format);
 
-// Interleaved samples of any format as the loudness meter takes them.
+// Interleaved samples of any format as the loudness meter takes them (and
+// the level overview); both channels of stereo frames in one pass.
 class FormatFrameSource : public FrameSource {
  public:
   FormatFrameSource(const SampleFormat& format, int channels)
       : format_(format), channels_(channels) {}
   void read(int channel, std::int64_t first, std::int64_t count, double* out) const override;
-  void setBytes(const unsigned char* bytes) { bytes_ = bytes; }
+  void readChannels(std::int64_t first, std::int64_t count, double* const* out,
+                    int channels) const override;
+  // The block of `frames` frames the reads take their samples from.
+  void setBytes(const unsigned char* bytes, std::int64_t frames) {
+    bytes_ = bytes;
+    frames_ = frames;
+  }
 
  private:
+  // The meter reads each lane's frames a chunk at a time, lane after lane:
+  // the frames after those read are the lane's next, and their bytes are
+  // fetched into the cache meanwhile.
+  void fetchAfter(std::int64_t first, std::int64_t count) const;
   const unsigned char* bytes_ = nullptr;
+  std::int64_t frames_ = 0;
   SampleFormat format_;
   int channels_;
 };
@@ -72,7 +84,11 @@ class FormatAccumulator {
   unsigned char* nextBuffer() { return buffers_[next_].data(); }
   // Finishes the block before and starts on the `frames` frames in nextBuffer().
   void addBlock(std::int64_t frames);
-  // Feeds every block to `meter` as well.
+  // Feeds every block to `meter` as well. Its tasks start first: they are
+  // the longest, and the owner's thread joins in only after reading the next
+  // block. They keep eight lanes each, a channel's segments: two tasks for
+  // stereo, so that both threads share the meter (one task of sixteen lanes
+  // takes less CPU time, but alone it held the block's end back).
   void measureLoudness(LoudnessMeter* meter) { meter_ = meter; }
   // And to `overview`, its tasks after the meter's.
   void drawOverview(LevelOverviewBuilder* overview) { overview_ = overview; }

@@ -142,7 +142,7 @@ struct BlockMeter {
     const int bits = format.bitsPerSample;
     if (!format.classic()) {
       FormatFrameSource source(format.sample(), channels);
-      source.setBytes(bytes);
+      source.setBytes(bytes, frames);
       if (!deemphasis) return meterBlock(meter, pool, source, frames);
       deemphasiseFormatBlock(source, frames, channels, filters, input, planar);
     } else if (!deemphasis) {

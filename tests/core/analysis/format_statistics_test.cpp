@@ -77,6 +77,13 @@ TEST(FormatStatistics, EveryFormatIsAnalysedAsThePlainReferenceOnAnyNumberOfThre
     const Read spoilt = analyse(test::formatFile(c, samples), 2);
     EXPECT_EQ(spoilt.result.stored, one.result.stored);
     EXPECT_EQ(spoilt.result.filtered, one.result.filtered);
+    ASSERT_TRUE(spoilt.result.loudness);
+    EXPECT_EQ(spoilt.result.loudness->bins, one.result.loudness->bins);
+    for (std::size_t ch = 0; ch < one.result.loudness->truePeaks.size(); ++ch) {
+      EXPECT_EQ(spoilt.result.loudness->truePeaks[ch].peak,
+                one.result.loudness->truePeaks[ch].peak);
+      EXPECT_EQ(spoilt.result.loudness->truePeaks[ch].at, one.result.loudness->truePeaks[ch].at);
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 // The statistics kernels of the wider formats over one channel's run of
-// decoded samples. Each has a vector path (AVX2 where the processor has it)
-// and a scalar path with the same results, bit for bit.
+// decoded samples. Each has a vector path (AVX2, and for the integers
+// AVX-512, where the processor has it) and a scalar path with the same
+// results, bit for bit.
 #pragma once
 
 #include <cstdint>

@@ -158,12 +158,81 @@ __attribute__((target("avx2"))) std::int64_t packedFloats(const unsigned char* p
 }
 #endif
 
+#if RIL_AVX2
+// GCC 12's AVX-512 broadcasts start from an undefined vector it then warns of.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+
+// Eight decoded samples, as integers or as doubles.
+__attribute__((target("avx512f"))) inline void storeEight(std::int32_t* out, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), v);
+}
+__attribute__((target("avx512f"))) inline void storeEight(double* out, __m256i v) {
+  _mm512_storeu_pd(out, _mm512_cvtepi32_pd(v));
+}
+
+// The even 32-bit lanes first: of stereo samples in frame order, the
+// channel `p` points at.
+__attribute__((target("avx512f"))) inline __m512i evenLanesFirst() {
+  return _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+}
+
+// One channel of little-endian stereo 24-bit frames, eight samples from a
+// load that ends at the eighth one's last byte: two frames' twelve bytes go
+// to each 128-bit lane, each sample's three bytes to the top of a 32-bit
+// lane, shifted down with the sign.
+template <typename Out>
+__attribute__((target("avx512f,avx512bw"))) std::int64_t stereo24Avx512(const unsigned char* p,
+                                                                        std::int64_t count,
+                                                                        Out* out) {
+  const __m512i spread = _mm512_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0, 9, 10, 11, 0);
+  const __m512i place =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11));
+  const __m512i evens = evenLanesFirst();
+  std::int64_t i = 0;
+  for (; i + 8 <= count; i += 8, p += 48) {
+    // Whole 64-byte loads while twelve frames remain, masked ones at the end.
+    const __m512i bytes = i + 12 <= count ? _mm512_loadu_si512(p)
+                                          : _mm512_maskz_loadu_epi8((__mmask64{1} << 45) - 1, p);
+    const __m512i lanes =
+        _mm512_srai_epi32(_mm512_shuffle_epi8(_mm512_permutexvar_epi32(spread, bytes), place), 8);
+    storeEight(out + i, _mm512_castsi512_si256(_mm512_permutexvar_epi32(evens, lanes)));
+  }
+  return i;
+}
+
+// One channel of little-endian stereo 32-bit float frames into doubles,
+// eight from a load that ends at the eighth sample.
+__attribute__((target("avx512f"))) std::int64_t stereoFloatsAvx512(const unsigned char* p,
+                                                                   std::int64_t count,
+                                                                   double* out) {
+  const __m512i evens = evenLanesFirst();
+  std::int64_t i = 0;
+  for (; i + 8 <= count; i += 8, p += 64) {
+    const __m512 w = i + 9 <= count ? _mm512_loadu_ps(p) : _mm512_maskz_loadu_ps(0x7FFF, p);
+    const __m512 v = _mm512_permutexvar_ps(evens, w);
+    _mm512_storeu_pd(out + i, _mm512_cvtps_pd(_mm512_castps512_ps256(v)));
+  }
+  return i;
+}
+
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
 template <int Bytes, bool Big, typename Out>
 void signedLoop(const unsigned char* p, std::size_t step, std::int64_t count, Out* out) {
   std::int64_t i = 0;
 #if RIL_AVX2
   if constexpr (Bytes == 3 && !Big) {
-    if ((step == 3 || step == 6) && haveAvx2()) {
+    if (step == 6 && haveAvx512()) {
+      i = stereo24Avx512(p, count, out);
+      p += static_cast<std::size_t>(i) * step;
+    } else if ((step == 3 || step == 6) && haveAvx2()) {
       i = step == 3 ? packed24(p, count, out) : stereo24(p, count, out);
       p += static_cast<std::size_t>(i) * step;
     }
@@ -221,7 +290,10 @@ void floatsOf(const unsigned char* p, std::size_t step, const SampleFormat& f, s
   }
   std::int64_t i = 0;
 #if RIL_AVX2
-  if (!Big && (step == 4 || step == 8) && haveAvx2()) {
+  if (!Big && step == 8 && haveAvx512()) {
+    i = stereoFloatsAvx512(p, count, out);
+    p += static_cast<std::size_t>(i) * step;
+  } else if (!Big && (step == 4 || step == 8) && haveAvx2()) {
     i = step == 4 ? packedFloats(p, count, out) : stereoFloats(p, count, out);
     p += static_cast<std::size_t>(i) * step;
   }

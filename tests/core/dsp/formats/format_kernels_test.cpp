@@ -37,13 +37,17 @@ TEST(FormatKernels, IntegerRunsMatchTheScalarStepsForEveryLength) {
     for (int round = 0; round < 8; ++round) {
       const std::vector<std::int32_t> x = integersNearEdges(n, rng);
       const auto m = static_cast<std::int64_t>(n);
-      const IntegerRun v = integerRun(x.data(), m, -8388608, 8388607);
       const IntegerRun s = integerRunScalar(x.data(), m, -8388608, 8388607);
-      EXPECT_EQ(v.min, s.min);
-      EXPECT_EQ(v.max, s.max);
-      EXPECT_EQ(v.sum, s.sum);
-      EXPECT_EQ(v.sumSq, s.sumSq);
-      EXPECT_EQ(v.atLimits, s.atLimits) << n;
+      for (bool widest : {true, false}) {  // AVX-512, AVX2
+        test::allowWidestVectors(widest);
+        const IntegerRun v = integerRun(x.data(), m, -8388608, 8388607);
+        test::allowWidestVectors(true);
+        EXPECT_EQ(v.min, s.min);
+        EXPECT_EQ(v.max, s.max);
+        EXPECT_EQ(v.sum, s.sum);
+        EXPECT_EQ(v.sumSq, s.sumSq);
+        EXPECT_EQ(v.atLimits, s.atLimits) << n << (widest ? ", AVX-512" : ", AVX2");
+      }
     }
   }
 }
@@ -228,8 +232,9 @@ TEST(FormatKernels, FloatsStoredFourAtATimeRoundAsTheScalarConversion) {
   }
 }
 
-// Random bytes through the decoders with and without the vector paths: every
-// bit pattern of the containers, NaNs and denormals of float included.
+// Random bytes through the decoders on the AVX-512 and the AVX2 paths and
+// without the vector paths: every bit pattern of the containers, NaNs and
+// denormals of float included, each buffer ending at the last frame read.
 TEST(FormatKernels, VectorDecodingEqualsTheScalarDecodingForAnyChannelCount) {
   std::mt19937 rng(5);
   const SampleFormat formats[] = {{SampleEncoding::kPcm, 3, 24, false},
@@ -237,24 +242,31 @@ TEST(FormatKernels, VectorDecodingEqualsTheScalarDecodingForAnyChannelCount) {
                                   {SampleEncoding::kFloat, 4, 32, false}};
   for (const SampleFormat& f : formats) {
     for (int channels : {1, 2, 3, 6}) {
-      for (std::int64_t count : {1, 4, 5, 6, 7, 8, 9, 10, 17, 100}) {
+      for (std::int64_t count : {1, 4, 5, 6, 7, 8, 9, 10, 16, 17, 23, 100}) {
         const std::size_t frameBytes = static_cast<std::size_t>(channels * f.containerBytes);
         std::vector<unsigned char> bytes(static_cast<std::size_t>(count) * frameBytes);
         for (unsigned char& b : bytes) b = static_cast<unsigned char>(rng());
         for (int c = 0; c < channels; ++c) {
           const unsigned char* first = bytes.data() + c * f.containerBytes;
-          std::vector<double> wide(static_cast<std::size_t>(count)), plain(wide.size());
-          std::vector<std::int32_t> wideInts(wide.size()), plainInts(wide.size());
-          storedValues(first, frameBytes, f, count, wide.data());
-          if (!f.isFloat()) storedIntegers(first, frameBytes, f, count, wideInts.data());
+          std::vector<double> plain(static_cast<std::size_t>(count));
+          std::vector<std::int32_t> plainInts(plain.size());
           {
             const test::KernelPaths baseline(false);
             storedValues(first, frameBytes, f, count, plain.data());
             if (!f.isFloat()) storedIntegers(first, frameBytes, f, count, plainInts.data());
           }
-          EXPECT_EQ(0, std::memcmp(wide.data(), plain.data(), wide.size() * sizeof(double)))
-              << f.containerBytes << " bytes, channel " << c << " of " << channels << ", " << count;
-          EXPECT_EQ(wideInts, plainInts);
+          for (bool widest : {true, false}) {
+            test::allowWidestVectors(widest);
+            std::vector<double> wide(plain.size());
+            std::vector<std::int32_t> wideInts(plain.size());
+            storedValues(first, frameBytes, f, count, wide.data());
+            if (!f.isFloat()) storedIntegers(first, frameBytes, f, count, wideInts.data());
+            test::allowWidestVectors(true);
+            EXPECT_EQ(0, std::memcmp(wide.data(), plain.data(), wide.size() * sizeof(double)))
+                << f.containerBytes << " bytes, channel " << c << " of " << channels << ", "
+                << count << (widest ? ", AVX-512" : ", AVX2");
+            EXPECT_EQ(wideInts, plainInts);
+          }
         }
       }
     }
