@@ -4,6 +4,7 @@
 #include "core/dsp/formats/float_guard.h"
 #include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/sample_codec.h"
+#include "core/dsp/formats/stereo_lanes.h"
 
 namespace ril::kernels {
 
@@ -38,8 +39,7 @@ template <bool Both>
 __attribute__((target("avx512f"), always_inline)) inline void storePairs(__m512i v, __m512d scale,
                                                                          double* left,
                                                                          double* right) {
-  const __m512i split = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
-  const __m512i s = _mm512_permutexvar_epi32(split, v);
+  const __m512i s = _mm512_permutexvar_epi32(evenLanesFirst(), v);
   _mm512_storeu_pd(left, _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(s)), scale));
   if constexpr (Both) {
     _mm512_storeu_pd(right,
@@ -54,24 +54,19 @@ __attribute__((target("avx512f"), always_inline)) inline void storePairs(__m512i
 // last byte at the end (masked loads, kept to the end: on this processor
 // they are slower to come from another core's cache).
 
-// 24-bit: two frames' twelve bytes go to each 128-bit lane, and each
-// sample's three bytes to the top of a 32-bit lane, which then holds the
+// 24-bit: each sample at the top of a 32-bit lane, which then holds the
 // sample times 256.
 template <bool Both>
 __attribute__((target("avx512f,avx512bw"))) std::int64_t pairs24(const unsigned char* p,
                                                                  std::int64_t count, double scale,
                                                                  double* left, double* right) {
-  const __m512i spread = _mm512_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0, 9, 10, 11, 0);
-  const __m512i place =
-      _mm512_broadcast_i32x4(_mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11));
   const __m512d s = _mm512_set1_pd(scale / 256.0);  // powers of two: exact
   const __mmask64 bytes = (__mmask64{1} << (Both ? 48 : 45)) - 1;
   std::int64_t i = 0;
   for (; i + 8 <= count; i += 8, p += 48) {
     // Masked loads only at the end: whole ones while twelve frames remain.
     const __m512i v = i + 12 <= count ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi8(bytes, p);
-    storePairs<Both>(_mm512_shuffle_epi8(_mm512_permutexvar_epi32(spread, v), place), s, left + i,
-                     Both ? right + i : nullptr);
+    storePairs<Both>(samples24Times256(v), s, left + i, Both ? right + i : nullptr);
   }
   return i;
 }
@@ -98,7 +93,7 @@ __attribute__((target("avx512f,avx512dq"))) std::int64_t pairsFloat(const unsign
                                                                     std::int64_t count,
                                                                     double* left, double* right) {
   static_assert(static_cast<double>(static_cast<float>(kMeterMagnitude)) == kMeterMagnitude);
-  const __m512i split = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+  const __m512i split = evenLanesFirst();
   const __m512 bound = _mm512_set1_ps(static_cast<float>(kMeterMagnitude));
   const __mmask16 words = Both ? 0xFFFF : 0x7FFF, taken = Both ? 0xFFFF : 0x5555;
   std::int64_t i = 0;

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "core/dsp/cpu_features.h"
+#include "core/dsp/formats/stereo_lanes.h"
 
 namespace ril::kernels {
 
@@ -174,31 +175,20 @@ __attribute__((target("avx512f"))) inline void storeEight(double* out, __m256i v
   _mm512_storeu_pd(out, _mm512_cvtepi32_pd(v));
 }
 
-// The even 32-bit lanes first: of stereo samples in frame order, the
-// channel `p` points at.
-__attribute__((target("avx512f"))) inline __m512i evenLanesFirst() {
-  return _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
-}
-
 // One channel of little-endian stereo 24-bit frames, eight samples from a
-// load that ends at the eighth one's last byte: two frames' twelve bytes go
-// to each 128-bit lane, each sample's three bytes to the top of a 32-bit
-// lane, shifted down with the sign.
+// load that ends at the eighth one's last byte: each sample at the top of a
+// 32-bit lane, shifted down with the sign.
 template <typename Out>
 __attribute__((target("avx512f,avx512bw"))) std::int64_t stereo24Avx512(const unsigned char* p,
                                                                         std::int64_t count,
                                                                         Out* out) {
-  const __m512i spread = _mm512_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0, 6, 7, 8, 0, 9, 10, 11, 0);
-  const __m512i place =
-      _mm512_broadcast_i32x4(_mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11));
   const __m512i evens = evenLanesFirst();
   std::int64_t i = 0;
   for (; i + 8 <= count; i += 8, p += 48) {
     // Whole 64-byte loads while twelve frames remain, masked ones at the end.
     const __m512i bytes = i + 12 <= count ? _mm512_loadu_si512(p)
                                           : _mm512_maskz_loadu_epi8((__mmask64{1} << 45) - 1, p);
-    const __m512i lanes =
-        _mm512_srai_epi32(_mm512_shuffle_epi8(_mm512_permutexvar_epi32(spread, bytes), place), 8);
+    const __m512i lanes = _mm512_srai_epi32(samples24Times256(bytes), 8);
     storeEight(out + i, _mm512_castsi512_si256(_mm512_permutexvar_epi32(evens, lanes)));
   }
   return i;
