@@ -91,10 +91,11 @@ int LoudnessMeter::plan(std::int64_t frames) {
   begin[0] = A;
   for (std::int64_t j = 1; j < segments; ++j) begin[j] = (A + warmUp_ + j * own) / B * B;
   begin[segments] = A + frames;
-  lanesPerChannel_ = static_cast<int>(segments);
+  // Segment by segment, its channels side by side: a task of fewer lanes
+  // than the block's still reads a segment's channels in one pass.
   lanes_.clear();
-  for (int c = 0; c < channels_; ++c) {
-    for (std::int64_t j = 0; j < segments; ++j) {
+  for (std::int64_t j = 0; j < segments; ++j) {
+    for (int c = 0; c < channels_; ++c) {
       Lane lane;
       lane.channel = c;
       lane.own = begin[j];

@@ -125,7 +125,6 @@ class LoudnessMeter {
   std::vector<double> blockBins_;  // [channel][bin - firstBin_]
   std::vector<Lane> lanes_;
   std::vector<TaskScratch> scratch_;
-  int lanesPerChannel_ = 1;
   std::size_t taskLanes_ = 8;
 };
 
