@@ -86,9 +86,9 @@ class FormatAccumulator {
   void addBlock(std::int64_t frames);
   // Feeds every block to `meter` as well. Its tasks start first: they are
   // the longest, and the owner's thread joins in only after reading the next
-  // block. They keep eight lanes each, a channel's segments: two tasks for
-  // stereo, so that both threads share the meter (one task of sixteen lanes
-  // takes less CPU time, but alone it held the block's end back).
+  // block. They keep eight lanes each (for stereo, four segments of both
+  // channels: two tasks), so that both threads share the meter; one task of
+  // sixteen lanes alone held the block's end back.
   void measureLoudness(LoudnessMeter* meter) { meter_ = meter; }
   // And to `overview`, its tasks after the meter's.
   void drawOverview(LevelOverviewBuilder* overview) { overview_ = overview; }
