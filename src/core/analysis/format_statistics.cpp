@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/dsp/cpu_features.h"
 #include "core/dsp/double_filter/segmented_deemphasis.h"
 #include "core/dsp/formats/float_sums.h"
 #include "core/dsp/formats/format_runs.h"
@@ -269,7 +268,7 @@ FormatAccumulator::FormatAccumulator(const SampleFormat& format, int channels, b
                 ? 1
                 : std::min(threads, std::max(channels, 1) + 2)),
       source_(format, channels) {
-  if (shares(shareBlocks, threads, deemphasis, channels)) partner_.emplace();
+  if (shares(shareBlocks, threads, deemphasis, channels)) sharing_.emplace();
   const auto bytes = static_cast<std::size_t>(std::max<std::int64_t>(largestBlockFrames, 0)) *
                      static_cast<std::size_t>(channels * format.containerBytes);
   for (std::vector<unsigned char>& b : buffers_) b.resize(bytes);
@@ -382,11 +381,7 @@ void FormatAccumulator::settle() {
 }
 
 std::int64_t FormatAccumulator::ownerFrames(std::int64_t start, std::int64_t frames) const {
-  // The vector kernels may load a little beyond the frames they take: the
-  // owner's piece reaches past its tasks' frames, so that they never touch
-  // bytes the partner is reading.
-  const std::int64_t earlier = meter_ ? meter_->earlierTasksEnd(start, frames) : frames;
-  return std::min(frames, (earlier < frames ? earlier : frames / 2) + kernels::kLoadMargin);
+  return BlockSharing::ownerFrames(meter_, start, frames);
 }
 
 void FormatAccumulator::startShared(std::int64_t frames, std::int64_t ownerFrames,
@@ -423,23 +418,27 @@ void FormatAccumulator::startShared(std::int64_t frames, std::int64_t ownerFrame
       sums.maxPos = before.maxPos;
     }
   }
-  sharedParts_.reset(0, parts);
   pending_ = bytes;
   pendingFrames_ = frames;
-  meterTasks_ = meter_ ? meter_->plan(frames) : 0;
-  meterPending_ = meterTasks_ > 0;
   source_.setBytes(bytes, frames);
-  overviewTasks_ = overview_ ? overview_->plan(frames_, frames, 2) : 0;
+  BlockSharing::Work work;
+  work.meter = meter_;
+  work.meterTasks = meter_ ? meter_->plan(frames) : 0;
+  meterPending_ = work.meterTasks > 0;
+  work.overview = overview_;
+  work.overviewTasks = overview_ ? overview_->plan(frames_, frames, 2) : 0;
+  work.source = &source_;
+  work.parts = parts;
+  work.runPart = [this](int j) { runPart(j); };
+  work.partEnd = [this](int j) { return partBegin_[static_cast<std::size_t>(j) + 1]; };
   restRead_ = false;
-  ownerFrames_ = ownerFrames;
-  const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
-  const std::size_t from = static_cast<std::size_t>(ownerFrames) * frameBytes;
-  const std::size_t rest = static_cast<std::size_t>(frames) * frameBytes - from;
-  partner_->start([readRest = std::move(readRest), bytes, from,
-                   rest] { return rest == 0 || readRest(bytes + from, rest); },
-                  [this] { runPartnerShare(); });
+  const auto frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
+  sharing_->start(std::move(work), bytes, static_cast<std::size_t>(ownerFrames) * frameBytes,
+                  static_cast<std::size_t>(frames) * frameBytes, ownerFrames, std::move(readRest));
 }
 
+// Part j of the block in hand, in every channel; the first into the
+// channels' sums, the others into their own.
 void FormatAccumulator::runPart(int j) {
   const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
   const std::int64_t b = partBegin_[static_cast<std::size_t>(j)];
@@ -451,46 +450,9 @@ void FormatAccumulator::runPart(int j) {
   }
 }
 
-void FormatAccumulator::runMeterTasks(bool owner) {
-  // The owner runs the first half of the meter's tasks (none of a single
-  // one), the partner the rest.
-  const int half = meterTasks_ / 2;
-  for (int j = owner ? 0 : half; j < (owner ? half : meterTasks_); ++j) meter_->runTask(j, source_);
-}
-
-void FormatAccumulator::runOverviewTasks(bool owner) {
-  const int half = overviewTasks_ / 2;
-  for (int j = owner ? 0 : half; j < (owner ? half : overviewTasks_); ++j) {
-    overview_->runTask(j, source_);
-  }
-}
-
-void FormatAccumulator::runPartnerShare() {
-  runMeterTasks(false);
-  runOverviewTasks(false);
-  for (int j; (j = sharedParts_.takeBack()) >= 0;) runPart(j);
-}
-
 bool FormatAccumulator::runOwnerShare(const std::function<void()>& afterRest) {
-  // The owner's meter tasks read only its own piece; while the partner reads
-  // the rest, or else the parts in the owner's piece.
-  runMeterTasks(true);
-  int beyond = -1;
-  for (int j; !partner_->hasRead() && (j = sharedParts_.takeFront()) >= 0;) {
-    if (partBegin_[static_cast<std::size_t>(j) + 1] + kernels::kLoadMargin > ownerFrames_) {
-      beyond = j;
-      break;
-    }
-    runPart(j);
-  }
-  // Whatever follows may read the partner's piece.
-  restRead_ = partner_->awaitRead();
-  if (!restRead_) return false;
-  afterRest();
-  runOverviewTasks(true);
-  if (beyond >= 0) runPart(beyond);
-  for (int j; (j = sharedParts_.takeFront()) >= 0;) runPart(j);
-  return true;
+  restRead_ = sharing_->runOwnerShare(afterRest);
+  return restRead_;
 }
 
 void FormatAccumulator::finishShared() {
@@ -499,7 +461,7 @@ void FormatAccumulator::finishShared() {
     pending_ = nullptr;
     meterPending_ = false;
   }
-  partner_->finish();
+  sharing_->finish();
   if (!pending_) return;
   for (std::size_t j = 1; j + 1 < partBegin_.size(); ++j) {
     for (int c = 0; c < channels_; ++c) {

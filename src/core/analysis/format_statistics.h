@@ -11,11 +11,11 @@
 #include <optional>
 #include <vector>
 
+#include "core/analysis/block_sharing.h"
 #include "core/analysis/frame_source.h"
 #include "core/analysis/level_overview.h"
 #include "core/analysis/loudness_meter.h"
 #include "core/analysis/sample_statistics.h"
-#include "core/base/partner_thread.h"
 #include "core/base/sample_format.h"
 #include "core/base/thread_pool.h"
 #include "core/dsp/deemphasis_filter.h"
@@ -112,7 +112,7 @@ class FormatAccumulator {
   // ParallelAccumulator (the same calls): each reads a piece and runs half
   // the meter's and overview's tasks, and they take parts of whole chunks
   // (every channel's frames) from either end of the block.
-  bool sharesBlocks() const { return partner_.has_value(); }
+  bool sharesBlocks() const { return sharing_.has_value(); }
   std::int64_t ownerFrames(std::int64_t start, std::int64_t frames) const;
   void startShared(std::int64_t frames, std::int64_t ownerFrames,
                    std::function<bool(unsigned char*, std::size_t)> readRest);
@@ -160,9 +160,6 @@ class FormatAccumulator {
   void accumulate(int channel, const unsigned char* bytes, std::int64_t frames, std::int64_t first,
                   Sums& stored);
   void runPart(int part);
-  void runMeterTasks(bool owner);
-  void runOverviewTasks(bool owner);
-  void runPartnerShare();
   ChannelFigures figures(const Sums& s) const;
 
   SampleFormat format_;
@@ -185,11 +182,8 @@ class FormatAccumulator {
   static constexpr std::int64_t kSharedParts = 8;
   std::vector<std::int64_t> partBegin_;
   std::vector<std::vector<Sums>> partSums_;
-  TwoEndedParts sharedParts_;
-  int meterTasks_ = 0, overviewTasks_ = 0;
-  std::int64_t ownerFrames_ = 0;
   bool restRead_ = false;
-  std::optional<PartnerThread> partner_;  // last: it ends first
+  std::optional<BlockSharing> sharing_;  // last: its thread ends first
 };
 
 }  // namespace ril

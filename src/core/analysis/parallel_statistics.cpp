@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "core/dsp/cpu_features.h"
 #include "core/dsp/integer_filter/filter_chain.h"
 #include "core/dsp/integer_filter/segmented_filter.h"
 #include "core/dsp/kernel_switches.h"
@@ -19,7 +18,7 @@ ParallelAccumulator::ParallelAccumulator(int channels, int bitsPerSample, bool d
       pool_(shareBlocks && threads == 2 ? 1 : threads),
       total_(channels, bitsPerSample, deemphasis),
       source_(nullptr, channels, bitsPerSample) {
-  if (shareBlocks && threads == 2) partner_.emplace();
+  if (shareBlocks && threads == 2) sharing_.emplace();
   const int parts = sharesBlocks() ? kSharedParts : std::max(1, pool_.threads());
   parts_.assign(static_cast<std::size_t>(parts),
                 SampleAccumulator(channels, bitsPerSample, deemphasis));
@@ -131,11 +130,7 @@ void ParallelAccumulator::settle() {
 }
 
 std::int64_t ParallelAccumulator::ownerFrames(std::int64_t start, std::int64_t frames) const {
-  // The vector kernels may load a little beyond the frames they take: the
-  // owner's piece reaches past its tasks' frames, so that they never touch
-  // bytes the partner is reading.
-  const std::int64_t earlier = meter_ ? meter_->earlierTasksEnd(start, frames) : frames;
-  return std::min(frames, (earlier < frames ? earlier : frames / 2) + kernels::kLoadMargin);
+  return BlockSharing::ownerFrames(meter_, start, frames);
 }
 
 void ParallelAccumulator::startShared(std::int64_t frames, std::int64_t ownerFrames,
@@ -152,21 +147,24 @@ void ParallelAccumulator::startShared(std::int64_t frames, std::int64_t ownerFra
   }
   const std::int64_t first = total_.frames();
   parts_[0].restartAt(first, total_.filterState(), total_.records());
-  sharedParts_.reset(0, partsInUse_);
   pending_ = bytes;
-  meterTasks_ = meter_ ? meter_->plan(frames) : 0;
-  meterPending_ = meterTasks_ > 0;
   source_.setBytes(bytes);
-  overviewTasks_ = overview_ ? overview_->plan(first, frames, 2) : 0;
+  BlockSharing::Work work;
+  work.meter = meter_;
+  work.meterTasks = meter_ ? meter_->plan(frames) : 0;
+  meterPending_ = work.meterTasks > 0;
+  work.overview = overview_;
+  work.overviewTasks = overview_ ? overview_->plan(first, frames, 2) : 0;
+  work.source = &source_;
+  work.parts = partsInUse_;
+  work.runPart = [this](int j) { runPart(j); };
+  work.partEnd = [this](int j) { return begin_[static_cast<std::size_t>(j) + 1]; };
   restRead_ = false;
-  ownerFrames_ = ownerFrames;
-  const auto from = static_cast<std::size_t>(ownerFrames * frameBytes_);
-  const auto rest = static_cast<std::size_t>(frames * frameBytes_) - from;
-  partner_->start([readRest = std::move(readRest), bytes, from,
-                   rest] { return rest == 0 || readRest(bytes + from, rest); },
-                  [this] { runPartnerShare(); });
+  sharing_->start(std::move(work), bytes, static_cast<std::size_t>(ownerFrames * frameBytes_),
+                  static_cast<std::size_t>(frames * frameBytes_), ownerFrames, std::move(readRest));
 }
 
+// Part j of the block in hand; a part after the first starts from a guess.
 void ParallelAccumulator::runPart(int j) {
   const auto i = static_cast<std::size_t>(j);
   if (j > 0) {
@@ -176,46 +174,9 @@ void ParallelAccumulator::runPart(int j) {
   parts_[i].addBlock(pending_ + begin_[i] * frameBytes_, begin_[i + 1] - begin_[i]);
 }
 
-void ParallelAccumulator::runMeterTasks(bool owner) {
-  // The owner runs the first half of the meter's tasks (none of a single
-  // one), the partner the rest.
-  const int half = meterTasks_ / 2;
-  for (int j = owner ? 0 : half; j < (owner ? half : meterTasks_); ++j) meter_->runTask(j, source_);
-}
-
-void ParallelAccumulator::runOverviewTasks(bool owner) {
-  const int half = overviewTasks_ / 2;
-  for (int j = owner ? 0 : half; j < (owner ? half : overviewTasks_); ++j) {
-    overview_->runTask(j, source_);
-  }
-}
-
-void ParallelAccumulator::runPartnerShare() {
-  runMeterTasks(false);
-  runOverviewTasks(false);
-  for (int j; (j = sharedParts_.takeBack()) >= 0;) runPart(j);
-}
-
 bool ParallelAccumulator::runOwnerShare(const std::function<void()>& afterRest) {
-  // The owner's meter tasks read only its own piece; while the partner reads
-  // the rest, or else the parts in the owner's piece.
-  runMeterTasks(true);
-  int beyond = -1;
-  for (int j; !partner_->hasRead() && (j = sharedParts_.takeFront()) >= 0;) {
-    if (begin_[static_cast<std::size_t>(j) + 1] + kernels::kLoadMargin > ownerFrames_) {
-      beyond = j;
-      break;
-    }
-    runPart(j);
-  }
-  // Whatever follows may read the partner's piece.
-  restRead_ = partner_->awaitRead();
-  if (!restRead_) return false;
-  afterRest();
-  runOverviewTasks(true);
-  if (beyond >= 0) runPart(beyond);
-  for (int j; (j = sharedParts_.takeFront()) >= 0;) runPart(j);
-  return true;
+  restRead_ = sharing_->runOwnerShare(afterRest);
+  return restRead_;
 }
 
 void ParallelAccumulator::finishShared() {
@@ -224,7 +185,7 @@ void ParallelAccumulator::finishShared() {
     pending_ = nullptr;
     meterPending_ = false;
   }
-  partner_->finish();
+  sharing_->finish();
   settle();
 }
 

@@ -13,11 +13,11 @@
 #include <optional>
 #include <vector>
 
+#include "core/analysis/block_sharing.h"
 #include "core/analysis/frame_source.h"
 #include "core/analysis/level_overview.h"
 #include "core/analysis/loudness_meter.h"
 #include "core/analysis/sample_statistics.h"
-#include "core/base/partner_thread.h"
 #include "core/base/thread_pool.h"
 #include "core/dsp/integer_filter/fast_division.h"
 #include "core/dsp/integer_filter/segmented_filter.h"
@@ -61,10 +61,9 @@ class ParallelAccumulator {
   // Parts accumulated again because their guess was wrong.
   std::int64_t repairs() const { return repairs_; }
 
-  // Two threads sharing every block (PartnerThread): each reads a piece of it and runs half the
-  // meter's and the overview's tasks, and they take the statistics' parts from either end of the
-  // block (TwoEndedParts).
-  bool sharesBlocks() const { return partner_.has_value(); }
+  // Two threads sharing every block (BlockSharing), the statistics' parts
+  // joined in frame order as ever.
+  bool sharesBlocks() const { return sharing_.has_value(); }
   // How many of the first frames of a block of `frames` frames from frame
   // `start` the owner reads; the partner reads the rest.
   std::int64_t ownerFrames(std::int64_t start, std::int64_t frames) const;
@@ -85,9 +84,6 @@ class ParallelAccumulator {
  private:
   void settle();
   void runPart(int part);
-  void runMeterTasks(bool owner);
-  void runOverviewTasks(bool owner);
-  void runPartnerShare();
   void guessState(int part, const unsigned char* bytes);
 
   int channels_;
@@ -108,13 +104,9 @@ class ParallelAccumulator {
   PcmFrameSource source_;
   bool meterPending_ = false;
   std::int64_t repairs_ = 0;
-  // The shared block's.
-  static constexpr int kSharedParts = 8;
-  TwoEndedParts sharedParts_;
-  int meterTasks_ = 0, overviewTasks_ = 0;
-  std::int64_t ownerFrames_ = 0;
+  static constexpr int kSharedParts = 8;  // a shared block's
   bool restRead_ = false;
-  std::optional<PartnerThread> partner_;  // last: it ends first
+  std::optional<BlockSharing> sharing_;  // last: its thread ends first
 };
 
 }  // namespace ril
