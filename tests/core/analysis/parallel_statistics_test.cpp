@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/kernel_switches.h"
+#include "support/shared_blocks.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -38,19 +39,12 @@ Parallel accumulateInParallel(const Layout& r, const test::Bytes& data, int thre
   EXPECT_EQ(acc.sharesBlocks(), shared && threads == 2);
   std::int64_t done = 0;
   auto add = [&](std::int64_t n) {
-    const unsigned char* at = data.data() + static_cast<std::size_t>(done) * frameBytes;
     if (!acc.sharesBlocks()) {
-      std::memcpy(acc.nextBuffer(), at, static_cast<std::size_t>(n) * frameBytes);
+      std::memcpy(acc.nextBuffer(), data.data() + static_cast<std::size_t>(done) * frameBytes,
+                  static_cast<std::size_t>(n) * frameBytes);
       acc.addBlock(n);
     } else if (n > 0) {
-      const std::int64_t own = acc.ownerFrames(done, n);
-      std::memcpy(acc.nextBuffer(), at, static_cast<std::size_t>(own) * frameBytes);
-      acc.startShared(n, own, [at, own, frameBytes](unsigned char* to, std::size_t bytes) {
-        std::memcpy(to, at + static_cast<std::size_t>(own) * frameBytes, bytes);
-        return true;
-      });
-      EXPECT_TRUE(acc.runOwnerShare([] {}));
-      acc.finishShared();
+      EXPECT_TRUE(test::addSharedBlock(acc, data.data(), r.frameBytes(), done, n));
     }
     done += n;
   };
