@@ -147,7 +147,7 @@ std::string compareLoudness(const char* what, const LoudnessTrace& got, const Lo
 template <class Accumulator>
 void addBlocks(Accumulator& acc, const unsigned char* samples, std::int64_t frameBytes,
                std::int64_t split, std::int64_t frames) {
-  for (const auto [start, count] : {std::pair{std::int64_t{0}, split}, {split, frames - split}}) {
+  for (const auto& [start, count] : {std::pair{std::int64_t{0}, split}, {split, frames - split}}) {
     if (!acc.sharesBlocks()) {
       std::memcpy(acc.nextBuffer(), samples + start * frameBytes,
                   static_cast<std::size_t>(count * frameBytes));

@@ -57,9 +57,7 @@ void ParallelAccumulator::guessState(int part, const unsigned char* bytes) {
   }
 }
 
-void ParallelAccumulator::addBlock(std::int64_t frames) {
-  settle();
-  if (frames <= 0) return;
+const unsigned char* ParallelAccumulator::takeBlock(std::int64_t frames) {
   const unsigned char* bytes = buffers_[next_].data();
   next_ ^= 1;
   const std::int64_t units = (frames + partUnit_ - 1) / partUnit_;
@@ -69,15 +67,22 @@ void ParallelAccumulator::addBlock(std::int64_t frames) {
     begin_[static_cast<std::size_t>(j)] =
         j == partsInUse_ ? frames : (units * j / partsInUse_) * partUnit_;
   }
+  parts_[0].restartAt(total_.frames(), total_.filterState(), total_.records());
+  pending_ = bytes;
+  return bytes;
+}
+
+void ParallelAccumulator::addBlock(std::int64_t frames) {
+  settle();
+  if (frames <= 0) return;
+  const unsigned char* bytes = takeBlock(frames);
   const std::int64_t first = total_.frames();
-  parts_[0].restartAt(first, total_.filterState(), total_.records());
   for (int j = 1; j < partsInUse_; ++j) {
     if (deemphasis_) guessState(j, bytes);
     parts_[static_cast<std::size_t>(j)].restartAt(first + begin_[static_cast<std::size_t>(j)],
                                                   guesses_[static_cast<std::size_t>(j)].data(),
                                                   total_.records());
   }
-  pending_ = bytes;
   const int loudnessTasks = meter_ ? meter_->plan(frames) : 0;
   meterPending_ = loudnessTasks > 0;
   source_.setBytes(bytes);
@@ -137,17 +142,8 @@ void ParallelAccumulator::startShared(std::int64_t frames, std::int64_t ownerFra
                                       std::function<bool(unsigned char*, std::size_t)> readRest) {
   settle();
   unsigned char* bytes = buffers_[next_].data();
-  next_ ^= 1;
-  const std::int64_t units = (frames + partUnit_ - 1) / partUnit_;
-  partsInUse_ =
-      static_cast<int>(std::min<std::int64_t>(static_cast<std::int64_t>(parts_.size()), units));
-  for (int j = 0; j <= partsInUse_; ++j) {
-    begin_[static_cast<std::size_t>(j)] =
-        j == partsInUse_ ? frames : (units * j / partsInUse_) * partUnit_;
-  }
+  takeBlock(frames);
   const std::int64_t first = total_.frames();
-  parts_[0].restartAt(first, total_.filterState(), total_.records());
-  pending_ = bytes;
   source_.setBytes(bytes);
   BlockSharing::Work work;
   work.meter = meter_;

@@ -83,6 +83,9 @@ class ParallelAccumulator {
 
  private:
   void settle();
+  // The next buffer's block of `frames` frames, cut into parts, the first
+  // restarted; it is now the block in progress.
+  const unsigned char* takeBlock(std::int64_t frames);
   void runPart(int part);
   void guessState(int part, const unsigned char* bytes);
 
