@@ -6,7 +6,7 @@
 # files of 2.5 s each), --jobs 1 against --jobs 2 and a shell loop over sox.
 #
 #   bench/compare.sh [BUILD_DIR [report|loudness|modify|repair|files|formats|all]]   (default: build all)
-#   PREVIOUS_BUILD=DIR bench/compare.sh BUILD formats   an earlier build beside this one
+#   PREVIOUS_BUILD=DIR bench/compare.sh BUILD formats|loudness   an earlier build beside this one
 #   CACHE=cold bench/compare.sh ...   the page cache dropped before every run
 #                                     (as root: sync; echo 3 > /proc/sys/vm/drop_caches)
 #
@@ -81,9 +81,12 @@ report_comparison() {
 # one hyperfine run of each of the four commands, so that the machine's load
 # (other builds on a shared machine) falls on all alike; medians of the wall
 # time and of the user CPU time. Then ffmpeg's ebur128 filter with true peak
-# and libebur128 with true peak.
+# and libebur128 with true peak. With PREVIOUS_BUILD (say, the build before
+# the loudness was added) its report runs in the same rounds.
 loudness_comparison() {
-  local file=$1 peer round
+  local file=$1 peer round previous=()
+  [[ -n "${PREVIOUS_BUILD:-}" ]] &&
+    previous=(-n previous "'$(cd "$PREVIOUS_BUILD" && pwd)/rilmaton-cli' report '$file'")
   peer="$(dirname "$CLI")/ebur128_peer"
   [[ -x "$peer" ]] || { echo "compare.sh: $peer not built (libebur128-dev)" >&2; exit 1; }
   echo "== loudness: $(du -h "$file" | cut -f1) file, $CACHE page cache, load $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -94,10 +97,11 @@ loudness_comparison() {
     hyperfine --style none --runs 1 --prepare "$prepare" --export-json "$WORK/loudness-$round.json" \
       -n with "'$CLI' report '$file'" -n without "'$CLI' report --no-loudness '$file'" \
       -n with1 "'$CLI' report --threads 1 '$file'" \
-      -n without1 "'$CLI' report --threads 1 --no-loudness '$file'" >/dev/null
+      -n without1 "'$CLI' report --threads 1 --no-loudness '$file'" "${previous[@]}" >/dev/null
   done
-  local t_with t_without t_with1 t_without1 u_with u_without u_with1 u_without1 t_ffmpeg t_peer
-  read -r t_with t_without t_with1 t_without1 u_with u_without u_with1 u_without1 < <(python3 -c '
+  local t_with t_without t_with1 t_without1 u_with u_without u_with1 u_without1 t_previous
+  local t_ffmpeg t_peer
+  read -r t_with t_without t_with1 t_without1 u_with u_without u_with1 u_without1 t_previous < <(python3 -c '
 import json, statistics, sys
 wall, user = {}, {}
 for path in sys.argv[1:]:
@@ -105,7 +109,8 @@ for path in sys.argv[1:]:
         wall.setdefault(x["command"], []).append(x["median"])
         user.setdefault(x["command"], []).append(x["user"])
 names = ["with", "without", "with1", "without1"]
-print(*[statistics.median(wall[n]) for n in names], *[statistics.median(user[n]) for n in names])
+print(*[statistics.median(wall[n]) for n in names], *[statistics.median(user[n]) for n in names],
+      statistics.median(wall.get("previous", [0])))
 ' "$WORK"/loudness-*.json)
   t_ffmpeg=$(time_command ffmpeg-ebur128 "$SLOW_RUNS" \
     "ffmpeg -v error -nostats -i '$file' -af ebur128=peak=true -f null -")
@@ -117,6 +122,10 @@ print(*[statistics.median(wall[n]) for n in names], *[statistics.median(user[n])
   printf '%-46s %8.3f s\n' "ffmpeg -af ebur128=peak=true" "$t_ffmpeg" \
     "libebur128 (true peak)" "$t_peer"
   echo "with / without loudness:        $(ratio "$t_with" "$t_without")x   (target <= 1.5)"
+  if [[ ${#previous[@]} -gt 0 ]]; then
+    printf '%-46s %8.3f s\n' "the previous build's report" "$t_previous"
+    echo "with / previous build's report:  $(ratio "$t_with" "$t_previous")x"
+  fi
   echo "with / without, one thread:     $(ratio "$t_with1" "$t_without1")x"
   echo "with / without, user CPU:       $(ratio "$u_with" "$u_without")x"
   echo "ffmpeg ebur128 / report:        $(ratio "$t_ffmpeg" "$t_with")x   (target >= 20)"

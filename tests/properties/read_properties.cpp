@@ -18,6 +18,7 @@
 #include "support/kernel_switches.h"
 #include "support/manual_clock.h"
 #include "support/scripted_host.h"
+#include "support/shared_blocks.h"
 
 namespace ril::properties {
 
@@ -141,6 +142,22 @@ std::string compareLoudness(const char* what, const LoudnessTrace& got, const Lo
   return {};
 }
 
+// The data in two blocks cut at `split`, to threads that share the blocks
+// where the accumulator was made so, else as blocks handed over.
+template <class Accumulator>
+void addBlocks(Accumulator& acc, const unsigned char* samples, std::int64_t frameBytes,
+               std::int64_t split, std::int64_t frames) {
+  for (const auto& [start, count] : {std::pair{std::int64_t{0}, split}, {split, frames - split}}) {
+    if (!acc.sharesBlocks()) {
+      std::memcpy(acc.nextBuffer(), samples + start * frameBytes,
+                  static_cast<std::size_t>(count * frameBytes));
+      acc.addBlock(count);
+    } else if (count > 0) {
+      test::addSharedBlock(acc, samples, frameBytes, start, count);
+    }
+  }
+}
+
 // The loudness meter as one serial run over the whole data.
 LoudnessTrace serialLoudness(const WavFormat& format, const unsigned char* samples,
                              std::int64_t frames) {
@@ -165,14 +182,11 @@ std::string checkFormatStatistics(const std::uint8_t* data, std::size_t size, co
   std::vector<ChannelFigures> want[2], got[2];
   serial.finish(want[0], want[1]);
   const std::uint8_t choice = data[(size - 1) / 2];
-  FormatAccumulator threaded(format.sample(), format.channels, deemphasis, 1 + choice % 4, frames);
+  FormatAccumulator threaded(format.sample(), format.channels, deemphasis, 1 + choice % 4, frames,
+                             (choice & 0x40) != 0);
   LoudnessMeter meter(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
   threaded.measureLoudness(&meter);
-  std::memcpy(threaded.nextBuffer(), samples, static_cast<std::size_t>(split * frameBytes));
-  threaded.addBlock(split);
-  std::memcpy(threaded.nextBuffer(), samples + split * frameBytes,
-              static_cast<std::size_t>((frames - split) * frameBytes));
-  threaded.addBlock(frames - split);
+  addBlocks(threaded, samples, frameBytes, split, frames);
   threaded.finish(got[0], got[1]);
   if (got[0] != want[0] || got[1] != want[1]) return "threaded figures differ from the serial ones";
   const test::FormatReference ref = test::referenceFigures(samples, format, frames);
@@ -270,17 +284,13 @@ std::string checkReadAndAnalyse(const std::uint8_t* data, std::size_t size) {
   const std::uint8_t choice = data[(size - 1) / 2];
   const test::KernelPaths paths(kernels::haveAvx2(), (choice & 4) != 0);
   ParallelAccumulator parallel(format.channels, format.bitsPerSample, deemphasis, 1 + choice % 4,
-                               frames);
+                               frames, (choice & 0x40) != 0);
   LoudnessMeter meter(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
   parallel.measureLoudness(&meter);
   LevelOverviewBuilder levels(format.channels, frames, integerFullScale(format.bitsPerSample));
   parallel.drawOverview(&levels);
   parallel.setPartUnit(65 + 37 * (choice >> 3));
-  std::memcpy(parallel.nextBuffer(), samples, static_cast<std::size_t>(split * frameBytes));
-  parallel.addBlock(split);
-  std::memcpy(parallel.nextBuffer(), samples + split * frameBytes,
-              static_cast<std::size_t>((frames - split) * frameBytes));
-  parallel.addBlock(frames - split);
+  addBlocks(parallel, samples, frameBytes, split, frames);
   if (std::string broken = compareRecords("threaded", parallel.finish(), want); !broken.empty()) {
     return broken;
   }

@@ -9,7 +9,7 @@
 
 namespace ril::test {
 
-AnalysedFile analyseFile(const std::string& path, FileSystem& fs, int threads) {
+AnalysedFile analyseFile(const std::string& path, FileSystem& fs, int threads, bool loudness) {
   AnalysedFile a;
   HeaderReading reading = readWavFile(fs, path);
   a.header = reading.header;
@@ -18,15 +18,16 @@ AnalysedFile analyseFile(const std::string& path, FileSystem& fs, int threads) {
   ScriptedHost host;
   ManualClock clock;
   a.result =
-      analyseSamples(*reading.samples, a.header.format, a.header.layout, host, clock, '.', threads);
+      analyseSamples(*reading.samples, a.header.format, a.header.layout, host, clock, '.', threads,
+                     loudness);
   a.report += analysisReportLines(a.result, a.header.format, ReportFormat{});
   return a;
 }
 
-AnalysedFile analyseBytes(const std::vector<unsigned char>& file, int threads) {
+AnalysedFile analyseBytes(const std::vector<unsigned char>& file, int threads, bool loudness) {
   MemoryFileSystem fs;
   fs.put("/f.wav", file);
-  return analyseFile("/f.wav", fs, threads);
+  return analyseFile("/f.wav", fs, threads, loudness);
 }
 
 }  // namespace ril::test

@@ -18,8 +18,9 @@ struct AnalysedFile {
 };
 
 AnalysedFile analyseFile(const std::string& path, FileSystem& fs = realFileSystem(),
-                         int threads = 1);
+                         int threads = 1, bool loudness = true);
 // The bytes of a whole file, read from memory as "/f.wav".
-AnalysedFile analyseBytes(const std::vector<unsigned char>& file, int threads = 1);
+AnalysedFile analyseBytes(const std::vector<unsigned char>& file, int threads = 1,
+                          bool loudness = true);
 
 }  // namespace ril::test

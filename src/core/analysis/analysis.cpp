@@ -62,6 +62,57 @@ std::string readAllBlocks(ByteSource& samples, const WavFormat& format, SampleBl
   return {};
 }
 
+// The same with two threads sharing every block: the owner reads the first
+// piece of each block (the next block's while the partner is still at work),
+// the partner the rest, in the order of the stream.
+template <class Accumulator>
+std::string readSharedBlocks(ByteSource& samples, const WavFormat& format, SampleBlocks& blocks,
+                             std::int64_t frames, Accumulator& acc, ProgressSink& progress,
+                             char decimalSeparator, std::int64_t& framesRead) {
+  const auto frameBytes = static_cast<std::size_t>(format.frameBytes());
+  const auto readFully = [&samples](unsigned char* to, std::size_t bytes) {
+    return samples.read(to, bytes) == bytes;
+  };
+  try {
+    if (!blocks.next()) return {};
+    std::int64_t piece = acc.ownerFrames(blocks.start(), blocks.frames());
+    if (!readFully(acc.nextBuffer(), static_cast<std::size_t>(piece) * frameBytes)) {
+      return "the file ended early.";
+    }
+    for (;;) {
+      const std::int64_t start = blocks.start(), count = blocks.frames();
+      const double done = static_cast<double>(start) / static_cast<double>(frames);
+      progress.progress(done, formatNumber(done, "0%", decimalSeparator));
+      progress.yield();
+      acc.startShared(count, piece, readFully);
+      // The next block's first piece, once the partner has read this one's
+      // rest.
+      bool more = false;
+      std::string failure;
+      std::exception_ptr thrown;
+      const bool rest = acc.runOwnerShare([&] {
+        more = blocks.next();
+        if (!more) return;
+        piece = acc.ownerFrames(blocks.start(), blocks.frames());
+        try {
+          if (!readFully(acc.nextBuffer(), static_cast<std::size_t>(piece) * frameBytes)) {
+            failure = "the file ended early.";
+          }
+        } catch (...) {
+          thrown = std::current_exception();
+        }
+      });
+      acc.finishShared();
+      if (!rest) return "the file ended early.";
+      framesRead = start + count;
+      if (thrown) std::rethrow_exception(thrown);
+      if (!failure.empty() || !more) return failure;
+    }
+  } catch (const RunError& e) {
+    return "error " + std::to_string(e.number()) + " (" + errorDescription(e.number()) + ").";
+  }
+}
+
 }  // namespace
 
 double AnalysisResult::volumeLimit() const {
@@ -109,21 +160,29 @@ template <class Accumulator>
 std::string pass(Accumulator& acc, const PassInput& in, AnalysisResult& result) {
   acc.measureLoudness(in.meter);
   acc.drawOverview(in.overview);
-  std::string failure = readAllBlocks(in.samples, in.format, in.blocks, result.frames, acc,
-                                      in.progress, in.decimalSeparator, result.framesRead);
+  std::string failure = acc.sharesBlocks()
+                            ? readSharedBlocks(in.samples, in.format, in.blocks, result.frames, acc,
+                                               in.progress, in.decimalSeparator, result.framesRead)
+                            : readAllBlocks(in.samples, in.format, in.blocks, result.frames, acc,
+                                            in.progress, in.decimalSeparator, result.framesRead);
   if (failure.empty()) takeRecords(acc, in.format.channels, result);
   return failure;
 }
 
 std::string anyPass(const PassInput& in, int threads, AnalysisResult& result) {
   const WavFormat& f = in.format;
+  // Two threads share every block, each reading a piece, unless a block's
+  // meter has a single task: that task, the longest, then goes to one
+  // thread beside the reading and the statistics on the other.
+  const std::int64_t nominal = nominalBlockFrames(f.channels, f.bitsPerSample);
+  const bool share = !in.meter || in.meter->earlierTasksEnd(0, nominal) < nominal;
   if (f.classic()) {
     ParallelAccumulator acc(f.channels, f.bitsPerSample, result.deemphasised, threads,
-                            in.blocks.largest());
+                            in.blocks.largest(), share);
     return pass(acc, in, result);
   }
   FormatAccumulator acc(result.sample, f.channels, result.deemphasised, threads,
-                        in.blocks.largest());
+                        in.blocks.largest(), share);
   return pass(acc, in, result);
 }
 

@@ -108,6 +108,12 @@ kernels::FloatScan addUnusual(Sums& s, double* x, std::int64_t n, int phase) {
 // The chunk in progress, complete: its lanes' sums join the channel's.
 void closeChunk(Sums& s) {
   const kernels::LaneTotal t = kernels::combineLanes(s.lanes);
+  if (s.keepChunks) {
+    s.chunks.push_back({t, kernels::combineLanes(s.hugeLanes), s.huge});
+    s.lanes = {};
+    s.hugeLanes = {};
+    return;
+  }
   s.floatSum += t.sum;
   s.floatSumSq += t.sumSq;
   s.lanes = {};
@@ -170,6 +176,38 @@ inline std::int64_t roundedAt(double y, std::int64_t step) {
   return static_cast<std::int64_t>(t) * step;
 }
 
+bool shares(bool asked, int threads, bool deemphasis, int channels) {
+  return asked && threads == 2 && !deemphasis && (channels == 1 || channels == 2);
+}
+
+// `later`, accumulated from the frame after the last of `s`, joined to `s`
+// as if one had accumulated both, in order. `s` ends at a whole chunk.
+void join(Sums& s, const Sums& later) {
+  if (later.max > s.max) {
+    s.max = later.max;
+    s.maxPos = later.maxPos;
+  }
+  if (later.min < s.min) {
+    s.min = later.min;
+    s.minPos = later.minPos;
+  }
+  s.sum += later.sum;
+  s.sumSq += later.sumSq;
+  for (const Sums::Chunk& c : later.chunks) {
+    s.floatSum += c.plain.sum;
+    s.floatSumSq += c.plain.sumSq;
+    if (s.huge || c.hugeSeen) {
+      s.hugeSum += c.huge.sum;
+      s.hugeSumSq += c.huge.sumSq;
+    }
+  }
+  s.lanes = later.lanes;
+  s.hugeLanes = later.hugeLanes;
+  s.huge = s.huge || later.huge;
+  s.atLimits += later.atLimits;
+  s.nonFinite += later.nonFinite;
+}
+
 }  // namespace
 
 ChannelFigures figuresOf(const ChannelStats& r) {
@@ -221,13 +259,16 @@ void FormatFrameSource::readChannels(std::int64_t first, std::int64_t count, dou
 }
 
 FormatAccumulator::FormatAccumulator(const SampleFormat& format, int channels, bool deemphasis,
-                                     int threads, std::int64_t largestBlockFrames)
+                                     int threads, std::int64_t largestBlockFrames, bool shareBlocks)
     : format_(format),
       channels_(channels),
       deemphasis_(deemphasis),
       state_(static_cast<std::size_t>(std::max(channels, 0))),
-      pool_(std::min(threads, std::max(channels, 1) + 2)),
+      pool_(shares(shareBlocks, threads, deemphasis, channels)
+                ? 1
+                : std::min(threads, std::max(channels, 1) + 2)),
       source_(format, channels) {
+  if (shares(shareBlocks, threads, deemphasis, channels)) sharing_.emplace();
   const auto bytes = static_cast<std::size_t>(std::max<std::int64_t>(largestBlockFrames, 0)) *
                      static_cast<std::size_t>(channels * format.containerBytes);
   for (std::vector<unsigned char>& b : buffers_) b.resize(bytes);
@@ -240,14 +281,15 @@ FormatAccumulator::~FormatAccumulator() {
   }
 }
 
-void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std::int64_t frames) {
+void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std::int64_t frames,
+                                   std::int64_t first, Sums& stored) {
   Channel& ch = state_[static_cast<std::size_t>(channel)];
   const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
   const unsigned char* p = bytes + static_cast<std::size_t>(channel * format_.containerBytes);
-  const Range stored{static_cast<double>(format_.smallestMeasured()),
-                     static_cast<double>(format_.largestMeasured())};
+  const Range range{static_cast<double>(format_.smallestMeasured()),
+                    static_cast<double>(format_.largestMeasured())};
   // The report's integer filter counts its outputs against the 16-bit range.
-  const Range filtered = format_.onSixteenBitScale() ? Range{-32768.0, 32767.0} : stored;
+  const Range filtered = format_.onSixteenBitScale() ? Range{-32768.0, 32767.0} : range;
   const std::int64_t factor = format_.statisticsFactor();
   const std::int64_t step = format_.step();
   const bool sixteen = format_.onSixteenBitScale();
@@ -259,11 +301,11 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
   for (std::int64_t start = 0; start < frames; start += kChunk) {
     const std::int64_t n = std::min(kChunk, frames - start);
     const unsigned char* at = p + static_cast<std::size_t>(start) * frameBytes;
-    const std::int64_t base = frames_ + start;
+    const std::int64_t base = first + start;
     if (format_.isFloat()) {
       double* v = values.data();
       kernels::storedValues(at, frameBytes, format_, n, v);
-      const bool unusual = addFloats(ch.stored, v, n, base);
+      const bool unusual = addFloats(stored, v, n, base);
       if (!deemphasis_) continue;
       if (unusual) {
         for (std::int64_t i = 0; i < n; ++i) {
@@ -275,7 +317,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
       continue;
     }
     kernels::storedIntegers(at, frameBytes, format_, n, integers.data());
-    addIntegers(ch.stored, integers.data(), n, factor, base, stored, narrow);
+    addIntegers(stored, integers.data(), n, factor, base, range, narrow);
     if (!deemphasis_) continue;
     if (sixteen) {
       for (std::int64_t i = 0; i < n; ++i) {
@@ -297,7 +339,9 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
 }
 
 void FormatAccumulator::addBlockHere(const unsigned char* bytes, std::int64_t frames) {
-  for (int c = 0; c < channels_; ++c) accumulate(c, bytes, frames);
+  for (int c = 0; c < channels_; ++c) {
+    accumulate(c, bytes, frames, frames_, state_[static_cast<std::size_t>(c)].stored);
+  }
   frames_ += frames;
 }
 
@@ -319,7 +363,8 @@ void FormatAccumulator::addBlock(std::int64_t frames) {
                 } else if (j >= loudnessTasks + channels_) {
                   overview_->runTask(j - loudnessTasks - channels_, source_);
                 } else {
-                  accumulate(j - loudnessTasks, bytes, frames);
+                  const int c = j - loudnessTasks;
+                  accumulate(c, bytes, frames, frames_, state_[static_cast<std::size_t>(c)].stored);
                 }
               });
 }
@@ -333,6 +378,97 @@ void FormatAccumulator::settle() {
     meterPending_ = false;
     meter_->finishBlock();
   }
+}
+
+std::int64_t FormatAccumulator::ownerFrames(std::int64_t start, std::int64_t frames) const {
+  return BlockSharing::ownerFrames(meter_, start, frames);
+}
+
+void FormatAccumulator::startShared(std::int64_t frames, std::int64_t ownerFrames,
+                                    std::function<bool(unsigned char*, std::size_t)> readRest) {
+  settle();
+  unsigned char* bytes = buffers_[next_].data();
+  next_ ^= 1;
+  // Parts of whole chunks counted from the file's first frame (as the float
+  // sums go), about kSharedParts of them.
+  constexpr std::int64_t C = kernels::kSumChunk;
+  const std::int64_t step = std::max<std::int64_t>(1, frames / (C * kSharedParts)) * C;
+  partBegin_.assign(1, 0);
+  for (std::int64_t at = (frames_ / C + 1) * C; at - frames_ < frames; at += step) {
+    partBegin_.push_back(at - frames_);
+  }
+  partBegin_.push_back(frames);
+  const int parts = static_cast<int>(partBegin_.size()) - 1;
+  if (static_cast<int>(partSums_.size()) < parts) {
+    partSums_.resize(static_cast<std::size_t>(parts),
+                     std::vector<Sums>(static_cast<std::size_t>(channels_)));
+  }
+  // A part starts from the extremes so far, so that it looks up only the
+  // frames of larger ones (it joins the sums after those before it, whose
+  // extremes win a tie).
+  for (int j = 1; j < parts; ++j) {
+    for (int c = 0; c < channels_; ++c) {
+      const Sums& before = state_[static_cast<std::size_t>(c)].stored;
+      Sums& sums = partSums_[static_cast<std::size_t>(j)][static_cast<std::size_t>(c)];
+      sums = Sums{};
+      sums.keepChunks = true;
+      sums.min = before.min;
+      sums.max = before.max;
+      sums.minPos = before.minPos;
+      sums.maxPos = before.maxPos;
+    }
+  }
+  pending_ = bytes;
+  pendingFrames_ = frames;
+  source_.setBytes(bytes, frames);
+  BlockSharing::Work work;
+  work.meter = meter_;
+  work.meterTasks = meter_ ? meter_->plan(frames) : 0;
+  meterPending_ = work.meterTasks > 0;
+  work.overview = overview_;
+  work.overviewTasks = overview_ ? overview_->plan(frames_, frames, 2) : 0;
+  work.source = &source_;
+  work.parts = parts;
+  work.runPart = [this](int j) { runPart(j); };
+  work.partEnd = [this](int j) { return partBegin_[static_cast<std::size_t>(j) + 1]; };
+  restRead_ = false;
+  const auto frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
+  sharing_->start(std::move(work), bytes, static_cast<std::size_t>(ownerFrames) * frameBytes,
+                  static_cast<std::size_t>(frames) * frameBytes, ownerFrames, std::move(readRest));
+}
+
+// Part j of the block in hand, in every channel; the first into the
+// channels' sums, the others into their own.
+void FormatAccumulator::runPart(int j) {
+  const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
+  const std::int64_t b = partBegin_[static_cast<std::size_t>(j)];
+  const std::int64_t n = partBegin_[static_cast<std::size_t>(j) + 1] - b;
+  for (int c = 0; c < channels_; ++c) {
+    const auto i = static_cast<std::size_t>(c);
+    Sums& sums = j == 0 ? state_[i].stored : partSums_[static_cast<std::size_t>(j)][i];
+    accumulate(c, pending_ + static_cast<std::size_t>(b) * frameBytes, n, frames_ + b, sums);
+  }
+}
+
+bool FormatAccumulator::runOwnerShare(const std::function<void()>& afterRest) {
+  restRead_ = sharing_->runOwnerShare(afterRest);
+  return restRead_;
+}
+
+void FormatAccumulator::finishShared() {
+  if (!restRead_) {
+    // The partner did not work on a block whose rest it could not read.
+    pending_ = nullptr;
+    meterPending_ = false;
+  }
+  sharing_->finish();
+  if (!pending_) return;
+  for (std::size_t j = 1; j + 1 < partBegin_.size(); ++j) {
+    for (int c = 0; c < channels_; ++c) {
+      join(state_[static_cast<std::size_t>(c)].stored, partSums_[j][static_cast<std::size_t>(c)]);
+    }
+  }
+  settle();
 }
 
 ChannelFigures FormatAccumulator::figures(const Sums& s) const {

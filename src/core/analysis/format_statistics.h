@@ -7,8 +7,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
+#include "core/analysis/block_sharing.h"
 #include "core/analysis/frame_source.h"
 #include "core/analysis/level_overview.h"
 #include "core/analysis/loudness_meter.h"
@@ -73,8 +76,9 @@ class FormatFrameSource : public FrameSource {
 class FormatAccumulator {
  public:
   // `largestBlockFrames`: the largest block addBlock() will be given.
+  // `shareBlocks`: see sharesBlocks() below.
   FormatAccumulator(const SampleFormat& format, int channels, bool deemphasis, int threads,
-                    std::int64_t largestBlockFrames);
+                    std::int64_t largestBlockFrames, bool shareBlocks = false);
   ~FormatAccumulator();
   FormatAccumulator(const FormatAccumulator&) = delete;
   FormatAccumulator& operator=(const FormatAccumulator&) = delete;
@@ -103,6 +107,18 @@ class FormatAccumulator {
   // Accumulates one block on this thread, channel after channel.
   void addBlockHere(const unsigned char* bytes, std::int64_t frames);
 
+  // Asked to share blocks, with two threads, no de-emphasis and one or two
+  // channels, the owner and a partner share every block instead, as in the tuned pass's
+  // ParallelAccumulator (the same calls): each reads a piece and runs half
+  // the meter's and overview's tasks, and they take parts of whole chunks
+  // (every channel's frames) from either end of the block.
+  bool sharesBlocks() const { return sharing_.has_value(); }
+  std::int64_t ownerFrames(std::int64_t start, std::int64_t frames) const;
+  void startShared(std::int64_t frames, std::int64_t ownerFrames,
+                   std::function<bool(unsigned char*, std::size_t)> readRest);
+  bool runOwnerShare(const std::function<void()>& afterRest);
+  void finishShared();
+
   // What a channel accumulates; public for the kernels in the source file.
   struct Sums {
     double min = 0.0;
@@ -122,6 +138,14 @@ class FormatAccumulator {
     kernels::SumLanes lanes, hugeLanes;
     std::int64_t atLimits = 0;
     std::int64_t nonFinite = 0;  // NaN and infinities, counted as 0
+    // A block's later part (two threads sharing it) keeps its whole chunks'
+    // sums, to join the channel's after the earlier part's, in order.
+    struct Chunk {
+      kernels::LaneTotal plain, huge;
+      bool hugeSeen = false;  // a huge value came in the part up to its end
+    };
+    bool keepChunks = false;
+    std::vector<Chunk> chunks;
   };
   struct Channel {
     Sums stored, filtered;
@@ -131,7 +155,11 @@ class FormatAccumulator {
 
  private:
   void settle();
-  void accumulate(int channel, const unsigned char* bytes, std::int64_t frames);
+  // Frames first.. of `channel`, at `bytes`, into `stored` (and the
+  // channel's filtered sums).
+  void accumulate(int channel, const unsigned char* bytes, std::int64_t frames, std::int64_t first,
+                  Sums& stored);
+  void runPart(int part);
   ChannelFigures figures(const Sums& s) const;
 
   SampleFormat format_;
@@ -148,6 +176,14 @@ class FormatAccumulator {
   LevelOverviewBuilder* overview_ = nullptr;
   FormatFrameSource source_;
   bool meterPending_ = false;
+  // The shared block's: its parts' first frames and end, the sums of the
+  // parts after the first ([part][channel]; the first goes to state_), the
+  // tasks.
+  static constexpr std::int64_t kSharedParts = 8;
+  std::vector<std::int64_t> partBegin_;
+  std::vector<std::vector<Sums>> partSums_;
+  bool restRead_ = false;
+  std::optional<BlockSharing> sharing_;  // last: its thread ends first
 };
 
 }  // namespace ril

@@ -72,15 +72,8 @@ void LoudnessMeter::add(const FrameSource& source, std::int64_t frames) {
   if (tasks > 0) finishBlock();
 }
 
-int LoudnessMeter::plan(std::int64_t frames) {
-  if (frames <= 0 || channels_ <= 0) return 0;
+std::vector<std::int64_t> LoudnessMeter::segmentBegins(std::int64_t A, std::int64_t frames) const {
   const std::int64_t B = trace_.binFrames;
-  const std::int64_t A = trace_.frames;
-  blockStart_ = A;
-  blockFrames_ = frames;
-  firstBin_ = A / B;
-  const std::int64_t bins = (A + frames - 1) / B - firstBin_ + 1;
-  blockBins_.assign(static_cast<std::size_t>(bins * channels_), 0.0);
   // Segments of at least three warm-ups, so that the warm-ups cost little.
   std::int64_t segments = std::clamp<std::int64_t>(frames / (3 * warmUp_ + B), 1, segments_);
   if (!trace_.weighted) segments = 1;
@@ -91,6 +84,34 @@ int LoudnessMeter::plan(std::int64_t frames) {
   begin[0] = A;
   for (std::int64_t j = 1; j < segments; ++j) begin[j] = (A + warmUp_ + j * own) / B * B;
   begin[segments] = A + frames;
+  return begin;
+}
+
+std::int64_t LoudnessMeter::earlierTasksEnd(std::int64_t A, std::int64_t frames) const {
+  if (frames <= 0 || channels_ <= 0) return frames;
+  const std::vector<std::int64_t> begin = segmentBegins(A, frames);
+  const auto segments = static_cast<std::int64_t>(begin.size()) - 1;
+  const auto perTask = static_cast<std::int64_t>(taskLanes_);
+  const std::int64_t tasks = (segments * channels_ + perTask - 1) / perTask;
+  if (tasks < 2) return frames;
+  // The segment of the first later task's first lane, and of its last
+  // earlier one: the earlier tasks end where the later segment begins.
+  const std::int64_t firstLater = tasks / 2 * perTask;
+  const std::int64_t segment = (firstLater - 1) / channels_ + 1;
+  return begin[static_cast<std::size_t>(segment)] - A;
+}
+
+int LoudnessMeter::plan(std::int64_t frames) {
+  if (frames <= 0 || channels_ <= 0) return 0;
+  const std::int64_t B = trace_.binFrames;
+  const std::int64_t A = trace_.frames;
+  blockStart_ = A;
+  blockFrames_ = frames;
+  firstBin_ = A / B;
+  const std::int64_t bins = (A + frames - 1) / B - firstBin_ + 1;
+  blockBins_.assign(static_cast<std::size_t>(bins * channels_), 0.0);
+  const std::vector<std::int64_t> begin = segmentBegins(A, frames);
+  const auto segments = static_cast<std::int64_t>(begin.size()) - 1;
   // Segment by segment, its channels side by side: a task of fewer lanes
   // than the block's still reads a segment's channels in one pass.
   lanes_.clear();

@@ -79,6 +79,10 @@ class LoudnessMeter {
     taskLanes_ = static_cast<std::size_t>(std::clamp(lanes, 1, kernels::kKLanes));
   }
   std::int64_t warmUpFrames() const { return warmUp_; }
+  // Of the block of `frames` frames that will start at frame `blockStart`:
+  // the frames (from the block's first) that the earlier half of its tasks
+  // read, tasks 0 to tasks / 2 - 1; `frames` when there is only one task.
+  std::int64_t earlierTasksEnd(std::int64_t blockStart, std::int64_t frames) const;
 
  private:
   struct Lane {
@@ -104,6 +108,9 @@ class LoudnessMeter {
   std::int64_t nextEvent(const Lane& lane, std::int64_t t) const;
   void handleEvent(const Lane& lane, int index, std::int64_t t, TaskScratch& s);
   void mergeBins();
+  // The first frame of each segment of the block of `frames` frames from
+  // frame A, and the block's end.
+  std::vector<std::int64_t> segmentBegins(std::int64_t A, std::int64_t frames) const;
 
   int channels_;
   LoudnessTrace trace_;

@@ -10,14 +10,16 @@
 namespace ril {
 
 ParallelAccumulator::ParallelAccumulator(int channels, int bitsPerSample, bool deemphasis,
-                                         int threads, std::int64_t largestBlockFrames)
+                                         int threads, std::int64_t largestBlockFrames,
+                                         bool shareBlocks)
     : channels_(channels),
       frameBytes_(channels * (bitsPerSample == 8 ? 1 : 2)),
       deemphasis_(deemphasis),
-      pool_(threads),
+      pool_(shareBlocks && threads == 2 ? 1 : threads),
       total_(channels, bitsPerSample, deemphasis),
       source_(nullptr, channels, bitsPerSample) {
-  const int parts = std::max(1, pool_.threads());
+  if (shareBlocks && threads == 2) sharing_.emplace();
+  const int parts = sharesBlocks() ? kSharedParts : std::max(1, pool_.threads());
   parts_.assign(static_cast<std::size_t>(parts),
                 SampleAccumulator(channels, bitsPerSample, deemphasis));
   guesses_.resize(static_cast<std::size_t>(parts));
@@ -55,9 +57,7 @@ void ParallelAccumulator::guessState(int part, const unsigned char* bytes) {
   }
 }
 
-void ParallelAccumulator::addBlock(std::int64_t frames) {
-  settle();
-  if (frames <= 0) return;
+const unsigned char* ParallelAccumulator::takeBlock(std::int64_t frames) {
   const unsigned char* bytes = buffers_[next_].data();
   next_ ^= 1;
   const std::int64_t units = (frames + partUnit_ - 1) / partUnit_;
@@ -67,15 +67,22 @@ void ParallelAccumulator::addBlock(std::int64_t frames) {
     begin_[static_cast<std::size_t>(j)] =
         j == partsInUse_ ? frames : (units * j / partsInUse_) * partUnit_;
   }
+  parts_[0].restartAt(total_.frames(), total_.filterState(), total_.records());
+  pending_ = bytes;
+  return bytes;
+}
+
+void ParallelAccumulator::addBlock(std::int64_t frames) {
+  settle();
+  if (frames <= 0) return;
+  const unsigned char* bytes = takeBlock(frames);
   const std::int64_t first = total_.frames();
-  parts_[0].restartAt(first, total_.filterState(), total_.records());
   for (int j = 1; j < partsInUse_; ++j) {
     if (deemphasis_) guessState(j, bytes);
     parts_[static_cast<std::size_t>(j)].restartAt(first + begin_[static_cast<std::size_t>(j)],
                                                   guesses_[static_cast<std::size_t>(j)].data(),
                                                   total_.records());
   }
-  pending_ = bytes;
   const int loudnessTasks = meter_ ? meter_->plan(frames) : 0;
   meterPending_ = loudnessTasks > 0;
   source_.setBytes(bytes);
@@ -125,6 +132,57 @@ void ParallelAccumulator::settle() {
     meterPending_ = false;
     meter_->finishBlock();
   }
+}
+
+std::int64_t ParallelAccumulator::ownerFrames(std::int64_t start, std::int64_t frames) const {
+  return BlockSharing::ownerFrames(meter_, start, frames);
+}
+
+void ParallelAccumulator::startShared(std::int64_t frames, std::int64_t ownerFrames,
+                                      std::function<bool(unsigned char*, std::size_t)> readRest) {
+  settle();
+  unsigned char* bytes = buffers_[next_].data();
+  takeBlock(frames);
+  const std::int64_t first = total_.frames();
+  source_.setBytes(bytes);
+  BlockSharing::Work work;
+  work.meter = meter_;
+  work.meterTasks = meter_ ? meter_->plan(frames) : 0;
+  meterPending_ = work.meterTasks > 0;
+  work.overview = overview_;
+  work.overviewTasks = overview_ ? overview_->plan(first, frames, 2) : 0;
+  work.source = &source_;
+  work.parts = partsInUse_;
+  work.runPart = [this](int j) { runPart(j); };
+  work.partEnd = [this](int j) { return begin_[static_cast<std::size_t>(j) + 1]; };
+  restRead_ = false;
+  sharing_->start(std::move(work), bytes, static_cast<std::size_t>(ownerFrames * frameBytes_),
+                  static_cast<std::size_t>(frames * frameBytes_), ownerFrames, std::move(readRest));
+}
+
+// Part j of the block in hand; a part after the first starts from a guess.
+void ParallelAccumulator::runPart(int j) {
+  const auto i = static_cast<std::size_t>(j);
+  if (j > 0) {
+    if (deemphasis_) guessState(j, pending_);
+    parts_[i].restartAt(total_.frames() + begin_[i], guesses_[i].data(), total_.records());
+  }
+  parts_[i].addBlock(pending_ + begin_[i] * frameBytes_, begin_[i + 1] - begin_[i]);
+}
+
+bool ParallelAccumulator::runOwnerShare(const std::function<void()>& afterRest) {
+  restRead_ = sharing_->runOwnerShare(afterRest);
+  return restRead_;
+}
+
+void ParallelAccumulator::finishShared() {
+  if (!restRead_) {
+    // The partner did not work on a block whose rest it could not read.
+    pending_ = nullptr;
+    meterPending_ = false;
+  }
+  sharing_->finish();
+  settle();
 }
 
 StatsRecords ParallelAccumulator::finish() {

@@ -9,8 +9,11 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
+#include "core/analysis/block_sharing.h"
 #include "core/analysis/frame_source.h"
 #include "core/analysis/level_overview.h"
 #include "core/analysis/loudness_meter.h"
@@ -24,8 +27,10 @@ namespace ril {
 class ParallelAccumulator {
  public:
   // `largestBlockFrames`: the largest block addBlock() will be given.
+  // `shareBlocks` with two threads: the owner and a partner share every
+  // block (startShared() below) instead.
   ParallelAccumulator(int channels, int bitsPerSample, bool deemphasis, int threads,
-                      std::int64_t largestBlockFrames);
+                      std::int64_t largestBlockFrames, bool shareBlocks = false);
   ~ParallelAccumulator();
   ParallelAccumulator(const ParallelAccumulator&) = delete;
   ParallelAccumulator& operator=(const ParallelAccumulator&) = delete;
@@ -41,10 +46,11 @@ class ParallelAccumulator {
   std::int64_t frames();
 
   // Feeds every block to `meter` as well, its tasks beside the parts.
-  // Its lanes go sixteen to a task: the task starts first, beside the reading.
+  // Its lanes go sixteen to a task: the task starts first, beside the
+  // reading. Two threads sharing the blocks take eight lanes each.
   void measureLoudness(LoudnessMeter* meter) {
     meter_ = meter;
-    if (meter) meter->setTaskLanes(kernels::kKLanes);
+    if (meter) meter->setTaskLanes(sharesBlocks() ? kernels::kKLanes / 2 : kernels::kKLanes);
   }
   // And to `overview`, its tasks after the meter's.
   void drawOverview(LevelOverviewBuilder* overview) { overview_ = overview; }
@@ -55,8 +61,32 @@ class ParallelAccumulator {
   // Parts accumulated again because their guess was wrong.
   std::int64_t repairs() const { return repairs_; }
 
+  // Two threads sharing every block (BlockSharing), the statistics' parts
+  // joined in frame order as ever.
+  bool sharesBlocks() const { return sharing_.has_value(); }
+  // How many of the first frames of a block of `frames` frames from frame
+  // `start` the owner reads; the partner reads the rest.
+  std::int64_t ownerFrames(std::int64_t start, std::int64_t frames) const;
+  // Starts on the block in nextBuffer(), whose first `ownerFrames` frames
+  // have been read: the partner reads the rest into its place through
+  // `readRest(to, bytes)` (false when the data ended early), then works on
+  // its share. The block before must have been finished.
+  void startShared(std::int64_t frames, std::int64_t ownerFrames,
+                   std::function<bool(unsigned char*, std::size_t)> readRest);
+  // The owner's share; `afterRest` runs once the partner has read the rest
+  // (the next block's first piece is read there). False when the partner
+  // could not read the rest.
+  bool runOwnerShare(const std::function<void()>& afterRest);
+  // Waits for the partner and adds the block to the records; throws what
+  // the partner's reading threw.
+  void finishShared();
+
  private:
   void settle();
+  // The next buffer's block of `frames` frames, cut into parts, the first
+  // restarted; it is now the block in progress.
+  const unsigned char* takeBlock(std::int64_t frames);
+  void runPart(int part);
   void guessState(int part, const unsigned char* bytes);
 
   int channels_;
@@ -77,6 +107,9 @@ class ParallelAccumulator {
   PcmFrameSource source_;
   bool meterPending_ = false;
   std::int64_t repairs_ = 0;
+  static constexpr int kSharedParts = 8;  // a shared block's
+  bool restRead_ = false;
+  std::optional<BlockSharing> sharing_;  // last: its thread ends first
 };
 
 }  // namespace ril

@@ -13,7 +13,14 @@
 #include <immintrin.h>
 #endif
 
+#include <cstdint>
+
 namespace ril::kernels {
+
+// Frames past the last a kernel takes that its vector loads may still
+// touch (bytes of the frames after, whose values it leaves alone): a load
+// is at most 64 bytes, and a frame at least one.
+inline constexpr std::int64_t kLoadMargin = 64;
 
 // True when the processor has AVX2 (and tests have not kept the kernels to
 // the baseline, kernel_switches.h).

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -251,6 +252,55 @@ TEST(AnalyseSamplesTest, InputThatEndsEarlyIsReportedAsAFailedRead) {
   EXPECT_FALSE(fx.analysed());
   EXPECT_EQ(fx.host.caption, "");
   EXPECT_EQ(fx.counts.destroyed, 1);
+}
+
+// The data ends, or reading fails, at byte `at`, however the reads are cut.
+class BreakingSource : public ByteSource {
+ public:
+  BreakingSource(const Bytes& bytes, std::size_t at, bool fail)
+      : bytes_(bytes), at_(at), fail_(fail) {}
+  std::size_t read(void* buffer, std::size_t count) override {
+    if (pos_ + count > at_) {
+      if (fail_) throw RunError(kErrDeviceIo, "/x.wav");
+      count = at_ - pos_;
+    }
+    std::memcpy(buffer, bytes_.data() + pos_, count);
+    pos_ += count;
+    return count;
+  }
+
+ private:
+  const Bytes& bytes_;
+  std::size_t pos_ = 0, at_;
+  bool fail_;
+};
+
+TEST(AnalyseSamplesTest, TwoThreadsSharingBlocksReportABrokenReadAsOneThreadDoes) {
+  // Blocks of 1 MiB: the break falls in the first piece of the second
+  // block, in its second piece (which the partner reads), or in the last.
+  for (const int bits : {16, 24}) {
+    const WavFormat format{1, 2, static_cast<std::int16_t>(bits), bits == 16 ? 44100 : 48000};
+    Bytes data(3300000 - 3300000 % (bits / 4));
+    std::uint32_t seed = 3;
+    for (auto& b : data) b = static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 24);
+    WavLayout layout;
+    layout.framesInFile = layout.sampleFrames = static_cast<std::int64_t>(data.size()) / (bits / 4);
+    for (const std::size_t at : {1100000, 2000000, 3200000}) {
+      for (const bool fail : {false, true}) {
+        SCOPED_TRACE(testing::Message() << bits << " bits, at " << at << (fail ? " failing" : ""));
+        std::string text[2];
+        for (int threads : {1, 2}) {
+          BreakingSource source(data, at, fail);
+          ScriptedHost host;
+          ManualClock clock;
+          const AnalysisResult r = analyseSamples(source, format, layout, host, clock, '.', threads);
+          text[threads - 1] = analysisReportLines(r, format, ReportFormat{});
+        }
+        EXPECT_EQ(text[1], text[0]);
+        EXPECT_NE(text[0].find(fail ? "error 57" : "ended early"), std::string::npos) << text[0];
+      }
+    }
+  }
 }
 
 TEST(AnalyseSamplesTest, MultiBlockFileEqualsTheContinuousReference) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/kernel_switches.h"
+#include "support/shared_blocks.h"
 #include "support/test_support.h"
 
 namespace ril {
@@ -27,16 +28,24 @@ struct Parallel {
   std::int64_t repairs = 0;
 };
 
+// `shared`: two threads sharing each block, the partner reading its piece.
 Parallel accumulateInParallel(const Layout& r, const test::Bytes& data, int threads,
-                              const std::vector<std::int64_t>& blocks, bool spoil = false) {
+                              const std::vector<std::int64_t>& blocks, bool spoil = false,
+                              bool shared = false) {
   const std::int64_t frames = static_cast<std::int64_t>(data.size()) / r.frameBytes();
+  const auto frameBytes = static_cast<std::size_t>(r.frameBytes());
   test::spoilGuesses(spoil);
-  ParallelAccumulator acc(r.channels, r.bits, r.deemphasis, threads, frames);
+  ParallelAccumulator acc(r.channels, r.bits, r.deemphasis, threads, frames, shared);
+  EXPECT_EQ(acc.sharesBlocks(), shared && threads == 2);
   std::int64_t done = 0;
   auto add = [&](std::int64_t n) {
-    std::memcpy(acc.nextBuffer(), data.data() + done * r.frameBytes(),
-                static_cast<std::size_t>(n * r.frameBytes()));
-    acc.addBlock(n);
+    if (!acc.sharesBlocks()) {
+      std::memcpy(acc.nextBuffer(), data.data() + static_cast<std::size_t>(done) * frameBytes,
+                  static_cast<std::size_t>(n) * frameBytes);
+      acc.addBlock(n);
+    } else if (n > 0) {
+      EXPECT_TRUE(test::addSharedBlock(acc, data.data(), r.frameBytes(), done, n));
+    }
     done += n;
   };
   for (std::int64_t b : blocks) add(std::min(b, frames - done));
@@ -89,6 +98,9 @@ TEST(ParallelAccumulatorTest, AnyThreadCountAndBlockSplitGivesThePlainRecords) {
           const std::vector<std::int64_t> blocks = {static_cast<std::int64_t>(rng() % 70000), 1,
                                                     static_cast<std::int64_t>(rng() % 40000)};
           EXPECT_EQ(accumulateInParallel(r, data, threads, blocks).records, plain);
+          if (threads == 2) {
+            EXPECT_EQ(accumulateInParallel(r, data, 2, blocks, false, true).records, plain);
+          }
         }
       }
     }
@@ -102,9 +114,11 @@ TEST(ParallelAccumulatorTest, PartsWhoseGuessIsWrongAreRedoneFromTheTrueState) {
   for (std::int32_t& v : values) v = static_cast<std::int32_t>(rng() % 65536) - 32768;
   for (const Layout& r : {Layout{2, 16, true}, Layout{1, 8, true}}) {
     const test::Bytes data = samplesOf(r, values);
-    const Parallel spoilt = accumulateInParallel(r, data, 3, {60000}, true);
-    EXPECT_GT(spoilt.repairs, 0);
-    EXPECT_EQ(spoilt.records, accumulatePlainly(r, data));
+    for (bool shared : {false, true}) {
+      const Parallel spoilt = accumulateInParallel(r, data, shared ? 2 : 3, {60000}, true, shared);
+      EXPECT_GT(spoilt.repairs, 0);
+      EXPECT_EQ(spoilt.records, accumulatePlainly(r, data));
+    }
   }
 }
 
