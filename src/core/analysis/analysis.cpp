@@ -7,6 +7,7 @@
 #include "core/analysis/parallel_statistics.h"
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
+#include "core/dsp/loudness/k_lanes.h"
 #include "core/wav/sample_blocks.h"
 
 namespace ril {
@@ -172,10 +173,10 @@ std::string pass(Accumulator& acc, const PassInput& in, AnalysisResult& result) 
 std::string anyPass(const PassInput& in, int threads, AnalysisResult& result) {
   const WavFormat& f = in.format;
   // Two threads share every block, each reading a piece, unless a block's
-  // meter has a single task: that task, the longest, then goes to one
-  // thread beside the reading and the statistics on the other.
+  // meter fills no more than one task of eight lanes: that task then goes
+  // to one thread beside the reading and the statistics on the other.
   const std::int64_t nominal = nominalBlockFrames(f.channels, f.bitsPerSample);
-  const bool share = !in.meter || in.meter->earlierTasksEnd(0, nominal) < nominal;
+  const bool share = !in.meter || in.meter->lanes(0, nominal) > kernels::kKLanes / 2;
   if (f.classic()) {
     ParallelAccumulator acc(f.channels, f.bitsPerSample, result.deemphasised, threads,
                             in.blocks.largest(), share);

@@ -92,8 +92,12 @@ class FormatAccumulator {
   // the longest, and the owner's thread joins in only after reading the next
   // block. They keep eight lanes each (for stereo, four segments of both
   // channels: two tasks), so that both threads share the meter; one task of
-  // sixteen lanes alone held the block's end back.
-  void measureLoudness(LoudnessMeter* meter) { meter_ = meter; }
+  // sixteen lanes alone held the block's end back. Shared blocks split the
+  // tasks in even halves instead.
+  void measureLoudness(LoudnessMeter* meter) {
+    meter_ = meter;
+    if (meter) meter->splitTasksInHalves(sharesBlocks());
+  }
   // And to `overview`, its tasks after the meter's.
   void drawOverview(LevelOverviewBuilder* overview) { overview_ = overview; }
 

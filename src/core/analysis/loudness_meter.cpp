@@ -87,11 +87,22 @@ std::vector<std::int64_t> LoudnessMeter::segmentBegins(std::int64_t A, std::int6
   return begin;
 }
 
+std::size_t LoudnessMeter::lanesPerTask(std::int64_t segments) const {
+  if (!halves_) return taskLanes_;
+  const auto half = static_cast<std::size_t>((segments + 1) / 2 * channels_);
+  return std::clamp<std::size_t>(half, 1, taskLanes_);
+}
+
+std::int64_t LoudnessMeter::lanes(std::int64_t A, std::int64_t frames) const {
+  if (frames <= 0 || channels_ <= 0) return 0;
+  return (static_cast<std::int64_t>(segmentBegins(A, frames).size()) - 1) * channels_;
+}
+
 std::int64_t LoudnessMeter::earlierTasksEnd(std::int64_t A, std::int64_t frames) const {
   if (frames <= 0 || channels_ <= 0) return frames;
   const std::vector<std::int64_t> begin = segmentBegins(A, frames);
   const auto segments = static_cast<std::int64_t>(begin.size()) - 1;
-  const auto perTask = static_cast<std::int64_t>(taskLanes_);
+  const auto perTask = static_cast<std::int64_t>(lanesPerTask(segments));
   const std::int64_t tasks = (segments * channels_ + perTask - 1) / perTask;
   if (tasks < 2) return frames;
   // The segment of the first later task's first lane, and of its last
@@ -125,14 +136,15 @@ int LoudnessMeter::plan(std::int64_t frames) {
       lanes_.push_back(lane);
     }
   }
-  const int tasks = static_cast<int>((lanes_.size() + taskLanes_ - 1) / taskLanes_);
+  blockTaskLanes_ = lanesPerTask(segments);
+  const int tasks = static_cast<int>((lanes_.size() + blockTaskLanes_ - 1) / blockTaskLanes_);
   if (static_cast<int>(scratch_.size()) < tasks) scratch_.resize(static_cast<std::size_t>(tasks));
   return tasks;
 }
 
 void LoudnessMeter::runTask(int task, const FrameSource& source) {
-  const std::size_t first = static_cast<std::size_t>(task) * taskLanes_;
-  const int count = static_cast<int>(std::min<std::size_t>(taskLanes_, lanes_.size() - first));
+  const std::size_t first = static_cast<std::size_t>(task) * blockTaskLanes_;
+  const int count = static_cast<int>(std::min<std::size_t>(blockTaskLanes_, lanes_.size() - first));
   Lane* lanes = lanes_.data() + first;
   TaskScratch& s = scratch_[static_cast<std::size_t>(task)];
   startLanes(lanes, count, source, s);

@@ -78,7 +78,14 @@ class LoudnessMeter {
   void setTaskLanes(int lanes) {
     taskLanes_ = static_cast<std::size_t>(std::clamp(lanes, 1, kernels::kKLanes));
   }
+  // A block's tasks in two halves of whole segments, as even as the lanes
+  // allow (each at most the lanes a task runs): for two threads sharing
+  // the blocks, a half each.
+  void splitTasksInHalves(bool on) { halves_ = on; }
   std::int64_t warmUpFrames() const { return warmUp_; }
+  // The lanes (segments times channels) of the block of `frames` frames
+  // that will start at frame `blockStart`.
+  std::int64_t lanes(std::int64_t blockStart, std::int64_t frames) const;
   // Of the block of `frames` frames that will start at frame `blockStart`:
   // the frames (from the block's first) that the earlier half of its tasks
   // read, tasks 0 to tasks / 2 - 1; `frames` when there is only one task.
@@ -111,6 +118,7 @@ class LoudnessMeter {
   // The first frame of each segment of the block of `frames` frames from
   // frame A, and the block's end.
   std::vector<std::int64_t> segmentBegins(std::int64_t A, std::int64_t frames) const;
+  std::size_t lanesPerTask(std::int64_t segments) const;
 
   int channels_;
   LoudnessTrace trace_;
@@ -133,6 +141,8 @@ class LoudnessMeter {
   std::vector<Lane> lanes_;
   std::vector<TaskScratch> scratch_;
   std::size_t taskLanes_ = 8;
+  bool halves_ = false;
+  std::size_t blockTaskLanes_ = 8;  // the block in progress's
 };
 
 }  // namespace ril

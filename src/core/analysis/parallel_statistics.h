@@ -47,10 +47,12 @@ class ParallelAccumulator {
 
   // Feeds every block to `meter` as well, its tasks beside the parts.
   // Its lanes go sixteen to a task: the task starts first, beside the
-  // reading. Two threads sharing the blocks take eight lanes each.
+  // reading. Two threads sharing the blocks take half of them each.
   void measureLoudness(LoudnessMeter* meter) {
     meter_ = meter;
-    if (meter) meter->setTaskLanes(sharesBlocks() ? kernels::kKLanes / 2 : kernels::kKLanes);
+    if (!meter) return;
+    meter->setTaskLanes(sharesBlocks() ? kernels::kKLanes / 2 : kernels::kKLanes);
+    meter->splitTasksInHalves(sharesBlocks());
   }
   // And to `overview`, its tasks after the meter's.
   void drawOverview(LevelOverviewBuilder* overview) { overview_ = overview; }

@@ -27,6 +27,7 @@ using test::FormatCase;
 const FormatCase kFormats[] = {
     {"24 bit", 1, 24, 2, 44100},
     {"24 bit", 1, 24, 3, 48000, 0, 0, 0, true},
+    {"24 bit", 1, 24, 2, 48000},
     {"24 bit (20 valid)", -2, 24, 2, 44100, 20, 0x3, 1},
     {"32 bit", 1, 32, 1, 44100},
     {"32 bit (24 valid)", -2, 32, 2, 96000, 24, 0x3, 1},
