@@ -1,5 +1,7 @@
 #include "core/base/partner_thread.h"
 
+#include "core/base/thread_pool.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
@@ -20,7 +22,9 @@ inline void pause() {
 
 }  // namespace
 
-PartnerThread::PartnerThread() : thread_([this] { loop(); }) {}
+// Spinning helps only where the other thread runs on a processor of its own.
+PartnerThread::PartnerThread()
+    : spins_(availableProcessors() > 1 ? kSpins : 0), thread_([this] { loop(); }) {}
 
 PartnerThread::~PartnerThread() {
   const std::uint32_t started = started_.load(std::memory_order_relaxed);
@@ -32,8 +36,8 @@ PartnerThread::~PartnerThread() {
   thread_.join();
 }
 
-void PartnerThread::await(const std::atomic<std::uint32_t>& value, std::uint32_t old) {
-  for (int i = 0; i < kSpins; ++i) {
+void PartnerThread::await(const std::atomic<std::uint32_t>& value, std::uint32_t old) const {
+  for (int i = 0; i < spins_; ++i) {
     if (value.load(std::memory_order_acquire) != old) return;
     pause();
   }

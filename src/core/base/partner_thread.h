@@ -38,8 +38,9 @@ class PartnerThread {
   // The two threads meet once or twice a block, and mostly within
   // microseconds of each other: a waiting thread spins a little before it
   // sleeps.
-  static void await(const std::atomic<std::uint32_t>& value, std::uint32_t old);
+  void await(const std::atomic<std::uint32_t>& value, std::uint32_t old) const;
 
+  const int spins_;
   std::function<bool()> read_;
   std::function<void()> work_;
   std::exception_ptr failure_;
