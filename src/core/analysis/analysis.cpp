@@ -175,7 +175,7 @@ std::string anyPass(const PassInput& in, int threads, AnalysisResult& result) {
   // Two threads share every block, each reading a piece, unless a block's
   // meter fills no more than one task of eight lanes: that task then goes
   // to one thread beside the reading and the statistics on the other.
-  const std::int64_t nominal = nominalBlockFrames(f.channels, f.bitsPerSample);
+  const std::int64_t nominal = meteredBlockFrames(f);
   const bool share = !in.meter || in.meter->lanes(0, nominal) > kernels::kKLanes / 2;
   if (f.classic()) {
     ParallelAccumulator acc(f.channels, f.bitsPerSample, result.deemphasised, threads,
@@ -203,7 +203,7 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
   }
 
   const double startTime = clock.seconds();
-  SampleBlocks blocks(result.frames, nominalBlockFrames(format.channels, format.bitsPerSample));
+  SampleBlocks blocks(result.frames, meteredBlockFrames(format));
   std::optional<LoudnessMeter> meter;
   if (loudness) {
     meter.emplace(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));

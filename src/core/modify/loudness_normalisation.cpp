@@ -168,7 +168,7 @@ LoudnessMeasurement measureLoudness(ByteSource& samples, const WavFormat& format
   }
   LoudnessMeter meter(format.sampleRate, channelWeightsFor(channels, format.channelMask));
   ThreadPool pool(threads);
-  SampleBlocks blocks(layout.framesInFile, nominalBlockFrames(channels, format.bitsPerSample));
+  SampleBlocks blocks(layout.framesInFile, meteredBlockFrames(format));
   std::vector<unsigned char> bytes(static_cast<std::size_t>(blocks.largest()) *
                                    static_cast<std::size_t>(format.frameBytes()));
   BlockMeter block{format,

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "core/wav/wav_header.h"
+
 namespace ril {
 
 // Frames per block: 8 / channels x 1024 x 1024 / bitsPerSample, in single
@@ -16,6 +18,17 @@ inline std::int64_t nominalBlockFrames(int channels, int bitsPerSample) {
   frames = frames * 1024.0f;
   frames = frames / static_cast<float>(bitsPerSample);
   return static_cast<std::int64_t>(std::nearbyint(frames));
+}
+
+// Frames per block of the passes that measure the loudness (the analysis and
+// the loudness of a modification): the blocks above for 8- and 16-bit files
+// of one or two channels, whose results they have always had; twice their
+// size, 2 MiB, for every other format. The loudness meter cuts each block
+// into segments of at least three warm-ups, and a longer block gives it more
+// segments side by side for the same warm-ups.
+inline std::int64_t meteredBlockFrames(const WavFormat& format) {
+  const std::int64_t frames = nominalBlockFrames(format.channels, format.bitsPerSample);
+  return format.classic() ? frames : 2 * frames;
 }
 
 // Walks `totalFrames` frames block by block: every block but the last has

@@ -101,7 +101,7 @@ TEST(FormatStatistics, TwoThreadsSharingTheBlocksJoinTheirPartsAsOneThreadAddsTh
   std::uint32_t seed = 40;
   for (const FormatCase& c : cases) {
     SCOPED_TRACE(c.words);
-    const std::int64_t frames = 3 * 131072 + 1234;
+    const std::int64_t frames = 3 * 262144 + 1234;
     Bytes samples = test::formatSamples(c, frames, ++seed);
     if (c.bits == 64) {
       const double odd[] = {1e300, -3e299, std::nan(""), -INFINITY, 2e250};
