@@ -59,8 +59,10 @@ class ModifyCommand {
       std::fprintf(errStream(), "warning: %s\n", line.c_str());
     }
     if (header.status == HeaderStatus::kUnreadable) {
+      const HeaderFindings& f = header.findings;
       std::fprintf(errStream(), "rilmaton-cli modify: cannot read %s: %s\n", shown().c_str(),
-                   failureCause(header.findings.readErrorNumber, 0).c_str());
+                   f.readErrorDetail.empty() ? failureCause(f.readErrorNumber, 0).c_str()
+                                             : f.readErrorDetail.c_str());
       return 1;
     }
     // A file without a format (an empty one) is refused by the run, which says why.

@@ -332,6 +332,17 @@ TEST(AdversarialTest, SmallFaultsGetOneClearLine) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   EXPECT_TRUE(contains(r.err, dir.file("a.wav"))) << r.err;
+
+  // A pipe is named as one, not taken for an empty file, and never waited
+  // on: nothing writes to this one.
+  ASSERT_EQ(::mkfifo(dir.file("pipe.wav").c_str(), 0600), 0);
+  for (const char* command : {"report ", "report --json ", "modify --volume 80 "}) {
+    SCOPED_TRACE(command);
+    r = run(command + inQuotes(dir.file("pipe.wav")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err + r.out, "it is a pipe, not a file")) << r.err << r.out;
+    EXPECT_FALSE(contains(r.err + r.out, "empty")) << r.err << r.out;
+  }
 }
 
 }  // namespace

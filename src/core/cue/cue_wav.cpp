@@ -10,8 +10,7 @@ namespace {
 std::string fileHeaderProblem(const WavHeader& header) {
   switch (header.status) {
     case HeaderStatus::kUnreadable:
-      return header.findings.readErrorNumber ? errorDescription(header.findings.readErrorNumber)
-                                             : "cannot be read";
+      return header.findings.readErrorNumber ? readErrorWords(header.findings) : "cannot be read";
     case HeaderStatus::kEmpty:
       return "empty file";
     case HeaderStatus::kNoDataChunk:

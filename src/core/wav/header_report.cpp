@@ -10,7 +10,7 @@ namespace ril {
 namespace {
 
 std::string readErrorLine(const HeaderFindings& f) {
-  return "Cannot read the file: " + errorDescription(f.readErrorNumber) + " (error " +
+  return "Cannot read the file: " + readErrorWords(f) + " (error " +
          std::to_string(f.readErrorNumber) + ")";
 }
 
@@ -109,6 +109,10 @@ std::string formatTagFinding(std::int16_t tag) {
 }
 
 }  // namespace
+
+std::string readErrorWords(const HeaderFindings& f) {
+  return f.readErrorDetail.empty() ? errorDescription(f.readErrorNumber) : f.readErrorDetail;
+}
 
 std::string headerReportLines(const std::string& path, const WavHeader& h,
                               const std::string& lineBreak) {

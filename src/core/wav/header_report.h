@@ -24,6 +24,9 @@ std::string headerProblem(const WavHeader& header);
 // "empty", "not-wav", "no-format-chunk", "no-data-chunk",
 // "unsupported-format"; empty when the header is ready.
 std::string headerProblemCode(const WavHeader& header);
+// Why a file could not be read, in words: the detail found, or what its
+// error number stands for.
+std::string readErrorWords(const HeaderFindings& findings);
 
 // The findings about the header that are not part of the report: what a
 // file that is not a WAV file looks like, a chunk before the format chunk, a

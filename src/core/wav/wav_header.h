@@ -95,6 +95,8 @@ struct HeaderFindings {
   // that lies in the file's layout (not a WAV file, no format chunk).
   std::string unsupportedReason;
   int readErrorNumber = 0;  // the error number of a failing read, or 0
+  // What stands behind that number when more is known (a pipe), or empty.
+  std::string readErrorDetail;
 };
 
 struct WavHeader {

@@ -577,6 +577,18 @@ HeaderReading readWavHeader(std::unique_ptr<ByteSource> source, std::uint64_t fi
 HeaderReading readWavFile(FileSystem& fs, const std::string& path) {
   try {
     const std::uint64_t length = fs.fileLength(path);
+    // A pipe or socket has no length to measure and can be read only once:
+    // said as such, not taken for an empty file, and never opened.
+    const FileKind kind = length == 0 ? fs.identify(path).kind : FileKind::kRegular;
+    if (kind == FileKind::kFifo || kind == FileKind::kOther) {
+      HeaderReading r;
+      r.header.status = HeaderStatus::kUnreadable;
+      r.header.findings.readErrorNumber = kErrPathFileAccess;
+      r.header.findings.readErrorDetail =
+          std::string(kind == FileKind::kFifo ? "it is a pipe" : "it is a socket") +
+          ", not a file; save what comes through it to a file first";
+      return r;
+    }
     std::unique_ptr<ByteSource> source;
     if (length > 0) source = fs.openRead(path);
     return readWavHeader(std::move(source), length);
