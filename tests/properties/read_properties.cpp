@@ -142,20 +142,12 @@ std::string compareLoudness(const char* what, const LoudnessTrace& got, const Lo
   return {};
 }
 
-// The data in two blocks cut at `split`, to threads that share the blocks
-// where the accumulator was made so, else as blocks handed over.
+// The data in two blocks cut at `split`, as the accumulator takes them.
 template <class Accumulator>
 void addBlocks(Accumulator& acc, const unsigned char* samples, std::int64_t frameBytes,
                std::int64_t split, std::int64_t frames) {
-  for (const auto& [start, count] : {std::pair{std::int64_t{0}, split}, {split, frames - split}}) {
-    if (!acc.sharesBlocks()) {
-      std::memcpy(acc.nextBuffer(), samples + start * frameBytes,
-                  static_cast<std::size_t>(count * frameBytes));
-      acc.addBlock(count);
-    } else if (count > 0) {
-      test::addSharedBlock(acc, samples, frameBytes, start, count);
-    }
-  }
+  test::addBlock(acc, samples, frameBytes, 0, split);
+  test::addBlock(acc, samples, frameBytes, split, frames - split);
 }
 
 // The loudness meter as one serial run over the whole data.

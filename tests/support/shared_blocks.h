@@ -24,4 +24,18 @@ bool addSharedBlock(Accumulator& acc, const unsigned char* samples, std::int64_t
   return read;
 }
 
+// The same frames as the accumulator takes them: shared where it shares
+// its blocks, else copied in and handed over. False when a shared block's
+// rest could not be read.
+template <class Accumulator>
+bool addBlock(Accumulator& acc, const unsigned char* samples, std::int64_t frameBytes,
+              std::int64_t start, std::int64_t count) {
+  if (acc.sharesBlocks())
+    return count <= 0 || addSharedBlock(acc, samples, frameBytes, start, count);
+  std::memcpy(acc.nextBuffer(), samples + start * frameBytes,
+              static_cast<std::size_t>(count * frameBytes));
+  acc.addBlock(count);
+  return true;
+}
+
 }  // namespace ril::test

@@ -40,6 +40,18 @@ double peakOfFigures(const std::vector<ChannelFigures>& figures, const SampleFor
   return peak;
 }
 
+// The pass has come to frame `start` of `frames`.
+void showProgress(ProgressSink& progress, std::int64_t start, std::int64_t frames,
+                  char decimalSeparator) {
+  const double done = static_cast<double>(start) / static_cast<double>(frames);
+  progress.progress(done, formatNumber(done, "0%", decimalSeparator));
+  progress.yield();
+}
+
+std::string readFailure(const RunError& e) {
+  return "error " + std::to_string(e.number()) + " (" + errorDescription(e.number()) + ").";
+}
+
 // Reads and accumulates every block, reading each while the one before is
 // accumulated; returns the failure, or nothing.
 template <class Accumulator>
@@ -51,14 +63,12 @@ std::string readAllBlocks(ByteSource& samples, const WavFormat& format, SampleBl
     while (blocks.next()) {
       const std::size_t want = static_cast<std::size_t>(blocks.frames() * frameBytes);
       if (samples.read(acc.nextBuffer(), want) != want) return "the file ended early.";
-      const double done = static_cast<double>(blocks.start()) / static_cast<double>(frames);
-      progress.progress(done, formatNumber(done, "0%", decimalSeparator));
-      progress.yield();
+      showProgress(progress, blocks.start(), frames, decimalSeparator);
       acc.addBlock(blocks.frames());
       framesRead = blocks.start() + blocks.frames();
     }
   } catch (const RunError& e) {
-    return "error " + std::to_string(e.number()) + " (" + errorDescription(e.number()) + ").";
+    return readFailure(e);
   }
   return {};
 }
@@ -82,9 +92,7 @@ std::string readSharedBlocks(ByteSource& samples, const WavFormat& format, Sampl
     }
     for (;;) {
       const std::int64_t start = blocks.start(), count = blocks.frames();
-      const double done = static_cast<double>(start) / static_cast<double>(frames);
-      progress.progress(done, formatNumber(done, "0%", decimalSeparator));
-      progress.yield();
+      showProgress(progress, start, frames, decimalSeparator);
       acc.startShared(count, piece, readFully);
       // The next block's first piece, once the partner has read this one's
       // rest.
@@ -110,7 +118,7 @@ std::string readSharedBlocks(ByteSource& samples, const WavFormat& format, Sampl
       if (!failure.empty() || !more) return failure;
     }
   } catch (const RunError& e) {
-    return "error " + std::to_string(e.number()) + " (" + errorDescription(e.number()) + ").";
+    return readFailure(e);
   }
 }
 

@@ -17,6 +17,7 @@ void BlockSharing::start(Work work, unsigned char* block, std::size_t ownerBytes
                          std::function<bool(unsigned char*, std::size_t)> readRest) {
   work_ = std::move(work);
   ownerFrames_ = ownerFrames;
+  restRead_ = false;
   parts_.reset(0, work_.parts);
   partner_.start(
       [readRest = std::move(readRest), block, ownerBytes, bytes] {
@@ -57,7 +58,8 @@ bool BlockSharing::runOwnerShare(const std::function<void()>& afterRest) {
     work_.runPart(j);
   }
   // Whatever follows may read the partner's piece.
-  if (!partner_.awaitRead()) return false;
+  restRead_ = partner_.awaitRead();
+  if (!restRead_) return false;
   afterRest();
   runTasks(true, false);
   if (beyond >= 0) work_.runPart(beyond);

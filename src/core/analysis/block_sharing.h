@@ -48,6 +48,9 @@ class BlockSharing {
   // (the next block's first piece is read there). False when the partner
   // could not read the rest, and then did no work.
   bool runOwnerShare(const std::function<void()>& afterRest);
+  // Whether the partner read the rest of the block in hand, and so worked on
+  // it: runOwnerShare()'s answer.
+  bool restRead() const { return restRead_; }
   // Waits for the partner's share; throws what its reading threw.
   void finish() { partner_.finish(); }
 
@@ -59,6 +62,7 @@ class BlockSharing {
   TwoEndedParts parts_;
   Work work_;
   std::int64_t ownerFrames_ = 0;
+  bool restRead_ = false;
 };
 
 }  // namespace ril

@@ -431,7 +431,6 @@ void FormatAccumulator::startShared(std::int64_t frames, std::int64_t ownerFrame
   work.parts = parts;
   work.runPart = [this](int j) { runPart(j); };
   work.partEnd = [this](int j) { return partBegin_[static_cast<std::size_t>(j) + 1]; };
-  restRead_ = false;
   const auto frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
   sharing_->start(std::move(work), bytes, static_cast<std::size_t>(ownerFrames) * frameBytes,
                   static_cast<std::size_t>(frames) * frameBytes, ownerFrames, std::move(readRest));
@@ -451,12 +450,11 @@ void FormatAccumulator::runPart(int j) {
 }
 
 bool FormatAccumulator::runOwnerShare(const std::function<void()>& afterRest) {
-  restRead_ = sharing_->runOwnerShare(afterRest);
-  return restRead_;
+  return sharing_->runOwnerShare(afterRest);
 }
 
 void FormatAccumulator::finishShared() {
-  if (!restRead_) {
+  if (!sharing_->restRead()) {
     // The partner did not work on a block whose rest it could not read.
     pending_ = nullptr;
     meterPending_ = false;

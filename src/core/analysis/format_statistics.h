@@ -186,7 +186,6 @@ class FormatAccumulator {
   static constexpr std::int64_t kSharedParts = 8;
   std::vector<std::int64_t> partBegin_;
   std::vector<std::vector<Sums>> partSums_;
-  bool restRead_ = false;
   std::optional<BlockSharing> sharing_;  // last: its thread ends first
 };
 

@@ -155,7 +155,6 @@ void ParallelAccumulator::startShared(std::int64_t frames, std::int64_t ownerFra
   work.parts = partsInUse_;
   work.runPart = [this](int j) { runPart(j); };
   work.partEnd = [this](int j) { return begin_[static_cast<std::size_t>(j) + 1]; };
-  restRead_ = false;
   sharing_->start(std::move(work), bytes, static_cast<std::size_t>(ownerFrames * frameBytes_),
                   static_cast<std::size_t>(frames * frameBytes_), ownerFrames, std::move(readRest));
 }
@@ -171,12 +170,11 @@ void ParallelAccumulator::runPart(int j) {
 }
 
 bool ParallelAccumulator::runOwnerShare(const std::function<void()>& afterRest) {
-  restRead_ = sharing_->runOwnerShare(afterRest);
-  return restRead_;
+  return sharing_->runOwnerShare(afterRest);
 }
 
 void ParallelAccumulator::finishShared() {
-  if (!restRead_) {
+  if (!sharing_->restRead()) {
     // The partner did not work on a block whose rest it could not read.
     pending_ = nullptr;
     meterPending_ = false;

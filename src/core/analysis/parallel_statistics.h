@@ -110,8 +110,7 @@ class ParallelAccumulator {
   bool meterPending_ = false;
   std::int64_t repairs_ = 0;
   static constexpr int kSharedParts = 8;  // a shared block's
-  bool restRead_ = false;
-  std::optional<BlockSharing> sharing_;  // last: its thread ends first
+  std::optional<BlockSharing> sharing_;   // last: its thread ends first
 };
 
 }  // namespace ril

@@ -33,19 +33,12 @@ Parallel accumulateInParallel(const Layout& r, const test::Bytes& data, int thre
                               const std::vector<std::int64_t>& blocks, bool spoil = false,
                               bool shared = false) {
   const std::int64_t frames = static_cast<std::int64_t>(data.size()) / r.frameBytes();
-  const auto frameBytes = static_cast<std::size_t>(r.frameBytes());
   test::spoilGuesses(spoil);
   ParallelAccumulator acc(r.channels, r.bits, r.deemphasis, threads, frames, shared);
   EXPECT_EQ(acc.sharesBlocks(), shared && threads == 2);
   std::int64_t done = 0;
   auto add = [&](std::int64_t n) {
-    if (!acc.sharesBlocks()) {
-      std::memcpy(acc.nextBuffer(), data.data() + static_cast<std::size_t>(done) * frameBytes,
-                  static_cast<std::size_t>(n) * frameBytes);
-      acc.addBlock(n);
-    } else if (n > 0) {
-      EXPECT_TRUE(test::addSharedBlock(acc, data.data(), r.frameBytes(), done, n));
-    }
+    EXPECT_TRUE(test::addBlock(acc, data.data(), r.frameBytes(), done, n));
     done += n;
   };
   for (std::int64_t b : blocks) add(std::min(b, frames - done));
