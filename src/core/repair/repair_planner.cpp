@@ -368,19 +368,9 @@ class Planner {
     if (s_.form == RiffForm::kRf64) {
       rf64SizeChanges();
     } else if (newDataSize_ != s_.data.size) {
-      // Behind a missing pad byte, "ata" and the size's first byte read as a
-      // chunk's identifier to readers that expect the pad: a printable byte
-      // there would hide the data chunk from them.
-      const auto first = static_cast<unsigned char>(newDataSize_ & 0xFF);
-      if (s_.dataBehindOddChunk && first >= 0x20 && first < 0x7F) {
-        refuse("missing-pad-byte",
-               "its data chunk follows a chunk of odd size without the pad byte, and readers "
-               "that expect one would take the repaired size for another chunk");
-        return;
-      }
-      out.push_back(numberChange("data size", s_.data.offset + 4, 4, newDataSize_,
-                                 littleEndian(s_.data.size, 4)));
+      dataSizeChange(newDataSize_);
     }
+    if (plan_.verdict == RepairVerdict::kRefused) return;
     out.insert(out.end(), formatChanges_.begin(), formatChanges_.end());
     if (s_.form == RiffForm::kRf64) {
       if (s_.ds64RiffSize != length - 8) {
@@ -401,14 +391,30 @@ class Planner {
     }
   }
 
+  // Writes `size` into the data chunk's own size field, or refuses the
+  // repair where that would hide the chunk. Behind a missing pad
+  // byte, "ata" and the size's first byte read as a chunk's identifier to
+  // readers that expect the pad: a printable byte there would make them walk
+  // on into the audio.
+  void dataSizeChange(std::uint64_t size) {
+    const auto first = static_cast<unsigned char>(size & 0xFF);
+    if (s_.dataBehindOddChunk && first >= 0x20 && first < 0x7F) {
+      refuse("missing-pad-byte",
+             "its data chunk follows a chunk of odd size without the pad byte, and readers "
+             "that expect one would take the repaired size for another chunk");
+      return;
+    }
+    plan_.changes.push_back(
+        numberChange("data size", s_.data.offset + 4, 4, size, littleEndian(s_.data.size, 4)));
+  }
+
   // An RF64 file's data size lives in its ds64 chunk (and its sample count
   // with it) unless the data chunk's own field holds it.
   void rf64SizeChanges() {
     const std::uint64_t body = s_.ds64.body();
     if (newDataSize_ == declaredDataSize()) return;
     if (s_.data.size != kMost32 && newDataSize_ < kMost32) {
-      plan_.changes.push_back(numberChange("data size", s_.data.offset + 4, 4, newDataSize_,
-                                           littleEndian(s_.data.size, 4)));
+      dataSizeChange(newDataSize_);
       return;
     }
     plan_.changes.push_back(numberChange("ds64 data size", body + 8, 8, newDataSize_,

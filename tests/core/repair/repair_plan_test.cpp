@@ -2,6 +2,8 @@
 // in memory: only the stated fields change, and a second plan finds nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/repair/repair_run.h"
 #include "core/repair/repair_text.h"
 #include "core/wav/wav_header_reader.h"
@@ -203,6 +205,35 @@ TEST(RepairPlanTest, WhatCannotBeKnownIsRefusedWithItsReasonAndNothingIsWritten)
     EXPECT_EQ(applyRepair(kPath, plan, services).outcome, RepairOutcome::kRefused);
     EXPECT_EQ(fs.paths(), std::vector<std::string>{kPath});
     EXPECT_EQ(*fs.get(kPath), file);
+  }
+}
+
+// A data chunk that declares 0 bytes right behind a 1-byte chunk that lacks
+// its pad byte, with `audioBytes` of audio; in an RF64 file the data chunk's
+// own size field holds the 0.
+Bytes dataBehindMissingPad(bool rf64, std::size_t audioBytes) {
+  WavShape s = shapeOf(1, 8, audioBytes);
+  s.rf64 = rf64;
+  s.dataSize = 0;
+  s.before = {{"JUNK", Bytes(1, 0)}};
+  Bytes file = buildWav(s);
+  const auto junk = std::search(file.begin(), file.end(), "JUNK", "JUNK" + 4) - file.begin();
+  file.erase(file.begin() + junk + 9);
+  for (int i = 0; i < 4; ++i) file[junk + 13 + i] = 0;  // the data chunk's size
+  return file;
+}
+
+TEST(RepairPlanTest, ADataSizeThatWouldReadAsAChunkBehindAMissingPadByteIsNotWritten) {
+  for (const bool rf64 : {false, true}) {
+    SCOPED_TRACE(rf64 ? "RF64" : "RIFF");
+    // 76 bytes: "ata" and the size's first byte 'L' would read as a chunk.
+    const RepairPlan refused = planOf(dataBehindMissingPad(rf64, 76));
+    EXPECT_EQ(refused.refusalCode, "missing-pad-byte");
+    EXPECT_TRUE(refused.changes.empty());
+    // 128 bytes: the size's first byte is no character, and the repair is safe.
+    const Bytes mendable = dataBehindMissingPad(rf64, 128);
+    ASSERT_EQ(planOf(mendable).verdict, RepairVerdict::kRepair);
+    EXPECT_EQ(properties::checkRepair(mendable.data(), mendable.size()), "");
   }
 }
 
