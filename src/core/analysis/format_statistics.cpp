@@ -124,6 +124,26 @@ void closeChunk(Sums& s) {
   s.hugeLanes = {};
 }
 
+// A scanned piece of a chunk, frames pos.. on: its values at full scale,
+// and its extremes where they beat those so far, looked up in `values()`;
+// the chunk closed at its end.
+template <typename Values>
+void takeScan(Sums& s, const kernels::FloatScan& scan, std::int64_t pos, std::int64_t m,
+              Values values) {
+  s.atLimits += scan.atLimits;
+  if (scan.hi > s.max) {
+    const double* x = values();
+    s.maxPos = pos + (std::find(x, x + m, scan.hi) - x);
+    s.max = scan.hi;
+  }
+  if (scan.lo < s.min) {
+    const double* x = values();
+    s.minPos = pos + (std::find(x, x + m, scan.lo) - x);
+    s.min = scan.lo;
+  }
+  if (pos % kernels::kSumChunk + m == kernels::kSumChunk) closeChunk(s);
+}
+
 // Float values of frames base.. on: the extremes by the vector scan, looked
 // up only when a piece beats them, and the sums chunk by chunk. NaN and
 // infinities in `x` become 0; true when there were values that are not
@@ -141,19 +161,43 @@ bool addFloats(Sums& s, double* x, std::int64_t n, std::int64_t base) {
       unusual = true;
       scan = addUnusual(s, piece, m, phase);
     }
-    s.atLimits += scan.atLimits;
-    if (scan.hi > s.max) {
-      s.maxPos = pos + (std::find(piece, piece + m, scan.hi) - piece);
-      s.max = scan.hi;
-    }
-    if (scan.lo < s.min) {
-      s.minPos = pos + (std::find(piece, piece + m, scan.lo) - piece);
-      s.min = scan.lo;
-    }
-    if (inChunk + m == kernels::kSumChunk) closeChunk(s);
+    takeScan(s, scan, pos, m, [piece] { return piece; });
     i += m;
   }
   return unusual;
+}
+
+// Float stereo frames base.. on (32-bit, little-endian), both channels in one
+// pass over the bytes: the same sums and extremes as addFloats gives each.
+// A piece with values that are not usual goes through addFloats.
+void addFloatPairs(Sums* const* sums, const unsigned char* bytes, std::int64_t n, std::int64_t base,
+                   const SampleFormat& format) {
+  thread_local std::vector<double> values(kernels::kSumChunk);
+  for (std::int64_t i = 0; i < n;) {
+    const std::int64_t pos = base + i;
+    const std::int64_t m = std::min(n - i, kernels::kSumChunk - pos % kernels::kSumChunk);
+    const unsigned char* p = bytes + static_cast<std::size_t>(i) * 8;
+    kernels::SumLanes after[2] = {sums[0]->lanes, sums[1]->lanes};
+    kernels::FloatScan scans[2];
+    const bool usual = kernels::scanAndSumFloatPairs(
+        p, m, static_cast<int>(pos % kernels::kSumLanes), after, scans);
+    for (int c = 0; c < 2; ++c) {
+      double* v = values.data();
+      bool held = false;
+      const auto decoded = [&] {
+        if (!held) kernels::storedValues(p + 4 * c, 8, format, m, v);
+        held = true;
+        return v;
+      };
+      if (usual) {
+        sums[c]->lanes = after[c];
+        takeScan(*sums[c], scans[c], pos, m, decoded);
+      } else {
+        addFloats(*sums[c], decoded(), m, pos);
+      }
+    }
+    i += m;
+  }
 }
 
 // The average and RMS of float sums; with huge values on the scale of those,
@@ -339,10 +383,20 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
 }
 
 void FormatAccumulator::addBlockHere(const unsigned char* bytes, std::int64_t frames) {
-  for (int c = 0; c < channels_; ++c) {
-    accumulate(c, bytes, frames, frames_, state_[static_cast<std::size_t>(c)].stored);
+  if (floatPairs()) {
+    Sums* sums[2] = {&state_[0].stored, &state_[1].stored};
+    addFloatPairs(sums, bytes, frames, frames_, format_);
+  } else {
+    for (int c = 0; c < channels_; ++c) {
+      accumulate(c, bytes, frames, frames_, state_[static_cast<std::size_t>(c)].stored);
+    }
   }
   frames_ += frames;
+}
+
+bool FormatAccumulator::floatPairs() const {
+  return format_.isFloat() && format_.containerBytes == 4 && !format_.bigEndian && channels_ == 2 &&
+         !deemphasis_ && kernels::floatPairsInVectors();
 }
 
 void FormatAccumulator::addBlock(std::int64_t frames) {
@@ -442,11 +496,17 @@ void FormatAccumulator::runPart(int j) {
   const std::size_t frameBytes = static_cast<std::size_t>(channels_ * format_.containerBytes);
   const std::int64_t b = partBegin_[static_cast<std::size_t>(j)];
   const std::int64_t n = partBegin_[static_cast<std::size_t>(j) + 1] - b;
-  for (int c = 0; c < channels_; ++c) {
+  const auto sumsOf = [&](int c) -> Sums& {
     const auto i = static_cast<std::size_t>(c);
-    Sums& sums = j == 0 ? state_[i].stored : partSums_[static_cast<std::size_t>(j)][i];
-    accumulate(c, pending_ + static_cast<std::size_t>(b) * frameBytes, n, frames_ + b, sums);
+    return j == 0 ? state_[i].stored : partSums_[static_cast<std::size_t>(j)][i];
+  };
+  const unsigned char* bytes = pending_ + static_cast<std::size_t>(b) * frameBytes;
+  if (floatPairs()) {
+    Sums* sums[2] = {&sumsOf(0), &sumsOf(1)};
+    addFloatPairs(sums, bytes, n, frames_ + b, format_);
+    return;
   }
+  for (int c = 0; c < channels_; ++c) accumulate(c, bytes, n, frames_ + b, sumsOf(c));
 }
 
 bool FormatAccumulator::runOwnerShare(const std::function<void()>& afterRest) {

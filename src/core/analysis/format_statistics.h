@@ -164,6 +164,8 @@ class FormatAccumulator {
   void accumulate(int channel, const unsigned char* bytes, std::int64_t frames, std::int64_t first,
                   Sums& stored);
   void runPart(int part);
+  // Float stereo whose channels are summed together in one pass.
+  bool floatPairs() const;
   ChannelFigures figures(const Sums& s) const;
 
   SampleFormat format_;

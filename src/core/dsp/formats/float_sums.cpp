@@ -1,5 +1,6 @@
 #include "core/dsp/formats/float_sums.h"
 
+#include <bit>
 #include <cmath>
 
 #include "core/dsp/cpu_features.h"
@@ -147,7 +148,88 @@ __attribute__((target("avx512f,avx512dq"))) std::int64_t groupsAvx512(const doub
   for (const std::int64_t c : counts) s.atLimits += c;
   return takeExtremes(s, lows, highs, 16) ? whole : -1;
 }
+
+// GCC 12 takes the undefined first operand of its AVX-512 conversion and
+// extraction intrinsics for an uninitialised variable.
+#if !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
+
+__attribute__((target("avx512f"), always_inline)) inline void sumVector(__m512d v, __m512d& sum,
+                                                                        __m512d& sumSq, __m512d& lo,
+                                                                        __m512d& hi,
+                                                                        __m512i& count) {
+  sum = _mm512_add_pd(sum, v);
+  sumSq = _mm512_add_pd(sumSq, _mm512_mul_pd(v, v));
+  hi = _mm512_max_pd(v, hi);
+  lo = _mm512_min_pd(v, lo);
+  const __mmask8 out = _mm512_cmp_pd_mask(_mm512_abs_pd(v), _mm512_set1_pd(1.0), _CMP_GE_OQ);
+  count = _mm512_mask_add_epi64(count, out, count, _mm512_set1_epi64(1));
+}
+
+// Whole groups of kSumLanes float stereo frames from lane 0, both channels
+// from the same two loads, each as groupsAvx512 takes its values.
+__attribute__((target("avx512f,avx512dq"))) std::int64_t pairGroupsAvx512(const unsigned char* p,
+                                                                          std::int64_t n,
+                                                                          SumLanes* l,
+                                                                          FloatScan* s) {
+  const std::int64_t whole = n & ~std::int64_t{kSumLanes - 1};
+  if (whole == 0) return 0;
+  const __m512i evens = _mm512_set_epi32(30, 28, 26, 24, 22, 20, 18, 16, 14, 12, 10, 8, 6, 4, 2, 0);
+  const __m512i odds = _mm512_add_epi32(evens, _mm512_set1_epi32(1));
+  __m512d ls0 = _mm512_load_pd(l[0].sum), ls1 = _mm512_load_pd(l[0].sum + 8);
+  __m512d lq0 = _mm512_load_pd(l[0].sumSq), lq1 = _mm512_load_pd(l[0].sumSq + 8);
+  __m512d rs0 = _mm512_load_pd(l[1].sum), rs1 = _mm512_load_pd(l[1].sum + 8);
+  __m512d rq0 = _mm512_load_pd(l[1].sumSq), rq1 = _mm512_load_pd(l[1].sumSq + 8);
+  __m512d llo = _mm512_setzero_pd(), lhi = llo, rlo = llo, rhi = llo;
+  __m512i lcount = _mm512_setzero_si512(), rcount = lcount;
+  for (std::int64_t i = 0; i < whole; i += kSumLanes, p += 8 * kSumLanes) {
+    const __m512 w0 = _mm512_loadu_ps(p), w1 = _mm512_loadu_ps(p + 64);
+    const __m512 left = _mm512_permutex2var_ps(w0, evens, w1);
+    const __m512 right = _mm512_permutex2var_ps(w0, odds, w1);
+    sumVector(_mm512_cvtps_pd(_mm512_castps512_ps256(left)), ls0, lq0, llo, lhi, lcount);
+    sumVector(_mm512_cvtps_pd(_mm512_extractf32x8_ps(left, 1)), ls1, lq1, llo, lhi, lcount);
+    sumVector(_mm512_cvtps_pd(_mm512_castps512_ps256(right)), rs0, rq0, rlo, rhi, rcount);
+    sumVector(_mm512_cvtps_pd(_mm512_extractf32x8_ps(right, 1)), rs1, rq1, rlo, rhi, rcount);
+  }
+  _mm512_store_pd(l[0].sum, ls0);
+  _mm512_store_pd(l[0].sum + 8, ls1);
+  _mm512_store_pd(l[0].sumSq, lq0);
+  _mm512_store_pd(l[0].sumSq + 8, lq1);
+  _mm512_store_pd(l[1].sum, rs0);
+  _mm512_store_pd(l[1].sum + 8, rs1);
+  _mm512_store_pd(l[1].sumSq, rq0);
+  _mm512_store_pd(l[1].sumSq + 8, rq1);
+  alignas(64) double lows[2][8], highs[2][8];
+  alignas(64) std::int64_t counts[2][8];
+  _mm512_store_pd(lows[0], llo);
+  _mm512_store_pd(highs[0], lhi);
+  _mm512_store_pd(lows[1], rlo);
+  _mm512_store_pd(highs[1], rhi);
+  _mm512_store_si512(counts[0], lcount);
+  _mm512_store_si512(counts[1], rcount);
+  bool usual = true;
+  for (int c = 0; c < 2; ++c) {
+    for (const std::int64_t k : counts[c]) s[c].atLimits += k;
+    usual = takeExtremes(s[c], lows[c], highs[c], 8) && usual;
+  }
+  return usual ? whole : -1;
+}
+
+#if !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
+// Frame i's sample of channel c, from little-endian float stereo.
+inline double pairValue(const unsigned char* p, std::int64_t i, int c) {
+  const unsigned char* b = p + 8 * i + 4 * c;
+  return std::bit_cast<float>(
+      static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+      static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24);
+}
 
 using Groups = std::int64_t (*)(const double*, std::int64_t, SumLanes&, FloatScan&);
 
@@ -195,6 +277,45 @@ LaneTotal combineLanes(const SumLanes& lanes) {
 bool scanAndSumScalar(const double* x, std::int64_t n, int phase, SumLanes& lanes,
                       FloatScan& scan) {
   return scanAndSumWith(nullptr, x, n, phase, lanes, scan);
+}
+
+bool floatPairsInVectors() {
+#if RIL_AVX2
+  return haveAvx512();
+#else
+  return false;
+#endif
+}
+
+bool scanAndSumFloatPairs(const unsigned char* bytes, std::int64_t n, int phase, SumLanes* lanes,
+                          FloatScan* scans) {
+  SumLanes l[2] = {lanes[0], lanes[1]};
+  FloatScan s[2];
+  const auto frame = [&](std::int64_t i) {
+    return step(l[0], s[0], pairValue(bytes, i, 0), laneOf(phase, i)) &&
+           step(l[1], s[1], pairValue(bytes, i, 1), laneOf(phase, i));
+  };
+  const bool vectors = floatPairsInVectors();
+  std::int64_t i = 0;
+  for (; i < n && (!vectors || laneOf(phase, i) != 0); ++i) {
+    if (!frame(i)) return false;
+  }
+#if RIL_AVX2
+  if (vectors) {
+    const std::int64_t done = pairGroupsAvx512(bytes + 8 * i, n - i, l, s);
+    if (done < 0) return false;
+    i += done;
+  }
+#endif
+  for (; i < n; ++i) {
+    if (!frame(i)) return false;
+  }
+  if (!lanesFinite(l[0]) || !lanesFinite(l[1])) return false;
+  for (int c = 0; c < 2; ++c) {
+    lanes[c] = l[c];
+    scans[c] = s[c];
+  }
+  return true;
 }
 
 bool scanAndSumAvx2(const double* x, std::int64_t n, int phase, SumLanes& lanes, FloatScan& scan) {

@@ -43,4 +43,14 @@ bool scanAndSumScalar(const double* x, std::int64_t n, int phase, SumLanes& lane
 // for tests on processors that would take AVX-512.
 bool scanAndSumAvx2(const double* x, std::int64_t n, int phase, SumLanes& lanes, FloatScan& scan);
 
+// The same over n frames of little-endian 32-bit float stereo at `bytes`,
+// both channels in one pass: lanes[c] and scans[c] as scanAndSum gives them
+// for channel c. False, with nothing touched, when a value of either channel
+// is not finite or beyond kPlainMagnitude.
+bool scanAndSumFloatPairs(const unsigned char* bytes, std::int64_t n, int phase, SumLanes* lanes,
+                          FloatScan* scans);
+// Whether scanAndSumFloatPairs runs in vectors here (else it is the scalar
+// twin, slower than decoding and scanAndSum).
+bool floatPairsInVectors();
+
 }  // namespace ril::kernels

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -140,6 +141,51 @@ TEST(FormatKernels, FloatSumsTakeTheSameLanesOnEveryPathAndAcrossAnyCut) {
       }
     }
   }
+}
+
+// Float stereo summed from its bytes, both channels in one pass, on either
+// path: each channel's lanes and scan as its decoded values give them, and
+// a NaN or infinity in either channel refused with nothing touched.
+TEST(FormatKernels, FloatPairsSumEachChannelAsItsDecodedValues) {
+  std::mt19937 rng(29);
+  for (const bool widest : {true, false}) {
+    test::allowWidestVectors(widest);
+    for (std::size_t n : {1u, 15u, 16u, 17u, 47u, 2048u}) {
+      for (int phase : {0, 1, 15}) {
+        SCOPED_TRACE(std::to_string(n) + " frames from lane " + std::to_string(phase));
+        std::vector<float> frames(2 * n);
+        const std::vector<double> values = floatsNearEdges(2 * n, rng);
+        for (std::size_t i = 0; i < 2 * n; ++i) {
+          frames[i] = static_cast<float>(std::isfinite(values[i]) ? values[i] : -0.5);
+        }
+        const auto m = static_cast<std::int64_t>(n);
+        SumLanes start[2];
+        for (int k = 0; k < kSumLanes; ++k) start[0].sum[k] = start[1].sumSq[k] = 0.25 * k;
+        SumLanes lanes[2] = {start[0], start[1]};
+        FloatScan scans[2];
+        const auto* bytes = reinterpret_cast<const unsigned char*>(frames.data());
+        ASSERT_TRUE(scanAndSumFloatPairs(bytes, m, phase, lanes, scans));
+        for (int c = 0; c < 2; ++c) {
+          std::vector<double> x(n);
+          for (std::size_t i = 0; i < n; ++i) x[i] = frames[2 * i + static_cast<std::size_t>(c)];
+          SumLanes want = start[c];
+          FloatScan scan;
+          ASSERT_TRUE(scanAndSumScalar(x.data(), m, phase, want, scan));
+          EXPECT_TRUE(sameBits(lanes[c], want) && sameScan(scans[c], scan)) << "channel " << c;
+        }
+        for (const float odd :
+             {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity()}) {
+          std::vector<float> spoilt = frames;
+          spoilt[rng() % (2 * n)] = odd;
+          SumLanes untouched[2] = {start[0], start[1]};
+          EXPECT_FALSE(scanAndSumFloatPairs(reinterpret_cast<const unsigned char*>(spoilt.data()),
+                                            m, phase, untouched, scans));
+          EXPECT_TRUE(sameBits(untouched[0], start[0]) && sameBits(untouched[1], start[1]));
+        }
+      }
+    }
+  }
+  test::allowWidestVectors(true);
 }
 
 // Unusual values (NaN, infinities, beyond the bound) found in any place.
