@@ -41,6 +41,28 @@ inline void addInteger(Sums& s, std::int64_t v, std::int64_t pos, Range r) {
   if (static_cast<double>(v) <= r.low || static_cast<double>(v) >= r.high) ++s.atLimits;
 }
 
+// A run of n stored integers (times `factor`), frames base.. on, into the
+// sums; the frame of an extreme that beats those so far looked up in
+// `values()`.
+template <typename Values>
+void takeRun(Sums& s, const kernels::IntegerRun& run, std::int64_t factor, std::int64_t base,
+             std::int64_t n, Values values) {
+  s.sum += static_cast<__int128>(run.sum) * factor;
+  s.sumSq += run.sumSq;
+  s.atLimits += run.atLimits;
+  const std::int32_t lo = run.min, hi = run.max;
+  if (static_cast<double>(hi) * static_cast<double>(factor) > s.max) {
+    const std::int32_t* x = values();
+    s.max = static_cast<double>(hi) * static_cast<double>(factor);
+    s.maxPos = base + (std::find(x, x + n, hi) - x);
+  }
+  if (static_cast<double>(lo) * static_cast<double>(factor) < s.min) {
+    const std::int32_t* x = values();
+    s.min = static_cast<double>(lo) * static_cast<double>(factor);
+    s.minPos = base + (std::find(x, x + n, lo) - x);
+  }
+}
+
 // A chunk of stored integers (times `factor`): the extremes compared as
 // integers, looked up only when the chunk beats them, and the sums exact.
 // `narrow`: containers of up to 24 bits on their own scale, so that every
@@ -65,19 +87,27 @@ void addIntegers(Sums& s, const std::int32_t* x, std::int64_t n, std::int64_t fa
     s.sumSq += sumSq * static_cast<unsigned __int128>(factor * factor);
     run.sumSq = 0;
   }
-  s.sum += static_cast<__int128>(run.sum) * factor;
-  s.sumSq += run.sumSq;
-  s.atLimits += run.atLimits;
-  const std::int32_t lo = run.min, hi = run.max;
-  if (static_cast<double>(hi) * static_cast<double>(factor) > s.max) {
-    const std::int64_t at = std::find(x, x + n, hi) - x;
-    s.max = static_cast<double>(hi) * static_cast<double>(factor);
-    s.maxPos = base + at;
-  }
-  if (static_cast<double>(lo) * static_cast<double>(factor) < s.min) {
-    const std::int64_t at = std::find(x, x + n, lo) - x;
-    s.min = static_cast<double>(lo) * static_cast<double>(factor);
-    s.minPos = base + at;
+  takeRun(s, run, factor, base, n, [x] { return x; });
+}
+
+// Both channels of 24-bit stereo frames base.. on (little-endian, on their
+// own scale), from one pass over the bytes: the same sums and extremes as
+// addIntegers gives each channel's decoded samples.
+void addStereo24(Sums* const* sums, const unsigned char* bytes, std::int64_t n, std::int64_t base,
+                 Range r, const SampleFormat& format) {
+  thread_local std::vector<std::int32_t> values(kChunk);
+  const auto low = static_cast<std::int64_t>(r.low), high = static_cast<std::int64_t>(r.high);
+  for (std::int64_t i = 0; i < n; i += kChunk) {
+    const std::int64_t m = std::min(kChunk, n - i);
+    const unsigned char* p = bytes + static_cast<std::size_t>(i) * 6;
+    kernels::IntegerRun runs[2];
+    kernels::stereo24Runs(p, m, low, high, runs);
+    for (int c = 0; c < 2; ++c) {
+      takeRun(*sums[c], runs[c], 1, base + i, m, [&] {
+        kernels::storedIntegers(p + 3 * c, 6, format, m, values.data());
+        return values.data();
+      });
+    }
   }
 }
 
@@ -383,9 +413,8 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
 }
 
 void FormatAccumulator::addBlockHere(const unsigned char* bytes, std::int64_t frames) {
-  if (floatPairs()) {
-    Sums* sums[2] = {&state_[0].stored, &state_[1].stored};
-    addFloatPairs(sums, bytes, frames, frames_, format_);
+  if (stereoKernel()) {
+    addStereo(state_[0].stored, state_[1].stored, bytes, frames, frames_);
   } else {
     for (int c = 0; c < channels_; ++c) {
       accumulate(c, bytes, frames, frames_, state_[static_cast<std::size_t>(c)].stored);
@@ -394,9 +423,23 @@ void FormatAccumulator::addBlockHere(const unsigned char* bytes, std::int64_t fr
   frames_ += frames;
 }
 
-bool FormatAccumulator::floatPairs() const {
-  return format_.isFloat() && format_.containerBytes == 4 && !format_.bigEndian && channels_ == 2 &&
-         !deemphasis_ && kernels::floatPairsInVectors();
+bool FormatAccumulator::stereoKernel() const {
+  if (channels_ != 2 || deemphasis_ || format_.bigEndian) return false;
+  if (format_.isFloat()) return format_.containerBytes == 4 && kernels::floatPairsInVectors();
+  return format_.encoding == SampleEncoding::kPcm && format_.containerBytes == 3 &&
+         kernels::stereo24RunsInVectors();
+}
+
+void FormatAccumulator::addStereo(Sums& left, Sums& right, const unsigned char* bytes,
+                                  std::int64_t frames, std::int64_t first) const {
+  Sums* sums[2] = {&left, &right};
+  if (format_.isFloat()) {
+    addFloatPairs(sums, bytes, frames, first, format_);
+    return;
+  }
+  const Range range{static_cast<double>(format_.smallestMeasured()),
+                    static_cast<double>(format_.largestMeasured())};
+  addStereo24(sums, bytes, frames, first, range, format_);
 }
 
 void FormatAccumulator::addBlock(std::int64_t frames) {
@@ -501,11 +544,7 @@ void FormatAccumulator::runPart(int j) {
     return j == 0 ? state_[i].stored : partSums_[static_cast<std::size_t>(j)][i];
   };
   const unsigned char* bytes = pending_ + static_cast<std::size_t>(b) * frameBytes;
-  if (floatPairs()) {
-    Sums* sums[2] = {&sumsOf(0), &sumsOf(1)};
-    addFloatPairs(sums, bytes, n, frames_ + b, format_);
-    return;
-  }
+  if (stereoKernel()) return addStereo(sumsOf(0), sumsOf(1), bytes, n, frames_ + b);
   for (int c = 0; c < channels_; ++c) accumulate(c, bytes, n, frames_ + b, sumsOf(c));
 }
 

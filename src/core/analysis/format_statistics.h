@@ -164,8 +164,11 @@ class FormatAccumulator {
   void accumulate(int channel, const unsigned char* bytes, std::int64_t frames, std::int64_t first,
                   Sums& stored);
   void runPart(int part);
-  // Float stereo whose channels are summed together in one pass.
-  bool floatPairs() const;
+  // Whether both channels of stereo are accumulated in one pass over their
+  // bytes (float and 24-bit, without the filter), by addStereo.
+  bool stereoKernel() const;
+  void addStereo(Sums& left, Sums& right, const unsigned char* bytes, std::int64_t frames,
+                 std::int64_t first) const;
   ChannelFigures figures(const Sums& s) const;
 
   SampleFormat format_;

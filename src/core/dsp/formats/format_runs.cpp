@@ -5,6 +5,7 @@
 
 #include "core/dsp/cpu_features.h"
 #include "core/dsp/double_filter/pcm_words.h"
+#include "core/dsp/formats/stereo_lanes.h"
 
 namespace ril::kernels {
 
@@ -111,6 +112,49 @@ __attribute__((target("avx512f"))) IntegerRun integerRunAvx512(const std::int32_
   for (std::int64_t i = whole; i < n; ++i) addInteger(r, x[i], low, high);
   return r;
 }
+
+// Both channels of whole groups of eight 24-bit stereo frames, without
+// parting them: in the decoded vector the even 32-bit lanes hold the left
+// samples and the odd ones the right, and so do the 64-bit lanes of the
+// sums; the squares of the even lanes are the left channel's. Returns the
+// frames taken.
+__attribute__((target("avx512f,avx512bw"))) std::int64_t stereo24RunsAvx512(
+    const unsigned char* p, std::int64_t n, std::int64_t low, std::int64_t high, IntegerRun* r) {
+  const std::int64_t whole = n & ~std::int64_t{7};
+  if (whole == 0) return 0;
+  const __m512i below = _mm512_set1_epi32(static_cast<std::int32_t>(low + 1));
+  const __m512i above = _mm512_set1_epi32(static_cast<std::int32_t>(high - 1));
+  const __m512i one = _mm512_set1_epi32(1);
+  __m512i lo = _mm512_set1_epi32(INT32_MAX), hi = _mm512_set1_epi32(INT32_MIN);
+  __m512i sum = _mm512_setzero_si512(), left = sum, right = sum, count = sum;
+  for (std::int64_t i = 0; i < whole; i += 8, p += 48) {
+    // Whole 64-byte loads while eleven frames remain, masked ones at the end.
+    const __m512i bytes =
+        i + 11 <= n ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi8((__mmask64{1} << 48) - 1, p);
+    const __m512i v = _mm512_srai_epi32(samples24Times256(bytes), 8);
+    lo = _mm512_min_epi32(lo, v);
+    hi = _mm512_max_epi32(hi, v);
+    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_castsi512_si256(v)));
+    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_extracti64x4_epi64(v, 1)));
+    left = _mm512_add_epi64(left, _mm512_mul_epi32(v, v));
+    const __m512i odd = _mm512_srli_epi64(v, 32);
+    right = _mm512_add_epi64(right, _mm512_mul_epi32(odd, odd));
+    count = _mm512_mask_add_epi32(count, _mm512_cmplt_epi32_mask(v, below), count, one);
+    count = _mm512_mask_add_epi32(count, _mm512_cmpgt_epi32_mask(v, above), count, one);
+  }
+  const __m512i squares[2] = {left, right};
+  for (int c = 0; c < 2; ++c) {
+    const __mmask16 lanes32 = c == 0 ? 0x5555 : 0xAAAA;
+    const __mmask8 lanes64 = c == 0 ? 0x55 : 0xAA;
+    r[c].min = std::min(r[c].min, _mm512_mask_reduce_min_epi32(lanes32, lo));
+    r[c].max = std::max(r[c].max, _mm512_mask_reduce_max_epi32(lanes32, hi));
+    r[c].atLimits += _mm512_mask_reduce_add_epi32(lanes32, count);
+    r[c].sum += _mm512_mask_reduce_add_epi64(lanes64, sum);
+    r[c].sumSq += static_cast<std::uint64_t>(_mm512_reduce_add_epi64(squares[c]));
+  }
+  return whole;
+}
+
 #if !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
@@ -251,6 +295,35 @@ IntegerRun integerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t 
   r.min = r.max = x[0];
   for (std::int64_t i = 0; i < n; ++i) addInteger(r, x[i], low, high);
   return r;
+}
+
+bool stereo24RunsInVectors() {
+#if RIL_AVX2
+  return haveAvx512();
+#else
+  return false;
+#endif
+}
+
+void stereo24Runs(const unsigned char* bytes, std::int64_t n, std::int64_t low, std::int64_t high,
+                  IntegerRun* runs) {
+  const auto sample = [bytes](std::int64_t i, int c) {
+    const unsigned char* b = bytes + 6 * i + 3 * c;
+    const auto w = static_cast<std::uint32_t>(b[0]) << 8 | static_cast<std::uint32_t>(b[1]) << 16 |
+                   static_cast<std::uint32_t>(b[2]) << 24;
+    return static_cast<std::int32_t>(w) >> 8;
+  };
+  for (int c = 0; c < 2; ++c) {
+    runs[c] = IntegerRun{};
+    runs[c].min = runs[c].max = sample(0, c);
+  }
+  std::int64_t i = 0;
+#if RIL_AVX2
+  if (stereo24RunsInVectors()) i = stereo24RunsAvx512(bytes, n, low, high, runs);
+#endif
+  for (; i < n; ++i) {
+    for (int c = 0; c < 2; ++c) addInteger(runs[c], sample(i, c), low, high);
+  }
 }
 
 IntegerRun integerRun(const std::int32_t* x, std::int64_t n, std::int64_t low, std::int64_t high) {

@@ -20,6 +20,15 @@ IntegerRun integerRun(const std::int32_t* x, std::int64_t n, std::int64_t low, s
 IntegerRun integerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t low,
                             std::int64_t high);
 
+// The runs of both channels of n frames (0 < n <= 65536) of little-endian
+// 24-bit stereo at `bytes`, from one pass over them: runs[c] as integerRun
+// gives it for channel c's samples.
+void stereo24Runs(const unsigned char* bytes, std::int64_t n, std::int64_t low, std::int64_t high,
+                  IntegerRun* runs);
+// Whether stereo24Runs runs in vectors here (else it is the scalar twin,
+// slower than decoding and integerRun).
+bool stereo24RunsInVectors();
+
 // The extremes of x[0..n) together with `lo` and `hi` (lo <= 0 <= hi, so that
 // no zero, of either sign, is ever taken), compared strictly as a running
 // minimum and maximum would (a NaN never counts), and how many of the values

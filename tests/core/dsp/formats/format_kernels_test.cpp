@@ -71,6 +71,36 @@ std::vector<double> floatsNearEdges(std::size_t n, std::mt19937& rng) {
   return x;
 }
 
+// 24-bit stereo taken from its bytes, both channels in one pass: each
+// channel's run as its decoded samples give it, on either path, for every
+// length around the vectors' eight frames and the full loads' eleven.
+TEST(FormatKernels, Stereo24RunsAreEachChannelsRunOfItsSamples) {
+  std::mt19937 rng(31);
+  for (std::size_t n : {1u, 7u, 8u, 9u, 11u, 12u, 13u, 16u, 19u, 4099u, 65536u}) {
+    const std::vector<std::int32_t> raw = integersNearEdges(2 * n, rng);
+    std::vector<unsigned char> bytes;
+    std::vector<std::int32_t> channel[2];
+    for (std::size_t i = 0; i < 2 * n; ++i) {
+      const auto w = static_cast<std::uint32_t>(raw[i]) & 0xFFFFFF;
+      for (int b = 0; b < 3; ++b) bytes.push_back(static_cast<unsigned char>(w >> (8 * b)));
+      channel[i % 2].push_back(static_cast<std::int32_t>(w << 8) >> 8);
+    }
+    const auto m = static_cast<std::int64_t>(n);
+    for (bool widest : {true, false}) {
+      test::allowWidestVectors(widest);
+      IntegerRun runs[2];
+      stereo24Runs(bytes.data(), m, -8388600, 8388600, runs);
+      test::allowWidestVectors(true);
+      for (int c = 0; c < 2; ++c) {
+        const IntegerRun s = integerRunScalar(channel[c].data(), m, -8388600, 8388600);
+        EXPECT_TRUE(runs[c].min == s.min && runs[c].max == s.max && runs[c].sum == s.sum &&
+                    runs[c].sumSq == s.sumSq && runs[c].atLimits == s.atLimits)
+            << n << " frames, channel " << c << (widest ? ", AVX-512" : ", scalar");
+      }
+    }
+  }
+}
+
 TEST(FormatKernels, FloatScansMatchTheRunningExtremesWithNaNsAndSignedZeros) {
   std::mt19937 rng(11);
   for (std::size_t n : {1u, 3u, 4u, 5u, 9u, 64u, 2048u}) {
