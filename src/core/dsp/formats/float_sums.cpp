@@ -159,18 +159,32 @@ __attribute__((target("avx512f,avx512dq"))) std::int64_t groupsAvx512(const doub
 
 __attribute__((target("avx512f"), always_inline)) inline void sumVector(__m512d v, __m512d& sum,
                                                                         __m512d& sumSq, __m512d& lo,
-                                                                        __m512d& hi,
-                                                                        __m512i& count) {
+                                                                        __m512d& hi) {
   sum = _mm512_add_pd(sum, v);
   sumSq = _mm512_add_pd(sumSq, _mm512_mul_pd(v, v));
   hi = _mm512_max_pd(v, hi);
   lo = _mm512_min_pd(v, lo);
-  const __mmask8 out = _mm512_cmp_pd_mask(_mm512_abs_pd(v), _mm512_set1_pd(1.0), _CMP_GE_OQ);
-  count = _mm512_mask_add_epi64(count, out, count, _mm512_set1_epi64(1));
+}
+
+// The samples of n float stereo frames at or beyond full scale, channel by
+// channel, into counts[0] and counts[1].
+__attribute__((target("avx512f,avx512dq"))) void countPairsAtLimits(const unsigned char* p,
+                                                                    std::int64_t n,
+                                                                    std::int64_t* counts) {
+  const __m512 one = _mm512_set1_ps(1.0f);
+  for (std::int64_t i = 0; i < n; i += 8, p += 64) {
+    // |v| >= 1 as a float is |v| >= 1 as the double it widens to.
+    const auto beyond = static_cast<unsigned>(
+        _mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_loadu_ps(p)), one, _CMP_GE_OQ));
+    counts[0] += __builtin_popcount(beyond & 0x5555u);
+    counts[1] += __builtin_popcount(beyond & 0xAAAAu);
+  }
 }
 
 // Whole groups of kSumLanes float stereo frames from lane 0, both channels
-// from the same two loads, each as groupsAvx512 takes its values.
+// from the same two loads, each as groupsAvx512 takes its values. The
+// samples at full scale are counted in a second pass, and only where the
+// extremes reach it (a file that clips).
 __attribute__((target("avx512f,avx512dq"))) std::int64_t pairGroupsAvx512(const unsigned char* p,
                                                                           std::int64_t n,
                                                                           SumLanes* l,
@@ -184,16 +198,16 @@ __attribute__((target("avx512f,avx512dq"))) std::int64_t pairGroupsAvx512(const 
   __m512d rs0 = _mm512_load_pd(l[1].sum), rs1 = _mm512_load_pd(l[1].sum + 8);
   __m512d rq0 = _mm512_load_pd(l[1].sumSq), rq1 = _mm512_load_pd(l[1].sumSq + 8);
   __m512d llo = _mm512_setzero_pd(), lhi = llo, rlo = llo, rhi = llo;
-  __m512i lcount = _mm512_setzero_si512(), rcount = lcount;
   for (std::int64_t i = 0; i < whole; i += kSumLanes, p += 8 * kSumLanes) {
     const __m512 w0 = _mm512_loadu_ps(p), w1 = _mm512_loadu_ps(p + 64);
     const __m512 left = _mm512_permutex2var_ps(w0, evens, w1);
     const __m512 right = _mm512_permutex2var_ps(w0, odds, w1);
-    sumVector(_mm512_cvtps_pd(_mm512_castps512_ps256(left)), ls0, lq0, llo, lhi, lcount);
-    sumVector(_mm512_cvtps_pd(_mm512_extractf32x8_ps(left, 1)), ls1, lq1, llo, lhi, lcount);
-    sumVector(_mm512_cvtps_pd(_mm512_castps512_ps256(right)), rs0, rq0, rlo, rhi, rcount);
-    sumVector(_mm512_cvtps_pd(_mm512_extractf32x8_ps(right, 1)), rs1, rq1, rlo, rhi, rcount);
+    sumVector(_mm512_cvtps_pd(_mm512_castps512_ps256(left)), ls0, lq0, llo, lhi);
+    sumVector(_mm512_cvtps_pd(_mm512_extractf32x8_ps(left, 1)), ls1, lq1, llo, lhi);
+    sumVector(_mm512_cvtps_pd(_mm512_castps512_ps256(right)), rs0, rq0, rlo, rhi);
+    sumVector(_mm512_cvtps_pd(_mm512_extractf32x8_ps(right, 1)), rs1, rq1, rlo, rhi);
   }
+  p -= 8 * whole;
   _mm512_store_pd(l[0].sum, ls0);
   _mm512_store_pd(l[0].sum + 8, ls1);
   _mm512_store_pd(l[0].sumSq, lq0);
@@ -202,19 +216,23 @@ __attribute__((target("avx512f,avx512dq"))) std::int64_t pairGroupsAvx512(const 
   _mm512_store_pd(l[1].sum + 8, rs1);
   _mm512_store_pd(l[1].sumSq, rq0);
   _mm512_store_pd(l[1].sumSq + 8, rq1);
+  const __m512d one = _mm512_set1_pd(1.0);
+  const bool reach =
+      (_mm512_cmp_pd_mask(_mm512_max_pd(lhi, rhi), one, _CMP_GE_OQ) |
+       _mm512_cmp_pd_mask(_mm512_min_pd(llo, rlo), _mm512_set1_pd(-1.0), _CMP_LE_OQ)) != 0;
+  if (reach) {
+    std::int64_t counts[2] = {};
+    countPairsAtLimits(p, whole, counts);
+    s[0].atLimits += counts[0];
+    s[1].atLimits += counts[1];
+  }
   alignas(64) double lows[2][8], highs[2][8];
-  alignas(64) std::int64_t counts[2][8];
   _mm512_store_pd(lows[0], llo);
   _mm512_store_pd(highs[0], lhi);
   _mm512_store_pd(lows[1], rlo);
   _mm512_store_pd(highs[1], rhi);
-  _mm512_store_si512(counts[0], lcount);
-  _mm512_store_si512(counts[1], rcount);
   bool usual = true;
-  for (int c = 0; c < 2; ++c) {
-    for (const std::int64_t k : counts[c]) s[c].atLimits += k;
-    usual = takeExtremes(s[c], lows[c], highs[c], 8) && usual;
-  }
+  for (int c = 0; c < 2; ++c) usual = takeExtremes(s[c], lows[c], highs[c], 8) && usual;
   return usual ? whole : -1;
 }
 

@@ -113,25 +113,32 @@ __attribute__((target("avx512f"))) IntegerRun integerRunAvx512(const std::int32_
   return r;
 }
 
+// Frames i.. of n of 24-bit stereo at p, eight of them decoded into sixteen
+// lanes in frame order: whole 64-byte loads while eleven frames remain,
+// masked ones at the end.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i stereo24At(
+    const unsigned char* p, std::int64_t i, std::int64_t n) {
+  const __m512i bytes =
+      i + 11 <= n ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi8((__mmask64{1} << 48) - 1, p);
+  return _mm512_srai_epi32(samples24Times256(bytes), 8);
+}
+
 // Both channels of whole groups of eight 24-bit stereo frames, without
 // parting them: in the decoded vector the even 32-bit lanes hold the left
 // samples and the odd ones the right, and so do the 64-bit lanes of the
-// sums; the squares of the even lanes are the left channel's. Returns the
-// frames taken.
+// sums; the squares of the even lanes are the left channel's. The samples at
+// the limits are counted in a second pass, and only where the extremes reach
+// them (a file that clips). Returns the frames taken.
 __attribute__((target("avx512f,avx512bw"))) std::int64_t stereo24RunsAvx512(
     const unsigned char* p, std::int64_t n, std::int64_t low, std::int64_t high, IntegerRun* r) {
   const std::int64_t whole = n & ~std::int64_t{7};
   if (whole == 0) return 0;
   const __m512i below = _mm512_set1_epi32(static_cast<std::int32_t>(low + 1));
   const __m512i above = _mm512_set1_epi32(static_cast<std::int32_t>(high - 1));
-  const __m512i one = _mm512_set1_epi32(1);
   __m512i lo = _mm512_set1_epi32(INT32_MAX), hi = _mm512_set1_epi32(INT32_MIN);
-  __m512i sum = _mm512_setzero_si512(), left = sum, right = sum, count = sum;
-  for (std::int64_t i = 0; i < whole; i += 8, p += 48) {
-    // Whole 64-byte loads while eleven frames remain, masked ones at the end.
-    const __m512i bytes =
-        i + 11 <= n ? _mm512_loadu_si512(p) : _mm512_maskz_loadu_epi8((__mmask64{1} << 48) - 1, p);
-    const __m512i v = _mm512_srai_epi32(samples24Times256(bytes), 8);
+  __m512i sum = _mm512_setzero_si512(), left = sum, right = sum;
+  for (std::int64_t i = 0; i < whole; i += 8) {
+    const __m512i v = stereo24At(p + 6 * i, i, n);
     lo = _mm512_min_epi32(lo, v);
     hi = _mm512_max_epi32(hi, v);
     sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_castsi512_si256(v)));
@@ -139,8 +146,14 @@ __attribute__((target("avx512f,avx512bw"))) std::int64_t stereo24RunsAvx512(
     left = _mm512_add_epi64(left, _mm512_mul_epi32(v, v));
     const __m512i odd = _mm512_srli_epi64(v, 32);
     right = _mm512_add_epi64(right, _mm512_mul_epi32(odd, odd));
-    count = _mm512_mask_add_epi32(count, _mm512_cmplt_epi32_mask(v, below), count, one);
-    count = _mm512_mask_add_epi32(count, _mm512_cmpgt_epi32_mask(v, above), count, one);
+  }
+  if (_mm512_cmplt_epi32_mask(lo, below) != 0 || _mm512_cmpgt_epi32_mask(hi, above) != 0) {
+    for (std::int64_t i = 0; i < whole; i += 8) {
+      const __m512i v = stereo24At(p + 6 * i, i, n);
+      const unsigned beyond = _mm512_cmplt_epi32_mask(v, below) | _mm512_cmpgt_epi32_mask(v, above);
+      r[0].atLimits += __builtin_popcount(beyond & 0x5555u);
+      r[1].atLimits += __builtin_popcount(beyond & 0xAAAAu);
+    }
   }
   const __m512i squares[2] = {left, right};
   for (int c = 0; c < 2; ++c) {
@@ -148,7 +161,6 @@ __attribute__((target("avx512f,avx512bw"))) std::int64_t stereo24RunsAvx512(
     const __mmask8 lanes64 = c == 0 ? 0x55 : 0xAA;
     r[c].min = std::min(r[c].min, _mm512_mask_reduce_min_epi32(lanes32, lo));
     r[c].max = std::max(r[c].max, _mm512_mask_reduce_max_epi32(lanes32, hi));
-    r[c].atLimits += _mm512_mask_reduce_add_epi32(lanes32, count);
     r[c].sum += _mm512_mask_reduce_add_epi64(lanes64, sum);
     r[c].sumSq += static_cast<std::uint64_t>(_mm512_reduce_add_epi64(squares[c]));
   }
