@@ -116,8 +116,6 @@ __attribute__((target("avx512f,avx512dq"))) std::int64_t groupsAvx512(const doub
   __m512d q0 = _mm512_load_pd(l.sumSq), q1 = _mm512_load_pd(l.sumSq + 8);
   const __m512d one = _mm512_set1_pd(1.0);
   __m512d lo0 = _mm512_setzero_pd(), hi0 = lo0, lo1 = lo0, hi1 = lo0;
-  const __m512i ones = _mm512_set1_epi64(1);
-  __m512i count = _mm512_setzero_si512();
   for (std::int64_t i = 0; i < whole; i += kSumLanes) {
     const __m512d v0 = _mm512_loadu_pd(x + i), v1 = _mm512_loadu_pd(x + i + 8);
     s0 = _mm512_add_pd(s0, v0);
@@ -129,10 +127,16 @@ __attribute__((target("avx512f,avx512dq"))) std::int64_t groupsAvx512(const doub
     hi1 = _mm512_maskz_max_pd(0xFF, v1, hi1);
     lo0 = _mm512_maskz_min_pd(0xFF, v0, lo0);
     lo1 = _mm512_maskz_min_pd(0xFF, v1, lo1);
-    const __mmask8 out0 = _mm512_cmp_pd_mask(_mm512_abs_pd(v0), one, _CMP_GE_OQ);
-    const __mmask8 out1 = _mm512_cmp_pd_mask(_mm512_abs_pd(v1), one, _CMP_GE_OQ);
-    count = _mm512_mask_add_epi64(count, out0, count, ones);
-    count = _mm512_mask_add_epi64(count, out1, count, ones);
+  }
+  // The values at full scale in a second pass, only where the extremes
+  // reach it (a file that clips).
+  if ((_mm512_cmp_pd_mask(_mm512_maskz_max_pd(0xFF, hi0, hi1), one, _CMP_GE_OQ) |
+       _mm512_cmp_pd_mask(_mm512_maskz_min_pd(0xFF, lo0, lo1), _mm512_set1_pd(-1.0), _CMP_LE_OQ)) !=
+      0) {
+    for (std::int64_t i = 0; i < whole; i += 8) {
+      s.atLimits += __builtin_popcount(
+          _mm512_cmp_pd_mask(_mm512_abs_pd(_mm512_loadu_pd(x + i)), one, _CMP_GE_OQ));
+    }
   }
   _mm512_store_pd(l.sum, s0);
   _mm512_store_pd(l.sum + 8, s1);
@@ -143,9 +147,6 @@ __attribute__((target("avx512f,avx512dq"))) std::int64_t groupsAvx512(const doub
   _mm512_store_pd(lows + 8, lo1);
   _mm512_store_pd(highs, hi0);
   _mm512_store_pd(highs + 8, hi1);
-  alignas(64) std::int64_t counts[8];
-  _mm512_store_si512(counts, count);
-  for (const std::int64_t c : counts) s.atLimits += c;
   return takeExtremes(s, lows, highs, 16) ? whole : -1;
 }
 

@@ -87,9 +87,8 @@ __attribute__((target("avx512f"))) IntegerRun integerRunAvx512(const std::int32_
   if (whole == 0) return integerRunAvx2(x, n, low, high);
   const __m512i below = _mm512_set1_epi32(static_cast<std::int32_t>(low + 1));
   const __m512i above = _mm512_set1_epi32(static_cast<std::int32_t>(high - 1));
-  const __m512i one = _mm512_set1_epi32(1);
   __m512i lo = _mm512_set1_epi32(x[0]), hi = lo;
-  __m512i sum = _mm512_setzero_si512(), sq = sum, count = sum;
+  __m512i sum = _mm512_setzero_si512(), sq = sum;
   for (std::int64_t i = 0; i < whole; i += 16) {
     const __m512i v = _mm512_loadu_si512(x + i);
     lo = _mm512_min_epi32(lo, v);
@@ -100,13 +99,19 @@ __attribute__((target("avx512f"))) IntegerRun integerRunAvx512(const std::int32_
     sq = _mm512_add_epi64(sq, _mm512_mul_epi32(v, v));
     const __m512i odd = _mm512_srli_epi64(v, 32);
     sq = _mm512_add_epi64(sq, _mm512_mul_epi32(odd, odd));
-    count = _mm512_mask_add_epi32(count, _mm512_cmplt_epi32_mask(v, below), count, one);
-    count = _mm512_mask_add_epi32(count, _mm512_cmpgt_epi32_mask(v, above), count, one);
   }
   IntegerRun r;
   r.min = _mm512_reduce_min_epi32(lo);
   r.max = _mm512_reduce_max_epi32(hi);
-  r.atLimits = _mm512_reduce_add_epi32(count);
+  // The values at the limits in a second pass, only where the extremes
+  // reach them (a file that clips).
+  if (r.min <= low || r.max >= high) {
+    for (std::int64_t i = 0; i < whole; i += 16) {
+      const __m512i v = _mm512_loadu_si512(x + i);
+      r.atLimits += __builtin_popcount(static_cast<unsigned>(_mm512_cmplt_epi32_mask(v, below)) |
+                                       _mm512_cmpgt_epi32_mask(v, above));
+    }
+  }
   r.sum = _mm512_reduce_add_epi64(sum);
   r.sumSq = static_cast<std::uint64_t>(_mm512_reduce_add_epi64(sq));
   for (std::int64_t i = whole; i < n; ++i) addInteger(r, x[i], low, high);
