@@ -199,8 +199,8 @@ __attribute__((target("avx512f,avx512dq"))) std::int64_t pairGroupsAvx512(const 
   __m512d rs0 = _mm512_load_pd(l[1].sum), rs1 = _mm512_load_pd(l[1].sum + 8);
   __m512d rq0 = _mm512_load_pd(l[1].sumSq), rq1 = _mm512_load_pd(l[1].sumSq + 8);
   __m512d llo = _mm512_setzero_pd(), lhi = llo, rlo = llo, rhi = llo;
-  for (std::int64_t i = 0; i < whole; i += kSumLanes, p += 8 * kSumLanes) {
-    const __m512 w0 = _mm512_loadu_ps(p), w1 = _mm512_loadu_ps(p + 64);
+  for (std::int64_t i = 0; i < whole; i += kSumLanes) {
+    const __m512 w0 = _mm512_loadu_ps(p + 8 * i), w1 = _mm512_loadu_ps(p + 8 * i + 64);
     const __m512 left = _mm512_permutex2var_ps(w0, evens, w1);
     const __m512 right = _mm512_permutex2var_ps(w0, odds, w1);
     sumVector(_mm512_cvtps_pd(_mm512_castps512_ps256(left)), ls0, lq0, llo, lhi);
@@ -208,7 +208,6 @@ __attribute__((target("avx512f,avx512dq"))) std::int64_t pairGroupsAvx512(const 
     sumVector(_mm512_cvtps_pd(_mm512_castps512_ps256(right)), rs0, rq0, rlo, rhi);
     sumVector(_mm512_cvtps_pd(_mm512_extractf32x8_ps(right, 1)), rs1, rq1, rlo, rhi);
   }
-  p -= 8 * whole;
   _mm512_store_pd(l[0].sum, ls0);
   _mm512_store_pd(l[0].sum + 8, ls1);
   _mm512_store_pd(l[0].sumSq, lq0);
