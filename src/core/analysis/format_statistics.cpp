@@ -212,12 +212,9 @@ void addFloatPairs(Sums* const* sums, const unsigned char* bytes, std::int64_t n
     const bool usual = kernels::scanAndSumFloatPairs(
         p, m, static_cast<int>(pos % kernels::kSumLanes), after, scans);
     for (int c = 0; c < 2; ++c) {
-      double* v = values.data();
-      bool held = false;
       const auto decoded = [&] {
-        if (!held) kernels::storedValues(p + 4 * c, 8, format, m, v);
-        held = true;
-        return v;
+        kernels::storedValues(p + 4 * c, 8, format, m, values.data());
+        return values.data();
       };
       if (usual) {
         sums[c]->lanes = after[c];

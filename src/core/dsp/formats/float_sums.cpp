@@ -5,6 +5,7 @@
 
 #include "core/dsp/cpu_features.h"
 #include "core/dsp/formats/float_guard.h"
+#include "core/dsp/formats/sample_words.h"
 
 namespace ril::kernels {
 
@@ -243,10 +244,7 @@ __attribute__((target("avx512f,avx512dq"))) std::int64_t pairGroupsAvx512(const 
 
 // Frame i's sample of channel c, from little-endian float stereo.
 inline double pairValue(const unsigned char* p, std::int64_t i, int c) {
-  const unsigned char* b = p + 8 * i + 4 * c;
-  return std::bit_cast<float>(
-      static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-      static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24);
+  return std::bit_cast<float>(static_cast<std::uint32_t>(rawAt<4, false>(p + 8 * i + 4 * c)));
 }
 
 using Groups = std::int64_t (*)(const double*, std::int64_t, SumLanes&, FloatScan&);

@@ -5,6 +5,7 @@
 
 #include "core/dsp/cpu_features.h"
 #include "core/dsp/double_filter/pcm_words.h"
+#include "core/dsp/formats/sample_words.h"
 #include "core/dsp/formats/stereo_lanes.h"
 
 namespace ril::kernels {
@@ -325,10 +326,7 @@ bool stereo24RunsInVectors() {
 void stereo24Runs(const unsigned char* bytes, std::int64_t n, std::int64_t low, std::int64_t high,
                   IntegerRun* runs) {
   const auto sample = [bytes](std::int64_t i, int c) {
-    const unsigned char* b = bytes + 6 * i + 3 * c;
-    const auto w = static_cast<std::uint32_t>(b[0]) << 8 | static_cast<std::uint32_t>(b[1]) << 16 |
-                   static_cast<std::uint32_t>(b[2]) << 24;
-    return static_cast<std::int32_t>(w) >> 8;
+    return signedAt<3, false>(bytes + 6 * i + 3 * c);
   };
   for (int c = 0; c < 2; ++c) {
     runs[c] = IntegerRun{};
