@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libgl1-mesa-dev
           libgtest-dev libgmock-dev libbenchmark-dev sox strace fonts-liberation
           clang libclang-rt-14-dev nlohmann-json3-dev help2man libebur128-dev
-          xvfb x11-utils xdotool xclip)
+          xvfb xauth x11-utils xdotool xclip)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -10,22 +10,68 @@
 #
 # With SHOTS_DIR, a screenshot of each step is left there as PNG (needs xwd
 # and ImageMagick's convert); WINDOW_MANAGER (e.g. openbox) is started first
-# when given. Exits 77 (skipped) when Xvfb, xdotool, xprop, xwininfo or
-# xclip is missing.
+# when given. Exits 77 (skipped) when Xvfb, xauth, xdotool, xprop, xwininfo
+# or xclip is missing.
 set -euo pipefail
 
+# Polls `$@` for up to 20 seconds.
+waitFor() {
+  for _ in $(seq 200); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
+  return 1
+}
+
+# Status of the steps below when the program could not reach the display.
+unreachable=75
+
+# Starts Xvfb on a display number it picks itself: -displayfd takes the first
+# number whose sockets it can bind, so a server of another session on the
+# same machine, even one that shares only the abstract socket namespace, is
+# never taken for ours (choosing by the lock files in /tmp cannot see it).
+# Sets `server`, `display` and `XAUTHORITY`.
+startServer() {
+  export XAUTHORITY=$work/Xauthority
+  local cookie
+  cookie=$(od -An -tx1 -N16 /dev/urandom | tr -d ' \n')
+  rm -f "$work/display"
+  : >"$XAUTHORITY"
+  xauth -q -f "$XAUTHORITY" add :0 . "$cookie"  # the server loads every cookie in the file
+  Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp -noreset -auth "$XAUTHORITY" \
+    3>"$work/display" >>"$work/xvfb.log" 2>&1 &
+  server=$!
+  waitFor grep -q '^[0-9]' "$work/display" || { cat "$work/xvfb.log"; return 1; }
+  display=$(head -1 "$work/display")
+  xauth -q -f "$XAUTHORITY" add ":$display" . "$cookie"
+  # A client of our own must get in before the program is started.
+  waitFor xprop -display ":$display" -root || {
+    echo "display :$display does not answer"
+    cat "$work/xvfb.log"
+    return 1
+  }
+}
+
 if [ "${1:-}" != "--inside" ]; then
-  for tool in xvfb-run xdotool xprop xwininfo xclip; do
+  for tool in Xvfb xauth xdotool xprop xwininfo xclip; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
   done
   build=$(cd "$1" && pwd)
   work=$(mktemp -d)
-  trap 'rm -rf "$work"' EXIT
+  server=
+  trap '[ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
   cp "$build/example.wav" "$work/first track.wav"
   cp "$build/example.wav" "$work/second.wav"
-  XDG_CONFIG_HOME="$work/config" HOME="$work" \
-    xvfb-run -a -s "-screen 0 1600x1000x24" "$0" --inside "$build" "$work" "${2:-}" "${3:-}"
-  exit $?
+  for attempt in 1 2 3; do
+    status=0
+    startServer || { status=$unreachable; kill "$server" 2>/dev/null || true; server=; continue; }
+    DISPLAY=:$display XDG_CONFIG_HOME="$work/config" HOME="$work" \
+      "$0" --inside "$build" "$work" "${2:-}" "${3:-}" || status=$?
+    kill "$server" 2>/dev/null || true
+    wait "$server" 2>/dev/null || true
+    server=
+    [ "$status" = "$unreachable" ] || exit "$status"
+    echo "attempt $attempt: the program could not reach display :$display; a new server"
+  done
+  echo "FAILED: no display could be reached"
+  exit 1
 fi
 
 build=$2 work=$3 shots=$4 manager=$5
@@ -39,11 +85,6 @@ shot() {
   mkdir -p "$shots"
   sleep 0.5
   xwd -root -silent | convert xwd:- "$shots/$1.png"
-}
-# Polls `$@` for up to 20 seconds.
-waitFor() {
-  for _ in $(seq 200); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
-  return 1
 }
 sizeOf() { xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'; }
 
@@ -59,7 +100,13 @@ ASAN_OPTIONS="${ASAN_OPTIONS:-}:strict_string_checks=0" \
 program=$!
 trap 'kill $program 2>/dev/null || true' EXIT
 
-waitFor xdotool search --onlyvisible --name '^Rilmaton - statistical' || fail "no main window"
+if ! waitFor xdotool search --onlyvisible --name '^Rilmaton - statistical'; then
+  if grep -q "could not connect to display" "$work/program.log"; then
+    tail -n 5 "$work/program.log"
+    exit $unreachable
+  fi
+  fail "no main window"
+fi
 main=$(xdotool search --onlyvisible --name '^Rilmaton - statistical' | head -1)
 # The modification dialog comes up once both files are analysed.
 waitFor xdotool search --onlyvisible --name '^Select modification$' ||
