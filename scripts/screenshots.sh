@@ -57,7 +57,7 @@ EOF
   home=$(mktemp -d)
   trap 'rm -rf "$home"' EXIT
   HOME="$home" XDG_CONFIG_HOME="$home/config" \
-    xvfb-run -a -s "-screen 0 1280x860x24" "$0" --inside "$build" "$out" "$music"
+    xvfb-run -a -s "-screen 0 1280x860x24 -noreset" "$0" --inside "$build" "$out" "$music"
   exit $?
 fi
 
