@@ -450,12 +450,18 @@ void FormatAccumulator::addBlock(std::int64_t frames) {
   meterPending_ = loudnessTasks > 0;
   source_.setBytes(bytes, frames);
   const int overviewTasks = overview_ ? overview_->plan(frames_, frames, pool_.threads()) : 0;
-  pool_.start(loudnessTasks + channels_ + overviewTasks,
-              [this, bytes, frames, loudnessTasks](int j) {
+  // A stereo kernel takes both channels from one pass over the bytes in
+  // about the time one channel's task takes: one task, not two.
+  const bool stereo = stereoKernel();
+  const int statisticsTasks = stereo ? 1 : channels_;
+  pool_.start(loudnessTasks + statisticsTasks + overviewTasks,
+              [this, bytes, frames, loudnessTasks, statisticsTasks, stereo](int j) {
                 if (j < loudnessTasks) {
                   meter_->runTask(j, source_);
-                } else if (j >= loudnessTasks + channels_) {
-                  overview_->runTask(j - loudnessTasks - channels_, source_);
+                } else if (j >= loudnessTasks + statisticsTasks) {
+                  overview_->runTask(j - loudnessTasks - statisticsTasks, source_);
+                } else if (stereo) {
+                  addStereo(state_[0].stored, state_[1].stored, bytes, frames, frames_);
                 } else {
                   const int c = j - loudnessTasks;
                   accumulate(c, bytes, frames, frames_, state_[static_cast<std::size_t>(c)].stored);
