@@ -247,6 +247,24 @@ inline std::int64_t roundedAt(double y, std::int64_t step) {
   return static_cast<std::int64_t>(t) * step;
 }
 
+// The double filter's outputs y[0..n), frames base.. on, rounded at the
+// valid bits into the sums: in vectors wherever every rounded output lies
+// within the integer kernel's reach, one by one elsewhere.
+void addRounded(Sums& s, const double* y, std::int64_t n, std::int64_t step, std::int64_t base,
+                Range r) {
+  thread_local std::vector<std::int32_t> rounded(kChunk);
+  constexpr std::int64_t kReach = (std::int64_t{1} << 24) - 1;
+  // 1 / step is a power of two: y x (1 / step) is y / step.
+  if (kernels::roundAtSteps(y, n, 1.0 / static_cast<double>(step), step, -kReach, kReach,
+                            rounded.data())) {
+    const kernels::IntegerRun run = kernels::integerRun(
+        rounded.data(), n, static_cast<std::int64_t>(r.low), static_cast<std::int64_t>(r.high));
+    takeRun(s, run, 1, base, n, [&] { return rounded.data(); });
+    return;
+  }
+  for (std::int64_t i = 0; i < n; ++i) addInteger(s, roundedAt(y[i], step), base + i, r);
+}
+
 bool shares(bool asked, int threads, bool deemphasis, int channels) {
   return asked && threads == 2 && !deemphasis && (channels == 1 || channels == 2);
 }
@@ -402,10 +420,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
           static_cast<double>(integers[static_cast<std::size_t>(i)] * factor);
     }
     kernels::deemphasiseSegmented(values.data(), outputs.data(), n, ch.doubleFilter);
-    for (std::int64_t i = 0; i < n; ++i) {
-      addInteger(ch.filtered, roundedAt(outputs[static_cast<std::size_t>(i)], step), base + i,
-                 filtered);
-    }
+    addRounded(ch.filtered, outputs.data(), n, step, base, filtered);
   }
 }
 

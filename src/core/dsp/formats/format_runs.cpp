@@ -204,10 +204,11 @@ __attribute__((target("avx2"))) FloatScan scanFloatsAvx2(const double* x, std::i
   return s;
 }
 
+template <typename Out>
 __attribute__((target("avx2"))) bool roundAtStepsAvx2(const double* v, std::int64_t n,
                                                       double inverse, std::int64_t step,
                                                       std::int64_t low, std::int64_t high,
-                                                      std::int64_t* out) {
+                                                      Out* out) {
   const std::int64_t whole = n & ~std::int64_t{3};
   const __m256d inv = _mm256_set1_pd(inverse), half = _mm256_set1_pd(0.5);
   const __m256d steps = _mm256_set1_pd(static_cast<double>(step));
@@ -221,8 +222,12 @@ __attribute__((target("avx2"))) bool roundAtStepsAvx2(const double* v, std::int6
     const __m256d inside =
         _mm256_and_pd(_mm256_cmp_pd(r, lowest, _CMP_GE_OQ), _mm256_cmp_pd(r, highest, _CMP_LE_OQ));
     if (_mm256_movemask_pd(inside) != 0xF) return false;
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
-                        _mm256_cvtepi32_epi64(_mm256_cvtpd_epi32(r)));
+    const __m128i words = _mm256_cvtpd_epi32(r);
+    if constexpr (sizeof(Out) == 8) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_cvtepi32_epi64(words));
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), words);
+    }
   }
   return roundAtStepsScalar(v + whole, n - whole, inverse, step, low, high, out + whole);
 }
@@ -287,24 +292,50 @@ std::int64_t countBeyondAsFloat(const double* v, std::int64_t n) {
   return count + countBeyondAsFloatScalar(v + done, n - done);
 }
 
-bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
-                        std::int64_t low, std::int64_t high, std::int64_t* out) {
+namespace {
+
+template <typename Out>
+bool roundAtStepsPlain(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                       std::int64_t low, std::int64_t high, Out* out) {
   for (std::int64_t i = 0; i < n; ++i) {
     const double t = v[i] * inverse + 0.5;
     if (!(std::abs(t) < 0x1p62)) return false;
     const std::int64_t r = floorToInt(t) * step;
     if (r < low || r > high) return false;
-    out[i] = r;
+    out[i] = static_cast<Out>(r);
   }
   return true;
 }
 
-bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t step,
-                  std::int64_t low, std::int64_t high, std::int64_t* out) {
+template <typename Out>
+bool roundAtStepsAny(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                     std::int64_t low, std::int64_t high, Out* out) {
 #if RIL_AVX2
   if (haveAvx2()) return roundAtStepsAvx2(v, n, inverse, step, low, high, out);
 #endif
-  return roundAtStepsScalar(v, n, inverse, step, low, high, out);
+  return roundAtStepsPlain(v, n, inverse, step, low, high, out);
+}
+
+}  // namespace
+
+bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                        std::int64_t low, std::int64_t high, std::int64_t* out) {
+  return roundAtStepsPlain(v, n, inverse, step, low, high, out);
+}
+
+bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                        std::int64_t low, std::int64_t high, std::int32_t* out) {
+  return roundAtStepsPlain(v, n, inverse, step, low, high, out);
+}
+
+bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                  std::int64_t low, std::int64_t high, std::int64_t* out) {
+  return roundAtStepsAny(v, n, inverse, step, low, high, out);
+}
+
+bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                  std::int64_t low, std::int64_t high, std::int32_t* out) {
+  return roundAtStepsAny(v, n, inverse, step, low, high, out);
 }
 
 IntegerRun integerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t low,

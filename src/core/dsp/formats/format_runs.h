@@ -50,6 +50,11 @@ bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t 
                   std::int64_t low, std::int64_t high, std::int64_t* out);
 bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
                         std::int64_t low, std::int64_t high, std::int64_t* out);
+// The same into 32-bit integers (the limits then lie within them).
+bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                  std::int64_t low, std::int64_t high, std::int32_t* out);
+bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                        std::int64_t low, std::int64_t high, std::int32_t* out);
 
 // The rewriting's scaling: v[i] / divisor where divisor > 0, else v[i] x
 // factor, each an IEEE operation of its own.

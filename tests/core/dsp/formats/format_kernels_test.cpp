@@ -266,8 +266,12 @@ TEST(FormatKernels, RoundingAtStepsMatchesTheScalarRoundingOrRefusesLikeIt) {
       const bool va = roundAtSteps(x.data(), m, inverse, c.step, c.low, c.high, a.data());
       const bool vb = roundAtStepsScalar(x.data(), m, inverse, c.step, c.low, c.high, b.data());
       ASSERT_EQ(va, vb);
+      // Into 32-bit integers: the same verdict and values.
+      std::vector<std::int32_t> w(n, -7);
+      ASSERT_EQ(roundAtSteps(x.data(), m, inverse, c.step, c.low, c.high, w.data()), va);
       if (va) {
         EXPECT_EQ(a, b);
+        EXPECT_EQ(std::vector<std::int64_t>(w.begin(), w.end()), a);
       }
     }
   }
