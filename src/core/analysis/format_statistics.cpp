@@ -415,10 +415,8 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
       }
       continue;
     }
-    for (std::int64_t i = 0; i < n; ++i) {
-      values[static_cast<std::size_t>(i)] =
-          static_cast<double>(integers[static_cast<std::size_t>(i)] * factor);
-    }
+    // Containers of 3 and 4 bytes, whose factor is 1: the stored integers.
+    kernels::storedValues(at, frameBytes, format_, n, values.data());
     kernels::deemphasiseSegmented(values.data(), outputs.data(), n, ch.doubleFilter);
     addRounded(ch.filtered, outputs.data(), n, step, base, filtered);
   }
