@@ -8,6 +8,8 @@
 #include "core/dsp/formats/format_runs.h"
 #include "core/dsp/formats/meter_values.h"
 #include "core/dsp/formats/sample_codec.h"
+#include "core/dsp/integer_filter/chunk_filter.h"
+#include "core/dsp/integer_filter/filter_chain.h"
 
 namespace ril {
 
@@ -41,26 +43,52 @@ inline void addInteger(Sums& s, std::int64_t v, std::int64_t pos, Range r) {
   if (static_cast<double>(v) <= r.low || static_cast<double>(v) >= r.high) ++s.atLimits;
 }
 
-// A run of n stored integers (times `factor`), frames base.. on, into the
-// sums; the frame of an extreme that beats those so far looked up in
-// `values()`.
-template <typename Values>
-void takeRun(Sums& s, const kernels::IntegerRun& run, std::int64_t factor, std::int64_t base,
-             std::int64_t n, Values values) {
+// A run of integers (times `factor`), frames base.. on, into the sums; the
+// frame of an extreme that beats those so far is base + indexOf(extreme).
+template <typename IndexOf>
+void takeRunAt(Sums& s, const kernels::IntegerRun& run, std::int64_t factor, std::int64_t base,
+               IndexOf indexOf) {
   s.sum += static_cast<__int128>(run.sum) * factor;
   s.sumSq += run.sumSq;
   s.atLimits += run.atLimits;
   const std::int32_t lo = run.min, hi = run.max;
   if (static_cast<double>(hi) * static_cast<double>(factor) > s.max) {
-    const std::int32_t* x = values();
     s.max = static_cast<double>(hi) * static_cast<double>(factor);
-    s.maxPos = base + (std::find(x, x + n, hi) - x);
+    s.maxPos = base + indexOf(hi);
   }
   if (static_cast<double>(lo) * static_cast<double>(factor) < s.min) {
-    const std::int32_t* x = values();
     s.min = static_cast<double>(lo) * static_cast<double>(factor);
-    s.minPos = base + (std::find(x, x + n, lo) - x);
+    s.minPos = base + indexOf(lo);
   }
+}
+
+// The same for a run of n stored integers, the extremes looked up in
+// `values()`.
+template <typename Values>
+void takeRun(Sums& s, const kernels::IntegerRun& run, std::int64_t factor, std::int64_t base,
+             std::int64_t n, Values values) {
+  takeRunAt(s, run, factor, base, [&](std::int32_t v) {
+    const std::int32_t* x = values();
+    return std::find(x, x + n, v) - x;
+  });
+}
+
+// The report's integer filter over n <= kChunk inputs on the 16-bit scale
+// (the stored integers times `factor`), frames base.. on, into the sums;
+// the filter's state carried on in `f`.
+void addIntegerFiltered(DeemphasisFilter& f, Sums& s, const std::int32_t* stored, std::int64_t n,
+                        std::int64_t factor, std::int64_t base) {
+  thread_local std::vector<std::int16_t> inputs(kChunk + 1);
+  thread_local kernels::ChunkFilter filter;
+  std::int16_t* x = inputs.data() + 1;
+  x[-1] = static_cast<std::int16_t>(f.prevInput);
+  for (std::int64_t i = 0; i < n; ++i) x[i] = static_cast<std::int16_t>(stored[i] * factor);
+  std::int64_t state = f.prevOutput + std::int64_t{kernels::kOutputBias};
+  const std::int16_t* rows[1] = {x};
+  filter.run(1, rows, n, &state);
+  f.prevInput = x[n - 1];
+  f.prevOutput = static_cast<std::int32_t>(state - kernels::kOutputBias);
+  takeRunAt(s, filter.stats(0), 1, base, [&](std::int32_t v) { return filter.firstIndexOf(0, v); });
 }
 
 // A chunk of stored integers (times `factor`): the extremes compared as
@@ -377,8 +405,6 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
   const unsigned char* p = bytes + static_cast<std::size_t>(channel * format_.containerBytes);
   const Range range{static_cast<double>(format_.smallestMeasured()),
                     static_cast<double>(format_.largestMeasured())};
-  // The report's integer filter counts its outputs against the 16-bit range.
-  const Range filtered = format_.onSixteenBitScale() ? Range{-32768.0, 32767.0} : range;
   const std::int64_t factor = format_.statisticsFactor();
   const std::int64_t step = format_.step();
   const bool sixteen = format_.onSixteenBitScale();
@@ -409,16 +435,13 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
     addIntegers(stored, integers.data(), n, factor, base, range, narrow);
     if (!deemphasis_) continue;
     if (sixteen) {
-      for (std::int64_t i = 0; i < n; ++i) {
-        const auto v = static_cast<std::int32_t>(integers[static_cast<std::size_t>(i)] * factor);
-        addInteger(ch.filtered, ch.integerFilter.step(v), base + i, filtered);
-      }
+      addIntegerFiltered(ch.integerFilter, ch.filtered, integers.data(), n, factor, base);
       continue;
     }
     // Containers of 3 and 4 bytes, whose factor is 1: the stored integers.
     kernels::storedValues(at, frameBytes, format_, n, values.data());
     kernels::deemphasiseSegmented(values.data(), outputs.data(), n, ch.doubleFilter);
-    addRounded(ch.filtered, outputs.data(), n, step, base, filtered);
+    addRounded(ch.filtered, outputs.data(), n, step, base, range);
   }
 }
 
