@@ -292,11 +292,9 @@ std::int64_t countBeyondAsFloat(const double* v, std::int64_t n) {
   return count + countBeyondAsFloatScalar(v + done, n - done);
 }
 
-namespace {
-
 template <typename Out>
-bool roundAtStepsPlain(const double* v, std::int64_t n, double inverse, std::int64_t step,
-                       std::int64_t low, std::int64_t high, Out* out) {
+bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                        std::int64_t low, std::int64_t high, Out* out) {
   for (std::int64_t i = 0; i < n; ++i) {
     const double t = v[i] * inverse + 0.5;
     if (!(std::abs(t) < 0x1p62)) return false;
@@ -308,35 +306,22 @@ bool roundAtStepsPlain(const double* v, std::int64_t n, double inverse, std::int
 }
 
 template <typename Out>
-bool roundAtStepsAny(const double* v, std::int64_t n, double inverse, std::int64_t step,
-                     std::int64_t low, std::int64_t high, Out* out) {
+bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t step,
+                  std::int64_t low, std::int64_t high, Out* out) {
 #if RIL_AVX2
   if (haveAvx2()) return roundAtStepsAvx2(v, n, inverse, step, low, high, out);
 #endif
-  return roundAtStepsPlain(v, n, inverse, step, low, high, out);
+  return roundAtStepsScalar(v, n, inverse, step, low, high, out);
 }
 
-}  // namespace
-
-bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
-                        std::int64_t low, std::int64_t high, std::int64_t* out) {
-  return roundAtStepsPlain(v, n, inverse, step, low, high, out);
-}
-
-bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
-                        std::int64_t low, std::int64_t high, std::int32_t* out) {
-  return roundAtStepsPlain(v, n, inverse, step, low, high, out);
-}
-
-bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t step,
-                  std::int64_t low, std::int64_t high, std::int64_t* out) {
-  return roundAtStepsAny(v, n, inverse, step, low, high, out);
-}
-
-bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t step,
-                  std::int64_t low, std::int64_t high, std::int32_t* out) {
-  return roundAtStepsAny(v, n, inverse, step, low, high, out);
-}
+template bool roundAtStepsScalar(const double*, std::int64_t, double, std::int64_t, std::int64_t,
+                                 std::int64_t, std::int64_t*);
+template bool roundAtStepsScalar(const double*, std::int64_t, double, std::int64_t, std::int64_t,
+                                 std::int64_t, std::int32_t*);
+template bool roundAtSteps(const double*, std::int64_t, double, std::int64_t, std::int64_t,
+                           std::int64_t, std::int64_t*);
+template bool roundAtSteps(const double*, std::int64_t, double, std::int64_t, std::int64_t,
+                           std::int64_t, std::int32_t*);
 
 IntegerRun integerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t low,
                             std::int64_t high) {

@@ -45,16 +45,14 @@ FloatScan scanFloatsScalar(const double* x, std::int64_t n, double lo, double hi
 // + 0.5) x step, where `inverse` is 1 / step (a power of two, so exact).
 // True when every result lies in [low, high] (and then all are stored);
 // false as soon as one does not, or is no number, and the caller rounds the
-// run itself to limit and report them. -2^31 <= low < high < 2^31.
+// run itself to limit and report them. -2^31 <= low < high < 2^31. `Out`:
+// std::int64_t or std::int32_t.
+template <typename Out>
 bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t step,
-                  std::int64_t low, std::int64_t high, std::int64_t* out);
+                  std::int64_t low, std::int64_t high, Out* out);
+template <typename Out>
 bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
-                        std::int64_t low, std::int64_t high, std::int64_t* out);
-// The same into 32-bit integers (the limits then lie within them).
-bool roundAtSteps(const double* v, std::int64_t n, double inverse, std::int64_t step,
-                  std::int64_t low, std::int64_t high, std::int32_t* out);
-bool roundAtStepsScalar(const double* v, std::int64_t n, double inverse, std::int64_t step,
-                        std::int64_t low, std::int64_t high, std::int32_t* out);
+                        std::int64_t low, std::int64_t high, Out* out);
 
 // The rewriting's scaling: v[i] / divisor where divisor > 0, else v[i] x
 // factor, each an IEEE operation of its own.
