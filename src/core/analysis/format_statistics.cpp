@@ -45,9 +45,9 @@ inline void addInteger(Sums& s, std::int64_t v, std::int64_t pos, Range r) {
 
 // A run of integers (times `factor`), frames base.. on, into the sums; the
 // frame of an extreme that beats those so far is base + indexOf(extreme).
-template <typename IndexOf>
-void takeRunAt(Sums& s, const kernels::IntegerRun& run, std::int64_t factor, std::int64_t base,
-               IndexOf indexOf) {
+// `Run`: kernels::IntegerRun or kernels::WideIntegerRun.
+template <typename Run, typename IndexOf>
+void takeRunAt(Sums& s, const Run& run, std::int64_t factor, std::int64_t base, IndexOf indexOf) {
   s.sum += static_cast<__int128>(run.sum) * factor;
   s.sumSq += run.sumSq;
   s.atLimits += run.atLimits;
@@ -64,9 +64,9 @@ void takeRunAt(Sums& s, const kernels::IntegerRun& run, std::int64_t factor, std
 
 // The same for a run of n stored integers, the extremes looked up in
 // `values()`.
-template <typename Values>
-void takeRun(Sums& s, const kernels::IntegerRun& run, std::int64_t factor, std::int64_t base,
-             std::int64_t n, Values values) {
+template <typename Run, typename Values>
+void takeRun(Sums& s, const Run& run, std::int64_t factor, std::int64_t base, std::int64_t n,
+             Values values) {
   takeRunAt(s, run, factor, base, [&](std::int32_t v) {
     const std::int32_t* x = values();
     return std::find(x, x + n, v) - x;
@@ -98,10 +98,12 @@ void addIntegerFiltered(DeemphasisFilter& f, Sums& s, const std::int32_t* stored
 void addIntegers(Sums& s, const std::int32_t* x, std::int64_t n, std::int64_t factor,
                  std::int64_t base, Range r, bool narrow) {
   const auto low = static_cast<std::int64_t>(r.low), high = static_cast<std::int64_t>(r.high);
-  kernels::IntegerRun run;
   if (narrow) {
-    run = kernels::integerRun(x, n, low, high);
+    takeRun(s, kernels::integerRun(x, n, low, high), factor, base, n, [x] { return x; });
+  } else if (factor == 1) {
+    takeRun(s, kernels::wideIntegerRun(x, n, low, high), 1, base, n, [x] { return x; });
   } else {
+    kernels::IntegerRun run;
     run.min = run.max = x[0];
     __extension__ unsigned __int128 sumSq = 0;
     for (std::int64_t i = 0; i < n; ++i) {
@@ -114,8 +116,8 @@ void addIntegers(Sums& s, const std::int32_t* x, std::int64_t n, std::int64_t fa
     }
     s.sumSq += sumSq * static_cast<unsigned __int128>(factor * factor);
     run.sumSq = 0;
+    takeRun(s, run, factor, base, n, [x] { return x; });
   }
-  takeRun(s, run, factor, base, n, [x] { return x; });
 }
 
 // Both channels of 24-bit stereo frames base.. on (little-endian, on their
@@ -277,17 +279,23 @@ inline std::int64_t roundedAt(double y, std::int64_t step) {
 
 // The double filter's outputs y[0..n), frames base.. on, rounded at the
 // valid bits into the sums: in vectors wherever every rounded output lies
-// within the integer kernel's reach, one by one elsewhere.
+// within the integer kernels' reach (the narrow one's below 2^24, the wide
+// one's the 32-bit range), one by one elsewhere.
 void addRounded(Sums& s, const double* y, std::int64_t n, std::int64_t step, std::int64_t base,
-                Range r) {
+                Range r, bool wide) {
   thread_local std::vector<std::int32_t> rounded(kChunk);
-  constexpr std::int64_t kReach = (std::int64_t{1} << 24) - 1;
+  const std::int64_t low = static_cast<std::int64_t>(r.low),
+                     high = static_cast<std::int64_t>(r.high);
+  const std::int64_t reach = wide ? std::int64_t{INT32_MAX} : (std::int64_t{1} << 24) - 1;
   // 1 / step is a power of two: y x (1 / step) is y / step.
-  if (kernels::roundAtSteps(y, n, 1.0 / static_cast<double>(step), step, -kReach, kReach,
-                            rounded.data())) {
-    const kernels::IntegerRun run = kernels::integerRun(
-        rounded.data(), n, static_cast<std::int64_t>(r.low), static_cast<std::int64_t>(r.high));
-    takeRun(s, run, 1, base, n, [&] { return rounded.data(); });
+  if (kernels::roundAtSteps(y, n, 1.0 / static_cast<double>(step), step, wide ? INT32_MIN : -reach,
+                            reach, rounded.data())) {
+    const auto values = [&] { return rounded.data(); };
+    if (wide) {
+      takeRun(s, kernels::wideIntegerRun(rounded.data(), n, low, high), 1, base, n, values);
+    } else {
+      takeRun(s, kernels::integerRun(rounded.data(), n, low, high), 1, base, n, values);
+    }
     return;
   }
   for (std::int64_t i = 0; i < n; ++i) addInteger(s, roundedAt(y[i], step), base + i, r);
@@ -441,7 +449,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
     // Containers of 3 and 4 bytes, whose factor is 1: the stored integers.
     kernels::storedValues(at, frameBytes, format_, n, values.data());
     kernels::deemphasiseSegmented(values.data(), outputs.data(), n, ch.doubleFilter);
-    addRounded(ch.filtered, outputs.data(), n, step, base, range);
+    addRounded(ch.filtered, outputs.data(), n, step, base, range, format_.containerBytes == 4);
   }
 }
 

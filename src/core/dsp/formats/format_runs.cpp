@@ -20,6 +20,14 @@ inline void addInteger(IntegerRun& r, std::int32_t v, std::int64_t low, std::int
   r.atLimits += (v <= low) + (v >= high);
 }
 
+inline void addWide(WideIntegerRun& r, std::int32_t v, std::int64_t low, std::int64_t high) {
+  r.min = std::min(r.min, v);
+  r.max = std::max(r.max, v);
+  r.sum += v;
+  r.sumSq += static_cast<std::uint64_t>(static_cast<std::int64_t>(v) * v);
+  r.atLimits += (v <= low) + (v >= high);
+}
+
 inline void scanFloat(FloatScan& s, double v) {
   if (v > s.hi) s.hi = v;
   if (v < s.lo) s.lo = v;
@@ -73,6 +81,52 @@ __attribute__((target("avx2"))) IntegerRun integerRunAvx2(const std::int32_t* x,
   return r;
 }
 
+// Squares of 32-bit values reach 2^62: each product's halves are summed
+// apart, below 2^48 over a run, and joined at its end.
+__attribute__((target("avx2"))) WideIntegerRun wideIntegerRunAvx2(const std::int32_t* x,
+                                                                  std::int64_t n, std::int64_t low,
+                                                                  std::int64_t high) {
+  const std::int64_t whole = n & ~std::int64_t{7};
+  WideIntegerRun r;
+  r.min = r.max = x[0];
+  if (whole > 0) {
+    const __m256i below = _mm256_set1_epi32(static_cast<std::int32_t>(low + 1));
+    const __m256i above = _mm256_set1_epi32(static_cast<std::int32_t>(high - 1));
+    const __m256i lowHalf = _mm256_set1_epi64x(0xFFFFFFFF);
+    __m256i lo = _mm256_set1_epi32(x[0]), hi = lo;
+    __m256i sum = _mm256_setzero_si256(), sqLow = sum, sqHigh = sum, count = sum;
+    for (std::int64_t i = 0; i < whole; i += 8) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+      lo = _mm256_min_epi32(lo, v);
+      hi = _mm256_max_epi32(hi, v);
+      sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(v)));
+      sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(v, 1)));
+      const __m256i odd = _mm256_srli_epi64(v, 32);
+      const __m256i even2 = _mm256_mul_epi32(v, v), odd2 = _mm256_mul_epi32(odd, odd);
+      sqLow = _mm256_add_epi64(sqLow, _mm256_and_si256(even2, lowHalf));
+      sqLow = _mm256_add_epi64(sqLow, _mm256_and_si256(odd2, lowHalf));
+      sqHigh = _mm256_add_epi64(sqHigh, _mm256_srli_epi64(even2, 32));
+      sqHigh = _mm256_add_epi64(sqHigh, _mm256_srli_epi64(odd2, 32));
+      count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(below, v));
+      count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(v, above));
+    }
+    alignas(32) std::int32_t l[8], h[8], c[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(l), lo);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(h), hi);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(c), count);
+    for (int k = 0; k < 8; ++k) {
+      r.min = std::min(r.min, l[k]);
+      r.max = std::max(r.max, h[k]);
+      r.atLimits += c[k];
+    }
+    r.sum = sumLanes64(sum);
+    r.sumSq = (static_cast<unsigned __int128>(sumLanes64(sqHigh)) << 32) +
+              static_cast<std::uint64_t>(sumLanes64(sqLow));
+  }
+  for (std::int64_t i = whole; i < n; ++i) addWide(r, x[i], low, high);
+  return r;
+}
+
 // GCC 12's AVX-512 reductions start from an undefined vector it then warns of.
 #if !defined(__clang__)
 #pragma GCC diagnostic push
@@ -116,6 +170,48 @@ __attribute__((target("avx512f"))) IntegerRun integerRunAvx512(const std::int32_
   r.sum = _mm512_reduce_add_epi64(sum);
   r.sumSq = static_cast<std::uint64_t>(_mm512_reduce_add_epi64(sq));
   for (std::int64_t i = whole; i < n; ++i) addInteger(r, x[i], low, high);
+  return r;
+}
+
+__attribute__((target("avx512f"))) WideIntegerRun wideIntegerRunAvx512(const std::int32_t* x,
+                                                                       std::int64_t n,
+                                                                       std::int64_t low,
+                                                                       std::int64_t high) {
+  const std::int64_t whole = n & ~std::int64_t{15};
+  if (whole == 0) return wideIntegerRunAvx2(x, n, low, high);
+  const __m512i below = _mm512_set1_epi32(static_cast<std::int32_t>(low + 1));
+  const __m512i above = _mm512_set1_epi32(static_cast<std::int32_t>(high - 1));
+  const __m512i lowHalf = _mm512_set1_epi64(0xFFFFFFFF);
+  __m512i lo = _mm512_set1_epi32(x[0]), hi = lo;
+  __m512i sum = _mm512_setzero_si512(), sqLow = sum, sqHigh = sum;
+  for (std::int64_t i = 0; i < whole; i += 16) {
+    const __m512i v = _mm512_loadu_si512(x + i);
+    lo = _mm512_min_epi32(lo, v);
+    hi = _mm512_max_epi32(hi, v);
+    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_castsi512_si256(v)));
+    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_extracti64x4_epi64(v, 1)));
+    const __m512i even2 = _mm512_mul_epi32(v, v);
+    const __m512i odd = _mm512_srli_epi64(v, 32);
+    const __m512i odd2 = _mm512_mul_epi32(odd, odd);
+    sqLow = _mm512_add_epi64(sqLow, _mm512_and_si512(even2, lowHalf));
+    sqLow = _mm512_add_epi64(sqLow, _mm512_and_si512(odd2, lowHalf));
+    sqHigh = _mm512_add_epi64(sqHigh, _mm512_srli_epi64(even2, 32));
+    sqHigh = _mm512_add_epi64(sqHigh, _mm512_srli_epi64(odd2, 32));
+  }
+  WideIntegerRun r;
+  r.min = _mm512_reduce_min_epi32(lo);
+  r.max = _mm512_reduce_max_epi32(hi);
+  if (r.min <= low || r.max >= high) {
+    for (std::int64_t i = 0; i < whole; i += 16) {
+      const __m512i v = _mm512_loadu_si512(x + i);
+      r.atLimits += __builtin_popcount(static_cast<unsigned>(_mm512_cmplt_epi32_mask(v, below)) |
+                                       _mm512_cmpgt_epi32_mask(v, above));
+    }
+  }
+  r.sum = _mm512_reduce_add_epi64(sum);
+  r.sumSq = (static_cast<unsigned __int128>(_mm512_reduce_add_epi64(sqHigh)) << 32) +
+            static_cast<std::uint64_t>(_mm512_reduce_add_epi64(sqLow));
+  for (std::int64_t i = whole; i < n; ++i) addWide(r, x[i], low, high);
   return r;
 }
 
@@ -329,6 +425,23 @@ IntegerRun integerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t 
   r.min = r.max = x[0];
   for (std::int64_t i = 0; i < n; ++i) addInteger(r, x[i], low, high);
   return r;
+}
+
+WideIntegerRun wideIntegerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t low,
+                                    std::int64_t high) {
+  WideIntegerRun r;
+  r.min = r.max = x[0];
+  for (std::int64_t i = 0; i < n; ++i) addWide(r, x[i], low, high);
+  return r;
+}
+
+WideIntegerRun wideIntegerRun(const std::int32_t* x, std::int64_t n, std::int64_t low,
+                              std::int64_t high) {
+#if RIL_AVX2
+  if (haveAvx512()) return wideIntegerRunAvx512(x, n, low, high);
+  if (haveAvx2()) return wideIntegerRunAvx2(x, n, low, high);
+#endif
+  return wideIntegerRunScalar(x, n, low, high);
 }
 
 bool stereo24RunsInVectors() {

@@ -20,6 +20,20 @@ IntegerRun integerRun(const std::int32_t* x, std::int64_t n, std::int64_t low, s
 IntegerRun integerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t low,
                             std::int64_t high);
 
+// The same over the whole 32-bit range, whose squares' sum outgrows 64 bits:
+// 0 < n <= 65536, -2^31 <= low < 2^31 - 1, -2^31 < high <= 2^31 - 1.
+struct WideIntegerRun {
+  std::int32_t min = 0;
+  std::int32_t max = 0;
+  std::int64_t sum = 0;
+  __extension__ unsigned __int128 sumSq = 0;
+  std::int64_t atLimits = 0;
+};
+WideIntegerRun wideIntegerRun(const std::int32_t* x, std::int64_t n, std::int64_t low,
+                              std::int64_t high);
+WideIntegerRun wideIntegerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t low,
+                                    std::int64_t high);
+
 // The runs of both channels of n frames (0 < n <= 65536) of little-endian
 // 24-bit stereo at `bytes`, from one pass over them: runs[c] as integerRun
 // gives it for channel c's samples.

@@ -53,6 +53,38 @@ TEST(FormatKernels, IntegerRunsMatchTheScalarStepsForEveryLength) {
   }
 }
 
+// The whole 32-bit range, where the squares' sum outgrows 64 bits: held to
+// the scalar steps and, for a run of the most negative value, to its sum.
+TEST(FormatKernels, WideIntegerRunsKeepSumsOfSquaresBeyondSixtyFourBits) {
+  std::mt19937 rng(11);
+  const std::int32_t edges[] = {INT32_MIN, INT32_MAX, INT32_MIN + 1, INT32_MAX - 1, 0, -1, 1};
+  for (std::size_t n : {1u, 7u, 8u, 9u, 15u, 16u, 17u, 2048u, 65536u}) {
+    std::vector<std::int32_t> x(n);
+    for (int round = 0; round < 4; ++round) {
+      for (std::int32_t& v : x) {
+        v = rng() % 3 == 0 ? edges[rng() % std::size(edges)] : static_cast<std::int32_t>(rng());
+      }
+      if (round == 0) std::fill(x.begin(), x.end(), INT32_MIN);
+      const auto m = static_cast<std::int64_t>(n);
+      const WideIntegerRun s = wideIntegerRunScalar(x.data(), m, INT32_MIN, INT32_MAX - 255);
+      if (round == 0) {
+        EXPECT_TRUE(s.sumSq == static_cast<unsigned __int128>(n) << 62);
+        EXPECT_EQ(s.atLimits, m);
+      }
+      for (bool widest : {true, false}) {  // AVX-512, AVX2
+        test::allowWidestVectors(widest);
+        const WideIntegerRun v = wideIntegerRun(x.data(), m, INT32_MIN, INT32_MAX - 255);
+        test::allowWidestVectors(true);
+        EXPECT_EQ(v.min, s.min);
+        EXPECT_EQ(v.max, s.max);
+        EXPECT_EQ(v.sum, s.sum);
+        EXPECT_TRUE(v.sumSq == s.sumSq);
+        EXPECT_EQ(v.atLimits, s.atLimits) << n << (widest ? ", AVX-512" : ", AVX2");
+      }
+    }
+  }
+}
+
 std::vector<double> floatsNearEdges(std::size_t n, std::mt19937& rng) {
   const double edges[] = {0.0,
                           -0.0,
