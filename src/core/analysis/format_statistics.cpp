@@ -421,8 +421,9 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
   // its own buffers.
   thread_local std::vector<double> values(kChunk), outputs(kChunk);
   thread_local std::vector<std::int32_t> integers(kChunk);
-  for (std::int64_t start = 0; start < frames; start += kChunk) {
-    const std::int64_t n = std::min(kChunk, frames - start);
+  const std::int64_t piece = kernels::evenPieceFrames(frames, kChunk);
+  for (std::int64_t start = 0; start < frames; start += piece) {
+    const std::int64_t n = std::min(piece, frames - start);
     const unsigned char* at = p + static_cast<std::size_t>(start) * frameBytes;
     const std::int64_t base = first + start;
     if (format_.isFloat()) {

@@ -182,8 +182,9 @@ class FormatRewriter : public SampleRewriter::Impl {
     std::int64_t* integers = rounded.data();
     const int width = format_.containerBytes;
     bool limited = false;
-    for (std::int64_t start = 0; start < run.count; start += kChunk) {
-      const std::int64_t n = std::min(kChunk, run.count - start);
+    const std::int64_t piece = kernels::evenPieceFrames(run.count, kChunk);
+    for (std::int64_t start = 0; start < run.count; start += piece) {
+      const std::int64_t n = std::min(piece, run.count - start);
       const unsigned char* from = run.in + static_cast<std::size_t>(start) * run.stride;
       unsigned char* to = run.out + static_cast<std::size_t>(start) * run.stride;
       double* values = inputs.data();

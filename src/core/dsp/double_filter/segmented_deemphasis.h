@@ -20,6 +20,15 @@ inline constexpr int kDoubleSegments = 16;
 // Shorter runs go as one chain: too short for the segments to pay.
 inline constexpr std::int64_t kLeastSegmentedFrames = 4 * kDoubleWarmUp * kDoubleSegments;
 
+// The length of the pieces a run of n frames is cut into, in turn, when
+// pieces may hold at most `most` frames (>= 2 kLeastSegmentedFrames): as
+// even as they go, so that none falls short of the segments (a run that
+// ends in a short piece would take one chain for it, ten times slower).
+inline std::int64_t evenPieceFrames(std::int64_t n, std::int64_t most) {
+  const std::int64_t pieces = (n + most - 1) / most;
+  return pieces <= 1 ? most : (n + pieces - 1) / pieces;
+}
+
 // Outputs y[0..n) of the filter over inputs x[0..n) from the state `filter`,
 // which is then the state after x[n - 1]; exactly DeemphasisFilterDouble's
 // steps in order. Long runs go in segments over vector lanes (AVX2 where the
