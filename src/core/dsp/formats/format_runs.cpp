@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #include "core/dsp/cpu_features.h"
 #include "core/dsp/double_filter/pcm_words.h"
@@ -12,15 +13,9 @@ namespace ril::kernels {
 
 namespace {
 
-inline void addInteger(IntegerRun& r, std::int32_t v, std::int64_t low, std::int64_t high) {
-  r.min = std::min(r.min, v);
-  r.max = std::max(r.max, v);
-  r.sum += v;
-  r.sumSq += static_cast<std::uint64_t>(static_cast<std::int64_t>(v) * v);
-  r.atLimits += (v <= low) + (v >= high);
-}
-
-inline void addWide(WideIntegerRun& r, std::int32_t v, std::int64_t low, std::int64_t high) {
+// `Run`: IntegerRun, or WideIntegerRun (whose sum of squares is 128 bits).
+template <typename Run>
+inline void addInteger(Run& r, std::int32_t v, std::int64_t low, std::int64_t high) {
   r.min = std::min(r.min, v);
   r.max = std::max(r.max, v);
   r.sum += v;
@@ -42,71 +37,36 @@ __attribute__((target("avx2"))) std::int64_t sumLanes64(__m256i v) {
 }
 
 // The first multiple of eight values in vectors; the rest as scalar steps.
-__attribute__((target("avx2"))) IntegerRun integerRunAvx2(const std::int32_t* x, std::int64_t n,
-                                                          std::int64_t low, std::int64_t high) {
+template <typename Run>
+__attribute__((target("avx2"))) Run integerRunAvx2(const std::int32_t* x, std::int64_t n,
+                                                   std::int64_t low, std::int64_t high) {
+  constexpr bool kWide = std::is_same_v<Run, WideIntegerRun>;
   const std::int64_t whole = n & ~std::int64_t{7};
-  IntegerRun r;
-  r.min = r.max = x[0];
-  if (whole > 0) {
-    const __m256i below = _mm256_set1_epi32(static_cast<std::int32_t>(low + 1));
-    const __m256i above = _mm256_set1_epi32(static_cast<std::int32_t>(high - 1));
-    __m256i lo = _mm256_set1_epi32(x[0]), hi = lo;
-    __m256i sum = _mm256_setzero_si256(), sq = sum, count = sum;
-    for (std::int64_t i = 0; i < whole; i += 8) {
-      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
-      lo = _mm256_min_epi32(lo, v);
-      hi = _mm256_max_epi32(hi, v);
-      sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(v)));
-      sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(v, 1)));
-      // Products of the even lanes, then of the odd ones: below 2^48 each.
-      sq = _mm256_add_epi64(sq, _mm256_mul_epi32(v, v));
-      const __m256i odd = _mm256_srli_epi64(v, 32);
-      sq = _mm256_add_epi64(sq, _mm256_mul_epi32(odd, odd));
-      count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(below, v));
-      count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(v, above));
-    }
-    alignas(32) std::int32_t l[8], h[8], c[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(l), lo);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(h), hi);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(c), count);
-    for (int k = 0; k < 8; ++k) {
-      r.min = std::min(r.min, l[k]);
-      r.max = std::max(r.max, h[k]);
-      r.atLimits += c[k];
-    }
-    r.sum = sumLanes64(sum);
-    r.sumSq = static_cast<std::uint64_t>(sumLanes64(sq));
-  }
-  for (std::int64_t i = whole; i < n; ++i) addInteger(r, x[i], low, high);
-  return r;
-}
-
-// Squares of 32-bit values reach 2^62: each product's halves are summed
-// apart, below 2^48 over a run, and joined at its end.
-__attribute__((target("avx2"))) WideIntegerRun wideIntegerRunAvx2(const std::int32_t* x,
-                                                                  std::int64_t n, std::int64_t low,
-                                                                  std::int64_t high) {
-  const std::int64_t whole = n & ~std::int64_t{7};
-  WideIntegerRun r;
+  Run r;
   r.min = r.max = x[0];
   if (whole > 0) {
     const __m256i below = _mm256_set1_epi32(static_cast<std::int32_t>(low + 1));
     const __m256i above = _mm256_set1_epi32(static_cast<std::int32_t>(high - 1));
     const __m256i lowHalf = _mm256_set1_epi64x(0xFFFFFFFF);
     __m256i lo = _mm256_set1_epi32(x[0]), hi = lo;
-    __m256i sum = _mm256_setzero_si256(), sqLow = sum, sqHigh = sum, count = sum;
+    __m256i sum = _mm256_setzero_si256(), sq = sum, sqHigh = sum, count = sum;
     for (std::int64_t i = 0; i < whole; i += 8) {
       const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
       lo = _mm256_min_epi32(lo, v);
       hi = _mm256_max_epi32(hi, v);
       sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(v)));
       sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(v, 1)));
+      // Products of the even lanes, then of the odd ones.
       const __m256i odd = _mm256_srli_epi64(v, 32);
       const __m256i even2 = _mm256_mul_epi32(v, v), odd2 = _mm256_mul_epi32(odd, odd);
-      sqLow = _mm256_add_epi64(sqLow, _mm256_and_si256(even2, lowHalf));
-      sqLow = _mm256_add_epi64(sqLow, _mm256_and_si256(odd2, lowHalf));
-      sqHigh = _mm256_add_epi64(sqHigh, _mm256_srli_epi64(even2, 32));
-      sqHigh = _mm256_add_epi64(sqHigh, _mm256_srli_epi64(odd2, 32));
+      if constexpr (kWide) {
+        sq = _mm256_add_epi64(sq, _mm256_and_si256(even2, lowHalf));
+        sq = _mm256_add_epi64(sq, _mm256_and_si256(odd2, lowHalf));
+        sqHigh = _mm256_add_epi64(sqHigh, _mm256_srli_epi64(even2, 32));
+        sqHigh = _mm256_add_epi64(sqHigh, _mm256_srli_epi64(odd2, 32));
+      } else {
+        sq = _mm256_add_epi64(sq, _mm256_add_epi64(even2, odd2));
+      }
       count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(below, v));
       count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(v, above));
     }
@@ -120,10 +80,14 @@ __attribute__((target("avx2"))) WideIntegerRun wideIntegerRunAvx2(const std::int
       r.atLimits += c[k];
     }
     r.sum = sumLanes64(sum);
-    r.sumSq = (static_cast<unsigned __int128>(sumLanes64(sqHigh)) << 32) +
-              static_cast<std::uint64_t>(sumLanes64(sqLow));
+    if constexpr (kWide) {
+      r.sumSq = (static_cast<unsigned __int128>(sumLanes64(sqHigh)) << 32) +
+                static_cast<std::uint64_t>(sumLanes64(sq));
+    } else {
+      r.sumSq = static_cast<std::uint64_t>(sumLanes64(sq));
+    }
   }
-  for (std::int64_t i = whole; i < n; ++i) addWide(r, x[i], low, high);
+  for (std::int64_t i = whole; i < n; ++i) addInteger(r, x[i], low, high);
   return r;
 }
 
@@ -135,27 +99,36 @@ __attribute__((target("avx2"))) WideIntegerRun wideIntegerRunAvx2(const std::int
 #endif
 
 // The same sixteen values at a time in AVX-512; the counts as masks.
-__attribute__((target("avx512f"))) IntegerRun integerRunAvx512(const std::int32_t* x,
-                                                               std::int64_t n, std::int64_t low,
-                                                               std::int64_t high) {
+template <typename Run>
+__attribute__((target("avx512f"))) Run integerRunAvx512(const std::int32_t* x, std::int64_t n,
+                                                        std::int64_t low, std::int64_t high) {
+  constexpr bool kWide = std::is_same_v<Run, WideIntegerRun>;
   const std::int64_t whole = n & ~std::int64_t{15};
-  if (whole == 0) return integerRunAvx2(x, n, low, high);
+  if (whole == 0) return integerRunAvx2<Run>(x, n, low, high);
   const __m512i below = _mm512_set1_epi32(static_cast<std::int32_t>(low + 1));
   const __m512i above = _mm512_set1_epi32(static_cast<std::int32_t>(high - 1));
+  const __m512i lowHalf = _mm512_set1_epi64(0xFFFFFFFF);
   __m512i lo = _mm512_set1_epi32(x[0]), hi = lo;
-  __m512i sum = _mm512_setzero_si512(), sq = sum;
+  __m512i sum = _mm512_setzero_si512(), sq = sum, sqHigh = sum;
   for (std::int64_t i = 0; i < whole; i += 16) {
     const __m512i v = _mm512_loadu_si512(x + i);
     lo = _mm512_min_epi32(lo, v);
     hi = _mm512_max_epi32(hi, v);
     sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_castsi512_si256(v)));
     sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_extracti64x4_epi64(v, 1)));
-    // Products of the even lanes, then of the odd ones: below 2^48 each.
-    sq = _mm512_add_epi64(sq, _mm512_mul_epi32(v, v));
+    // Products of the even lanes, then of the odd ones.
     const __m512i odd = _mm512_srli_epi64(v, 32);
-    sq = _mm512_add_epi64(sq, _mm512_mul_epi32(odd, odd));
+    const __m512i even2 = _mm512_mul_epi32(v, v), odd2 = _mm512_mul_epi32(odd, odd);
+    if constexpr (kWide) {
+      sq = _mm512_add_epi64(sq, _mm512_and_si512(even2, lowHalf));
+      sq = _mm512_add_epi64(sq, _mm512_and_si512(odd2, lowHalf));
+      sqHigh = _mm512_add_epi64(sqHigh, _mm512_srli_epi64(even2, 32));
+      sqHigh = _mm512_add_epi64(sqHigh, _mm512_srli_epi64(odd2, 32));
+    } else {
+      sq = _mm512_add_epi64(sq, _mm512_add_epi64(even2, odd2));
+    }
   }
-  IntegerRun r;
+  Run r;
   r.min = _mm512_reduce_min_epi32(lo);
   r.max = _mm512_reduce_max_epi32(hi);
   // The values at the limits in a second pass, only where the extremes
@@ -168,50 +141,13 @@ __attribute__((target("avx512f"))) IntegerRun integerRunAvx512(const std::int32_
     }
   }
   r.sum = _mm512_reduce_add_epi64(sum);
-  r.sumSq = static_cast<std::uint64_t>(_mm512_reduce_add_epi64(sq));
+  if constexpr (kWide) {
+    r.sumSq = (static_cast<unsigned __int128>(_mm512_reduce_add_epi64(sqHigh)) << 32) +
+              static_cast<std::uint64_t>(_mm512_reduce_add_epi64(sq));
+  } else {
+    r.sumSq = static_cast<std::uint64_t>(_mm512_reduce_add_epi64(sq));
+  }
   for (std::int64_t i = whole; i < n; ++i) addInteger(r, x[i], low, high);
-  return r;
-}
-
-__attribute__((target("avx512f"))) WideIntegerRun wideIntegerRunAvx512(const std::int32_t* x,
-                                                                       std::int64_t n,
-                                                                       std::int64_t low,
-                                                                       std::int64_t high) {
-  const std::int64_t whole = n & ~std::int64_t{15};
-  if (whole == 0) return wideIntegerRunAvx2(x, n, low, high);
-  const __m512i below = _mm512_set1_epi32(static_cast<std::int32_t>(low + 1));
-  const __m512i above = _mm512_set1_epi32(static_cast<std::int32_t>(high - 1));
-  const __m512i lowHalf = _mm512_set1_epi64(0xFFFFFFFF);
-  __m512i lo = _mm512_set1_epi32(x[0]), hi = lo;
-  __m512i sum = _mm512_setzero_si512(), sqLow = sum, sqHigh = sum;
-  for (std::int64_t i = 0; i < whole; i += 16) {
-    const __m512i v = _mm512_loadu_si512(x + i);
-    lo = _mm512_min_epi32(lo, v);
-    hi = _mm512_max_epi32(hi, v);
-    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_castsi512_si256(v)));
-    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_extracti64x4_epi64(v, 1)));
-    const __m512i even2 = _mm512_mul_epi32(v, v);
-    const __m512i odd = _mm512_srli_epi64(v, 32);
-    const __m512i odd2 = _mm512_mul_epi32(odd, odd);
-    sqLow = _mm512_add_epi64(sqLow, _mm512_and_si512(even2, lowHalf));
-    sqLow = _mm512_add_epi64(sqLow, _mm512_and_si512(odd2, lowHalf));
-    sqHigh = _mm512_add_epi64(sqHigh, _mm512_srli_epi64(even2, 32));
-    sqHigh = _mm512_add_epi64(sqHigh, _mm512_srli_epi64(odd2, 32));
-  }
-  WideIntegerRun r;
-  r.min = _mm512_reduce_min_epi32(lo);
-  r.max = _mm512_reduce_max_epi32(hi);
-  if (r.min <= low || r.max >= high) {
-    for (std::int64_t i = 0; i < whole; i += 16) {
-      const __m512i v = _mm512_loadu_si512(x + i);
-      r.atLimits += __builtin_popcount(static_cast<unsigned>(_mm512_cmplt_epi32_mask(v, below)) |
-                                       _mm512_cmpgt_epi32_mask(v, above));
-    }
-  }
-  r.sum = _mm512_reduce_add_epi64(sum);
-  r.sumSq = (static_cast<unsigned __int128>(_mm512_reduce_add_epi64(sqHigh)) << 32) +
-            static_cast<std::uint64_t>(_mm512_reduce_add_epi64(sqLow));
-  for (std::int64_t i = whole; i < n; ++i) addWide(r, x[i], low, high);
   return r;
 }
 
@@ -419,29 +355,44 @@ template bool roundAtSteps(const double*, std::int64_t, double, std::int64_t, st
 template bool roundAtSteps(const double*, std::int64_t, double, std::int64_t, std::int64_t,
                            std::int64_t, std::int32_t*);
 
-IntegerRun integerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t low,
-                            std::int64_t high) {
-  IntegerRun r;
+namespace {
+
+template <typename Run>
+Run plainRun(const std::int32_t* x, std::int64_t n, std::int64_t low, std::int64_t high) {
+  Run r;
   r.min = r.max = x[0];
   for (std::int64_t i = 0; i < n; ++i) addInteger(r, x[i], low, high);
   return r;
 }
 
+template <typename Run>
+Run anyRun(const std::int32_t* x, std::int64_t n, std::int64_t low, std::int64_t high) {
+#if RIL_AVX2
+  if (haveAvx512()) return integerRunAvx512<Run>(x, n, low, high);
+  if (haveAvx2()) return integerRunAvx2<Run>(x, n, low, high);
+#endif
+  return plainRun<Run>(x, n, low, high);
+}
+
+}  // namespace
+
+IntegerRun integerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t low,
+                            std::int64_t high) {
+  return plainRun<IntegerRun>(x, n, low, high);
+}
+
+IntegerRun integerRun(const std::int32_t* x, std::int64_t n, std::int64_t low, std::int64_t high) {
+  return anyRun<IntegerRun>(x, n, low, high);
+}
+
 WideIntegerRun wideIntegerRunScalar(const std::int32_t* x, std::int64_t n, std::int64_t low,
                                     std::int64_t high) {
-  WideIntegerRun r;
-  r.min = r.max = x[0];
-  for (std::int64_t i = 0; i < n; ++i) addWide(r, x[i], low, high);
-  return r;
+  return plainRun<WideIntegerRun>(x, n, low, high);
 }
 
 WideIntegerRun wideIntegerRun(const std::int32_t* x, std::int64_t n, std::int64_t low,
                               std::int64_t high) {
-#if RIL_AVX2
-  if (haveAvx512()) return wideIntegerRunAvx512(x, n, low, high);
-  if (haveAvx2()) return wideIntegerRunAvx2(x, n, low, high);
-#endif
-  return wideIntegerRunScalar(x, n, low, high);
+  return anyRun<WideIntegerRun>(x, n, low, high);
 }
 
 bool stereo24RunsInVectors() {
@@ -468,14 +419,6 @@ void stereo24Runs(const unsigned char* bytes, std::int64_t n, std::int64_t low, 
   for (; i < n; ++i) {
     for (int c = 0; c < 2; ++c) addInteger(runs[c], sample(i, c), low, high);
   }
-}
-
-IntegerRun integerRun(const std::int32_t* x, std::int64_t n, std::int64_t low, std::int64_t high) {
-#if RIL_AVX2
-  if (haveAvx512()) return integerRunAvx512(x, n, low, high);
-  if (haveAvx2()) return integerRunAvx2(x, n, low, high);
-#endif
-  return integerRunScalar(x, n, low, high);
 }
 
 FloatScan scanFloatsScalar(const double* x, std::int64_t n, double lo, double hi) {
