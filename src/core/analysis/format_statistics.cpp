@@ -450,7 +450,7 @@ void FormatAccumulator::accumulate(int channel, const unsigned char* bytes, std:
     // Containers of 3 and 4 bytes, whose factor is 1: the stored integers.
     kernels::storedValues(at, frameBytes, format_, n, values.data());
     kernels::deemphasiseSegmented(values.data(), outputs.data(), n, ch.doubleFilter);
-    addRounded(ch.filtered, outputs.data(), n, step, base, range, format_.containerBytes == 4);
+    addRounded(ch.filtered, outputs.data(), n, step, base, range, !narrow);
   }
 }
 

@@ -56,7 +56,9 @@ __attribute__((target("avx2"))) Run integerRunAvx2(const std::int32_t* x, std::i
       hi = _mm256_max_epi32(hi, v);
       sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(v)));
       sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(v, 1)));
-      // Products of the even lanes, then of the odd ones.
+      // Products of the even lanes, then of the odd ones: below 2^48 for
+      // values below 2^24, so summed as they are; up to 2^62 over the whole
+      // 32-bit range, whose halves are summed apart.
       const __m256i odd = _mm256_srli_epi64(v, 32);
       const __m256i even2 = _mm256_mul_epi32(v, v), odd2 = _mm256_mul_epi32(odd, odd);
       if constexpr (kWide) {
@@ -116,7 +118,7 @@ __attribute__((target("avx512f"))) Run integerRunAvx512(const std::int32_t* x, s
     hi = _mm512_max_epi32(hi, v);
     sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_castsi512_si256(v)));
     sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_extracti64x4_epi64(v, 1)));
-    // Products of the even lanes, then of the odd ones.
+    // Products of the even lanes, then of the odd ones, summed as above.
     const __m512i odd = _mm512_srli_epi64(v, 32);
     const __m512i even2 = _mm512_mul_epi32(v, v), odd2 = _mm512_mul_epi32(odd, odd);
     if constexpr (kWide) {
