@@ -16,6 +16,7 @@
 #include "core/analysis/level_overview.h"
 #include "core/analysis/loudness_meter.h"
 #include "core/analysis/sample_statistics.h"
+#include "core/base/block_buffer.h"
 #include "core/base/sample_format.h"
 #include "core/base/thread_pool.h"
 #include "core/dsp/deemphasis_filter.h"
@@ -177,7 +178,7 @@ class FormatAccumulator {
   std::int64_t frames_ = 0;
   std::vector<Channel> state_;
   ThreadPool pool_;
-  std::vector<unsigned char> buffers_[2];
+  BlockBuffer buffers_[2];
   int next_ = 0;
   const unsigned char* pending_ = nullptr;
   std::int64_t pendingFrames_ = 0;

@@ -26,7 +26,7 @@ ParallelAccumulator::ParallelAccumulator(int channels, int bitsPerSample, bool d
   begin_.resize(static_cast<std::size_t>(parts) + 1);
   const auto bytes = static_cast<std::size_t>(std::max<std::int64_t>(largestBlockFrames, 0)) *
                      static_cast<std::size_t>(frameBytes_);
-  for (std::vector<unsigned char>& b : buffers_) b.resize(bytes);
+  for (BlockBuffer& b : buffers_) b.resize(bytes);
 }
 
 ParallelAccumulator::~ParallelAccumulator() {

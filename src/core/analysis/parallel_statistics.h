@@ -18,6 +18,7 @@
 #include "core/analysis/level_overview.h"
 #include "core/analysis/loudness_meter.h"
 #include "core/analysis/sample_statistics.h"
+#include "core/base/block_buffer.h"
 #include "core/base/thread_pool.h"
 #include "core/dsp/integer_filter/fast_division.h"
 #include "core/dsp/integer_filter/segmented_filter.h"
@@ -101,7 +102,7 @@ class ParallelAccumulator {
   std::vector<std::int64_t> begin_;  // parts' first frames in the block, and its end
   int partsInUse_ = 0;
   std::int64_t partUnit_ = kernels::kChunkFrames;
-  std::vector<unsigned char> buffers_[2];
+  BlockBuffer buffers_[2];
   int next_ = 0;
   const unsigned char* pending_ = nullptr;  // the block in progress
   LoudnessMeter* meter_ = nullptr;

@@ -10,11 +10,9 @@ BlockPipeline::BlockPipeline(ByteSource& input, OutputFile& output,
                              std::vector<std::size_t> blockBytes, int depth)
     : input_(input), output_(output), bytes_(std::move(blockBytes)) {
   const std::size_t largest = bytes_.empty() ? 0 : *std::max_element(bytes_.begin(), bytes_.end());
-  slots_.resize(static_cast<std::size_t>(std::max(1, depth)));
-  for (Slot& s : slots_) {
-    s.in.resize((largest + 1) / 2);
-    s.out.resize((largest + 1) / 2);
-  }
+  slots_ = static_cast<std::size_t>(std::max(1, depth));
+  slotBytes_ = (largest + 63) / 64 * 64;  // each buffer aligned as the ring
+  ring_.resize(slots_ * 2 * slotBytes_);
   reader_ = std::thread([this] { readLoop(); });
   writer_ = std::thread([this] { writeLoop(); });
 }
@@ -59,7 +57,7 @@ void BlockPipeline::stage(Ready ready, Work work, bool finishWhenStopping, std::
 
 void BlockPipeline::readLoop() {
   // A slot is free once the block that had it before is written.
-  stage([this](std::size_t k) { return k < written_ + slots_.size(); },
+  stage([this](std::size_t k) { return k < written_ + slots_; },
         [this](std::size_t k) {
           if (input_.read(inBuffer(k), bytes_[k]) != bytes_[k]) {
             throw RunError(kErrInputPastEnd, "sample data");

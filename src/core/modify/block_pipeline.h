@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/base/block_buffer.h"
 #include "core/io/files.h"
 
 namespace ril {
@@ -50,17 +51,18 @@ class BlockPipeline {
   void stage(Ready ready, Work work, bool finishWhenStopping, std::size_t& done,
              std::exception_ptr& failure);
   void throwWriteFailure();  // with the lock held
-  std::uint16_t* inBuffer(std::size_t block) { return slots_[block % slots_.size()].in.data(); }
-  std::uint16_t* outBuffer(std::size_t block) { return slots_[block % slots_.size()].out.data(); }
+  // Slot k of the ring holds its input, then its output, each slotBytes_ long.
+  unsigned char* inBuffer(std::size_t block) {
+    return ring_.data() + (block % slots_) * 2 * slotBytes_;
+  }
+  unsigned char* outBuffer(std::size_t block) { return inBuffer(block) + slotBytes_; }
 
-  struct Slot {
-    std::vector<std::uint16_t> in;
-    std::vector<std::uint16_t> out;
-  };
   ByteSource& input_;
   OutputFile& output_;
   std::vector<std::size_t> bytes_;
-  std::vector<Slot> slots_;
+  std::size_t slots_ = 1;
+  std::size_t slotBytes_ = 0;
+  BlockBuffer ring_;  // one buffer for all, so that its pages are used up
 
   std::mutex mutex_;
   std::condition_variable changed_;

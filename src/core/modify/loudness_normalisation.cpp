@@ -7,6 +7,7 @@
 
 #include "core/analysis/format_statistics.h"
 #include "core/analysis/frame_source.h"
+#include "core/base/block_buffer.h"
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
 #include "core/base/thread_pool.h"
@@ -169,8 +170,8 @@ LoudnessMeasurement measureLoudness(ByteSource& samples, const WavFormat& format
   LoudnessMeter meter(format.sampleRate, channelWeightsFor(channels, format.channelMask));
   ThreadPool pool(threads);
   SampleBlocks blocks(layout.framesInFile, meteredBlockFrames(format));
-  std::vector<unsigned char> bytes(static_cast<std::size_t>(blocks.largest()) *
-                                   static_cast<std::size_t>(format.frameBytes()));
+  BlockBuffer bytes(static_cast<std::size_t>(blocks.largest()) *
+                    static_cast<std::size_t>(format.frameBytes()));
   BlockMeter block{format,
                    meter,
                    pool,

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/base/block_buffer.h"
 #include "core/base/errors.h"
 #include "core/base/number_format.h"
 #include "core/modify/block_pipeline.h"
@@ -117,9 +118,8 @@ class ModificationRun {
 
     const std::int64_t nominal = nominalBlockFrames(format.channels, format.bitsPerSample);
     SampleBlocks blocks(total, nominal);
-    // 16-bit words, so that 16-bit samples are aligned.
     const std::size_t bufferBytes = static_cast<std::size_t>(blocks.largest()) * frameBytes;
-    std::vector<std::uint16_t> in((bufferBytes + 1) / 2);
+    BlockBuffer in(bufferBytes);
     rewriter_ = std::make_unique<SampleRewriter>(
         format, factor_, request_.deemphasis, [this](const Clip& clip) { clipped(clip); },
         sv_.followReportFilter, request_.ranges, total);

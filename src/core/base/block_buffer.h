@@ -1,0 +1,44 @@
+// Room for the blocks of a pass: a few MiB, filled by reading and read again
+// many times over. A fresh page costs a fault when it is first written, which
+// on some virtual machines takes as long as copying the page a hundred times
+// over; a buffer of 1 MiB or more therefore asks for huge pages (2 MiB each,
+// one fault apiece), where the system grants them. Once it is gone, its pages
+// are kept for the next buffer of about its size (up to 16 MiB in all), so
+// that the next file's pass finds them faulted in; a buffer that none of them
+// fits gives them all back first. Its bytes start at zero, at an address
+// aligned for any sample word (16 bytes or more).
+#pragma once
+
+#include <cstddef>
+
+namespace ril {
+
+class BlockBuffer {
+ public:
+  BlockBuffer() = default;
+  explicit BlockBuffer(std::size_t bytes) { resize(bytes); }
+  ~BlockBuffer() { release(); }
+  BlockBuffer(BlockBuffer&& other) noexcept;
+  BlockBuffer& operator=(BlockBuffer&& other) noexcept;
+  BlockBuffer(const BlockBuffer&) = delete;
+  BlockBuffer& operator=(const BlockBuffer&) = delete;
+
+  // Room for `bytes` bytes, all zero; what the buffer held is gone. Throws
+  // std::bad_alloc when there is no memory for it.
+  void resize(std::size_t bytes);
+  unsigned char* data() { return data_; }
+  const unsigned char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+  // Gives the pages kept for later buffers back to the system.
+  static void dropKept();
+
+ private:
+  void release();
+
+  unsigned char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t mapped_ = 0;  // bytes mapped at data_, or 0 when allocated
+};
+
+}  // namespace ril
