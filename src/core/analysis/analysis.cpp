@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "core/analysis/parallel_statistics.h"
@@ -215,6 +216,7 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
   std::optional<LoudnessMeter> meter;
   if (loudness) {
     meter.emplace(format.sampleRate, channelWeightsFor(format.channels, format.channelMask));
+    meter->expectFrames(result.frames);
   }
   // Before the accumulator, whose tasks may still fill it while it ends.
   LevelOverviewBuilder levels(format.channels, overview ? result.frames : 0,
@@ -235,7 +237,7 @@ AnalysisResult analyseSamples(ByteSource& samples, const WavFormat& format, cons
     return result;
   }
   result.outcome = AnalysisResult::Outcome::kComplete;
-  if (meter) result.loudness = meter->trace();
+  if (meter) result.loudness = std::move(*meter).trace();
   if (overview) result.overview = levels.finish();
   const SampleFormat& f = result.sample;
   result.peakLimit = f.onSixteenBitScale() ? 32767.0

@@ -21,6 +21,7 @@ double powerOfLoudness(double lufs) {
 std::vector<double> windowPowers(const LoudnessTrace& t, int width) {
   std::vector<double> out;
   const auto n = static_cast<std::int64_t>(t.bins.size());
+  if (n >= width) out.reserve(static_cast<std::size_t>(n - width + 1));
   const double frames = static_cast<double>(width) * static_cast<double>(t.binFrames);
   for (std::int64_t k = 0; k + width <= n; ++k) {
     double sum = 0.0;
@@ -98,6 +99,9 @@ double loudnessOfPower(double power) {
 
 LoudnessFigure integratedLoudness(const std::vector<const LoudnessTrace*>& traces) {
   std::vector<double> blocks;
+  std::size_t most = 0;
+  for (const LoudnessTrace* t : traces) most += t->bins.size();
+  blocks.reserve(most);
   bool longEnough = false;
   for (const LoudnessTrace* t : traces) {
     if (const char* why = unmeasured(*t)) return missing(why);

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace ril {
 
@@ -64,6 +65,12 @@ LoudnessMeter::LoudnessMeter(double sampleRate, ChannelWeights weights)
   openBin_.assign(c, 0.0);
   history_.assign(c * kTruePeakHistory, 0.0);
   endHistory_ = history_;
+}
+
+void LoudnessMeter::expectFrames(std::int64_t frames) {
+  constexpr std::int64_t kDayOfBins = 24 * 60 * 60 * 10;
+  const std::int64_t bins = std::clamp<std::int64_t>(frames / trace_.binFrames + 1, 0, kDayOfBins);
+  trace_.bins.reserve(static_cast<std::size_t>(bins));
 }
 
 void LoudnessMeter::add(const FrameSource& source, std::int64_t frames) {
@@ -305,14 +312,24 @@ void LoudnessMeter::finishBlock() {
   blockFrames_ = 0;
 }
 
-LoudnessTrace LoudnessMeter::trace() const {
+LoudnessTrace LoudnessMeter::trace() const& {
   LoudnessTrace t = trace_;
+  takeTruePeaks(t);
+  return t;
+}
+
+LoudnessTrace LoudnessMeter::trace() && {
+  LoudnessTrace t = std::move(trace_);
+  takeTruePeaks(t);
+  return t;
+}
+
+void LoudnessMeter::takeTruePeaks(LoudnessTrace& t) const {
   t.truePeaks.resize(t.samplePeaks.size());
   for (std::size_t c = 0; c < t.samplePeaks.size(); ++c) {
     t.truePeaks[c] =
         interpolated_[c].peak > t.samplePeaks[c].peak ? interpolated_[c] : t.samplePeaks[c];
   }
-  return t;
 }
 
 }  // namespace ril

@@ -56,6 +56,10 @@ class LoudnessMeter {
  public:
   LoudnessMeter(double sampleRate, ChannelWeights weights);
 
+  // Room for the 100 ms figures of `frames` frames (up to a day's), so that
+  // a long file's do not move as they grow.
+  void expectFrames(std::int64_t frames);
+
   // The next `frames` frames of `source` (its frame 0 the first of them),
   // on this thread.
   void add(const FrameSource& source, std::int64_t frames);
@@ -66,8 +70,9 @@ class LoudnessMeter {
   void runTask(int task, const FrameSource& source);
   void finishBlock();
 
-  // The trace of every frame added.
-  LoudnessTrace trace() const;
+  // The trace of every frame added; a meter no longer needed gives its own.
+  LoudnessTrace trace() const&;
+  LoudnessTrace trace() &&;
 
   // Segments per channel of a block (at most; short blocks get fewer). One
   // makes the meter the plain serial computation, for comparisons.
@@ -115,6 +120,7 @@ class LoudnessMeter {
   std::int64_t nextEvent(const Lane& lane, std::int64_t t) const;
   void handleEvent(const Lane& lane, int index, std::int64_t t, TaskScratch& s);
   void mergeBins();
+  void takeTruePeaks(LoudnessTrace& t) const;  // from the peaks found
   // The first frame of each segment of the block of `frames` frames from
   // frame A, and the block's end.
   std::vector<std::int64_t> segmentBegins(std::int64_t A, std::int64_t frames) const;

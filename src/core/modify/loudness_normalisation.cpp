@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 #include "core/analysis/format_statistics.h"
 #include "core/analysis/frame_source.h"
@@ -168,6 +169,7 @@ LoudnessMeasurement measureLoudness(ByteSource& samples, const WavFormat& format
     return m;
   }
   LoudnessMeter meter(format.sampleRate, channelWeightsFor(channels, format.channelMask));
+  meter.expectFrames(layout.framesInFile);
   ThreadPool pool(threads);
   SampleBlocks blocks(layout.framesInFile, meteredBlockFrames(format));
   BlockBuffer bytes(static_cast<std::size_t>(blocks.largest()) *
@@ -193,7 +195,7 @@ LoudnessMeasurement measureLoudness(ByteSource& samples, const WavFormat& format
     return m;
   }
   m.complete = true;
-  m.trace = meter.trace();
+  m.trace = std::move(meter).trace();
   return m;
 }
 
