@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
+#include "core/dsp/integer_filter/chunk_filter.h"
 #include "core/dsp/integer_filter/segmented_filter.h"
 #include "core/dsp/planar_conversion.h"
 #include "core/dsp/run_statistics.h"
@@ -96,10 +98,12 @@ inline void merge(ChannelStats& r, const kernels::RunStats& s, std::int64_t base
 }  // namespace
 
 void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t frames) {
-  if (planar_.empty()) {
-    planar_.assign(2 * kPlanarStride, 0);
-  }
-  std::int16_t* x[2] = {planar_.data() + 8, planar_.data() + 8 + kPlanarStride};
+  // Per-chunk scratch, one array per channel of each: the thread's own, not
+  // each accumulator's (a shared block has a part's accumulator for each of
+  // its parts, and only two threads).
+  thread_local std::vector<std::int16_t> planar(2 * kPlanarStride, 0);
+  thread_local kernels::ChunkFilter chunkFilter;
+  std::int16_t* x[2] = {planar.data() + 8, planar.data() + 8 + kPlanarStride};
   const std::int64_t frameBytes = channels_ * (bitsPerSample_ == 8 ? 1 : 2);
   const kernels::Limits stored = storedLimits();
 
@@ -120,11 +124,11 @@ void SampleAccumulator::addBlockTuned(const unsigned char* bytes, std::int64_t f
       fast_[c].prevInput = x[c][n - 1];
       state[c] = fast_[c].biasedOutput;
     }
-    chunkFilter_.run(channels_, x, n, state);
+    chunkFilter.run(channels_, x, n, state);
     for (int c = 0; c < channels_; ++c) {
       fast_[c].biasedOutput = state[c];
-      merge(records_[c + 2], chunkFilter_.stats(c), base,
-            [&](std::int32_t v) { return chunkFilter_.firstIndexOf(c, v); });
+      merge(records_[c + 2], chunkFilter.stats(c), base,
+            [&](std::int32_t v) { return chunkFilter.firstIndexOf(c, v); });
     }
   }
 }

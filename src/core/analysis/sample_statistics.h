@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "core/dsp/deemphasis_filter.h"
-#include "core/dsp/integer_filter/chunk_filter.h"
 #include "core/dsp/integer_filter/fast_division.h"
 #include "core/dsp/run_statistics.h"
 
@@ -80,9 +79,6 @@ class SampleAccumulator {
   StatsRecords records_{};
   DeemphasisFilter filters_[2];  // plain method
   FastDeemphasisState fast_[2];  // tuned method
-  // Tuned method: per-chunk scratch, one array per channel of each.
-  std::vector<std::int16_t> planar_;
-  kernels::ChunkFilter chunkFilter_;
 };
 
 }  // namespace ril
