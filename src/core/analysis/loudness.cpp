@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 namespace ril {
 
@@ -70,10 +71,14 @@ LoudnessFigure rangeOf(const LoudnessTrace& t) {
   const double relative = mean * std::pow(10.0, -20.0 / 10.0);
   std::erase_if(powers, [&](double p) { return !(p > relative); });
   if (powers.empty()) return missing(kBelowGate);
-  std::sort(powers.begin(), powers.end());
+  // The two ranks' values, as a sort would place them.
   const double last = static_cast<double>(powers.size() - 1);
-  const double low = powers[static_cast<std::size_t>(last * 0.10 + 0.5)];
-  const double high = powers[static_cast<std::size_t>(last * 0.95 + 0.5)];
+  const auto lowRank = static_cast<std::ptrdiff_t>(last * 0.10 + 0.5);
+  const auto highRank = static_cast<std::ptrdiff_t>(last * 0.95 + 0.5);
+  std::nth_element(powers.begin(), powers.begin() + highRank, powers.end());
+  std::nth_element(powers.begin(), powers.begin() + lowRank, powers.begin() + highRank);
+  const double low = powers[static_cast<std::size_t>(lowRank)];
+  const double high = powers[static_cast<std::size_t>(highRank)];
   LoudnessFigure f;
   f.value = loudnessOfPower(high) - loudnessOfPower(low);
   return f;
