@@ -57,7 +57,8 @@ TEST(TwoEndedPartsTest, EveryPartIsTakenOnceTheFrontRisingAndTheBackFalling) {
     // The front took 0, 1, ... and the back count - 1, count - 2, ...: together
     // every part once.
     for (std::size_t i = 0; i < front.size(); ++i) ASSERT_EQ(front[i], static_cast<int>(i));
-    for (std::size_t i = 0; i < back.size(); ++i) ASSERT_EQ(back[i], count - 1 - static_cast<int>(i));
+    for (std::size_t i = 0; i < back.size(); ++i)
+      ASSERT_EQ(back[i], count - 1 - static_cast<int>(i));
     ASSERT_EQ(static_cast<int>(front.size() + back.size()), count);
   }
 }
