@@ -36,6 +36,17 @@ __attribute__((target("avx2"))) std::int64_t sumLanes64(__m256i v) {
   return s[0] + s[1] + s[2] + s[3];
 }
 
+// A run's sum of squares from the vector sums: of the squares' low halves
+// and high halves for a wide run, of whole squares (high is 0) otherwise.
+template <typename Run>
+void setSquares(Run& r, std::int64_t low, std::int64_t high) {
+  if constexpr (std::is_same_v<Run, WideIntegerRun>) {
+    r.sumSq = (static_cast<unsigned __int128>(high) << 32) + static_cast<std::uint64_t>(low);
+  } else {
+    r.sumSq = static_cast<std::uint64_t>(low);
+  }
+}
+
 // The first multiple of eight values in vectors; the rest as scalar steps.
 template <typename Run>
 __attribute__((target("avx2"))) Run integerRunAvx2(const std::int32_t* x, std::int64_t n,
@@ -82,12 +93,7 @@ __attribute__((target("avx2"))) Run integerRunAvx2(const std::int32_t* x, std::i
       r.atLimits += c[k];
     }
     r.sum = sumLanes64(sum);
-    if constexpr (kWide) {
-      r.sumSq = (static_cast<unsigned __int128>(sumLanes64(sqHigh)) << 32) +
-                static_cast<std::uint64_t>(sumLanes64(sq));
-    } else {
-      r.sumSq = static_cast<std::uint64_t>(sumLanes64(sq));
-    }
+    setSquares(r, sumLanes64(sq), sumLanes64(sqHigh));
   }
   for (std::int64_t i = whole; i < n; ++i) addInteger(r, x[i], low, high);
   return r;
@@ -143,12 +149,7 @@ __attribute__((target("avx512f"))) Run integerRunAvx512(const std::int32_t* x, s
     }
   }
   r.sum = _mm512_reduce_add_epi64(sum);
-  if constexpr (kWide) {
-    r.sumSq = (static_cast<unsigned __int128>(_mm512_reduce_add_epi64(sqHigh)) << 32) +
-              static_cast<std::uint64_t>(_mm512_reduce_add_epi64(sq));
-  } else {
-    r.sumSq = static_cast<std::uint64_t>(_mm512_reduce_add_epi64(sq));
-  }
+  setSquares(r, _mm512_reduce_add_epi64(sq), _mm512_reduce_add_epi64(sqHigh));
   for (std::int64_t i = whole; i < n; ++i) addInteger(r, x[i], low, high);
   return r;
 }
