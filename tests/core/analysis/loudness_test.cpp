@@ -121,7 +121,7 @@ TEST(KWeightingTest, VectorLanesGiveTheReferenceStepsBitForBit) {
         }
         ASSERT_EQ(std::bit_cast<std::uint64_t>(lanes.sum[j]), std::bit_cast<std::uint64_t>(sum))
             << "path " << path << ", lane " << j << ", cut " << cut;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < kernels::kKStateSize; ++i) {
           ASSERT_EQ(std::bit_cast<std::uint64_t>(lanes.state(j).s[i]),
                     std::bit_cast<std::uint64_t>(st.s[i]));
         }

@@ -25,16 +25,30 @@ void kWeightLanesScalar(const KWeighting& k, const double* rows, std::int64_t st
 struct CascadeAvx2 {
   __m256d b0, b1, b2, a1, a2, hpA1, hpA2;
 };
+struct LanesAvx2 {
+  __m256d s[kKStateSize], sum;
+};
 
 __attribute__((target("avx2"), always_inline)) inline void stepAvx2(const CascadeAvx2& f, __m256d x,
-                                                                    __m256d* s, __m256d& sum) {
-  const __m256d u = _mm256_add_pd(_mm256_mul_pd(f.b0, x), s[0]);
-  s[0] = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(f.b1, x), s[1]), _mm256_mul_pd(f.a1, u));
-  s[1] = _mm256_sub_pd(_mm256_mul_pd(f.b2, x), _mm256_mul_pd(f.a2, u));
-  const __m256d y = _mm256_add_pd(u, s[2]);
-  s[2] = _mm256_sub_pd(_mm256_sub_pd(s[3], _mm256_add_pd(u, u)), _mm256_mul_pd(f.hpA1, y));
-  s[3] = _mm256_sub_pd(u, _mm256_mul_pd(f.hpA2, y));
-  sum = _mm256_add_pd(sum, _mm256_mul_pd(y, y));
+                                                                    LanesAvx2& l) {
+  __m256d* s = l.s;
+  const __m256d u = _mm256_sub_pd(
+      _mm256_sub_pd(
+          _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(f.b0, x), _mm256_mul_pd(f.b1, s[kX1])),
+                        _mm256_mul_pd(f.b2, s[kX2])),
+          _mm256_mul_pd(f.a2, s[kU2])),
+      _mm256_mul_pd(f.a1, s[kU1]));
+  const __m256d y = _mm256_sub_pd(
+      _mm256_sub_pd(_mm256_add_pd(_mm256_sub_pd(u, _mm256_add_pd(s[kU1], s[kU1])), s[kU2]),
+                    _mm256_mul_pd(f.hpA2, s[kY2])),
+      _mm256_mul_pd(f.hpA1, s[kY1]));
+  l.sum = _mm256_add_pd(l.sum, _mm256_mul_pd(y, y));
+  s[kX2] = s[kX1];
+  s[kX1] = x;
+  s[kU2] = s[kU1];
+  s[kU1] = u;
+  s[kY2] = s[kY1];
+  s[kY1] = y;
 }
 
 // Row k of the result holds element k of each of the four rows.
@@ -47,44 +61,47 @@ __attribute__((target("avx2"), always_inline)) inline void transpose(__m256d (&r
   r[3] = _mm256_permute2f128_pd(a1, a3, 0x31);
 }
 
+// Lanes `first` to first + 4 kGroups - 1.
 template <int kGroups>
-__attribute__((target("avx2"))) void kWeightLanesAvx2(const KWeighting& k, const double* rows,
+__attribute__((target("avx2"))) void kWeightFoursAvx2(const KWeighting& k, const double* rows,
                                                       std::int64_t stride, std::int64_t from,
-                                                      std::int64_t to, KLaneStates& lanes) {
+                                                      std::int64_t to, KLaneStates& lanes,
+                                                      int first) {
   const CascadeAvx2 f{_mm256_set1_pd(k.shelf.b0),   _mm256_set1_pd(k.shelf.b1),
                       _mm256_set1_pd(k.shelf.b2),   _mm256_set1_pd(k.shelf.a1),
                       _mm256_set1_pd(k.shelf.a2),   _mm256_set1_pd(k.highPass.a1),
                       _mm256_set1_pd(k.highPass.a2)};
-  __m256d s[kGroups][4], sum[kGroups];
+  LanesAvx2 l[kGroups];
   for (int g = 0; g < kGroups; ++g) {
-    for (int i = 0; i < 4; ++i) s[g][i] = _mm256_load_pd(&lanes.s[i][4 * g]);
-    sum[g] = _mm256_load_pd(&lanes.sum[4 * g]);
+    for (int i = 0; i < kKStateSize; ++i) l[g].s[i] = _mm256_load_pd(&lanes.s[i][first + 4 * g]);
+    l[g].sum = _mm256_load_pd(&lanes.sum[first + 4 * g]);
   }
+  const double* r = rows + first * stride;
   std::int64_t t = from;
   // Four steps at a time: each row's four inputs one load, turned around.
   for (; t + 4 <= to; t += 4) {
     __m256d v[kGroups][4];
-#pragma GCC unroll 4
+#pragma GCC unroll 2
     for (int g = 0; g < kGroups; ++g) {
 #pragma GCC unroll 4
-      for (int j = 0; j < 4; ++j) v[g][j] = _mm256_loadu_pd(rows + (4 * g + j) * stride + t);
+      for (int j = 0; j < 4; ++j) v[g][j] = _mm256_loadu_pd(r + (4 * g + j) * stride + t);
       transpose(v[g]);
     }
 #pragma GCC unroll 4
     for (int i = 0; i < 4; ++i) {
-#pragma GCC unroll 4
-      for (int g = 0; g < kGroups; ++g) stepAvx2(f, v[g][i], s[g], sum[g]);
+#pragma GCC unroll 2
+      for (int g = 0; g < kGroups; ++g) stepAvx2(f, v[g][i], l[g]);
     }
   }
   for (; t < to; ++t) {
     for (int g = 0; g < kGroups; ++g) {
-      const double* r = rows + 4 * g * stride + t;
-      stepAvx2(f, _mm256_set_pd(r[3 * stride], r[2 * stride], r[stride], r[0]), s[g], sum[g]);
+      const double* q = r + 4 * g * stride + t;
+      stepAvx2(f, _mm256_set_pd(q[3 * stride], q[2 * stride], q[stride], q[0]), l[g]);
     }
   }
   for (int g = 0; g < kGroups; ++g) {
-    for (int i = 0; i < 4; ++i) _mm256_store_pd(&lanes.s[i][4 * g], s[g][i]);
-    _mm256_store_pd(&lanes.sum[4 * g], sum[g]);
+    for (int i = 0; i < kKStateSize; ++i) _mm256_store_pd(&lanes.s[i][first + 4 * g], l[g].s[i]);
+    _mm256_store_pd(&lanes.sum[first + 4 * g], l[g].sum);
   }
 }
 
@@ -98,17 +115,31 @@ __attribute__((target("avx2"))) void kWeightLanesAvx2(const KWeighting& k, const
 struct CascadeAvx512 {
   __m512d b0, b1, b2, a1, a2, hpA1, hpA2;
 };
+struct LanesAvx512 {
+  __m512d s[kKStateSize], sum;
+};
 
 __attribute__((target("avx512f"), always_inline)) inline void stepAvx512(const CascadeAvx512& f,
-                                                                         __m512d x, __m512d* s,
-                                                                         __m512d& sum) {
-  const __m512d u = _mm512_add_pd(_mm512_mul_pd(f.b0, x), s[0]);
-  s[0] = _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(f.b1, x), s[1]), _mm512_mul_pd(f.a1, u));
-  s[1] = _mm512_sub_pd(_mm512_mul_pd(f.b2, x), _mm512_mul_pd(f.a2, u));
-  const __m512d y = _mm512_add_pd(u, s[2]);
-  s[2] = _mm512_sub_pd(_mm512_sub_pd(s[3], _mm512_add_pd(u, u)), _mm512_mul_pd(f.hpA1, y));
-  s[3] = _mm512_sub_pd(u, _mm512_mul_pd(f.hpA2, y));
-  sum = _mm512_add_pd(sum, _mm512_mul_pd(y, y));
+                                                                         __m512d x,
+                                                                         LanesAvx512& l) {
+  __m512d* s = l.s;
+  const __m512d u = _mm512_sub_pd(
+      _mm512_sub_pd(
+          _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(f.b0, x), _mm512_mul_pd(f.b1, s[kX1])),
+                        _mm512_mul_pd(f.b2, s[kX2])),
+          _mm512_mul_pd(f.a2, s[kU2])),
+      _mm512_mul_pd(f.a1, s[kU1]));
+  const __m512d y = _mm512_sub_pd(
+      _mm512_sub_pd(_mm512_add_pd(_mm512_sub_pd(u, _mm512_add_pd(s[kU1], s[kU1])), s[kU2]),
+                    _mm512_mul_pd(f.hpA2, s[kY2])),
+      _mm512_mul_pd(f.hpA1, s[kY1]));
+  l.sum = _mm512_add_pd(l.sum, _mm512_mul_pd(y, y));
+  s[kX2] = s[kX1];
+  s[kX1] = x;
+  s[kU2] = s[kU1];
+  s[kU1] = u;
+  s[kY2] = s[kY1];
+  s[kY1] = y;
 }
 
 // Steps t .. t + 3 of rows r, r + stride, ..., r + 7 stride: v[i] holds step
@@ -118,6 +149,7 @@ __attribute__((target("avx512f"), always_inline)) inline void loadSteps(const do
                                                                         const __m512i (&pick)[2],
                                                                         __m512d (&v)[4]) {
   __m512d z[4];
+#pragma GCC unroll 4
   for (int j = 0; j < 4; ++j) {
     z[j] = _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_loadu_pd(r + j * stride)),
                               _mm256_loadu_pd(r + (j + 4) * stride), 1);
@@ -131,44 +163,38 @@ __attribute__((target("avx512f"), always_inline)) inline void loadSteps(const do
   v[3] = _mm512_permutex2var_pd(hi01, pick[1], hi23);
 }
 
-template <int kGroups>
-__attribute__((target("avx512f"))) void kWeightLanesAvx512(const KWeighting& k, const double* rows,
+// Lanes `first` to first + 7. One vector of lanes at a time: with direct
+// form I a step waits on little more than one product and one sum, and a
+// second vector's states would not fit in the registers beside the first's.
+__attribute__((target("avx512f"))) void kWeightEightAvx512(const KWeighting& k, const double* rows,
                                                            std::int64_t stride, std::int64_t from,
-                                                           std::int64_t to, KLaneStates& lanes) {
+                                                           std::int64_t to, KLaneStates& lanes,
+                                                           int first) {
   const CascadeAvx512 f{_mm512_set1_pd(k.shelf.b0),   _mm512_set1_pd(k.shelf.b1),
                         _mm512_set1_pd(k.shelf.b2),   _mm512_set1_pd(k.shelf.a1),
                         _mm512_set1_pd(k.shelf.a2),   _mm512_set1_pd(k.highPass.a1),
                         _mm512_set1_pd(k.highPass.a2)};
-  __m512d s[kGroups][4], sum[kGroups];
-  for (int g = 0; g < kGroups; ++g) {
-    for (int i = 0; i < 4; ++i) s[g][i] = _mm512_load_pd(&lanes.s[i][8 * g]);
-    sum[g] = _mm512_load_pd(&lanes.sum[8 * g]);
-  }
+  LanesAvx512 l;
+  for (int i = 0; i < kKStateSize; ++i) l.s[i] = _mm512_load_pd(&lanes.s[i][first]);
+  l.sum = _mm512_load_pd(&lanes.sum[first]);
   const __m512i pick[2] = {_mm512_setr_epi64(0, 1, 8, 9, 4, 5, 12, 13),
                            _mm512_setr_epi64(2, 3, 10, 11, 6, 7, 14, 15)};
+  const double* r = rows + first * stride;
   std::int64_t t = from;
   // Four steps at a time: each row's four inputs one load, turned around.
   for (; t + 4 <= to; t += 4) {
-    __m512d v[kGroups][4];
-#pragma GCC unroll 2
-    for (int g = 0; g < kGroups; ++g) loadSteps(rows + 8 * g * stride + t, stride, pick, v[g]);
+    __m512d v[4];
+    loadSteps(r + t, stride, pick, v);
 #pragma GCC unroll 4
-    for (int i = 0; i < 4; ++i) {
-#pragma GCC unroll 2
-      for (int g = 0; g < kGroups; ++g) stepAvx512(f, v[g][i], s[g], sum[g]);
-    }
+    for (int i = 0; i < 4; ++i) stepAvx512(f, v[i], l);
   }
   for (; t < to; ++t) {
-    for (int g = 0; g < kGroups; ++g) {
-      alignas(64) double x[8];
-      for (int j = 0; j < 8; ++j) x[j] = rows[(8 * g + j) * stride + t];
-      stepAvx512(f, _mm512_load_pd(x), s[g], sum[g]);
-    }
+    alignas(64) double x[8];
+    for (int j = 0; j < 8; ++j) x[j] = r[j * stride + t];
+    stepAvx512(f, _mm512_load_pd(x), l);
   }
-  for (int g = 0; g < kGroups; ++g) {
-    for (int i = 0; i < 4; ++i) _mm512_store_pd(&lanes.s[i][8 * g], s[g][i]);
-    _mm512_store_pd(&lanes.sum[8 * g], sum[g]);
-  }
+  for (int i = 0; i < kKStateSize; ++i) _mm512_store_pd(&lanes.s[i][first], l.s[i]);
+  _mm512_store_pd(&lanes.sum[first], l.sum);
 }
 #if !defined(__clang__)
 #pragma GCC diagnostic pop
@@ -181,18 +207,14 @@ void kWeightLanes(const KWeighting& k, const double* rows, std::int64_t stride, 
                   std::int64_t to, KLaneStates& lanes, int count) {
 #if RIL_AVX2
   if (haveAvx512()) {
-    if (count <= 8) {
-      kWeightLanesAvx512<1>(k, rows, stride, from, to, lanes);
-    } else {
-      kWeightLanesAvx512<2>(k, rows, stride, from, to, lanes);
+    for (int first = 0; first < count; first += 8) {
+      kWeightEightAvx512(k, rows, stride, from, to, lanes, first);
     }
     return;
   }
   if (haveAvx2()) {
-    if (count <= 8) {
-      kWeightLanesAvx2<2>(k, rows, stride, from, to, lanes);
-    } else {
-      kWeightLanesAvx2<4>(k, rows, stride, from, to, lanes);
+    for (int first = 0; first < count; first += 8) {
+      kWeightFoursAvx2<2>(k, rows, stride, from, to, lanes, first);
     }
     return;
   }

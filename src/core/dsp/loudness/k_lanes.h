@@ -1,7 +1,8 @@
 // The K-weighting over sixteen independent runs at once (segments of one or
-// more channels), in the lanes of two AVX-512 or four AVX2 vectors where the
-// processor has them; each lane does kStep's operations in its order, so a lane's outputs
-// are bit for bit those of kStep over the same inputs.
+// more channels), eight lanes at a time in one AVX-512 vector or two AVX2
+// vectors where the processor has them; each lane does kStep's operations in
+// its order, so a lane's outputs are bit for bit those of kStep over the same
+// inputs.
 #pragma once
 
 #include <cstdint>
@@ -14,12 +15,16 @@ inline constexpr int kKLanes = 16;
 
 // The lanes' states (s[i][j]: state i of lane j) and sums of squared outputs.
 struct KLaneStates {
-  alignas(64) double s[4][kKLanes] = {};
+  alignas(64) double s[kKStateSize][kKLanes] = {};
   alignas(64) double sum[kKLanes] = {};
 
-  KState state(int lane) const { return KState{{s[0][lane], s[1][lane], s[2][lane], s[3][lane]}}; }
+  KState state(int lane) const {
+    KState st;
+    for (int i = 0; i < kKStateSize; ++i) st.s[i] = s[i][lane];
+    return st;
+  }
   void setState(int lane, const KState& st) {
-    for (int i = 0; i < 4; ++i) s[i][lane] = st.s[i];
+    for (int i = 0; i < kKStateSize; ++i) s[i][lane] = st.s[i];
   }
 };
 

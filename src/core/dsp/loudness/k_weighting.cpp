@@ -44,12 +44,9 @@ Biquad highPassFor(double rate) {
   return f;
 }
 
-// s1, s2 of one biquad at rest with input x (its output then gain x x).
-void restingState(const Biquad& f, double x, double& s1, double& s2) {
-  const double gain = (f.b0 + f.b1 + f.b2) / (1.0 + f.a1 + f.a2);
-  const double y = gain * x;
-  s2 = f.b2 * x - f.a2 * y;
-  s1 = (f.b1 * x - f.a1 * y) + s2;
+// The gain of a biquad for a constant input.
+double restingGain(const Biquad& f) {
+  return (f.b0 + f.b1 + f.b2) / (1.0 + f.a1 + f.a2);
 }
 
 }  // namespace
@@ -59,10 +56,12 @@ KWeighting kWeightingFor(double sampleRate) {
 }
 
 KState steadyState(const KWeighting& k, double x) {
+  const double u = restingGain(k.shelf) * x;
+  const double y = restingGain(k.highPass) * u;
   KState st;
-  restingState(k.shelf, x, st.s[0], st.s[1]);
-  const double shelfGain = (k.shelf.b0 + k.shelf.b1 + k.shelf.b2) / (1.0 + k.shelf.a1 + k.shelf.a2);
-  restingState(k.highPass, shelfGain * x, st.s[2], st.s[3]);
+  st.s[kX1] = st.s[kX2] = x;
+  st.s[kU1] = st.s[kU2] = u;
+  st.s[kY1] = st.s[kY2] = y;
   return st;
 }
 

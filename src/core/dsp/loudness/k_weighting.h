@@ -1,14 +1,19 @@
 // The K-weighting of loudness measurement: a high shelf (the head's effect,
 // +4 dB above about 1.7 kHz) followed by a high-pass (the revised low-frequency
-// B-curve, about 38 Hz), each a biquad in transposed direct form II, designed
-// for any sample rate from the analog prototype by the bilinear transform.
+// B-curve, about 38 Hz), each a biquad in direct form I, designed for any
+// sample rate from the analog prototype by the bilinear transform.
+//
+// Direct form I keeps each stage's recursion to one product and one
+// subtraction a step (the feedback of the last output comes last), where the
+// transposed form chains a product and two sums: vector lanes that run the
+// steps of one segment each wait on that chain.
 #pragma once
 
 #include <cstdint>
 
 namespace ril::kernels {
 
-// y = b0 x + s1;  s1 = b1 x - a1 y + s2;  s2 = b2 x - a2 y  (a0 = 1).
+// y[t] = b0 x[t] + b1 x[t-1] + b2 x[t-2] - a1 y[t-1] - a2 y[t-2]  (a0 = 1).
 struct Biquad {
   double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
 };
@@ -18,9 +23,11 @@ struct KWeighting {
   Biquad highPass;
 };
 
-// The two stages' states: s1 and s2 of the shelf, then of the high-pass.
+// The cascade's memory: the shelf's last two inputs and outputs, then the
+// high-pass's last two outputs (its inputs are the shelf's outputs).
+enum KStateIndex { kX1, kX2, kU1, kU2, kY1, kY2, kKStateSize };
 struct KState {
-  double s[4] = {0, 0, 0, 0};
+  double s[kKStateSize] = {0, 0, 0, 0, 0, 0};
 };
 
 // The filters at `sampleRate` Hz (> 0).
@@ -30,14 +37,17 @@ KWeighting kWeightingFor(double sampleRate);
 // for operation. The high-pass's numerator 1, -2, 1 is taken as it is: its
 // products are exact, so they are left out.
 inline double kStep(const KWeighting& k, KState& st, double x) {
+  double* s = st.s;
   const Biquad& p = k.shelf;
-  const double u = p.b0 * x + st.s[0];
-  st.s[0] = (p.b1 * x + st.s[1]) - p.a1 * u;
-  st.s[1] = p.b2 * x - p.a2 * u;
+  const double u = (((p.b0 * x + p.b1 * s[kX1]) + p.b2 * s[kX2]) - p.a2 * s[kU2]) - p.a1 * s[kU1];
   const Biquad& q = k.highPass;
-  const double y = u + st.s[2];
-  st.s[2] = (st.s[3] - (u + u)) - q.a1 * y;
-  st.s[3] = u - q.a2 * y;
+  const double y = (((u - (s[kU1] + s[kU1])) + s[kU2]) - q.a2 * s[kY2]) - q.a1 * s[kY1];
+  s[kX2] = s[kX1];
+  s[kX1] = x;
+  s[kU2] = s[kU1];
+  s[kU1] = u;
+  s[kY2] = s[kY1];
+  s[kY1] = y;
   return y;
 }
 
