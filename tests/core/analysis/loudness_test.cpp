@@ -91,6 +91,25 @@ TEST(KWeightingTest, MatchesThePrintedCoefficientsAt48kHz) {
   EXPECT_NEAR(k.highPass.a2, 0.99007225036621, 1e-11);
 }
 
+// A segment's warm-up starts from the state the filters rest in for its
+// first input: fed that input on, they stay there, and the high-pass gives
+// nothing out. A state in the wrong places would swing and ring.
+TEST(KWeightingTest, SteadyStateIsAtRestForItsInput) {
+  for (double rate : {8000.0, 44100.0, 48000.0, 192000.0}) {
+    const kernels::KWeighting k = kernels::kWeightingFor(rate);
+    for (double x : {1.0, -0.25, 3e-5}) {
+      const kernels::KState rest = kernels::steadyState(k, x);
+      kernels::KState st = rest;
+      for (int t = 0; t < 1000; ++t) {
+        ASSERT_LE(std::fabs(kernels::kStep(k, st, x)), 1e-12 * std::fabs(x)) << rate << " Hz";
+      }
+      for (int i = 0; i < kernels::kKStateSize; ++i) {
+        EXPECT_NEAR(st.s[i], rest.s[i], 1e-12 * std::fabs(x)) << rate << " Hz, state " << i;
+      }
+    }
+  }
+}
+
 // Every path (AVX-512 and AVX2 where the processor has them, the baseline)
 // gives kStep's sums and states bit for bit, over runs cut into two calls at
 // every length up to 20 and beyond, on edge values among the random ones.
