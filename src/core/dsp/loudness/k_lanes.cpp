@@ -43,12 +43,7 @@ __attribute__((target("avx2"), always_inline)) inline void stepAvx2(const Cascad
                     _mm256_mul_pd(f.hpA2, s[kY2])),
       _mm256_mul_pd(f.hpA1, s[kY1]));
   l.sum = _mm256_add_pd(l.sum, _mm256_mul_pd(y, y));
-  s[kX2] = s[kX1];
-  s[kX1] = x;
-  s[kU2] = s[kU1];
-  s[kU1] = u;
-  s[kY2] = s[kY1];
-  s[kY1] = y;
+  moveOn(s, x, u, y);
 }
 
 // Row k of the result holds element k of each of the four rows.
@@ -134,12 +129,7 @@ __attribute__((target("avx512f"), always_inline)) inline void stepAvx512(const C
                     _mm512_mul_pd(f.hpA2, s[kY2])),
       _mm512_mul_pd(f.hpA1, s[kY1]));
   l.sum = _mm512_add_pd(l.sum, _mm512_mul_pd(y, y));
-  s[kX2] = s[kX1];
-  s[kX1] = x;
-  s[kU2] = s[kU1];
-  s[kU1] = u;
-  s[kY2] = s[kY1];
-  s[kY1] = y;
+  moveOn(s, x, u, y);
 }
 
 // Steps t .. t + 3 of rows r, r + stride, ..., r + 7 stride: v[i] holds step

@@ -30,6 +30,20 @@ struct KState {
   double s[kKStateSize] = {0, 0, 0, 0, 0, 0};
 };
 
+// The end of a step, on one lane or a vector of them: each stage's memory
+// moves on by one frame, x the step's input, u the shelf's output, y the
+// high-pass's. By reference: a vector passed by value would change the
+// calling convention outside the functions built for its instructions.
+template <typename V>
+[[gnu::always_inline]] inline void moveOn(V* s, const V& x, const V& u, const V& y) {
+  s[kX2] = s[kX1];
+  s[kX1] = x;
+  s[kU2] = s[kU1];
+  s[kU1] = u;
+  s[kY2] = s[kY1];
+  s[kY1] = y;
+}
+
 // The filters at `sampleRate` Hz (> 0).
 KWeighting kWeightingFor(double sampleRate);
 
@@ -42,12 +56,7 @@ inline double kStep(const KWeighting& k, KState& st, double x) {
   const double u = (((p.b0 * x + p.b1 * s[kX1]) + p.b2 * s[kX2]) - p.a2 * s[kU2]) - p.a1 * s[kU1];
   const Biquad& q = k.highPass;
   const double y = (((u - (s[kU1] + s[kU1])) + s[kU2]) - q.a2 * s[kY2]) - q.a1 * s[kY1];
-  s[kX2] = s[kX1];
-  s[kX1] = x;
-  s[kU2] = s[kU1];
-  s[kU1] = u;
-  s[kY2] = s[kY1];
-  s[kY1] = y;
+  moveOn(s, x, u, y);
   return y;
 }
 
