@@ -49,7 +49,7 @@ LoudnessMeter::LoudnessMeter(double sampleRate, ChannelWeights weights)
     : channels_(static_cast<int>(weights.weights.size())),
       k_(kernels::kWeightingFor(std::max(sampleRate, double{kLeastLoudnessRate}))),
       factor_(kernels::truePeakFactor(sampleRate)),
-      warmUp_(kernels::kWarmUpFrames(std::max(sampleRate, double{kLeastLoudnessRate}))),
+      primer_(kernels::kPrimerFor(std::max(sampleRate, double{kLeastLoudnessRate}))),
       segments_(channels_ <= 1   ? 16
                 : channels_ == 2 ? 8
                                  : 4) {
@@ -81,15 +81,15 @@ void LoudnessMeter::add(const FrameSource& source, std::int64_t frames) {
 
 std::vector<std::int64_t> LoudnessMeter::segmentBegins(std::int64_t A, std::int64_t frames) const {
   const std::int64_t B = trace_.binFrames;
-  // Segments of at least three warm-ups, so that the warm-ups cost little.
-  std::int64_t segments = std::clamp<std::int64_t>(frames / (3 * warmUp_ + B), 1, segments_);
+  // Segments of at least three times the frames a segment reads in front,
+  // so that those cost little and lie within the block.
+  const std::int64_t front = primer_->frames();
+  std::int64_t segments = std::clamp<std::int64_t>(frames / (3 * front + B), 1, segments_);
   if (!trace_.weighted) segments = 1;
-  // Segment 0 has no warm-up: it is longer by one, so that every lane takes
-  // about as many steps.
-  const std::int64_t own = (frames - (segments > 1 ? warmUp_ : 0)) / segments;
+  const std::int64_t own = frames / segments;
   std::vector<std::int64_t> begin(static_cast<std::size_t>(segments) + 1);
   begin[0] = A;
-  for (std::int64_t j = 1; j < segments; ++j) begin[j] = (A + warmUp_ + j * own) / B * B;
+  for (std::int64_t j = 1; j < segments; ++j) begin[j] = (A + j * own) / B * B;
   begin[segments] = A + frames;
   return begin;
 }
@@ -137,8 +137,7 @@ int LoudnessMeter::plan(std::int64_t frames) {
     for (int c = 0; c < channels_; ++c) {
       Lane lane;
       lane.channel = c;
-      lane.own = begin[j];
-      lane.stream = j == 0 ? A : begin[j] - warmUp_;
+      lane.begin = begin[j];
       lane.end = begin[j + 1];
       lanes_.push_back(lane);
     }
@@ -156,7 +155,7 @@ void LoudnessMeter::runTask(int task, const FrameSource& source) {
   TaskScratch& s = scratch_[static_cast<std::size_t>(task)];
   startLanes(lanes, count, source, s);
   std::int64_t steps = 0;
-  for (int i = 0; i < count; ++i) steps = std::max(steps, lanes[i].end - lanes[i].stream);
+  for (int i = 0; i < count; ++i) steps = std::max(steps, lanes[i].end - lanes[i].begin);
   for (std::int64_t t0 = 0; t0 < steps; t0 += kChunk) {
     const std::int64_t n = std::min(kChunk, steps - t0);
     fillLanes(lanes, count, source, t0, n, s);
@@ -180,15 +179,62 @@ void LoudnessMeter::startLanes(Lane* lanes, int count, const FrameSource& source
     // An interpolated value no larger than a sample peak is never the true
     // peak (the sample peak wins the tie): only larger ones are looked for.
     lane.interpolated = {std::max(interpolated_[c].peak, trace_.samplePeaks[c].peak), -1};
-    if (lane.stream == blockStart_) {
+    if (lane.begin == blockStart_) {
       s.k.setState(i, state_[c]);
       std::copy_n(history_.data() + c * kTruePeakHistory, kTruePeakHistory,
                   s.planar.data() + i * kRow);
-    } else {
-      double x0 = 0;
-      source.read(lane.channel, lane.stream - blockStart_, 1, &x0);
-      s.k.setState(i, kernels::steadyState(k_, x0));
-      std::fill_n(s.planar.data() + i * kRow, kTruePeakHistory, 0.0);
+    }
+  }
+  primeLanes(lanes, count, source, s);
+}
+
+namespace {
+
+// Lane i and the later lanes over the same frames as it (its segment's other
+// channels, each once), marked done and listed in `taken`, of which it gives
+// the count; `point(k)` gives where lane k's channel is read to, in
+// rows[channel] (the others null).
+template <typename Lane, typename Point>
+int gatherSegment(const Lane* lanes, int i, int count, bool* done, int* taken,
+                  std::vector<double*>& rows, Point point) {
+  std::fill(rows.begin(), rows.end(), nullptr);
+  int n = 0;
+  for (int k = i; k < count; ++k) {
+    double*& row = rows[static_cast<std::size_t>(lanes[k].channel)];
+    if (lanes[k].begin == lanes[i].begin && lanes[k].end == lanes[i].end && !row) {
+      row = point(k);
+      done[k] = true;
+      taken[n++] = k;
+    }
+  }
+  return n;
+}
+
+}  // namespace
+
+// The lanes of segments that begin inside the block start from the frames
+// in front of them: their filters' state, and the interpolator's history.
+void LoudnessMeter::primeLanes(const Lane* lanes, int count, const FrameSource& source,
+                               TaskScratch& s) {
+  const std::int64_t F = primer_->frames();
+  // Per channel, the frames in front of a segment: kept by the thread, whose
+  // next files need it again.
+  thread_local std::vector<double> front;
+  bool done[kKLanes] = {};
+  int taken[kKLanes];
+  s.rows.resize(static_cast<std::size_t>(channels_));
+  for (int i = 0; i < count; ++i) {
+    if (done[i] || lanes[i].begin == blockStart_) continue;
+    front.resize(std::max(front.size(), static_cast<std::size_t>(channels_ * F)));
+    const int n = gatherSegment(lanes, i, count, done, taken, s.rows, [&](int k) {
+      return front.data() + static_cast<std::size_t>(lanes[k].channel * F);
+    });
+    source.readChannels(lanes[i].begin - F - blockStart_, F, s.rows.data(), channels_);
+    for (int j = 0; j < n; ++j) {
+      const int k = taken[j];
+      const double* x = s.rows[static_cast<std::size_t>(lanes[k].channel)] + F;
+      s.k.setState(k, primer_->state(x));
+      std::copy_n(x - kTruePeakHistory, kTruePeakHistory, s.planar.data() + k * kRow);
     }
   }
 }
@@ -198,19 +244,14 @@ void LoudnessMeter::startLanes(Lane* lanes, int count, const FrameSource& source
 void LoudnessMeter::readLanes(const Lane* lanes, int count, const FrameSource& source,
                               std::int64_t t0, std::int64_t steps, TaskScratch& s) {
   bool done[kKLanes] = {};
+  int taken[kKLanes];
   s.rows.resize(static_cast<std::size_t>(channels_));
   for (int i = 0; i < count; ++i) {
-    const std::int64_t at = lanes[i].stream + t0;
+    const std::int64_t at = lanes[i].begin + t0;
     const std::int64_t n = std::clamp<std::int64_t>(lanes[i].end - at, 0, steps);
     if (done[i] || n <= 0) continue;
-    std::fill(s.rows.begin(), s.rows.end(), nullptr);
-    for (int k = i; k < count; ++k) {
-      double*& row = s.rows[static_cast<std::size_t>(lanes[k].channel)];
-      if (lanes[k].stream == lanes[i].stream && lanes[k].end == lanes[i].end && !row) {
-        row = s.planar.data() + k * kRow + kTruePeakHistory;
-        done[k] = true;
-      }
-    }
+    gatherSegment(lanes, i, count, done, taken, s.rows,
+                  [&](int k) { return s.planar.data() + k * kRow + kTruePeakHistory; });
     source.readChannels(at - blockStart_, n, s.rows.data(), channels_);
   }
 }
@@ -221,14 +262,11 @@ void LoudnessMeter::fillLanes(Lane* lanes, int count, const FrameSource& source,
   for (int i = 0; i < count; ++i) {
     Lane& lane = lanes[i];
     double* x = s.planar.data() + i * kRow + kTruePeakHistory;
-    const std::int64_t at = lane.stream + t0;
+    const std::int64_t at = lane.begin + t0;
     const std::int64_t n = std::clamp<std::int64_t>(lane.end - at, 0, steps);
     if (n < steps) std::fill(x + n, x + steps + kPad, 0.0);
-    const std::int64_t from = std::max(lane.own, at), to = std::min(lane.end, at + n);
-    if (from < to) {
-      kernels::scanPeaks(x + (from - at), to - from, from, factor_, lane.sample, lane.interpolated);
-    }
-    if (to == lane.end && n > 0 && lane.end == blockStart_ + blockFrames_) {
+    if (n > 0) kernels::scanPeaks(x, n, at, factor_, lane.sample, lane.interpolated);
+    if (at + n == lane.end && n > 0 && lane.end == blockStart_ + blockFrames_) {
       std::copy_n(x + n - kTruePeakHistory, kTruePeakHistory,
                   endHistory_.data() + static_cast<std::size_t>(lane.channel) * kTruePeakHistory);
     }
@@ -236,19 +274,14 @@ void LoudnessMeter::fillLanes(Lane* lanes, int count, const FrameSource& source,
 }
 
 std::int64_t LoudnessMeter::nextEvent(const Lane& lane, std::int64_t t) const {
-  const std::int64_t at = lane.stream + t;
+  const std::int64_t at = lane.begin + t;
   if (at >= lane.end) return kNever;
-  if (at < lane.own) return lane.own - lane.stream;
   const std::int64_t B = trace_.binFrames;
-  return std::min(lane.end, (at / B + 1) * B) - lane.stream;
+  return std::min(lane.end, (at / B + 1) * B) - lane.begin;
 }
 
 void LoudnessMeter::handleEvent(const Lane& lane, int index, std::int64_t t, TaskScratch& s) {
-  const std::int64_t at = lane.stream + t;
-  if (at == lane.own) {  // the warm-up is over: what it summed does not count
-    s.k.sum[index] = 0.0;
-    return;
-  }
+  const std::int64_t at = lane.begin + t;
   const std::int64_t bin = (at - 1) / trace_.binFrames - firstBin_;
   blockBins_[static_cast<std::size_t>(bin * channels_ + lane.channel)] = s.k.sum[index];
   s.k.sum[index] = 0.0;
@@ -267,11 +300,9 @@ void LoudnessMeter::filterSteps(Lane* lanes, int count, std::int64_t from, std::
                           count);
     t = next;
     for (int i = 0; i < count; ++i) {
-      const std::int64_t at = lanes[i].stream + t;
+      const std::int64_t at = lanes[i].begin + t;
       const bool event =
-          at <= lanes[i].end && t > 0 &&
-          (at == lanes[i].own ||
-           (at > lanes[i].own && (at == lanes[i].end || at % trace_.binFrames == 0)));
+          at <= lanes[i].end && t > 0 && (at == lanes[i].end || at % trace_.binFrames == 0);
       if (event) handleEvent(lanes[i], i, t, s);
     }
   }

@@ -5,18 +5,19 @@
 // The filters carry their state from frame to frame. To run them side by
 // side, in vector lanes and on several threads, each block of frames is cut
 // into segments at 100 ms boundaries; a segment after the first starts from
-// the state the filters would rest in had its input stood still, and runs
-// over the kWarmUpFrames frames in front of it before its own: by then the
-// state's error has died away below 1e-13 of the signal. The cut depends only
-// on the block, so the result is the same for any number of threads.
+// the state the frames in front of it leave (KPrimer), within 1e-13 of the
+// signal of the state one serial run reaches there. The cut depends only on
+// the block, so the result is the same for any number of threads.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/analysis/frame_source.h"
 #include "core/dsp/loudness/k_lanes.h"
+#include "core/dsp/loudness/k_primer.h"
 #include "core/dsp/loudness/k_weighting.h"
 #include "core/dsp/loudness/true_peak.h"
 
@@ -87,7 +88,6 @@ class LoudnessMeter {
   // allow (each at most the lanes a task runs): for two threads sharing
   // the blocks, a half each.
   void splitTasksInHalves(bool on) { halves_ = on; }
-  std::int64_t warmUpFrames() const { return warmUp_; }
   // The lanes (segments times channels) of the block of `frames` frames
   // that will start at frame `blockStart`.
   std::int64_t lanes(std::int64_t blockStart, std::int64_t frames) const;
@@ -99,9 +99,7 @@ class LoudnessMeter {
  private:
   struct Lane {
     int channel = 0;
-    std::int64_t stream = 0;  // first frame it filters (the warm-up's first)
-    std::int64_t own = 0;     // its segment's first frame
-    std::int64_t end = 0;
+    std::int64_t begin = 0, end = 0;  // its segment's frames
     kernels::PeakFound sample, interpolated;
   };
   // One task's buffers: each lane's frames (kTruePeakHistory in front) and
@@ -112,6 +110,7 @@ class LoudnessMeter {
     std::vector<double*> rows;  // per channel, for reading lanes together
   };
   void startLanes(Lane* lanes, int count, const FrameSource& source, TaskScratch& s);
+  void primeLanes(const Lane* lanes, int count, const FrameSource& source, TaskScratch& s);
   void readLanes(const Lane* lanes, int count, const FrameSource& source, std::int64_t t0,
                  std::int64_t steps, TaskScratch& s);
   void fillLanes(Lane* lanes, int count, const FrameSource& source, std::int64_t t0,
@@ -130,7 +129,7 @@ class LoudnessMeter {
   LoudnessTrace trace_;
   kernels::KWeighting k_;
   int factor_;
-  std::int64_t warmUp_;
+  std::shared_ptr<const kernels::KPrimer> primer_;
   int segments_;
   // Carried from block to block, per channel.
   std::vector<kernels::KState> state_;

@@ -24,8 +24,8 @@ inline std::int64_t nominalBlockFrames(int channels, int bitsPerSample) {
 // the loudness of a modification): the blocks above for 8- and 16-bit files
 // of one or two channels, whose results they have always had; twice their
 // size, 2 MiB, for every other format. The loudness meter cuts each block
-// into segments of at least three warm-ups, and a longer block gives it more
-// segments side by side for the same warm-ups.
+// into segments, each starting from the frames in front of it, and a longer
+// block gives it longer segments for the same starts.
 inline std::int64_t meteredBlockFrames(const WavFormat& format) {
   const std::int64_t frames = nominalBlockFrames(format.channels, format.bitsPerSample);
   return format.classic() ? frames : 2 * frames;

@@ -44,34 +44,10 @@ Biquad highPassFor(double rate) {
   return f;
 }
 
-// The gain of a biquad for a constant input.
-double restingGain(const Biquad& f) {
-  return (f.b0 + f.b1 + f.b2) / (1.0 + f.a1 + f.a2);
-}
-
 }  // namespace
 
 KWeighting kWeightingFor(double sampleRate) {
   return KWeighting{shelfFor(sampleRate), highPassFor(sampleRate)};
-}
-
-KState steadyState(const KWeighting& k, double x) {
-  const double u = restingGain(k.shelf) * x;
-  const double y = restingGain(k.highPass) * u;
-  KState st;
-  st.s[kX1] = st.s[kX2] = x;
-  st.s[kU1] = st.s[kU2] = u;
-  st.s[kY1] = st.s[kY2] = y;
-  return st;
-}
-
-std::int64_t kWarmUpFrames(double sampleRate) {
-  // The high-pass's double pole near 1 is the slow part: an error in the
-  // state dies away as n r^n. The step where that falls below 1e-13.
-  const double r = std::sqrt(kWeightingFor(sampleRate).highPass.a2);
-  double n = 1;
-  while (n * std::pow(r, n) > 1e-13 && n < 1e7) n *= 1.05;
-  return static_cast<std::int64_t>(std::ceil(n));
 }
 
 }  // namespace ril::kernels

@@ -9,8 +9,6 @@
 // steps of one segment each wait on that chain.
 #pragma once
 
-#include <cstdint>
-
 namespace ril::kernels {
 
 // y[t] = b0 x[t] + b1 x[t-1] + b2 x[t-2] - a1 y[t-1] - a2 y[t-2]  (a0 = 1).
@@ -59,14 +57,5 @@ inline double kStep(const KWeighting& k, KState& st, double x) {
   moveOn(s, x, u, y);
   return y;
 }
-
-// The state the cascade settles in when its input has stood at `x` for ever.
-KState steadyState(const KWeighting& k, double x);
-
-// Steps a segment of the filtered data runs over the input in front of it,
-// from the steady state of that input's first value, before its own first
-// frame: enough for the state's error to fall below 1e-13 of the signal, so
-// that the loudness agrees with one serial run far below 1e-9 LU.
-std::int64_t kWarmUpFrames(double sampleRate);
 
 }  // namespace ril::kernels
