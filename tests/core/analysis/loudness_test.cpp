@@ -135,6 +135,8 @@ TEST(KPrimerTest, StateIsThatOfOneRunOverTheWholeSignal) {
       std::copy(std::begin(next), std::end(next), s);
     }
   }
+  // At rates whose response would outlast any block there is none to make.
+  EXPECT_EQ(kernels::KPrimer(kernels::kWeightingFor(4e6)).frames(), kernels::KPrimer::kNoPrimer);
 }
 
 // Every path (AVX-512 and AVX2 where the processor has them, the baseline)

@@ -80,19 +80,52 @@ __attribute__((target("avx512f"))) void pairDotAvx512(const double* r, const dou
 }
 #endif
 
-// The first `h`'s taps that matter, last first: as many as leave the rest
-// weighing at most kCut, made up to a multiple of kDotLanes.
-std::vector<double> cutReversed(const std::vector<double>& h) {
-  std::size_t n = h.size();
-  for (double rest = 0; n > 0 && rest + std::fabs(h[n - 1]) <= kCut; --n) {
-    rest += std::fabs(h[n - 1]);
+// The cascade's response to a unit impulse, a step at a time, in extended
+// precision: in double, the high-pass's poles near 1 would carry the rounding
+// of each step far enough to reach 1e-12.
+class Impulse {
+ public:
+  explicit Impulse(const KWeighting& k) : p_(k.shelf), h_(k.highPass) {}
+  // The shelf's and the cascade's next outputs.
+  void next(long double& u, long double& y) {
+    using W = long double;
+    u = W{p_.b0} * x_ + W{p_.b1} * x1_ + W{p_.b2} * x2_ - W{p_.a1} * u1_ - W{p_.a2} * u2_;
+    y = u - 2 * u1_ + u2_ - W{h_.a1} * y1_ - W{h_.a2} * y2_;
+    x2_ = x1_;
+    x1_ = x_;
+    x_ = 0;
+    u2_ = u1_;
+    u1_ = u;
+    y2_ = y1_;
+    y1_ = y;
   }
-  n = std::min(h.size(), (n + kDotLanes - 1) / kDotLanes * kDotLanes);
-  n = std::max<std::size_t>(n, kDotLanes);
-  std::vector<double> r(n, 0.0);
-  for (std::size_t i = 0; i < n && i < h.size(); ++i) r[n - 1 - i] = h[i];
-  return r;
-}
+
+ private:
+  Biquad p_, h_;
+  long double x_ = 1, x1_ = 0, x2_ = 0, u1_ = 0, u2_ = 0, y1_ = 0, y2_ = 0;
+};
+
+// Taps of a response are kept while what is left of it weighs more than
+// kCut, and on to a multiple of kDotLanes (at least one).
+struct Taps {
+  long double total = 0, kept = 0;
+  std::vector<double> h;
+  bool done = false;
+  void offer(long double v) {
+    if (done) return;
+    if (!h.empty() && h.size() % kDotLanes == 0 && total - kept <= kCut) {
+      done = true;
+      return;
+    }
+    h.push_back(static_cast<double>(v));
+    kept += std::fabs(v);
+  }
+  std::vector<double> reversed() const { return {h.rbegin(), h.rend()}; }
+};
+
+// Longer responses than this are not cut: their rates are too high for a
+// block ever to hold a second segment.
+constexpr std::int64_t kLongestResponse = std::int64_t{1} << 18;
 
 }  // namespace
 
@@ -106,37 +139,31 @@ void pairDot(const double* r, const double* p, std::int64_t n, double& a, double
 
 KPrimer::KPrimer(const KWeighting& k) {
   // The responses die away as n q^n, q the high-pass's pole radius (the
-  // shelf's are far smaller): taken until that is 1e-20, so that what is
-  // cut off is known.
+  // shelf's are far smaller): summed until that is 1e-20, so that what is
+  // cut off is known, and then taken again as far as they matter.
   const double q = std::sqrt(std::max(k.highPass.a2, 0.0));
   std::int64_t length = 64;
-  while (static_cast<double>(length) * std::pow(q, static_cast<double>(length)) > 1e-20 &&
-         length < (std::int64_t{1} << 24)) {
+  while (static_cast<double>(length) * std::pow(q, static_cast<double>(length)) > 1e-20) {
+    if (length > kLongestResponse) return;  // frames_ stays kNoPrimer
     length += length / 8;
   }
-  // In extended precision: in double, the high-pass's poles near 1 would
-  // carry the rounding of each step far enough to reach 1e-12.
-  std::vector<double> u(static_cast<std::size_t>(length)), y(u.size());
-  using Wide = long double;
-  const Biquad& p = k.shelf;
-  const Biquad& h = k.highPass;
-  Wide x1 = 0, x2 = 0, u1 = 0, u2 = 0, y1 = 0, y2 = 0;
-  for (std::size_t i = 0; i < u.size(); ++i) {
-    const Wide x = i == 0 ? 1 : 0;
-    const Wide un =
-        Wide{p.b0} * x + Wide{p.b1} * x1 + Wide{p.b2} * x2 - Wide{p.a1} * u1 - Wide{p.a2} * u2;
-    const Wide yn = un - 2 * u1 + u2 - Wide{h.a1} * y1 - Wide{h.a2} * y2;
-    x2 = x1;
-    x1 = x;
-    u2 = u1;
-    u1 = un;
-    y2 = y1;
-    y1 = yn;
-    u[i] = static_cast<double>(un);
-    y[i] = static_cast<double>(yn);
+  Taps shelf, cascade;
+  long double u = 0, y = 0;
+  Impulse first(k);
+  for (std::int64_t i = 0; i < length; ++i) {
+    first.next(u, y);
+    shelf.total += std::fabs(u);
+    cascade.total += std::fabs(y);
   }
-  shelf_ = cutReversed(u);
-  cascade_ = cutReversed(y);
+  Impulse again(k);
+  for (std::int64_t i = 0; i < length && !(shelf.done && cascade.done); ++i) {
+    again.next(u, y);
+    shelf.offer(u);
+    cascade.offer(y);
+  }
+  if (!shelf.done || !cascade.done) return;
+  shelf_ = shelf.reversed();
+  cascade_ = cascade.reversed();
   frames_ = static_cast<std::int64_t>(std::max(shelf_.size(), cascade_.size())) + 1;
 }
 

@@ -20,8 +20,10 @@ class KPrimer {
  public:
   explicit KPrimer(const KWeighting& k);
 
-  // Frames in front of a segment's first that state() reads.
+  // Frames in front of a segment's first that state() reads; kNoPrimer at
+  // rates so high (MHz) that the response outlasts any block.
   std::int64_t frames() const { return frames_; }
+  static constexpr std::int64_t kNoPrimer = std::int64_t{1} << 40;
 
   // The state before frame x[0], from the frames x[-frames(), 0).
   KState state(const double* x) const;
@@ -30,7 +32,7 @@ class KPrimer {
   // The shelf's and the cascade's responses, last tap first, each a multiple
   // of kDotLanes long.
   std::vector<double> shelf_, cascade_;
-  std::int64_t frames_ = 0;
+  std::int64_t frames_ = kNoPrimer;
 };
 
 // The primer of the K-weighting at `sampleRate` Hz, made once for each rate
