@@ -217,17 +217,20 @@ int gatherSegment(const Lane* lanes, int i, int count, bool* done, int* taken,
 void LoudnessMeter::primeLanes(const Lane* lanes, int count, const FrameSource& source,
                                TaskScratch& s) {
   const std::int64_t F = primer_->frames();
-  // Per channel, the frames in front of a segment: kept by the thread, whose
-  // next files need it again.
+  // The frames in front of a segment, for each of its lanes in the task:
+  // kept by the thread, whose next files need it again.
   thread_local std::vector<double> front;
   bool done[kKLanes] = {};
   int taken[kKLanes];
   s.rows.resize(static_cast<std::size_t>(channels_));
   for (int i = 0; i < count; ++i) {
     if (done[i] || lanes[i].begin == blockStart_) continue;
-    front.resize(std::max(front.size(), static_cast<std::size_t>(channels_ * F)));
-    const int n = gatherSegment(lanes, i, count, done, taken, s.rows, [&](int k) {
-      return front.data() + static_cast<std::size_t>(lanes[k].channel * F);
+    const auto most = static_cast<std::size_t>(std::count_if(
+        lanes + i, lanes + count, [&](const Lane& l) { return l.begin == lanes[i].begin; }));
+    front.resize(std::max(front.size(), most * static_cast<std::size_t>(F)));
+    std::size_t next = 0;
+    const int n = gatherSegment(lanes, i, count, done, taken, s.rows, [&](int) {
+      return front.data() + static_cast<std::size_t>(F) * next++;
     });
     source.readChannels(lanes[i].begin - F - blockStart_, F, s.rows.data(), channels_);
     for (int j = 0; j < n; ++j) {
