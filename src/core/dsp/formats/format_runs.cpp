@@ -13,6 +13,10 @@ namespace ril::kernels {
 
 namespace {
 
+// Vectors of values below 2^24 whose sums a 32-bit lane holds (128 of them
+// stay below 2^31), before they are widened and added to the 64-bit sums.
+constexpr std::int64_t kNarrowSums = 128;
+
 // `Run`: IntegerRun, or WideIntegerRun (whose sum of squares is 128 bits).
 template <typename Run>
 inline void addInteger(Run& r, std::int32_t v, std::int64_t low, std::int64_t high) {
@@ -61,27 +65,34 @@ __attribute__((target("avx2"))) Run integerRunAvx2(const std::int32_t* x, std::i
     const __m256i lowHalf = _mm256_set1_epi64x(0xFFFFFFFF);
     __m256i lo = _mm256_set1_epi32(x[0]), hi = lo;
     __m256i sum = _mm256_setzero_si256(), sq = sum, sqHigh = sum, count = sum;
-    for (std::int64_t i = 0; i < whole; i += 8) {
-      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
-      lo = _mm256_min_epi32(lo, v);
-      hi = _mm256_max_epi32(hi, v);
-      sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(v)));
-      sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(v, 1)));
-      // Products of the even lanes, then of the odd ones: below 2^48 for
-      // values below 2^24, so summed as they are; up to 2^62 over the whole
-      // 32-bit range, whose halves are summed apart.
-      const __m256i odd = _mm256_srli_epi64(v, 32);
-      const __m256i even2 = _mm256_mul_epi32(v, v), odd2 = _mm256_mul_epi32(odd, odd);
-      if constexpr (kWide) {
-        sq = _mm256_add_epi64(sq, _mm256_and_si256(even2, lowHalf));
-        sq = _mm256_add_epi64(sq, _mm256_and_si256(odd2, lowHalf));
-        sqHigh = _mm256_add_epi64(sqHigh, _mm256_srli_epi64(even2, 32));
-        sqHigh = _mm256_add_epi64(sqHigh, _mm256_srli_epi64(odd2, 32));
-      } else {
-        sq = _mm256_add_epi64(sq, _mm256_add_epi64(even2, odd2));
+    // Values over the whole 32-bit range are widened one vector at a time.
+    constexpr std::int64_t kNarrow = kWide ? 1 : kNarrowSums;
+    for (std::int64_t g = 0; g < whole; g += 8 * kNarrow) {
+      __m256i narrow = _mm256_setzero_si256();
+      const std::int64_t end = std::min(whole, g + 8 * kNarrow);
+      for (std::int64_t i = g; i < end; i += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i));
+        lo = _mm256_min_epi32(lo, v);
+        hi = _mm256_max_epi32(hi, v);
+        narrow = _mm256_add_epi32(narrow, v);
+        // Products of the even lanes, then of the odd ones: below 2^48 for
+        // values below 2^24, so summed as they are; up to 2^62 over the whole
+        // 32-bit range, whose halves are summed apart.
+        const __m256i odd = _mm256_srli_epi64(v, 32);
+        const __m256i even2 = _mm256_mul_epi32(v, v), odd2 = _mm256_mul_epi32(odd, odd);
+        if constexpr (kWide) {
+          sq = _mm256_add_epi64(sq, _mm256_and_si256(even2, lowHalf));
+          sq = _mm256_add_epi64(sq, _mm256_and_si256(odd2, lowHalf));
+          sqHigh = _mm256_add_epi64(sqHigh, _mm256_srli_epi64(even2, 32));
+          sqHigh = _mm256_add_epi64(sqHigh, _mm256_srli_epi64(odd2, 32));
+        } else {
+          sq = _mm256_add_epi64(sq, _mm256_add_epi64(even2, odd2));
+        }
+        count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(below, v));
+        count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(v, above));
       }
-      count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(below, v));
-      count = _mm256_sub_epi32(count, _mm256_cmpgt_epi32(v, above));
+      sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(narrow)));
+      sum = _mm256_add_epi64(sum, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(narrow, 1)));
     }
     alignas(32) std::int32_t l[8], h[8], c[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(l), lo);
@@ -118,23 +129,29 @@ __attribute__((target("avx512f"))) Run integerRunAvx512(const std::int32_t* x, s
   const __m512i lowHalf = _mm512_set1_epi64(0xFFFFFFFF);
   __m512i lo = _mm512_set1_epi32(x[0]), hi = lo;
   __m512i sum = _mm512_setzero_si512(), sq = sum, sqHigh = sum;
-  for (std::int64_t i = 0; i < whole; i += 16) {
-    const __m512i v = _mm512_loadu_si512(x + i);
-    lo = _mm512_min_epi32(lo, v);
-    hi = _mm512_max_epi32(hi, v);
-    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_castsi512_si256(v)));
-    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_extracti64x4_epi64(v, 1)));
-    // Products of the even lanes, then of the odd ones, summed as above.
-    const __m512i odd = _mm512_srli_epi64(v, 32);
-    const __m512i even2 = _mm512_mul_epi32(v, v), odd2 = _mm512_mul_epi32(odd, odd);
-    if constexpr (kWide) {
-      sq = _mm512_add_epi64(sq, _mm512_and_si512(even2, lowHalf));
-      sq = _mm512_add_epi64(sq, _mm512_and_si512(odd2, lowHalf));
-      sqHigh = _mm512_add_epi64(sqHigh, _mm512_srli_epi64(even2, 32));
-      sqHigh = _mm512_add_epi64(sqHigh, _mm512_srli_epi64(odd2, 32));
-    } else {
-      sq = _mm512_add_epi64(sq, _mm512_add_epi64(even2, odd2));
+  constexpr std::int64_t kNarrow = kWide ? 1 : kNarrowSums;
+  for (std::int64_t g = 0; g < whole; g += 16 * kNarrow) {
+    __m512i narrow = _mm512_setzero_si512();
+    const std::int64_t end = std::min(whole, g + 16 * kNarrow);
+    for (std::int64_t i = g; i < end; i += 16) {
+      const __m512i v = _mm512_loadu_si512(x + i);
+      lo = _mm512_min_epi32(lo, v);
+      hi = _mm512_max_epi32(hi, v);
+      narrow = _mm512_add_epi32(narrow, v);
+      // Products of the even lanes, then of the odd ones, summed as above.
+      const __m512i odd = _mm512_srli_epi64(v, 32);
+      const __m512i even2 = _mm512_mul_epi32(v, v), odd2 = _mm512_mul_epi32(odd, odd);
+      if constexpr (kWide) {
+        sq = _mm512_add_epi64(sq, _mm512_and_si512(even2, lowHalf));
+        sq = _mm512_add_epi64(sq, _mm512_and_si512(odd2, lowHalf));
+        sqHigh = _mm512_add_epi64(sqHigh, _mm512_srli_epi64(even2, 32));
+        sqHigh = _mm512_add_epi64(sqHigh, _mm512_srli_epi64(odd2, 32));
+      } else {
+        sq = _mm512_add_epi64(sq, _mm512_add_epi64(even2, odd2));
+      }
     }
+    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_castsi512_si256(narrow)));
+    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_extracti64x4_epi64(narrow, 1)));
   }
   Run r;
   r.min = _mm512_reduce_min_epi32(lo);
@@ -178,15 +195,20 @@ __attribute__((target("avx512f,avx512bw"))) std::int64_t stereo24RunsAvx512(
   const __m512i above = _mm512_set1_epi32(static_cast<std::int32_t>(high - 1));
   __m512i lo = _mm512_set1_epi32(INT32_MAX), hi = _mm512_set1_epi32(INT32_MIN);
   __m512i sum = _mm512_setzero_si512(), left = sum, right = sum;
-  for (std::int64_t i = 0; i < whole; i += 8) {
-    const __m512i v = stereo24At(p + 6 * i, i, n);
-    lo = _mm512_min_epi32(lo, v);
-    hi = _mm512_max_epi32(hi, v);
-    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_castsi512_si256(v)));
-    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_extracti64x4_epi64(v, 1)));
-    left = _mm512_add_epi64(left, _mm512_mul_epi32(v, v));
-    const __m512i odd = _mm512_srli_epi64(v, 32);
-    right = _mm512_add_epi64(right, _mm512_mul_epi32(odd, odd));
+  for (std::int64_t g = 0; g < whole; g += 8 * kNarrowSums) {
+    __m512i narrow = _mm512_setzero_si512();
+    const std::int64_t end = std::min(whole, g + 8 * kNarrowSums);
+    for (std::int64_t i = g; i < end; i += 8) {
+      const __m512i v = stereo24At(p + 6 * i, i, n);
+      lo = _mm512_min_epi32(lo, v);
+      hi = _mm512_max_epi32(hi, v);
+      narrow = _mm512_add_epi32(narrow, v);
+      left = _mm512_add_epi64(left, _mm512_mul_epi32(v, v));
+      const __m512i odd = _mm512_srli_epi64(v, 32);
+      right = _mm512_add_epi64(right, _mm512_mul_epi32(odd, odd));
+    }
+    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_castsi512_si256(narrow)));
+    sum = _mm512_add_epi64(sum, _mm512_cvtepi32_epi64(_mm512_extracti64x4_epi64(narrow, 1)));
   }
   if (_mm512_cmplt_epi32_mask(lo, below) != 0 || _mm512_cmpgt_epi32_mask(hi, above) != 0) {
     for (std::int64_t i = 0; i < whole; i += 8) {
