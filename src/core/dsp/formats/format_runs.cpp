@@ -34,20 +34,31 @@ inline void scanFloat(FloatScan& s, double v) {
 }
 
 #if RIL_AVX2
-__attribute__((target("avx2"))) std::int64_t sumLanes64(__m256i v) {
-  alignas(32) std::int64_t s[4];
+// The lanes' total, added as unsigned numbers (modulo 2^64): a run's sum of
+// squares may pass 2^63 (65536 values near 2^24), where signed additions
+// would overflow. A signed sum is its result taken back as signed.
+__attribute__((target("avx2"))) std::uint64_t sumLanes64(__m256i v) {
+  alignas(32) std::uint64_t s[4];
   _mm256_store_si256(reinterpret_cast<__m256i*>(s), v);
   return s[0] + s[1] + s[2] + s[3];
+}
+
+__attribute__((target("avx512f"))) std::uint64_t sumLanes64(__m512i v) {
+  alignas(64) std::uint64_t s[8];
+  _mm512_store_si512(s, v);
+  std::uint64_t t = 0;
+  for (const std::uint64_t lane : s) t += lane;
+  return t;
 }
 
 // A run's sum of squares from the vector sums: of the squares' low halves
 // and high halves for a wide run, of whole squares (high is 0) otherwise.
 template <typename Run>
-void setSquares(Run& r, std::int64_t low, std::int64_t high) {
+void setSquares(Run& r, std::uint64_t low, std::uint64_t high) {
   if constexpr (std::is_same_v<Run, WideIntegerRun>) {
-    r.sumSq = (static_cast<unsigned __int128>(high) << 32) + static_cast<std::uint64_t>(low);
+    r.sumSq = (static_cast<unsigned __int128>(high) << 32) + low;
   } else {
-    r.sumSq = static_cast<std::uint64_t>(low);
+    r.sumSq = low;
   }
 }
 
@@ -103,7 +114,7 @@ __attribute__((target("avx2"))) Run integerRunAvx2(const std::int32_t* x, std::i
       r.max = std::max(r.max, h[k]);
       r.atLimits += c[k];
     }
-    r.sum = sumLanes64(sum);
+    r.sum = static_cast<std::int64_t>(sumLanes64(sum));
     setSquares(r, sumLanes64(sq), sumLanes64(sqHigh));
   }
   for (std::int64_t i = whole; i < n; ++i) addInteger(r, x[i], low, high);
@@ -166,7 +177,7 @@ __attribute__((target("avx512f"))) Run integerRunAvx512(const std::int32_t* x, s
     }
   }
   r.sum = _mm512_reduce_add_epi64(sum);
-  setSquares(r, _mm512_reduce_add_epi64(sq), _mm512_reduce_add_epi64(sqHigh));
+  setSquares(r, sumLanes64(sq), sumLanes64(sqHigh));
   for (std::int64_t i = whole; i < n; ++i) addInteger(r, x[i], low, high);
   return r;
 }
@@ -225,7 +236,7 @@ __attribute__((target("avx512f,avx512bw"))) std::int64_t stereo24RunsAvx512(
     r[c].min = std::min(r[c].min, _mm512_mask_reduce_min_epi32(lanes32, lo));
     r[c].max = std::max(r[c].max, _mm512_mask_reduce_max_epi32(lanes32, hi));
     r[c].sum += _mm512_mask_reduce_add_epi64(lanes64, sum);
-    r[c].sumSq += static_cast<std::uint64_t>(_mm512_reduce_add_epi64(squares[c]));
+    r[c].sumSq += sumLanes64(squares[c]);
   }
   return whole;
 }
