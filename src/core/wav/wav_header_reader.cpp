@@ -42,6 +42,33 @@ class HeaderStream {
     return true;
   }
 
+  // Reads on to just past the next four bytes equal to `id`; false, with
+  // everything read, when the stream ends first. Scans the buffer rather
+  // than byte by byte: a file that is not WAVE may be searched to its end.
+  bool readPast(const char* id) {
+    for (;;) {
+      const std::size_t unread = buf_.size() - pos_;
+      if (unread >= 4) {
+        const unsigned char* from = buf_.data() + pos_;
+        const unsigned char* last = from + unread - 4;  // the last place a match can begin
+        for (const unsigned char* p = from; p <= last; ++p) {
+          p = static_cast<const unsigned char*>(std::memchr(
+              p, static_cast<unsigned char>(id[0]), static_cast<std::size_t>(last - p) + 1));
+          if (!p) break;
+          if (std::memcmp(p, id, 4) == 0) {
+            advance(static_cast<std::size_t>(p - from) + 4);
+            return true;
+          }
+        }
+        advance(unread - 3);  // a match may still begin in the last three
+      }
+      if (!topUp()) {
+        advance(buf_.size() - pos_);
+        return false;
+      }
+    }
+  }
+
   std::uint64_t skip(std::uint64_t count) {
     std::uint64_t avail = buf_.size() - pos_;
     std::uint64_t done = count;
@@ -77,7 +104,7 @@ class HeaderStream {
  private:
   bool refill() {
     if (!source_ || ended_) return false;
-    buf_.resize(65536);
+    buf_.resize(kRefill);
     std::size_t n = source_->read(buf_.data(), buf_.size());
     buf_.resize(n);
     pos_ = 0;
@@ -85,6 +112,25 @@ class HeaderStream {
     return n > 0;
   }
 
+  void advance(std::size_t count) {
+    pos_ += count;
+    offset_ += count;
+  }
+
+  // The source's next bytes behind the unread ones; false at its end.
+  bool topUp() {
+    if (!source_ || ended_) return false;
+    buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(pos_));
+    pos_ = 0;
+    const std::size_t kept = buf_.size();
+    buf_.resize(kept + kRefill);
+    const std::size_t n = source_->read(buf_.data() + kept, kRefill);
+    buf_.resize(kept + n);
+    if (n == 0) ended_ = true;
+    return n > 0;
+  }
+
+  static constexpr std::size_t kRefill = 65536;
   std::unique_ptr<ByteSource> source_;
   std::vector<unsigned char> buf_;
   std::size_t pos_ = 0;
@@ -303,23 +349,12 @@ void findFormatChunk(HeaderStream& in, ChunkWalker& walker, WavHeader& w, Format
   }
 }
 
-// Byte-wise search from the stream's position for the data chunk's
-// identifier and its size field behind it; false when the file ends first.
+// Search from the stream's position for the data chunk's identifier and
+// its size field behind it; false when the file ends first.
 bool searchDataChunk(HeaderStream& in, std::uint32_t& size) {
-  unsigned char w[4] = {};
-  bool atEnd = in.read(w, 4) < 4;
-  while (std::memcmp(w, "data", 4) != 0 && !atEnd) {
-    unsigned char b;
-    if (!in.readByte(b)) {
-      atEnd = true;
-      break;
-    }
-    std::memmove(w, w + 1, 3);
-    w[3] = b;
-  }
   unsigned char sizeBytes[4];
   // A file that ends inside the size field behind "data" has no data chunk either.
-  if (std::memcmp(w, "data", 4) != 0 || in.read(sizeBytes, 4) < 4) return false;
+  if (!in.readPast("data") || in.read(sizeBytes, 4) < 4) return false;
   size = u32(sizeBytes, in.bigEndian());
   return true;
 }

@@ -410,6 +410,35 @@ TEST(WavHeaderReader, WalksTheChunksToFormatAndDataAndSearchesBytesOnlyWhereTheW
   }
 }
 
+// The search behind a broken walk reads the file in pieces of 64 KiB: an
+// identifier across the seam between two of them is found all the same, and
+// one without its whole size field behind it is no data chunk.
+TEST(WavHeaderReader, SearchFindsTheDataChunkAcrossTheReadsSeamsAndNotWithoutItsSize) {
+  const auto file = [](std::size_t at, std::size_t length, unsigned char filler) {
+    Bytes b = shaped([](WavShape& s) { s.before = {{"big ", Bytes(6, 'x')}}; });
+    b.resize(44);
+    b[40] = 0xF0;  // the chunk "big " reaches far past the end
+    b.resize(length, filler);
+    const Bytes data = {'d', 'a', 't', 'a', 4, 0, 0, 0, 1, 2, 3, 4};
+    std::copy_n(data.begin(), std::min(data.size(), length - at), b.begin() + at);
+    return b;
+  };
+  for (const unsigned char filler : {'x', 'd'}) {
+    for (const std::size_t at :
+         {std::size_t{60}, std::size_t{65532}, std::size_t{65533}, std::size_t{65534},
+          std::size_t{65535}, std::size_t{65536}, std::size_t{131071}}) {
+      SCOPED_TRACE(std::to_string(at) + " " + static_cast<char>(filler));
+      const Parsed r = parse(file(at, at + 12, filler));
+      EXPECT_TRUE(r.dataFound);
+      EXPECT_EQ(r.dataOffset, static_cast<std::int64_t>(at + 8));
+      EXPECT_EQ(r.dataSize, 4u);
+    }
+    for (const std::size_t tail : {4, 7}) {  // "data" and none or three bytes of its size
+      EXPECT_FALSE(parse(file(65534, 65534 + tail, filler)).dataFound);
+    }
+  }
+}
+
 TEST(WavHeaderReader, Rf64ReportsItsFieldsAsTheyStandAndNoDs64SizeOverflows) {
   Parsed r = parse(shaped([](WavShape& s) { s.rf64 = true; }), "/r.wav");
   EXPECT_TRUE(r.header.findings.sizesFromDs64);
