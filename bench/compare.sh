@@ -60,7 +60,44 @@ time_command() {
   if [[ "$CACHE" == cold ]]; then prepare="$prepare; sync; echo 3 > /proc/sys/vm/drop_caches"; fi
   hyperfine --style none --warmup 1 --runs "$runs" --prepare "$prepare" --export-json "$json" \
     -n "$name" "$cmd" >/dev/null
-  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$json"
+  median_of "$name"
+}
+
+# time_rounds PREFIX NAME COMMAND [NAME COMMAND ...]: a warm-up round, then
+# RUNS rounds of one run of each command in turn, so that a change in the
+# machine's state (which moves a run by a third within minutes here) falls
+# on all of them alike; leaves each command's median wall and user time in
+# $WORK/NAME.json, where time_command leaves them.
+time_rounds() {
+  local prefix=$1 round prepare=true
+  shift
+  local commands=()
+  while (($#)); do
+    commands+=(-n "$1" "$2")
+    shift 2
+  done
+  [[ "$CACHE" == cold ]] && prepare="sync; echo 3 > /proc/sys/vm/drop_caches"
+  for round in $(seq 0 "$RUNS"); do
+    hyperfine --style none --runs 1 --prepare "$prepare" \
+      --export-json "$WORK/$prefix-$round.json" "${commands[@]}" >/dev/null
+  done
+  python3 -c '
+import json, statistics, sys
+work, prefix, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+wall, user = {}, {}
+for r in range(1, runs + 1):
+    for x in json.load(open(f"{work}/{prefix}-{r}.json"))["results"]:
+        wall.setdefault(x["command"], []).append(x["median"])
+        user.setdefault(x["command"], []).append(x["user"])
+for name in wall:
+    result = {"median": statistics.median(wall[name]), "user": statistics.median(user[name])}
+    json.dump({"results": [result]}, open(f"{work}/{name}.json", "w"))
+' "$WORK" "$prefix" "$RUNS"
+}
+
+# median_of NAME: the median wall time time_command or time_rounds left for NAME.
+median_of() {
+  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$WORK/$1.json"
 }
 
 # peak_memory_kib COMMAND: the maximum resident set size of one run.
@@ -217,17 +254,21 @@ formats_comparison() {
     sync
     cache_as_read "$file"
     echo "== ${kind%%:*} stereo 48 kHz, $minutes min: $(du -h "$file" | cut -f1), $CACHE page cache"
-    t_cat=$(time_command cat "$RUNS" "cat '$file' > /dev/null")
-    t_report=$(time_command report "$RUNS" "'$CLI' report '$file'")
-    t_report1=$(time_command report-nl "$RUNS" "'$CLI' report --no-loudness '$file'")
+    # The analyses and cat in rounds; the previous build's report among them.
+    local rounds=(cat "cat '$file' > /dev/null" report "'$CLI' report '$file'"
+      report-nl "'$CLI' report --no-loudness '$file'")
+    [[ -n "$previous" ]] && rounds+=(prev-report "'$previous' report '$file'")
+    time_rounds "${kind%%:*}" "${rounds[@]}"
+    t_cat=$(median_of cat)
+    t_report=$(median_of report)
+    t_report1=$(median_of report-nl)
     t_cp=$(time_command cp "$RUNS" "cp '$file' '$out' && sync '$out'" "$fresh")
     t_vol=$(time_command volume "$RUNS" "'$CLI' modify --volume 80 --output '$out' '$file'" "$fresh")
     format_line "rilmaton-cli report" report "$t_report"
     format_line "rilmaton-cli report --no-loudness" report-nl "$t_report1"
     format_line "rilmaton-cli modify --volume 80 --output" volume "$t_vol"
     if [[ -n "$previous" ]]; then
-      t=$(time_command prev-report "$RUNS" "'$previous' report '$file'")
-      format_line "previous build: report" prev-report "$t"
+      format_line "previous build: report" prev-report "$(median_of prev-report)"
       t=$(time_command prev-volume "$RUNS" "'$previous' modify --volume 80 --output '$out' '$file'" "$fresh")
       format_line "previous build: modify --volume 80 --output" prev-volume "$t"
     fi
