@@ -100,6 +100,13 @@ median_of() {
   python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' "$WORK/$1.json"
 }
 
+# user_of NAME: the user CPU time time_command (mean) or time_rounds (median)
+# left for NAME, in seconds (steadier than the wall time while other work
+# shares the machine).
+user_of() {
+  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["user"])' "$WORK/$1.json"
+}
+
 # peak_memory_kib COMMAND: the maximum resident set size of one run.
 peak_memory_kib() {
   /usr/bin/time -f '%M' bash -c "$1 >/dev/null" 2>&1 | tail -1
@@ -128,41 +135,30 @@ report_comparison() {
   echo "peak memory of report:  $(peak_memory_kib "'$CLI' report '$file'") KiB   (limit 32768)"
 }
 
-# The loudness: the report with and without it, side by side: RUNS rounds of
-# one hyperfine run of each of the four commands, so that the machine's load
-# (other builds on a shared machine) falls on all alike; medians of the wall
-# time and of the user CPU time. Then ffmpeg's ebur128 filter with true peak
+# The loudness: the report with and without it, side by side: a warm-up
+# round, then RUNS rounds of one hyperfine run of each of the four commands
+# (time_rounds), so that the machine's load (other builds on a shared
+# machine) falls on all alike; medians of the wall time and of the user CPU
+# time. Then ffmpeg's ebur128 filter with true peak
 # and libebur128 with true peak. With PREVIOUS_BUILD (say, the build before
 # the loudness was added) its report runs in the same rounds.
 loudness_comparison() {
-  local file=$1 peer round previous=()
+  local file=$1 peer previous=()
   [[ -n "${PREVIOUS_BUILD:-}" ]] &&
-    previous=(-n previous "'$(cd "$PREVIOUS_BUILD" && pwd)/rilmaton-cli' report '$file'")
+    previous=(previous "'$(cd "$PREVIOUS_BUILD" && pwd)/rilmaton-cli' report '$file'")
   peer="$(dirname "$CLI")/ebur128_peer"
   [[ -x "$peer" ]] || { echo "compare.sh: $peer not built (libebur128-dev)" >&2; exit 1; }
   echo "== loudness: $(du -h "$file" | cut -f1) file, $CACHE page cache, load $(cut -d' ' -f1-3 /proc/loadavg)"
-  local prepare=true
-  [[ "$CACHE" == cold ]] && prepare="sync; echo 3 > /proc/sys/vm/drop_caches"
-  "$CLI" report "$file" >/dev/null  # into the page cache
-  for round in $(seq "$RUNS"); do
-    hyperfine --style none --runs 1 --prepare "$prepare" --export-json "$WORK/loudness-$round.json" \
-      -n with "'$CLI' report '$file'" -n without "'$CLI' report --no-loudness '$file'" \
-      -n with1 "'$CLI' report --threads 1 '$file'" \
-      -n without1 "'$CLI' report --threads 1 --no-loudness '$file'" "${previous[@]}" >/dev/null
-  done
+  time_rounds loudness with "'$CLI' report '$file'" without "'$CLI' report --no-loudness '$file'" \
+    with1 "'$CLI' report --threads 1 '$file'" \
+    without1 "'$CLI' report --threads 1 --no-loudness '$file'" "${previous[@]}"
   local t_with t_without t_with1 t_without1 u_with u_without u_with1 u_without1 t_previous
   local t_ffmpeg t_peer
-  read -r t_with t_without t_with1 t_without1 u_with u_without u_with1 u_without1 t_previous < <(python3 -c '
-import json, statistics, sys
-wall, user = {}, {}
-for path in sys.argv[1:]:
-    for x in json.load(open(path))["results"]:
-        wall.setdefault(x["command"], []).append(x["median"])
-        user.setdefault(x["command"], []).append(x["user"])
-names = ["with", "without", "with1", "without1"]
-print(*[statistics.median(wall[n]) for n in names], *[statistics.median(user[n]) for n in names],
-      statistics.median(wall.get("previous", [0])))
-' "$WORK"/loudness-*.json)
+  t_with=$(median_of with) t_without=$(median_of without)
+  t_with1=$(median_of with1) t_without1=$(median_of without1)
+  u_with=$(user_of with) u_without=$(user_of without)
+  u_with1=$(user_of with1) u_without1=$(user_of without1)
+  [[ ${#previous[@]} -gt 0 ]] && t_previous=$(median_of previous)
   t_ffmpeg=$(time_command ffmpeg-ebur128 "$SLOW_RUNS" \
     "ffmpeg -v error -nostats -i '$file' -af ebur128=peak=true -f null -")
   t_peer=$(time_command libebur128 "$SLOW_RUNS" "'$peer' '$file'")
@@ -227,12 +223,6 @@ modify_comparison() {
 # report against cat and sox stats, and rewritten by modify --volume 80
 # against cp + sync; the 16-bit figures of report_comparison and
 # modify_comparison stand beside them in the same run with "all".
-# user_of NAME: the mean user CPU time of the hyperfine run NAME, in seconds
-# (steadier than the wall time while other work shares the machine).
-user_of() {
-  python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["results"][0]["user"])' "$WORK/$1.json"
-}
-
 # One line of the formats' table: name, the run's name, and its median.
 format_line() { printf '%-44s %8.3f s   user %6.3f s\n' "$1" "$3" "$(user_of "$2")"; }
 
@@ -243,11 +233,11 @@ format_line() { printf '%-44s %8.3f s   user %6.3f s\n' "$1" "$3" "$(user_of "$2
 formats_comparison() {
   local minutes=${FORMAT_MINUTES:-60} out="$WORK/out.wav"
   local fresh="rm -f '$out'; sync"
-  local previous=""
-  [[ -n "${PREVIOUS_BUILD:-}" ]] && previous="$(cd "$PREVIOUS_BUILD" && pwd)/rilmaton-cli"
+  local previous_cli=""
+  [[ -n "${PREVIOUS_BUILD:-}" ]] && previous_cli="$(cd "$PREVIOUS_BUILD" && pwd)/rilmaton-cli"
   local kind file t_cat t_report t_report1 t_sox t_cp t_vol t
   for kind in "24-bit:-b 24" "float:-e floating-point -b 32" "16-bit:-b 16"; do
-    [[ "${kind%%:*}" == 16-bit && -z "$previous" ]] && continue
+    [[ "${kind%%:*}" == 16-bit && -z "$previous_cli" ]] && continue
     file="$WORK/${kind%%:*}.wav"
     # shellcheck disable=SC2086
     sox -n -r 48000 -c 2 ${kind#*:} "$file" synth "$((minutes * 60))" pinknoise pinknoise vol -10dB
@@ -257,7 +247,7 @@ formats_comparison() {
     # The analyses and cat in rounds; the previous build's report among them.
     local rounds=(cat "cat '$file' > /dev/null" report "'$CLI' report '$file'"
       report-nl "'$CLI' report --no-loudness '$file'")
-    [[ -n "$previous" ]] && rounds+=(prev-report "'$previous' report '$file'")
+    [[ -n "$previous_cli" ]] && rounds+=(prev-report "'$previous_cli' report '$file'")
     time_rounds "${kind%%:*}" "${rounds[@]}"
     t_cat=$(median_of cat)
     t_report=$(median_of report)
@@ -267,9 +257,9 @@ formats_comparison() {
     format_line "rilmaton-cli report" report "$t_report"
     format_line "rilmaton-cli report --no-loudness" report-nl "$t_report1"
     format_line "rilmaton-cli modify --volume 80 --output" volume "$t_vol"
-    if [[ -n "$previous" ]]; then
+    if [[ -n "$previous_cli" ]]; then
       format_line "previous build: report" prev-report "$(median_of prev-report)"
-      t=$(time_command prev-volume "$RUNS" "'$previous' modify --volume 80 --output '$out' '$file'" "$fresh")
+      t=$(time_command prev-volume "$RUNS" "'$previous_cli' modify --volume 80 --output '$out' '$file'" "$fresh")
       format_line "previous build: modify --volume 80 --output" prev-volume "$t"
     fi
     format_line "cat FILE > /dev/null" cat "$t_cat"

@@ -25,7 +25,7 @@ class HeaderStream {
   std::size_t read(unsigned char* out, std::size_t count) {
     std::size_t done = 0;
     while (done < count) {
-      if (pos_ == buf_.size() && !refill()) break;
+      if (pos_ == buf_.size() && !topUp()) break;
       std::size_t n = std::min(count - done, buf_.size() - pos_);
       std::memcpy(out + done, buf_.data() + pos_, n);
       pos_ += n;
@@ -36,7 +36,7 @@ class HeaderStream {
   }
 
   bool readByte(unsigned char& b) {
-    if (pos_ == buf_.size() && !refill()) return false;
+    if (pos_ == buf_.size() && !topUp()) return false;
     b = buf_[pos_++];
     ++offset_;
     return true;
@@ -102,16 +102,6 @@ class HeaderStream {
   }
 
  private:
-  bool refill() {
-    if (!source_ || ended_) return false;
-    buf_.resize(kRefill);
-    std::size_t n = source_->read(buf_.data(), buf_.size());
-    buf_.resize(n);
-    pos_ = 0;
-    if (n == 0) ended_ = true;
-    return n > 0;
-  }
-
   void advance(std::size_t count) {
     pos_ += count;
     offset_ += count;

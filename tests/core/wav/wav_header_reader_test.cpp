@@ -417,7 +417,7 @@ TEST(WavHeaderReader, SearchFindsTheDataChunkAcrossTheReadsSeamsAndNotWithoutIts
   const auto file = [](std::size_t at, std::size_t length, unsigned char filler) {
     Bytes b = shaped([](WavShape& s) { s.before = {{"big ", Bytes(6, 'x')}}; });
     b.resize(44);
-    b[40] = 0xF0;  // the chunk "big " reaches far past the end
+    b[43] = 0x7F;  // the chunk "big " reaches far past the end
     b.resize(length, filler);
     const Bytes data = {'d', 'a', 't', 'a', 4, 0, 0, 0, 1, 2, 3, 4};
     std::copy_n(data.begin(), std::min(data.size(), length - at), b.begin() + at);
