@@ -396,7 +396,8 @@ FormatAccumulator::FormatAccumulator(const SampleFormat& format, int channels, b
   if (shares(shareBlocks, threads, deemphasis, channels)) sharing_.emplace();
   const auto bytes = static_cast<std::size_t>(std::max<std::int64_t>(largestBlockFrames, 0)) *
                      static_cast<std::size_t>(channels * format.containerBytes);
-  for (BlockBuffer& b : buffers_) b.resize(bytes);
+  bufferBytes_ = bytes;
+  buffers_[0].resize(bytes);
 }
 
 FormatAccumulator::~FormatAccumulator() {

@@ -86,7 +86,13 @@ class FormatAccumulator {
 
   // Where to read the next block's bytes; untouched while the block before
   // is accumulated.
-  unsigned char* nextBuffer() { return buffers_[next_].data(); }
+  unsigned char* nextBuffer() {
+    // The second buffer only once a second block comes: a file of one block
+    // never touches its pages.
+    BlockBuffer& b = buffers_[next_];
+    if (b.size() != bufferBytes_) b.resize(bufferBytes_);
+    return b.data();
+  }
   // Finishes the block before and starts on the `frames` frames in nextBuffer().
   void addBlock(std::int64_t frames);
   // Feeds every block to `meter` as well. Its tasks start first: they are
@@ -179,6 +185,7 @@ class FormatAccumulator {
   std::vector<Channel> state_;
   ThreadPool pool_;
   BlockBuffer buffers_[2];
+  std::size_t bufferBytes_ = 0;
   int next_ = 0;
   const unsigned char* pending_ = nullptr;
   std::int64_t pendingFrames_ = 0;

@@ -26,7 +26,8 @@ ParallelAccumulator::ParallelAccumulator(int channels, int bitsPerSample, bool d
   begin_.resize(static_cast<std::size_t>(parts) + 1);
   const auto bytes = static_cast<std::size_t>(std::max<std::int64_t>(largestBlockFrames, 0)) *
                      static_cast<std::size_t>(frameBytes_);
-  for (BlockBuffer& b : buffers_) b.resize(bytes);
+  bufferBytes_ = bytes;
+  buffers_[0].resize(bytes);
 }
 
 ParallelAccumulator::~ParallelAccumulator() {
