@@ -396,8 +396,7 @@ FormatAccumulator::FormatAccumulator(const SampleFormat& format, int channels, b
   if (shares(shareBlocks, threads, deemphasis, channels)) sharing_.emplace();
   const auto bytes = static_cast<std::size_t>(std::max<std::int64_t>(largestBlockFrames, 0)) *
                      static_cast<std::size_t>(channels * format.containerBytes);
-  bufferBytes_ = bytes;
-  buffers_[0].resize(bytes);
+  buffers_.resize(bytes);
 }
 
 FormatAccumulator::~FormatAccumulator() {
@@ -488,8 +487,7 @@ void FormatAccumulator::addStereo(Sums& left, Sums& right, const unsigned char* 
 void FormatAccumulator::addBlock(std::int64_t frames) {
   settle();
   if (frames <= 0) return;
-  const unsigned char* bytes = buffers_[next_].data();
-  next_ ^= 1;
+  const unsigned char* bytes = buffers_.take();
   pending_ = bytes;
   pendingFrames_ = frames;
   const int loudnessTasks = meter_ ? meter_->plan(frames) : 0;
@@ -533,8 +531,7 @@ std::int64_t FormatAccumulator::ownerFrames(std::int64_t start, std::int64_t fra
 void FormatAccumulator::startShared(std::int64_t frames, std::int64_t ownerFrames,
                                     std::function<bool(unsigned char*, std::size_t)> readRest) {
   settle();
-  unsigned char* bytes = buffers_[next_].data();
-  next_ ^= 1;
+  unsigned char* bytes = buffers_.take();
   // Parts of whole chunks counted from the file's first frame (as the float
   // sums go), about kSharedParts of them.
   constexpr std::int64_t C = kernels::kSumChunk;

@@ -86,13 +86,7 @@ class FormatAccumulator {
 
   // Where to read the next block's bytes; untouched while the block before
   // is accumulated.
-  unsigned char* nextBuffer() {
-    // The second buffer only once a second block comes: a file of one block
-    // never touches its pages.
-    BlockBuffer& b = buffers_[next_];
-    if (b.size() != bufferBytes_) b.resize(bufferBytes_);
-    return b.data();
-  }
+  unsigned char* nextBuffer() { return buffers_.next(); }
   // Finishes the block before and starts on the `frames` frames in nextBuffer().
   void addBlock(std::int64_t frames);
   // Feeds every block to `meter` as well. Its tasks start first: they are
@@ -184,9 +178,7 @@ class FormatAccumulator {
   std::int64_t frames_ = 0;
   std::vector<Channel> state_;
   ThreadPool pool_;
-  BlockBuffer buffers_[2];
-  std::size_t bufferBytes_ = 0;
-  int next_ = 0;
+  BlockBufferPair buffers_;
   const unsigned char* pending_ = nullptr;
   std::int64_t pendingFrames_ = 0;
   LoudnessMeter* meter_ = nullptr;

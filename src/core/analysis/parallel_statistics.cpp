@@ -26,8 +26,7 @@ ParallelAccumulator::ParallelAccumulator(int channels, int bitsPerSample, bool d
   begin_.resize(static_cast<std::size_t>(parts) + 1);
   const auto bytes = static_cast<std::size_t>(std::max<std::int64_t>(largestBlockFrames, 0)) *
                      static_cast<std::size_t>(frameBytes_);
-  bufferBytes_ = bytes;
-  buffers_[0].resize(bytes);
+  buffers_.resize(bytes);
 }
 
 ParallelAccumulator::~ParallelAccumulator() {
@@ -59,8 +58,7 @@ void ParallelAccumulator::guessState(int part, const unsigned char* bytes) {
 }
 
 const unsigned char* ParallelAccumulator::takeBlock(std::int64_t frames) {
-  const unsigned char* bytes = buffers_[next_].data();
-  next_ ^= 1;
+  const unsigned char* bytes = buffers_.take();
   const std::int64_t units = (frames + partUnit_ - 1) / partUnit_;
   partsInUse_ =
       static_cast<int>(std::min<std::int64_t>(static_cast<std::int64_t>(parts_.size()), units));
@@ -142,7 +140,7 @@ std::int64_t ParallelAccumulator::ownerFrames(std::int64_t start, std::int64_t f
 void ParallelAccumulator::startShared(std::int64_t frames, std::int64_t ownerFrames,
                                       std::function<bool(unsigned char*, std::size_t)> readRest) {
   settle();
-  unsigned char* bytes = buffers_[next_].data();
+  unsigned char* bytes = buffers_.next();
   takeBlock(frames);
   const std::int64_t first = total_.frames();
   source_.setBytes(bytes);

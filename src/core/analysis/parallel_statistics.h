@@ -38,13 +38,7 @@ class ParallelAccumulator {
 
   // Where to read the next block's bytes. It stays untouched while the
   // block before it is accumulated, so that reading and accumulating overlap.
-  unsigned char* nextBuffer() {
-    // The second buffer only once a second block comes: a file of one block
-    // never touches its pages.
-    BlockBuffer& b = buffers_[next_];
-    if (b.size() != bufferBytes_) b.resize(bufferBytes_);
-    return b.data();
-  }
+  unsigned char* nextBuffer() { return buffers_.next(); }
   // Finishes the block before and starts on the `frames` frames in
   // nextBuffer(), which then takes the other buffer.
   void addBlock(std::int64_t frames);
@@ -108,9 +102,7 @@ class ParallelAccumulator {
   std::vector<std::int64_t> begin_;  // parts' first frames in the block, and its end
   int partsInUse_ = 0;
   std::int64_t partUnit_ = kernels::kChunkFrames;
-  BlockBuffer buffers_[2];
-  std::size_t bufferBytes_ = 0;
-  int next_ = 0;
+  BlockBufferPair buffers_;
   const unsigned char* pending_ = nullptr;  // the block in progress
   LoudnessMeter* meter_ = nullptr;
   LevelOverviewBuilder* overview_ = nullptr;

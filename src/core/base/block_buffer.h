@@ -41,4 +41,35 @@ class BlockBuffer {
   std::size_t mapped_ = 0;  // bytes mapped at data_, or 0 when allocated
 };
 
+// Two buffers a pass reads its blocks into by turns, so that the next block
+// is read while the one before is accumulated. The second is made only once
+// a second block comes: a file of one block never touches its pages.
+class BlockBufferPair {
+ public:
+  // Room for blocks of up to `bytes` bytes.
+  void resize(std::size_t bytes) {
+    bytes_ = bytes;
+    buffers_[0].resize(bytes);
+    buffers_[1] = BlockBuffer{};
+    next_ = 0;
+  }
+  // Where the next block's bytes go.
+  unsigned char* next() {
+    BlockBuffer& b = buffers_[next_];
+    if (b.size() != bytes_) b.resize(bytes_);
+    return b.data();
+  }
+  // The next block, once read into next(); the turn passes to the other buffer.
+  unsigned char* take() {
+    unsigned char* bytes = buffers_[next_].data();
+    next_ ^= 1;
+    return bytes;
+  }
+
+ private:
+  BlockBuffer buffers_[2];
+  std::size_t bytes_ = 0;
+  int next_ = 0;
+};
+
 }  // namespace ril
